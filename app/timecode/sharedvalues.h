@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// The values of the cut workflow that several windows read and write. One instance lives in
+// the main window for the whole run of the program and is handed to the dialogs by reference.
+struct SharedValues
+{
+    // Start-up
+    QString AppFolder;          // the program's folder, ending in the path separator
+    QString MediaLibraryFolder; // AppFolder + "LibAV"
+
+    // The opened file
+    QString InputFilePath;      // "" when none is open
+    int SourceWidth = 0;
+    int SourceHeight = 0;
+    bool SourceHasVideo = false;
+    bool SourceIsRmvb = false;
+    int SourceBitrateKbps = 0;
+
+    // The range to save, in seconds
+    double CutStartSeconds = 0.0;
+    double CutLengthSeconds = 0.0;
+
+    // The job built by the output dialog
+    QString OutputFolder;       // ends in the path separator once accepted
+    QString OutputFileName;     // without folder and extension
+    QString OutputExtension;    // without the dot
+    QString EncoderArguments;
+    bool DirectCopyMode = false;
+
+    bool StopRequested = false;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Runs one conversion job in the background: inputs with input options, an output with
+// output options in the program's option dialect (ffmpeg syntax plus "-TimeStart" and
+// "-TimeLength"). All calls and signals happen on the UI thread.
+//
+// The output is written to a temporary file beside it and renamed into place only after a
+// successful run: a stopped or failed job leaves no partial file and leaves an existing file
+// untouched.
+class Encoder : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Encoder() override = default;
+
+    virtual bool isLibraryLoaded() const = 0;
+    virtual bool loadLibrary(const QString &folder) = 0;
+
+    virtual void clearJobs() = 0;
+    // Input index, or -1 when the file cannot be opened (see lastErrorText()).
+    virtual int addInputFile(const QString &path, const QString &options) = 0;
+    // 0 or more on success, -1 when the output cannot be set up.
+    virtual int addOutputFile(int inputIndex, const QString &path, const QString &options) = 0;
+    virtual void removeInputFile(int inputIndex) = 0;
+    // Starts the job; the outcome arrives as encoderFinished().
+    virtual bool startEncoding(int flag) = 0;
+    // Ends a running job; harmless when none runs. A stop is never reported as success.
+    virtual void stopEncoding(bool flag) = 0;
+    virtual bool isRunning() const = 0;
+    virtual QString lastErrorText() const = 0;
+
+Q_SIGNALS:
+    // Bytes written so far, position and duration in microseconds (-1 when unknown).
+    void encoderProgress(qint64 bytes, qint64 positionMicros, qint64 durationMicros);
+    void encoderFinished(int taskIndex, bool succeeded, bool failed, const QString &message);
+};

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+// Plays one media file into a video widget. All calls and all signals happen on the thread
+// that created the player (the UI thread). Times are signed 64-bit microsecond counts.
+class Player : public QObject
+{
+    Q_OBJECT
+public:
+    // State codes reported by stateCode() and stateChanged().
+    enum StateCode {
+        StateNoMedia = 0,     // nothing opened, or the media was closed
+        StateStopped = 1,     // opened and never started: paused at the start, no frame shown yet
+        StatePlaying = 2,     // playing
+        StatePaused = 3,      // paused after playing or seeking
+        StateVideoReady = 4,  // event only: the video output was (re)configured
+        StateEnded = 5,       // the end of the media was reached
+    };
+    Q_ENUM(StateCode)
+
+    // Seek flags
+    static constexpr int SeekRewindAtEnd = 4;
+
+    using QObject::QObject;
+    ~Player() override = default;
+
+    // The media library: loadLibrary() makes the player usable and returns whether it is.
+    virtual bool isLibraryLoaded() const = 0;
+    virtual bool loadLibrary(const QString &folder, bool flag) = 0;
+
+    // The widget the video is drawn into, created on the first call with the given parent and
+    // owned by it. nullptr when the player shows no video.
+    virtual QWidget *videoWidget(QWidget *parent) = 0;
+    // The video window, or nullptr when there is none yet.
+    virtual QWidget *videoWindow() const = 0;
+
+    // Opens the file, raising mediaOpened() before it returns true. Afterwards the player is
+    // paused at the start. On failure returns false and lastErrorText() says why.
+    virtual bool open(const QString &path, bool flag) = 0;
+    virtual QString lastErrorText() const = 0;
+    virtual void close(bool flag) = 0;
+
+    virtual void pause() = 0;
+    virtual void play() = 0;
+    virtual void togglePause() = 0;
+    virtual bool isPaused() const = 0;
+    virtual int stateCode() const = 0;
+
+    // Exact seek; the picture and position follow asynchronously. flags is 0, or
+    // SeekRewindAtEnd when rewinding after the end of the media.
+    virtual void seek(qint64 micros, int flags) = 0;
+
+    virtual bool isMuted() const = 0;
+    virtual void setMuted(bool muted) = 0;
+    // 0..128, 128 being full volume; values outside are clamped.
+    virtual void setVolume(int volume) = 0;
+
+    // Display (the area given to the video) and picture (the drawn picture) sizes in pixels.
+    virtual int displayWidth() const = 0;
+    virtual int displayHeight() const = 0;
+    virtual void setDisplayWidth(int width) = 0;
+    virtual void setDisplayHeight(int height) = 0;
+    virtual int pictureWidth() const = 0;
+    virtual int pictureHeight() const = 0;
+    virtual void setPictureWidth(int width) = 0;
+    virtual void setPictureHeight(int height) = 0;
+    virtual void applySize() = 0;
+
+Q_SIGNALS:
+    void mediaOpened(qint64 durationMicros);
+    void positionChanged(qint64 micros);
+    void stateChanged(int code);
+};
