@@ -1,0 +1,327 @@
+#include "formmain.h"
+
+#include "artwork.h"
+#include "encoder.h"
+#include "mainlayout.h"
+#include "messagesink.h"
+#include "player.h"
+#include "probe.h"
+#include "settings.h"
+#include "timecode.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+const QString kProgramTitle = QStringLiteral("Snipora");
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &tooltip)
+{
+    auto *b = new QPushButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(tooltip);
+    b->setFocusPolicy(Qt::TabFocus);
+    return b;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+void place(QWidget *w, int left, int top, int width, int height)
+{
+    w->setGeometry(MainLayout::TwipsToPixels(left, top, width, height));
+}
+
+// The More button points down while the column is open and up while it is collapsed.
+QString moreGlyph(bool open)
+{
+    return open ? QStringLiteral("\u25BE") : QStringLiteral("\u25B4");
+}
+
+} // namespace
+
+FormMain::FormMain(FormMainParts parts, QWidget *parent)
+    : QWidget(parent)
+    , m_player(parts.player)
+    , m_encoder(parts.encoder)
+    , m_probe(std::move(parts.probe))
+    , m_messages(parts.messages)
+    , m_programFolder(parts.programFolder)
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(kProgramTitle);
+    if (m_player)
+        m_player->setParent(this);
+    if (m_encoder)
+        m_encoder->setParent(this);
+    m_timer1.setInterval(1000);
+    buildControls();
+    resize(800, 560);
+}
+
+FormMain::~FormMain() = default;
+
+void FormMain::buildControls()
+{
+    m_picPlayer = m_player ? m_player->videoWidget(this) : new QWidget(this);
+    m_picPlayer->setObjectName(QStringLiteral("PicPlayer"));
+
+    m_picGuide = makeLabel(this, "PicGuide", QString());
+    m_picGuide->setPixmap(Artwork::guidePicture());
+    m_picGuide->adjustSize();
+    m_picGuide->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    m_picPane = new QWidget(this);
+    m_picPane->setObjectName(QStringLiteral("PicPane"));
+    m_picPane->setAttribute(Qt::WA_StyledBackground);
+
+    m_naSlider1 = new QWidget(m_picPane);
+    m_naSlider1->setObjectName(QStringLiteral("NaSlider1"));
+    place(m_naSlider1, 165, 105, 8805, 300);
+
+    m_picCen = new QWidget(m_picPane);
+    m_picCen->setObjectName(QStringLiteral("PicCen"));
+    place(m_picCen, 1245, 585, 9210, 1140);
+
+    m_btbOpen = makeButton(m_picCen, "btbOpen", QStringLiteral("Open..."));
+    m_btbOpen->setIcon(Artwork::openIcon());
+    place(m_btbOpen, 210, 60, 480, 405);
+
+    m_btnPause = makeButton(m_picCen, "btnPause", QStringLiteral("Play/Pause"));
+    m_btnPause->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    place(m_btnPause, 1035, 60, 435, 405);
+
+    m_btnGoStart = makeButton(m_picCen, "BtnGoStart", QStringLiteral("Go to start"));
+    m_btnGoStart->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
+    place(m_btnGoStart, 1575, 60, 435, 405);
+
+    m_btnGoEnd = makeButton(m_picCen, "btnGoEnd", QStringLiteral("Go to end"));
+    m_btnGoEnd->setIcon(style()->standardIcon(QStyle::SP_MediaSkipForward));
+    place(m_btnGoEnd, 2130, 60, 435, 405);
+
+    m_btnSetStart = makeButton(m_picCen, "btnSetStart", QStringLiteral("Set start point"));
+    m_btnSetStart->setIcon(Artwork::setStartIcon());
+    place(m_btnSetStart, 2850, 60, 435, 405);
+
+    m_btnSetEnd = makeButton(m_picCen, "btnSetEnd", QStringLiteral("Set end point"));
+    m_btnSetEnd->setIcon(Artwork::setEndIcon());
+    place(m_btnSetEnd, 3375, 60, 435, 405);
+
+    m_picMute = makeLabel(m_picCen, "PicMute", QString());
+    m_picMute->setAlignment(Qt::AlignCenter);
+    m_picMute->setCursor(Qt::PointingHandCursor);
+    place(m_picMute, 4305, 135, 300, 225);
+
+    m_naSliderVol = new QWidget(m_picCen);
+    m_naSliderVol->setObjectName(QStringLiteral("NaSliderVol"));
+    place(m_naSliderVol, 4665, 150, 1080, 195);
+
+    m_btnCut = makeButton(m_picCen, "btnCut", QString());
+    m_btnCut->setText(QStringLiteral("Cut"));
+    m_btnCut->setIcon(Artwork::cutIcon());
+    m_btnCut->setIconSize(QSize(24, 24));
+    place(m_btnCut, 7890, 30, 1215, 1050);
+
+    m_label1 = makeLabel(m_picCen, "Label1", QStringLiteral("00:00:00.0/00:00:00.0"));
+    place(m_label1, 5835, 135, 1905, 210);
+    m_label2 = makeLabel(m_picCen, "Label2", QStringLiteral("Start:"));
+    place(m_label2, 2205, 735, 465, 210);
+    m_editStart = new QLineEdit(m_picCen);
+    m_editStart->setObjectName(QStringLiteral("EditStart"));
+    place(m_editStart, 2760, 675, 1065, 345);
+    m_label3 = makeLabel(m_picCen, "Label3", QStringLiteral("End:"));
+    place(m_label3, 4005, 735, 375, 210);
+    m_editEnd = new QLineEdit(m_picCen);
+    m_editEnd->setObjectName(QStringLiteral("EditEnd"));
+    place(m_editEnd, 4470, 675, 1065, 345);
+    m_labelDuration = makeLabel(m_picCen, "LabelDuration", QStringLiteral("Duration:00:00:00"));
+    place(m_labelDuration, 5670, 735, 1500, 210);
+    // Fonts differ between desktops: a label never clips its text, it grows to the right.
+    for (QLabel *label : {m_label1, m_label2, m_label3, m_labelDuration}) {
+        label->ensurePolished();
+        const QString longest = label == m_label1 ? QStringLiteral("000:00:00.0/000:00:00.0")
+            : label == m_labelDuration ? QStringLiteral("Duration:000:00:00.0")
+                                       : label->text();
+        const int needed = label->fontMetrics().horizontalAdvance(longest) + 4;
+        if (needed > label->width())
+            label->resize(needed, label->height());
+    }
+
+    m_btnHelp = makeButton(m_picPane, "btnHelp", QStringLiteral("Help"));
+    m_btnHelp->setText(QStringLiteral("?"));
+    place(m_btnHelp, 45, 825, 360, 285);
+    m_btnAbout = makeButton(m_picPane, "btnAbout", QStringLiteral("About..."));
+    m_btnAbout->setText(QStringLiteral("i"));
+    place(m_btnAbout, 45, 1110, 360, 285);
+    m_btnMore = makeButton(m_picPane, "btnMore", QString());
+    m_btnMore->setText(moreGlyph(true));
+    place(m_btnMore, 45, 1395, 360, 285);
+    connect(m_btnMore, &QPushButton::clicked, this, &FormMain::runMore);
+
+    // Before the first file is opened only Open, the volume and the secondary commands work.
+    for (QWidget *w : {static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
+                       static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
+                       static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
+                       static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
+                       static_cast<QWidget *>(m_editEnd)})
+        w->setEnabled(false);
+}
+
+bool FormMain::load()
+{
+    m_lastOpenFolder.clear();
+    if (!initialise())
+        return false;
+    if (m_firstStartFlag == QLatin1String("N"))
+        m_picGuide->hide();
+    setWindowIcon(Artwork::appIcon());
+    m_loaded = true;
+    m_timer1.start();
+    return true;
+}
+
+bool FormMain::initialise()
+{
+    // 1. The program's folder, with one trailing separator.
+    m_shared.AppFolder = m_programFolder;
+    if (m_shared.AppFolder.isEmpty() || !IsPathSeparator(m_shared.AppFolder.back()))
+        m_shared.AppFolder += PathSeparator();
+    m_shared.MediaLibraryFolder = m_shared.AppFolder + QStringLiteral("LibAV");
+
+    // 2, 3. Settings.
+    m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
+    m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
+
+    // 5. The encoder's media library; without it the program cannot work.
+    auto libraryMissing = [this] {
+        if (m_messages)
+            m_messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
+                                    QStringLiteral("Video lib not found"));
+        return false;
+    };
+    if (!m_encoder
+        || (!m_encoder->isLibraryLoaded() && !m_encoder->loadLibrary(m_shared.MediaLibraryFolder)))
+        return libraryMissing();
+
+    // 6. Layout: the pane is docked to the bottom, the video area fills the rest.
+    layoutWindow();
+
+    // 7. The player's media library.
+    if (!m_player
+        || (!m_player->isLibraryLoaded()
+            && !m_player->loadLibrary(m_shared.MediaLibraryFolder, true)))
+        return libraryMissing();
+
+    // 8. Time-code boxes.
+    for (QLineEdit *edit : {m_editStart, m_editEnd}) {
+        edit->setInputMask(QStringLiteral("00:00:00.0;_"));
+        edit->setText(QStringLiteral("00:00:00.0"));
+    }
+
+    // 9. Sound on.
+    m_picMute->setPixmap(Artwork::soundOnPicture());
+
+    // 10. Skin.
+    loadSkin();
+
+    // 11. The More column as the user left it.
+    m_showMoreSetting = ReadSetting(QStringLiteral("ShowMoreBtn"));
+    if (m_showMoreSetting == QLatin1String("No"))
+        runMore();
+    return true;
+}
+
+void FormMain::loadSkin()
+{
+    QFile skin(m_shared.AppFolder + QStringLiteral("skin.qss"));
+    if (!skin.open(QIODevice::ReadOnly | QIODevice::Text))
+        return; // a missing skin is not reported
+    setStyleSheet(QString::fromUtf8(skin.readAll()));
+}
+
+void FormMain::runMore()
+{
+    if (!m_moreOpen) {
+        m_moreOpen = true;
+        m_btnMore->setText(moreGlyph(true));
+        m_btnHelp->show();
+        m_btnAbout->show();
+        m_showMoreSetting = QStringLiteral("Yes");
+    } else {
+        m_moreOpen = false;
+        m_btnMore->setText(moreGlyph(false));
+        m_btnHelp->hide();
+        m_btnAbout->hide();
+        m_showMoreSetting = QStringLiteral("No");
+    }
+}
+
+void FormMain::closeEvent(QCloseEvent *event)
+{
+    // The close is never refused.
+    if (m_loaded && !m_unloaded) {
+        queryUnload();
+        unload();
+    }
+    event->accept();
+}
+
+void FormMain::queryUnload()
+{
+    if (m_player)
+        m_player->close(false);
+    if (m_encoder)
+        m_encoder->stopEncoding(false);
+}
+
+void FormMain::unload()
+{
+    m_unloaded = true;
+    m_timer1.stop();
+    WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
+    WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
+    if (m_firstStartFlag.isEmpty())
+        WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
+    hide();
+    QApplication::processEvents();
+}
+
+void FormMain::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutWindow();
+}
+
+void FormMain::layoutWindow()
+{
+    const MainLayout::Result r = MainLayout::Compute(size(), m_picGuide->size());
+    m_picPane->setGeometry(0, height() - MainLayout::PaneHeightPixels, width(),
+                           MainLayout::PaneHeightPixels);
+    if (r.sliderOk) {
+        QRect slider = m_naSlider1->geometry();
+        slider.setWidth(int(std::lround(r.positionSliderWidthTwips / 15.0)));
+        m_naSlider1->setGeometry(slider);
+        m_naSlider1->update();
+        m_picCen->move(int(std::lround(r.centreGroupLeftTwips / 15.0)), m_picCen->y());
+        m_picPlayer->setGeometry(r.playerRect);
+        m_picGuide->move(r.guideTopLeft);
+        const int column = int(std::lround(r.columnLeftTwips / 15.0));
+        for (QWidget *w : {m_btnHelp, m_btnAbout, m_btnMore})
+            w->move(column, w->y());
+    }
+    if (m_player) {
+        m_player->setDisplayWidth(r.displaySize.width());
+        m_player->setDisplayHeight(r.displaySize.height());
+        m_player->applySize();
+    }
+}

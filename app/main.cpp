@@ -1,0 +1,39 @@
+#include "avprobe.h"
+#include "boxmessagesink.h"
+#include "ffmpegencoder.h"
+#include "formmain.h"
+#include "mpvplayer.h"
+
+#include <QApplication>
+
+#include <clocale>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Snipora"));
+    QApplication::setOrganizationName(QStringLiteral("Ferrolan Software"));
+    QApplication::setApplicationVersion(QStringLiteral("8.0"));
+    QApplication::setDesktopFileName(QStringLiteral("snipora"));
+    // libmpv needs the C numeric locale; Qt sets the user's during QApplication's construction.
+    std::setlocale(LC_NUMERIC, "C");
+
+    const QString platform = QGuiApplication::platformName();
+    MpvPlayer::Options playerOptions;
+    playerOptions.headless = platform == QLatin1String("offscreen")
+        || platform == QLatin1String("minimal");
+
+    BoxMessageSink messages;
+    FormMainParts parts;
+    parts.player = new MpvPlayer(playerOptions);
+    parts.encoder = new FfmpegEncoder;
+    parts.probe = std::make_unique<AvProbe>();
+    parts.messages = &messages;
+    parts.programFolder = QCoreApplication::applicationDirPath();
+
+    FormMain window(std::move(parts));
+    if (!window.load())
+        return 1; // the media library is missing; nothing is written
+    window.show();
+    return app.exec();
+}

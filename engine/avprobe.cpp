@@ -1,0 +1,305 @@
+#include "avprobe.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+}
+
+namespace {
+
+QByteArray avPath(const QString &path)
+{
+    // The "file:" protocol keeps names with a colon from being read as another protocol.
+    return QByteArrayLiteral("file:") + QFile::encodeName(QFileInfo(path).absoluteFilePath());
+}
+
+bool checkReadableFile(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        *error = QStringLiteral("File not found: %1").arg(path);
+        return false;
+    }
+    if (info.isDir()) {
+        *error = QStringLiteral("This is a folder, not a media file: %1").arg(path);
+        return false;
+    }
+    if (!info.isReadable()) {
+        *error = QStringLiteral("The file cannot be read: %1").arg(path);
+        return false;
+    }
+    if (info.size() == 0) {
+        *error = QStringLiteral("The file is empty: %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+// Opens and reads the stream information; the caller owns the result.
+AVFormatContext *openFormat(const QString &path, QString *error)
+{
+    if (!checkReadableFile(path, error))
+        return nullptr;
+    av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext *ctx = nullptr;
+    if (avformat_open_input(&ctx, avPath(path).constData(), nullptr, nullptr) < 0) {
+        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
+        return nullptr;
+    }
+    if (avformat_find_stream_info(ctx, nullptr) < 0) {
+        avformat_close_input(&ctx);
+        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
+        return nullptr;
+    }
+    return ctx;
+}
+
+int countStreams(const AVFormatContext *ctx, AVMediaType type)
+{
+    int n = 0;
+    for (unsigned i = 0; ctx && i < ctx->nb_streams; ++i) {
+        if (ctx->streams[i]->codecpar->codec_type == type
+            && !(ctx->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
+{
+    AVFormatContext *ctx = openFormat(path, error);
+    if (!ctx)
+        return false;
+    info->formatName = QString::fromLatin1(ctx->iformat->name);
+    info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
+    info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
+    info->audioStreams = countStreams(ctx, AVMEDIA_TYPE_AUDIO);
+    avformat_close_input(&ctx);
+    if (info->videoStreams == 0 && info->audioStreams == 0) {
+        *error = QStringLiteral("No audio or video stream in: %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+AvProbe::AvProbe() = default;
+
+AvProbe::~AvProbe()
+{
+    close();
+}
+
+bool AvProbe::open(const QString &path, const QString &options)
+{
+    Q_UNUSED(options);
+    close();
+    m_format = openFormat(path, &m_error);
+    if (!m_format)
+        return false;
+    m_path = path;
+    m_fileSize = QFileInfo(path).size();
+    return true;
+}
+
+void AvProbe::close()
+{
+    if (m_decoder)
+        avcodec_free_context(&m_decoder);
+    if (m_format)
+        avformat_close_input(&m_format);
+    m_path.clear();
+    m_fileSize = -1;
+    m_frameTimes.clear();
+    m_current = -1;
+}
+
+int AvProbe::videoStreamIndex() const
+{
+    if (!m_format)
+        return -1;
+    const int i = av_find_best_stream(m_format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    return i >= 0 ? i : -1;
+}
+
+int AvProbe::audioStreamIndex() const
+{
+    if (!m_format)
+        return -1;
+    const int i = av_find_best_stream(m_format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    return i >= 0 ? i : -1;
+}
+
+int AvProbe::videoStreamCount() const
+{
+    return countStreams(m_format, AVMEDIA_TYPE_VIDEO);
+}
+
+int AvProbe::audioStreamCount() const
+{
+    return countStreams(m_format, AVMEDIA_TYPE_AUDIO);
+}
+
+int AvProbe::channelCount(int streamIndex) const
+{
+    if (!m_format || streamIndex < 0 || unsigned(streamIndex) >= m_format->nb_streams)
+        return 0;
+    return m_format->streams[streamIndex]->codecpar->ch_layout.nb_channels;
+}
+
+int AvProbe::pictureWidth(int streamIndex) const
+{
+    if (!m_format || streamIndex < 0 || unsigned(streamIndex) >= m_format->nb_streams)
+        return 0;
+    return m_format->streams[streamIndex]->codecpar->width;
+}
+
+int AvProbe::pictureHeight(int streamIndex) const
+{
+    if (!m_format || streamIndex < 0 || unsigned(streamIndex) >= m_format->nb_streams)
+        return 0;
+    return m_format->streams[streamIndex]->codecpar->height;
+}
+
+qint64 AvProbe::fileSize() const
+{
+    return m_fileSize;
+}
+
+qint64 AvProbe::startOffsetMicros() const
+{
+    return (m_format && m_format->start_time != AV_NOPTS_VALUE) ? m_format->start_time : 0;
+}
+
+bool AvProbe::openDecoder()
+{
+    if (m_decoder)
+        return true;
+    const int index = videoStreamIndex();
+    if (index < 0)
+        return false;
+    const AVCodecParameters *par = m_format->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    if (!codec)
+        return false;
+    m_decoder = avcodec_alloc_context3(codec);
+    if (!m_decoder || avcodec_parameters_to_context(m_decoder, par) < 0
+        || avcodec_open2(m_decoder, codec, nullptr) < 0) {
+        avcodec_free_context(&m_decoder);
+        return false;
+    }
+    return true;
+}
+
+qint64 AvProbe::frameTimeMicros(const AVFrame *frame) const
+{
+    const AVStream *stream = m_format->streams[videoStreamIndex()];
+    const qint64 ts = frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE)
+        return -1;
+    return av_rescale_q(ts, stream->time_base, AV_TIME_BASE_Q) - startOffsetMicros();
+}
+
+bool AvProbe::decodeAround(qint64 micros)
+{
+    if (!m_format || !openDecoder())
+        return false;
+    const int index = videoStreamIndex();
+    const AVStream *stream = m_format->streams[index];
+    const qint64 target = av_rescale_q(micros + startOffsetMicros(), AV_TIME_BASE_Q,
+                                       stream->time_base);
+    if (av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    avcodec_flush_buffers(m_decoder);
+    m_frameTimes.clear();
+    m_current = -1;
+
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    bool passed = false;
+    bool draining = false;
+    while (!passed) {
+        if (!draining) {
+            const int r = av_read_frame(m_format, packet);
+            if (r < 0) {
+                draining = true;
+                avcodec_send_packet(m_decoder, nullptr);
+            } else {
+                if (packet->stream_index == index)
+                    avcodec_send_packet(m_decoder, packet);
+                av_packet_unref(packet);
+            }
+        }
+        for (;;) {
+            const int r = avcodec_receive_frame(m_decoder, frame);
+            if (r < 0)
+                break;
+            const qint64 t = frameTimeMicros(frame);
+            av_frame_unref(frame);
+            if (t < 0)
+                continue;
+            if (t > micros) {
+                // Kept as the frame a forward step goes to; not the current one.
+                if (!passed)
+                    m_frameTimes << t;
+                passed = true;
+                break;
+            }
+            m_frameTimes << t;
+        }
+        if (draining)
+            break;
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    m_current = -1;
+    for (int i = 0; i < m_frameTimes.size(); ++i) {
+        if (m_frameTimes.at(i) <= micros)
+            m_current = i;
+    }
+    return m_current >= 0;
+}
+
+bool AvProbe::positionAtTime(qint64 micros, int flags)
+{
+    Q_UNUSED(flags);
+    return decodeAround(std::max<qint64>(0, micros));
+}
+
+bool AvProbe::step(int frames)
+{
+    if (m_current < 0)
+        return false;
+    const int wanted = m_current + frames;
+    if (wanted >= 0 && wanted < m_frameTimes.size()) {
+        m_current = wanted;
+        return true;
+    }
+    if (frames < 0) {
+        // Before the decoded run: decode again from an earlier key frame.
+        const qint64 before = m_frameTimes.at(m_current) - 1;
+        if (before < 0)
+            return false;
+        if (!decodeAround(before))
+            return false;
+        return frames + 1 == 0 ? true : step(frames + 1);
+    }
+    // Forward past the decoded run: decode on from the last frame known.
+    const int moved = int(m_frameTimes.size()) - 1 - m_current;
+    const qint64 last = m_frameTimes.last();
+    if (!decodeAround(last) || m_current + 1 >= m_frameTimes.size())
+        return false;
+    return step(frames - moved);
+}
+
+qint64 AvProbe::currentTime() const
+{
+    if (m_current < 0 || m_current >= m_frameTimes.size())
+        return 0;
+    return m_frameTimes.at(m_current);
+}

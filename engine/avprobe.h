@@ -1,0 +1,67 @@
+#pragma once
+
+#include "probe.h"
+
+#include <QList>
+#include <QString>
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+// What the encoder needs to know of an input before it starts a job.
+struct MediaFileInfo
+{
+    QString formatName;        // libavformat's name of the container
+    qint64 durationMicros = -1; // -1 when unknown
+    int videoStreams = 0;
+    int audioStreams = 0;
+};
+
+// Opens the file read-only with libavformat and reads its streams. On failure returns false
+// with a sentence for the user in *error (missing, empty, not a media file, no stream).
+bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
+
+// The probe on libavformat/libavcodec. Opens files read-only.
+class AvProbe final : public Probe
+{
+public:
+    AvProbe();
+    ~AvProbe() override;
+    AvProbe(const AvProbe &) = delete;
+    AvProbe &operator=(const AvProbe &) = delete;
+
+    bool open(const QString &path, const QString &options) override;
+    void close() override;
+    QString lastErrorText() const { return m_error; }
+
+    int videoStreamIndex() const override;
+    int audioStreamIndex() const override;
+    int videoStreamCount() const override;
+    int audioStreamCount() const override;
+    int channelCount(int streamIndex) const override;
+    int pictureWidth(int streamIndex) const override;
+    int pictureHeight(int streamIndex) const override;
+    qint64 fileSize() const override;
+
+    bool positionAtTime(qint64 micros, int flags) override;
+    bool step(int frames) override;
+    qint64 currentTime() const override;
+
+private:
+    bool openDecoder();
+    // Decodes from the key frame before the time up to the first frame after it, collecting
+    // the start times of the frames on the way.
+    bool decodeAround(qint64 micros);
+    qint64 frameTimeMicros(const AVFrame *frame) const;
+    qint64 startOffsetMicros() const;
+
+    AVFormatContext *m_format = nullptr;
+    AVCodecContext *m_decoder = nullptr;
+    QString m_path;
+    QString m_error;
+    qint64 m_fileSize = -1;
+    QList<qint64> m_frameTimes; // start times of the decoded frames up to the target
+    int m_current = -1;         // index into m_frameTimes
+};

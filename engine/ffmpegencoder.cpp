@@ -1,0 +1,370 @@
+#include "ffmpegencoder.h"
+
+#include "avprobe.h"
+#include "medialibrary.h"
+#include "optiontranslator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryFile>
+
+#include <filesystem>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+constexpr int kTerminateWaitMs = 3000;
+constexpr int kKillWaitMs = 2000;
+constexpr qsizetype kStderrTailBytes = 8192;
+
+QString ffmpegPath(const QString &path)
+{
+    // The "file:" protocol keeps names with a colon or a leading "-" from being read as
+    // something else.
+    return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
+}
+
+// Two paths name the same file: compared as canonical paths where the file exists, else as
+// the canonical folder plus the name.
+QString identityPath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
+}
+
+} // namespace
+
+FfmpegEncoder::FfmpegEncoder(QObject *parent)
+    : Encoder(parent)
+{
+}
+
+FfmpegEncoder::~FfmpegEncoder()
+{
+    stopEncoding(false);
+}
+
+bool FfmpegEncoder::isLibraryLoaded() const
+{
+    return m_loaded;
+}
+
+bool FfmpegEncoder::loadLibrary(const QString &folder)
+{
+    const QString program = FindFfmpegProgram(folder);
+    m_loaded = FfmpegProgramRuns(program);
+    if (m_loaded)
+        m_program = program;
+    else
+        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
+    return m_loaded;
+}
+
+void FfmpegEncoder::clearJobs()
+{
+    if (isRunning())
+        stopEncoding(false);
+    m_inputs.clear();
+    m_outputs.clear();
+}
+
+int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
+{
+    MediaFileInfo info;
+    QString error;
+    if (!InspectMediaFile(path, &info, &error)) {
+        m_error = error;
+        return -1;
+    }
+    bool ok = true;
+    TokenizeOptions(options, &ok);
+    if (!ok) {
+        m_error = QStringLiteral("Unbalanced quotes in the input options.");
+        return -1;
+    }
+    Input input;
+    input.path = QFileInfo(path).absoluteFilePath();
+    input.options = options;
+    input.formatName = info.formatName;
+    input.durationMicros = info.durationMicros;
+    m_inputs << input;
+    return int(m_inputs.size()) - 1;
+}
+
+int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QString &options)
+{
+    if (inputIndex < 0 || inputIndex >= m_inputs.size() || m_inputs.at(inputIndex).removed) {
+        m_error = QStringLiteral("There is no input to convert.");
+        return -1;
+    }
+    const Input &input = m_inputs.at(inputIndex);
+    const QFileInfo out(path);
+    if (path.isEmpty() || out.fileName().isEmpty()) {
+        m_error = QStringLiteral("The output file has no name.");
+        return -1;
+    }
+    if (identityPath(path) == identityPath(input.path)) {
+        m_error = QStringLiteral("The output file is the input file itself: %1\n"
+                                 "Writing it would destroy the source. Choose another name "
+                                 "or folder.")
+                      .arg(path);
+        return -1;
+    }
+    if (out.isDir()) {
+        m_error = QStringLiteral("A folder has the output file's name: %1").arg(path);
+        return -1;
+    }
+    const QDir folder = out.absoluteDir();
+    if (!folder.exists()) {
+        m_error = QStringLiteral("The destination folder does not exist: %1")
+                      .arg(folder.absolutePath());
+        return -1;
+    }
+    {
+        QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
+        if (!probe.open()) {
+            m_error = QStringLiteral("Cannot write to the destination folder: %1")
+                          .arg(folder.absolutePath());
+            return -1;
+        }
+    }
+    const TranslatedOptions translated
+        = TranslateOptions(input.options, options, out.suffix(), input.formatName);
+    if (!translated.ok) {
+        m_error = translated.error;
+        return -1;
+    }
+    m_outputs.clear(); // one output per job
+    m_outputs << Output{inputIndex, out.absoluteFilePath(), options};
+    return 0;
+}
+
+void FfmpegEncoder::removeInputFile(int inputIndex)
+{
+    if (inputIndex < 0 || inputIndex >= m_inputs.size())
+        return;
+    m_inputs[inputIndex].removed = true;
+    m_outputs.removeIf([inputIndex](const Output &o) { return o.inputIndex == inputIndex; });
+}
+
+QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
+{
+    if (m_outputs.isEmpty())
+        return {};
+    const Output &output = m_outputs.constFirst();
+    const Input &input = m_inputs.at(output.inputIndex);
+    const TranslatedOptions t = TranslateOptions(input.options, output.options,
+                                                 QFileInfo(output.path).suffix(),
+                                                 input.formatName);
+    if (!t.ok)
+        return {};
+    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                     QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
+                     QStringLiteral("error"), QStringLiteral("-progress"),
+                     QStringLiteral("pipe:1"), QStringLiteral("-n")};
+    args << t.inputArgs << QStringLiteral("-i") << ffmpegPath(input.path) << t.outputArgs
+         << ffmpegPath(outputPath);
+    return args;
+}
+
+bool FfmpegEncoder::startEncoding(int flag)
+{
+    Q_UNUSED(flag);
+    if (isRunning()) {
+        m_error = QStringLiteral("A conversion is already running.");
+        return false;
+    }
+    if (!m_loaded) {
+        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
+        return false;
+    }
+    if (m_outputs.isEmpty()) {
+        m_error = QStringLiteral("There is no output to write.");
+        return false;
+    }
+    const Output &output = m_outputs.constFirst();
+    const Input &input = m_inputs.at(output.inputIndex);
+    const QFileInfo out(output.path);
+    const TranslatedOptions t
+        = TranslateOptions(input.options, output.options, out.suffix(), input.formatName);
+
+    // A hidden name in the destination folder with the output's own extension, which tells
+    // ffmpeg the container.
+    const QString suffix = out.suffix().isEmpty() ? QString() : QLatin1Char('.') + out.suffix();
+    do {
+        const QString tag = QString::number(QRandomGenerator::global()->generate(), 16);
+        m_tempPath = out.absoluteDir().filePath(QStringLiteral(".%1.snipora-%2%3")
+                                                    .arg(out.completeBaseName(), tag, suffix));
+    } while (QFileInfo::exists(m_tempPath));
+    m_finalPath = output.path;
+
+    if (t.lengthSeconds >= 0)
+        m_jobDurationMicros = qint64(t.lengthSeconds * 1e6);
+    else if (input.durationMicros > 0)
+        m_jobDurationMicros = std::max<qint64>(0, input.durationMicros
+                                                      - qint64(t.startSeconds * 1e6));
+    else
+        m_jobDurationMicros = -1;
+
+    m_parser = ProgressParser();
+    m_stderrTail.clear();
+    m_stopping = false;
+
+    auto *process = new QProcess(this);
+    m_process = process;
+#ifdef Q_OS_LINUX
+    // ffmpeg dies with the program, even when the program is killed.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+    connect(process, &QProcess::readyReadStandardOutput, this, &FfmpegEncoder::onStandardOutput);
+    connect(process, &QProcess::readyReadStandardError, this, &FfmpegEncoder::onStandardError);
+    connect(process, &QProcess::finished, this, &FfmpegEncoder::onFinished);
+    connect(process, &QProcess::errorOccurred, this, &FfmpegEncoder::onProcessError);
+    process->start(m_program, jobArguments(m_tempPath));
+    return true;
+}
+
+void FfmpegEncoder::stopEncoding(bool flag)
+{
+    Q_UNUSED(flag);
+    if (!m_process)
+        return;
+    m_stopping = true;
+    QPointer<QProcess> process = m_process;
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
+            process->kill();
+            process->waitForFinished(kKillWaitMs);
+        }
+    }
+    // The finished handler normally ran inside the waits; make sure the run is closed.
+    if (m_process)
+        finishRun(false, QStringLiteral("The conversion was stopped."));
+}
+
+bool FfmpegEncoder::isRunning() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+QString FfmpegEncoder::lastErrorText() const
+{
+    return m_error;
+}
+
+void FfmpegEncoder::onStandardOutput()
+{
+    if (!m_process)
+        return;
+    const QList<ProgressParser::Block> blocks = m_parser.feed(m_process->readAllStandardOutput());
+    for (const ProgressParser::Block &b : blocks) {
+        if (m_stopping)
+            return;
+        const qint64 position = b.outTimeUs < 0 ? (b.outTimeUs == -1 ? -1 : 0) : b.outTimeUs;
+        Q_EMIT encoderProgress(b.totalSize, position, m_jobDurationMicros);
+    }
+}
+
+void FfmpegEncoder::onStandardError()
+{
+    if (!m_process)
+        return;
+    m_stderrTail += m_process->readAllStandardError();
+    if (m_stderrTail.size() > kStderrTailBytes)
+        m_stderrTail = m_stderrTail.right(kStderrTailBytes);
+}
+
+QString FfmpegEncoder::errorFromStandardError() const
+{
+    QStringList lines;
+    for (const QByteArray &raw : m_stderrTail.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (!line.isEmpty())
+            lines << line;
+    }
+    if (lines.size() > 4)
+        lines = lines.mid(lines.size() - 4);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
+{
+    if (!m_process)
+        return;
+    onStandardOutput();
+    onStandardError();
+    if (m_stopping) {
+        finishRun(false, QStringLiteral("The conversion was stopped."));
+        return;
+    }
+    if (status != QProcess::NormalExit) {
+        finishRun(false, QStringLiteral("The encoder ended unexpectedly.\n%1")
+                             .arg(errorFromStandardError())
+                             .trimmed());
+        return;
+    }
+    if (exitCode != 0) {
+        const QString detail = errorFromStandardError();
+        finishRun(false, detail.isEmpty()
+                             ? QStringLiteral("The encoder failed (exit code %1).").arg(exitCode)
+                             : QStringLiteral("The encoder failed:\n%1").arg(detail));
+        return;
+    }
+    const QFileInfo written(m_tempPath);
+    if (!written.exists() || written.size() == 0) {
+        finishRun(false, QStringLiteral("The encoder wrote nothing. %1")
+                             .arg(errorFromStandardError())
+                             .trimmed());
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::rename(QFile::encodeName(m_tempPath).toStdString(),
+                            QFile::encodeName(m_finalPath).toStdString(), ec);
+    if (ec) {
+        finishRun(false, QStringLiteral("The output could not be saved as %1: %2")
+                             .arg(m_finalPath, QString::fromStdString(ec.message())));
+        return;
+    }
+    m_tempPath.clear();
+    finishRun(true, QString());
+}
+
+void FfmpegEncoder::onProcessError(QProcess::ProcessError error)
+{
+    if (error == QProcess::FailedToStart && m_process)
+        finishRun(false, QStringLiteral("The ffmpeg program could not be started: %1")
+                             .arg(m_program));
+}
+
+void FfmpegEncoder::removeTemporaryFile()
+{
+    if (!m_tempPath.isEmpty())
+        QFile::remove(m_tempPath);
+    m_tempPath.clear();
+}
+
+void FfmpegEncoder::finishRun(bool succeeded, const QString &message)
+{
+    QProcess *process = m_process;
+    m_process = nullptr;
+    if (process) {
+        process->disconnect(this);
+        process->deleteLater();
+    }
+    removeTemporaryFile();
+    const bool stopped = m_stopping;
+    m_stopping = false;
+    if (!succeeded && !stopped)
+        m_error = message;
+    Q_EMIT encoderFinished(0, succeeded, !succeeded && !stopped, message);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "encoder.h"
+#include "progressparser.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
+#include <QProcess>
+#include <QStringList>
+
+// The encoder on the ffmpeg program, run through QProcess with an argument list (never a
+// shell). One job at a time: the inputs and the output added since the last clearJobs().
+//
+// The output is written to a hidden temporary file in the destination folder and renamed over
+// the final name only after ffmpeg succeeded. stopEncoding() ends ffmpeg (terminate, then kill
+// after a bound) and removes the temporary file before it returns. No ffmpeg outlives the
+// encoder or the program.
+class FfmpegEncoder final : public Encoder
+{
+    Q_OBJECT
+public:
+    explicit FfmpegEncoder(QObject *parent = nullptr);
+    ~FfmpegEncoder() override;
+
+    bool isLibraryLoaded() const override;
+    bool loadLibrary(const QString &folder) override;
+    QString programPath() const { return m_program; }
+
+    void clearJobs() override;
+    int addInputFile(const QString &path, const QString &options) override;
+    int addOutputFile(int inputIndex, const QString &path, const QString &options) override;
+    void removeInputFile(int inputIndex) override;
+    bool startEncoding(int flag) override;
+    void stopEncoding(bool flag) override;
+    bool isRunning() const override;
+    QString lastErrorText() const override;
+
+    // The full ffmpeg argument list of the job as it would run (the output being the temporary
+    // file); empty when no job is set up.
+    QStringList jobArguments(const QString &outputPath) const;
+    // The temporary file a running job writes; "" when none runs.
+    QString temporaryOutputPath() const { return m_tempPath; }
+
+private:
+    struct Input
+    {
+        QString path;
+        QString options;
+        QString formatName;
+        qint64 durationMicros = -1;
+        bool removed = false;
+    };
+    struct Output
+    {
+        int inputIndex = -1;
+        QString path;
+        QString options;
+    };
+
+    void onStandardOutput();
+    void onStandardError();
+    void onFinished(int exitCode, QProcess::ExitStatus status);
+    void onProcessError(QProcess::ProcessError error);
+    void finishRun(bool succeeded, const QString &message);
+    void removeTemporaryFile();
+    QString errorFromStandardError() const;
+
+    QString m_program;
+    bool m_loaded = false;
+    QList<Input> m_inputs;
+    QList<Output> m_outputs;
+    QString m_error;
+
+    QPointer<QProcess> m_process;
+    ProgressParser m_parser;
+    QByteArray m_stderrTail;
+    QString m_tempPath;
+    QString m_finalPath;
+    qint64 m_jobDurationMicros = -1;
+    bool m_stopping = false;
+};

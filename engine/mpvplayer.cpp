@@ -1,0 +1,404 @@
+#include "mpvplayer.h"
+
+#include "mpvvideowidget.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QWidget>
+
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kOpenTimeoutMs = 20000;
+constexpr int kPositionIntervalMs = 40;
+
+void onWakeup(void *player)
+{
+    // Called on any mpv thread: only queue a call onto the UI thread.
+    auto *p = static_cast<MpvPlayer *>(player);
+    QMetaObject::invokeMethod(p, "drainEventsQueued", Qt::QueuedConnection);
+}
+
+QString openErrorText(int error, const QString &path)
+{
+    switch (error) {
+    case MPV_ERROR_NOTHING_TO_PLAY:
+        return QStringLiteral("No playable audio or video stream in: %1").arg(path);
+    case MPV_ERROR_UNKNOWN_FORMAT:
+    case MPV_ERROR_LOADING_FAILED:
+        return QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
+    default:
+        return QStringLiteral("Cannot open %1: %2")
+            .arg(path, QString::fromUtf8(mpv_error_string(error)));
+    }
+}
+
+} // namespace
+
+MpvPlayer::MpvPlayer(Options options, QObject *parent)
+    : Player(parent)
+    , m_options(options)
+{
+    m_positionTimer.setInterval(kPositionIntervalMs);
+    connect(&m_positionTimer, &QTimer::timeout, this, &MpvPlayer::emitPosition);
+}
+
+MpvPlayer::~MpvPlayer()
+{
+    m_positionTimer.stop();
+    // The render context must go before the mpv handle it belongs to.
+    delete m_videoWidget.data();
+    if (m_mpv) {
+        mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+    }
+}
+
+bool MpvPlayer::isLibraryLoaded() const
+{
+    return m_mpv != nullptr;
+}
+
+bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
+{
+    Q_UNUSED(folder);
+    Q_UNUSED(flag);
+    if (m_mpv)
+        return true;
+    mpv_handle *mpv = mpv_create();
+    if (!mpv) {
+        m_error = QStringLiteral("The mpv library could not be started.");
+        return false;
+    }
+    const std::pair<const char *, const char *> options[] = {
+        {"config", "no"},
+        {"terminal", "no"},
+        {"load-scripts", "no"},
+        {"ytdl", "no"},
+        {"osc", "no"},
+        {"input-default-bindings", "no"},
+        {"input-vo-keyboard", "no"},
+        {"input-cursor", "no"},
+        {"idle", "yes"},
+        {"keep-open", "yes"},
+        {"hr-seek", "yes"},
+        {"pause", "yes"},
+        {"audio-fallback-to-null", "yes"},
+        {"vo", m_options.headless ? "null" : "libmpv"},
+        {"ao", m_options.headless ? "null" : ""},
+    };
+    for (const auto &[name, value] : options) {
+        if (*value)
+            mpv_set_option_string(mpv, name, value);
+    }
+    if (mpv_initialize(mpv) < 0) {
+        mpv_terminate_destroy(mpv);
+        m_error = QStringLiteral("The mpv library could not be initialised.");
+        return false;
+    }
+    m_mpv = mpv;
+    mpv_observe_property(m_mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(m_mpv, onWakeup, this);
+    return true;
+}
+
+QWidget *MpvPlayer::videoWidget(QWidget *parent)
+{
+    if (!m_videoWidget) {
+        if (m_options.headless || !m_mpv) {
+            auto *plain = new QWidget(parent);
+            plain->setAttribute(Qt::WA_StyledBackground);
+            plain->setStyleSheet(QStringLiteral("background-color: black;"));
+            m_videoWidget = plain;
+        } else {
+            m_videoWidget = new MpvVideoWidget(m_mpv, parent);
+        }
+    }
+    return m_videoWidget;
+}
+
+QWidget *MpvPlayer::videoWindow() const
+{
+    return m_videoWidget;
+}
+
+bool MpvPlayer::open(const QString &path, bool flag)
+{
+    Q_UNUSED(flag);
+    if (!m_mpv) {
+        m_error = QStringLiteral("The player is not ready.");
+        return false;
+    }
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        m_error = QStringLiteral("File not found: %1").arg(path);
+        return false;
+    }
+    if (info.isDir() || !info.isReadable()) {
+        m_error = QStringLiteral("The file cannot be read: %1").arg(path);
+        return false;
+    }
+    if (info.size() == 0) {
+        m_error = QStringLiteral("The file is empty: %1").arg(path);
+        return false;
+    }
+
+    m_positionTimer.stop();
+    setFlag("pause", true);
+    const QByteArray file = QFile::encodeName(info.absoluteFilePath());
+    const char *command[] = {"loadfile", file.constData(), "replace", nullptr};
+    m_loading = true;
+    m_loadDone = false;
+    m_loadFailed = false;
+    m_loadError = 0;
+    if (mpv_command(m_mpv, command) < 0) {
+        m_loading = false;
+        m_error = QStringLiteral("Cannot open %1").arg(path);
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_loadDone && clock.elapsed() < kOpenTimeoutMs) {
+        mpv_event *event = mpv_wait_event(m_mpv, 0.1);
+        if (event->event_id != MPV_EVENT_NONE)
+            handleEvent(event);
+    }
+    m_loading = false;
+
+    auto stopPlayback = [this] {
+        const char *stop[] = {"stop", nullptr};
+        mpv_command(m_mpv, stop);
+        setState(StateNoMedia);
+    };
+    if (!m_loadDone) {
+        stopPlayback();
+        m_error = QStringLiteral("Opening took too long: %1").arg(path);
+        return false;
+    }
+    if (m_loadFailed) {
+        stopPlayback();
+        m_error = openErrorText(m_loadError, path);
+        return false;
+    }
+    char *vid = mpv_get_property_string(m_mpv, "vid");
+    char *aid = mpv_get_property_string(m_mpv, "aid");
+    const bool noVideo = !vid || qstrcmp(vid, "no") == 0;
+    const bool noAudio = !aid || qstrcmp(aid, "no") == 0;
+    mpv_free(vid);
+    mpv_free(aid);
+    if (noVideo && noAudio) {
+        stopPlayback();
+        m_error = openErrorText(MPV_ERROR_NOTHING_TO_PLAY, path);
+        return false;
+    }
+
+    double duration = 0;
+    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) < 0
+        || !std::isfinite(duration) || duration < 0)
+        duration = 0;
+    m_durationMicros = qint64(std::llround(duration * 1e6));
+    m_error.clear();
+    setState(StateStopped);
+    Q_EMIT mediaOpened(m_durationMicros);
+    return true;
+}
+
+QString MpvPlayer::lastErrorText() const
+{
+    return m_error;
+}
+
+void MpvPlayer::close(bool flag)
+{
+    Q_UNUSED(flag);
+    m_positionTimer.stop();
+    if (!m_mpv)
+        return;
+    const char *stop[] = {"stop", nullptr};
+    mpv_command(m_mpv, stop);
+    m_durationMicros = 0;
+    setState(StateNoMedia);
+}
+
+void MpvPlayer::pause()
+{
+    if (!m_mpv)
+        return;
+    setFlag("pause", true);
+    m_positionTimer.stop();
+    if (m_state == StatePlaying)
+        setState(StatePaused);
+}
+
+void MpvPlayer::play()
+{
+    if (!m_mpv || m_state == StateNoMedia)
+        return;
+    setFlag("pause", false);
+    setState(StatePlaying);
+    m_positionTimer.start();
+}
+
+void MpvPlayer::togglePause()
+{
+    if (isPaused())
+        play();
+    else
+        pause();
+}
+
+bool MpvPlayer::isPaused() const
+{
+    if (!m_mpv || m_state == StateNoMedia)
+        return true;
+    return flag("pause");
+}
+
+int MpvPlayer::stateCode() const
+{
+    return m_state;
+}
+
+void MpvPlayer::seek(qint64 micros, int flags)
+{
+    Q_UNUSED(flags);
+    if (!m_mpv || m_state == StateNoMedia)
+        return;
+    const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
+    const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
+    const char *command[] = {"seek", seconds.constData(), "absolute+exact", nullptr};
+    mpv_command_async(m_mpv, 0, command);
+    if (m_state == StateEnded)
+        setState(flag("pause") ? StatePaused : StatePlaying);
+}
+
+bool MpvPlayer::isMuted() const
+{
+    return flag("mute");
+}
+
+void MpvPlayer::setMuted(bool muted)
+{
+    setFlag("mute", muted);
+}
+
+void MpvPlayer::setVolume(int volume)
+{
+    if (!m_mpv)
+        return;
+    double v = std::clamp(volume, 0, 128) * 100.0 / 128.0;
+    mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &v);
+}
+
+int MpvPlayer::volume() const
+{
+    double v = 0;
+    if (!m_mpv || mpv_get_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &v) < 0)
+        return 0;
+    return int(std::lround(v * 128.0 / 100.0));
+}
+
+void MpvPlayer::applySize()
+{
+    if (m_videoWidget)
+        m_videoWidget->update();
+}
+
+qint64 MpvPlayer::currentPosition() const
+{
+    double pos = 0;
+    if (!m_mpv || mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &pos) < 0
+        || !std::isfinite(pos))
+        return -1;
+    return qint64(std::llround(std::max(0.0, pos) * 1e6));
+}
+
+void MpvPlayer::drainEvents()
+{
+    if (!m_mpv || m_loading)
+        return;
+    for (;;) {
+        mpv_event *event = mpv_wait_event(m_mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        handleEvent(event);
+    }
+}
+
+void MpvPlayer::handleEvent(const void *raw)
+{
+    const auto *event = static_cast<const mpv_event *>(raw);
+    switch (event->event_id) {
+    case MPV_EVENT_FILE_LOADED:
+        if (m_loading)
+            m_loadDone = true;
+        break;
+    case MPV_EVENT_END_FILE: {
+        const auto *end = static_cast<const mpv_event_end_file *>(event->data);
+        if (end->reason == MPV_END_FILE_REASON_ERROR) {
+            if (m_loading) {
+                m_loadDone = true;
+                m_loadFailed = true;
+                m_loadError = end->error;
+            } else if (m_state != StateNoMedia) {
+                m_positionTimer.stop();
+                setState(StateEnded);
+            }
+        }
+        break;
+    }
+    case MPV_EVENT_VIDEO_RECONFIG:
+        Q_EMIT stateChanged(StateVideoReady);
+        break;
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        const auto *property = static_cast<const mpv_event_property *>(event->data);
+        if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG
+            && *static_cast<int *>(property->data) && !m_loading
+            && (m_state == StatePlaying || m_state == StatePaused)) {
+            m_positionTimer.stop();
+            emitPosition();
+            setState(StateEnded);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MpvPlayer::setState(int state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(state);
+}
+
+void MpvPlayer::emitPosition()
+{
+    const qint64 position = currentPosition();
+    if (position >= 0)
+        Q_EMIT positionChanged(position);
+}
+
+bool MpvPlayer::flag(const char *name) const
+{
+    int value = 0;
+    if (!m_mpv || mpv_get_property(m_mpv, name, MPV_FORMAT_FLAG, &value) < 0)
+        return false;
+    return value != 0;
+}
+
+void MpvPlayer::setFlag(const char *name, bool on)
+{
+    if (!m_mpv)
+        return;
+    int value = on ? 1 : 0;
+    mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &value);
+}

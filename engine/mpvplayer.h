@@ -1,0 +1,94 @@
+#pragma once
+
+#include "player.h"
+
+#include <QPointer>
+#include <QTimer>
+
+struct mpv_handle;
+class MpvVideoWidget;
+
+// The player on libmpv. mpv's wakeup callback only queues a call onto the UI thread, which
+// drains mpv's events until none is left; every signal is emitted on the UI thread.
+//
+// With a video output the picture is drawn through mpv's render API into a QOpenGLWidget
+// (MpvVideoWidget). Headless runs (tests, the offscreen platform) use vo=null and ao=null and a
+// plain widget, since a QOpenGLWidget must never be shown there.
+class MpvPlayer final : public Player
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        bool headless = false;
+    };
+
+    explicit MpvPlayer(Options options, QObject *parent = nullptr);
+    ~MpvPlayer() override;
+
+    bool isLibraryLoaded() const override;
+    bool loadLibrary(const QString &folder, bool flag) override;
+
+    QWidget *videoWidget(QWidget *parent) override;
+    QWidget *videoWindow() const override;
+
+    bool open(const QString &path, bool flag) override;
+    QString lastErrorText() const override;
+    void close(bool flag) override;
+
+    void pause() override;
+    void play() override;
+    void togglePause() override;
+    bool isPaused() const override;
+    int stateCode() const override;
+
+    void seek(qint64 micros, int flags) override;
+
+    bool isMuted() const override;
+    void setMuted(bool muted) override;
+    void setVolume(int volume) override;
+    int volume() const;
+
+    int displayWidth() const override { return m_displayWidth; }
+    int displayHeight() const override { return m_displayHeight; }
+    void setDisplayWidth(int width) override { m_displayWidth = width; }
+    void setDisplayHeight(int height) override { m_displayHeight = height; }
+    int pictureWidth() const override { return m_pictureWidth; }
+    int pictureHeight() const override { return m_pictureHeight; }
+    void setPictureWidth(int width) override { m_pictureWidth = width; }
+    void setPictureHeight(int height) override { m_pictureHeight = height; }
+    void applySize() override;
+
+    // The playback position mpv reports now, in microseconds (-1 when none).
+    qint64 currentPosition() const;
+    qint64 durationMicros() const { return m_durationMicros; }
+
+private:
+    Q_INVOKABLE void drainEventsQueued() { drainEvents(); }
+    void drainEvents();
+    void handleEvent(const void *event);
+    void setState(int state);
+    void emitPosition();
+    bool flag(const char *name) const;
+    void setFlag(const char *name, bool on);
+
+    Options m_options;
+    mpv_handle *m_mpv = nullptr;
+    QPointer<QWidget> m_videoWidget;
+    QTimer m_positionTimer;
+    QString m_error;
+    int m_state = StateNoMedia;
+    qint64 m_durationMicros = 0;
+    int m_displayWidth = 0;
+    int m_displayHeight = 0;
+    int m_pictureWidth = 0;
+    int m_pictureHeight = 0;
+
+    // Set while open() waits for its load to end.
+    bool m_loading = false;
+    bool m_loadDone = false;
+    bool m_loadFailed = false;
+    int m_loadError = 0;
+
+    friend class MpvVideoWidget;
+};

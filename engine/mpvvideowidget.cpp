@@ -1,0 +1,90 @@
+#include "mpvvideowidget.h"
+
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+
+#include <mpv/render_gl.h>
+
+namespace {
+
+void *procAddress(void *, const char *name)
+{
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    return context ? reinterpret_cast<void *>(context->getProcAddress(QByteArray(name)))
+                   : nullptr;
+}
+
+void onMpvUpdate(void *widget)
+{
+    // Called on mpv's render thread: only queue a repaint onto the UI thread.
+    auto *w = static_cast<MpvVideoWidget *>(widget);
+    QMetaObject::invokeMethod(w, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+} // namespace
+
+MpvVideoWidget::MpvVideoWidget(mpv_handle *mpv, QWidget *parent)
+    : QOpenGLWidget(parent)
+    , m_mpv(mpv)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+MpvVideoWidget::~MpvVideoWidget()
+{
+    if (m_context) {
+        makeCurrent();
+        freeContext();
+        doneCurrent();
+    }
+}
+
+void MpvVideoWidget::initializeGL()
+{
+    if (m_context || !m_mpv)
+        return;
+    mpv_opengl_init_params gl{procAddress, nullptr};
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
+        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    if (mpv_render_context_create(&m_context, m_mpv, params) < 0) {
+        m_context = nullptr;
+        return;
+    }
+    mpv_render_context_set_update_callback(m_context, onMpvUpdate, this);
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+        makeCurrent();
+        freeContext();
+        doneCurrent();
+    });
+}
+
+void MpvVideoWidget::paintGL()
+{
+    if (!m_context) {
+        QOpenGLFunctions *f = QOpenGLContext::currentContext()->functions();
+        f->glClearColor(0, 0, 0, 1);
+        f->glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    mpv_opengl_fbo fbo{int(defaultFramebufferObject()), int(width() * ratio),
+                       int(height() * ratio), 0};
+    int flip = 1;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+        {MPV_RENDER_PARAM_FLIP_Y, &flip},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    mpv_render_context_render(m_context, params);
+}
+
+void MpvVideoWidget::freeContext()
+{
+    if (!m_context)
+        return;
+    mpv_render_context_free(m_context);
+    m_context = nullptr;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
+// is ffmpeg command-line syntax as older ffmpeg releases understood it, plus "-TimeStart S"
+// (where reading of the input begins) and "-TimeLength L" (seconds of output). Pure and
+// table-driven; the tables are in the .cpp file.
+
+// Splits an option string at blanks; a double-quoted run is one token without its quotes.
+// Sets *ok to false on an unbalanced quote.
+QStringList TokenizeOptions(const QString &options, bool *ok = nullptr);
+
+struct TranslatedOptions
+{
+    bool ok = false;
+    QString error;           // why the options cannot be used, when !ok
+    QStringList inputArgs;   // before "-i input"
+    QStringList outputArgs;  // after "-i input", before the output path
+    double startSeconds = 0; // where reading begins (0 when not given)
+    double lengthSeconds = -1; // seconds of output, -1 when not limited
+};
+
+// outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);
+// inputFormatName is libavformat's name of the input's container, used to choose the muxer
+// when the output has no extension.
+TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
+                                   const QString &outputExtension,
+                                   const QString &inputFormatName);
+
+// The muxer that writes the same kind of file as the named input container
+// ("mov,mp4,m4a,3gp,3g2,mj2" -> "mp4", "matroska,webm" -> "matroska").
+QString MuxerForInputFormat(const QString &inputFormatName);

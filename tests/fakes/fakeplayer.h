@@ -1,0 +1,103 @@
+#pragma once
+
+#include "player.h"
+
+#include <QStringList>
+#include <QWidget>
+
+// A player double: records what it is asked, reports what the test sets.
+class FakePlayer final : public Player
+{
+    Q_OBJECT
+public:
+    using Player::Player;
+
+    // Set by the test
+    bool libraryAvailable = true;
+    bool openSucceeds = true;
+    qint64 openDuration = 10000000;
+    QString errorText = QStringLiteral("Cannot open the file.");
+
+    // Recorded
+    QStringList calls;
+    QList<qint64> seeks;
+    QList<int> seekFlags;
+    int volume = 128;
+    bool muted = false;
+    bool paused = true;
+    int state = StateNoMedia;
+    bool loaded = false;
+
+    bool isLibraryLoaded() const override { return loaded; }
+    bool loadLibrary(const QString &folder, bool) override
+    {
+        calls << QStringLiteral("loadLibrary:") + folder;
+        loaded = libraryAvailable;
+        return loaded;
+    }
+    QWidget *videoWidget(QWidget *parent) override
+    {
+        if (!m_widget)
+            m_widget = new QWidget(parent);
+        return m_widget;
+    }
+    QWidget *videoWindow() const override { return m_widget; }
+    bool open(const QString &path, bool) override
+    {
+        calls << QStringLiteral("open:") + path;
+        if (!openSucceeds)
+            return false;
+        state = StateStopped;
+        paused = true;
+        Q_EMIT mediaOpened(openDuration);
+        return true;
+    }
+    QString lastErrorText() const override { return errorText; }
+    void close(bool) override
+    {
+        calls << QStringLiteral("close");
+        state = StateNoMedia;
+    }
+    void pause() override
+    {
+        calls << QStringLiteral("pause");
+        paused = true;
+        if (state == StatePlaying)
+            state = StatePaused;
+    }
+    void play() override
+    {
+        calls << QStringLiteral("play");
+        paused = false;
+        state = StatePlaying;
+    }
+    void togglePause() override { paused ? play() : pause(); }
+    bool isPaused() const override { return paused; }
+    int stateCode() const override { return state; }
+    void seek(qint64 micros, int flags) override
+    {
+        calls << QStringLiteral("seek");
+        seeks << micros;
+        seekFlags << flags;
+    }
+    bool isMuted() const override { return muted; }
+    void setMuted(bool m) override
+    {
+        calls << (m ? QStringLiteral("mute") : QStringLiteral("unmute"));
+        muted = m;
+    }
+    void setVolume(int v) override { volume = v; }
+    int displayWidth() const override { return m_dw; }
+    int displayHeight() const override { return m_dh; }
+    void setDisplayWidth(int w) override { m_dw = w; }
+    void setDisplayHeight(int h) override { m_dh = h; }
+    int pictureWidth() const override { return m_pw; }
+    int pictureHeight() const override { return m_ph; }
+    void setPictureWidth(int w) override { m_pw = w; }
+    void setPictureHeight(int h) override { m_ph = h; }
+    void applySize() override { calls << QStringLiteral("applySize"); }
+
+private:
+    QWidget *m_widget = nullptr;
+    int m_dw = 0, m_dh = 0, m_pw = 0, m_ph = 0;
+};

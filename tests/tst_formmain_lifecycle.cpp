@@ -1,0 +1,278 @@
+#include "fakeencoder.h"
+#include "fakeplayer.h"
+#include "fakeprobe.h"
+#include "formmain.h"
+#include "mainlayout.h"
+#include "recordingmessagesink.h"
+#include "settings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Start-up, settings and shutdown of the main window, driven with engine doubles and a
+// temporary settings store.
+class TestFormMainLifecycle : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void firstStartWritesReturningState();
+    void returningStartHidesGuide();
+    void otherFirstStartTextIsKept();
+    void showMoreSetting_data();
+    void showMoreSetting();
+    void moreTwiceRestores();
+    void missingLibraryEndsWithoutWriting_data();
+    void missingLibraryEndsWithoutWriting();
+    void programFolderSeparator_data();
+    void programFolderSeparator();
+    void closeStopsEngines();
+    void skinIsOptional();
+    void layoutNumbers();
+    void narrowWindowStillSizesPlayer();
+
+private:
+    struct Window
+    {
+        std::unique_ptr<FormMain> form;
+        FakePlayer *player = nullptr;
+        FakeEncoder *encoder = nullptr;
+    };
+    Window makeWindow(const QString &folder = QString());
+    QString storeFile() const { return m_store->path() + QStringLiteral("/Ferrolan Software/Snipora.conf"); }
+    QVariant stored(const QString &name) const
+    {
+        QSettings s(storeFile(), QSettings::IniFormat);
+        return s.value(name);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_store;
+    std::unique_ptr<QTemporaryDir> m_program;
+    RecordingMessageSink m_messages;
+};
+
+void TestFormMainLifecycle::init()
+{
+    m_store = std::make_unique<QTemporaryDir>();
+    m_program = std::make_unique<QTemporaryDir>();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_store->path());
+    m_messages.messages.clear();
+}
+
+TestFormMainLifecycle::Window TestFormMainLifecycle::makeWindow(const QString &folder)
+{
+    Window w;
+    FormMainParts parts;
+    w.player = new FakePlayer;
+    w.encoder = new FakeEncoder;
+    parts.player = w.player;
+    parts.encoder = w.encoder;
+    parts.probe = std::make_unique<FakeProbe>();
+    parts.messages = &m_messages;
+    parts.programFolder = folder.isEmpty() ? m_program->path() : folder;
+    w.form = std::make_unique<FormMain>(std::move(parts));
+    return w;
+}
+
+void TestFormMainLifecycle::firstStartWritesReturningState()
+{
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    auto *guide = w.form->findChild<QLabel *>(QStringLiteral("PicGuide"));
+    QVERIFY(guide);
+    QVERIFY(!guide->isHidden());
+    QCOMPARE(w.form->shared().OutputFolder, QString());
+    QVERIFY(m_messages.messages.isEmpty());
+    w.form->show();
+    QVERIFY(w.form->close());
+    QCOMPARE(stored(QStringLiteral("OutPath")).toString(), QString());
+    QCOMPARE(stored(QStringLiteral("ShowMoreBtn")).toString(), QString());
+    QCOMPARE(stored(QStringLiteral("FirstStartSoftware")).toString(), QStringLiteral("N"));
+    QVERIFY(stored(QStringLiteral("OutPath")).isValid());
+}
+
+void TestFormMainLifecycle::returningStartHidesGuide()
+{
+    WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
+    WriteSetting(QStringLiteral("OutPath"), QStringLiteral("/home/ann/Cuts/"));
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    QVERIFY(w.form->findChild<QLabel *>(QStringLiteral("PicGuide"))->isHidden());
+    QCOMPARE(w.form->shared().OutputFolder, QStringLiteral("/home/ann/Cuts/"));
+    w.form->shared().OutputFolder = QStringLiteral("/srv/out/");
+    w.form->close();
+    QCOMPARE(ReadSetting(QStringLiteral("OutPath")), QStringLiteral("/srv/out/"));
+}
+
+void TestFormMainLifecycle::otherFirstStartTextIsKept()
+{
+    WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("Y"));
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    QVERIFY(!w.form->findChild<QLabel *>(QStringLiteral("PicGuide"))->isHidden());
+    w.form->close();
+    QCOMPARE(ReadSetting(QStringLiteral("FirstStartSoftware")), QStringLiteral("Y"));
+}
+
+void TestFormMainLifecycle::showMoreSetting_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("absent") << QString() << true << QString();
+    QTest::newRow("No collapses") << "No" << false << "No";
+    QTest::newRow("no is not No") << "no" << true << "no";
+    QTest::newRow("Yes") << "Yes" << true << "Yes";
+}
+
+void TestFormMainLifecycle::showMoreSetting()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, open);
+    QFETCH(QString, written);
+    if (!stored.isNull())
+        WriteSetting(QStringLiteral("ShowMoreBtn"), stored);
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    QCOMPARE(w.form->moreOpen(), open);
+    auto *help = w.form->findChild<QPushButton *>(QStringLiteral("btnHelp"));
+    auto *about = w.form->findChild<QPushButton *>(QStringLiteral("btnAbout"));
+    QCOMPARE(help->isHidden(), !open);
+    QCOMPARE(about->isHidden(), !open);
+    w.form->close();
+    QCOMPARE(ReadSetting(QStringLiteral("ShowMoreBtn")), written);
+}
+
+void TestFormMainLifecycle::moreTwiceRestores()
+{
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    auto *more = w.form->findChild<QPushButton *>(QStringLiteral("btnMore"));
+    QTest::mouseClick(more, Qt::LeftButton);
+    QVERIFY(!w.form->moreOpen());
+    QCOMPARE(w.form->showMoreSetting(), QStringLiteral("No"));
+    QTest::mouseClick(more, Qt::LeftButton);
+    QVERIFY(w.form->moreOpen());
+    QCOMPARE(w.form->showMoreSetting(), QStringLiteral("Yes"));
+    QVERIFY(!w.form->findChild<QPushButton *>(QStringLiteral("btnHelp"))->isHidden());
+}
+
+void TestFormMainLifecycle::missingLibraryEndsWithoutWriting_data()
+{
+    QTest::addColumn<bool>("encoderOk");
+    QTest::addColumn<bool>("playerOk");
+    QTest::newRow("encoder missing") << false << true;
+    QTest::newRow("player missing") << true << false;
+    QTest::newRow("both missing: one box") << false << false;
+}
+
+void TestFormMainLifecycle::missingLibraryEndsWithoutWriting()
+{
+    QFETCH(bool, encoderOk);
+    QFETCH(bool, playerOk);
+    Window w = makeWindow();
+    w.encoder->libraryAvailable = encoderOk;
+    w.player->libraryAvailable = playerOk;
+    QVERIFY(!w.form->load());
+    QCOMPARE(m_messages.messages.size(), 1);
+    QCOMPARE(m_messages.messages.first().text, QStringLiteral("Video lib not found"));
+    QCOMPARE(m_messages.messages.first().icon, MessageSink::Icon::Error);
+    // The encoder is checked first; the player is not asked when the encoder failed.
+    QCOMPARE(w.player->calls.contains(QStringLiteral("loadLibrary:")
+                                      + w.form->shared().MediaLibraryFolder),
+             encoderOk);
+    w.form->close();
+    w.form.reset();
+    QVERIFY(!QFile::exists(storeFile()));
+}
+
+void TestFormMainLifecycle::programFolderSeparator_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("appFolder");
+    QTest::newRow("without separator") << "/opt/snipora" << "/opt/snipora/";
+    QTest::newRow("with separator") << "/opt/snipora/" << "/opt/snipora/";
+}
+
+void TestFormMainLifecycle::programFolderSeparator()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, appFolder);
+    Window w = makeWindow(folder);
+    QVERIFY(w.form->load());
+    QCOMPARE(w.form->shared().AppFolder, appFolder);
+    QCOMPARE(w.form->shared().MediaLibraryFolder, appFolder + QStringLiteral("LibAV"));
+    QVERIFY(w.encoder->calls.contains(QStringLiteral("loadLibrary:") + appFolder
+                                      + QStringLiteral("LibAV")));
+}
+
+void TestFormMainLifecycle::closeStopsEngines()
+{
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    w.form->show();
+    w.player->calls.clear();
+    QVERIFY(w.form->close());
+    QVERIFY(w.player->calls.contains(QStringLiteral("close")));
+    QVERIFY(w.encoder->calls.contains(QStringLiteral("stopEncoding")));
+    QVERIFY(!w.form->isVisible());
+}
+
+void TestFormMainLifecycle::skinIsOptional()
+{
+    {
+        Window w = makeWindow();
+        QVERIFY(w.form->load()); // no skin file: silent
+        QVERIFY(m_messages.messages.isEmpty());
+        QVERIFY(w.form->styleSheet().isEmpty());
+    }
+    QFile skin(QDir(m_program->path()).filePath(QStringLiteral("skin.qss")));
+    QVERIFY(skin.open(QIODevice::WriteOnly));
+    skin.write("#PicPane { background: #123456; }");
+    skin.close();
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    QVERIFY(w.form->styleSheet().contains(QStringLiteral("#123456")));
+}
+
+void TestFormMainLifecycle::layoutNumbers()
+{
+    const MainLayout::Result r = MainLayout::Compute(QSize(800, 600), QSize(300, 150));
+    QVERIFY(r.sliderOk);
+    QCOMPARE(r.positionSliderWidthTwips, 11600);
+    QCOMPARE(r.columnLeftTwips, 11540);
+    QCOMPARE(r.centreGroupLeftTwips, (12000 - 9210) / 2);
+    QCOMPARE(r.playerRect, QRect(0, 0, 800, 600 - 122));
+    QCOMPARE(r.guideTopLeft, QPoint(250, (478 - 150) / 2));
+
+    Window w = makeWindow();
+    QVERIFY(w.form->load());
+    w.form->resize(800, 600);
+    w.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    auto *slider = w.form->findChild<QWidget *>(QStringLiteral("NaSlider1"));
+    QCOMPARE(slider->width(), 11600 / 15);
+    QCOMPARE(w.form->findChild<QWidget *>(QStringLiteral("btnMore"))->x(), 11540 / 15);
+    QCOMPARE(w.player->displayWidth(), 800);
+    QCOMPARE(w.player->displayHeight(), 478);
+    // Vertical positions inside the pane never change with the window.
+    const int top = slider->y();
+    w.form->resize(640, 900);
+    QCOMPARE(slider->y(), top);
+    QCOMPARE(w.player->displayHeight(), 900 - 122);
+}
+
+void TestFormMainLifecycle::narrowWindowStillSizesPlayer()
+{
+    const MainLayout::Result r = MainLayout::Compute(QSize(20, 300), QSize(300, 150));
+    QVERIFY(!r.sliderOk); // 20 px = 300 twips < 400
+    QCOMPARE(r.displaySize, QSize(20, 300 - 122));
+}
+
+QTEST_MAIN(TestFormMainLifecycle)
+#include "tst_formmain_lifecycle.moc"
