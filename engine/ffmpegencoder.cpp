@@ -320,6 +320,19 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
                              : QStringLiteral("The encoder failed:\n%1").arg(detail));
         return;
     }
+    // ffmpeg 5 exits 0 even when the output could not be written completely (a full disk
+    // while writing the trailer); such a run is a failure, never a saved file.
+    static const char *const kWriteErrors[] = {"Error writing trailer", "Error closing file",
+                                               "No space left on device",
+                                               "av_interleaved_write_frame()",
+                                               "Input/output error"};
+    for (const char *marker : kWriteErrors) {
+        if (m_stderrTail.contains(marker)) {
+            finishRun(false,
+                      QStringLiteral("The output could not be written:\n%1").arg(errorFromStandardError()));
+            return;
+        }
+    }
     const QFileInfo written(m_tempPath);
     if (!written.exists() || written.size() == 0) {
         finishRun(false, QStringLiteral("The encoder wrote nothing. %1")

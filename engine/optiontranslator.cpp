@@ -273,7 +273,14 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             outputArgs << name << value;
             continue;
         }
-        if (name == QLatin1String("-f") || name == QLatin1String("-target"))
+        if (name == QLatin1String("-target")) {
+            if (!takeValue(out, i, &value))
+                return result;
+            haveFormat = true;
+            outputArgs << name << value;
+            continue;
+        }
+        if (name == QLatin1String("-f"))
             haveFormat = true;
         outputArgs << name;
     }
@@ -284,6 +291,22 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             return result;
         }
         result.inputArgs << QStringLiteral("-ss") << startText;
+    }
+
+    // A target without a television norm ("dvd", "vcd", "svcd") takes it from the frame size
+    // or rate asked for: 576 or 288 lines, or 25 or 50 frames a second, are PAL; else NTSC.
+    const qsizetype target = outputArgs.indexOf(QStringLiteral("-target"));
+    if (target >= 0 && target + 1 < outputArgs.size()) {
+        QString &value = outputArgs[target + 1];
+        if (!value.contains(QLatin1Char('-'))) {
+            const qsizetype s = outputArgs.lastIndexOf(QStringLiteral("-s"));
+            const qsizetype r = outputArgs.lastIndexOf(QStringLiteral("-r"));
+            const QString size = s >= 0 && s + 1 < outputArgs.size() ? outputArgs.at(s + 1) : QString();
+            const QString rate = r >= 0 && r + 1 < outputArgs.size() ? outputArgs.at(r + 1) : QString();
+            const bool pal = size.endsWith(QLatin1String("x576")) || size.endsWith(QLatin1String("x288"))
+                || rate == QLatin1String("25") || rate == QLatin1String("50");
+            value = (pal ? QStringLiteral("pal-") : QStringLiteral("ntsc-")) + value;
+        }
     }
 
     // Filters cannot apply to a copied video stream; ffmpeg refuses the whole job otherwise.
