@@ -209,11 +209,25 @@ bool AvProbe::decodeAround(qint64 micros)
 {
     if (!m_format || !openDecoder())
         return false;
+    // Some containers (MPEG-TS) seek by byte estimates and may land after the time asked
+    // for: seek again further back until a frame at or before the time is decoded.
+    for (qint64 margin = 0; margin <= 64000000; margin = margin ? margin * 2 : 500000) {
+        if (decodeFrom(micros, std::max<qint64>(0, micros - margin)))
+            return true;
+        if (micros - margin <= 0)
+            break;
+    }
+    return false;
+}
+
+bool AvProbe::decodeFrom(qint64 micros, qint64 seekMicros)
+{
     const int index = videoStreamIndex();
     const AVStream *stream = m_format->streams[index];
-    const qint64 target = av_rescale_q(micros + startOffsetMicros(), AV_TIME_BASE_Q,
+    const qint64 target = av_rescale_q(seekMicros + startOffsetMicros(), AV_TIME_BASE_Q,
                                        stream->time_base);
-    if (av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD) < 0)
+    if (av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD) < 0
+        && av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
         return false;
     avcodec_flush_buffers(m_decoder);
     m_frameTimes.clear();

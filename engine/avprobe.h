@@ -54,6 +54,7 @@ private:
     // Decodes from the key frame before the time up to the first frame after it, collecting
     // the start times of the frames on the way.
     bool decodeAround(qint64 micros);
+    bool decodeFrom(qint64 micros, qint64 seekMicros);
     qint64 frameTimeMicros(const AVFrame *frame) const;
     qint64 startOffsetMicros() const;
 

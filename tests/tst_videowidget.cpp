@@ -1,0 +1,60 @@
+#include "mediafixtures.h"
+#include "mpvplayer.h"
+#include "mpvvideowidget.h"
+
+#include <QOpenGLWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace MediaFixtures;
+
+// A real window under Xvfb: mpv's render API draws the picture into the video widget.
+class TestVideoWidget : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void showsFrameAfterSeek();
+};
+
+void TestVideoWidget::showsFrameAfterSeek()
+{
+    QTemporaryDir dir;
+    const QString clip = makeH264Aac(QDir(dir.path()));
+    QVERIFY(!clip.isEmpty());
+
+    QWidget window;
+    window.resize(640, 360);
+    MpvPlayer player(MpvPlayer::Options{false});
+    QVERIFY(player.loadLibrary(QString(), true));
+    auto *video = qobject_cast<MpvVideoWidget *>(player.videoWidget(&window));
+    QVERIFY(video);
+    video->setGeometry(0, 0, 640, 360);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(video->hasRenderContext());
+
+    QSignalSpy state(&player, &Player::stateChanged);
+    QVERIFY2(player.open(clip, true), qPrintable(player.lastErrorText()));
+    player.seek(5000000, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList{int(Player::StateVideoReady)}), 5000);
+
+    // The test pattern is colourful: wait until the drawn picture has strong colours.
+    auto colourfulPixels = [&] {
+        const QImage image = video->grabFramebuffer();
+        int colourful = 0;
+        for (int y = 0; y < image.height(); y += 8) {
+            for (int x = 0; x < image.width(); x += 8) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.saturation() > 150 && c.value() > 100)
+                    ++colourful;
+            }
+        }
+        return colourful;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(colourfulPixels() > 200, 10000);
+}
+
+QTEST_MAIN(TestVideoWidget)
+#include "tst_videowidget.moc"
