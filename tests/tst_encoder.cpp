@@ -315,6 +315,7 @@ void TestEncoder::badInputs_data()
     QTest::newRow("missing") << QByteArray() << "File not found";
     QTest::newRow("empty") << QByteArray("") << "empty";
     QTest::newRow("text named .mp4") << QByteArray("hello, this is not a video\n") << "Not a media file";
+    QTest::newRow("truncated mp4") << QByteArray("truncate") << "Not a media file";
 }
 
 void TestEncoder::badInputs()
@@ -322,6 +323,11 @@ void TestEncoder::badInputs()
     QFETCH(QByteArray, content);
     QFETCH(QString, expected);
     const QString path = m_dir.filePath(QStringLiteral("bad-%1.mp4").arg(QTest::currentDataTag()));
+    if (content == "truncate") {
+        QFile src(m_clip);
+        QVERIFY(src.open(QIODevice::ReadOnly));
+        content = src.read(3000); // the header of a file whose index is at its end
+    }
     if (!content.isNull()) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
