@@ -4,6 +4,8 @@
 #include "encoder.h"
 #include "mainlayout.h"
 #include "messagesink.h"
+#include "nasliders.h"
+#include "propertybag.h"
 #include "player.h"
 #include "probe.h"
 #include "settings.h"
@@ -85,8 +87,18 @@ void FormMain::buildControls()
     m_picPane->setObjectName(QStringLiteral("PicPane"));
     m_picPane->setAttribute(Qt::WA_StyledBackground);
 
-    m_naSlider1 = new QWidget(m_picPane);
+    // The sliders start from their stored design state.
+    m_naSlider1 = new NaSlider(m_picPane);
     m_naSlider1->setObjectName(QStringLiteral("NaSlider1"));
+    {
+        MemoryPropertyBag design;
+        design.entries = {{QStringLiteral("BackColor"), 0xF0F0F0u},
+                          {QStringLiteral("Enabled"), false},
+                          {QStringLiteral("SmallChange"), 0},
+                          {QStringLiteral("LargeChange"), 0},
+                          {QStringLiteral("ShowTicks"), false}};
+        m_naSlider1->loadProperties(design);
+    }
     place(m_naSlider1, 165, 105, 8805, 300);
 
     m_picCen = new QWidget(m_picPane);
@@ -122,8 +134,19 @@ void FormMain::buildControls()
     m_picMute->setCursor(Qt::PointingHandCursor);
     place(m_picMute, 4305, 135, 300, 225);
 
-    m_naSliderVol = new QWidget(m_picCen);
+    m_naSliderVol = new NaSlider1(m_picCen);
     m_naSliderVol->setObjectName(QStringLiteral("NaSliderVol"));
+    {
+        MemoryPropertyBag design;
+        design.entries = {{QStringLiteral("BackColor"), 0xF0F0F0u},
+                          {QStringLiteral("Value"), 128},
+                          {QStringLiteral("SmallChange"), 0},
+                          {QStringLiteral("LargeChange"), 0},
+                          {QStringLiteral("ShowTicks"), false},
+                          {QStringLiteral("Max"), 128},
+                          {QStringLiteral("SelLength"), 128}};
+        m_naSliderVol->loadProperties(design);
+    }
     place(m_naSliderVol, 4665, 150, 1080, 195);
 
     m_btnCut = makeButton(m_picCen, "btnCut", QString());
@@ -169,7 +192,7 @@ void FormMain::buildControls()
     connect(m_btnMore, &QPushButton::clicked, this, &FormMain::runMore);
 
     // Before the first file is opened only Open, the volume and the secondary commands work.
-    for (QWidget *w : {static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
+    for (QWidget *w : {static_cast<QWidget *>(m_btnPause),
                        static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
                        static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
                        static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
@@ -201,6 +224,10 @@ bool FormMain::initialise()
     // 2, 3. Settings.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
+
+    // 4. Full volume.
+    m_naSliderVol->setMax(128);
+    m_naSliderVol->setValue(128);
 
     // 5. The encoder's media library; without it the program cannot work.
     auto libraryMissing = [this] {
@@ -311,7 +338,7 @@ void FormMain::layoutWindow()
         QRect slider = m_naSlider1->geometry();
         slider.setWidth(int(std::lround(r.positionSliderWidthTwips / 15.0)));
         m_naSlider1->setGeometry(slider);
-        m_naSlider1->update();
+        m_naSlider1->Refresh();
         m_picCen->move(int(std::lround(r.centreGroupLeftTwips / 15.0)), m_picCen->y());
         m_picPlayer->setGeometry(r.playerRect);
         m_picGuide->move(r.guideTopLeft);

@@ -15,6 +15,8 @@ class Probe;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class NaSlider;
+class NaSlider1;
 
 // What the main window is built from. The window owns the engines; the message sink is
 // borrowed and must outlive the window.
@@ -82,8 +84,8 @@ private:
     QLabel *m_picGuide = nullptr;
     QWidget *m_picPane = nullptr;
     QWidget *m_picCen = nullptr;
-    QWidget *m_naSlider1 = nullptr;
-    QWidget *m_naSliderVol = nullptr;
+    NaSlider *m_naSlider1 = nullptr;
+    NaSlider1 *m_naSliderVol = nullptr;
     QPushButton *m_btbOpen = nullptr;
     QPushButton *m_btnPause = nullptr;
     QPushButton *m_btnGoStart = nullptr;

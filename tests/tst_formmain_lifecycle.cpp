@@ -3,6 +3,7 @@
 #include "fakeprobe.h"
 #include "formmain.h"
 #include "mainlayout.h"
+#include "nasliders.h"
 #include "recordingmessagesink.h"
 #include "settings.h"
 
@@ -88,6 +89,17 @@ void TestFormMainLifecycle::firstStartWritesReturningState()
     QVERIFY(!guide->isHidden());
     QCOMPARE(w.form->shared().OutputFolder, QString());
     QVERIFY(m_messages.messages.isEmpty());
+    // Full volume; the position slider waits, disabled, for a file.
+    auto *volume = w.form->findChild<NaSlider1 *>(QStringLiteral("NaSliderVol"));
+    QVERIFY(volume);
+    QCOMPARE(volume->max(), 128);
+    QCOMPARE(volume->value(), 128);
+    QCOMPARE(volume->selLength(), 128);
+    auto *position = w.form->findChild<NaSlider *>(QStringLiteral("NaSlider1"));
+    QVERIFY(position);
+    QVERIFY(!position->isEnabled());
+    QVERIFY(!position->showTicks());
+    QCOMPARE(position->smallChange(), 0);
     w.form->show();
     QVERIFY(w.form->close());
     QCOMPARE(stored(QStringLiteral("OutPath")).toString(), QString());
