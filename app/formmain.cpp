@@ -1,6 +1,12 @@
 #include "formmain.h"
 
 #include "artwork.h"
+#include "clicklabel.h"
+#include "formflash.h"
+#include "formvideoformat.h"
+#include "playback.h"
+#include "rangemarks.h"
+#include "slidermath.h"
 #include "encoder.h"
 #include "mainlayout.h"
 #include "messagesink.h"
@@ -13,7 +19,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QThread>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,6 +72,9 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
     , m_probe(std::move(parts.probe))
     , m_messages(parts.messages)
     , m_programFolder(parts.programFolder)
+    , m_openUrl(std::move(parts.openUrl))
+    , m_chooseFile(std::move(parts.chooseFile))
+    , m_showOutputDialog(std::move(parts.showOutputDialog))
 {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(kProgramTitle);
@@ -68,10 +84,18 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
         m_encoder->setParent(this);
     m_timer1.setInterval(1000);
     buildControls();
+    if (m_player && m_probe) {
+        m_playback = std::make_unique<Playback>(*m_player, *m_probe, m_shared, *this);
+        m_rangeMarks = std::make_unique<RangeMarks>(*m_playback, *m_player, m_shared, *this);
+        connectControls();
+    }
     resize(800, 560);
 }
 
-FormMain::~FormMain() = default;
+FormMain::~FormMain()
+{
+    qApp->removeEventFilter(this);
+}
 
 void FormMain::buildControls()
 {
@@ -81,7 +105,12 @@ void FormMain::buildControls()
     m_picGuide = makeLabel(this, "PicGuide", QString());
     m_picGuide->setPixmap(Artwork::guidePicture());
     m_picGuide->adjustSize();
-    m_picGuide->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The scissors on the guide open a file, like the Open button.
+    m_image3 = new ClickLabel(m_picGuide);
+    m_image3->setObjectName(QStringLiteral("Image3"));
+    m_image3->setGeometry(10, 25, 90, 90);
+    m_image3->setCursor(Qt::PointingHandCursor);
+    m_image3->setToolTip(QStringLiteral("Open..."));
 
     m_picPane = new QWidget(this);
     m_picPane->setObjectName(QStringLiteral("PicPane"));
@@ -129,7 +158,8 @@ void FormMain::buildControls()
     m_btnSetEnd->setIcon(Artwork::setEndIcon());
     place(m_btnSetEnd, 3375, 60, 435, 405);
 
-    m_picMute = makeLabel(m_picCen, "PicMute", QString());
+    m_picMute = new ClickLabel(m_picCen);
+    m_picMute->setObjectName(QStringLiteral("PicMute"));
     m_picMute->setAlignment(Qt::AlignCenter);
     m_picMute->setCursor(Qt::PointingHandCursor);
     place(m_picMute, 4305, 135, 300, 225);
@@ -190,19 +220,75 @@ void FormMain::buildControls()
     m_btnMore->setText(moreGlyph(true));
     place(m_btnMore, 45, 1395, 360, 285);
     connect(m_btnMore, &QPushButton::clicked, this, &FormMain::runMore);
+    connect(m_btnHelp, &QPushButton::clicked, this, &FormMain::showHelp);
+    connect(m_btnAbout, &QPushButton::clicked, this, &FormMain::showAbout);
 
     // Before the first file is opened only Open, the volume and the secondary commands work.
-    for (QWidget *w : {static_cast<QWidget *>(m_btnPause),
-                       static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
-                       static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
-                       static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
-                       static_cast<QWidget *>(m_editEnd)})
-        w->setEnabled(false);
+    setFileControlsEnabled(false);
+}
+
+void FormMain::connectControls()
+{
+    Playback *playback = m_playback.get();
+    RangeMarks *marks = m_rangeMarks.get();
+    connect(m_player, &Player::mediaOpened, this, [playback](qint64 d) { playback->onMediaOpened(d); });
+    connect(m_player, &Player::positionChanged, this, [playback](qint64 t) { playback->onPosition(t); });
+    connect(m_player, &Player::stateChanged, this, [playback](int code) { playback->onStateChanged(code); });
+
+    connect(m_btbOpen, &QPushButton::clicked, this, [playback] { playback->openCommand(); });
+    connect(m_image3, &ClickLabel::clicked, this, [playback] { playback->openCommand(); });
+    connect(m_btnPause, &QPushButton::clicked, this, [playback] { playback->playPause(); });
+    connect(m_btnGoStart, &QPushButton::clicked, this, [playback] { playback->goToStart(); });
+    connect(m_btnGoEnd, &QPushButton::clicked, this, [playback] { playback->goToEnd(); });
+    connect(m_naSlider1, &SliderBase::mouseDown, this,
+            [playback](int button, int, float, float) { playback->positionMouseDown(button); });
+    connect(m_naSlider1, &SliderBase::mouseUp, this,
+            [playback](int button, int, float x, float) { playback->positionMouseUp(button, x); });
+    connect(m_naSliderVol, &SliderBase::clicked, this, [playback] { playback->volumeClick(); });
+    connect(m_naSliderVol, &SliderBase::mouseUp, this,
+            [playback](int button, int, float x, float) { playback->volumeMouseUp(button, x); });
+    connect(m_picMute, &ClickLabel::clicked, this, [playback] { playback->muteClick(); });
+    connect(&m_timer1, &QTimer::timeout, this, [playback] { playback->timerTick(); });
+
+    connect(m_btnSetStart, &QPushButton::clicked, this, [marks] { marks->setStart(); });
+    connect(m_btnSetEnd, &QPushButton::clicked, this, [marks] { marks->setEnd(); });
+    connect(m_btnCut, &QPushButton::clicked, this, [marks] { marks->cut(); });
+    // The boxes act when editing ends (Enter or leaving the box) and only after the user
+    // changed the text, so a half-typed time code never seeks.
+    connect(m_editStart, &QLineEdit::editingFinished, this, [this, marks] {
+        if (m_editStart->isModified()) {
+            m_editStart->setModified(false);
+            marks->editStart();
+        }
+    });
+    connect(m_editEnd, &QLineEdit::editingFinished, this, [this, marks] {
+        if (m_editEnd->isModified()) {
+            m_editEnd->setModified(false);
+            marks->editEnd();
+        }
+    });
+    // Ctrl+O released anywhere over the window opens a file.
+    qApp->installEventFilter(this);
+}
+
+bool FormMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyRelease && m_playback && isActiveWindow()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() == this && key->key() == Qt::Key_O
+            && key->modifiers() == Qt::ControlModifier && !key->isAutoRepeat()) {
+            m_playback->openCommand();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool FormMain::load()
 {
-    m_lastOpenFolder.clear();
+    if (m_playback)
+        m_playback->setLastOpenFolder(QString());
     if (!initialise())
         return false;
     if (m_firstStartFlag == QLatin1String("N"))
@@ -291,6 +377,246 @@ void FormMain::runMore()
         m_btnAbout->hide();
         m_showMoreSetting = QStringLiteral("No");
     }
+}
+
+bool FormMain::openUrl(const QUrl &url)
+{
+    return m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
+}
+
+void FormMain::showHelp()
+{
+    // The compiled help beside the program when there is one, else the HTML user guide.
+    const QString chm = m_shared.AppFolder + QStringLiteral("help.chm");
+    if (QFileInfo::exists(chm)) {
+        openUrl(QUrl::fromLocalFile(chm));
+        return;
+    }
+    openUrl(QUrl::fromLocalFile(m_shared.AppFolder + QStringLiteral("help/index.html")));
+}
+
+void FormMain::showAbout()
+{
+    FormFlash about(this, m_openUrl);
+    about.exec();
+}
+
+// --- MainView --------------------------------------------------------------------------
+
+int FormMain::positionValue() const
+{
+    return m_naSlider1->value();
+}
+
+void FormMain::setPositionValue(int value)
+{
+    m_naSlider1->setValue(value);
+}
+
+int FormMain::positionMin() const
+{
+    return m_naSlider1->min();
+}
+
+int FormMain::positionMax() const
+{
+    return m_naSlider1->max();
+}
+
+void FormMain::setPositionMax(int max)
+{
+    m_naSlider1->setMax(max);
+}
+
+void FormMain::setPositionSelStart(int start)
+{
+    m_naSlider1->setSelStart(start);
+}
+
+void FormMain::setPositionSelLength(int length)
+{
+    m_naSlider1->setSelLength(length);
+}
+
+int FormMain::positionValueAt(double xTwips) const
+{
+    return SliderMath::xToValue(xTwips, m_naSlider1->min(), m_naSlider1->max(),
+                                m_naSlider1->thumbHalfWidth(), m_naSlider1->trackLength());
+}
+
+int FormMain::volumeValue() const
+{
+    return m_naSliderVol->value();
+}
+
+void FormMain::setVolumeValue(int value)
+{
+    m_naSliderVol->setValue(value);
+}
+
+void FormMain::setVolumeSelLength(int length)
+{
+    m_naSliderVol->setSelLength(length);
+}
+
+int FormMain::volumeValueAt(double xTwips) const
+{
+    return SliderMath::xToValue(xTwips, m_naSliderVol->min(), m_naSliderVol->max(),
+                                m_naSliderVol->thumbHalfWidth(), m_naSliderVol->trackLength());
+}
+
+int FormMain::videoPaneWidth() const
+{
+    return m_picPlayer->width();
+}
+
+int FormMain::videoPaneHeight() const
+{
+    return m_picPlayer->height();
+}
+
+void FormMain::setPositionLabel(const QString &text)
+{
+    m_label1->setText(text);
+}
+
+void FormMain::setDurationLabel(const QString &text)
+{
+    m_labelDuration->setText(text);
+}
+
+QString FormMain::startText() const
+{
+    return m_editStart->displayText();
+}
+
+void FormMain::setStartText(const QString &text)
+{
+    m_editStart->setText(text);
+}
+
+QString FormMain::endText() const
+{
+    return m_editEnd->displayText();
+}
+
+void FormMain::setEndText(const QString &text)
+{
+    m_editEnd->setText(text);
+}
+
+void FormMain::setWindowCaption(const QString &text)
+{
+    setWindowTitle(text.isEmpty() ? kProgramTitle : text);
+}
+
+bool FormMain::offersPlay() const
+{
+    return m_offersPlay;
+}
+
+void FormMain::setOffersPlay(bool play)
+{
+    m_offersPlay = play;
+    m_btnPause->setIcon(style()->standardIcon(play ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+    m_btnPause->setToolTip(play ? QStringLiteral("Play") : QStringLiteral("Pause"));
+}
+
+void FormMain::setFileControlsEnabled(bool enabled)
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
+                       static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
+                       static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
+                       static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
+                       static_cast<QWidget *>(m_editEnd)})
+        w->setEnabled(enabled);
+}
+
+void FormMain::setCutEnabled(bool enabled)
+{
+    m_btnCut->setEnabled(enabled);
+}
+
+void FormMain::setMutedPicture(bool muted)
+{
+    m_picMute->setPixmap(muted ? Artwork::mutedPicture() : Artwork::soundOnPicture());
+}
+
+void FormMain::hideGuide()
+{
+    m_picGuide->hide();
+}
+
+void FormMain::clearVideo()
+{
+    m_picPlayer->update();
+}
+
+void FormMain::setBusy(bool busy)
+{
+    if (busy) {
+        if (m_busyDepth++ == 0)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (m_busyDepth > 0) {
+        if (--m_busyDepth == 0)
+            QApplication::restoreOverrideCursor();
+    }
+}
+
+void FormMain::leaveTopmost()
+{
+    if (windowFlags() & Qt::WindowStaysOnTopHint) {
+        setWindowFlag(Qt::WindowStaysOnTopHint, false);
+        show();
+    }
+}
+
+void FormMain::repaintVideo()
+{
+    if (QWidget *video = m_player ? m_player->videoWindow() : nullptr)
+        video->repaint();
+}
+
+QString FormMain::chooseMediaFile(const QString &folder, const QStringList &filters)
+{
+    if (m_chooseFile)
+        return m_chooseFile(this, folder, filters);
+    QFileDialog dialog(this, QString(), folder);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+void FormMain::showPlainMessage(const QString &text)
+{
+    if (m_messages)
+        m_messages->showMessage(this, MessageSink::Icon::None, kProgramTitle, text);
+}
+
+void FormMain::waitPumping(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+void FormMain::showOutputDialog()
+{
+    if (m_showOutputDialog) {
+        m_showOutputDialog();
+        return;
+    }
+    if (!m_formVideoFormat)
+        m_formVideoFormat = new FormVideoFormat(m_shared, this);
+    m_formVideoFormat->showForCut();
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

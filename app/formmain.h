@@ -1,22 +1,28 @@
 #pragma once
 
+#include "mainview.h"
 #include "sharedvalues.h"
 
-#include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class ClickLabel;
 class Encoder;
+class FormVideoFormat;
 class MessageSink;
+class NaSlider;
+class NaSlider1;
+class Playback;
 class Player;
 class Probe;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class NaSlider;
-class NaSlider1;
+class RangeMarks;
 
 // What the main window is built from. The window owns the engines; the message sink is
 // borrowed and must outlive the window.
@@ -27,12 +33,19 @@ struct FormMainParts
     std::unique_ptr<Probe> probe;
     MessageSink *messages = nullptr;
     QString programFolder;      // the folder the program runs from
+    // Opens a file or web address with the desktop's handler; tests replace it.
+    std::function<bool(const QUrl &)> openUrl;
+    // Chooses a media file to open ("" when cancelled); tests replace the dialog.
+    std::function<QString(QWidget *, const QString &, const QStringList &)> chooseFile;
+    // Shows the output settings dialog modally; empty for the real dialog.
+    std::function<void()> showOutputDialog;
 };
 
 // The main window: a video area above a control pane. load() runs the start-up sequence and
 // returns false when the program must end at once (the media library is missing); closing
-// the window stops the engines and writes the settings back.
-class FormMain : public QWidget
+// the window stops the engines and writes the settings back. The playback and range logic
+// live in Playback and RangeMarks; this class wires the widgets to them.
+class FormMain final : public QWidget, public MainView
 {
     Q_OBJECT
 public:
@@ -43,25 +56,71 @@ public:
 
     SharedValues &shared() { return m_shared; }
     const SharedValues &shared() const { return m_shared; }
+    Playback &playback() { return *m_playback; }
     QString firstStartFlag() const { return m_firstStartFlag; }
     QString showMoreSetting() const { return m_showMoreSetting; }
     bool moreOpen() const { return m_moreOpen; }
-    QString lastOpenFolder() const { return m_lastOpenFolder; }
+    Player *player() const { return m_player; }
+    Encoder *encoder() const { return m_encoder; }
+    Probe *probe() const { return m_probe.get(); }
+    MessageSink *messages() const { return m_messages; }
 
-    // The More command: shows or hides the Help and About buttons.
+    // Commands of the pane's right-hand column.
     void runMore();
+    void showHelp();
+    void showAbout();
+
+    // MainView
+    int positionValue() const override;
+    void setPositionValue(int value) override;
+    int positionMin() const override;
+    int positionMax() const override;
+    void setPositionMax(int max) override;
+    void setPositionSelStart(int start) override;
+    void setPositionSelLength(int length) override;
+    int positionValueAt(double xTwips) const override;
+    int volumeValue() const override;
+    void setVolumeValue(int value) override;
+    void setVolumeSelLength(int length) override;
+    int volumeValueAt(double xTwips) const override;
+    int videoPaneWidth() const override;
+    int videoPaneHeight() const override;
+    void setPositionLabel(const QString &text) override;
+    void setDurationLabel(const QString &text) override;
+    QString startText() const override;
+    void setStartText(const QString &text) override;
+    QString endText() const override;
+    void setEndText(const QString &text) override;
+    void setWindowCaption(const QString &text) override;
+    bool offersPlay() const override;
+    void setOffersPlay(bool play) override;
+    void setFileControlsEnabled(bool enabled) override;
+    void setCutEnabled(bool enabled) override;
+    void setMutedPicture(bool muted) override;
+    void hideGuide() override;
+    void clearVideo() override;
+    void setBusy(bool busy) override;
+    void leaveTopmost() override;
+    void repaintVideo() override;
+    QString chooseMediaFile(const QString &folder, const QStringList &filters) override;
+    void showPlainMessage(const QString &text) override;
+    void waitPumping(int milliseconds) override;
+    void showOutputDialog() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
+    void connectControls();
     bool initialise();
     void queryUnload();
     void unload();
     void loadSkin();
     void layoutWindow();
+    bool openUrl(const QUrl &url);
 
     SharedValues m_shared;
     Player *m_player;
@@ -69,19 +128,27 @@ private:
     std::unique_ptr<Probe> m_probe;
     MessageSink *m_messages;
     QString m_programFolder;
+    std::function<bool(const QUrl &)> m_openUrl;
+    std::function<QString(QWidget *, const QString &, const QStringList &)> m_chooseFile;
+    std::function<void()> m_showOutputDialog;
+    std::unique_ptr<Playback> m_playback;
+    std::unique_ptr<RangeMarks> m_rangeMarks;
+    FormVideoFormat *m_formVideoFormat = nullptr;
 
     QString m_firstStartFlag;
     QString m_showMoreSetting;
-    QString m_lastOpenFolder;
     bool m_moreOpen = true;
+    bool m_offersPlay = true;
     bool m_loaded = false;
     bool m_unloaded = false;
+    int m_busyDepth = 0;
 
     QTimer m_timer1;
 
     // Controls, named as the program's documentation names them.
     QWidget *m_picPlayer = nullptr;
     QLabel *m_picGuide = nullptr;
+    ClickLabel *m_image3 = nullptr;
     QWidget *m_picPane = nullptr;
     QWidget *m_picCen = nullptr;
     NaSlider *m_naSlider1 = nullptr;
@@ -92,7 +159,7 @@ private:
     QPushButton *m_btnGoEnd = nullptr;
     QPushButton *m_btnSetStart = nullptr;
     QPushButton *m_btnSetEnd = nullptr;
-    QLabel *m_picMute = nullptr;
+    ClickLabel *m_picMute = nullptr;
     QPushButton *m_btnCut = nullptr;
     QLabel *m_label1 = nullptr;
     QLabel *m_label2 = nullptr;

@@ -1,0 +1,310 @@
+#include "playback.h"
+
+#include "mainview.h"
+#include "openfilters.h"
+#include "player.h"
+#include "probe.h"
+#include "sharedvalues.h"
+#include "timecode.h"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace {
+
+const QString kProgramTitle = QStringLiteral("Snipora");
+
+std::optional<int> toInt(double value)
+{
+    const qint64 r = RoundHalfEven(value);
+    if (!std::isfinite(value) || r < std::numeric_limits<int>::min()
+        || r > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(r);
+}
+
+} // namespace
+
+Playback::Playback(Player &player, Probe &probe, SharedValues &shared, MainView &view)
+    : m_player(player)
+    , m_probe(probe)
+    , m_shared(shared)
+    , m_view(view)
+{
+}
+
+void Playback::openCommand()
+{
+    m_player.pause();
+    m_view.setOffersPlay(true);
+
+    QString path = m_view.chooseMediaFile(m_lastOpenFolder, MediaOpenFilters());
+    if (path.isEmpty())
+        return; // cancelled: nothing else changes
+
+    m_view.hideGuide();
+    m_view.setBusy(true);
+
+    const qsizetype nul = path.indexOf(QChar(0));
+    if (nul >= 0)
+        path.truncate(nul);
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        if (IsPathSeparator(path.at(i))) {
+            m_lastOpenFolder = path.left(i + 1);
+            break;
+        }
+    }
+
+    if (!m_player.open(path, true)) {
+        m_view.showPlainMessage(m_player.lastErrorText());
+        m_view.setWindowCaption(QString());
+        m_shared.InputFilePath.clear();
+        m_view.setFileControlsEnabled(false);
+        m_view.setCutEnabled(false);
+        m_view.clearVideo();
+        m_view.setPositionValue(0);
+        m_view.setPositionSelLength(0);
+        m_view.setPositionSelStart(0);
+        m_view.setBusy(false);
+        return;
+    }
+
+    probeOpenedFile(path);
+
+    m_view.setWindowCaption(path + QStringLiteral(" - ") + kProgramTitle);
+    m_shared.InputFilePath = path;
+    m_view.setFileControlsEnabled(true);
+    // Cut is usable exactly while the range is longer than zero (a file of no length has none).
+    m_view.setCutEnabled(m_range.lengthTenths > 0);
+
+    m_shared.CutStartSeconds = 0;
+    m_view.setPositionValue(0);
+    m_view.setPositionSelStart(0);
+    m_view.setPositionSelLength(m_view.positionMax());
+    m_view.setBusy(false);
+}
+
+void Playback::probeOpenedFile(const QString &path)
+{
+    const bool probed = m_probe.open(path, QString());
+    if (probed) {
+        const int video = m_probe.videoStreamIndex();
+        m_shared.SourceWidth = m_probe.pictureWidth(video);
+        m_shared.SourceHeight = m_probe.pictureHeight(video);
+    }
+    m_shared.SourceIsRmvb = path.right(5).toLower() == QLatin1String(".rmvb");
+    // A probe that cannot answer counts as "has video": the picture options stay available.
+    m_shared.SourceHasVideo = probed ? m_probe.videoStreamCount() > 0 : true;
+
+    // Estimated video bit rate in kbit/s: the file's bits over its length, less 40 for audio.
+    // Without a length or a size there is no estimate (0), never the previous file's.
+    m_shared.SourceBitrateKbps = 0;
+    const qint64 size = probed ? m_probe.fileSize() : -1;
+    if (size >= 0 && m_durationTenths > 0) {
+        const double kilobyteTenths = double(RoundHalfEven(double(size) / 1000000.0 / 1024.0
+                                                           * 10000000.0));
+        if (const auto kbps = toInt(kilobyteTenths / m_durationTenths * 8.0)) {
+            m_shared.SourceBitrateKbps = *kbps;
+            if (m_probe.audioStreamCount() > 0)
+                m_shared.SourceBitrateKbps -= 40;
+        }
+    }
+}
+
+void Playback::onMediaOpened(qint64 durationMicros)
+{
+    m_durationMicros = durationMicros;
+    const double seconds = Int64ToSeconds(durationMicros);
+    m_durationText = FormatTimeCode(seconds);
+    if (const auto max = toInt(seconds * 10.0))
+        m_view.setPositionMax(*max);
+    m_view.setPositionLabel(QStringLiteral("00:00:00.0/") + m_durationText);
+    m_view.setStartText(QStringLiteral("00:00:00.0"));
+    m_view.setEndText(m_durationText);
+    m_durationTenths = seconds * 10.0;
+    m_range.startTenths = 0;
+    m_range.endTenths = m_durationTenths;
+    m_range.lengthTenths = m_durationTenths;
+    m_positionSeconds = 0;
+}
+
+void Playback::onPosition(qint64 micros)
+{
+    if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb) {
+        // RealMedia timestamps: show the start of the frame before the reported time.
+        m_probe.positionAtTime(micros, 0);
+        m_probe.step(-1);
+        m_positionSeconds = Int64ToSeconds(m_probe.currentTime());
+    } else {
+        m_positionSeconds = Int64ToSeconds(micros);
+    }
+    if (m_freezePositionUpdates || micros <= 0 || m_durationMicros <= 0)
+        return;
+    const double tenths = std::trunc(m_positionSeconds * 10.0);
+    if (tenths < std::numeric_limits<int>::min() || tenths > std::numeric_limits<int>::max())
+        return;
+    showPosition(int(tenths));
+}
+
+void Playback::showPosition(int tenths)
+{
+    m_view.setPositionValue(tenths);
+    m_view.setPositionLabel(FormatTimeCode(tenths / 10.0) + QLatin1Char('/') + m_durationText);
+}
+
+void Playback::onStateChanged(int code)
+{
+    if (code == Player::StateVideoReady) {
+        m_view.leaveTopmost();
+        if (m_player.videoWindow())
+            m_view.repaintVideo();
+    } else if (code == Player::StateEnded) {
+        m_player.seek(0, Player::SeekRewindAtEnd);
+        m_player.pause();
+        m_view.setPositionValue(0);
+        m_view.setOffersPlay(true);
+    }
+}
+
+void Playback::playPause()
+{
+    m_freezePositionUpdates = false;
+    m_player.togglePause();
+    m_view.setOffersPlay(m_player.isPaused());
+}
+
+void Playback::goToStart()
+{
+    m_player.pause();
+    m_view.waitPumping(50);
+    m_freezePositionUpdates = true;
+    m_player.seek(0, 0);
+    refreshStillFrame(0);
+    m_player.pause();
+    m_view.setOffersPlay(true);
+    m_view.setPositionValue(m_view.positionMin());
+    m_view.setPositionLabel(QStringLiteral("00:00:00.0/") + m_durationText);
+    m_positionSeconds = 0;
+}
+
+void Playback::goToEnd()
+{
+    m_player.pause();
+    m_view.waitPumping(50);
+    m_freezePositionUpdates = true;
+    m_player.seek(m_durationMicros, 0);
+    m_player.pause();
+    m_view.setOffersPlay(true);
+    m_view.setPositionValue(m_view.positionMax());
+    m_view.waitPumping(50);
+    m_player.seek(m_durationMicros, 0);
+    m_view.setPositionLabel(m_durationText + QLatin1Char('/') + m_durationText);
+    // The position is now the end: a start set here must not take an older position.
+    m_positionSeconds = Int64ToSeconds(m_durationMicros);
+}
+
+void Playback::positionMouseDown(int button)
+{
+    Q_UNUSED(button);
+    m_freezePositionUpdates = false;
+}
+
+qint64 Playback::targetForTenths(double tenths) const
+{
+    const int max = m_view.positionMax();
+    if (max == 0)
+        return 0;
+    return RoundHalfEven(double(m_durationMicros) * tenths / double(max));
+}
+
+void Playback::positionMouseUp(int button, double xTwips)
+{
+    if (button != 1)
+        return;
+    m_view.setBusy(true);
+    // The slider's own mapping, so that the thumb and the picture agree.
+    const int v = m_view.positionValueAt(xTwips);
+    if (v >= 0 && v <= m_view.positionMax())
+        m_view.setPositionValue(v);
+    const int value = m_view.positionValue();
+    if (m_view.positionMax() != 0) {
+        const qint64 target = targetForTenths(value);
+        m_positionSeconds = value / 10.0;
+        m_player.seek(target, 0);
+        refreshStillFrame(target);
+    }
+    m_view.setBusy(false);
+}
+
+void Playback::refreshStillFrame(qint64 targetMicros)
+{
+    if (!m_shared.SourceHasVideo)
+        return;
+    const int state = m_player.stateCode();
+    if (state != Player::StatePaused && state != Player::StateStopped)
+        return;
+    const bool wasMuted = m_player.isMuted();
+    if (!wasMuted)
+        m_player.setMuted(true);
+    m_player.play();
+    m_player.pause();
+    m_view.waitPumping(50);
+    m_player.seek(targetMicros, 0);
+    if (!wasMuted)
+        m_player.setMuted(false);
+}
+
+void Playback::volumeClick()
+{
+    m_view.setVolumeSelLength(m_view.volumeValue());
+}
+
+void Playback::volumeMouseUp(int button, double xTwips)
+{
+    if (button != 1)
+        return;
+    m_view.setBusy(true);
+    const int v = m_view.volumeValueAt(xTwips);
+    if (v >= 0 && v <= 128)
+        m_view.setVolumeValue(v);
+    m_player.setVolume(m_view.volumeValue() & 0xff);
+    m_view.setBusy(false);
+    m_view.setVolumeSelLength(m_view.volumeValue());
+}
+
+void Playback::muteClick()
+{
+    if (m_player.isMuted()) {
+        m_player.setMuted(false);
+        m_view.setMutedPicture(false);
+    } else {
+        m_player.setMuted(true);
+        m_view.setMutedPicture(true);
+    }
+}
+
+void Playback::timerTick()
+{
+    const int paneWidth = m_view.videoPaneWidth();
+    const int paneHeight = m_view.videoPaneHeight();
+    if (paneWidth != m_player.displayWidth()) {
+        m_player.setDisplayWidth(paneWidth);
+    } else if (paneHeight != m_player.displayHeight()) {
+        m_player.setDisplayHeight(paneHeight);
+    } else if (m_player.pictureWidth() != m_player.displayWidth()) {
+        m_player.setPictureWidth(m_player.displayWidth());
+    } else if (m_player.pictureHeight() != m_player.displayHeight()) {
+        m_player.setPictureHeight(m_player.displayHeight());
+    } else {
+        if (m_durationText.isEmpty())
+            return;
+        m_view.setPositionLabel(FormatTimeCode(m_view.positionValue() / 10.0)
+                                + QLatin1Char('/') + m_durationText);
+        m_view.setDurationLabel(QStringLiteral("Duration:")
+                                + FormatTimeCode((m_range.endTenths - m_range.startTenths)
+                                                 / 10.0));
+        return;
+    }
+    m_player.applySize();
+}
