@@ -3,6 +3,7 @@
 #include "mpvvideowidget.h"
 
 #include <QElapsedTimer>
+#include <clocale>
 #include <QFile>
 #include <QFileInfo>
 #include <QWidget>
@@ -111,13 +112,15 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
 QWidget *MpvPlayer::videoWidget(QWidget *parent)
 {
     if (!m_videoWidget) {
-        if (m_options.headless || !m_mpv) {
+        if (m_options.headless) {
             auto *plain = new QWidget(parent);
             plain->setAttribute(Qt::WA_StyledBackground);
             plain->setStyleSheet(QStringLiteral("background-color: black;"));
             m_videoWidget = plain;
         } else {
-            m_videoWidget = new MpvVideoWidget(m_mpv, parent);
+            // The handle may be created after the widget (the library check runs later); the
+            // widget asks for it when its GL context comes up.
+            m_videoWidget = new MpvVideoWidget([this] { return m_mpv; }, parent);
         }
     }
     return m_videoWidget;
@@ -198,9 +201,20 @@ bool MpvPlayer::open(const QString &path, bool flag)
         return false;
     }
 
+    // The length is normally known when the file is loaded; give the demuxer a moment more
+    // when it is not (a stream that starts late), then take 0 for an unknown length.
     double duration = 0;
-    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) < 0
-        || !std::isfinite(duration) || duration < 0)
+    while (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) < 0
+           && clock.elapsed() < kOpenTimeoutMs + 2000) {
+        m_loading = true;
+        mpv_event *event = mpv_wait_event(m_mpv, 0.05);
+        if (event->event_id != MPV_EVENT_NONE)
+            handleEvent(event);
+        m_loading = false;
+        if (m_loadFailed)
+            break;
+    }
+    if (!std::isfinite(duration) || duration < 0)
         duration = 0;
     m_durationMicros = qint64(std::llround(duration * 1e6));
     m_error.clear();
@@ -240,6 +254,11 @@ void MpvPlayer::play()
 {
     if (!m_mpv || m_state == StateNoMedia)
         return;
+    if (flag("eof-reached")) {
+        // Parked on the last frame: playing starts again from the beginning.
+        const char *command[] = {"seek", "0", "absolute+exact", nullptr};
+        mpv_command(m_mpv, command);
+    }
     setFlag("pause", false);
     setState(StatePlaying);
     m_positionTimer.start();
@@ -358,9 +377,10 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
+        // The end of the media is an event of playback only: a paused seek to the very end
+        // (go to end) shows the last frame and stays there.
         if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG
-            && *static_cast<int *>(property->data) && !m_loading
-            && (m_state == StatePlaying || m_state == StatePaused)) {
+            && *static_cast<int *>(property->data) && !m_loading && m_state == StatePlaying) {
             m_positionTimer.stop();
             emitPosition();
             setState(StateEnded);

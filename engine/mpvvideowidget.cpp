@@ -23,9 +23,9 @@ void onMpvUpdate(void *widget)
 
 } // namespace
 
-MpvVideoWidget::MpvVideoWidget(mpv_handle *mpv, QWidget *parent)
+MpvVideoWidget::MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent)
     : QOpenGLWidget(parent)
-    , m_mpv(mpv)
+    , m_handle(std::move(handle))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -41,7 +41,8 @@ MpvVideoWidget::~MpvVideoWidget()
 
 void MpvVideoWidget::initializeGL()
 {
-    if (m_context || !m_mpv)
+    mpv_handle *mpv = m_handle ? m_handle() : nullptr;
+    if (m_context || !mpv)
         return;
     mpv_opengl_init_params gl{procAddress, nullptr};
     mpv_render_param params[] = {
@@ -49,7 +50,7 @@ void MpvVideoWidget::initializeGL()
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    if (mpv_render_context_create(&m_context, m_mpv, params) < 0) {
+    if (mpv_render_context_create(&m_context, mpv, params) < 0) {
         m_context = nullptr;
         return;
     }

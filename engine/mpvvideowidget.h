@@ -2,6 +2,8 @@
 
 #include <QOpenGLWidget>
 
+#include <functional>
+
 struct mpv_handle;
 struct mpv_render_context;
 
@@ -12,7 +14,7 @@ class MpvVideoWidget final : public QOpenGLWidget
 {
     Q_OBJECT
 public:
-    MpvVideoWidget(mpv_handle *mpv, QWidget *parent);
+    MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent);
     ~MpvVideoWidget() override;
 
     bool hasRenderContext() const { return m_context != nullptr; }
@@ -24,6 +26,6 @@ protected:
 private:
     void freeContext();
 
-    mpv_handle *m_mpv;
+    std::function<mpv_handle *()> m_handle;
     mpv_render_context *m_context = nullptr;
 };

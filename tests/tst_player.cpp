@@ -136,6 +136,17 @@ void TestPlayer::endOfMedia()
     player.play();
     QTest::qWait(300);
     QVERIFY(player.currentPosition() > 100000);
+
+    // A paused seek to the very end is no end of playback; play then starts from the top.
+    player.pause();
+    state.clear();
+    player.seek(10000000, 0);
+    QTest::qWait(500);
+    QVERIFY(!state.contains(QVariantList{int(Player::StateEnded)}));
+    player.play();
+    QTest::qWait(300);
+    QVERIFY2(player.currentPosition() < 2000000, qPrintable(QString::number(player.currentPosition())));
+    QVERIFY(player.currentPosition() > 0);
 }
 
 void TestPlayer::openFailures_data()

@@ -1,0 +1,129 @@
+#include "avprobe.h"
+#include "ffmpegencoder.h"
+#include "formmain.h"
+#include "mediafixtures.h"
+#include "timecode.h"
+#include "mpvplayer.h"
+#include "nasliders.h"
+#include "playback.h"
+#include "recordingmessagesink.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace MediaFixtures;
+
+// The whole window with the real engine in a real window under Xvfb: open a generated video,
+// play, set the start, seek, set the end and Cut.
+class TestMainWindowX11 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void openPlayMarkCut();
+};
+
+void TestMainWindowX11::openPlayMarkCut()
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    const QString clip = makeH264Aac(QDir(dir.path()));
+    QVERIFY(!clip.isEmpty());
+
+    RecordingMessageSink messages;
+    FormMainParts parts;
+    parts.player = new MpvPlayer(MpvPlayer::Options{false});
+    parts.encoder = new FfmpegEncoder;
+    parts.probe = std::make_unique<AvProbe>();
+    parts.messages = &messages;
+    parts.programFolder = dir.path();
+    QString chosen = clip;
+    parts.chooseFile = [&](QWidget *, const QString &, const QStringList &) { return chosen; };
+    double handedStart = -1, handedLength = -1;
+    QString handedFile;
+    FormMain *window = nullptr;
+    parts.showOutputDialog = [&] {
+        handedStart = window->shared().CutStartSeconds;
+        handedLength = window->shared().CutLengthSeconds;
+        handedFile = window->shared().InputFilePath;
+    };
+    FormMain w(std::move(parts));
+    window = &w;
+    QVERIFY(w.load());
+    w.resize(800, 600);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    auto *slider = w.findChild<NaSlider *>(QStringLiteral("NaSlider1"));
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.messages.value(0).text));
+    QCOMPARE(slider->max(), 100);
+    QCOMPARE(w.shared().SourceWidth, 640);
+    QCOMPARE(w.shared().SourceHeight, 360);
+    QVERIFY(w.shared().SourceHasVideo);
+    QVERIFY(w.shared().SourceBitrateKbps > 0);
+
+    // Play for a moment: the slider follows the player.
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnPause")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(slider->value() >= 5, 5000);
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnPause")), Qt::LeftButton);
+    QVERIFY(w.offersPlay());
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnSetStart")), Qt::LeftButton);
+    const int startTenths = slider->value();
+    const double startSeconds = w.shared().CutStartSeconds;
+    QVERIFY(std::abs(startSeconds * 10 - startTenths) < 1.0);
+
+    // Seek by clicking three quarters along the slider, then set the end there.
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() * 3 / 4, 10));
+    const int endTenths = slider->value();
+    QVERIFY(endTenths > 70 && endTenths < 80);
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnSetEnd")), Qt::LeftButton);
+    QCOMPARE(w.findChild<QLineEdit *>(QStringLiteral("EditEnd"))->text(),
+             FormatTimeCode(endTenths / 10.0));
+
+    auto *cut = w.findChild<QPushButton *>(QStringLiteral("btnCut"));
+    QVERIFY(cut->isEnabled());
+    QTest::mouseClick(cut, Qt::LeftButton);
+    QCOMPARE(handedFile, clip);
+    QCOMPARE(handedStart, startSeconds);
+    QCOMPARE(handedLength, (endTenths - startTenths) / 10.0);
+
+    if (qEnvironmentVariableIsSet("SNIPORA_SCREENSHOT"))
+        w.grab().save(qEnvironmentVariable("SNIPORA_SCREENSHOT"));
+
+    // Files without video or without audio open, play and mark like any other.
+    const QString tone = makeMp3(QDir(dir.path()), 4);
+    const QString silent = makeVideoOnly(QDir(dir.path()));
+    for (const QString &file : {tone, silent}) {
+        chosen = file;
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+        QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.messages.value(0).text));
+        QCOMPARE(w.shared().InputFilePath, file);
+        QCOMPARE(w.shared().SourceHasVideo, file == silent);
+        QCOMPARE(slider->max(), 40);
+        QVERIFY(cut->isEnabled());
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnPause")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(slider->value() >= 3, 5000);
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("BtnGoStart")), Qt::LeftButton);
+        QCOMPARE(slider->value(), 0);
+    }
+    // A file that is not media: the player's message, and the window goes back to no file.
+    const QString bogus = dir.filePath(QStringLiteral("notes.mp4"));
+    QFile text(bogus);
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("shopping list");
+    text.close();
+    chosen = bogus;
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QCOMPARE(messages.messages.size(), 1);
+    QVERIFY(messages.messages.first().text.contains(QStringLiteral("notes.mp4")));
+    QVERIFY(!cut->isEnabled());
+    QVERIFY(!slider->isEnabled());
+    QCOMPARE(w.shared().InputFilePath, QString());
+    w.close();
+}
+
+QTEST_MAIN(TestMainWindowX11)
+#include "tst_mainwindow_x11.moc"
