@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// The advanced settings grid as a model: categories and items identified by their captions,
+// each with a kind, a value, suggested values, a description and hidden and read-only states.
+// The grid view only shows and edits this model; userEdit() is what the view calls when the
+// user changed a value, and runs the value-changed handling and the validation.
+class AdvancedSettings : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Kind {
+        Text,        // text with an editable drop-down of suggestions
+        ReadOnlyText, // shown only
+        Number,      // an integer (Rotate also offers suggestions)
+        Check,       // a check box
+        FixedChoice, // a drop-down that cannot be typed into; each entry carries a number
+    };
+
+    struct Item
+    {
+        QString caption;
+        QString category;
+        QString parent; // the item it sits under ("Crop Video" for the margins)
+        Kind kind = Kind::Text;
+        int id = 0;     // 100 "Remove Audio", 101 "Crop Video"
+        QString text;   // the value of Text, ReadOnlyText and Number items
+        bool checked = false;
+        int choice = 0; // index into choices for FixedChoice
+        QStringList suggestions;
+        QList<QPair<QString, int>> choices;
+        QString description;
+        bool hidden = false;
+        bool readOnly = false;
+    };
+
+    static constexpr int RemoveAudioId = 100;
+    static constexpr int CropVideoId = 101;
+
+    explicit AdvancedSettings(QObject *parent = nullptr);
+
+    // Creates the categories and items in display order, with their initial values.
+    void build();
+
+    const QList<Item> &items() const { return m_items; }
+    QStringList categories() const;
+    const Item *item(const QString &caption) const;
+
+    // The value as text: Text/Number as stored, Check "True"/"False", FixedChoice the chosen
+    // entry's text.
+    QString value(const QString &caption) const;
+    bool checked(const QString &caption) const;
+    // Number items as integers (0 for anything else), FixedChoice as the entry's number.
+    int number(const QString &caption) const;
+
+    // Programmatic changes, without the value-changed handling. For a FixedChoice item the
+    // text selects the entry of that text; for a Check item "True"/"False" (or "1"/"0").
+    void setValue(const QString &caption, const QString &value);
+    void setChecked(const QString &caption, bool on);
+    void setHidden(const QString &caption, bool hidden);
+    void setReadOnly(const QString &caption, bool readOnly);
+    void setCategoryHidden(const QString &category, bool hidden);
+    bool isCategoryHidden(const QString &category) const;
+    bool isHidden(const QString &caption) const;
+    bool isReadOnly(const QString &caption) const;
+
+    // The user changed an item's value; runs the value-changed handling. Returns false when
+    // the item does not exist or is read-only (nothing changes then).
+    bool userEdit(const QString &caption, const QString &value);
+    void valueChanged(const QString &caption);
+    void ValidateGridValues();
+
+Q_SIGNALS:
+    // Values, hidden or read-only states changed.
+    void changed();
+
+private:
+    Item *find(const QString &caption);
+    void setText(Item &item, const QString &text);
+
+    QList<Item> m_items;
+    QStringList m_hiddenCategories;
+};
