@@ -614,9 +614,27 @@ void FormMain::showOutputDialog()
         m_showOutputDialog();
         return;
     }
-    if (!m_formVideoFormat)
-        m_formVideoFormat = new FormVideoFormat(m_shared, this);
+    if (!m_formVideoFormat) {
+        FormVideoFormatParts parts;
+        parts.shared = &m_shared;
+        parts.messages = m_messages;
+        parts.audioChannelCount = [this] {
+            return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0;
+        };
+        parts.startConversion = [this] { startConversion(); };
+        m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
+    }
     m_formVideoFormat->showForCut();
+}
+
+void FormMain::startConversion()
+{
+    if (m_messages)
+        m_messages->showMessage(this, MessageSink::Icon::Information, kProgramTitle,
+                                QStringLiteral("Input: %1\nStart: %2\nOutput: %3%4.%5\nOptions: %6")
+                                    .arg(m_shared.InputFilePath, NumberText(m_shared.CutStartSeconds),
+                                         m_shared.OutputFolder, m_shared.OutputFileName,
+                                         m_shared.OutputExtension, m_shared.EncoderArguments));
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

@@ -69,6 +69,8 @@ public:
     void runMore();
     void showHelp();
     void showAbout();
+    // Runs the conversion of the job the output dialog built.
+    void startConversion();
 
     // MainView
     int positionValue() const override;

@@ -97,19 +97,11 @@ void Playback::probeOpenedFile(const QString &path)
     // A probe that cannot answer counts as "has video": the picture options stay available.
     m_shared.SourceHasVideo = probed ? m_probe.videoStreamCount() > 0 : true;
 
-    // Estimated video bit rate in kbit/s: the file's bits over its length, less 40 for audio.
     // Without a length or a size there is no estimate (0), never the previous file's.
-    m_shared.SourceBitrateKbps = 0;
-    const qint64 size = probed ? m_probe.fileSize() : -1;
-    if (size >= 0 && m_durationTenths > 0) {
-        const double kilobyteTenths = double(RoundHalfEven(double(size) / 1000000.0 / 1024.0
-                                                           * 10000000.0));
-        if (const auto kbps = toInt(kilobyteTenths / m_durationTenths * 8.0)) {
-            m_shared.SourceBitrateKbps = *kbps;
-            if (m_probe.audioStreamCount() > 0)
-                m_shared.SourceBitrateKbps -= 40;
-        }
-    }
+    m_shared.SourceBitrateKbps
+        = probed ? EstimateSourceBitrateKbps(m_probe.fileSize(), m_durationTenths,
+                                             m_probe.audioStreamCount())
+                 : 0;
 }
 
 void Playback::onMediaOpened(qint64 durationMicros)

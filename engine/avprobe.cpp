@@ -171,6 +171,16 @@ qint64 AvProbe::fileSize() const
     return m_fileSize;
 }
 
+qint64 AvProbe::durationMicros() const
+{
+    return (m_format && m_format->duration != AV_NOPTS_VALUE) ? qint64(m_format->duration) : -1;
+}
+
+QString AvProbe::formatName() const
+{
+    return m_format ? QString::fromLatin1(m_format->iformat->name) : QString();
+}
+
 qint64 AvProbe::startOffsetMicros() const
 {
     return (m_format && m_format->start_time != AV_NOPTS_VALUE) ? m_format->start_time : 0;

@@ -44,6 +44,8 @@ public:
     int pictureWidth(int streamIndex) const override;
     int pictureHeight(int streamIndex) const override;
     qint64 fileSize() const override;
+    qint64 durationMicros() const override;
+    QString formatName() const;
 
     bool positionAtTime(qint64 micros, int flags) override;
     bool step(int frames) override;

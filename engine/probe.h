@@ -23,6 +23,8 @@ public:
     virtual int pictureHeight(int streamIndex) const = 0;
     // Bytes; -1 when unknown.
     virtual qint64 fileSize() const = 0;
+    // The container's duration in microseconds; -1 when unknown.
+    virtual qint64 durationMicros() const = 0;
 
     // Decodes the video to the last frame that starts at or before the time (microseconds).
     virtual bool positionAtTime(qint64 micros, int flags) = 0;

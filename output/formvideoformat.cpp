@@ -1,31 +1,395 @@
 #include "formvideoformat.h"
 
+#include "catalogue.h"
+#include "messagesink.h"
+#include "propertygrid.h"
 #include "sharedvalues.h"
-#include "timecode.h"
 
-#include <QDialogButtonBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
-FormVideoFormat::FormVideoFormat(SharedValues &shared, QWidget *parent)
+namespace {
+
+constexpr int kTwips = 15;
+constexpr int kLeftWidth = OutputSettingsModel::NarrowWidthTwips / kTwips;  // 487
+constexpr int kFullWidth = OutputSettingsModel::WideWidthTwips / kTwips;    // 818
+
+} // namespace
+
+FormVideoFormat::FormVideoFormat(FormVideoFormatParts parts, QWidget *parent)
     : QDialog(parent)
-    , m_shared(shared)
+    , m_parts(std::move(parts))
 {
     setObjectName(QStringLiteral("FormVideoFormat"));
     setWindowTitle(QStringLiteral("Output Settings"));
-    auto *layout = new QVBoxLayout(this);
-    m_summary = new QLabel(this);
-    m_summary->setObjectName(QStringLiteral("Summary"));
-    layout->addWidget(m_summary);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
-    layout->addWidget(buttons);
+    if (parent)
+        setWindowIcon(parent->windowIcon());
+    buildControls();
+    buildFormatMenu();
+    // The dialog's load: the model sets its initial state; the widgets follow every change.
+    connect(&m_model, &OutputSettingsModel::changed, this, &FormVideoFormat::refresh);
+    m_model.load(m_parts.shared ? m_parts.shared->OutputFolder : QString());
+    refresh();
+}
+
+FormVideoFormat::~FormVideoFormat() = default;
+
+void FormVideoFormat::buildControls()
+{
+    auto *left = new QWidget(this);
+    left->setObjectName(QStringLiteral("LeftPanel"));
+    left->setGeometry(0, 0, kLeftWidth, 400);
+    auto *column = new QVBoxLayout(left);
+    column->setContentsMargins(14, 12, 14, 12);
+    column->setSpacing(8);
+
+    m_option1 = new QRadioButton(QStringLiteral("Keep original format (Direct stream copy)"), left);
+    m_option1->setObjectName(QStringLiteral("Option1"));
+    m_option2 = new QRadioButton(QStringLiteral("Convert to another format"), left);
+    m_option2->setObjectName(QStringLiteral("Option2"));
+    column->addWidget(m_option1);
+    column->addWidget(m_option2);
+
+    m_frame1 = new QGroupBox(left);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    auto *frame = new QGridLayout(m_frame1);
+    frame->setHorizontalSpacing(8);
+    frame->setVerticalSpacing(8);
+    m_comboFormat = new FormatCombo(m_frame1);
+    m_comboFormat->setObjectName(QStringLiteral("ComboFormat"));
+    m_comboSize = new QComboBox(m_frame1);
+    m_comboSize->setObjectName(QStringLiteral("ComboSize"));
+    m_comboSize->addItems(OutputSettingsModel::sizeItems());
+    m_comboSize->setMaxVisibleItems(16);
+    m_textW = new QLineEdit(m_frame1);
+    m_textW->setObjectName(QStringLiteral("TextW"));
+    m_textH = new QLineEdit(m_frame1);
+    m_textH->setObjectName(QStringLiteral("TextH"));
+    m_comboVideoQ = new QComboBox(m_frame1);
+    m_comboVideoQ->setObjectName(QStringLiteral("ComboVideoQ"));
+    m_comboVideoQ->addItems(OutputSettingsModel::qualityItems());
+    m_comboAudioQ = new QComboBox(m_frame1);
+    m_comboAudioQ->setObjectName(QStringLiteral("ComboAudioQ"));
+    m_comboAudioQ->addItems(OutputSettingsModel::qualityItems());
+    m_btnMore = new QPushButton(m_frame1);
+    m_btnMore->setObjectName(QStringLiteral("btnMore"));
+
+    auto label = [this](const QString &text, QWidget *buddy) {
+        auto *l = new QLabel(text, m_frame1);
+        l->setBuddy(buddy);
+        return l;
+    };
+    frame->addWidget(label(QStringLiteral("Output Format:"), m_comboFormat), 0, 0);
+    frame->addWidget(m_comboFormat, 0, 1, 1, 4);
+    frame->addWidget(label(QStringLiteral("Video Size:"), m_comboSize), 1, 0);
+    frame->addWidget(m_comboSize, 1, 1, 1, 4);
+    frame->addWidget(label(QStringLiteral("Width:"), m_textW), 2, 0);
+    frame->addWidget(m_textW, 2, 1);
+    frame->addWidget(label(QStringLiteral("Height:"), m_textH), 2, 2, Qt::AlignRight);
+    frame->addWidget(m_textH, 2, 3);
+    frame->addWidget(label(QStringLiteral("Video Quality:"), m_comboVideoQ), 3, 0);
+    frame->addWidget(m_comboVideoQ, 3, 1, 1, 4);
+    frame->addWidget(label(QStringLiteral("Audio Quality:"), m_comboAudioQ), 4, 0);
+    frame->addWidget(m_comboAudioQ, 4, 1, 1, 4);
+    frame->addWidget(m_btnMore, 5, 3, 1, 2, Qt::AlignRight);
+    frame->setColumnStretch(1, 1);
+    frame->setColumnStretch(3, 1);
+    frame->setColumnMinimumWidth(4, 0);
+    column->addWidget(m_frame1);
+
+    auto *naming = new QGridLayout;
+    naming->setHorizontalSpacing(8);
+    m_textFileName = new QLineEdit(left);
+    m_textFileName->setObjectName(QStringLiteral("TextFileName"));
+    m_textFolder = new QLineEdit(left);
+    m_textFolder->setObjectName(QStringLiteral("TextFolder"));
+    m_btnBrowse = new QPushButton(QStringLiteral("Browse..."), left);
+    m_btnBrowse->setObjectName(QStringLiteral("BtnBrowse"));
+    auto *nameLabel = new QLabel(QStringLiteral("File Name:"), left);
+    nameLabel->setBuddy(m_textFileName);
+    auto *folderLabel = new QLabel(QStringLiteral("Destination:"), left);
+    folderLabel->setBuddy(m_textFolder);
+    naming->addWidget(nameLabel, 0, 0);
+    naming->addWidget(m_textFileName, 0, 1, 1, 2);
+    naming->addWidget(folderLabel, 1, 0);
+    naming->addWidget(m_textFolder, 1, 1);
+    naming->addWidget(m_btnBrowse, 1, 2);
+    column->addLayout(naming);
+    column->addStretch(1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_btnOK = new QPushButton(QStringLiteral("OK"), left);
+    m_btnOK->setObjectName(QStringLiteral("BtnOK"));
+    m_btnOK->setDefault(true);
+    m_btnCancel = new QPushButton(QStringLiteral("Cancel"), left);
+    m_btnCancel->setObjectName(QStringLiteral("BtnCancel"));
+    buttons->addWidget(m_btnOK);
+    buttons->addWidget(m_btnCancel);
+    column->addLayout(buttons);
+
+    m_grid = new PropertyGrid(m_model.grid(), this);
+    m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
+
+    // The tab order of the design.
+    QWidget *order[] = {m_option1, m_option2, m_comboFormat, m_comboSize, m_textW, m_textH,
+                        m_comboVideoQ, m_comboAudioQ, m_btnMore, m_textFileName, m_textFolder,
+                        m_btnBrowse, m_btnOK, m_btnCancel};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    const int height = std::max(400, left->sizeHint().height());
+    left->resize(kLeftWidth, height);
+    m_grid->resize(m_grid->width(), height - 24);
+    setFixedHeight(height);
+
+    // Widgets edit the model; the model's change notification brings the widgets up to date.
+    connect(m_option1, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
+    connect(m_option2, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option2Click);
+    connect(m_comboFormat, &FormatCombo::popupRequested, this, &FormVideoFormat::ShowFormatMenu);
+    connect(m_comboSize, &QComboBox::activated, &m_model, &OutputSettingsModel::selectSize);
+    connect(m_comboVideoQ, &QComboBox::activated, &m_model,
+            &OutputSettingsModel::selectVideoQuality);
+    connect(m_comboAudioQ, &QComboBox::activated, &m_model,
+            &OutputSettingsModel::selectAudioQuality);
+    connect(m_btnMore, &QPushButton::clicked, &m_model, &OutputSettingsModel::moreClick);
+    connect(m_textW, &QLineEdit::textEdited, &m_model, &OutputSettingsModel::setWidthText);
+    connect(m_textH, &QLineEdit::textEdited, &m_model, &OutputSettingsModel::setHeightText);
+    connect(m_textFileName, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_refreshing)
+            m_model.setFileName(text);
+    });
+    connect(m_textFolder, &QLineEdit::textEdited, &m_model, &OutputSettingsModel::setFolder);
+    connect(m_btnBrowse, &QPushButton::clicked, this, &FormVideoFormat::browseFolder);
+    connect(m_btnOK, &QPushButton::clicked, this, &FormVideoFormat::ok);
+    connect(m_btnCancel, &QPushButton::clicked, this, &QDialog::hide);
+    for (QLineEdit *edit : {m_textW, m_textH, m_textFileName})
+        edit->installEventFilter(this);
+}
+
+void FormVideoFormat::buildFormatMenu()
+{
+    m_formatMenu = new QMenu(this);
+    m_formatMenu->setObjectName(QStringLiteral("FormatMenu"));
+    QHash<int, QMenu *> menus;
+    for (const CatalogueSubmenu &sub : Catalogue::submenus()) {
+        QMenu *parent = sub.ParentId ? menus.value(sub.ParentId) : m_formatMenu;
+        QMenu *menu = parent->addMenu(QString::fromUtf8(sub.Caption));
+        menu->menuAction()->setData(-sub.Id); // submenus are never dispatched
+        menus.insert(sub.Id, menu);
+    }
+    for (const CatalogueEntry &entry : Catalogue::entries()) {
+        QAction *action = menus.value(entry.SubmenuId)->addAction(entry.caption());
+        action->setData(entry.Id);
+        action->setObjectName(QString::fromLatin1(entry.Symbol));
+    }
+    connect(m_formatMenu, &QMenu::triggered, this, [this](QAction *action) {
+        const int id = action->data().toInt();
+        if (id > 0)
+            m_model.SelectCatalogueEntry(id, action->text());
+    });
+}
+
+void FormVideoFormat::ShowFormatMenu()
+{
+    // Top-left corner of the menu at the combo's bottom-left corner.
+    m_formatMenu->exec(m_comboFormat->mapToGlobal(QPoint(0, m_comboFormat->height())));
+}
+
+void FormVideoFormat::refresh()
+{
+    m_refreshing = true;
+    const OutputSettingsModel::Enabled &e = m_model.enabled();
+    m_option1->setChecked(m_model.option() == OutputSettingsModel::Option::DirectCopy);
+    m_option2->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
+    if (m_comboFormat->count() != 1 || m_comboFormat->itemText(0) != m_model.formatCaption()) {
+        m_comboFormat->clear();
+        m_comboFormat->addItem(m_model.formatCaption());
+        m_comboFormat->setCurrentIndex(0);
+    }
+    m_comboSize->setCurrentIndex(m_model.sizeIndex());
+    if (m_textW->text() != m_model.widthText())
+        m_textW->setText(m_model.widthText());
+    if (m_textH->text() != m_model.heightText())
+        m_textH->setText(m_model.heightText());
+    m_comboVideoQ->setCurrentIndex(m_model.videoQuality());
+    m_comboAudioQ->setCurrentIndex(m_model.audioQuality());
+    m_btnMore->setText(m_model.moreCaption());
+    if (m_textFileName->text() != m_model.fileName()) {
+        const int cursor = m_textFileName->cursorPosition();
+        m_textFileName->setText(m_model.fileName());
+        m_textFileName->setCursorPosition(std::min<int>(cursor, m_model.fileName().size()));
+    }
+    if (m_textFolder->text() != m_model.folder())
+        m_textFolder->setText(m_model.folder());
+
+    m_frame1->setEnabled(e.frame);
+    m_comboFormat->setEnabled(e.format);
+    m_comboSize->setEnabled(e.size);
+    m_textW->setEnabled(e.width);
+    m_textH->setEnabled(e.height);
+    m_comboVideoQ->setEnabled(e.videoQuality);
+    m_comboAudioQ->setEnabled(e.audioQuality);
+    m_btnMore->setEnabled(e.more);
+    m_grid->setVisible(m_model.advancedPanelShown());
+    setFixedWidth(m_model.dialogWidthTwips() / kTwips);
+
+    switch (m_model.takeFocusRequest()) {
+    case OutputSettingsModel::Box::Width:
+        m_textW->setFocus();
+        break;
+    case OutputSettingsModel::Box::Height:
+        m_textH->setFocus();
+        break;
+    case OutputSettingsModel::Box::FileName:
+        m_textFileName->setFocus();
+        break;
+    case OutputSettingsModel::Box::Folder:
+        m_textFolder->setFocus();
+        break;
+    case OutputSettingsModel::Box::None:
+        break;
+    }
+    m_refreshing = false;
+}
+
+bool FormVideoFormat::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        if (!text.isEmpty() && text.at(0).isPrint()) {
+            const QChar c = text.at(0);
+            const bool sizeBox = watched == m_textW || watched == m_textH;
+            if (sizeBox && !OutputSettingsModel::sizeKeyAccepted(c))
+                return true; // discarded before it reaches the box
+            if (watched == m_textFileName && !OutputSettingsModel::nameKeyAccepted(c))
+                return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        if (watched == m_textW) {
+            m_model.setWidthText(m_textW->text());
+            m_model.ValidateSizeBox(OutputSettingsModel::Box::Width);
+        } else if (watched == m_textH) {
+            m_model.setHeightText(m_textH->text());
+            m_model.ValidateSizeBox(OutputSettingsModel::Box::Height);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 int FormVideoFormat::showForCut()
 {
-    m_summary->setText(QStringLiteral("File: %1\nStart: %2 s\nLength: %3 s")
-                           .arg(m_shared.InputFilePath, NumberText(m_shared.CutStartSeconds),
-                                NumberText(m_shared.CutLengthSeconds)));
+    if (m_parts.shared)
+        m_model.setDefaultName(m_parts.shared->InputFilePath);
     return exec();
+}
+
+void FormVideoFormat::browseFolder()
+{
+    QString folder;
+    if (m_parts.chooseFolder)
+        folder = m_parts.chooseFolder(this, m_model.folder());
+    else
+        folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the destination folder"),
+                                                   m_model.folder());
+    if (!folder.isEmpty())
+        m_model.setFolder(folder); // the separator is added by OK's check
+}
+
+QString FormVideoFormat::outputPath() const
+{
+    const SharedValues &s = *m_parts.shared;
+    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+}
+
+bool FormVideoFormat::ok()
+{
+    if (!m_parts.shared)
+        return false;
+    SharedValues &shared = *m_parts.shared;
+    // 1, 2. The name and the folder.
+    const OutputSettingsModel::NameCheck check = m_model.checkOutputName();
+    if (!check.ok) {
+        if (m_parts.messages)
+            m_parts.messages->showMessage(this, MessageSink::Icon::Error, QStringLiteral("Error"),
+                                          check.message);
+        refresh();
+        if (check.openFolderChooser)
+            browseFolder();
+        return false;
+    }
+    shared.OutputFileName = m_model.fileName();
+    shared.OutputFolder = m_model.folder();
+
+    // Sizes the user never left the box of are checked as leaving it would.
+    if (m_model.sizeIndex() > 0 && !m_model.audioOnlyFormat()) {
+        m_model.ValidateSizeBox(OutputSettingsModel::Box::Width);
+        m_model.ValidateSizeBox(OutputSettingsModel::Box::Height);
+    }
+
+    // 3. The job.
+    BuildInputs in;
+    in.InputFilePath = shared.InputFilePath;
+    in.SourceWidth = shared.SourceWidth;
+    in.SourceHeight = shared.SourceHeight;
+    in.SourceHasVideo = shared.SourceHasVideo;
+    in.SourceBitrateKbps = shared.SourceBitrateKbps;
+    in.CutStartSeconds = shared.CutStartSeconds;
+    in.CutLengthSeconds = shared.CutLengthSeconds;
+    in.AudioChannelCount = m_parts.audioChannelCount ? m_parts.audioChannelCount() : 0;
+    const EncoderJob job = BuildEncoderArguments(m_model, in, m_memory);
+    shared.EncoderArguments = job.EncoderArguments;
+    shared.OutputExtension = job.OutputExtension;
+    shared.DirectCopyMode = job.DirectCopyMode;
+
+    // Writing over the source would destroy it; replacing another file needs a yes.
+    const QString path = outputPath();
+    const QFileInfo out(path);
+    const QFileInfo source(shared.InputFilePath);
+    if (out.exists() && source.exists() && out.canonicalFilePath() == source.canonicalFilePath()) {
+        if (m_parts.messages)
+            m_parts.messages->showMessage(
+                this, MessageSink::Icon::Error, QStringLiteral("Error"),
+                QStringLiteral("%1 is the file you opened. Saving the cut there would destroy "
+                               "it; choose another name or folder.")
+                    .arg(path));
+        return false;
+    }
+    if (out.exists() && m_parts.messages
+        && m_parts.messages->askYesNo(this, QStringLiteral("Snipora"),
+                                      QStringLiteral("%1 already exists. Do you want to replace it?")
+                                          .arg(path))
+            != MessageSink::Answer::Yes)
+        return false;
+
+    // 4-6.
+    hide();
+    shared.StopRequested = false;
+    if (m_parts.startConversion)
+        m_parts.startConversion();
+    return true;
+}
+
+void FormVideoFormat::closeEvent(QCloseEvent *event)
+{
+    // The close box hides the dialog and keeps its state; only the program ends it.
+    if (!m_closeForGood) {
+        event->ignore();
+        hide();
+        return;
+    }
+    QDialog::closeEvent(event);
 }

@@ -1,22 +1,103 @@
 #pragma once
 
+#include "argumentbuilder.h"
+#include "outputmodel.h"
+
+#include <QComboBox>
 #include <QDialog>
 
-struct SharedValues;
-class QLabel;
+#include <functional>
 
-// The output settings dialog. It is created on first use and afterwards only hidden, so its
-// choices persist from one cut to the next.
+struct SharedValues;
+class MessageSink;
+class PropertyGrid;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+
+// The output format combo: its drop-down is the catalogue menu, not a list.
+class FormatCombo final : public QComboBox
+{
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override { Q_EMIT popupRequested(); }
+
+Q_SIGNALS:
+    void popupRequested();
+};
+
+// What the dialog works with besides its own model.
+struct FormVideoFormatParts
+{
+    SharedValues *shared = nullptr;
+    MessageSink *messages = nullptr;
+    // The channel count of the opened file's audio stream (0 when none).
+    std::function<int()> audioChannelCount;
+    // Runs the conversion of the job OK built; returns when its progress dialog has closed.
+    std::function<void()> startConversion;
+    // Chooses a folder ("" when cancelled); tests replace the dialog.
+    std::function<QString(QWidget *, const QString &)> chooseFolder;
+};
+
+// The output settings dialog ("Output Settings"). Created on first use and afterwards only
+// hidden: OK, Cancel and the close box all hide it, so every choice persists between cuts.
+// It shows and edits an OutputSettingsModel; OK checks the name and folder, builds the job
+// into the shared values, hides the dialog and starts the conversion.
 class FormVideoFormat final : public QDialog
 {
     Q_OBJECT
 public:
-    FormVideoFormat(SharedValues &shared, QWidget *parent);
+    FormVideoFormat(FormVideoFormatParts parts, QWidget *parent);
+    ~FormVideoFormat() override;
 
-    // Shows the dialog modally with what the cut hands over.
+    // Shows the dialog modally for a cut: the default name is set from the opened file.
     int showForCut();
 
+    OutputSettingsModel &model() { return m_model; }
+    QMenu *formatMenu() const { return m_formatMenu; }
+    PropertyGrid *propertyGrid() const { return m_grid; }
+    // Opens the catalogue menu under the format combo (blocks until it closes).
+    void ShowFormatMenu();
+    void browseFolder();
+    // The OK command; returns true when the job was built and handed on.
+    bool ok();
+    // Lets the next close go ahead (the program is ending).
+    void closeForGood() { m_closeForGood = true; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
-    SharedValues &m_shared;
-    QLabel *m_summary = nullptr;
+    void buildControls();
+    void buildFormatMenu();
+    void refresh();
+    QString outputPath() const;
+
+    FormVideoFormatParts m_parts;
+    OutputSettingsModel m_model;
+    BuilderMemory m_memory;
+    bool m_refreshing = false;
+    bool m_closeForGood = false;
+
+    QRadioButton *m_option1 = nullptr;
+    QRadioButton *m_option2 = nullptr;
+    QGroupBox *m_frame1 = nullptr;
+    FormatCombo *m_comboFormat = nullptr;
+    QComboBox *m_comboSize = nullptr;
+    QLineEdit *m_textW = nullptr;
+    QLineEdit *m_textH = nullptr;
+    QComboBox *m_comboVideoQ = nullptr;
+    QComboBox *m_comboAudioQ = nullptr;
+    QPushButton *m_btnMore = nullptr;
+    QLineEdit *m_textFileName = nullptr;
+    QLineEdit *m_textFolder = nullptr;
+    QPushButton *m_btnBrowse = nullptr;
+    QPushButton *m_btnOK = nullptr;
+    QPushButton *m_btnCancel = nullptr;
+    PropertyGrid *m_grid = nullptr;
+    QMenu *m_formatMenu = nullptr;
 };

@@ -198,3 +198,18 @@ bool FolderExists(const QString &path)
         return false;
     return QDir::setCurrent(path);
 }
+
+int EstimateSourceBitrateKbps(qint64 fileSize, double durationTenths, int audioStreams)
+{
+    if (fileSize < 0 || !(durationTenths > 0))
+        return 0;
+    const double kilobyteTenths
+        = double(RoundHalfEven(double(fileSize) / 1000000.0 / 1024.0 * 10000000.0));
+    const double kbps = kilobyteTenths / durationTenths * 8.0;
+    if (!std::isfinite(kbps) || kbps > 2147483647.0)
+        return 0;
+    int result = int(RoundHalfEven(kbps));
+    if (audioStreams > 0)
+        result -= 40;
+    return result;
+}

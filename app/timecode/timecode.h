@@ -57,6 +57,11 @@ double BytesToMegabytes(qint64 bytes);
 // changed to that path.
 bool FolderExists(const QString &path);
 
+// The estimated video bit rate of a file in kbit/s: its bits over its length (in tenths of a
+// second), computed as round(size / 1e6 / 1024 * 1e7), then round(that / tenths * 8), halves
+// to even; 40 less when the file has audio. 0 when the size or the length is unknown.
+int EstimateSourceBitrateKbps(qint64 fileSize, double durationTenths, int audioStreams);
+
 // The platform's path separator as the program writes it at the end of folder texts.
 QChar PathSeparator();
 // True when the character separates folders on this platform ("/" here; "\" or "/" on Windows).

@@ -34,6 +34,7 @@ public:
     int pictureWidth(int) const override { return width; }
     int pictureHeight(int) const override { return height; }
     qint64 fileSize() const override { return size; }
+    qint64 durationMicros() const override { return -1; }
     bool positionAtTime(qint64 micros, int) override
     {
         calls << QStringLiteral("positionAtTime");

@@ -1,0 +1,308 @@
+#include "formvideoformat.h"
+#include "propertygrid.h"
+#include "recordingmessagesink.h"
+#include "sharedvalues.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+// The output settings dialog's widgets over its model.
+class TestFormVideoFormat : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void firstDisplay();
+    void menuSelectsEntry();
+    void moreNarrowsAndWidens();
+    void cancelAndCloseBoxHideAndKeepState();
+    void sizeBoxKeysAndFocusOut();
+    void nameBoxFilters();
+    void gridEditsGoThroughHandler();
+    void okRefusesBadNames();
+    void okBuildsAndStarts();
+    void okAsksBeforeReplacing();
+    void okRefusesTheSourceItself();
+
+private:
+    std::unique_ptr<FormVideoFormat> makeDialog();
+    template<typename T> T *child(FormVideoFormat &d, const char *name)
+    {
+        return d.findChild<T *>(QLatin1String(name));
+    }
+
+    QTemporaryDir m_dir;
+    SharedValues m_shared;
+    RecordingMessageSink m_messages;
+    int m_conversions = 0;
+    QString m_chosenFolder;
+    int m_folderChooser = 0;
+};
+
+void TestFormVideoFormat::init()
+{
+    m_shared = SharedValues();
+    m_shared.InputFilePath = m_dir.filePath(QStringLiteral("Holiday.mp4"));
+    QFile source(m_shared.InputFilePath);
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write("source");
+    source.close();
+    m_shared.OutputFolder = m_dir.path() + QLatin1Char('/');
+    m_shared.SourceWidth = 1280;
+    m_shared.SourceHeight = 720;
+    m_shared.SourceHasVideo = true;
+    m_shared.SourceBitrateKbps = 2000;
+    m_shared.CutStartSeconds = 12.5;
+    m_shared.CutLengthSeconds = 30;
+    m_shared.StopRequested = true;
+    m_messages.messages.clear();
+    m_messages.nextAnswer = MessageSink::Answer::No;
+    m_conversions = 0;
+    m_folderChooser = 0;
+    m_chosenFolder.clear();
+}
+
+std::unique_ptr<FormVideoFormat> TestFormVideoFormat::makeDialog()
+{
+    FormVideoFormatParts parts;
+    parts.shared = &m_shared;
+    parts.messages = &m_messages;
+    parts.audioChannelCount = [] { return 2; };
+    parts.startConversion = [this] { ++m_conversions; };
+    parts.chooseFolder = [this](QWidget *, const QString &) {
+        ++m_folderChooser;
+        return m_chosenFolder;
+    };
+    return std::make_unique<FormVideoFormat>(std::move(parts), nullptr);
+}
+
+void TestFormVideoFormat::firstDisplay()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    QCOMPARE(d->windowTitle(), QStringLiteral("Output Settings"));
+    QVERIFY(child<QRadioButton>(*d, "Option2")->isChecked());
+    QVERIFY(!child<QRadioButton>(*d, "Option1")->isChecked());
+    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->currentText(), QStringLiteral("MP4 - H264 Video (*.mp4)"));
+    QCOMPARE(child<QComboBox>(*d, "ComboSize")->count(), 16);
+    QCOMPARE(child<QComboBox>(*d, "ComboSize")->currentText(), QStringLiteral("Auto"));
+    QVERIFY(!child<QLineEdit>(*d, "TextW")->isEnabled());
+    QCOMPARE(child<QComboBox>(*d, "ComboVideoQ")->currentText(), QStringLiteral("Normal"));
+    QCOMPARE(child<QPushButton>(*d, "btnMore")->text(), QStringLiteral("More >>"));
+    QCOMPARE(d->width(), 487);
+    QVERIFY(!d->propertyGrid()->isVisible());
+    QCOMPARE(child<QLineEdit>(*d, "TextFolder")->text(), m_shared.OutputFolder);
+}
+
+void TestFormVideoFormat::menuSelectsEntry()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowActive(d.get()));
+    QMenu *menu = d->formatMenu();
+    QCOMPARE(menu->actions().size(), 3);
+    QCOMPARE(menu->actions().at(2)->text(), QStringLiteral("Device"));
+    QMenu *device = menu->actions().at(2)->menu();
+    QCOMPARE(device->actions().size(), 15);
+    // Choose "BlackBerry Pearl 8100/8110/8120/8130 - MPEG4 Video" while the menu is open.
+    QTimer::singleShot(50, [&] {
+        const auto actions = d->findChildren<QAction *>(QStringLiteral("ID_BLACKBERRYPEARLMPEGVIDEO"));
+        QVERIFY(actions.size() == 1);
+        actions.first()->trigger();
+        menu->close();
+    });
+    d->ShowFormatMenu();
+    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->currentText(),
+             QStringLiteral("BlackBerry Pearl 8100/8110/8120/8130 - MPEG4 Video"));
+    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->count(), 1);
+    QCOMPARE(child<QComboBox>(*d, "ComboSize")->currentText(), QStringLiteral("Custom..."));
+    QCOMPARE(child<QLineEdit>(*d, "TextW")->text(), QStringLiteral("240"));
+    QCOMPARE(child<QLineEdit>(*d, "TextH")->text(), QStringLiteral("260"));
+    QTRY_COMPARE(QApplication::focusWidget(), child<QLineEdit>(*d, "TextW"));
+    // Dismissing the menu changes nothing.
+    QTimer::singleShot(50, [&] { menu->close(); });
+    d->ShowFormatMenu();
+    QCOMPARE(d->model().formatKey(), QStringLiteral("mp4"));
+}
+
+void TestFormVideoFormat::moreNarrowsAndWidens()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    auto *more = child<QPushButton>(*d, "btnMore");
+    QTest::mouseClick(more, Qt::LeftButton);
+    QCOMPARE(d->width(), 818);
+    QVERIFY(d->propertyGrid()->isVisible());
+    QCOMPARE(more->text(), QStringLiteral("More <<"));
+    QTest::mouseClick(more, Qt::LeftButton);
+    QCOMPARE(d->width(), 487);
+    QVERIFY(!d->propertyGrid()->isVisible());
+    // Direct copy closes the panel and disables the conversion group.
+    QTest::mouseClick(more, Qt::LeftButton);
+    QTest::mouseClick(child<QRadioButton>(*d, "Option1"), Qt::LeftButton);
+    QCOMPARE(d->width(), 487);
+    QVERIFY(!child<QWidget>(*d, "Frame1")->isEnabled());
+    QVERIFY(!child<QComboBox>(*d, "ComboFormat")->isEnabled());
+}
+
+void TestFormVideoFormat::cancelAndCloseBoxHideAndKeepState()
+{
+    auto d = makeDialog();
+    d->model().SelectCatalogueEntry(1185, QStringLiteral("MP3 - MPEG Layer-3 Audio (*.mp3)"));
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    QTest::mouseClick(child<QPushButton>(*d, "BtnCancel"), Qt::LeftButton);
+    QVERIFY(!d->isVisible());
+    d->show();
+    QVERIFY(!d->close()); // the title-bar close box: refused, the dialog hides
+    QVERIFY(!d->isVisible());
+    d->show();
+    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->currentText(),
+             QStringLiteral("MP3 - MPEG Layer-3 Audio (*.mp3)"));
+    QVERIFY(!child<QComboBox>(*d, "ComboSize")->isEnabled());
+    d->closeForGood();
+    QVERIFY(d->close());
+}
+
+void TestFormVideoFormat::sizeBoxKeysAndFocusOut()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowActive(d.get()));
+    d->model().selectSize(15);
+    auto *w = child<QLineEdit>(*d, "TextW");
+    QTRY_COMPARE(QApplication::focusWidget(), w);
+    w->clear();
+    QTest::keyClicks(w, QStringLiteral("3a-3.3 "));
+    QCOMPARE(w->text(), QStringLiteral("333"));
+    child<QLineEdit>(*d, "TextH")->setFocus();
+    QTRY_COMPARE(w->text(), QStringLiteral("334"));
+    QCOMPARE(d->model().widthText(), QStringLiteral("334"));
+}
+
+void TestFormVideoFormat::nameBoxFilters()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowActive(d.get()));
+    auto *name = child<QLineEdit>(*d, "TextFileName");
+    name->setFocus();
+    name->clear();
+    QTest::keyClicks(name, QStringLiteral("a:b*c"));
+    QCOMPARE(name->text(), QStringLiteral("abc"));
+    name->setText(QStringLiteral("x?y|z")); // pasted or set: cleaned too
+    QCOMPARE(name->text(), QStringLiteral("xyz"));
+    QCOMPARE(d->model().fileName(), QStringLiteral("xyz"));
+}
+
+void TestFormVideoFormat::gridEditsGoThroughHandler()
+{
+    auto d = makeDialog();
+    d->show();
+    d->model().moreClick();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    PropertyGrid *grid = d->propertyGrid();
+    QTreeView *view = grid->view();
+    // The check box of "Remove Audio" hides the other audio items.
+    const QModelIndex remove = grid->valueIndex(QStringLiteral("Remove Audio"));
+    QVERIFY(remove.isValid());
+    view->model()->setData(remove, Qt::Checked, Qt::CheckStateRole);
+    QVERIFY(d->model().grid().checked(QStringLiteral("Remove Audio")));
+    const QModelIndex bitrate = grid->valueIndex(QStringLiteral("Audio Bitrate"));
+    QVERIFY(view->isRowHidden(bitrate.row(), bitrate.parent()));
+    // An audio format hides the video category.
+    d->model().SelectCatalogueEntry(1185, QString());
+    const QModelIndex videoBitrate = grid->valueIndex(QStringLiteral("Video Bitrate"));
+    QVERIFY(view->isRowHidden(videoBitrate.parent().row(), QModelIndex()));
+    QCOMPARE(view->model()->data(grid->valueIndex(QStringLiteral("Filename Extension"))).toString(),
+             QStringLiteral("mp3"));
+}
+
+void TestFormVideoFormat::okRefusesBadNames()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    d->model().setFileName(QStringLiteral("   "));
+    QVERIFY(!d->ok());
+    QCOMPARE(m_messages.messages.last().text, QStringLiteral("Invalid file name!"));
+    QCOMPARE(m_messages.messages.last().caption, QStringLiteral("Error"));
+    QCOMPARE(m_messages.messages.last().icon, MessageSink::Icon::Error);
+    QVERIFY(d->isVisible());
+    d->model().setFileName(QStringLiteral("clip"));
+    d->model().setFolder(m_dir.filePath(QStringLiteral("nowhere")));
+    QVERIFY(!d->ok());
+    QCOMPARE(m_messages.messages.last().text, QStringLiteral("Invalid path!"));
+    QCOMPARE(m_folderChooser, 1); // the chooser opens at once
+    QCOMPARE(m_conversions, 0);
+}
+
+void TestFormVideoFormat::okBuildsAndStarts()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    QTimer::singleShot(0, [&] { d->hide(); });
+    d->showForCut(); // sets the default name
+    QCOMPARE(d->model().fileName(), QStringLiteral("Holiday-cut"));
+    QVERIFY(d->ok());
+    QCOMPARE(m_conversions, 1);
+    QVERIFY(!d->isVisible());
+    QVERIFY(!m_shared.StopRequested);
+    QCOMPARE(m_shared.OutputFileName, QStringLiteral("Holiday-cut"));
+    QCOMPARE(m_shared.OutputFolder, m_dir.path() + QLatin1Char('/'));
+    QCOMPARE(m_shared.EncoderArguments,
+             QStringLiteral("-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 "
+                            "-s 1280x720 -TimeLength 30"));
+    QCOMPARE(m_shared.OutputExtension, QStringLiteral("mp4"));
+    QVERIFY(!m_shared.DirectCopyMode);
+}
+
+void TestFormVideoFormat::okAsksBeforeReplacing()
+{
+    QFile existing(m_dir.filePath(QStringLiteral("Holiday-cut.mp4")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    auto d = makeDialog();
+    d->model().setDefaultName(m_shared.InputFilePath);
+    d->show();
+    m_messages.nextAnswer = MessageSink::Answer::No;
+    QVERIFY(!d->ok());
+    QCOMPARE(m_messages.messages.last().text,
+             existing.fileName() + QStringLiteral(" already exists. Do you want to replace it?"));
+    QVERIFY(d->isVisible()); // back to the dialog
+    QCOMPARE(m_conversions, 0);
+    m_messages.nextAnswer = MessageSink::Answer::Yes;
+    QVERIFY(d->ok());
+    QCOMPARE(m_conversions, 1);
+    existing.remove();
+}
+
+void TestFormVideoFormat::okRefusesTheSourceItself()
+{
+    auto d = makeDialog();
+    d->show();
+    d->model().option1Click(); // direct copy keeps the source's extension
+    d->model().setFileName(QStringLiteral("Holiday"));
+    QVERIFY(!d->ok());
+    QVERIFY(m_messages.messages.last().text.contains(QStringLiteral("is the file you opened")));
+    QCOMPARE(m_conversions, 0);
+    QFile source(m_shared.InputFilePath);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QCOMPARE(source.readAll(), QByteArray("source"));
+}
+
+QTEST_MAIN(TestFormVideoFormat)
+#include "tst_formvideoformat.moc"
