@@ -1,0 +1,422 @@
+// snipora-cut: the output settings and the conversion run of Snipora on the command line.
+// It drives the same dialog model, catalogue, argument builder and encoder as the program,
+// with no window.
+
+#include "argumentbuilder.h"
+#include "avprobe.h"
+#include "catalogue.h"
+#include "ffmpegencoder.h"
+#include "outputmodel.h"
+#include "progress.h"
+#include "timecode.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kHelp[] = R"HELP(Usage:
+  snipora-cut --list-formats
+  snipora-cut INPUT --start T --end T [options]
+
+Cuts the range from --start to --end out of INPUT and saves it, by direct stream copy
+(--copy) or by converting it to one of Snipora's output formats. T is a time code
+(hh:mm:ss.t, as Snipora shows it) or a number of seconds (12.5).
+
+Options:
+  --copy                     keep the original format (direct stream copy)
+  --format ID|SYMBOL|CAPTION an entry of the format catalogue (see --list-formats);
+                             the default is "MP4 - H264 Video (*.mp4)"
+  --size auto|WxH            frame size; WxH is made an even size between 16 and 5000
+  --video-quality high|normal|low
+  --audio-quality high|normal|low
+  --set "Caption=value"      an advanced setting, as in the dialog's grid, for example
+                             --set "Video Bitrate=1500k" --set "Crop Video=True"
+                             --set "Top=10"; may be given many times, in order
+  --output-dir DIR           the destination folder (default: the current folder)
+  --name NAME                the output name without extension (default: INPUT's name
+                             followed by "-cut")
+  --yes                      replace an existing output file
+  --print-args               print the encoder options, the extension and the mode
+                             ("copy" or "convert"), one per line, and stop
+  --list-formats             list the catalogue, one entry per line, tab-separated:
+                             Id, Symbol, Caption, Group, FormatKey, AudioOnly, Width,
+                             Height, FrameRate, AudioBitrate, Channels
+  -h, --help                 show this text
+
+The format, the size, the qualities and then the settings are applied in that order,
+whatever order they are given in, as choosing them in the dialog would.
+
+While converting, progress goes to standard error; Ctrl+C stops and leaves nothing
+behind. The output path is printed on success.
+
+Exit status: 0 saved (or printed), 1 the conversion failed or was stopped, 2 bad usage
+or input.
+)HELP";
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int usageError(const QString &message)
+{
+    err() << "snipora-cut: " << message << Qt::endl;
+    return kExitUsage;
+}
+
+// A time code or a plain number of seconds; false for anything else.
+bool parseTime(const QString &text, double *seconds)
+{
+    static const QRegularExpression code(QStringLiteral("^\\d+:\\d\\d:\\d\\d(\\.\\d+)?$"));
+    static const QRegularExpression number(QStringLiteral("^\\d+(\\.\\d*)?$|^\\.\\d+$"));
+    const QString t = text.trimmed();
+    if (code.match(t).hasMatch()) {
+        *seconds = ParseTimeCode(t);
+        return true;
+    }
+    if (number.match(t).hasMatch()) {
+        *seconds = t.toDouble();
+        return true;
+    }
+    return false;
+}
+
+int qualityIndex(const QString &text)
+{
+    const QString t = text.toLower();
+    if (t == QLatin1String("high"))
+        return 0;
+    if (t == QLatin1String("normal"))
+        return 1;
+    if (t == QLatin1String("low"))
+        return 2;
+    return -1;
+}
+
+const CatalogueEntry *findEntry(const QString &text)
+{
+    bool numeric = false;
+    const int id = text.toInt(&numeric);
+    for (const CatalogueEntry &e : Catalogue::entries()) {
+        if ((numeric && e.Id == id) || text == QLatin1String(e.Symbol) || text == e.caption())
+            return &e;
+    }
+    return nullptr;
+}
+
+void listFormats()
+{
+    auto field = [](const char *v) { return v ? QString::fromLatin1(v) : QString(); };
+    for (const CatalogueEntry &e : Catalogue::entries()) {
+        out() << e.Id << '\t' << e.Symbol << '\t' << e.caption() << '\t'
+              << Catalogue::groupPath(e) << '\t' << e.formatKey() << '\t'
+              << (e.AudioOnly ? 1 : 0) << '\t' << field(e.Width) << '\t' << field(e.Height)
+              << '\t' << field(e.FrameRate) << '\t' << field(e.AudioBitrate) << '\t'
+              << field(e.Channels) << '\n';
+    }
+    out().flush();
+}
+
+// Ctrl+C and termination reach the event loop through a pipe.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &c, 1);
+}
+
+struct Options
+{
+    QString input;
+    QString start, end;
+    bool copy = false;
+    QString format;
+    QString size;
+    QString videoQuality, audioQuality;
+    QStringList sets;
+    QString outputDir;
+    QString name;
+    bool yes = false;
+    bool printArgs = false;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("snipora-cut"));
+    const QStringList args = QCoreApplication::arguments().mid(1);
+
+    Options o;
+    bool haveStart = false;
+    bool haveEnd = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        auto value = [&](QString *target) {
+            if (i + 1 >= args.size())
+                return false;
+            *target = args.at(++i);
+            return true;
+        };
+        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            out() << kHelp;
+            out().flush();
+            return kExitOk;
+        } else if (a == QLatin1String("--list-formats")) {
+            listFormats();
+            return kExitOk;
+        } else if (a == QLatin1String("--start")) {
+            if (!value(&o.start))
+                return usageError(QStringLiteral("--start needs a time"));
+            haveStart = true;
+        } else if (a == QLatin1String("--end")) {
+            if (!value(&o.end))
+                return usageError(QStringLiteral("--end needs a time"));
+            haveEnd = true;
+        } else if (a == QLatin1String("--copy")) {
+            o.copy = true;
+        } else if (a == QLatin1String("--yes")) {
+            o.yes = true;
+        } else if (a == QLatin1String("--print-args")) {
+            o.printArgs = true;
+        } else if (a == QLatin1String("--format")) {
+            if (!value(&o.format))
+                return usageError(QStringLiteral("--format needs an entry"));
+        } else if (a == QLatin1String("--size")) {
+            if (!value(&o.size))
+                return usageError(QStringLiteral("--size needs auto or WxH"));
+        } else if (a == QLatin1String("--video-quality")) {
+            if (!value(&o.videoQuality))
+                return usageError(QStringLiteral("--video-quality needs high, normal or low"));
+        } else if (a == QLatin1String("--audio-quality")) {
+            if (!value(&o.audioQuality))
+                return usageError(QStringLiteral("--audio-quality needs high, normal or low"));
+        } else if (a == QLatin1String("--set")) {
+            QString set;
+            if (!value(&set))
+                return usageError(QStringLiteral("--set needs \"Caption=value\""));
+            o.sets << set;
+        } else if (a == QLatin1String("--output-dir")) {
+            if (!value(&o.outputDir))
+                return usageError(QStringLiteral("--output-dir needs a folder"));
+        } else if (a == QLatin1String("--name")) {
+            if (!value(&o.name))
+                return usageError(QStringLiteral("--name needs a name"));
+        } else if (a == QLatin1String("--")) {
+            if (i + 1 < args.size() && o.input.isEmpty())
+                o.input = args.at(++i);
+        } else if (a.startsWith(QLatin1Char('-')) && !QFileInfo::exists(a)) {
+            return usageError(QStringLiteral("unknown option %1 (see --help)").arg(a));
+        } else if (o.input.isEmpty()) {
+            o.input = a;
+        } else {
+            return usageError(QStringLiteral("only one input file can be cut at a time"));
+        }
+    }
+    if (o.input.isEmpty())
+        return usageError(QStringLiteral("no input file (see --help)"));
+    if (!haveStart || !haveEnd)
+        return usageError(QStringLiteral("--start and --end are needed"));
+
+    double start = 0;
+    double end = 0;
+    if (!parseTime(o.start, &start))
+        return usageError(QStringLiteral("--start: \"%1\" is not a time code or a number of seconds").arg(o.start));
+    if (!parseTime(o.end, &end))
+        return usageError(QStringLiteral("--end: \"%1\" is not a time code or a number of seconds").arg(o.end));
+    if (!(end > start))
+        return usageError(QStringLiteral("the end (%1) must come after the start (%2)")
+                              .arg(NumberText(end), NumberText(start)));
+
+    // The source, probed as opening it in the program does.
+    AvProbe probe;
+    if (!probe.open(o.input, QString()))
+        return usageError(probe.lastErrorText());
+    BuildInputs in;
+    in.InputFilePath = QFileInfo(o.input).absoluteFilePath();
+    const int video = probe.videoStreamIndex();
+    in.SourceWidth = probe.pictureWidth(video);
+    in.SourceHeight = probe.pictureHeight(video);
+    in.SourceHasVideo = probe.videoStreamCount() > 0;
+    in.SourceBitrateKbps = EstimateSourceBitrateKbps(probe.fileSize(),
+                                                     double(probe.durationMicros()) / 100000.0,
+                                                     probe.audioStreamCount());
+    in.AudioChannelCount = probe.channelCount(probe.audioStreamIndex());
+    in.CutStartSeconds = start;
+    in.CutLengthSeconds = end - start;
+
+    // The dialog's choices, in the order the dialog applies them.
+    OutputSettingsModel model;
+    model.load(o.outputDir.isEmpty() ? QDir::currentPath() : o.outputDir);
+    if (!o.format.isEmpty()) {
+        const CatalogueEntry *entry = findEntry(o.format);
+        if (!entry)
+            return usageError(QStringLiteral("no format \"%1\" in the catalogue (see --list-formats)").arg(o.format));
+        model.SelectCatalogueEntry(entry->Id, entry->caption());
+    }
+    if (o.copy)
+        model.option1Click();
+    if (!o.size.isEmpty()) {
+        static const QRegularExpression wxh(QStringLiteral("^(\\d+)x(\\d+)$"));
+        const auto m = wxh.match(o.size.toLower());
+        if (o.size.toLower() == QLatin1String("auto")) {
+            model.selectSize(0);
+        } else if (m.hasMatch()) {
+            model.selectSize(OutputSettingsModel::CustomSizeIndex);
+            model.setWidthText(m.captured(1));
+            model.ValidateSizeBox(OutputSettingsModel::Box::Width);
+            model.setHeightText(m.captured(2));
+            model.ValidateSizeBox(OutputSettingsModel::Box::Height);
+        } else {
+            return usageError(QStringLiteral("--size: \"%1\" is neither auto nor WxH").arg(o.size));
+        }
+    }
+    for (const auto &[text, video] : {std::pair{o.videoQuality, true}, std::pair{o.audioQuality, false}}) {
+        if (text.isEmpty())
+            continue;
+        const int index = qualityIndex(text);
+        if (index < 0)
+            return usageError(QStringLiteral("quality \"%1\" is not high, normal or low").arg(text));
+        video ? model.selectVideoQuality(index) : model.selectAudioQuality(index);
+    }
+    for (const QString &set : o.sets) {
+        const qsizetype eq = set.indexOf(QLatin1Char('='));
+        const QString caption = set.left(eq).trimmed();
+        if (eq <= 0 || !model.grid().item(caption))
+            return usageError(QStringLiteral("--set: \"%1\" names no advanced setting").arg(set));
+        if (!model.grid().userEdit(caption, set.mid(eq + 1)))
+            return usageError(QStringLiteral("--set: \"%1\" cannot be changed (read-only, or not a number)").arg(set));
+    }
+    if (o.name.isEmpty())
+        model.setDefaultName(in.InputFilePath);
+    else
+        model.setFileName(o.name);
+    if (model.fileName().isEmpty())
+        model.setFileName(QFileInfo(o.input).fileName() + QStringLiteral("-cut"));
+    const OutputSettingsModel::NameCheck check = model.checkOutputName();
+    if (!check.ok)
+        return usageError(check.message == QLatin1String("Invalid path!")
+                              ? QStringLiteral("Invalid path! (%1 is not a folder)").arg(model.folder())
+                              : QStringLiteral("Invalid file name!"));
+    if (model.sizeIndex() > 0 && !model.audioOnlyFormat()) {
+        model.ValidateSizeBox(OutputSettingsModel::Box::Width);
+        model.ValidateSizeBox(OutputSettingsModel::Box::Height);
+    }
+
+    BuilderMemory memory;
+    const EncoderJob job = BuildEncoderArguments(model, in, memory);
+    if (o.printArgs) {
+        out() << job.EncoderArguments << '\n'
+              << job.OutputExtension << '\n'
+              << (job.DirectCopyMode ? "copy" : "convert") << '\n';
+        out().flush();
+        return kExitOk;
+    }
+
+    // The run.
+    const QString outputPath = model.folder() + model.fileName() + QLatin1Char('.')
+        + job.OutputExtension;
+    const QFileInfo target(outputPath);
+    if (target.exists() && target.canonicalFilePath() == QFileInfo(in.InputFilePath).canonicalFilePath())
+        return usageError(QStringLiteral("%1 is the input file; saving there would destroy it").arg(outputPath));
+    if (target.exists() && !o.yes)
+        return usageError(QStringLiteral("%1 already exists; give --yes to replace it").arg(outputPath));
+
+    FfmpegEncoder encoder;
+    const QString libraryFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/LibAV");
+    if (!encoder.loadLibrary(libraryFolder))
+        return usageError(QStringLiteral("Video lib not found (no working ffmpeg)"));
+    encoder.clearJobs();
+    const int input = encoder.addInputFile(
+        in.InputFilePath,
+        job.DirectCopyMode ? QString() : QStringLiteral("-TimeStart ") + NumberText(start));
+    if (input < 0)
+        return usageError(QStringLiteral("Can not open file: %1: %2").arg(o.input, encoder.lastErrorText()));
+    if (encoder.addOutputFile(input, outputPath, job.EncoderArguments) < 0)
+        return usageError(QStringLiteral("Cannot convert. %1").arg(encoder.lastErrorText()));
+
+    if (::pipe(g_signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
+    bool stopped = false;
+    QObject::connect(&interrupt, &QSocketNotifier::activated, &app, [&] {
+        char c;
+        [[maybe_unused]] const auto r = ::read(g_signalPipe[0], &c, 1);
+        stopped = true;
+        encoder.stopEncoding(false); // ends ffmpeg and removes the partial file
+    });
+
+    const bool terminal = ::isatty(STDERR_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    double clockStart = 0;
+    int lastPercent = -1;
+    QObject::connect(&encoder, &Encoder::encoderProgress, &app,
+                     [&](qint64 bytes, qint64 position, qint64 duration) {
+                         const double now = clock.nsecsElapsed() / 1e9 + 1e-9;
+                         if (clockStart == 0)
+                             clockStart = now;
+                         const ProgressUpdate u = ComputeProgress(bytes, position, duration, now, clockStart);
+                         if (!u.ok)
+                             return;
+                         const int percent = u.hasPercent ? u.percent : 0;
+                         if (terminal) {
+                             const int filled = percent * 30 / 100;
+                             err() << '\r' << '[' << QString(filled, QLatin1Char('#'))
+                                   << QString(30 - filled, QLatin1Char('-')) << "] "
+                                   << QString::number(percent).rightJustified(3) << "%  elapsed "
+                                   << u.elapsed << "  remaining " << u.remaining << "  size "
+                                   << u.estimatedSize << "   ";
+                             err().flush();
+                         } else if (percent != lastPercent) {
+                             err() << percent << "% elapsed " << u.elapsed << " remaining "
+                                   << u.remaining << " size " << u.estimatedSize << Qt::endl;
+                         }
+                         lastPercent = percent;
+                     });
+    int status = kExitFailed;
+    QObject::connect(&encoder, &Encoder::encoderFinished, &app,
+                     [&](int, bool succeeded, bool, const QString &message) {
+                         if (terminal)
+                             err() << Qt::endl;
+                         if (succeeded && !stopped) {
+                             status = kExitOk;
+                             out() << outputPath << Qt::endl;
+                         } else {
+                             err() << "snipora-cut: "
+                                   << (stopped ? QStringLiteral("stopped; nothing was saved")
+                                               : message)
+                                   << Qt::endl;
+                         }
+                         app.quit();
+                     });
+    if (!encoder.startEncoding(1))
+        return usageError(encoder.lastErrorText());
+    app.exec();
+    return status;
+}
