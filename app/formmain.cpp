@@ -3,7 +3,11 @@
 #include "artwork.h"
 #include "clicklabel.h"
 #include "formflash.h"
+#include "eventsound.h"
+#include "formconverting.h"
 #include "formvideoformat.h"
+#include "savedpopup.h"
+#include "taskbarprogress.h"
 #include "playback.h"
 #include "rangemarks.h"
 #include "slidermath.h"
@@ -84,6 +88,9 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
         m_encoder->setParent(this);
     m_timer1.setInterval(1000);
     buildControls();
+    m_popup = new SavedPopup(this, m_openUrl);
+    m_taskbar = std::make_unique<TaskbarProgress>();
+    m_sound = std::make_unique<EventSound>();
     if (m_player && m_probe) {
         m_playback = std::make_unique<Playback>(*m_player, *m_probe, m_shared, *this);
         m_rangeMarks = std::make_unique<RangeMarks>(*m_playback, *m_player, m_shared, *this);
@@ -629,12 +636,15 @@ void FormMain::showOutputDialog()
 
 void FormMain::startConversion()
 {
-    if (m_messages)
-        m_messages->showMessage(this, MessageSink::Icon::Information, kProgramTitle,
-                                QStringLiteral("Input: %1\nStart: %2\nOutput: %3%4.%5\nOptions: %6")
-                                    .arg(m_shared.InputFilePath, NumberText(m_shared.CutStartSeconds),
-                                         m_shared.OutputFolder, m_shared.OutputFileName,
-                                         m_shared.OutputExtension, m_shared.EncoderArguments));
+    FormConvertingParts parts;
+    parts.shared = &m_shared;
+    parts.encoder = m_encoder;
+    parts.messages = m_messages;
+    parts.taskbar = m_taskbar.get();
+    parts.playSound = [this] { m_sound->playExclamation(); };
+    parts.showSavedPopup = [this] { m_popup->ShowSavedPopup(m_shared.OutputFolder); };
+    FormConverting progress(std::move(parts), this);
+    progress.run();
 }
 
 void FormMain::closeEvent(QCloseEvent *event)
@@ -690,6 +700,8 @@ void FormMain::layoutWindow()
         for (QWidget *w : {m_btnHelp, m_btnAbout, m_btnMore})
             w->move(column, w->y());
     }
+    if (m_popup && m_popup->isVisible())
+        m_popup->move(m_popup->restingPosition());
     if (m_player) {
         m_player->setDisplayWidth(r.displaySize.width());
         m_player->setDisplayHeight(r.displaySize.height());

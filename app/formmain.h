@@ -23,6 +23,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class RangeMarks;
+class SavedPopup;
+class TaskbarProgress;
+class EventSound;
 
 // What the main window is built from. The window owns the engines; the message sink is
 // borrowed and must outlive the window.
@@ -64,6 +67,7 @@ public:
     Encoder *encoder() const { return m_encoder; }
     Probe *probe() const { return m_probe.get(); }
     MessageSink *messages() const { return m_messages; }
+    SavedPopup *popup() const { return m_popup; }
 
     // Commands of the pane's right-hand column.
     void runMore();
@@ -136,6 +140,9 @@ private:
     std::unique_ptr<Playback> m_playback;
     std::unique_ptr<RangeMarks> m_rangeMarks;
     FormVideoFormat *m_formVideoFormat = nullptr;
+    SavedPopup *m_popup = nullptr;
+    std::unique_ptr<TaskbarProgress> m_taskbar;
+    std::unique_ptr<EventSound> m_sound;
 
     QString m_firstStartFlag;
     QString m_showMoreSetting;

@@ -1,0 +1,214 @@
+#include "formconverting.h"
+
+#include "encoder.h"
+#include "messagesink.h"
+#include "progress.h"
+#include "sharedvalues.h"
+#include "taskbarprogress.h"
+#include "timecode.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kProgramTitle = QStringLiteral("Snipora");
+
+} // namespace
+
+FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
+    : QDialog(parent)
+    , m_parts(std::move(parts))
+{
+    setObjectName(QStringLiteral("FormConverting"));
+    setWindowTitle(QStringLiteral("Please wait..."));
+    m_monotonic.start();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 12, 14, 12);
+    m_group = new QGroupBox(this);
+    auto *form = new QFormLayout(m_group);
+    m_text1 = new QLineEdit(m_group);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text2 = new QLineEdit(m_group);
+    m_text2->setObjectName(QStringLiteral("Text2"));
+    m_text3 = new QLineEdit(m_group);
+    m_text3->setObjectName(QStringLiteral("Text3"));
+    for (QLineEdit *box : {m_text1, m_text2, m_text3}) {
+        box->setReadOnly(true);
+        box->setFocusPolicy(Qt::NoFocus);
+        box->setMinimumWidth(200);
+    }
+    form->addRow(QStringLiteral("Time Elapsed:"), m_text1);
+    form->addRow(QStringLiteral("Remaining Time:"), m_text2);
+    form->addRow(QStringLiteral("Estimated Size:"), m_text3);
+    layout->addWidget(m_group);
+    m_progressBar1 = new QProgressBar(this);
+    m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    layout->addWidget(m_progressBar1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_btnStop = new QPushButton(QStringLiteral("Cancel"), this);
+    m_btnStop->setObjectName(QStringLiteral("BtnStop"));
+    buttons->addWidget(m_btnStop);
+    layout->addLayout(buttons);
+    connect(m_btnStop, &QPushButton::clicked, this, &FormConverting::stop);
+
+    if (parent)
+        setWindowIcon(parent->windowIcon());
+    if (m_parts.encoder) {
+        connect(m_parts.encoder, &Encoder::encoderProgress, this, &FormConverting::onProgress);
+        connect(m_parts.encoder, &Encoder::encoderFinished, this, &FormConverting::onFinished);
+    }
+}
+
+FormConverting::~FormConverting()
+{
+    if (m_parts.encoder)
+        m_parts.encoder->disconnect(this);
+}
+
+double FormConverting::now() const
+{
+    if (m_parts.clock)
+        return m_parts.clock();
+    return m_monotonic.nsecsElapsed() / 1e9 + 1.0; // never 0: 0 means "not started"
+}
+
+QString FormConverting::outputPath() const
+{
+    const SharedValues &s = *m_parts.shared;
+    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+}
+
+int FormConverting::run()
+{
+    // The dialog's load.
+    if (m_parts.shared && m_parts.shared->DirectCopyMode)
+        m_progressBar1->setValue(35);
+    StartConversion();
+    if (m_closed)
+        return QDialog::Rejected; // the start failed (or the job already ended in failure)
+    return exec();
+}
+
+void FormConverting::StartConversion()
+{
+    if (!m_parts.shared || !m_parts.encoder)
+        return;
+    SharedValues &s = *m_parts.shared;
+    m_progressClockStart = 0;
+    const QString path = outputPath();
+    m_parts.encoder->clearJobs();
+    const QString inputOptions = s.DirectCopyMode
+        ? QString()
+        : QStringLiteral("-TimeStart ") + NumberText(s.CutStartSeconds);
+    const int input = m_parts.encoder->addInputFile(s.InputFilePath, inputOptions);
+    if (input < 0) {
+        if (m_parts.messages)
+            m_parts.messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
+                                          QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
+                                              .arg(s.InputFilePath, m_parts.encoder->lastErrorText()));
+        // Nothing runs, so a "Cancel" that waits would be a dead end: the dialog closes.
+        closeDialog();
+        return;
+    }
+    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0) {
+        m_parts.encoder->removeInputFile(input);
+        if (m_parts.messages)
+            m_parts.messages->showMessage(
+                this, MessageSink::Icon::Error, QStringLiteral("Error"),
+                QStringLiteral("Cannot convert.\nError: %1\nPlease try to convert it to another format")
+                    .arg(m_parts.encoder->lastErrorText()));
+        closeDialog();
+        return;
+    }
+    m_parts.encoder->startEncoding(1);
+    QApplication::processEvents();
+}
+
+void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
+{
+    if (!m_parts.shared || m_parts.shared->StopRequested)
+        return;
+    const double t = now();
+    if (m_progressClockStart == 0)
+        m_progressClockStart = t;
+    const ProgressUpdate u = ComputeProgress(bytes, position, duration, t, m_progressClockStart);
+    if (!u.ok)
+        return; // the previous figures stay
+    m_text1->setText(u.elapsed);
+    m_text2->setText(u.remaining);
+    m_text3->setText(u.estimatedSize);
+    if (u.hasPercent) {
+        m_progressBar1->setValue(u.percent);
+        if (m_parts.taskbar)
+            m_parts.taskbar->setValue(m_progressBar1->value());
+    }
+}
+
+void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, const QString &message)
+{
+    if (taskIndex >= 0 && succeeded) {
+        m_finishedOk = true;
+        m_progressBar1->setValue(100);
+        setWindowTitle(QStringLiteral("File Saved!"));
+        m_btnStop->setText(QStringLiteral("Close"));
+        if (m_parts.playSound)
+            m_parts.playSound();
+        m_text2->setText(QStringLiteral("00:00:00"));
+        m_progressClockStart = 0;
+        if (m_parts.taskbar)
+            m_parts.taskbar->clear();
+        if (m_parts.showSavedPopup)
+            m_parts.showSavedPopup();
+    }
+    if (failed) {
+        if (m_parts.messages)
+            m_parts.messages->showMessage(this, MessageSink::Icon::Warning, kProgramTitle, message);
+        if (m_parts.taskbar)
+            m_parts.taskbar->clear();
+        closeDialog();
+    }
+}
+
+void FormConverting::stop()
+{
+    if (m_parts.shared)
+        m_parts.shared->StopRequested = true;
+    if (m_parts.encoder)
+        m_parts.encoder->stopEncoding(false);
+    if (m_parts.taskbar)
+        m_parts.taskbar->clear();
+    closeDialog();
+}
+
+void FormConverting::closeDialog()
+{
+    m_closed = true;
+    close();
+}
+
+void FormConverting::reject()
+{
+    stop(); // Escape works as the button does
+}
+
+void FormConverting::closeEvent(QCloseEvent *event)
+{
+    // Closing never is refused, and always stops the encoder.
+    if (m_parts.encoder)
+        m_parts.encoder->stopEncoding(false);
+    event->accept();
+    QDialog::closeEvent(event);
+    done(QDialog::Rejected);
+}
