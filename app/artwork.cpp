@@ -4,6 +4,12 @@
 #include <QPainter>
 #include <QPainterPath>
 
+// The icons live in a static library: their resources are registered explicitly.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace Artwork {
 
 namespace {
@@ -96,19 +102,14 @@ QIcon bracketIcon(bool start)
 
 QIcon appIcon()
 {
+    static const bool registered = [] {
+        initIconResources();
+        return true;
+    }();
+    Q_UNUSED(registered);
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(kAccent);
-        p.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size * 0.2, size * 0.2);
-        drawScissors(p, QRectF(size * 0.18, size * 0.14, size * 0.64, size * 0.64), Qt::white);
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/snipora-%1.png").arg(size), QSize(size, size));
     return icon;
 }
 

@@ -1,3 +1,4 @@
+#include "appfolder.h"
 #include "avprobe.h"
 #include "boxmessagesink.h"
 #include "ffmpegencoder.h"
@@ -29,7 +30,7 @@ int main(int argc, char *argv[])
     parts.encoder = new FfmpegEncoder;
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
-    parts.programFolder = QCoreApplication::applicationDirPath();
+    parts.programFolder = ResolveProgramFolder(QCoreApplication::applicationDirPath());
 
     FormMain window(std::move(parts));
     if (!window.load())

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// The folder that holds the program's own files (skin, user guide, an optional LibAV folder):
+// the program's folder itself when they are beside it (a build tree), else the installed data
+// folder <prefix>/share/snipora next to <prefix>/bin.
+QString ResolveProgramFolder(const QString &binaryFolder);
