@@ -102,6 +102,10 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
 FormMain::~FormMain()
 {
     qApp->removeEventFilter(this);
+    // The child widgets and the engines outlive this class's members while the window is torn
+    // down (a focused time-code box still reports the end of editing): cut them off first.
+    for (QObject *child : findChildren<QObject *>())
+        QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 void FormMain::buildControls()

@@ -32,6 +32,9 @@ MpvVideoWidget::MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *pa
 
 MpvVideoWidget::~MpvVideoWidget()
 {
+    // QOpenGLWidget's own destructor destroys the GL context later: this class is gone then.
+    if (context())
+        disconnect(context(), nullptr, this, nullptr);
     if (m_context) {
         makeCurrent();
         freeContext();

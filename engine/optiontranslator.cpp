@@ -197,6 +197,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     bool haveAudioCodec = false;
     bool copyVideo = false;
     bool haveFormat = false;
+    QString filterChain;
     QStringList outputArgs;
 
     auto takeValue = [&](const QStringList &list, int &i, QString *value) {
@@ -256,11 +257,11 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             continue;
         }
         if (name == QLatin1String("-vf")) {
+            // Kept aside: the last filter option wins, as in ffmpeg, and a copied video
+            // stream gets none.
             if (!takeValue(out, i, &value))
                 return result;
-            const QString chain = translateFilterChain(value);
-            if (!chain.isEmpty())
-                outputArgs << name << chain;
+            filterChain = translateFilterChain(value);
             continue;
         }
         if (name == QLatin1String("-t")) {
@@ -280,8 +281,13 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             outputArgs << name << value;
             continue;
         }
-        if (name == QLatin1String("-f"))
+        if (name == QLatin1String("-f")) {
+            if (!takeValue(out, i, &value))
+                return result;
             haveFormat = true;
+            outputArgs << name << value;
+            continue;
+        }
         outputArgs << name;
     }
 
@@ -310,11 +316,8 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     }
 
     // Filters cannot apply to a copied video stream; ffmpeg refuses the whole job otherwise.
-    if (copyVideo) {
-        const qsizetype vf = outputArgs.indexOf(QStringLiteral("-vf"));
-        if (vf >= 0 && vf + 1 < outputArgs.size())
-            outputArgs.remove(vf, 2);
-    }
+    if (!copyVideo && !filterChain.isEmpty())
+        outputArgs << QStringLiteral("-vf") << filterChain;
 
     const QString ext = outputExtension.toLower();
     for (const ContainerDefaults &d : kContainerDefaults) {

@@ -67,6 +67,8 @@ void TestOptionTranslator::translate_data()
     QTest::newRow("direct copy drops filters")
         << "" << "-vcodec copy -acodec copy -vf \"vflip,hflip\" -ss 0 -t 3" << "mkv" << "-ss 0"
         << "-vcodec copy -acodec copy -t 3";
+    QTest::newRow("direct copy drops every filter")
+        << "" << "-vcodec copy -vf \"vflip\" -an -vf \"hflip\"" << "mkv" << "" << "-vcodec copy -an";
     QTest::newRow("odd size made even") << "" << "-vb 500k -s 853x481" << "avi" << ""
                                         << "-b:v 500k -s 852x480";
     QTest::newRow("mp4 without codec is MPEG-4") << "" << "-r 29.97 -vb 512k -ab 128k" << "mp4" << ""
