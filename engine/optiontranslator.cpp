@@ -1,5 +1,7 @@
 #include "optiontranslator.h"
 
+#include "timecode.h"
+
 #include <QHash>
 #include <QRegularExpression>
 
@@ -125,6 +127,24 @@ QString translateFilterChain(const QString &chain)
         out << QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
     return out.join(QLatin1Char(','));
 }
+
+// Containers that carry no index of their key frames: libavformat seeks in them by searching
+// timestamps in the byte stream.
+bool hasNoSeekIndex(const QString &inputFormatName)
+{
+    static const char *const formats[] = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264",
+                                          "hevc", "m4v", "ogg", "dv", "rm"};
+    const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
+    for (const char *f : formats) {
+        if (first == QLatin1String(f))
+            return true;
+    }
+    return false;
+}
+
+// How far before the start such an input is entered; longer than any key-frame interval one
+// meets in practice.
+constexpr double kUnindexedSeekMargin = 30.0;
 
 bool parseSeconds(const QString &text, double *seconds)
 {
@@ -296,7 +316,17 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             result.error = QStringLiteral("The start \"%1\" is not a number.").arg(startText);
             return result;
         }
-        result.inputArgs << QStringLiteral("-ss") << startText;
+        const double start = result.startSeconds;
+        if (!copyVideo && hasNoSeekIndex(inputFormatName) && start > 0) {
+            // Seeking in these containers lands near the time, often between key frames, and
+            // the frames up to the next key frame would be lost. Seek a margin earlier and
+            // let the decoder drop what comes before the start: the cut begins on its frame.
+            const double early = std::max(0.0, start - kUnindexedSeekMargin);
+            result.inputArgs << QStringLiteral("-ss") << NumberText(early);
+            outputArgs << QStringLiteral("-ss") << NumberText(start - early);
+        } else {
+            result.inputArgs << QStringLiteral("-ss") << startText;
+        }
     }
 
     // A target without a television norm ("dvd", "vcd", "svcd") takes it from the frame size

@@ -51,58 +51,69 @@ void TestOptionTranslator::translate_data()
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("inputArgs");
     QTest::addColumn<QString>("outputArgs");
+    QTest::addColumn<QString>("inputFormat");
 
     QTest::newRow("worked example")
         << "-TimeStart 12.5"
         << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 -s 1280x720 -TimeLength 30"
         << "mp4" << "-ss 12.5"
-        << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -s 1280x720 -t 30";
+        << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -s 1280x720 -t 30" << QString();
     QTest::newRow("x264 presets") << "" << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
-                                  << "mkv" << "" << "-vcodec libx264 -preset medium -preset ultrafast";
+                                  << "mkv" << "" << "-vcodec libx264 -preset medium -preset ultrafast" << QString();
     QTest::newRow("libfaac") << "" << "-f flv -acodec libfaac -ab 128k" << "f4v" << ""
-                             << "-f flv -acodec aac -b:a 128k";
+                             << "-f flv -acodec aac -b:a 128k" << QString();
     QTest::newRow("direct copy moves the start before the input")
         << "" << "-vcodec copy -acodec copy -ss 12.5 -t 30" << "mp4" << "-ss 12.5"
-        << "-vcodec copy -acodec copy -t 30";
+        << "-vcodec copy -acodec copy -t 30" << QString();
     QTest::newRow("direct copy drops filters")
         << "" << "-vcodec copy -acodec copy -vf \"vflip,hflip\" -ss 0 -t 3" << "mkv" << "-ss 0"
-        << "-vcodec copy -acodec copy -t 3";
+        << "-vcodec copy -acodec copy -t 3" << QString();
     QTest::newRow("direct copy drops every filter")
-        << "" << "-vcodec copy -vf \"vflip\" -an -vf \"hflip\"" << "mkv" << "" << "-vcodec copy -an";
+        << "" << "-vcodec copy -vf \"vflip\" -an -vf \"hflip\"" << "mkv" << "" << "-vcodec copy -an" << QString();
     QTest::newRow("odd size made even") << "" << "-vb 500k -s 853x481" << "avi" << ""
-                                        << "-b:v 500k -s 852x480";
+                                        << "-b:v 500k -s 852x480" << QString();
     QTest::newRow("mp4 without codec is MPEG-4") << "" << "-r 29.97 -vb 512k -ab 128k" << "mp4" << ""
-                                                 << "-r 29.97 -b:v 512k -b:a 128k -vcodec mpeg4";
+                                                 << "-r 29.97 -b:v 512k -b:a 128k -vcodec mpeg4" << QString();
     QTest::newRow("3gp gets codecs it can carry") << "" << "-vb 60k -ab 6700 -ac 1 -ar 8000 -s 176x144"
                                                   << "3gp" << ""
-                                                  << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -s 176x144 -vcodec mpeg4 -acodec aac";
+                                                  << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -s 176x144 -vcodec mpeg4 -acodec aac" << QString();
     QTest::newRow("3gp without video") << "" << "-vb 60k -ab 6700 -ac 1 -ar 8000 -vn" << "3gp" << ""
-                                       << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vn -acodec aac";
-    QTest::newRow("audio file is left alone") << "" << "-vn  -ar 44100" << "wav" << "" << "-vn -ar 44100";
-    QTest::newRow("rotate 90") << "" << "-vf \"rotate=90\"" << "mkv" << "" << "-vf transpose=clock";
+                                       << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vn -acodec aac" << QString();
+    QTest::newRow("audio file is left alone") << "" << "-vn  -ar 44100" << "wav" << "" << "-vn -ar 44100" << QString();
+    QTest::newRow("rotate 90") << "" << "-vf \"rotate=90\"" << "mkv" << "" << "-vf transpose=clock" << QString();
     QTest::newRow("rotate -90") << "" << "-vf \"vflip,rotate=-90\"" << "mkv" << ""
-                                << "-vf vflip,transpose=cclock";
+                                << "-vf vflip,transpose=cclock" << QString();
     QTest::newRow("rotate 180 and 270") << "" << "-vf \"rotate=180,rotate=270\"" << "mkv" << ""
-                                        << "-vf hflip,vflip,transpose=cclock";
+                                        << "-vf hflip,vflip,transpose=cclock" << QString();
     QTest::newRow("rotate 45") << "" << "-vf \"rotate=45\"" << "mkv" << ""
-                               << "-vf rotate=45*PI/180:ow=rotw(45*PI/180):oh=roth(45*PI/180)";
+                               << "-vf rotate=45*PI/180:ow=rotw(45*PI/180):oh=roth(45*PI/180)" << QString();
     QTest::newRow("crop alone is made even") << "" << "-vf \"crop=601:471:19:9\"" << "mkv" << ""
-                                             << "-vf crop=601:471:19:9,scale=trunc(iw/2)*2:trunc(ih/2)*2";
+                                             << "-vf crop=601:471:19:9,scale=trunc(iw/2)*2:trunc(ih/2)*2" << QString();
     QTest::newRow("crop then scale") << "" << "-vf \"crop=600:470:20:10,scale=320:240\"" << "mkv" << ""
-                                     << "-vf crop=600:470:20:10,scale=320:240";
+                                     << "-vf crop=600:470:20:10,scale=320:240" << QString();
     QTest::newRow("no extension: the input's container")
         << "" << "-vcodec copy -acodec copy -ss 1 -t 2" << "" << "-ss 1"
-        << "-vcodec copy -acodec copy -t 2 -f mp4";
+        << "-vcodec copy -acodec copy -t 2 -f mp4" << QString();
     QTest::newRow("dvd norm from the size") << "" << "-target dvd -vb 3300k -s 720x576" << "vob" << ""
-                                            << "-target pal-dvd -b:v 3300k -s 720x576";
+                                            << "-target pal-dvd -b:v 3300k -s 720x576" << QString();
     QTest::newRow("dvd norm defaults to NTSC") << "" << "-target dvd -s 720x480" << "vob" << ""
-                                               << "-target ntsc-dvd -s 720x480";
+                                               << "-target ntsc-dvd -s 720x480" << QString();
     QTest::newRow("dvd norm from the rate") << "" << "-r 25 -target dvd" << "vob" << ""
-                                            << "-r 25 -target pal-dvd";
+                                            << "-r 25 -target pal-dvd" << QString();
     QTest::newRow("named target kept") << "" << "-target ntsc-vcd -vb 1150k" << "mpg" << ""
-                                       << "-target ntsc-vcd -b:v 1150k";
+                                       << "-target ntsc-vcd -b:v 1150k" << QString();
     QTest::newRow("other input options pass") << "-TimeStart 3 -itsoffset 1" << "-an" << "mkv"
-                                              << "-itsoffset 1 -ss 3" << "-an";
+                                              << "-itsoffset 1 -ss 3" << "-an" << QString();
+    QTest::newRow("transport stream: seek early, then exactly")
+        << "-TimeStart 42.5" << "-vcodec libx264 -TimeLength 3" << "mp4" << "-ss 12.5"
+        << "-vcodec libx264 -t 3 -ss 30" << "mpegts";
+    QTest::newRow("transport stream near its start") << "-TimeStart 12.25" << "-vn -t 1" << "mp3"
+        << "-ss 0" << "-vn -t 1 -ss 12.25" << "mpegts";
+    QTest::newRow("transport stream copy keeps the input seek")
+        << "" << "-vcodec copy -acodec copy -ss 42.5 -t 3" << "ts" << "-ss 42.5"
+        << "-vcodec copy -acodec copy -t 3" << "mpegts";
+    QTest::newRow("indexed containers seek directly") << "-TimeStart 42.5" << "-t 3" << "mkv"
+        << "-ss 42.5" << "-t 3" << "matroska,webm";
 }
 
 void TestOptionTranslator::translate()
@@ -112,8 +123,10 @@ void TestOptionTranslator::translate()
     QFETCH(QString, extension);
     QFETCH(QString, inputArgs);
     QFETCH(QString, outputArgs);
+    QFETCH(QString, inputFormat);
     const TranslatedOptions t = TranslateOptions(input, output, extension,
-                                                 QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2"));
+                                                 inputFormat.isEmpty() ? QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2")
+                                                                       : inputFormat);
     QVERIFY2(t.ok, qPrintable(t.error));
     QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), inputArgs);
     QCOMPARE(t.outputArgs.join(QLatin1Char(' ')), outputArgs);

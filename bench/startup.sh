@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Start-up to the main window shown, under Xvfb: from starting the program until its window
+# is mapped, median of RUNS; the mpv program opening its idle window is the baseline.
+# Usage: bench/startup.sh BUILD_DIR [RUNS]
+set -euo pipefail
+BUILD=${1:-build}
+RUNS=${2:-15}
+measure() { # command... -> milliseconds until a window named like $NAME is viewable
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1 &
+    local pid=$!
+    for _ in $(seq 1 2000); do
+        if xwininfo -root -tree 2>/dev/null | grep -q "\"$NAME\""; then break; fi
+        sleep 0.005
+    done
+    end=$(date +%s%N)
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    echo $(( (end - start) / 1000000 ))
+}
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+export -f measure
+ours=()
+theirs=()
+for _ in $(seq 1 "$RUNS"); do
+    NAME=Snipora ours+=("$(NAME=Snipora measure "$BUILD/bin/snipora")")
+    if command -v mpv >/dev/null; then
+        theirs+=("$(NAME=mpv-idle measure mpv --no-config --idle=yes --force-window=immediate --title=mpv-idle --ao=null)")
+    fi
+done
+o=$(printf '%s\n' "${ours[@]}" | median)
+echo "| Start-up to the main window shown | $o ms |"
+if [ ${#theirs[@]} -gt 0 ]; then
+    t=$(printf '%s\n' "${theirs[@]}" | median)
+    echo "| mpv opening its idle window (baseline) | $t ms |"
+    awk -v o="$o" -v t="$t" 'BEGIN { printf "| Ratio | %.2f |\n", o / t }'
+fi
