@@ -88,6 +88,55 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     return true;
 }
 
+double KeyFrameAtOrBefore(const QString &path, double seconds)
+{
+    QString error;
+    AVFormatContext *ctx = openFormat(path, &error);
+    if (!ctx)
+        return -1;
+    const int video = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video < 0) {
+        avformat_close_input(&ctx);
+        return seconds; // audio packets can all start a copy
+    }
+    const AVStream *stream = ctx->streams[video];
+    const qint64 start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
+    double best = -1;
+    AVPacket *packet = av_packet_alloc();
+    // Enter a margin before the time (these containers seek only approximately) and widen it
+    // until a key frame turns up.
+    for (const double margin : {30.0, 180.0, 1e12}) {
+        const double from = std::max(0.0, seconds - margin);
+        if (av_seek_frame(ctx, -1, start + qint64(from * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD) < 0)
+            av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BACKWARD);
+        auto toSeconds = [&](qint64 ts) {
+            return double(av_rescale_q(ts, stream->time_base, AV_TIME_BASE_Q) - start) / 1e6;
+        };
+        double bestPts = -1;
+        while (av_read_frame(ctx, packet) >= 0) {
+            const qint64 pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const qint64 dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
+            const bool key = packet->flags & AV_PKT_FLAG_KEY;
+            const bool isVideo = packet->stream_index == video;
+            av_packet_unref(packet);
+            if (!isVideo || pts == AV_NOPTS_VALUE)
+                continue;
+            const double t = toSeconds(pts);
+            if (t > seconds + 1e-6)
+                break;
+            if (key && t > bestPts) {
+                bestPts = t;
+                best = std::max(0.0, toSeconds(dts));
+            }
+        }
+        if (best >= 0 || from == 0)
+            break;
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&ctx);
+    return best;
+}
+
 AvProbe::AvProbe() = default;
 
 AvProbe::~AvProbe()

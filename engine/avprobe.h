@@ -23,6 +23,12 @@ struct MediaFileInfo
 // with a sentence for the user in *error (missing, empty, not a media file, no stream).
 bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
 
+// Where a stream copy that must begin on a key frame starts for the time: the decoding time
+// (seconds from the file's start) of the last video key frame shown at or before the time,
+// read from the packets. The time itself for a file without video; -1 when no key frame is
+// found or the file cannot be read.
+double KeyFrameAtOrBefore(const QString &path, double seconds);
+
 // The probe on libavformat/libavcodec. Opens files read-only.
 class AvProbe final : public Probe
 {

@@ -143,8 +143,11 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = translated.error;
         return -1;
     }
+    Output job{inputIndex, out.absoluteFilePath(), options};
+    if (translated.copiesVideo && HasNoSeekIndex(input.formatName) && translated.startSeconds > 0)
+        job.copyKeyFrame = KeyFrameAtOrBefore(input.path, translated.startSeconds);
     m_outputs.clear(); // one output per job
-    m_outputs << Output{inputIndex, out.absoluteFilePath(), options};
+    m_outputs << job;
     return 0;
 }
 
@@ -164,7 +167,7 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
     const Input &input = m_inputs.at(output.inputIndex);
     const TranslatedOptions t = TranslateOptions(input.options, output.options,
                                                  QFileInfo(output.path).suffix(),
-                                                 input.formatName);
+                                                 input.formatName, output.copyKeyFrame);
     if (!t.ok)
         return {};
     QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
@@ -194,8 +197,8 @@ bool FfmpegEncoder::startEncoding(int flag)
     const Output &output = m_outputs.constFirst();
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
-    const TranslatedOptions t
-        = TranslateOptions(input.options, output.options, out.suffix(), input.formatName);
+    const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
+                                                 input.formatName, output.copyKeyFrame);
 
     // A hidden name in the destination folder with the output's own extension, which tells
     // ffmpeg the container.

@@ -56,6 +56,7 @@ private:
         int inputIndex = -1;
         QString path;
         QString options;
+        double copyKeyFrame = -1; // where a copy from an unindexed container starts
     };
 
     void onStandardOutput();

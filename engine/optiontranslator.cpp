@@ -128,20 +128,6 @@ QString translateFilterChain(const QString &chain)
     return out.join(QLatin1Char(','));
 }
 
-// Containers that carry no index of their key frames: libavformat seeks in them by searching
-// timestamps in the byte stream.
-bool hasNoSeekIndex(const QString &inputFormatName)
-{
-    static const char *const formats[] = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264",
-                                          "hevc", "m4v", "ogg", "dv", "rm"};
-    const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
-    for (const char *f : formats) {
-        if (first == QLatin1String(f))
-            return true;
-    }
-    return false;
-}
-
 // How far before the start such an input is entered; longer than any key-frame interval one
 // meets in practice.
 constexpr double kUnindexedSeekMargin = 30.0;
@@ -185,6 +171,18 @@ QStringList TokenizeOptions(const QString &options, bool *ok)
     return tokens;
 }
 
+bool HasNoSeekIndex(const QString &inputFormatName)
+{
+    static const char *const formats[] = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264",
+                                          "hevc", "m4v", "ogg", "dv", "rm"};
+    const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
+    for (const char *f : formats) {
+        if (first == QLatin1String(f))
+            return true;
+    }
+    return false;
+}
+
 QString MuxerForInputFormat(const QString &inputFormatName)
 {
     static const QHash<QString, QString> table{
@@ -199,8 +197,8 @@ QString MuxerForInputFormat(const QString &inputFormatName)
 }
 
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
-                                   const QString &outputExtension,
-                                   const QString &inputFormatName)
+                                   const QString &outputExtension, const QString &inputFormatName,
+                                   double copyKeyFrameSeconds)
 {
     TranslatedOptions result;
     bool okIn = true;
@@ -219,6 +217,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     bool haveFormat = false;
     QString filterChain;
     QStringList outputArgs;
+    qsizetype lengthIndex = -1; // where the length's value stands in outputArgs
 
     auto takeValue = [&](const QStringList &list, int &i, QString *value) {
         if (i + 1 >= list.size()) {
@@ -291,6 +290,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
                 result.error = QStringLiteral("The length \"%1\" is not a number.").arg(value);
                 return result;
             }
+            lengthIndex = outputArgs.size() + 1;
             outputArgs << name << value;
             continue;
         }
@@ -317,13 +317,26 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             return result;
         }
         const double start = result.startSeconds;
-        if (!copyVideo && hasNoSeekIndex(inputFormatName) && start > 0) {
+        const bool unindexed = HasNoSeekIndex(inputFormatName) && start > 0;
+        if (unindexed && !copyVideo) {
             // Seeking in these containers lands near the time, often between key frames, and
             // the frames up to the next key frame would be lost. Seek a margin earlier and
             // let the decoder drop what comes before the start: the cut begins on its frame.
             const double early = std::max(0.0, start - kUnindexedSeekMargin);
             result.inputArgs << QStringLiteral("-ss") << NumberText(early);
             outputArgs << QStringLiteral("-ss") << NumberText(start - early);
+        } else if (unindexed && copyKeyFrameSeconds >= 0 && copyKeyFrameSeconds <= start) {
+            // A copy can only begin on a key frame: enter early and keep the packets from the
+            // key frame at or before the start, as a copy from an indexed container does. The
+            // end stays where it was marked.
+            const double key = copyKeyFrameSeconds;
+            const double early = std::max(0.0, key - kUnindexedSeekMargin);
+            result.inputArgs << QStringLiteral("-ss") << NumberText(early);
+            outputArgs << QStringLiteral("-ss") << NumberText(key - early);
+            if (lengthIndex > 0 && result.lengthSeconds >= 0) {
+                result.lengthSeconds += start - key;
+                outputArgs[lengthIndex] = NumberText(result.lengthSeconds);
+            }
         } else {
             result.inputArgs << QStringLiteral("-ss") << startText;
         }
@@ -371,6 +384,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     }
 
     result.outputArgs = outputArgs;
+    result.copiesVideo = copyVideo;
     result.ok = true;
     return result;
 }

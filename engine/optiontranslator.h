@@ -20,14 +20,21 @@ struct TranslatedOptions
     QStringList outputArgs;  // after "-i input", before the output path
     double startSeconds = 0; // where reading begins (0 when not given)
     double lengthSeconds = -1; // seconds of output, -1 when not limited
+    bool copiesVideo = false;  // the video stream is copied, not encoded
 };
 
 // outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
-// when the output has no extension.
+// when the output has no extension and the way to seek. copyKeyFrameSeconds is where a stream
+// copy from a container without a seek index starts: the key frame at or before the start
+// (-1 when unknown; see KeyFrameAtOrBefore()).
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
-                                   const QString &outputExtension,
-                                   const QString &inputFormatName);
+                                   const QString &outputExtension, const QString &inputFormatName,
+                                   double copyKeyFrameSeconds = -1);
+
+// True for containers that carry no index of their key frames (MPEG-TS and -PS, raw streams,
+// Ogg, ...): libavformat seeks in them by searching timestamps in the byte stream.
+bool HasNoSeekIndex(const QString &inputFormatName);
 
 // The muxer that writes the same kind of file as the named input container
 // ("mov,mp4,m4a,3gp,3g2,mj2" -> "mp4", "matroska,webm" -> "matroska").

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void errors_data();
     void errors();
     void timesAreRead();
+    void copyFromUnindexedStartsOnItsKeyFrame();
     void progressBlocks();
     void progressInPieces();
 };
@@ -166,6 +167,24 @@ void TestOptionTranslator::timesAreRead()
     QCOMPARE(MuxerForInputFormat(QStringLiteral("matroska,webm")), QStringLiteral("matroska"));
     QCOMPARE(MuxerForInputFormat(QStringLiteral("aac")), QStringLiteral("adts"));
     QCOMPARE(MuxerForInputFormat(QStringLiteral("mp3")), QStringLiteral("mp3"));
+}
+
+void TestOptionTranslator::copyFromUnindexedStartsOnItsKeyFrame()
+{
+    // The key frame at 40 s before the start at 42.5 s: entered 30 s early, kept from the key
+    // frame on, and the end stays at 45.5 s.
+    TranslatedOptions t = TranslateOptions(QString(), QStringLiteral("-vcodec copy -acodec copy -ss 42.5 -t 3"),
+                                           QStringLiteral("ts"), QStringLiteral("mpegts"), 40.0);
+    QVERIFY(t.ok);
+    QVERIFY(t.copiesVideo);
+    QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), QStringLiteral("-ss 10"));
+    QCOMPARE(t.outputArgs.join(QLatin1Char(' ')), QStringLiteral("-vcodec copy -acodec copy -t 5.5 -ss 30"));
+    QCOMPARE(t.lengthSeconds, 5.5);
+    // Unknown key frame: the plain input seek.
+    t = TranslateOptions(QString(), QStringLiteral("-vcodec copy -ss 42.5 -t 3"), QStringLiteral("ts"),
+                         QStringLiteral("mpegts"), -1);
+    QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), QStringLiteral("-ss 42.5"));
+    QCOMPARE(t.lengthSeconds, 3.0);
 }
 
 void TestOptionTranslator::progressBlocks()
