@@ -6,8 +6,8 @@ changing the design; the PNGs are committed.
 """
 import math
 import os
-import struct
-import zlib
+
+from pngwrite import write_png
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "icons")
 BLUE = (0x2A, 0x7A, 0xD6)
@@ -72,20 +72,5 @@ def render(size):
     return rows
 
 
-def png(path, pixels):
-    h = len(pixels)
-    w = len(pixels[0])
-    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
-
-    def chunk(kind, data):
-        c = kind + data
-        return struct.pack(">I", len(data)) + c + struct.pack(">I", zlib.crc32(c) & 0xFFFFFFFF)
-
-    data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
-    data += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-    with open(path, "wb") as f:
-        f.write(data)
-
-
 for size in (16, 24, 32, 48, 64, 128, 256):
-    png(os.path.join(OUT, "snipora-%d.png" % size), render(size))
+    write_png(os.path.join(OUT, "snipora-%d.png" % size), render(size))

@@ -8,26 +8,11 @@ Run again after changing a design; the PNGs are committed.
 """
 import math
 import os
-import struct
-import zlib
+
+from pngwrite import write_png
 
 BG = (240, 240, 240)
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "widgets", "slider", "artwork")
-
-
-def png(name, pixels):
-    h = len(pixels)
-    w = len(pixels[0])
-    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
-
-    def chunk(kind, data):
-        c = kind + data
-        return struct.pack(">I", len(data)) + c + struct.pack(">I", zlib.crc32(c) & 0xFFFFFFFF)
-
-    data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-    data += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-    with open(os.path.join(OUT, name), "wb") as f:
-        f.write(data)
 
 
 def canvas(w, h):
@@ -133,18 +118,18 @@ def small(w, h, color):
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    png("position-track.png", position_strip())
-    png("position-thumb.png", triangle(16, 10, (14, 78, 190), (120, 180, 245)))
-    png("position-thumb-disabled.png", triangle(16, 10, (138, 150, 170), (196, 203, 214)))
-    png("position-start.png", marker(True))
-    png("position-end.png", marker(False))
-    png("position-band.png", tile(16, 24, BAND))
-    png("volume-track.png", volume_strip())
-    png("volume-thumb.png", knob((24, 88, 190), (150, 200, 250), (20, 70, 160)))
-    png("volume-thumb-disabled.png", knob((150, 150, 150), (215, 215, 215), (130, 130, 130)))
-    png("volume-start.png", small(3, 5, (60, 60, 60)))
-    png("volume-end.png", small(3, 5, (60, 60, 60)))
-    png("volume-band.png", tile(12, 15, VBAND))
+    write_png(os.path.join(OUT, "position-track.png"), position_strip())
+    write_png(os.path.join(OUT, "position-thumb.png"), triangle(16, 10, (14, 78, 190), (120, 180, 245)))
+    write_png(os.path.join(OUT, "position-thumb-disabled.png"), triangle(16, 10, (138, 150, 170), (196, 203, 214)))
+    write_png(os.path.join(OUT, "position-start.png"), marker(True))
+    write_png(os.path.join(OUT, "position-end.png"), marker(False))
+    write_png(os.path.join(OUT, "position-band.png"), tile(16, 24, BAND))
+    write_png(os.path.join(OUT, "volume-track.png"), volume_strip())
+    write_png(os.path.join(OUT, "volume-thumb.png"), knob((24, 88, 190), (150, 200, 250), (20, 70, 160)))
+    write_png(os.path.join(OUT, "volume-thumb-disabled.png"), knob((150, 150, 150), (215, 215, 215), (130, 130, 130)))
+    write_png(os.path.join(OUT, "volume-start.png"), small(3, 5, (60, 60, 60)))
+    write_png(os.path.join(OUT, "volume-end.png"), small(3, 5, (60, 60, 60)))
+    write_png(os.path.join(OUT, "volume-band.png"), tile(12, 15, VBAND))
 
 
 if __name__ == "__main__":
