@@ -143,12 +143,15 @@ int main(int argc, char *argv[])
 
     std::printf("| Measure | Snipora (median ms) | Baseline (median ms) | Ratio |\n");
     std::printf("|---|---|---|---|\n");
-    auto row = [](const char *what, const char *baseline, double ours, double theirs) {
+    const bool haveMpv = !mpv.isEmpty();
+    auto row = [haveMpv](const char *what, const char *baseline, double ours, double theirs) {
         if (theirs > 0)
             std::printf("| %s | %.1f | %.1f (%s) | %.2f |\n", what, ours, theirs, baseline,
                         ours / theirs);
+        else if (haveMpv)
+            std::printf("| %s | %.1f | below the noise (%s) | |\n", what, ours, baseline);
         else
-            std::printf("| %s | %.1f | n/a (%s not installed) | |\n", what, ours, baseline);
+            std::printf("| %s | %.1f | n/a (the mpv program is not installed) | |\n", what, ours);
     };
     row("Open to first frame (player)", "mpv --frames=1, a whole process", median(open), median(mpvOpen));
     row("Exact seek (player)", "mpv --start=5 --frames=1, minus its open", median(seek),
