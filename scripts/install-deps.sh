@@ -14,6 +14,8 @@ PACKAGES=(
     libcanberra-dev dbus
     # headless and real-window runs
     xvfb xauth x11-utils libgl1-mesa-dri libglx-mesa0 mesa-utils-bin
+    # process tools the fault tests use, /usr/bin/time for the benchmarks
+    procps time
     # screenshots, desktop integration checks, fonts that render text in screenshots
     imagemagick desktop-file-utils appstream fonts-dejavu-core
     # hardening: clang with libFuzzer and sanitizer runtimes
