@@ -159,7 +159,6 @@ void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
 void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, const QString &message)
 {
     if (taskIndex >= 0 && succeeded) {
-        m_finishedOk = true;
         m_progressBar1->setValue(100);
         setWindowTitle(QStringLiteral("File Saved!"));
         m_btnStop->setText(QStringLiteral("Close"));

@@ -58,7 +58,6 @@ private:
     FormConvertingParts m_parts;
     double m_progressClockStart = 0;
     QElapsedTimer m_monotonic;
-    bool m_finishedOk = false;
     bool m_closed = false;
 
     QGroupBox *m_group = nullptr;

@@ -37,8 +37,6 @@ private:
     int m_chooserCalls = 0;
     QString m_chosen;
     QList<QUrl> m_opened;
-    int m_dialogs = 0;
-    double m_cutStart = -1, m_cutLength = -1;
 };
 
 void TestFormMain::init()
@@ -46,7 +44,6 @@ void TestFormMain::init()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_store.path());
     m_chooserCalls = 0;
     m_opened.clear();
-    m_dialogs = 0;
     m_chosen = QStringLiteral("/v/clip.mp4");
 }
 
