@@ -80,6 +80,25 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
     info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
     info->audioStreams = countStreams(ctx, AVMEDIA_TYPE_AUDIO);
+    qint64 bestArea = -1;
+    int bestChannels = -1;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        AVStream *stream = ctx->streams[i];
+        const AVCodecParameters *par = stream->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO
+            && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            && qint64(par->width) * par->height > bestArea) {
+            bestArea = qint64(par->width) * par->height;
+            info->width = par->width;
+            info->height = par->height;
+            const AVRational rate = av_guess_frame_rate(ctx, stream, nullptr);
+            info->frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > bestChannels) {
+            bestChannels = par->ch_layout.nb_channels;
+            info->audioChannels = par->ch_layout.nb_channels;
+            info->sampleRate = par->sample_rate;
+        }
+    }
     avformat_close_input(&ctx);
     if (info->videoStreams == 0 && info->audioStreams == 0) {
         *error = QStringLiteral("No audio or video stream in: %1").arg(path);

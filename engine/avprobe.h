@@ -17,6 +17,12 @@ struct MediaFileInfo
     qint64 durationMicros = -1; // -1 when unknown
     int videoStreams = 0;
     int audioStreams = 0;
+    // Of the streams ffmpeg picks when converting: the largest picture, the most channels.
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+    int audioChannels = 0;
+    int sampleRate = 0;
 };
 
 // Opens the file read-only with libavformat and reads its streams. On failure returns false

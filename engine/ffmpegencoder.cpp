@@ -95,6 +95,13 @@ int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
     input.path = QFileInfo(path).absoluteFilePath();
     input.options = options;
     input.formatName = info.formatName;
+    input.media.videoStreams = info.videoStreams;
+    input.media.audioStreams = info.audioStreams;
+    input.media.width = info.width;
+    input.media.height = info.height;
+    input.media.frameRate = info.frameRate;
+    input.media.audioChannels = info.audioChannels;
+    input.media.sampleRate = info.sampleRate;
     input.durationMicros = info.durationMicros;
     m_inputs << input;
     return int(m_inputs.size()) - 1;
@@ -137,8 +144,10 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
             return -1;
         }
     }
+    // A combination that ffmpeg would refuse even after the translation is refused here, with
+    // the translation's sentence, before anything starts.
     const TranslatedOptions translated
-        = TranslateOptions(input.options, options, out.suffix(), input.formatName);
+        = TranslateOptions(input.options, options, out.suffix(), input.formatName, -1, input.media);
     if (!translated.ok) {
         m_error = translated.error;
         return -1;
@@ -167,7 +176,7 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
     const Input &input = m_inputs.at(output.inputIndex);
     const TranslatedOptions t = TranslateOptions(input.options, output.options,
                                                  QFileInfo(output.path).suffix(),
-                                                 input.formatName, output.copyKeyFrame);
+                                                 input.formatName, output.copyKeyFrame, input.media);
     if (!t.ok)
         return {};
     QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
@@ -198,7 +207,7 @@ bool FfmpegEncoder::startEncoding(int flag)
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
-                                                 input.formatName, output.copyKeyFrame);
+                                                 input.formatName, output.copyKeyFrame, input.media);
 
     // A hidden name in the destination folder with the output's own extension, which tells
     // ffmpeg the container.

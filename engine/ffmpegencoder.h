@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoder.h"
+#include "optiontranslator.h"
 #include "progressparser.h"
 
 #include <QElapsedTimer>
@@ -48,6 +49,7 @@ private:
         QString path;
         QString options;
         QString formatName;
+        SourceMedia media;
         qint64 durationMicros = -1;
         bool removed = false;
     };

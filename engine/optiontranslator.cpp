@@ -1,13 +1,108 @@
 #include "optiontranslator.h"
 
+#include "encoderfacts.h"
 #include "timecode.h"
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+#include <QSize>
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <optional>
+#include <utility>
+
+using namespace EncoderFacts;
 
 namespace {
+
+// One option as ffmpeg reads it: a name and, for options that take one, its value.
+struct Option
+{
+    QString name;
+    QString value;
+    bool hasValue = false;
+};
+
+// The options the rules read or write that take a value. Any other token passes through as
+// it stands, in its place.
+bool takesValue(const QString &name)
+{
+    static const QSet<QString> names{
+        "-TimeStart", "-TimeLength", "-ss",      "-t",       "-vcodec",     "-c:v",
+        "-codec:v",   "-acodec",     "-c:a",     "-codec:a", "-vb",         "-ab",
+        "-b:v",       "-b:a",        "-ar",      "-ac",      "-s",          "-r",
+        "-aspect",    "-vf",         "-target",  "-f",       "-vpre",       "-preset",
+        "-pix_fmt",   "-profile:v",  "-level:v", "-maxrate", "-bufsize",    "-map_chapters",
+    };
+    return names.contains(name);
+}
+
+bool isOneOf(const QString &value, std::initializer_list<const char *> names)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [&value](const char *n) { return value == QLatin1String(n); });
+}
+
+bool parseSeconds(const QString &text, double *seconds)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return false;
+    *seconds = v;
+    return true;
+}
+
+// "800k" -> 800000, "6700" -> 6700, "2M" -> 2000000; 0 when it is not such a number.
+qint64 parseBitrate(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,12})([kKM]?)$"));
+    const auto m = pattern.match(text);
+    if (!m.hasMatch())
+        return 0;
+    const qint64 n = m.captured(1).toLongLong();
+    const QString unit = m.captured(2);
+    return unit.isEmpty() ? n : n * (unit == QLatin1String("M") ? 1000000 : 1000);
+}
+
+QString bitrateText(qint64 bits)
+{
+    return bits % 1000 == 0 ? QString::number(bits / 1000) + QLatin1Char('k')
+                            : QString::number(bits);
+}
+
+// "29.97", "30000/1001" -> frames a second; 0 when it is not a rate.
+double parseRate(const QString &text)
+{
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    bool ok = false;
+    if (slash > 0) {
+        bool ok2 = false;
+        const double num = text.left(slash).toDouble(&ok);
+        const double den = text.mid(slash + 1).toDouble(&ok2);
+        return ok && ok2 && den > 0 && std::isfinite(num / den) ? num / den : 0;
+    }
+    const double v = text.toDouble(&ok);
+    return ok && std::isfinite(v) && v > 0 ? v : 0;
+}
+
+std::optional<QSize> parseSize(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,9})x(\\d{1,9})$"));
+    const auto m = pattern.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return QSize(m.captured(1).toInt(), m.captured(2).toInt());
+}
+
+// Rounded down to a multiple of m, at least m.
+int downToMultiple(int v, int m)
+{
+    return std::max(m, v - v % m);
+}
 
 // Options whose name changed.
 const QHash<QString, QString> &renamedOptions()
@@ -56,29 +151,21 @@ struct ContainerDefaults
     const char *audioCodec;
 };
 const ContainerDefaults kContainerDefaults[] = {
-    {"mp4", "mpeg4", nullptr},  // "MPEG-4 Video": MPEG-4 part 2, as the format's name says
+    {"mp4", "mpeg4", nullptr}, // "MPEG-4 Video": MPEG-4 part 2, as the format's name says
     {"m4v", "mpeg4", nullptr},
-    {"3gp", "mpeg4", "aac"},    // H.263 fits only five frame sizes; AMR-NB is not built
+    {"3gp", "mpeg4", "aac"}, // H.263 fits only five frame sizes; AMR-NB is not built
     {"3g2", "mpeg4", "aac"},
 };
 
-bool isTimeOption(const QString &name)
-{
-    return name == QLatin1String("-TimeStart") || name == QLatin1String("-ss");
-}
+// How far before the start an input without a seek index is entered; longer than any
+// key-frame interval one meets in practice.
+constexpr double kUnindexedSeekMargin = 30.0;
 
-// "WxH" with both made even (rounded down, at least 2): the 4:2:0 encoders need even sizes.
-QString evenSize(const QString &size)
-{
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
-    const auto m = pattern.match(size);
-    if (!m.hasMatch())
-        return size;
-    auto even = [](qlonglong v) { return std::max<qlonglong>(2, v - (v % 2)); };
-    return QStringLiteral("%1x%2")
-        .arg(even(m.captured(1).toLongLong()))
-        .arg(even(m.captured(2).toLongLong()));
-}
+// RealMedia packets hold at most 64 kB; a video buffer of 400 kbit keeps every frame under
+// 50 kB.
+constexpr const char *kRealVideoBuffer = "400k";
+// Frames above this many pixels do not fit RealMedia packets even at the coarsest quantiser.
+constexpr int kRealVideoMaxPixels = 2048 * 1152;
 
 // One rotation in degrees, clockwise, as filters that keep the whole picture.
 QString rotationFilter(const QString &degreesText)
@@ -103,43 +190,614 @@ QString rotationFilter(const QString &degreesText)
     return QStringLiteral("rotate=%1:ow=rotw(%1):oh=roth(%1)").arg(angle);
 }
 
-// Rewrites a -vf chain: rotations in degrees become filters that take them, and a crop that
-// is not followed by a scale is rounded to even dimensions.
-QString translateFilterChain(const QString &chain)
+// The frame size after one filter of the chains this translation writes; nullopt for a
+// filter whose effect on the size is not known here.
+std::optional<QSize> sizeAfter(const QString &filter, QSize size)
 {
-    QStringList out;
-    bool cropWithoutScale = false;
-    for (const QString &filter : chain.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    static const QRegularExpression crop(QStringLiteral("^crop=(\\d+):(\\d+)(:|$)"));
+    static const QRegularExpression scale(QStringLiteral("^scale=(\\d+):(\\d+)$"));
+    static const QRegularExpression round(
+        QStringLiteral("^scale=trunc\\(iw/(\\d+)\\)\\*\\d+:trunc\\(ih/(\\d+)\\)\\*\\d+$"));
+    static const QRegularExpression rotate(
+        QStringLiteral("^rotate=(-?\\d+)\\*PI/180:ow=rotw\\(.*\\):oh=roth\\(.*\\)$"));
+    if (auto m = crop.match(filter); m.hasMatch())
+        return QSize(std::min(size.width(), m.captured(1).toInt()),
+                     std::min(size.height(), m.captured(2).toInt()));
+    if (auto m = scale.match(filter); m.hasMatch())
+        return QSize(m.captured(1).toInt(), m.captured(2).toInt());
+    if (auto m = round.match(filter); m.hasMatch())
+        return QSize(downToMultiple(size.width(), m.captured(1).toInt()),
+                     downToMultiple(size.height(), m.captured(2).toInt()));
+    if (auto m = rotate.match(filter); m.hasMatch()) {
+        const double a = m.captured(1).toDouble() * M_PI / 180.0;
+        const double c = std::abs(std::cos(a));
+        const double s = std::abs(std::sin(a));
+        return QSize(int(std::lround(size.width() * c + size.height() * s)),
+                     int(std::lround(size.width() * s + size.height() * c)));
+    }
+    if (filter.startsWith(QLatin1String("transpose=")))
+        return size.transposed();
+    if (isOneOf(filter, {"hflip", "vflip"}) || filter.startsWith(QLatin1String("rotate=("))
+        || filter.startsWith(QLatin1String("setsar=")) || filter.startsWith(QLatin1String("setdar=")))
+        return size;
+    return std::nullopt;
+}
+
+// The frame size of a disc target ("pal-dvd"); invalid for other targets.
+QSize discFrameSize(const QString &target)
+{
+    const bool pal = target.startsWith(QLatin1String("pal-"));
+    if (target.endsWith(QLatin1String("-dvd")))
+        return QSize(720, pal ? 576 : 480);
+    if (target.endsWith(QLatin1String("-svcd")))
+        return QSize(480, pal ? 576 : 480);
+    if (target.endsWith(QLatin1String("-vcd")))
+        return QSize(352, pal ? 288 : 240);
+    return QSize();
+}
+
+// One translation in progress: the options in ffmpeg's order, the video filter chain kept
+// aside, and what the input is known to hold. The rules read and change it.
+class Job
+{
+public:
+    QString extension; // lower case, without the dot
+    QString inputFormat;
+    double copyKeyFrame = -1;
+    SourceMedia source;
+
+    QList<Option> input;
+    QList<Option> output;
+    QString startText;                // where reading begins, as given
+    QStringList chain;                // the video filters, in order
+    std::optional<QSize> frameSize;   // of the encoded video, where it is known
+    TranslatedOptions result;
+
+    bool failed() const { return !result.error.isEmpty(); }
+    void fail(const QString &sentence) { result.error = sentence; }
+
+    qsizetype lastIndex(std::initializer_list<const char *> names) const
+    {
+        for (qsizetype i = output.size() - 1; i >= 0; --i) {
+            if (isOneOf(output.at(i).name, names))
+                return i;
+        }
+        return -1;
+    }
+    QString value(std::initializer_list<const char *> names) const
+    {
+        const qsizetype i = lastIndex(names);
+        return i < 0 ? QString() : output.at(i).value;
+    }
+    bool has(const char *name) const { return lastIndex({name}) >= 0; }
+    // Sets the value of the last occurrence, or appends the option.
+    void set(const char *name, const QString &value)
+    {
+        const qsizetype i = lastIndex({name});
+        if (i >= 0)
+            output[i].value = value;
+        else
+            output.append({QString::fromLatin1(name), value, true});
+    }
+    void append(const char *name, const QString &value = QString())
+    {
+        output.append({QString::fromLatin1(name), value, !value.isEmpty()});
+    }
+    void removeAll(std::initializer_list<const char *> names)
+    {
+        output.removeIf([&names](const Option &o) { return isOneOf(o.name, names); });
+    }
+
+    // What ffmpeg makes of the options.
+    QString target() const { return value({"-target"}); }
+    QString muxer() const
+    {
+        const qsizetype f = lastIndex({"-f"});
+        const qsizetype t = lastIndex({"-target"});
+        if (t > f) {
+            const QString kind = output.at(t).value.section(QLatin1Char('-'), -1);
+            return isOneOf(kind, {"dvd", "vcd", "svcd"}) ? kind : QString();
+        }
+        return MuxerFor(f >= 0 ? output.at(f).value : QString(), extension);
+    }
+    QString videoCodecOption() const { return value({"-vcodec", "-c:v", "-codec:v"}); }
+    QString audioCodecOption() const { return value({"-acodec", "-c:a", "-codec:a"}); }
+    bool copiesVideo() const { return videoCodecOption() == QLatin1String("copy"); }
+    bool copiesAudio() const { return audioCodecOption() == QLatin1String("copy"); }
+    bool converts() const { return !copiesVideo() && !copiesAudio(); }
+    // The encoder ffmpeg uses for the video; "" when none (copied, disabled or no video).
+    QString videoEncoder() const
+    {
+        if (!writesVideo() || copiesVideo())
+            return QString();
+        return encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true);
+    }
+    QString audioEncoder() const
+    {
+        if (!writesAudio() || copiesAudio())
+            return QString();
+        return encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false);
+    }
+    bool writesVideo() const
+    {
+        if (has("-vn") || source.videoStreams == 0)
+            return false;
+        return copiesVideo() || !encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true).isEmpty();
+    }
+    bool writesAudio() const
+    {
+        if (has("-an") || source.audioStreams == 0)
+            return false;
+        return copiesAudio() || !encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false).isEmpty();
+    }
+    int channels() const
+    {
+        const int ac = value({"-ac"}).toInt();
+        return ac > 0 ? ac : source.audioChannels;
+    }
+    int sampleRate() const
+    {
+        const int ar = value({"-ar"}).toInt();
+        return ar > 0 ? ar : source.sampleRate;
+    }
+    double frameRate() const
+    {
+        const qsizetype r = lastIndex({"-r"});
+        const qsizetype t = lastIndex({"-target"});
+        if (t > r && t >= 0) // the target sets its norm's rate
+            return output.at(t).value.startsWith(QLatin1String("pal")) ? 25.0 : 30000.0 / 1001;
+        return r >= 0 ? parseRate(output.at(r).value) : source.frameRate;
+    }
+
+private:
+    QString encoderFor(qsizetype codecIndex, bool video) const
+    {
+        const qsizetype t = lastIndex({"-target"});
+        if (codecIndex > t)
+            return output.at(codecIndex).value;
+        if (t >= 0) {
+            const QString kind = output.at(t).value.section(QLatin1Char('-'), -1);
+            if (video)
+                return kind == QLatin1String("vcd") ? QStringLiteral("mpeg1video")
+                                                    : QStringLiteral("mpeg2video");
+            return kind == QLatin1String("dvd") ? QStringLiteral("ac3") : QStringLiteral("mp2");
+        }
+        const QString m = muxer();
+        return video ? DefaultVideoEncoder(m) : DefaultAudioEncoder(m);
+    }
+};
+
+// ---- The rules, in the order they run. -----------------------------------------------------
+
+// The dialect's old option names: ffmpeg dropped -vb and -ab; -TimeLength is the dialect's.
+void renameOptions(Job &job)
+{
+    for (Option &o : job.output)
+        o.name = renamedOptions().value(o.name, o.name);
+}
+
+// The length is read as seconds, so that the progress has a total.
+void readLength(Job &job)
+{
+    const QString length = job.value({"-t"});
+    if (job.has("-t") && !parseSeconds(length, &job.result.lengthSeconds))
+        job.fail(QStringLiteral("The length \"%1\" is not a number.").arg(length));
+}
+
+// x264 preset files are gone; x264's built-in presets stand in for them.
+void x264PresetFiles(Job &job)
+{
+    for (Option &o : job.output) {
+        if (o.name == QLatin1String("-vpre")) {
+            o.name = QStringLiteral("-preset");
+            o.value = x264Presets().value(o.value, QStringLiteral("medium"));
+        }
+    }
+}
+
+// libfaac and AMR-NB are not in Debian's ffmpeg; its AAC encoder writes what they wrote.
+void replaceRemovedEncoders(Job &job)
+{
+    for (Option &o : job.output) {
+        if (isOneOf(o.name, {"-vcodec", "-c:v", "-codec:v", "-acodec", "-c:a", "-codec:a"}))
+            o.value = replacedEncoders().value(o.value, o.value);
+    }
+}
+
+// A few containers get other codecs from today's ffmpeg than the format stands for.
+void containerCodecs(Job &job)
+{
+    for (const ContainerDefaults &d : kContainerDefaults) {
+        if (job.extension != QLatin1String(d.extension))
+            continue;
+        if (d.videoCodec && job.lastIndex({"-vcodec", "-c:v", "-codec:v"}) < 0 && !job.has("-vn"))
+            job.append("-vcodec", QString::fromLatin1(d.videoCodec));
+        if (d.audioCodec && job.lastIndex({"-acodec", "-c:a", "-codec:a"}) < 0 && !job.has("-an"))
+            job.append("-acodec", QString::fromLatin1(d.audioCodec));
+    }
+}
+
+// A target without a television norm ("dvd", "vcd", "svcd") takes it from the frame size or
+// rate asked for: 576 or 288 lines, or 25 or 50 frames a second, are PAL; else NTSC.
+void televisionNorm(Job &job)
+{
+    const qsizetype t = job.lastIndex({"-target"});
+    if (t < 0 || job.output.at(t).value.contains(QLatin1Char('-')))
+        return;
+    const QString size = job.value({"-s"});
+    const QString rate = job.value({"-r"});
+    const bool pal = size.endsWith(QLatin1String("x576")) || size.endsWith(QLatin1String("x288"))
+        || rate == QLatin1String("25") || rate == QLatin1String("50");
+    job.output[t].value.prepend(pal ? QStringLiteral("pal-") : QStringLiteral("ntsc-"));
+}
+
+// An output without an extension is written in the input's kind of container.
+void muxerForExtensionlessOutput(Job &job)
+{
+    if (!job.extension.isEmpty() || job.has("-f") || job.has("-target"))
+        return;
+    const QString muxer = MuxerForInputFormat(job.inputFormat);
+    if (muxer.isEmpty())
+        job.fail(QStringLiteral("The output has no extension to choose its format by."));
+    else
+        job.append("-f", muxer);
+}
+
+// The start is an input seek: ffmpeg then seeks instead of decoding and dropping everything
+// before it. Containers without a seek index land only near the time, so they are entered
+// earlier and the rest is dropped exactly (or, for a copy, kept from the key frame on).
+void seekToStart(Job &job)
+{
+    const QString &startText = job.startText;
+    if (startText.isEmpty())
+        return;
+    TranslatedOptions &r = job.result;
+    if (!parseSeconds(startText, &r.startSeconds)) {
+        job.fail(QStringLiteral("The start \"%1\" is not a number.").arg(startText));
+        return;
+    }
+    const double start = r.startSeconds;
+    const bool unindexed = HasNoSeekIndex(job.inputFormat) && start > 0;
+    if (unindexed && !job.copiesVideo()) {
+        const double early = std::max(0.0, start - kUnindexedSeekMargin);
+        job.input.append({QStringLiteral("-ss"), NumberText(early), true});
+        job.append("-ss", NumberText(start - early));
+    } else if (unindexed && job.copyKeyFrame >= 0 && job.copyKeyFrame <= start) {
+        const double key = job.copyKeyFrame;
+        const double early = std::max(0.0, key - kUnindexedSeekMargin);
+        job.input.append({QStringLiteral("-ss"), NumberText(early), true});
+        job.append("-ss", NumberText(key - early));
+        if (job.has("-t") && r.lengthSeconds >= 0) {
+            r.lengthSeconds += start - key; // the end stays where it was marked
+            job.set("-t", NumberText(r.lengthSeconds));
+        }
+    } else {
+        job.input.append({QStringLiteral("-ss"), startText, true});
+    }
+}
+
+// A job that would write no stream at all is refused: ffmpeg would only say that the output
+// "does not contain any stream".
+void refuseNothingToWrite(Job &job)
+{
+    const SourceMedia &s = job.source;
+    if (s.videoStreams < 0 || s.audioStreams < 0 || job.writesVideo() || job.writesAudio())
+        return;
+    if (job.has("-an") && s.videoStreams == 0)
+        job.fail(QStringLiteral("Remove Audio leaves nothing to save from a source without video."));
+    else if (job.has("-an"))
+        job.fail(QStringLiteral("Remove Audio leaves nothing to save in an audio-only Output "
+                                "Format."));
+    else if (s.audioStreams == 0)
+        job.fail(QStringLiteral("The source has no audio to save in an audio-only Output Format; "
+                                "choose a video format."));
+    else
+        job.fail(QStringLiteral("The Output Format cannot hold any stream of this source."));
+}
+
+// Filters cannot apply to a copied video stream (ffmpeg refuses the whole job), nor to video
+// that is not written.
+void filtersOnlyForEncodedVideo(Job &job)
+{
+    if (job.copiesVideo() || !job.writesVideo())
+        job.chain.clear();
+}
+
+// Rotations in degrees become filters that take them; right angles turn the frame exactly.
+void rotationFilters(Job &job)
+{
+    QStringList chain;
+    for (const QString &filter : std::as_const(job.chain)) {
         if (filter.startsWith(QLatin1String("rotate="))) {
             const QString rotated = rotationFilter(filter.mid(7));
             if (!rotated.isEmpty())
-                out << rotated;
-        } else if (filter.startsWith(QLatin1String("scale="))) {
-            out << filter;
-            cropWithoutScale = false;
+                chain << rotated;
         } else {
-            out << filter;
-            if (filter.startsWith(QLatin1String("crop=")))
-                cropWithoutScale = true;
+            chain << filter;
         }
     }
-    if (cropWithoutScale)
-        out << QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
-    return out.join(QLatin1Char(','));
+    job.chain = chain;
 }
 
-// How far before the start such an input is entered; longer than any key-frame interval one
-// meets in practice.
-constexpr double kUnindexedSeekMargin = 30.0;
-
-bool parseSeconds(const QString &text, double *seconds)
+// The frame size is set at the end of the chain, rounded to what the encoder takes: -s would
+// scale after every filter anyway, and a crop or a rotation that is not a right angle can end
+// on odd sides, which 4:2:0 encoders refuse (RealVideo wants multiples of 4). Without a size
+// the chain ends in rounding, a no-op for frames that already fit.
+void frameSizeAtEndOfChain(Job &job)
 {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return false;
-    *seconds = v;
+    const QString encoder = job.videoEncoder();
+    if (encoder.isEmpty())
+        return;
+    const int m = SizeMultiple(encoder);
+    std::optional<QSize> asked = parseSize(job.value({"-s"}));
+    if (const QSize disc = discFrameSize(job.target()); disc.isValid())
+        asked = disc; // a disc plays its norm's frame size only (-target scales to it last)
+    if (asked) {
+        int w = downToMultiple(asked->width(), m);
+        int h = downToMultiple(asked->height(), m);
+        if (encoder == QLatin1String("mpeg2video")) { // it refuses sides of 4096 multiples
+            w -= w % 4096 == 0 ? m : 0;
+            h -= h % 4096 == 0 ? m : 0;
+        }
+        job.removeAll({"-s"});
+        job.chain << QStringLiteral("scale=%1:%2").arg(w).arg(h);
+        job.frameSize = QSize(w, h);
+        return;
+    }
+    if (job.has("-s"))
+        return; // a size ffmpeg reads by name
+    static const QRegularExpression scale(QStringLiteral("^scale=(\\d+):(\\d+)$"));
+    if (const auto last = scale.match(job.chain.value(job.chain.size() - 1)); last.hasMatch()) {
+        job.chain.last() = QStringLiteral("scale=%1:%2")
+                               .arg(downToMultiple(last.captured(1).toInt(), m))
+                               .arg(downToMultiple(last.captured(2).toInt(), m));
+    } else {
+        job.chain << QStringLiteral("scale=trunc(iw/%1)*%1:trunc(ih/%1)*%1").arg(m);
+    }
+    if (job.source.width <= 0 || job.source.height <= 0)
+        return;
+    std::optional<QSize> size = QSize(job.source.width, job.source.height);
+    for (const QString &filter : std::as_const(job.chain)) {
+        size = sizeAfter(filter, *size);
+        if (!size)
+            return;
+    }
+    job.frameSize = size;
+}
+
+// MPEG-4 part 2 and the H.263 family write the pixel aspect as two numbers up to 255; a finer
+// ratio (from a stretched frame or -aspect) is written rounded, and the MP4 and MOV muxers
+// then refuse the stream because its ratio differs from the container's.
+void aspectTheEncoderWrites(Job &job)
+{
+    if (!ByteSizedAspect(job.videoEncoder()))
+        return;
+    const QString aspect = job.value({"-aspect"});
+    if (job.has("-aspect") && !aspect.isEmpty()) {
+        job.removeAll({"-aspect"});
+        QString ratio = aspect;
+        job.chain << QStringLiteral("setdar=r=%1:max=255").arg(ratio.replace(QLatin1Char(':'), QLatin1Char('/')));
+    } else {
+        job.chain << QStringLiteral("setsar=r=sar:max=255");
+    }
+}
+
+// 8-bit 4:2:0: 10-bit, 4:2:2 and 4:4:4 sources would otherwise give High 10 or High 4:2:2
+// H.264 and 4:2:2 MPEG-2, which devices, browsers and DVD players do not play.
+void eightBit420(Job &job)
+{
+    if (TakesYuv420p(job.videoEncoder()))
+        job.set("-pix_fmt", QStringLiteral("yuv420p"));
+}
+
+// Encoders with a fixed list of frame rates (MPEG-1) refuse any other; the nearest is used.
+void frameRateTheEncoderTakes(Job &job)
+{
+    const QList<std::pair<int, int>> rates = FrameRates(job.videoEncoder());
+    const double rate = job.frameRate();
+    if (rates.isEmpty() || rate <= 0)
+        return;
+    std::pair<int, int> best = rates.first();
+    for (const auto &r : rates) {
+        const double v = double(r.first) / r.second;
+        if (std::abs(v - rate) < 1e-3)
+            return;
+        if (std::abs(v - rate) < std::abs(double(best.first) / best.second - rate))
+            best = r;
+    }
+    job.set("-r", QStringLiteral("%1/%2").arg(best.first).arg(best.second));
+}
+
+// H.264 in MP4 is what the phones, players and consoles of the catalogue play, each up to a
+// profile and level: frames up to 480 lines (720 x 576) go as Constrained Baseline, which every
+// one of them decodes; up to 720p as Main (the iPad, iPhone 4, Apple TV and Android pads);
+// larger as High. The level is the lowest that holds the frame size, the rate and the bit
+// rate (at least 3 and 3.1 for the first two), and the encoder is held to its buffer limits.
+void h264ProfileAndLevel(Job &job)
+{
+    if (job.videoEncoder() != QLatin1String("libx264") || !isOneOf(job.muxer(), {"mp4", "ipod"})
+        || !job.frameSize)
+        return;
+    const qint64 mbs = qint64((job.frameSize->width() + 15) / 16) * ((job.frameSize->height() + 15) / 16);
+    double rate = job.frameRate();
+    if (rate <= 0 || rate > 240)
+        rate = 30;
+    const qint64 bitrateKbps = parseBitrate(job.value({"-b:v"})) / 1000;
+    const auto levels = H264Levels();
+    QString profile = QStringLiteral("high");
+    QString floor;
+    if (mbs <= 1620) {
+        profile = QStringLiteral("baseline");
+        floor = QStringLiteral("3");
+    } else if (mbs <= 3600) {
+        profile = QStringLiteral("main");
+        floor = QStringLiteral("3.1");
+    }
+    const double factor = profile == QLatin1String("high") ? 1.25 : 1.0;
+    bool reached = floor.isEmpty();
+    for (const H264Level &level : levels) {
+        reached = reached || floor == QLatin1String(level.name);
+        if (!reached || mbs > level.maxFrameMacroblocks
+            || mbs * rate > double(level.maxMacroblocksPerSecond) + 0.5
+            || bitrateKbps > level.maxBitrateKbps * factor)
+            continue;
+        job.set("-profile:v", profile);
+        job.set("-level:v", QString::fromLatin1(level.name));
+        job.set("-maxrate", QStringLiteral("%1k").arg(qint64(level.maxBitrateKbps * factor)));
+        job.set("-bufsize", QStringLiteral("%1k").arg(qint64(level.maxBufferKbits * factor)));
+        return;
+    }
+    job.set("-profile:v", profile); // larger than any level: x264 names the level itself
+}
+
+// The RealMedia muxer refuses packets over 64 kB, and one frame is one packet: the encoder's
+// buffer bounds every frame. Frames too large for that even at the coarsest quantiser are
+// refused.
+void realMediaPackets(Job &job)
+{
+    if (job.muxer() != QLatin1String("rm") || job.videoEncoder().isEmpty())
+        return;
+    if (job.frameSize && job.frameSize->width() * qint64(job.frameSize->height()) > kRealVideoMaxPixels) {
+        job.fail(QStringLiteral("RealVideo cannot hold frames larger than 2048 x 1152; choose a "
+                                "smaller Video Size."));
+        return;
+    }
+    const qint64 bitrate = parseBitrate(job.value({"-b:v"}));
+    if (bitrate > 0 && !job.has("-maxrate"))
+        job.set("-maxrate", bitrateText(bitrate));
+    job.set("-bufsize", QString::fromLatin1(kRealVideoBuffer));
+}
+
+// MPEG-1 video has 12-bit frame sides.
+void refuseFrameSidesTooLarge(Job &job)
+{
+    const int max = MaxFrameSide(job.videoEncoder());
+    if (max > 0 && job.frameSize && std::max(job.frameSize->width(), job.frameSize->height()) > max)
+        job.fail(QStringLiteral("MPEG-1 video cannot be wider or taller than %1 pixels; choose a "
+                                "smaller Video Size.")
+                     .arg(max));
+}
+
+// SWF stores the frame rate in 8 bits before the point.
+void refuseSwfFrameRate(Job &job)
+{
+    if (job.muxer() == QLatin1String("swf") && job.writesVideo() && job.frameRate() >= 256)
+        job.fail(QStringLiteral("SWF cannot show 256 or more frames a second; lower Frame Rate "
+                                "(FPS)."));
+}
+
+// DVD-Video carries audio at 48 kHz only; the -ar that follows -target would otherwise win.
+void discAudioRate(Job &job)
+{
+    if (job.target().endsWith(QLatin1String("dvd")) && job.writesAudio() && !job.copiesAudio())
+        job.set("-ar", QStringLiteral("48000"));
+}
+
+// An audio encoder (or container) with a fixed set of sample rates refuses any other, as AC-3
+// refuses 22050 Hz: the nearest rate it takes is used.
+void sampleRateTheEncoderTakes(Job &job)
+{
+    const QList<int> rates = SampleRates(job.audioEncoder(), job.muxer());
+    const int rate = job.sampleRate();
+    if (rates.isEmpty() || rate <= 0 || rates.contains(rate))
+        return;
+    int best = rates.first();
+    for (const int r : rates) {
+        if (std::abs(r - rate) <= std::abs(best - rate)) // a tie goes to the higher rate
+            best = r;
+    }
+    job.set("-ar", QString::number(best));
+}
+
+// MPEG audio layer II takes only the bit rates of its table, WMA none under 24 kbit/s, and
+// Vorbis a range that depends on the sample rate and channels: the nearest one it takes.
+void audioBitrateTheEncoderTakes(Job &job)
+{
+    const QString encoder = job.audioEncoder();
+    const qint64 asked = parseBitrate(job.value({"-b:a"}));
+    if (encoder.isEmpty() || asked <= 0)
+        return;
+    const qint64 bitrate = NearestAudioBitrate(encoder, job.sampleRate(), job.channels(), asked);
+    if (bitrate != asked)
+        job.set("-b:a", bitrateText(bitrate));
+}
+
+// A converted file holds what its format plays: ffmpeg's pick of one video and one audio
+// stream, subtitles only in Matroska and WebM, which take them, and no data streams. Chapters
+// stay out of the MP4 family, which writes them as a text track that shows up as a data
+// stream.
+void streamsTheFormatPlays(Job &job)
+{
+    if (!job.converts())
+        return;
+    const QString muxer = job.muxer();
+    if (!isOneOf(muxer, {"matroska", "webm"}))
+        job.append("-sn");
+    job.append("-dn");
+    if (isOneOf(muxer, {"mp4", "mov", "3gp", "3g2", "ipod", "psp", "ismv", "f4v"}))
+        job.append("-map_chapters", QStringLiteral("-1"));
+}
+
+// The rules in the order they run, each with its reason above its function.
+struct Rule
+{
+    const char *name;
+    void (*apply)(Job &);
+};
+const Rule kRules[] = {
+    {"dialect option names", renameOptions},
+    {"length in seconds", readLength},
+    {"x264 preset files", x264PresetFiles},
+    {"removed encoders", replaceRemovedEncoders},
+    {"container codecs", containerCodecs},
+    {"television norm", televisionNorm},
+    {"muxer of an output without extension", muxerForExtensionlessOutput},
+    {"start as an input seek", seekToStart},
+    {"nothing to write", refuseNothingToWrite},
+    {"filters only for encoded video", filtersOnlyForEncodedVideo},
+    {"rotation filters", rotationFilters},
+    {"frame size at the end of the chain", frameSizeAtEndOfChain},
+    {"aspect the encoder writes", aspectTheEncoderWrites},
+    {"8-bit 4:2:0", eightBit420},
+    {"frame rate the encoder takes", frameRateTheEncoderTakes},
+    {"H.264 profile and level", h264ProfileAndLevel},
+    {"RealMedia packet size", realMediaPackets},
+    {"frame sides too large", refuseFrameSidesTooLarge},
+    {"SWF frame rate", refuseSwfFrameRate},
+    {"disc audio rate", discAudioRate},
+    {"sample rate the encoder takes", sampleRateTheEncoderTakes},
+    {"audio bit rate the encoder takes", audioBitrateTheEncoderTakes},
+    {"streams the format plays", streamsTheFormatPlays},
+};
+
+// Reads a token list into options; false with the job's error set on an option that lacks
+// its value.
+bool readOptions(const QStringList &tokens, QList<Option> *options, Job &job)
+{
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString &name = tokens.at(i);
+        if (!takesValue(name)) {
+            options->append({name, QString(), false});
+            continue;
+        }
+        if (i + 1 >= tokens.size()) {
+            job.fail(QStringLiteral("The option %1 has no value.").arg(name));
+            return false;
+        }
+        options->append({name, tokens.at(++i), true});
+    }
     return true;
+}
+
+QStringList flatten(const QList<Option> &options)
+{
+    QStringList args;
+    for (const Option &o : options) {
+        args << o.name;
+        if (o.hasValue)
+            args << o.value;
+    }
+    return args;
 }
 
 } // namespace
@@ -198,193 +856,56 @@ QString MuxerForInputFormat(const QString &inputFormatName)
 
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
-                                   double copyKeyFrameSeconds)
+                                   double copyKeyFrameSeconds, const SourceMedia &source)
 {
-    TranslatedOptions result;
+    Job job;
+    job.extension = outputExtension.toLower();
+    job.inputFormat = inputFormatName;
+    job.copyKeyFrame = copyKeyFrameSeconds;
+    job.source = source;
+
     bool okIn = true;
     bool okOut = true;
     const QStringList in = TokenizeOptions(inputOptions, &okIn);
     const QStringList out = TokenizeOptions(outputOptions, &okOut);
     if (!okIn || !okOut) {
-        result.error = QStringLiteral("Unbalanced quotes in the encoder options.");
-        return result;
+        job.result.error = QStringLiteral("Unbalanced quotes in the encoder options.");
+        return job.result;
+    }
+    QList<Option> inputOptionList;
+    QList<Option> outputOptionList;
+    if (!readOptions(in, &inputOptionList, job) || !readOptions(out, &outputOptionList, job))
+        return job.result;
+
+    // The start, wherever it stands, and the filter chain (the last -vf wins, as in ffmpeg)
+    // are kept aside; every other option keeps its place.
+    for (const Option &o : std::as_const(inputOptionList)) {
+        if (isOneOf(o.name, {"-TimeStart", "-ss"}))
+            job.startText = o.value;
+        else
+            job.input.append(o);
+    }
+    for (const Option &o : std::as_const(outputOptionList)) {
+        if (isOneOf(o.name, {"-TimeStart", "-ss"}))
+            job.startText = o.value;
+        else if (o.name == QLatin1String("-vf"))
+            job.chain = o.value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else
+            job.output.append(o);
     }
 
-    QString startText;
-    bool haveVideoCodec = false;
-    bool haveAudioCodec = false;
-    bool copyVideo = false;
-    bool haveFormat = false;
-    QString filterChain;
-    QStringList outputArgs;
-    qsizetype lengthIndex = -1; // where the length's value stands in outputArgs
-
-    auto takeValue = [&](const QStringList &list, int &i, QString *value) {
-        if (i + 1 >= list.size()) {
-            result.error = QStringLiteral("The option %1 has no value.").arg(list.at(i));
-            return false;
-        }
-        *value = list.at(++i);
-        return true;
-    };
-
-    // Input options: only the start time is the program's own; the rest pass through.
-    for (int i = 0; i < in.size(); ++i) {
-        const QString &name = in.at(i);
-        if (isTimeOption(name)) {
-            if (!takeValue(in, i, &startText))
-                return result;
-        } else {
-            result.inputArgs << name;
-        }
+    for (const Rule &rule : kRules) {
+        rule.apply(job);
+        if (job.failed())
+            return job.result;
     }
 
-    for (int i = 0; i < out.size(); ++i) {
-        QString name = out.at(i);
-        QString value;
-        if (isTimeOption(name)) {
-            // A start among the output options is moved before the input: ffmpeg then seeks
-            // instead of reading and dropping everything before it.
-            if (!takeValue(out, i, &startText))
-                return result;
-            continue;
-        }
-        if (name == QLatin1String("-vpre")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            outputArgs << QStringLiteral("-preset")
-                       << x264Presets().value(value, QStringLiteral("medium"));
-            continue;
-        }
-        name = renamedOptions().value(name, name);
-        if (name == QLatin1String("-vcodec") || name == QLatin1String("-c:v")
-            || name == QLatin1String("-acodec") || name == QLatin1String("-c:a")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            value = replacedEncoders().value(value, value);
-            const bool video = name == QLatin1String("-vcodec") || name == QLatin1String("-c:v");
-            (video ? haveVideoCodec : haveAudioCodec) = true;
-            if (video && value == QLatin1String("copy"))
-                copyVideo = true;
-            outputArgs << name << value;
-            continue;
-        }
-        if (name == QLatin1String("-s")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            outputArgs << name << evenSize(value);
-            continue;
-        }
-        if (name == QLatin1String("-vf")) {
-            // Kept aside: the last filter option wins, as in ffmpeg, and a copied video
-            // stream gets none.
-            if (!takeValue(out, i, &value))
-                return result;
-            filterChain = translateFilterChain(value);
-            continue;
-        }
-        if (name == QLatin1String("-t")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            if (!parseSeconds(value, &result.lengthSeconds)) {
-                result.error = QStringLiteral("The length \"%1\" is not a number.").arg(value);
-                return result;
-            }
-            lengthIndex = outputArgs.size() + 1;
-            outputArgs << name << value;
-            continue;
-        }
-        if (name == QLatin1String("-target")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            haveFormat = true;
-            outputArgs << name << value;
-            continue;
-        }
-        if (name == QLatin1String("-f")) {
-            if (!takeValue(out, i, &value))
-                return result;
-            haveFormat = true;
-            outputArgs << name << value;
-            continue;
-        }
-        outputArgs << name;
-    }
-
-    if (!startText.isEmpty()) {
-        if (!parseSeconds(startText, &result.startSeconds)) {
-            result.error = QStringLiteral("The start \"%1\" is not a number.").arg(startText);
-            return result;
-        }
-        const double start = result.startSeconds;
-        const bool unindexed = HasNoSeekIndex(inputFormatName) && start > 0;
-        if (unindexed && !copyVideo) {
-            // Seeking in these containers lands near the time, often between key frames, and
-            // the frames up to the next key frame would be lost. Seek a margin earlier and
-            // let the decoder drop what comes before the start: the cut begins on its frame.
-            const double early = std::max(0.0, start - kUnindexedSeekMargin);
-            result.inputArgs << QStringLiteral("-ss") << NumberText(early);
-            outputArgs << QStringLiteral("-ss") << NumberText(start - early);
-        } else if (unindexed && copyKeyFrameSeconds >= 0 && copyKeyFrameSeconds <= start) {
-            // A copy can only begin on a key frame: enter early and keep the packets from the
-            // key frame at or before the start, as a copy from an indexed container does. The
-            // end stays where it was marked.
-            const double key = copyKeyFrameSeconds;
-            const double early = std::max(0.0, key - kUnindexedSeekMargin);
-            result.inputArgs << QStringLiteral("-ss") << NumberText(early);
-            outputArgs << QStringLiteral("-ss") << NumberText(key - early);
-            if (lengthIndex > 0 && result.lengthSeconds >= 0) {
-                result.lengthSeconds += start - key;
-                outputArgs[lengthIndex] = NumberText(result.lengthSeconds);
-            }
-        } else {
-            result.inputArgs << QStringLiteral("-ss") << startText;
-        }
-    }
-
-    // A target without a television norm ("dvd", "vcd", "svcd") takes it from the frame size
-    // or rate asked for: 576 or 288 lines, or 25 or 50 frames a second, are PAL; else NTSC.
-    const qsizetype target = outputArgs.indexOf(QStringLiteral("-target"));
-    if (target >= 0 && target + 1 < outputArgs.size()) {
-        QString &value = outputArgs[target + 1];
-        if (!value.contains(QLatin1Char('-'))) {
-            const qsizetype s = outputArgs.lastIndexOf(QStringLiteral("-s"));
-            const qsizetype r = outputArgs.lastIndexOf(QStringLiteral("-r"));
-            const QString size = s >= 0 && s + 1 < outputArgs.size() ? outputArgs.at(s + 1) : QString();
-            const QString rate = r >= 0 && r + 1 < outputArgs.size() ? outputArgs.at(r + 1) : QString();
-            const bool pal = size.endsWith(QLatin1String("x576")) || size.endsWith(QLatin1String("x288"))
-                || rate == QLatin1String("25") || rate == QLatin1String("50");
-            value = (pal ? QStringLiteral("pal-") : QStringLiteral("ntsc-")) + value;
-        }
-    }
-
-    // Filters cannot apply to a copied video stream; ffmpeg refuses the whole job otherwise.
-    if (!copyVideo && !filterChain.isEmpty())
-        outputArgs << QStringLiteral("-vf") << filterChain;
-
-    const QString ext = outputExtension.toLower();
-    for (const ContainerDefaults &d : kContainerDefaults) {
-        if (ext != QLatin1String(d.extension))
-            continue;
-        const bool noVideo = outputArgs.contains(QStringLiteral("-vn"));
-        const bool noAudio = outputArgs.contains(QStringLiteral("-an"));
-        if (d.videoCodec && !haveVideoCodec && !noVideo)
-            outputArgs << QStringLiteral("-vcodec") << QString::fromLatin1(d.videoCodec);
-        if (d.audioCodec && !haveAudioCodec && !noAudio)
-            outputArgs << QStringLiteral("-acodec") << QString::fromLatin1(d.audioCodec);
-    }
-
-    if (ext.isEmpty() && !haveFormat) {
-        const QString muxer = MuxerForInputFormat(inputFormatName);
-        if (muxer.isEmpty()) {
-            result.error = QStringLiteral("The output has no extension to choose its format by.");
-            return result;
-        }
-        outputArgs << QStringLiteral("-f") << muxer;
-    }
-
-    result.outputArgs = outputArgs;
-    result.copiesVideo = copyVideo;
+    TranslatedOptions &result = job.result;
+    result.inputArgs = flatten(job.input);
+    result.outputArgs = flatten(job.output);
+    if (!job.chain.isEmpty())
+        result.outputArgs << QStringLiteral("-vf") << job.chain.join(QLatin1Char(','));
+    result.copiesVideo = job.copiesVideo();
     result.ok = true;
     return result;
 }

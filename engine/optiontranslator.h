@@ -5,12 +5,28 @@
 
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
 // is ffmpeg command-line syntax as older ffmpeg releases understood it, plus "-TimeStart S"
-// (where reading of the input begins) and "-TimeLength L" (seconds of output). Pure and
-// table-driven; the tables are in the .cpp file.
+// (where reading of the input begins) and "-TimeLength L" (seconds of output). The
+// translation is a list of named rules (in the .cpp file), each with the reason it exists; it
+// is pure apart from asking libavcodec and libavformat what their encoders and muxers accept.
+// A job that would still make ffmpeg refuse after the rules is refused here, with one
+// sentence that names the setting to change.
 
 // Splits an option string at blanks; a double-quoted run is one token without its quotes.
 // Sets *ok to false on an unbalanced quote.
 QStringList TokenizeOptions(const QString &options, bool *ok = nullptr);
+
+// What the translation knows of the input, from a probe of it. Zero (or -1 for the counts)
+// where it is unknown; the rules then assume nothing about it.
+struct SourceMedia
+{
+    int videoStreams = -1;
+    int audioStreams = -1;
+    int width = 0;           // of the video stream ffmpeg picks
+    int height = 0;
+    double frameRate = 0;    // its frames a second
+    int audioChannels = 0;   // of the audio stream ffmpeg picks
+    int sampleRate = 0;
+};
 
 struct TranslatedOptions
 {
@@ -27,10 +43,11 @@ struct TranslatedOptions
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
 // when the output has no extension and the way to seek. copyKeyFrameSeconds is where a stream
 // copy from a container without a seek index starts: the key frame at or before the start
-// (-1 when unknown; see KeyFrameAtOrBefore()).
+// (-1 when unknown; see KeyFrameAtOrBefore()). source describes the input's streams.
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
-                                   double copyKeyFrameSeconds = -1);
+                                   double copyKeyFrameSeconds = -1,
+                                   const SourceMedia &source = SourceMedia());
 
 // True for containers that carry no index of their key frames (MPEG-TS and -PS, raw streams,
 // Ogg, ...): libavformat seeks in them by searching timestamps in the byte stream.
