@@ -80,21 +80,26 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
     info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
     info->audioStreams = countStreams(ctx, AVMEDIA_TYPE_AUDIO);
-    qint64 bestArea = -1;
-    int bestChannels = -1;
+    // ffmpeg's own pick: the largest picture and the most channels, a stream marked as the
+    // default one first.
+    constexpr qint64 kDefaultBonus = 5000000;
+    qint64 bestVideo = -1;
+    qint64 bestAudio = -1;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         AVStream *stream = ctx->streams[i];
         const AVCodecParameters *par = stream->codecpar;
+        const qint64 bonus = stream->disposition & AV_DISPOSITION_DEFAULT ? kDefaultBonus : 0;
         if (par->codec_type == AVMEDIA_TYPE_VIDEO
             && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
-            && qint64(par->width) * par->height > bestArea) {
-            bestArea = qint64(par->width) * par->height;
+            && qint64(par->width) * par->height + bonus > bestVideo) {
+            bestVideo = qint64(par->width) * par->height + bonus;
             info->width = par->width;
             info->height = par->height;
             const AVRational rate = av_guess_frame_rate(ctx, stream, nullptr);
             info->frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
-        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > bestChannels) {
-            bestChannels = par->ch_layout.nb_channels;
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO
+                   && par->ch_layout.nb_channels + bonus > bestAudio) {
+            bestAudio = par->ch_layout.nb_channels + bonus;
             info->audioChannels = par->ch_layout.nb_channels;
             info->sampleRate = par->sample_rate;
         }

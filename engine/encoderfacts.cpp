@@ -192,6 +192,19 @@ int MaxFrameSide(const QString &encoder)
     return encoder == QLatin1String("mpeg1video") ? 4095 : 0;
 }
 
+int MaxChannels(const QString &encoder)
+{
+    if (encoder == QLatin1String("wmav2") || encoder == QLatin1String("wmav1"))
+        return 2; // the WMA encoder refuses more, though libavcodec lists no layouts for it
+    const AVCodec *codec = encoderNamed(encoder);
+    if (!codec || !codec->ch_layouts)
+        return 0;
+    int most = 0;
+    for (const AVChannelLayout *l = codec->ch_layouts; l->nb_channels; ++l)
+        most = std::max(most, l->nb_channels);
+    return most;
+}
+
 qint64 NearestAudioBitrate(const QString &encoder, int sampleRate, int channels, qint64 bitrate)
 {
     if (bitrate <= 0)

@@ -43,6 +43,9 @@ bool ByteSizedAspect(const QString &encoder);
 // The largest frame side the encoder takes; 0 when it has no limit of its own.
 int MaxFrameSide(const QString &encoder);
 
+// The most channels an audio encoder writes; 0 when it takes any number.
+int MaxChannels(const QString &encoder);
+
 // The audio bit rate (bits a second) the encoder writes nearest to the one asked for, at that
 // sample rate and channel count; the rate asked for when the encoder takes any.
 qint64 NearestAudioBitrate(const QString &encoder, int sampleRate, int channels, qint64 bitrate);

@@ -218,6 +218,7 @@ std::optional<QSize> sizeAfter(const QString &filter, QSize size)
     if (filter.startsWith(QLatin1String("transpose=")))
         return size.transposed();
     if (isOneOf(filter, {"hflip", "vflip"}) || filter.startsWith(QLatin1String("rotate=("))
+        || filter.startsWith(QLatin1String("setpts="))
         || filter.startsWith(QLatin1String("setsar=")) || filter.startsWith(QLatin1String("setdar=")))
         return size;
     return std::nullopt;
@@ -503,6 +504,18 @@ void filtersOnlyForEncodedVideo(Job &job)
         job.chain.clear();
 }
 
+// A cut that falls between two frames starts with the frame after it, up to a frame late; a
+// change of frame rate, and the constant-rate containers (AVI, MPEG, ASF), then round that
+// offset into a missing first frame. The picture starts on the cut instead: its frames move
+// earlier by that offset (never by more than a tenth of a second, so a source whose picture
+// really starts later stays in step with its sound).
+void videoStartsOnTheCut(Job &job)
+{
+    // (An input without a seek index is entered early and cut by a later -ss, not this way.)
+    if (!job.startText.isEmpty() && !job.has("-ss") && !job.videoEncoder().isEmpty())
+        job.chain.prepend(QStringLiteral("setpts=if(lt(STARTPTS*TB\\,0.1)\\,PTS-STARTPTS\\,PTS)"));
+}
+
 // Rotations in degrees become filters that take them; right angles turn the frame exactly.
 void rotationFilters(Job &job)
 {
@@ -662,9 +675,10 @@ void realMediaPackets(Job &job)
                                 "smaller Video Size."));
         return;
     }
+    // The encoder takes a buffer only with a rate limit; RealVideo goes at 1000 kbit/s at most.
     const qint64 bitrate = parseBitrate(job.value({"-b:v"}));
-    if (bitrate > 0 && !job.has("-maxrate"))
-        job.set("-maxrate", bitrateText(bitrate));
+    if (!job.has("-maxrate"))
+        job.set("-maxrate", bitrate > 0 ? bitrateText(bitrate) : QStringLiteral("1000k"));
     job.set("-bufsize", QString::fromLatin1(kRealVideoBuffer));
 }
 
@@ -707,6 +721,15 @@ void sampleRateTheEncoderTakes(Job &job)
             best = r;
     }
     job.set("-ar", QString::number(best));
+}
+
+// MP3, MP2 and WMA take at most two channels. The argument builder down-mixes what the probe
+// counts; ffmpeg may pick another track of the source, with more channels.
+void channelsTheEncoderTakes(Job &job)
+{
+    const int most = MaxChannels(job.audioEncoder());
+    if (most > 0 && job.channels() > most)
+        job.set("-ac", QString::number(std::min(most, 2)));
 }
 
 // MPEG audio layer II takes only the bit rates of its table, WMA none under 24 kbit/s, and
@@ -755,6 +778,7 @@ const Rule kRules[] = {
     {"start as an input seek", seekToStart},
     {"nothing to write", refuseNothingToWrite},
     {"filters only for encoded video", filtersOnlyForEncodedVideo},
+    {"video starts on the cut", videoStartsOnTheCut},
     {"rotation filters", rotationFilters},
     {"frame size at the end of the chain", frameSizeAtEndOfChain},
     {"aspect the encoder writes", aspectTheEncoderWrites},
@@ -766,6 +790,7 @@ const Rule kRules[] = {
     {"SWF frame rate", refuseSwfFrameRate},
     {"disc audio rate", discAudioRate},
     {"sample rate the encoder takes", sampleRateTheEncoderTakes},
+    {"channels the encoder takes", channelsTheEncoderTakes},
     {"audio bit rate the encoder takes", audioBitrateTheEncoderTakes},
     {"streams the format plays", streamsTheFormatPlays},
 };

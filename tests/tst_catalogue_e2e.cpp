@@ -50,6 +50,8 @@ private:
         const CatalogueEntry *entry = nullptr;
         int quality = 1; // 0 High, 1 Normal, 2 Low
         int source = 0;
+        int sizeIndex = 0;                       // of the size list; 0 is "Auto"
+        QList<std::pair<const char *, QString>> grid = {}; // advanced settings, in order
         QString label() const;
     };
     struct Run
@@ -131,12 +133,12 @@ QList<int> playableRates(const QString &key)
 
 // The samples of encoder priming (AAC 1024, LAME's MP3 1105) that players of the key's
 // container play as sound, because it has no way to tell them to skip it: raw AAC, and AVI,
-// FLV and SWF.
+// FLV, SWF and Matroska with MP3.
 int primingSamples(const QString &key)
 {
     if (keyIn(key, {"aac", "f4v"}))
         return 1024;
-    if (keyIn(key, {"avi", "flv", "swf"}))
+    if (keyIn(key, {"avi", "flv", "swf", "mkv"}))
         return 1105;
     return 0;
 }
@@ -300,9 +302,12 @@ ProbedFile probeFile(const QString &path)
 
 QString TestCatalogueEndToEnd::Case::label() const
 {
-    return QStringLiteral("%1 \"%2\" (%3) at %4")
-        .arg(entry->Id)
-        .arg(entry->caption(), entry->formatKey(), QLatin1String(kQualityNames[quality]));
+    QString text = QStringLiteral("%1 \"%2\" (%3) at %4")
+                       .arg(entry->Id)
+                       .arg(entry->caption(), entry->formatKey(), QLatin1String(kQualityNames[quality]));
+    for (const auto &[caption, value] : grid)
+        text += QStringLiteral(", %1=%2").arg(QLatin1String(caption), value);
+    return text;
 }
 
 void TestCatalogueEndToEnd::initTestCase()
@@ -417,6 +422,26 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
             if (full || (int(i) + s) % 3 == 0)
                 list << Case{&e, 1, s};
         }
+        if (first) {
+            // Every sample rate of the grid, at the highest bit rates in stereo and the lowest
+            // in mono, on the source without video.
+            const int audioOnly = int(m_sources.size()) - 2;
+            int n = 0;
+            for (const char *rate : {"8000", "11025", "16000", "22050", "32000", "44100", "48000"}) {
+                if (full || (int(i) + n++) % 3 == 0)
+                    list << Case{&e, 0, audioOnly, 0, {{"Sample Rate", QString::fromLatin1(rate)}}};
+                if (full || (int(i) + n++) % 3 == 0)
+                    list << Case{&e, 2, audioOnly, 0,
+                                 {{"Sample Rate", QString::fromLatin1(rate)}, {"Channels", QStringLiteral("1")}}};
+            }
+            // A crop, a size, flips and a rotation that is not a right angle, on the odd source.
+            if (!e.AudioOnly)
+                list << Case{&e, 1, 3, 3,
+                             {{"Crop Video", QStringLiteral("True")}, {"Top", QStringLiteral("10")},
+                              {"Bottom", QStringLiteral("7")}, {"Left", QStringLiteral("21")},
+                              {"Right", QStringLiteral("3")}, {"Horizontally Flip", QStringLiteral("True")},
+                              {"Rotate", QStringLiteral("30")}}};
+        }
         first = false;
     }
     return list;
@@ -497,7 +522,9 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             const int h = probe.pictureHeight(probe.videoStreamIndex());
             expected = QSize(w - w % m, h - h % m);
         }
-        if (QSize(video->width, video->height) != expected || video->width % m || video->height % m)
+        const bool geometry = !run.c.grid.isEmpty() && !keyIn(key, {"ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd"});
+        if ((!geometry && QSize(video->width, video->height) != expected) || video->width % m
+            || video->height % m || video->width < 16 || video->height < 16)
             problems << QStringLiteral("size %1x%2, not %3x%4")
                             .arg(video->width).arg(video->height).arg(expected.width()).arg(expected.height());
         // Frame rate: the preset's, the disc norm's, 29.97 for MPEG-4 and MOV, else the source's.
@@ -614,6 +641,10 @@ void TestCatalogueEndToEnd::matrix()
             model.SelectCatalogueEntry(e.Id, e.caption());
             model.selectVideoQuality(run->c.quality);
             model.selectAudioQuality(run->c.quality);
+            if (run->c.sizeIndex > 0)
+                model.selectSize(run->c.sizeIndex);
+            for (const auto &[caption, value] : run->c.grid)
+                QVERIFY2(model.grid().userEdit(QLatin1String(caption), value), caption);
             BuilderMemory memory;
             run->built = BuildEncoderArguments(model, inputs.at(run->c.source), memory);
             run->output = m_dir.filePath(QStringLiteral("out/%1.%2").arg(next).arg(run->built.OutputExtension));

@@ -70,7 +70,7 @@ void TestOptionTranslator::translate_data()
         << "mp4" << "-ss 12.5"
         << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -t 30 -pix_fmt yuv420p "
            "-profile:v main -level:v 3.1 -maxrate 14000k -bufsize 14000k -sn -dn -map_chapters -1 "
-           "-vf scale=1280:720"
+           "-vf setpts=if(lt(STARTPTS*TB\\,0.1)\\,PTS-STARTPTS\\,PTS),scale=1280:720"
         << QString();
     QTest::newRow("x264 presets") << "" << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
                                   << "mkv" << ""
@@ -252,23 +252,34 @@ void TestOptionTranslator::sampleRates()
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-ar")), rate);
 }
 
-// Audio bit rates the encoders refuse become the nearest they take.
+// Audio bit rates and channel counts the encoders refuse become the nearest they take.
 void TestOptionTranslator::audioBitrates_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("extension");
-    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("channels"); // of the source
     QTest::addColumn<QString>("bitrate");
-    QTest::newRow("layer II table") << "-vn -ab 40k -ar 44100" << "mp2" << 2 << "48k";
-    QTest::newRow("layer II at half rates") << "-vn -ab 320k -ar 22050" << "mp2" << 2 << "160k";
-    QTest::newRow("layer II in MPEG-1 files") << "-vb 800k -ab 100k -ar 44100 -s 320x240" << "mpg" << 2 << "96k";
-    QTest::newRow("WMA floor") << "-vn  -acodec wmav2 -ab 8k -ar 44100" << "wma" << 2 << "24k";
-    QTest::newRow("Vorbis mono ceiling") << "-vn -acodec libvorbis -ab 320k -ar 48000" << "ogg" << 1 << "239k";
-    QTest::newRow("Vorbis at 8 kHz") << "-vn -acodec libvorbis -ab 320k -ar 8000" << "ogg" << 2 << "83k";
-    QTest::newRow("Vorbis floor") << "-vn -acodec libvorbis -ab 32k -ar 44100" << "ogg" << 2 << "46k";
-    QTest::newRow("Vorbis within range") << "-vn -acodec libvorbis -ab 128k -ar 44100" << "ogg" << 2 << "128k";
-    QTest::newRow("down-mixed to stereo") << "-ac 2 -vn -acodec libvorbis -ab 600k -ar 44100" << "ogg" << 6 << "499k";
-    QTest::newRow("AAC takes any") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144" << "3gp" << 1 << "4750";
+    QTest::addColumn<QString>("ac");
+    QTest::newRow("layer II table") << "-vn -ab 40k -ar 44100" << "mp2" << 2 << "48k" << "";
+    QTest::newRow("layer II at half rates") << "-vn -ab 320k -ar 22050" << "mp2" << 2 << "160k" << "";
+    QTest::newRow("layer II in MPEG-1 files") << "-vb 800k -ab 100k -ar 44100 -s 320x240" << "mpg" << 2
+                                              << "96k" << "";
+    QTest::newRow("WMA floor") << "-vn  -acodec wmav2 -ab 8k -ar 44100" << "wma" << 2 << "24k" << "";
+    QTest::newRow("Vorbis mono ceiling") << "-vn -acodec libvorbis -ab 320k -ar 48000" << "ogg" << 1
+                                         << "239k" << "";
+    QTest::newRow("Vorbis at 8 kHz") << "-vn -acodec libvorbis -ab 320k -ar 8000" << "ogg" << 2 << "83k" << "";
+    QTest::newRow("Vorbis floor") << "-vn -acodec libvorbis -ab 32k -ar 44100" << "ogg" << 2 << "46k" << "";
+    QTest::newRow("Vorbis within range") << "-vn -acodec libvorbis -ab 128k -ar 44100" << "ogg" << 2
+                                         << "128k" << "";
+    QTest::newRow("down-mixed to stereo") << "-ac 2 -vn -acodec libvorbis -ab 600k -ar 44100" << "ogg" << 6
+                                          << "499k" << "2";
+    QTest::newRow("MP3 from a track of six channels") << "-vn -ab 128k -ar 44100" << "mp3" << 6 << "128k"
+                                                      << "2";
+    QTest::newRow("WMA from a track of six channels") << "-vn  -acodec wmav2 -ab 128k -ar 44100" << "wma" << 6
+                                                      << "128k" << "2";
+    QTest::newRow("AAC keeps six channels") << "-vn -ab 256k -ar 48000" << "m4a" << 6 << "256k" << "";
+    QTest::newRow("AAC takes any rate") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144" << "3gp" << 1
+                                        << "4750" << "1";
 }
 
 void TestOptionTranslator::audioBitrates()
@@ -277,10 +288,12 @@ void TestOptionTranslator::audioBitrates()
     QFETCH(QString, extension);
     QFETCH(int, channels);
     QFETCH(QString, bitrate);
+    QFETCH(QString, ac);
     const TranslatedOptions t = TranslateOptions(QString(), options, extension, QString(), -1,
                                                  source(QStringLiteral("640x480"), 25, channels));
     QVERIFY2(t.ok, qPrintable(t.error));
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-b:a")), bitrate);
+    QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-ac")), ac);
 }
 
 // Every encoded picture is 8-bit 4:2:0, of a size the encoder takes after the whole chain,
