@@ -52,9 +52,9 @@ struct VorbisRange
     qint64 monoMin, monoMax, stereoMin, stereoMax;
 };
 const VorbisRange kVorbisRanges[] = {
-    {8000, 9000, 41000, 13000, 83000},       {11025, 13000, 49000, 17000, 99000},
-    {16000, 17000, 99000, 25000, 199000},    {22050, 17000, 89000, 31000, 179000},
-    {32000, 31000, 189000, 37000, 379000},   {44100, 33000, 239000, 46000, 499000},
+    {8000, 9000, 41000, 13000, 83000},     {11025, 13000, 49000, 17000, 99000},
+    {16000, 17000, 99000, 25000, 199000},  {22050, 17000, 89000, 31000, 179000},
+    {32000, 31000, 189000, 37000, 379000}, {44100, 33000, 239000, 46000, 499000},
     {48000, 33000, 239000, 46000, 499000},
 };
 
@@ -62,8 +62,7 @@ const VorbisRange kVorbisRanges[] = {
 const int kMp2Bitrates[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
 const int kMp2LowRateBitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
 
-template<typename Range>
-qint64 nearestIn(const Range &kbits, qint64 bitrate)
+template<typename Range> qint64 nearestIn(const Range &kbits, qint64 bitrate)
 {
     qint64 best = 0;
     for (const int k : kbits) {
@@ -134,7 +133,8 @@ QList<int> SampleRates(const QString &encoder, const QString &muxer)
     } else if (encoder == QLatin1String("wmav2") || encoder == QLatin1String("wmav1")) {
         // The WMA encoder refuses rates above 48 kHz.
         rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-    } else if (const AVCodec *codec = encoderNamed(encoder); codec && codec->supported_samplerates) {
+    } else if (const AVCodec *codec = encoderNamed(encoder);
+               codec && codec->supported_samplerates) {
         for (const int *r = codec->supported_samplerates; *r; ++r)
             rates << *r;
     }
@@ -183,8 +183,9 @@ int SizeMultiple(const QString &encoder)
 
 bool ByteSizedAspect(const QString &encoder)
 {
-    return isOneOf(encoder, {"mpeg4", "libxvid", "msmpeg4", "msmpeg4v2", "msmpeg4v3", "wmv1",
-                             "wmv2", "flv", "h263", "h263p", "rv10", "rv20"});
+    return isOneOf(encoder,
+                   {"mpeg4", "libxvid", "msmpeg4", "msmpeg4v2", "msmpeg4v3", "wmv1", "wmv2", "flv",
+                    "h263", "h263p", "rv10", "rv20"});
 }
 
 int MaxFrameSide(const QString &encoder)

@@ -54,7 +54,7 @@ qint64 NearestAudioBitrate(const QString &encoder, int sampleRate, int channels,
 // the bit rate and buffer.
 struct H264Level
 {
-    const char *name;       // as x264 takes it: "3.1"
+    const char *name; // as x264 takes it: "3.1"
     qint64 maxMacroblocksPerSecond;
     int maxFrameMacroblocks;
     int maxBitrateKbps;

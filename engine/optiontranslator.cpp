@@ -31,11 +31,11 @@ struct Option
 bool takesValue(const QString &name)
 {
     static const QSet<QString> names{
-        "-TimeStart", "-TimeLength", "-ss",      "-t",       "-vcodec",     "-c:v",
-        "-codec:v",   "-acodec",     "-c:a",     "-codec:a", "-vb",         "-ab",
-        "-b:v",       "-b:a",        "-ar",      "-ac",      "-s",          "-r",
-        "-aspect",    "-vf",         "-target",  "-f",       "-vpre",       "-preset",
-        "-pix_fmt",   "-profile:v",  "-level:v", "-maxrate", "-bufsize",    "-map_chapters",
+        "-TimeStart", "-TimeLength", "-ss",      "-t",       "-vcodec",  "-c:v",
+        "-codec:v",   "-acodec",     "-c:a",     "-codec:a", "-vb",      "-ab",
+        "-b:v",       "-b:a",        "-ar",      "-ac",      "-s",       "-r",
+        "-aspect",    "-vf",         "-target",  "-f",       "-vpre",    "-preset",
+        "-pix_fmt",   "-profile:v",  "-level:v", "-maxrate", "-bufsize", "-map_chapters",
     };
     return names.contains(name);
 }
@@ -219,7 +219,8 @@ std::optional<QSize> sizeAfter(const QString &filter, QSize size)
         return size.transposed();
     if (isOneOf(filter, {"hflip", "vflip"}) || filter.startsWith(QLatin1String("rotate=("))
         || filter.startsWith(QLatin1String("setpts="))
-        || filter.startsWith(QLatin1String("setsar=")) || filter.startsWith(QLatin1String("setdar=")))
+        || filter.startsWith(QLatin1String("setsar="))
+        || filter.startsWith(QLatin1String("setdar=")))
         return size;
     return std::nullopt;
 }
@@ -249,9 +250,9 @@ public:
 
     QList<Option> input;
     QList<Option> output;
-    QString startText;                // where reading begins, as given
-    QStringList chain;                // the video filters, in order
-    std::optional<QSize> frameSize;   // of the encoded video, where it is known
+    QString startText; // where reading begins, as given
+    QStringList chain; // the video filters, in order
+    std::optional<QSize> frameSize; // of the encoded video, where it is known
     TranslatedOptions result;
 
     bool failed() const { return !result.error.isEmpty(); }
@@ -323,13 +324,15 @@ public:
     {
         if (has("-vn") || source.videoStreams == 0)
             return false;
-        return copiesVideo() || !encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true).isEmpty();
+        return copiesVideo()
+            || !encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true).isEmpty();
     }
     bool writesAudio() const
     {
         if (has("-an") || source.audioStreams == 0)
             return false;
-        return copiesAudio() || !encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false).isEmpty();
+        return copiesAudio()
+            || !encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false).isEmpty();
     }
     int channels() const
     {
@@ -485,7 +488,8 @@ void refuseNothingToWrite(Job &job)
     if (s.videoStreams < 0 || s.audioStreams < 0 || job.writesVideo() || job.writesAudio())
         return;
     if (job.has("-an") && s.videoStreams == 0)
-        job.fail(QStringLiteral("Remove Audio leaves nothing to save from a source without video."));
+        job.fail(
+            QStringLiteral("Remove Audio leaves nothing to save from a source without video."));
     else if (job.has("-an"))
         job.fail(QStringLiteral("Remove Audio leaves nothing to save in an audio-only Output "
                                 "Format."));
@@ -589,7 +593,8 @@ void aspectTheEncoderWrites(Job &job)
     if (job.has("-aspect") && !aspect.isEmpty()) {
         job.removeAll({"-aspect"});
         QString ratio = aspect;
-        job.chain << QStringLiteral("setdar=r=%1:max=255").arg(ratio.replace(QLatin1Char(':'), QLatin1Char('/')));
+        job.chain << QStringLiteral("setdar=r=%1:max=255")
+                         .arg(ratio.replace(QLatin1Char(':'), QLatin1Char('/')));
     } else {
         job.chain << QStringLiteral("setsar=r=sar:max=255");
     }
@@ -631,7 +636,8 @@ void h264ProfileAndLevel(Job &job)
     if (job.videoEncoder() != QLatin1String("libx264") || !isOneOf(job.muxer(), {"mp4", "ipod"})
         || !job.frameSize)
         return;
-    const qint64 mbs = qint64((job.frameSize->width() + 15) / 16) * ((job.frameSize->height() + 15) / 16);
+    const qint64 mbs
+        = qint64((job.frameSize->width() + 15) / 16) * ((job.frameSize->height() + 15) / 16);
     double rate = job.frameRate();
     if (rate <= 0 || rate > 240)
         rate = 30;
@@ -670,7 +676,8 @@ void realMediaPackets(Job &job)
 {
     if (job.muxer() != QLatin1String("rm") || job.videoEncoder().isEmpty())
         return;
-    if (job.frameSize && job.frameSize->width() * qint64(job.frameSize->height()) > kRealVideoMaxPixels) {
+    if (job.frameSize
+        && job.frameSize->width() * qint64(job.frameSize->height()) > kRealVideoMaxPixels) {
         job.fail(QStringLiteral("RealVideo cannot hold frames larger than 2048 x 1152; choose a "
                                 "smaller Video Size."));
         return;
@@ -856,8 +863,8 @@ QStringList TokenizeOptions(const QString &options, bool *ok)
 
 bool HasNoSeekIndex(const QString &inputFormatName)
 {
-    static const char *const formats[] = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264",
-                                          "hevc", "m4v", "ogg", "dv", "rm"};
+    static const char *const formats[]
+        = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264", "hevc", "m4v", "ogg", "dv", "rm"};
     const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
     for (const char *f : formats) {
         if (first == QLatin1String(f))

@@ -50,7 +50,7 @@ private:
         const CatalogueEntry *entry = nullptr;
         int quality = 1; // 0 High, 1 Normal, 2 Low
         int source = 0;
-        int sizeIndex = 0;                       // of the size list; 0 is "Auto"
+        int sizeIndex = 0; // of the size list; 0 is "Auto"
         QList<std::pair<const char *, QString>> grid = {}; // advanced settings, in order
         QString label() const;
     };
@@ -86,17 +86,37 @@ struct KeyFacts
     const char *audioCodec;
 };
 const KeyFacts kKeys[] = {
-    {"3gp", "mpeg4", "aac"},          {"asf", "msmpeg4v2", "wmav2"},   {"avi", "mpeg4", "mp3"},
-    {"f4v", "h264", "aac"},           {"flv", "flv1", "mp3"},          {"mkv", "h264", "mp3"},
-    {"mov", "h264", "aac"},           {"mp4h264", "h264", "aac"},      {"mp4", "mpeg4", "aac"},
-    {"mpg", "mpeg1video", "mp2"},     {"mpg2", "mpeg2video", "mp2"},   {"rm", "rv20", "ac3"},
-    {"swf", "flv1", "mp3"},           {"vob", "mpeg2video", "ac3"},    {"webm", "vp8", "vorbis"},
-    {"wmv", "wmv2", "wmav2"},         {"ntsc-dvd", "mpeg2video", "ac3"},
-    {"pal-dvd", "mpeg2video", "ac3"}, {"ntsc-vcd", "mpeg1video", "mp2"},
-    {"pal-vcd", "mpeg1video", "mp2"}, {"aac", "", "aac"},              {"ac3", "", "ac3"},
-    {"aiff", "", "pcm_s16be"},        {"flac", "", "flac"},            {"m4a", "", "aac"},
-    {"mp2", "", "mp2"},               {"mp3", "", "mp3"},              {"ogg", "", "vorbis"},
-    {"ra", "", "ac3"},                {"wav", "", "pcm_s16le"},        {"wma", "", "wmav2"},
+    {"3gp", "mpeg4", "aac"},
+    {"asf", "msmpeg4v2", "wmav2"},
+    {"avi", "mpeg4", "mp3"},
+    {"f4v", "h264", "aac"},
+    {"flv", "flv1", "mp3"},
+    {"mkv", "h264", "mp3"},
+    {"mov", "h264", "aac"},
+    {"mp4h264", "h264", "aac"},
+    {"mp4", "mpeg4", "aac"},
+    {"mpg", "mpeg1video", "mp2"},
+    {"mpg2", "mpeg2video", "mp2"},
+    {"rm", "rv20", "ac3"},
+    {"swf", "flv1", "mp3"},
+    {"vob", "mpeg2video", "ac3"},
+    {"webm", "vp8", "vorbis"},
+    {"wmv", "wmv2", "wmav2"},
+    {"ntsc-dvd", "mpeg2video", "ac3"},
+    {"pal-dvd", "mpeg2video", "ac3"},
+    {"ntsc-vcd", "mpeg1video", "mp2"},
+    {"pal-vcd", "mpeg1video", "mp2"},
+    {"aac", "", "aac"},
+    {"ac3", "", "ac3"},
+    {"aiff", "", "pcm_s16be"},
+    {"flac", "", "flac"},
+    {"m4a", "", "aac"},
+    {"mp2", "", "mp2"},
+    {"mp3", "", "mp3"},
+    {"ogg", "", "vorbis"},
+    {"ra", "", "ac3"},
+    {"wav", "", "pcm_s16le"},
+    {"wma", "", "wmav2"},
 };
 
 const KeyFacts &factsFor(const QString &key)
@@ -110,7 +130,8 @@ const KeyFacts &factsFor(const QString &key)
 
 bool keyIn(const QString &key, std::initializer_list<const char *> keys)
 {
-    return std::any_of(keys.begin(), keys.end(), [&key](const char *k) { return key == QLatin1String(k); });
+    return std::any_of(keys.begin(), keys.end(),
+                       [&key](const char *k) { return key == QLatin1String(k); });
 }
 
 // The sample rates the target of a key plays (empty: any the options ask for).
@@ -241,9 +262,12 @@ ProbedFile probeFile(const QString &path)
 {
     ProbedFile result;
     QByteArray out;
-    if (run(QStringLiteral("ffprobe"), {"-v", "error", "-print_format", "json", "-show_streams", path}, &out) != 0)
+    if (run(QStringLiteral("ffprobe"),
+            {"-v", "error", "-print_format", "json", "-show_streams", path}, &out)
+        != 0)
         return result;
-    for (const auto &value : QJsonDocument::fromJson(out).object().value(QStringLiteral("streams")).toArray()) {
+    for (const auto &value :
+         QJsonDocument::fromJson(out).object().value(QStringLiteral("streams")).toArray()) {
         const QJsonObject s = value.toObject();
         Stream stream;
         stream.type = s.value(QStringLiteral("codec_type")).toString();
@@ -261,9 +285,10 @@ ProbedFile probeFile(const QString &path)
         result.streams << stream;
     }
     QProcess decode;
-    decode.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries",
-                                             "frame=stream_index,pts_time,pkt_duration_time,nb_samples",
-                                             "-of", "csv=p=0", path});
+    decode.start(QStringLiteral("ffprobe"),
+                 {"-v", "error", "-show_entries",
+                  "frame=stream_index,pts_time,pkt_duration_time,nb_samples", "-of", "csv=p=0",
+                  path});
     if (!decode.waitForFinished(120000) || decode.exitCode() != 0) {
         result.decodeErrors = QStringLiteral("the decode failed");
         return result;
@@ -302,9 +327,10 @@ ProbedFile probeFile(const QString &path)
 
 QString TestCatalogueEndToEnd::Case::label() const
 {
-    QString text = QStringLiteral("%1 \"%2\" (%3) at %4")
-                       .arg(entry->Id)
-                       .arg(entry->caption(), entry->formatKey(), QLatin1String(kQualityNames[quality]));
+    QString text
+        = QStringLiteral("%1 \"%2\" (%3) at %4")
+              .arg(entry->Id)
+              .arg(entry->caption(), entry->formatKey(), QLatin1String(kQualityNames[quality]));
     for (const auto &[caption, value] : grid)
         text += QStringLiteral(", %1=%2").arg(QLatin1String(caption), value);
     return text;
@@ -316,7 +342,8 @@ void TestCatalogueEndToEnd::initTestCase()
     const QDir dir(m_dir.path());
     QVERIFY(dir.mkpath(QStringLiteral("out")));
     const QString d = QStringLiteral("2");
-    const QString stereo = QStringLiteral("aevalsrc=sin(440*2*PI*t)|sin(660*2*PI*t):s=44100:d=") + d;
+    const QString stereo
+        = QStringLiteral("aevalsrc=sin(440*2*PI*t)|sin(660*2*PI*t):s=44100:d=") + d;
     const QString picture = QStringLiteral("testsrc2=size=320x240:rate=25:duration=") + d;
     const QStringList x264{"-c:v", "libx264", "-preset", "ultrafast", "-g", "12"};
     const QStringList aac{"-c:a", "aac", "-b:a", "96k"};
@@ -327,48 +354,78 @@ void TestCatalogueEndToEnd::initTestCase()
         QStringList args;
     };
     const QList<Recipe> recipes{
-        {{"H.264 + AAC stereo"}, "h264.mp4",
+        {{"H.264 + AAC stereo"},
+         "h264.mp4",
          QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo} + x264
              + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"10-bit HEVC"}, "hevc10.mkv",
+        {{"10-bit HEVC"},
+         "hevc10.mkv",
          QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo, "-c:v", "libx265",
                      "-preset", "ultrafast", "-x265-params", "log-level=none", "-pix_fmt",
                      "yuv420p10le"}
              + aac},
-        {{"4:2:2 8-bit"}, "yuv422.mp4",
+        {{"4:2:2 8-bit"},
+         "yuv422.mp4",
          QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo} + x264
              + QStringList{"-pix_fmt", "yuv422p"} + aac},
-        {{"odd 719x405, 4:4:4"}, "odd.mp4",
-         QStringList{"-f", "lavfi", "-i", "testsrc2=size=719x405:rate=25:duration=" + d, "-f", "lavfi",
-                     "-i", stereo}
+        {{"odd 719x405, 4:4:4"},
+         "odd.mp4",
+         QStringList{"-f", "lavfi", "-i", "testsrc2=size=719x405:rate=25:duration=" + d, "-f",
+                     "lavfi", "-i", stereo}
              + x264 + QStringList{"-pix_fmt", "yuv444p"} + aac},
-        {{"portrait 720x1280"}, "portrait.mp4",
+        {{"portrait 720x1280"},
+         "portrait.mp4",
          QStringList{"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=25:duration=" + d, "-f",
                      "lavfi", "-i", stereo}
              + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"variable frame rate, subtitles, chapters", true, true, 2, true}, "vfr.mkv",
-         QStringList{"-f", "lavfi", "-i", picture + ",select='not(eq(mod(n\\,5)\\,2))'", "-f", "lavfi",
-                     "-i", stereo, "-i", m_dir.filePath(QStringLiteral("subs.srt")), "-i",
-                     m_dir.filePath(QStringLiteral("chapters.txt")), "-map", "0", "-map", "1", "-map",
-                     "2", "-map_chapters", "3", "-fps_mode", "vfr"}
+        {{"variable frame rate, subtitles, chapters", true, true, 2, true},
+         "vfr.mkv",
+         QStringList{"-f",
+                     "lavfi",
+                     "-i",
+                     picture + ",select='not(eq(mod(n\\,5)\\,2))'",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     stereo,
+                     "-i",
+                     m_dir.filePath(QStringLiteral("subs.srt")),
+                     "-i",
+                     m_dir.filePath(QStringLiteral("chapters.txt")),
+                     "-map",
+                     "0",
+                     "-map",
+                     "1",
+                     "-map",
+                     "2",
+                     "-map_chapters",
+                     "3",
+                     "-fps_mode",
+                     "vfr"}
              + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"5.1 at 48 kHz", true, true, 6}, "surround.mp4",
+        {{"5.1 at 48 kHz", true, true, 6},
+         "surround.mp4",
          QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
-                     "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0.1|0.1|0.1|0.1:c=5.1:s=48000:d=" + d}
+                     "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0.1|0.1|0.1|0.1:c=5.1:s=48000:d="
+                         + d}
              + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"mono 8 kHz", true, true, 1}, "mono8k.mp4",
+        {{"mono 8 kHz", true, true, 1},
+         "mono8k.mp4",
          QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
                      "sine=frequency=440:sample_rate=8000:duration=" + d}
              + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"audio only", false, true, 2}, "audio.mp3",
+        {{"audio only", false, true, 2},
+         "audio.mp3",
          QStringList{"-f", "lavfi", "-i", stereo, "-c:a", "libmp3lame", "-b:a", "128k"}},
-        {{"video only", true, false, 0}, "video.mp4",
+        {{"video only", true, false, 0},
+         "video.mp4",
          QStringList{"-f", "lavfi", "-i", picture} + x264 + QStringList{"-pix_fmt", "yuv420p"}},
     };
     {
         QFile subs(m_dir.filePath(QStringLiteral("subs.srt")));
         QVERIFY(subs.open(QIODevice::WriteOnly));
-        subs.write("1\n00:00:00,200 --> 00:00:01,400\nOne\n\n2\n00:00:01,400 --> 00:00:01,900\nTwo\n");
+        subs.write(
+            "1\n00:00:00,200 --> 00:00:01,400\nOne\n\n2\n00:00:01,400 --> 00:00:01,900\nTwo\n");
         QFile chapters(m_dir.filePath(QStringLiteral("chapters.txt")));
         QVERIFY(chapters.open(QIODevice::WriteOnly));
         chapters.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=A\n"
@@ -392,8 +449,8 @@ BuildInputs TestCatalogueEndToEnd::inputsFor(const Source &source) const
     in.SourceWidth = probe.pictureWidth(probe.videoStreamIndex());
     in.SourceHeight = probe.pictureHeight(probe.videoStreamIndex());
     in.SourceHasVideo = probe.videoStreamCount() > 0;
-    in.SourceBitrateKbps = EstimateSourceBitrateKbps(probe.fileSize(), probe.durationMicros() / 100000.0,
-                                                     probe.audioStreamCount());
+    in.SourceBitrateKbps = EstimateSourceBitrateKbps(
+        probe.fileSize(), probe.durationMicros() / 100000.0, probe.audioStreamCount());
     in.AudioChannelCount = probe.channelCount(probe.audioStreamIndex());
     in.CutStartSeconds = kCutStart;
     in.CutLengthSeconds = kCutLength;
@@ -427,19 +484,30 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
             // in mono, on the source without video.
             const int audioOnly = int(m_sources.size()) - 2;
             int n = 0;
-            for (const char *rate : {"8000", "11025", "16000", "22050", "32000", "44100", "48000"}) {
+            for (const char *rate :
+                 {"8000", "11025", "16000", "22050", "32000", "44100", "48000"}) {
                 if (full || (int(i) + n++) % 3 == 0)
                     list << Case{&e, 0, audioOnly, 0, {{"Sample Rate", QString::fromLatin1(rate)}}};
                 if (full || (int(i) + n++) % 3 == 0)
-                    list << Case{&e, 2, audioOnly, 0,
-                                 {{"Sample Rate", QString::fromLatin1(rate)}, {"Channels", QStringLiteral("1")}}};
+                    list << Case{&e,
+                                 2,
+                                 audioOnly,
+                                 0,
+                                 {{"Sample Rate", QString::fromLatin1(rate)},
+                                  {"Channels", QStringLiteral("1")}}};
             }
             // A crop, a size, flips and a rotation that is not a right angle, on the odd source.
             if (!e.AudioOnly)
-                list << Case{&e, 1, 3, 3,
-                             {{"Crop Video", QStringLiteral("True")}, {"Top", QStringLiteral("10")},
-                              {"Bottom", QStringLiteral("7")}, {"Left", QStringLiteral("21")},
-                              {"Right", QStringLiteral("3")}, {"Horizontally Flip", QStringLiteral("True")},
+                list << Case{&e,
+                             1,
+                             3,
+                             3,
+                             {{"Crop Video", QStringLiteral("True")},
+                              {"Top", QStringLiteral("10")},
+                              {"Bottom", QStringLiteral("7")},
+                              {"Left", QStringLiteral("21")},
+                              {"Right", QStringLiteral("3")},
+                              {"Horizontally Flip", QStringLiteral("True")},
                               {"Rotate", QStringLiteral("30")}}};
         }
         first = false;
@@ -460,7 +528,8 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
     if (run.refused) {
         // The one combination the program refuses: an audio format has nothing to take from a
         // source without audio. The reason is one sentence of ours, no ffmpeg text.
-        const bool ours = run.message.endsWith(QLatin1Char('.')) && !run.message.contains(QLatin1Char('\n'))
+        const bool ours = run.message.endsWith(QLatin1Char('.'))
+            && !run.message.contains(QLatin1Char('\n'))
             && !run.message.contains(QLatin1String("@ 0x"));
         if (!expectVideo && !expectAudio && ours)
             return QString();
@@ -486,7 +555,8 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             audio = &s;
         else if (s.type == QLatin1String("subtitle"))
             ++subtitles;
-        else if (!(s.codec == QLatin1String("dvd_nav_packet") && keyIn(key, {"vob", "ntsc-dvd", "pal-dvd"})))
+        else if (!(s.codec == QLatin1String("dvd_nav_packet")
+                   && keyIn(key, {"vob", "ntsc-dvd", "pal-dvd"})))
             problems << QStringLiteral("an extra %1 stream (%2)").arg(s.type, s.codec);
     }
     if (bool(video) != expectVideo || bool(audio) != expectAudio)
@@ -512,7 +582,8 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
         else if (key == QLatin1String("pal-vcd"))
             expected = QSize(352, 288);
         else if (e.hasSize())
-            expected = QSize(QString::fromLatin1(e.Width).toInt(), QString::fromLatin1(e.Height).toInt());
+            expected = QSize(QString::fromLatin1(e.Width).toInt(),
+                             QString::fromLatin1(e.Height).toInt());
         else if (key == QLatin1String("3gp"))
             expected = QSize(176, 144);
         else {
@@ -522,14 +593,19 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             const int h = probe.pictureHeight(probe.videoStreamIndex());
             expected = QSize(w - w % m, h - h % m);
         }
-        const bool geometry = !run.c.grid.isEmpty() && !keyIn(key, {"ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd"});
+        const bool geometry = !run.c.grid.isEmpty()
+            && !keyIn(key, {"ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd"});
         if ((!geometry && QSize(video->width, video->height) != expected) || video->width % m
             || video->height % m || video->width < 16 || video->height < 16)
             problems << QStringLiteral("size %1x%2, not %3x%4")
-                            .arg(video->width).arg(video->height).arg(expected.width()).arg(expected.height());
+                            .arg(video->width)
+                            .arg(video->height)
+                            .arg(expected.width())
+                            .arg(expected.height());
         // Frame rate: the preset's, the disc norm's, 29.97 for MPEG-4 and MOV, else the source's.
         double expectedRate = 25;
-        const bool rateOfSource = !e.FrameRate && !keyIn(key, {"mov", "mp4", "ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd"});
+        const bool rateOfSource = !e.FrameRate
+            && !keyIn(key, {"mov", "mp4", "ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd"});
         if (e.FrameRate)
             expectedRate = QString::fromLatin1(e.FrameRate).toDouble();
         else if (keyIn(key, {"mov", "mp4", "ntsc-dvd", "ntsc-vcd", "vob"}))
@@ -545,18 +621,24 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             const H264Limit limit = h264Limit(e);
             const int rank = h264ProfileRank(video->profile);
             if (rank < 0 || rank > limit.profile || video->level > limit.level)
-                problems << QStringLiteral("H.264 %1 level %2").arg(video->profile).arg(video->level);
-        } else if (keyIn(key, {"mp4", "3gp"}) && video->profile != QLatin1String("Simple Profile")) {
+                problems
+                    << QStringLiteral("H.264 %1 level %2").arg(video->profile).arg(video->level);
+        } else if (keyIn(key, {"mp4", "3gp"})
+                   && video->profile != QLatin1String("Simple Profile")) {
             problems << QStringLiteral("MPEG-4 %1").arg(video->profile);
-        } else if (video->codec == QLatin1String("mpeg2video") && video->profile != QLatin1String("Main")) {
+        } else if (video->codec == QLatin1String("mpeg2video")
+                   && video->profile != QLatin1String("Main")) {
             problems << QStringLiteral("MPEG-2 %1").arg(video->profile);
         }
         // One frame either way, from the first frame's time to the last one's end; where the
         // container cannot tell players to skip the audio encoder's priming, the picture
         // waits for the sound by that much.
-        const double priming = audio ? double(primingSamples(key)) / std::max(1, audio->sampleRate) : 0;
+        const double priming
+            = audio ? double(primingSamples(key)) / std::max(1, audio->sampleRate) : 0;
         if (std::abs(video->span - kCutLength) > 1 / frameRate + priming + 0.001)
-            problems << QStringLiteral("video length %1 s (%2 frames)").arg(video->span).arg(video->frames);
+            problems << QStringLiteral("video length %1 s (%2 frames)")
+                            .arg(video->span)
+                            .arg(video->frames);
     }
     if (audio) {
         if (audio->codec != QLatin1String(facts.audioCodec))
@@ -572,13 +654,16 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             }
         }
         if (audio->sampleRate != expectedRate)
-            problems << QStringLiteral("sample rate %1, not %2").arg(audio->sampleRate).arg(expectedRate);
+            problems << QStringLiteral("sample rate %1, not %2")
+                            .arg(audio->sampleRate)
+                            .arg(expectedRate);
         const int askedChannels = optionValue(options, QStringLiteral("-ac")).toInt();
         int expectedChannels = askedChannels > 0 ? askedChannels : source.channels;
         if (keyIn(key, {"ntsc-vcd", "pal-vcd"}))
             expectedChannels = 2; // a Video CD has stereo sound
         if (audio->channels != expectedChannels)
-            problems << QStringLiteral("%1 channels, not %2").arg(audio->channels).arg(expectedChannels);
+            problems
+                << QStringLiteral("%1 channels, not %2").arg(audio->channels).arg(expectedChannels);
         // One frame either way, and the encoder's priming where the container cannot tell
         // players to skip it.
         const double length = double(audio->samples) / std::max(1, audio->sampleRate);
@@ -622,7 +707,8 @@ void TestCatalogueEndToEnd::matrix()
         const QString problem = check(*run);
         if (!problem.isEmpty()) {
             problems << QStringLiteral("%1 <- %2: %3")
-                            .arg(run->c.label(), QLatin1String(m_sources.at(run->c.source).name), problem);
+                            .arg(run->c.label(), QLatin1String(m_sources.at(run->c.source).name),
+                                 problem);
             qWarning("%s", qPrintable(problems.last()));
         }
         if (!run->output.isEmpty())
@@ -647,12 +733,16 @@ void TestCatalogueEndToEnd::matrix()
                 QVERIFY2(model.grid().userEdit(QLatin1String(caption), value), caption);
             BuilderMemory memory;
             run->built = BuildEncoderArguments(model, inputs.at(run->c.source), memory);
-            run->output = m_dir.filePath(QStringLiteral("out/%1.%2").arg(next).arg(run->built.OutputExtension));
+            run->output = m_dir.filePath(
+                QStringLiteral("out/%1.%2").arg(next).arg(run->built.OutputExtension));
             run->encoder = std::make_unique<FfmpegEncoder>();
             run->encoder->loadLibrary(QString());
-            const int input = run->encoder->addInputFile(m_sources.at(run->c.source).path,
-                                                         QStringLiteral("-TimeStart ") + NumberText(kCutStart));
-            if (input < 0 || run->encoder->addOutputFile(input, run->output, run->built.EncoderArguments) < 0) {
+            const int input
+                = run->encoder->addInputFile(m_sources.at(run->c.source).path,
+                                             QStringLiteral("-TimeStart ") + NumberText(kCutStart));
+            if (input < 0
+                || run->encoder->addOutputFile(input, run->output, run->built.EncoderArguments)
+                    < 0) {
                 run->refused = true;
                 run->message = run->encoder->lastErrorText();
                 run->output.clear();
@@ -678,18 +768,24 @@ void TestCatalogueEndToEnd::matrix()
     if (finished < all.size())
         loop.exec();
     QCOMPARE(finished, all.size());
-    QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("%1 of %2 conversions wrong (listed above)")
-                                                .arg(problems.size()).arg(all.size())));
+    QVERIFY2(problems.isEmpty(),
+             qPrintable(QStringLiteral("%1 of %2 conversions wrong (listed above)")
+                            .arg(problems.size())
+                            .arg(all.size())));
 }
 
 void TestCatalogueEndToEnd::directCopies_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("codecs");
-    QTest::newRow("mp4") << "copy-src.mp4" << QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"};
-    QTest::newRow("mkv") << "copy-src.mkv" << QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "libvorbis"};
+    QTest::newRow("mp4") << "copy-src.mp4"
+                         << QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"};
+    QTest::newRow("mkv") << "copy-src.mkv" << QStringList{"-c:v",      "libx264", "-preset",
+                                                          "ultrafast", "-c:a",    "libvorbis"};
     QTest::newRow("mp3") << "copy-src.mp3" << QStringList{"-vn", "-c:a", "libmp3lame"};
-    QTest::newRow("no extension") << "copy-src" << QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", "-f", "mp4"};
+    QTest::newRow("no extension") << "copy-src"
+                                  << QStringList{"-c:v", "libx264", "-preset", "ultrafast",
+                                                 "-c:a", "aac",     "-f",      "mp4"};
 }
 
 void TestCatalogueEndToEnd::directCopies()
@@ -697,8 +793,8 @@ void TestCatalogueEndToEnd::directCopies()
     QFETCH(QString, name);
     QFETCH(QStringList, codecs);
     const QString source = m_dir.filePath(name);
-    QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=6", "-f", "lavfi",
-                               "-i", "sine=duration=6", "-g", "10", "-shortest"}
+    QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=6",
+                               "-f", "lavfi", "-i", "sine=duration=6", "-g", "10", "-shortest"}
                    + codecs + QStringList{source}));
     Source s;
     s.path = source;
@@ -711,12 +807,14 @@ void TestCatalogueEndToEnd::directCopies()
     BuilderMemory memory;
     const EncoderJob built = BuildEncoderArguments(model, in, memory);
     QVERIFY(built.DirectCopyMode);
-    const QString output = m_dir.filePath(QStringLiteral("out/%1-cut.%2").arg(name, built.OutputExtension));
+    const QString output
+        = m_dir.filePath(QStringLiteral("out/%1-cut.%2").arg(name, built.OutputExtension));
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
     const int input = encoder.addInputFile(source, QString());
     QVERIFY(input >= 0);
-    QVERIFY2(encoder.addOutputFile(input, output, built.EncoderArguments) >= 0, qPrintable(encoder.lastErrorText()));
+    QVERIFY2(encoder.addOutputFile(input, output, built.EncoderArguments) >= 0,
+             qPrintable(encoder.lastErrorText()));
     bool done = false, ok = false;
     QString message;
     connect(&encoder, &Encoder::encoderFinished, this, [&](int, bool s, bool, const QString &m) {
@@ -731,7 +829,8 @@ void TestCatalogueEndToEnd::directCopies()
     QVERIFY(p.ok);
     // A copy starts at the key frame at or before the start (every 0.4 s here), so it may be
     // up to one key-frame interval longer; containers with edit lists (mp4) trim it exactly.
-    QVERIFY2(p.duration >= 1.8 && p.duration <= 2.0 + 0.4 + 0.2, qPrintable(QString::number(p.duration)));
+    QVERIFY2(p.duration >= 1.8 && p.duration <= 2.0 + 0.4 + 0.2,
+             qPrintable(QString::number(p.duration)));
     QString errors;
     QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
 }
