@@ -156,6 +156,9 @@ QList<int> SampleRates(const QString &encoder, const QString &muxer)
 
 QList<std::pair<int, int>> FrameRates(const QString &encoder)
 {
+    if (encoder == QLatin1String("mpeg1video")) // the frame_rate_code table; libavcodec lists none
+        return {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
+                {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
     QList<std::pair<int, int>> rates;
     if (const AVCodec *codec = encoderNamed(encoder); codec && codec->supported_framerates) {
         for (const AVRational *r = codec->supported_framerates; r->num || r->den; ++r)

@@ -205,9 +205,13 @@ std::optional<QSize> sizeAfter(const QString &filter, QSize size)
                      std::min(size.height(), m.captured(2).toInt()));
     if (auto m = scale.match(filter); m.hasMatch())
         return QSize(m.captured(1).toInt(), m.captured(2).toInt());
-    if (auto m = round.match(filter); m.hasMatch())
-        return QSize(downToMultiple(size.width(), m.captured(1).toInt()),
-                     downToMultiple(size.height(), m.captured(2).toInt()));
+    if (auto m = round.match(filter); m.hasMatch()) {
+        const int mw = m.captured(1).toInt();
+        const int mh = m.captured(2).toInt();
+        if (mw <= 0 || mh <= 0)
+            return std::nullopt;
+        return QSize(downToMultiple(size.width(), mw), downToMultiple(size.height(), mh));
+    }
     if (auto m = rotate.match(filter); m.hasMatch()) {
         const double a = m.captured(1).toDouble() * M_PI / 180.0;
         const double c = std::abs(std::cos(a));

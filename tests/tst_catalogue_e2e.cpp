@@ -508,7 +508,8 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
                               {"Left", QStringLiteral("21")},
                               {"Right", QStringLiteral("3")},
                               {"Horizontally Flip", QStringLiteral("True")},
-                              {"Rotate", QStringLiteral("30")}}};
+                              {"Rotate", QStringLiteral("30")},
+                              {"Frame Rate (FPS)", QStringLiteral("12")}}};
         }
         first = false;
     }
@@ -603,13 +604,24 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
                             .arg(expected.width())
                             .arg(expected.height());
         // Frame rate: the preset's, the disc norm's, 29.97 for MPEG-4 and MOV, else the source's.
-        double expectedRate = 25;
-        const bool rateOfSource = !e.FrameRate
-            && !keyIn(key, {"mov", "mp4", "ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd"});
-        if (e.FrameRate)
-            expectedRate = QString::fromLatin1(e.FrameRate).toDouble();
-        else if (keyIn(key, {"mov", "mp4", "ntsc-dvd", "ntsc-vcd", "vob"}))
+        // Frame rate: the disc norm's, the grid's or the preset's, 29.97 for MPEG-4 and MOV, else
+        // the source's; MPEG-1 plays only its eight standard rates.
+        const double asked = optionValue(options, QStringLiteral("-r")).toDouble();
+        double expectedRate = asked > 0 ? asked : 25;
+        if (keyIn(key, {"ntsc-dvd", "ntsc-vcd", "vob"}))
             expectedRate = 29.97;
+        else if (keyIn(key, {"pal-dvd", "pal-vcd"}))
+            expectedRate = 25;
+        if (keyIn(key, {"mpg", "ntsc-vcd", "pal-vcd"})) {
+            double nearest = 0;
+            for (const double r : {23.976, 24.0, 25.0, 29.97, 30.0, 50.0, 59.94, 60.0}) {
+                if (std::abs(r - expectedRate) < std::abs(nearest - expectedRate))
+                    nearest = r;
+            }
+            expectedRate = nearest;
+        }
+        const bool rateOfSource
+            = asked <= 0 && !keyIn(key, {"ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd"});
         frameRate = rateOf(video->frameRate);
         const bool variable = rateOfSource && source.variableRate;
         if (!variable && std::abs(frameRate - expectedRate) > 0.02)

@@ -303,24 +303,31 @@ void TestOptionTranslator::pictures_data()
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("filters");
+    QTest::addColumn<QString>("rate"); // the -r given to ffmpeg
     QTest::newRow("crop, size, 30 degrees")
         << "-vcodec libx264 -vf \"crop=600:470:20:10,scale=320:240,rotate=30\"" << "mkv"
         << "crop=600:470:20:10,scale=320:240,rotate=30*PI/180:ow=rotw(30*PI/180):oh=roth(30*PI/180),"
-           "scale=trunc(iw/2)*2:trunc(ih/2)*2";
+           "scale=trunc(iw/2)*2:trunc(ih/2)*2" << "";
     QTest::newRow("size after the filters") << "-vcodec libx264 -vf \"vflip\" -s 853x481" << "mkv"
-                                            << "vflip,scale=852:480";
+                                            << "vflip,scale=852:480" << "";
     QTest::newRow("RealVideo sides are multiples of 4") << "-vcodec rv20 -vb 500k -s 718x406" << "rm"
-                                                        << "scale=716:404,setsar=r=sar:max=255";
+                                                        << "scale=716:404,setsar=r=sar:max=255" << "";
     QTest::newRow("RealVideo after a crop") << "-vcodec rv20 -vf \"crop=601:471:19:9\"" << "rm"
                                             << "crop=601:471:19:9,scale=trunc(iw/4)*4:trunc(ih/4)*4,"
-                                               "setsar=r=sar:max=255";
+                                               "setsar=r=sar:max=255" << "";
     QTest::newRow("MPEG-2 refuses 4096") << "-vcodec mpeg2video -s 4096x2160" << "mpg"
-                                         << "scale=4094:2160";
+                                         << "scale=4094:2160" << "";
     QTest::newRow("aspect in bytes") << "-aspect 16:9 -vb 500k -s 718x404" << "mp4"
-                                     << "scale=718:404,setdar=r=16/9:max=255";
-    QTest::newRow("VP8") << "-vcodec libvpx -s 320x240" << "webm" << "scale=320:240";
+                                     << "scale=718:404,setdar=r=16/9:max=255" << "";
+    QTest::newRow("VP8") << "-vcodec libvpx -s 320x240" << "webm" << "scale=320:240" << "";
     QTest::newRow("a disc has its norm's size") << "-target pal-dvd -s 320x240" << "mpg"
-                                                << "scale=720:576";
+                                                << "scale=720:576" << "";
+    QTest::newRow("MPEG-1 takes its own frame rates") << "-r 10 -vb 800k -s 320x240" << "mpg"
+                                                      << "scale=320:240" << "24000/1001";
+    QTest::newRow("MPEG-1 from the source's rate") << "-vb 800k -s 320x240" << "mpg" << "scale=320:240"
+                                                   << "24000/1001";
+    QTest::newRow("MPEG-2 takes 10") << "-r 10 -vcodec mpeg2video -s 320x240" << "mpg" << "scale=320:240"
+                                     << "10";
 }
 
 void TestOptionTranslator::pictures()
@@ -328,12 +335,14 @@ void TestOptionTranslator::pictures()
     QFETCH(QString, options);
     QFETCH(QString, extension);
     QFETCH(QString, filters);
+    QFETCH(QString, rate);
     const TranslatedOptions t = TranslateOptions(QString(), options, extension, QString(), -1,
-                                                 source(QStringLiteral("640x480"), 25, 2));
+                                                 source(QStringLiteral("640x480"), 12, 2));
     QVERIFY2(t.ok, qPrintable(t.error));
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-vf")), filters);
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-pix_fmt")), QStringLiteral("yuv420p"));
     QVERIFY(!t.outputArgs.contains(QStringLiteral("-s")));
+    QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-r")), rate);
 }
 
 // H.264 in MP4 stays within what the catalogue's devices decode at that frame size.
