@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "ffmpegencoder.h"
 #include "mediafixtures.h"
+#include "optiontranslator.h"
 #include "outputmodel.h"
 #include "timecode.h"
 
