@@ -780,6 +780,7 @@ void TestCatalogueEndToEnd::matrix()
     startNext();
     if (finished < all.size())
         loop.exec();
+    qInfo("%lld conversions", qlonglong(all.size()));
     QCOMPARE(finished, all.size());
     QVERIFY2(problems.isEmpty(),
              qPrintable(QStringLiteral("%1 of %2 conversions wrong (listed above)")
