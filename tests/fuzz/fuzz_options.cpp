@@ -22,16 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (t.ok) {
         const QStringList &out = t.outputArgs;
         // Walking the list as ffmpeg does, an option that takes a value always has one, and a
-        // copied video stream never gets a filter.
-        static const QStringList needsValue{"-vf", "-t", "-s", "-target", "-preset", "-vcodec", "-acodec", "-f"};
+        // copied video stream (the last -vcodec is "copy") never gets a filter.
+        static const QStringList needsValue{"-vf", "-t", "-s", "-target", "-preset", "-vcodec", "-c:v", "-codec:v",
+                                            "-acodec", "-f", "-ar", "-ac", "-b:a", "-b:v", "-pix_fmt",
+                                            "-map_chapters"};
         bool copyVideo = false;
         bool filter = false;
         for (qsizetype i = 0; i < out.size(); ++i) {
             if (needsValue.contains(out.at(i))) {
                 if (i + 1 >= out.size())
                     __builtin_trap();
-                if (out.at(i) == QLatin1String("-vcodec") && out.at(i + 1) == QLatin1String("copy"))
-                    copyVideo = true;
+                if (out.at(i) == QLatin1String("-vcodec") || out.at(i) == QLatin1String("-c:v")
+                    || out.at(i) == QLatin1String("-codec:v"))
+                    copyVideo = out.at(i + 1) == QLatin1String("copy");
                 if (out.at(i) == QLatin1String("-vf"))
                     filter = true;
                 ++i;
