@@ -246,13 +246,26 @@ void FormMain::connectControls()
     connect(m_player, &Player::positionChanged, this, [playback](qint64 t) { playback->onPosition(t); });
     connect(m_player, &Player::stateChanged, this, [playback](int code) { playback->onStateChanged(code); });
 
-    connect(m_btbOpen, &QPushButton::clicked, this, [playback] { playback->openCommand(); });
-    connect(m_image3, &ClickLabel::clicked, this, [playback] { playback->openCommand(); });
-    connect(m_btnPause, &QPushButton::clicked, this, [playback] { playback->playPause(); });
-    connect(m_btnGoStart, &QPushButton::clicked, this, [playback] { playback->goToStart(); });
-    connect(m_btnGoEnd, &QPushButton::clicked, this, [playback] { playback->goToEnd(); });
+    // Every command first applies a time code typed but not yet confirmed: the buttons take no
+    // focus, so the box would otherwise apply it only after the command ran.
+    auto command = [this, marks](auto action) {
+        return [this, marks, action] {
+            if (!m_rangeMarks)
+                return;
+            marks->applyPendingEdits();
+            action();
+        };
+    };
+    connect(m_btbOpen, &QPushButton::clicked, this, command([playback] { playback->openCommand(); }));
+    connect(m_image3, &ClickLabel::clicked, this, command([playback] { playback->openCommand(); }));
+    connect(m_btnPause, &QPushButton::clicked, this, command([playback] { playback->playPause(); }));
+    connect(m_btnGoStart, &QPushButton::clicked, this, command([playback] { playback->goToStart(); }));
+    connect(m_btnGoEnd, &QPushButton::clicked, this, command([playback] { playback->goToEnd(); }));
     connect(m_naSlider1, &SliderBase::mouseDown, this,
-            [playback](int button, int, float, float) { playback->positionMouseDown(button); });
+            [playback, marks](int button, int, float, float) {
+                marks->applyPendingEdits();
+                playback->positionMouseDown(button);
+            });
     connect(m_naSlider1, &SliderBase::mouseUp, this,
             [playback](int button, int, float x, float) { playback->positionMouseUp(button, x); });
     connect(m_naSliderVol, &SliderBase::clicked, this, [playback] { playback->volumeClick(); });
@@ -267,16 +280,12 @@ void FormMain::connectControls()
     // The boxes act when editing ends (Enter or leaving the box) and only after the user
     // changed the text, so a half-typed time code never seeks.
     connect(m_editStart, &QLineEdit::editingFinished, this, [this, marks] {
-        if (m_editStart->isModified()) {
-            m_editStart->setModified(false);
+        if (takePendingStartEdit())
             marks->editStart();
-        }
     });
     connect(m_editEnd, &QLineEdit::editingFinished, this, [this, marks] {
-        if (m_editEnd->isModified()) {
-            m_editEnd->setModified(false);
+        if (takePendingEndEdit())
             marks->editEnd();
-        }
     });
     // Ctrl+O released anywhere over the window opens a file.
     qApp->installEventFilter(this);
@@ -289,6 +298,7 @@ bool FormMain::eventFilter(QObject *watched, QEvent *event)
         auto *widget = qobject_cast<QWidget *>(watched);
         if (widget && widget->window() == this && key->key() == Qt::Key_O
             && key->modifiers() == Qt::ControlModifier && !key->isAutoRepeat()) {
+            m_rangeMarks->applyPendingEdits();
             m_playback->openCommand();
             return true;
         }
@@ -516,6 +526,20 @@ void FormMain::setEndText(const QString &text)
     m_editEnd->setText(text);
 }
 
+bool FormMain::takePendingStartEdit()
+{
+    const bool pending = m_editStart->isModified();
+    m_editStart->setModified(false);
+    return pending;
+}
+
+bool FormMain::takePendingEndEdit()
+{
+    const bool pending = m_editEnd->isModified();
+    m_editEnd->setModified(false);
+    return pending;
+}
+
 void FormMain::setWindowCaption(const QString &text)
 {
     setWindowTitle(text.isEmpty() ? kProgramTitle : text);
@@ -655,6 +679,8 @@ void FormMain::closeEvent(QCloseEvent *event)
 {
     // The close is never refused.
     if (m_loaded && !m_unloaded) {
+        if (m_rangeMarks)
+            m_rangeMarks->applyPendingEdits();
         queryUnload();
         unload();
     }

@@ -97,6 +97,8 @@ public:
     void setStartText(const QString &text) override;
     QString endText() const override;
     void setEndText(const QString &text) override;
+    bool takePendingStartEdit() override;
+    bool takePendingEndEdit() override;
     void setWindowCaption(const QString &text) override;
     bool offersPlay() const override;
     void setOffersPlay(bool play) override;

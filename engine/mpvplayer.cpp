@@ -375,6 +375,12 @@ void MpvPlayer::handleEvent(const void *raw)
     case MPV_EVENT_VIDEO_RECONFIG:
         Q_EMIT stateChanged(StateVideoReady);
         break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        // A seek has landed: the frame on screen changed, also while paused, and the window
+        // must show its time rather than the time asked for.
+        if (!m_loading && m_state != StateNoMedia)
+            emitPosition();
+        break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
         // The end of the media is an event of playback only: a paused seek to the very end

@@ -60,7 +60,7 @@ public:
     void applySize() override;
 
     // The playback position mpv reports now, in microseconds (-1 when none).
-    qint64 currentPosition() const;
+    qint64 currentPosition() const override;
     qint64 durationMicros() const { return m_durationMicros; }
 
 private:

@@ -304,6 +304,10 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
         return check;
     }
     m_folder = m_folder.trimmed();
+    // A relative folder is made absolute once, here, from the working folder of this moment:
+    // "out", "." and ".." then name the folder the file really goes to, and the box says so.
+    // An empty box stays empty and becomes the bare separator, which is refused below.
+    m_folder = AbsoluteFolder(m_folder);
     if (m_folder.isEmpty() || !IsPathSeparator(m_folder.back()))
         m_folder += PathSeparator();
     if (!FolderExists(m_folder) || m_folder.size() <= 2) {

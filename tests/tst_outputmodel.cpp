@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QFileInfo>
 #include <QTest>
 
 // The catalogue and the output dialog's model: presets, size and quality, the grid, naming.
@@ -491,6 +492,25 @@ void TestOutputModel::outputNameChecks()
     m_model.setFolder(dir.path() + QLatin1Char('/'));
     QVERIFY(m_model.checkOutputName().ok);
     QCOMPARE(m_model.folder(), dir.path() + QLatin1Char('/')); // no second separator
+
+    // Relative folders are made absolute once, from the working folder, which stays put.
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("a/out")));
+    QVERIFY(QDir::setCurrent(dir.filePath(QStringLiteral("a"))));
+    const QString a = QDir::currentPath();
+    for (const auto &[typed, expected] :
+         {std::pair{QStringLiteral("out"), a + QStringLiteral("/out/")},
+          std::pair{QStringLiteral("."), a + QLatin1Char('/')},
+          std::pair{QStringLiteral(".."), QFileInfo(a).absolutePath() + QLatin1Char('/')},
+          std::pair{QStringLiteral("out/../out/."), a + QStringLiteral("/out/")}}) {
+        m_model.setFolder(typed);
+        QVERIFY2(m_model.checkOutputName().ok, qPrintable(typed));
+        QCOMPARE(m_model.folder(), expected);
+        QCOMPARE(QDir::currentPath(), a);
+    }
+    m_model.setFolder(QStringLiteral("missing"));
+    QVERIFY(!m_model.checkOutputName().ok);
+    QDir::setCurrent(before);
 }
 
 QTEST_GUILESS_MAIN(TestOutputModel)

@@ -27,6 +27,7 @@ public:
     bool paused = true;
     int state = StateNoMedia;
     bool loaded = false;
+    qint64 position = -1; // what currentPosition() reports
 
     bool isLibraryLoaded() const override { return loaded; }
     bool loadLibrary(const QString &folder, bool) override
@@ -80,6 +81,7 @@ public:
         seeks << micros;
         seekFlags << flags;
     }
+    qint64 currentPosition() const override { return position; }
     bool isMuted() const override { return muted; }
     void setMuted(bool m) override
     {
