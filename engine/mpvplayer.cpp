@@ -1,6 +1,7 @@
 #include "mpvplayer.h"
 
 #include "mpvvideowidget.h"
+#include "optiontranslator.h"
 
 #include <QElapsedTimer>
 #include <clocale>
@@ -89,6 +90,11 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
         {"idle", "yes"},
         {"keep-open", "yes"},
         {"hr-seek", "yes"},
+        // libavformat reads every file, as it does for the probe and the encoder: the player's
+        // times are then the encoder's times, frame for frame. (mpv's own Matroska reader
+        // places time 0 elsewhere when the audio has a codec delay, so a mark set on a frame
+        // would have been cut one frame later.)
+        {"demuxer", "lavf"},
         {"pause", "yes"},
         {"audio-fallback-to-null", "yes"},
         {"vo", m_options.headless ? "null" : "libmpv"},
@@ -217,6 +223,13 @@ bool MpvPlayer::open(const QString &path, bool flag)
     if (!std::isfinite(duration) || duration < 0)
         duration = 0;
     m_durationMicros = qint64(std::llround(duration * 1e6));
+    // Containers without an index of their key frames are entered somewhat after the time
+    // asked for, and an exact seek would then show a later frame: enter them earlier and let
+    // the decoder run up to the time.
+    char *format = mpv_get_property_string(m_mpv, "file-format");
+    const bool unindexed = format && HasNoSeekIndex(QString::fromUtf8(format));
+    mpv_free(format);
+    mpv_set_property_string(m_mpv, "hr-seek-demuxer-offset", unindexed ? "5" : "0");
     m_error.clear();
     setState(StateStopped);
     Q_EMIT mediaOpened(m_durationMicros);
@@ -245,7 +258,12 @@ void MpvPlayer::pause()
     if (!m_mpv)
         return;
     setFlag("pause", true);
+    const bool wasPlaying = m_positionTimer.isActive();
     m_positionTimer.stop();
+    // The frame the picture stops on: the slider and the marks must not keep the time of the
+    // last tick, up to a frame or two earlier.
+    if (wasPlaying)
+        emitPosition();
     if (m_state == StatePlaying)
         setState(StatePaused);
 }

@@ -211,6 +211,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     }
 
     QString startText;
+    double decoderSkip = 0; // seconds the decoder drops after entering an unindexed input early
     bool haveVideoCodec = false;
     bool haveAudioCodec = false;
     bool copyVideo = false;
@@ -324,7 +325,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
             // let the decoder drop what comes before the start: the cut begins on its frame.
             const double early = std::max(0.0, start - kUnindexedSeekMargin);
             result.inputArgs << QStringLiteral("-ss") << NumberText(early);
-            outputArgs << QStringLiteral("-ss") << NumberText(start - early);
+            decoderSkip = start - early;
         } else if (unindexed && copyKeyFrameSeconds >= 0 && copyKeyFrameSeconds <= start) {
             // A copy can only begin on a key frame: enter early and keep the packets from the
             // key frame at or before the start, as a copy from an indexed container does. The
@@ -356,6 +357,31 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
                 || rate == QLatin1String("25") || rate == QLatin1String("50");
             value = (pal ? QStringLiteral("pal-") : QStringLiteral("ntsc-")) + value;
         }
+    }
+
+    // An encoded picture holds exactly the frames of the range: the first frame that starts at
+    // or after the start and the last one that starts before the end. The first kept frame
+    // rarely starts on the start itself (a typed time between two frames, a video track that
+    // starts a little after the audio); left there, the constant-rate output repeats it and
+    // loses the last frame of the range. So the frames are chosen by their own times and the
+    // first one is moved to 0 (the audio, cut to the sample, stays within one frame of it).
+    const bool encodesVideo = !copyVideo && !outputArgs.contains(QStringLiteral("-vn"));
+    const bool audioOut = !outputArgs.contains(QStringLiteral("-an"));
+    if (encodesVideo && (decoderSkip > 0 || result.lengthSeconds >= 0)) {
+        QStringList trim;
+        if (decoderSkip > 0)
+            trim << QStringLiteral("start=") + NumberText(decoderSkip);
+        if (result.lengthSeconds >= 0)
+            trim << QStringLiteral("end=") + NumberText(decoderSkip + result.lengthSeconds);
+        const QString frames = QStringLiteral("trim=%1,setpts=PTS-STARTPTS")
+                                   .arg(trim.join(QLatin1Char(':')));
+        filterChain = filterChain.isEmpty() ? frames : frames + QLatin1Char(',') + filterChain;
+        if (decoderSkip > 0 && audioOut)
+            outputArgs << QStringLiteral("-af")
+                       << QStringLiteral("atrim=start=%1,asetpts=PTS-STARTPTS")
+                              .arg(NumberText(decoderSkip));
+    } else if (decoderSkip > 0) {
+        outputArgs << QStringLiteral("-ss") << NumberText(decoderSkip);
     }
 
     // Filters cannot apply to a copied video stream; ffmpeg refuses the whole job otherwise.

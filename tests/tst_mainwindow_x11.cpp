@@ -88,7 +88,8 @@ void TestMainWindowX11::openPlayMarkCut()
     QTest::mouseClick(cut, Qt::LeftButton);
     QCOMPARE(handedFile, clip);
     QCOMPARE(handedStart, startSeconds);
-    QCOMPARE(handedLength, (endTenths - startTenths) / 10.0);
+    // The marks are the frames on screen: within a frame of what the slider shows.
+    QVERIFY(std::abs(handedLength - (endTenths - startTenths) / 10.0) < 0.1);
 
     if (qEnvironmentVariableIsSet("SNIPORA_SCREENSHOT"))
         w.grab().save(qEnvironmentVariable("SNIPORA_SCREENSHOT"));

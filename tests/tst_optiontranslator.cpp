@@ -58,7 +58,9 @@ void TestOptionTranslator::translate_data()
         << "-TimeStart 12.5"
         << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 -s 1280x720 -TimeLength 30"
         << "mp4" << "-ss 12.5"
-        << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -s 1280x720 -t 30" << QString();
+        << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -s 1280x720 -t 30 "
+           "-vf trim=end=30,setpts=PTS-STARTPTS"
+        << QString();
     QTest::newRow("x264 presets") << "" << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
                                   << "mkv" << "" << "-vcodec libx264 -preset medium -preset ultrafast" << QString();
     QTest::newRow("libfaac") << "" << "-f flv -acodec libfaac -ab 128k" << "f4v" << ""
@@ -107,14 +109,19 @@ void TestOptionTranslator::translate_data()
                                               << "-itsoffset 1 -ss 3" << "-an" << QString();
     QTest::newRow("transport stream: seek early, then exactly")
         << "-TimeStart 42.5" << "-vcodec libx264 -TimeLength 3" << "mp4" << "-ss 12.5"
-        << "-vcodec libx264 -t 3 -ss 30" << "mpegts";
+        << "-vcodec libx264 -t 3 -af atrim=start=30,asetpts=PTS-STARTPTS "
+           "-vf trim=start=30:end=33,setpts=PTS-STARTPTS"
+        << "mpegts";
     QTest::newRow("transport stream near its start") << "-TimeStart 12.25" << "-vn -t 1" << "mp3"
         << "-ss 0" << "-vn -t 1 -ss 12.25" << "mpegts";
     QTest::newRow("transport stream copy keeps the input seek")
         << "" << "-vcodec copy -acodec copy -ss 42.5 -t 3" << "ts" << "-ss 42.5"
         << "-vcodec copy -acodec copy -t 3" << "mpegts";
     QTest::newRow("indexed containers seek directly") << "-TimeStart 42.5" << "-t 3" << "mkv"
-        << "-ss 42.5" << "-t 3" << "matroska,webm";
+        << "-ss 42.5" << "-t 3 -vf trim=end=3,setpts=PTS-STARTPTS" << "matroska,webm";
+    QTest::newRow("frames of the range ahead of the picture filters")
+        << "-TimeStart 2.1" << "-vf \"vflip\" -TimeLength 2.2" << "mkv" << "-ss 2.1"
+        << "-t 2.2 -vf trim=end=2.2,setpts=PTS-STARTPTS,vflip" << "matroska,webm";
 }
 
 void TestOptionTranslator::translate()
