@@ -196,8 +196,20 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         packet->pts -= shift;
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts -= shift;
-    if (inputIndex == m_videoInput && m_dtsByMuxer)
-        packet->dts = AV_NOPTS_VALUE;
+    if (inputIndex == m_videoInput && m_dtsByMuxer && packet->pts != AV_NOPTS_VALUE) {
+        // Matroska keeps presentation times only: decoding times are derived from them the
+        // way libavformat does, each the smallest of the last delay + 1 presentation times.
+        const int delay = std::clamp(m_input->streams[inputIndex]->codecpar->video_delay, 0, 16);
+        if (m_ptsBuffer.empty())
+            m_ptsBuffer.assign(size_t(delay) + 1, AV_NOPTS_VALUE);
+        const qint64 step = packet->duration > 0 ? packet->duration : 1;
+        m_ptsBuffer[0] = packet->pts;
+        for (int i = 1; i <= delay && m_ptsBuffer[size_t(i)] == AV_NOPTS_VALUE; ++i)
+            m_ptsBuffer[size_t(i)] = packet->pts + (i - delay - 1) * step;
+        for (int i = 0; i < delay && m_ptsBuffer[size_t(i)] > m_ptsBuffer[size_t(i) + 1]; ++i)
+            std::swap(m_ptsBuffer[size_t(i)], m_ptsBuffer[size_t(i) + 1]);
+        packet->dts = m_ptsBuffer[0];
+    }
     av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
     packet->stream_index = out;
     packet->pos = -1;

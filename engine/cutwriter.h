@@ -55,5 +55,6 @@ private:
     int m_nalLengthSize = 0;
     int m_videoInput = -1;
     bool m_dtsByMuxer = false;
+    std::vector<qint64> m_ptsBuffer;
     bool m_headerWritten = false;
 };

@@ -195,7 +195,8 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     enc->time_base = av_inv_q(rate);
     enc->framerate = rate;
     enc->max_b_frames = 0;
-    enc->gop_size = 1 << 20; // one key frame, at the beginning
+    // One key frame, at the beginning (MPEG-2 allows no more than 600 frames between two).
+    enc->gop_size = par->codec_id == AV_CODEC_ID_MPEG2VIDEO ? 600 : 1 << 20;
     enc->thread_count = 0;
     if (options.globalHeader)
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

@@ -1,6 +1,7 @@
 #include "sourcereader.h"
 
 #include "nalunits.h"
+#include "optiontranslator.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,8 +9,9 @@
 namespace {
 
 // How far before the start the other streams are read: an audio frame near the start may be
-// stored before the key frame.
+// stored before the key frame, and a subtitle shown at the start may have begun well before.
 constexpr double kLeadSeconds = 1.0;
+constexpr double kSubtitleLeadSeconds = 10.0;
 
 } // namespace
 
@@ -96,10 +98,15 @@ bool SourceReader::findEntry(double seconds, QString *error)
 {
     AVFormatContext *ctx = m_ctx.get();
     const qint64 start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
+    double lead = kLeadSeconds;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+            lead = kSubtitleLeadSeconds;
+    }
     AvPacketPtr packet = MakePacket();
     // Indexed containers land where asked; the others (MPEG-TS, -PS) search timestamps in the
     // bytes and may land later, so the seek is widened until it lands early enough.
-    for (const double margin : {kLeadSeconds, 5.0, 30.0, 180.0, 1e9}) {
+    for (const double margin : {lead, lead + 5.0, lead + 30.0, 180.0, 1e9}) {
         const double target = seconds - margin;
         m_entryAtStart = target <= 0;
         m_entry = start + (m_entryAtStart ? 0 : qint64(target * AV_TIME_BASE));
@@ -117,7 +124,7 @@ bool SourceReader::findEntry(double seconds, QString *error)
                 early = m_entryAtStart
                     || (t != AV_NOPTS_VALUE
                         && av_rescale_q(t, video->time_base, AV_TIME_BASE_Q) - start
-                            <= qint64((seconds - kLeadSeconds / 2) * AV_TIME_BASE));
+                            <= qint64((seconds - lead / 2) * AV_TIME_BASE));
             }
             av_packet_unref(packet.get());
         }
@@ -136,7 +143,13 @@ bool SourceReader::rewind()
     m_readError = false;
     int r;
     if (m_entryAtStart) {
-        r = avformat_seek_file(ctx, -1, INT64_MIN, m_entry, m_entry, 0);
+        // Containers without an index are read from their first byte: a seek by time to their
+        // start may land after the first key frame.
+        r = HasNoSeekIndex(QString::fromLatin1(ctx->iformat->name))
+            ? av_seek_frame(ctx, -1, 0, AVSEEK_FLAG_BYTE)
+            : -1;
+        if (r < 0)
+            r = avformat_seek_file(ctx, -1, INT64_MIN, m_entry, m_entry, 0);
         if (r < 0)
             r = av_seek_frame(ctx, -1, m_entry, AVSEEK_FLAG_BACKWARD);
     } else if (m_video >= 0) {

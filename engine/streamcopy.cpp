@@ -131,6 +131,7 @@ private:
     double m_endSeconds = 1e300;
     double m_audioFrom = 0; // seconds: audio frames whose middle is in [from, to) are kept
     QList<CutFrame> m_frames;
+    QList<qint64> m_dts;
     QSet<int> m_inBandIds;
     qint64 m_scanBytes = 0;
 
@@ -268,6 +269,7 @@ bool CopyRun::scan(QString *error)
                 return false;
             }
             m_frames << f;
+            m_dts << packet->dts;
             if (f.clean && t >= m_endTs && endKey == kNever)
                 endKey = t;
             if (m_endTs != kNever)
@@ -343,6 +345,8 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
     if (!openEdge(m_head, m_plan.head, m_codec == AV_CODEC_ID_H264 ? freeIds.at(0) : 0)
         || !openEdge(m_tail, m_plan.tail, m_codec == AV_CODEC_ID_H264 ? freeIds.at(1) : 0))
         return false;
+    if (m_plan.copyFrom >= 0 && m_dts.at(m_plan.copyFrom) != AV_NOPTS_VALUE)
+        m_delay = std::max<qint64>(0, m_frames.at(m_plan.copyFrom).pts - m_dts.at(m_plan.copyFrom));
     m_headDone = !m_head;
     m_tailDone = !m_tail;
     if (m_codec == AV_CODEC_ID_H264 && records) {
@@ -437,12 +441,12 @@ bool CopyRun::writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error)
 bool CopyRun::handleVideo(AVPacket *packet, QString *error)
 {
     const int i = m_videoCount++;
+    if (i > m_plan.lastPacket)
+        return true;
     if (i >= m_frames.size() || SourceReader::packetTime(packet) != m_frames.at(i).pts) {
         *error = QStringLiteral("The source reads differently the second time.");
         return false;
     }
-    if (i > m_plan.lastPacket)
-        return true;
     if (m_head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_headDone) {
         if (!m_head->feed(packet, error))
             return false;
@@ -459,8 +463,6 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         }
         if (m_firstCopy) {
             m_firstCopy = false;
-            if (copy->dts != AV_NOPTS_VALUE && copy->pts != AV_NOPTS_VALUE)
-                m_delay = std::max<qint64>(0, copy->pts - copy->dts);
             if (m_exact && m_plan.head.active() && needsParameterSets(copy.get())) {
                 const QByteArray sets = m_codec == AV_CODEC_ID_MPEG2VIDEO
                     ? extradataOf(m_reader.videoStream()->codecpar)
@@ -519,6 +521,8 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
     case AVMEDIA_TYPE_SUBTITLE:
         if (begin >= m_endSeconds || (length > 0 ? begin + length : begin) < m_audioFrom)
             return true;
+        if (packet->duration > 0 && t + packet->duration > (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever))
+            packet->duration = (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever) - t; // and one shown across the end, to the end
         if (t < zero) { // a subtitle shown across the start is shown from the start
             if (packet->duration > 0)
                 packet->duration -= zero - t;
@@ -626,7 +630,7 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
 {
     m_error.clear();
     m_notes.clear();
-    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_level(qEnvironmentVariableIsSet("SNIPORA_AVLOG") ? AV_LOG_WARNING : AV_LOG_QUIET);
     CopyRun copy(m_job, cancel, progress, m_notes);
     return copy.run(&m_error);
 }
