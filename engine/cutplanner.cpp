@@ -28,8 +28,8 @@ qint64 latestPts(const QList<CutFrame> &frames, const QList<int> &packets)
 }
 
 // The edge that shows the given frames (packet numbers).
-bool makeEdge(const QList<CutFrame> &frames, const QList<int> &shown, qint64 fromPts,
-              qint64 toPts, CutPlan::Edge *edge)
+bool makeEdge(const QList<CutFrame> &frames, const QList<int> &shown, qint64 fromPts, qint64 toPts,
+              CutPlan::Edge *edge)
 {
     if (shown.isEmpty())
         return true;
@@ -173,7 +173,7 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
                 plan.skipped << i;
         }
     }
-    plan.lastPacket = std::max({plan.copyTo, plan.head.decodeTo, plan.tail.decodeTo});
+    plan.lastPacket = std::max({ plan.copyTo, plan.head.decodeTo, plan.tail.decodeTo });
     plan.ok = true;
     return plan;
 }

@@ -6,7 +6,7 @@
 // One packet of the video stream being cut, in decoding order.
 struct CutFrame
 {
-    qint64 pts = 0;     // presentation time in the stream's time base
+    qint64 pts = 0; // presentation time in the stream's time base
     bool clean = false; // decoding can begin here (IDR, IRAP, MPEG-2 I picture)
 };
 
@@ -29,14 +29,14 @@ struct CutPlan
 
     bool ok = false;
     QString error;
-    qint64 zeroPts = 0;  // the first frame shown; output time 0
-    qint64 endPts = 0;   // frames shown before this time are in the output
-    Edge head;           // before the first copied packet
-    Edge tail;           // after the last copied packet
-    int copyFrom = -1;   // the copied packets, [copyFrom, copyTo] in decoding order,
-    int copyTo = -1;     // less those in skipped
-    QList<int> skipped;  // leading pictures of the first copied key frame (they need frames
-                         // before it)
+    qint64 zeroPts = 0; // the first frame shown; output time 0
+    qint64 endPts = 0; // frames shown before this time are in the output
+    Edge head; // before the first copied packet
+    Edge tail; // after the last copied packet
+    int copyFrom = -1; // the copied packets, [copyFrom, copyTo] in decoding order,
+    int copyTo = -1; // less those in skipped
+    QList<int> skipped; // leading pictures of the first copied key frame (they need frames
+                        // before it)
     int lastPacket = -1; // the last packet the cut needs
 
     bool copies(int packet) const

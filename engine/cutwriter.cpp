@@ -29,8 +29,8 @@ bool setExtradata(AVCodecParameters *par, const QByteArray &data)
 {
     av_freep(&par->extradata);
     par->extradata_size = 0;
-    par->extradata = static_cast<uint8_t *>(av_mallocz(size_t(data.size())
-                                                       + AV_INPUT_BUFFER_PADDING_SIZE));
+    par->extradata
+        = static_cast<uint8_t *>(av_mallocz(size_t(data.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!par->extradata)
         return false;
     memcpy(par->extradata, data.constData(), size_t(data.size()));
@@ -42,8 +42,9 @@ bool setExtradata(AVCodecParameters *par, const QByteArray &data)
 
 bool CutWriter::isMatroska() const
 {
-    return m_ctx && (qstrcmp(m_ctx->oformat->name, "matroska") == 0
-                     || qstrcmp(m_ctx->oformat->name, "webm") == 0);
+    return m_ctx
+        && (qstrcmp(m_ctx->oformat->name, "matroska") == 0
+            || qstrcmp(m_ctx->oformat->name, "webm") == 0);
 }
 
 bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
@@ -97,7 +98,8 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         }
         // Keep the source's codec tag where the container knows it for this codec.
         unsigned tag = 0;
-        if (!format->codec_tag || av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id
+        if (!format->codec_tag
+            || av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id
             || !av_codec_get_tag2(format->codec_tag, par->codec_id, &tag))
             out->codecpar->codec_tag = par->codec_tag;
         else
@@ -130,13 +132,15 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         return false;
     }
     if (video.inputIndex >= 0 && m_map[size_t(video.inputIndex)] >= 0) {
-        const QByteArray extra(reinterpret_cast<const char *>(
-                                   raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata),
-                               raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata_size);
+        const QByteArray extra(
+            reinterpret_cast<const char *>(
+                raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata),
+            raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata_size);
         const AVCodecID codec = input->streams[video.inputIndex]->codecpar->codec_id;
         if (NalUnits::isConfigRecord(extra))
-            m_nalLengthSize = codec == AV_CODEC_ID_HEVC ? NalUnits::parseHevcConfig(extra).lengthSize
-                                                        : NalUnits::parseAvcConfig(extra).lengthSize;
+            m_nalLengthSize = codec == AV_CODEC_ID_HEVC
+                ? NalUnits::parseHevcConfig(extra).lengthSize
+                : NalUnits::parseAvcConfig(extra).lengthSize;
     }
 
     // Chapters that overlap the range, cut to it and shifted to begin at 0.
@@ -162,8 +166,8 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     }
 
     if (!(format->flags & AVFMT_NOFILE)) {
-        const int r = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(),
-                                AVIO_FLAG_WRITE);
+        const int r
+            = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(), AVIO_FLAG_WRITE);
         if (r < 0) {
             *error = QStringLiteral("The output file cannot be created: %1").arg(avError(r));
             return false;

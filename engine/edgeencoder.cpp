@@ -18,18 +18,18 @@ struct LevelLimit
     int buffer;
 };
 constexpr LevelLimit kH264Levels[] = {
-    {9, 128, 350},       {10, 64, 175},       {11, 192, 500},      {12, 384, 1000},
-    {13, 768, 2000},     {20, 2000, 2000},    {21, 4000, 4000},    {22, 4000, 4000},
-    {30, 10000, 10000},  {31, 14000, 14000},  {32, 20000, 20000},  {40, 20000, 25000},
-    {41, 50000, 62500},  {42, 50000, 62500},  {50, 135000, 135000}, {51, 240000, 240000},
-    {52, 240000, 240000}, {60, 240000, 240000}, {61, 480000, 480000}, {62, 800000, 800000},
+    { 9, 128, 350 },        { 10, 64, 175 },        { 11, 192, 500 },       { 12, 384, 1000 },
+    { 13, 768, 2000 },      { 20, 2000, 2000 },     { 21, 4000, 4000 },     { 22, 4000, 4000 },
+    { 30, 10000, 10000 },   { 31, 14000, 14000 },   { 32, 20000, 20000 },   { 40, 20000, 25000 },
+    { 41, 50000, 62500 },   { 42, 50000, 62500 },   { 50, 135000, 135000 }, { 51, 240000, 240000 },
+    { 52, 240000, 240000 }, { 60, 240000, 240000 }, { 61, 480000, 480000 }, { 62, 800000, 800000 },
 };
 // HEVC Main tier (the level code is 30 times the level number).
 constexpr LevelLimit kHevcLevels[] = {
-    {30, 128, 350},       {60, 1500, 1500},     {63, 3000, 3000},     {90, 6000, 6000},
-    {93, 10000, 10000},   {120, 12000, 12000},  {123, 20000, 20000},  {150, 25000, 25000},
-    {153, 40000, 40000},  {156, 60000, 60000},  {180, 60000, 60000},  {183, 120000, 120000},
-    {186, 240000, 240000},
+    { 30, 128, 350 },        { 60, 1500, 1500 },    { 63, 3000, 3000 },    { 90, 6000, 6000 },
+    { 93, 10000, 10000 },    { 120, 12000, 12000 }, { 123, 20000, 20000 }, { 150, 25000, 25000 },
+    { 153, 40000, 40000 },   { 156, 60000, 60000 }, { 180, 60000, 60000 }, { 183, 120000, 120000 },
+    { 186, 240000, 240000 },
 };
 
 const LevelLimit *findLevel(const LevelLimit *begin, const LevelLimit *end, int level)
@@ -170,7 +170,7 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     if (rate.num <= 0 || rate.den <= 0)
         rate = source->r_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
-        rate = AVRational{25, 1};
+        rate = AVRational { 25, 1 };
     m_defaultDuration = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), m_timeBase));
 
     const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(par->codec_id));
@@ -183,8 +183,8 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     enc->width = par->width;
     enc->height = par->height;
     enc->pix_fmt = plainFormat(AVPixelFormat(par->format));
-    enc->sample_aspect_ratio = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio
-                                                                 : source->sample_aspect_ratio;
+    enc->sample_aspect_ratio
+        = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : source->sample_aspect_ratio;
     enc->color_range = par->format != enc->pix_fmt ? AVCOL_RANGE_JPEG : par->color_range;
     enc->color_primaries = par->color_primaries;
     enc->color_trc = par->color_trc;

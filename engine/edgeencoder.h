@@ -50,7 +50,7 @@ private:
     AvCodecPtr m_decoder;
     AvCodecPtr m_encoder;
     AvFramePtr m_frame;
-    AVRational m_timeBase{1, 1};
+    AVRational m_timeBase { 1, 1 };
     qint64 m_from = 0;
     qint64 m_to = 0;
     qint64 m_defaultDuration = 0;

@@ -26,8 +26,15 @@ inline int hevcType(const QByteArray &unit)
 }
 
 enum H264Type { H264Idr = 5, H264Sps = 7, H264Pps = 8, H264Aud = 9 };
-enum HevcType { HevcFirstIrap = 16, HevcLastIrap = 21, HevcVps = 32, HevcSps = 33, HevcPps = 34,
-                HevcAud = 35, HevcEndOfSequence = 36 };
+enum HevcType {
+    HevcFirstIrap = 16,
+    HevcLastIrap = 21,
+    HevcVps = 32,
+    HevcSps = 33,
+    HevcPps = 34,
+    HevcAud = 35,
+    HevcEndOfSequence = 36
+};
 
 // The id a sequence or picture parameter set declares; -1 when it cannot be read.
 int h264SpsId(const QByteArray &sps);
@@ -37,10 +44,10 @@ int h264PpsId(const QByteArray &pps);
 struct AvcConfig
 {
     bool ok = false;
-    QByteArray head;           // version, profile, compatibility, level, length size byte
+    QByteArray head; // version, profile, compatibility, level, length size byte
     QList<QByteArray> sps;
     QList<QByteArray> pps;
-    QByteArray tail;           // the High-profile extension, kept as it was
+    QByteArray tail; // the High-profile extension, kept as it was
     int lengthSize = 4;
 };
 AvcConfig parseAvcConfig(const QByteArray &record);
@@ -51,7 +58,7 @@ struct HevcConfig
 {
     bool ok = false;
     int lengthSize = 4;
-    QList<QByteArray> units;   // VPS, SPS, PPS (and SEI) in record order
+    QList<QByteArray> units; // VPS, SPS, PPS (and SEI) in record order
 };
 HevcConfig parseHevcConfig(const QByteArray &record);
 // The record with every array's completeness flag cleared: parameter sets may then also

@@ -81,8 +81,8 @@ bool SourceReader::isCleanStart(const AVPacket *packet) const
     const AVCodecID codec = m_ctx->streams[m_video]->codecpar->codec_id;
     if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC)
         return true;
-    const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(packet->data),
-                                                    packet->size);
+    const QByteArray data
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(packet->data), packet->size);
     for (const QByteArray &unit : NalUnits::split(data, m_lengthSize)) {
         if (codec == AV_CODEC_ID_H264 && NalUnits::h264Type(unit) == NalUnits::H264Idr)
             return true;
@@ -106,7 +106,7 @@ bool SourceReader::findEntry(double seconds, QString *error)
     AvPacketPtr packet = MakePacket();
     // Indexed containers land where asked; the others (MPEG-TS, -PS) search timestamps in the
     // bytes and may land later, so the seek is widened until it lands early enough.
-    for (const double margin : {lead, lead + 5.0, lead + 30.0, 180.0, 1e9}) {
+    for (const double margin : { lead, lead + 5.0, lead + 30.0, 180.0, 1e9 }) {
         const double target = seconds - margin;
         m_entryAtStart = target <= 0;
         m_entry = start + (m_entryAtStart ? 0 : qint64(target * AV_TIME_BASE));

@@ -13,10 +13,7 @@ public:
 
     AVFormatContext *context() const { return m_ctx.get(); }
     int videoIndex() const { return m_video; }
-    const AVStream *videoStream() const
-    {
-        return m_video >= 0 ? m_ctx->streams[m_video] : nullptr;
-    }
+    const AVStream *videoStream() const { return m_video >= 0 ? m_ctx->streams[m_video] : nullptr; }
     // Seconds from the start of the file (as the player shows them) in a stream's time base.
     qint64 toStreamTime(double seconds, int stream) const;
     double toSeconds(qint64 ts, int stream) const;
@@ -42,7 +39,7 @@ private:
     AvInputPtr m_ctx;
     int m_video = -1;
     int m_lengthSize = 0; // NAL framing of the video packets (0: Annex B)
-    qint64 m_entry = 0;   // the seek target, AV_TIME_BASE units
+    qint64 m_entry = 0; // the seek target, AV_TIME_BASE units
     bool m_entryAtStart = true;
     bool m_readError = false;
 };

@@ -126,7 +126,7 @@ private:
     bool m_exact = false;
     int m_video = -1;
     AVCodecID m_codec = AV_CODEC_ID_NONE;
-    qint64 m_startTs = 0;  // the marks in the video's time base
+    qint64 m_startTs = 0; // the marks in the video's time base
     qint64 m_endTs = kNever;
     double m_endSeconds = 1e300;
     double m_audioFrom = 0; // seconds: audio frames whose middle is in [from, to) are kept
@@ -141,7 +141,7 @@ private:
     bool m_tailDone = true;
     std::deque<AvPacketPtr> m_waiting; // copied packets held until the head is written
     bool m_firstCopy = true;
-    qint64 m_delay = 0;                // the source's decoding delay at the copy start
+    qint64 m_delay = 0; // the source's decoding delay at the copy start
     qint64 m_lastDts = std::numeric_limits<qint64>::min();
     int m_videoCount = 0;
     std::vector<bool> m_streamStarted;
@@ -273,8 +273,8 @@ bool CopyRun::scan(QString *error)
             if (f.clean && t >= m_endTs && endKey == kNever)
                 endKey = t;
             if (m_endTs != kNever)
-                report(0.1 * std::clamp(double(t - m_startTs) / double(m_endTs - m_startTs), 0.0,
-                                        1.0));
+                report(0.1
+                       * std::clamp(double(t - m_startTs) / double(m_endTs - m_startTs), 0.0, 1.0));
         }
         av_packet_unref(packet.get());
     }
@@ -370,8 +370,10 @@ QList<QByteArray> CopyRun::sourceParameterSets() const
         return NalUnits::parseHevcConfig(extra).units;
     QList<QByteArray> units;
     for (const QByteArray &u : NalUnits::split(extra, 0)) {
-        const int type = m_codec == AV_CODEC_ID_H264 ? NalUnits::h264Type(u) : NalUnits::hevcType(u);
-        if ((m_codec == AV_CODEC_ID_H264 && (type == NalUnits::H264Sps || type == NalUnits::H264Pps))
+        const int type
+            = m_codec == AV_CODEC_ID_H264 ? NalUnits::h264Type(u) : NalUnits::hevcType(u);
+        if ((m_codec == AV_CODEC_ID_H264
+             && (type == NalUnits::H264Sps || type == NalUnits::H264Pps))
             || (m_codec == AV_CODEC_ID_HEVC && type >= NalUnits::HevcVps
                 && type <= NalUnits::HevcPps))
             units << u;
@@ -507,8 +509,8 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
     if (t == AV_NOPTS_VALUE)
         return true;
     const double begin = m_reader.toSeconds(t, s);
-    const double length = packet->duration > 0 ? m_reader.toSeconds(t + packet->duration, s) - begin
-                                               : 0.0;
+    const double length
+        = packet->duration > 0 ? m_reader.toSeconds(t + packet->duration, s) - begin : 0.0;
     const qint64 zero = m_reader.toStreamTime(m_audioFrom, s);
     switch (st->codecpar->codec_type) {
     case AVMEDIA_TYPE_AUDIO: {
@@ -521,8 +523,12 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
     case AVMEDIA_TYPE_SUBTITLE:
         if (begin >= m_endSeconds || (length > 0 ? begin + length : begin) < m_audioFrom)
             return true;
-        if (packet->duration > 0 && t + packet->duration > (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever))
-            packet->duration = (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever) - t; // and one shown across the end, to the end
+        if (packet->duration > 0
+            && t + packet->duration
+                > (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever))
+            packet->duration
+                = (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever)
+                - t; // and one shown across the end, to the end
         if (t < zero) { // a subtitle shown across the start is shown from the start
             if (packet->duration > 0)
                 packet->duration -= zero - t;
@@ -560,9 +566,9 @@ bool CopyRun::copyPackets(QString *error)
             AvPacketPtr pic(av_packet_clone(&st->attached_pic));
             if (!pic)
                 continue;
-            pic->pts = pic->dts = av_rescale_q(m_plan.zeroPts, m_video >= 0
-                                                   ? in->streams[m_video]->time_base
-                                                   : AV_TIME_BASE_Q, st->time_base);
+            pic->pts = pic->dts = av_rescale_q(
+                m_plan.zeroPts, m_video >= 0 ? in->streams[m_video]->time_base : AV_TIME_BASE_Q,
+                st->time_base);
             if (!m_writer.write(pic.get(), int(s), error))
                 return false;
         }
@@ -571,8 +577,8 @@ bool CopyRun::copyPackets(QString *error)
         *error = QStringLiteral("The source cannot be read at the start of the range.");
         return false;
     }
-    const qint64 total = std::max<qint64>(1, m_scanBytes + m_frameWeight
-                                                 * (m_plan.head.frames + m_plan.tail.frames));
+    const qint64 total = std::max<qint64>(
+        1, m_scanBytes + m_frameWeight * (m_plan.head.frames + m_plan.tail.frames));
     AvPacketPtr packet = MakePacket();
     while (m_reader.read(packet.get())) {
         if (cancelled(error))
@@ -586,8 +592,8 @@ bool CopyRun::copyPackets(QString *error)
             av_packet_unref(packet.get());
             break;
         }
-        const bool ok = s == m_video ? handleVideo(packet.get(), error)
-                                     : handleOther(packet.get(), error);
+        const bool ok
+            = s == m_video ? handleVideo(packet.get(), error) : handleOther(packet.get(), error);
         av_packet_unref(packet.get());
         if (!ok)
             return false;

@@ -25,8 +25,8 @@
 struct StreamCopyJob
 {
     QString inputPath;
-    QString outputPath;        // written directly; the caller renames it into place
-    double startSeconds = 0;   // from the start of the file, as the player shows it
+    QString outputPath; // written directly; the caller renames it into place
+    double startSeconds = 0; // from the start of the file, as the player shows it
     double lengthSeconds = -1; // -1: to the end
     bool exact = true;
 };
@@ -34,9 +34,9 @@ struct StreamCopyJob
 // Where a copy will really start, for telling the user before it runs.
 struct CopyStart
 {
-    bool exact = false;        // starts with the frame shown at the start
-    QString reason;            // why not, when exact was wanted but is impossible
-    double startSeconds = 0;   // where the output starts in the source
+    bool exact = false; // starts with the frame shown at the start
+    QString reason; // why not, when exact was wanted but is impossible
+    double startSeconds = 0; // where the output starts in the source
 };
 CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted);
 // The line that tells the user where a copy that is not exact starts; "" for an exact one.

@@ -43,8 +43,8 @@ QJsonObject probeJson(const QString &path, const QStringList &what)
 {
     QByteArray out;
     QProcess p;
-    p.start(QStringLiteral("ffprobe"), QStringList{"-v", "error", "-print_format", "json"} + what
-                                           + QStringList{path});
+    p.start(QStringLiteral("ffprobe"),
+            QStringList { "-v", "error", "-print_format", "json" } + what + QStringList { path });
     p.waitForFinished(60000);
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
 }
@@ -52,8 +52,8 @@ QJsonObject probeJson(const QString &path, const QStringList &what)
 // Presentation times (seconds from the file's start) of the video frames, in display order.
 QList<double> frameTimes(const QString &path)
 {
-    const QJsonObject o = probeJson(path, {"-select_streams", "v:0", "-show_entries",
-                                           "packet=pts_time:format=start_time"});
+    const QJsonObject o = probeJson(
+        path, { "-select_streams", "v:0", "-show_entries", "packet=pts_time:format=start_time" });
     const double start = o.value("format").toObject().value("start_time").toString().toDouble();
     QList<double> times;
     for (const auto &p : o.value("packets").toArray())
@@ -66,9 +66,10 @@ QList<double> frameTimes(const QString &path)
 QList<int> frameIndexes(const QString &path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
-                                       "-fps_mode", "passthrough", "-vf", QStringLiteral("scale=%1:%2").arg(kW).arg(kH),
-                                       "-pix_fmt", "yuv420p", "-f", "rawvideo", "-"});
+    p.start(QStringLiteral("ffmpeg"),
+            { "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
+              "-vf", QStringLiteral("scale=%1:%2").arg(kW).arg(kH), "-pix_fmt", "yuv420p", "-f",
+              "rawvideo", "-" });
     p.waitForFinished(120000);
     const QByteArray raw = p.readAllStandardOutput();
     QList<int> indexes;
@@ -92,8 +93,9 @@ QList<int> frameIndexes(const QString &path)
 QStringList packetHashes(const QString &path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
-                                       "-c", "copy", "-f", "framemd5", "-"});
+    p.start(QStringLiteral("ffmpeg"),
+            { "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy", "-f",
+              "framemd5", "-" });
     p.waitForFinished(60000);
     QStringList hashes;
     for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
@@ -112,12 +114,12 @@ struct Stream
 
 QList<Stream> streams(const QString &path, int *chapters = nullptr)
 {
-    const QJsonObject o = probeJson(path, {"-show_streams", "-show_chapters"});
+    const QJsonObject o = probeJson(path, { "-show_streams", "-show_chapters" });
     QList<Stream> list;
     for (const auto &s : o.value("streams").toArray()) {
         const QJsonObject st = s.toObject();
-        list << Stream{st.value("codec_type").toString(), st.value("codec_name").toString(),
-                       st.value("tags").toObject().value("language").toString()};
+        list << Stream { st.value("codec_type").toString(), st.value("codec_name").toString(),
+                         st.value("tags").toObject().value("language").toString() };
     }
     if (chapters)
         *chapters = int(o.value("chapters").toArray().size());
@@ -127,7 +129,7 @@ QList<Stream> streams(const QString &path, int *chapters = nullptr)
 // Starts (seconds) of the first packets of the first video and audio streams.
 std::pair<double, double> firstTimes(const QString &path)
 {
-    const QJsonObject o = probeJson(path, {"-show_entries", "stream=codec_type,start_time"});
+    const QJsonObject o = probeJson(path, { "-show_entries", "stream=codec_type,start_time" });
     double video = -1, audio = -1;
     for (const auto &s : o.value("streams").toArray()) {
         const QJsonObject st = s.toObject();
@@ -137,7 +139,7 @@ std::pair<double, double> firstTimes(const QString &path)
         if (st.value("codec_type").toString() == "audio" && audio < 0)
             audio = t;
     }
-    return {video, audio};
+    return { video, audio };
 }
 
 struct Run
@@ -150,19 +152,20 @@ Run copyRange(const QString &input, const QString &output, double start, double 
 {
     FfmpegEncoder encoder;
     if (!encoder.loadLibrary(QString()))
-        return {false, encoder.lastErrorText()};
+        return { false, encoder.lastErrorText() };
     encoder.setExactCopy(exact);
     const int in = encoder.addInputFile(input, QString());
-    if (in < 0 || encoder.addOutputFile(in, output,
-                                        QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
-                                            .arg(NumberText(start), NumberText(end - start)))
-                      < 0)
-        return {false, encoder.lastErrorText()};
+    if (in < 0
+        || encoder.addOutputFile(in, output,
+                                 QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
+                                     .arg(NumberText(start), NumberText(end - start)))
+            < 0)
+        return { false, encoder.lastErrorText() };
     Run run;
     bool finished = false;
     QObject::connect(&encoder, &Encoder::encoderFinished, &encoder,
                      [&](int, bool ok, bool, const QString &message) {
-                         run = {ok, message};
+                         run = { ok, message };
                          finished = true;
                      });
     encoder.startEncoding(1);
@@ -178,28 +181,40 @@ void TestExactCopy::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // Block b shows digit b of the frame number (base 16) as the grey level digit * 16 + 8.
-    const QString painted = QStringLiteral(
-        "color=black:s=%1x%2:r=25:d=8,format=yuv420p,"
-        "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
-                                .arg(kW)
-                                .arg(kH);
-    const QStringList x264{"-c:v", "libx264", "-preset", "fast", "-crf", "10", "-bf", "3",
-                           "-g", QString::number(kGop), "-sc_threshold", "0"};
-    const QStringList tone{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=8"};
-    for (const char *ext : {"mp4", "mkv", "ts"})
-        QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", painted} + tone + x264
-                       + QStringList{"-c:a", "aac", source(QStringLiteral("h264.") + ext)}));
-    QVERIFY(ffmpeg({"-f", "lavfi", "-i", painted + ",format=yuv420p10le", "-c:v", "libx265",
-                    "-crf", "8", "-x265-params",
-                    QStringLiteral("log-level=error:keyint=%1:min-keyint=%1:bframes=3").arg(kGop),
-                    source("hevc10.mkv")}));
-    QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", painted} + tone
-                   + QStringList{"-c:v", "mpeg2video", "-q:v", "2", "-bf", "2", "-g", "25",
-                                 "-c:a", "mp2", source("mpeg2.ts")}));
+    const QString painted
+        = QStringLiteral("color=black:s=%1x%2:r=25:d=8,format=yuv420p,"
+                         "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
+              .arg(kW)
+              .arg(kH);
+    const QStringList x264 { "-c:v",
+                             "libx264",
+                             "-preset",
+                             "fast",
+                             "-crf",
+                             "10",
+                             "-bf",
+                             "3",
+                             "-g",
+                             QString::number(kGop),
+                             "-sc_threshold",
+                             "0" };
+    const QStringList tone { "-f", "lavfi", "-i",
+                             "sine=frequency=440:sample_rate=48000:duration=8" };
+    for (const char *ext : { "mp4", "mkv", "ts" })
+        QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone + x264
+                       + QStringList { "-c:a", "aac", source(QStringLiteral("h264.") + ext) }));
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", painted + ",format=yuv420p10le", "-c:v", "libx265",
+                     "-crf", "8", "-x265-params",
+                     QStringLiteral("log-level=error:keyint=%1:min-keyint=%1:bframes=3").arg(kGop),
+                     source("hevc10.mkv") }));
+    QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
+                   + QStringList { "-c:v", "mpeg2video", "-q:v", "2", "-bf", "2", "-g", "25",
+                                   "-c:a", "mp2", source("mpeg2.ts") }));
     // Two audio languages, a SubRip subtitle, two chapters and a font.
     QFile srt(source("text.srt"));
     QVERIFY(srt.open(QIODevice::WriteOnly));
-    srt.write("1\n00:00:01,000 --> 00:00:03,000\nHello\n\n2\n00:00:05,000 --> 00:00:07,500\nWorld\n");
+    srt.write(
+        "1\n00:00:01,000 --> 00:00:03,000\nHello\n\n2\n00:00:05,000 --> 00:00:07,500\nWorld\n");
     srt.close();
     QFile chapters(source("chapters.txt"));
     QVERIFY(chapters.open(QIODevice::WriteOnly));
@@ -210,15 +225,15 @@ void TestExactCopy::initTestCase()
     QVERIFY(font.open(QIODevice::WriteOnly));
     font.write(QByteArray(4096, 'f'));
     font.close();
-    QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", painted} + tone
-                   + QStringList{"-f", "lavfi", "-i", "sine=frequency=660:duration=8", "-i",
-                                 source("text.srt"), "-i", source("chapters.txt"), "-map", "0",
-                                 "-map", "1", "-map", "2", "-map", "3", "-map_chapters", "4"}
+    QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
+                   + QStringList { "-f", "lavfi", "-i", "sine=frequency=660:duration=8", "-i",
+                                   source("text.srt"), "-i", source("chapters.txt"), "-map", "0",
+                                   "-map", "1", "-map", "2", "-map", "3", "-map_chapters", "4" }
                    + x264
-                   + QStringList{"-c:a", "aac", "-c:s", "srt", "-metadata:s:a:0", "language=eng",
-                                 "-metadata:s:a:1", "language=deu", "-metadata:s:s:0",
-                                 "language=eng", "-attach", source("font.ttf"), "-metadata:s:t",
-                                 "mimetype=application/x-truetype-font", source("multi.mkv")}));
+                   + QStringList { "-c:a", "aac", "-c:s", "srt", "-metadata:s:a:0", "language=eng",
+                                   "-metadata:s:a:1", "language=deu", "-metadata:s:s:0",
+                                   "language=eng", "-attach", source("font.ttf"), "-metadata:s:t",
+                                   "mimetype=application/x-truetype-font", source("multi.mkv") }));
 }
 
 void TestExactCopy::plan_data()
@@ -228,25 +243,24 @@ void TestExactCopy::plan_data()
     QTest::addColumn<QList<bool>>("clean");
     QTest::addColumn<qint64>("start");
     QTest::addColumn<qint64>("end");
-    QTest::addColumn<int>("head");   // frames encoded before the copy
+    QTest::addColumn<int>("head"); // frames encoded before the copy
     QTest::addColumn<int>("copied");
-    QTest::addColumn<int>("tail");   // frames encoded after it
+    QTest::addColumn<int>("tail"); // frames encoded after it
     // Closed GOPs of eight: I0 P4 B2 B1 B3 P7 B5 B6, then I8 ...
-    const QList<qint64> closed{0, 4, 2, 1, 3, 7, 5, 6, 8, 12, 10, 9, 11, 15, 13, 14, 16};
+    const QList<qint64> closed { 0, 4, 2, 1, 3, 7, 5, 6, 8, 12, 10, 9, 11, 15, 13, 14, 16 };
     QList<bool> keys(closed.size(), false);
     keys[0] = keys[8] = keys[16] = true;
-    QTest::newRow("on a key frame, to a key frame") << closed << keys << qint64(0) << qint64(8)
-                                                    << 0 << 8 << 0;
+    QTest::newRow("on a key frame, to a key frame")
+        << closed << keys << qint64(0) << qint64(8) << 0 << 8 << 0;
     QTest::newRow("end before a P frame needs a tail")
         << closed << keys << qint64(0) << qint64(6) << 0 << 5 << 1;
-    QTest::newRow("one after a key frame") << closed << keys << qint64(1) << qint64(16) << 7 << 8
-                                           << 0;
-    QTest::newRow("inside one interval") << closed << keys << qint64(2) << qint64(6) << 4 << 0
-                                         << 0;
+    QTest::newRow("one after a key frame")
+        << closed << keys << qint64(1) << qint64(16) << 7 << 8 << 0;
+    QTest::newRow("inside one interval") << closed << keys << qint64(2) << qint64(6) << 4 << 0 << 0;
     // Open GOP: the second key frame (9) has leading pictures 7 and 8 after it.
-    const QList<qint64> open{0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11};
-    const QList<bool> openKeys{true, false, false, false, false, false, false, true, false, false,
-                               false, false, false};
+    const QList<qint64> open { 0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11 };
+    const QList<bool> openKeys { true, false, false, false, false, false, false,
+                                 true, false, false, false, false, false };
     QTest::newRow("leading pictures go to the head")
         << open << openKeys << qint64(5) << qint64(13) << 4 << 4 << 0;
 }
@@ -259,7 +273,7 @@ void TestExactCopy::plan()
     QFETCH(qint64, end);
     QList<CutFrame> frames;
     for (int i = 0; i < pts.size(); ++i)
-        frames << CutFrame{pts.at(i), clean.at(i)};
+        frames << CutFrame { pts.at(i), clean.at(i) };
     const CutPlan plan = PlanCut(frames, start, end, true);
     QVERIFY2(plan.ok, qPrintable(plan.error));
     QTEST(plan.head.frames, "head");
@@ -282,11 +296,13 @@ void TestExactCopy::cut_data()
         const char *name;
         double start, end;
     };
-    const Range ranges[] = {{"on a key frame", 2.0, 4.0},        {"one after a key frame", 2.04, 5.0},
-                            {"one before a key frame", 1.96, 4.5}, {"mid-interval", 1.3, 6.7},
-                            {"first and last frames", 0.0, 8.0}};
-    for (const char *file : {"h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "mpeg2.ts",
-                             "multi.mkv"}) {
+    const Range ranges[] = { { "on a key frame", 2.0, 4.0 },
+                             { "one after a key frame", 2.04, 5.0 },
+                             { "one before a key frame", 1.96, 4.5 },
+                             { "mid-interval", 1.3, 6.7 },
+                             { "first and last frames", 0.0, 8.0 } };
+    for (const char *file :
+         { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "mpeg2.ts", "multi.mkv" }) {
         for (const Range &r : ranges)
             QTest::addRow("%s, %s", file, r.name) << QString::fromLatin1(file) << r.start << r.end;
     }
