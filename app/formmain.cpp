@@ -19,6 +19,7 @@
 #include "player.h"
 #include "probe.h"
 #include "settings.h"
+#include "streamcopy.h"
 #include "timecode.h"
 
 #include <QApplication>
@@ -331,6 +332,7 @@ bool FormMain::initialise()
     // 2, 3. Settings.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
+    m_shared.ExactCut = ReadSetting(QStringLiteral("ExactCut")) != QLatin1String("No");
 
     // 4. Full volume.
     m_naSliderVol->setMax(128);
@@ -657,6 +659,10 @@ void FormMain::showOutputDialog()
             return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0;
         };
         parts.startConversion = [this] { startConversion(); };
+        parts.copyStartNote = [this](bool exact) {
+            return DescribeCopyStart(
+                PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exact));
+        };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
     m_formVideoFormat->showForCut();
@@ -701,6 +707,8 @@ void FormMain::unload()
     m_timer1.stop();
     WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
+    WriteSetting(QStringLiteral("ExactCut"),
+                 m_shared.ExactCut ? QStringLiteral("Yes") : QStringLiteral("No"));
     if (m_firstStartFlag.isEmpty())
         WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
     hide();

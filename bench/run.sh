@@ -41,3 +41,7 @@ rm -f "$work/large.mkv"
 
 echo; echo "## Cut accuracy"
 "$BUILD/bin/bench_accuracy" "$work"
+
+echo; echo "## Exact direct copy"
+cmake --build "$BUILD" --target snipora-cut >/dev/null
+bench/exactcopy.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"

@@ -122,6 +122,7 @@ void FormConverting::StartConversion()
         closeDialog();
         return;
     }
+    m_parts.encoder->setExactCopy(s.ExactCopyMode);
     if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0) {
         m_parts.encoder->removeInputFile(input);
         if (m_parts.messages)

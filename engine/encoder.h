@@ -31,6 +31,10 @@ public:
     // Ends a running job; harmless when none runs. A stop is never reported as success.
     virtual void stopEncoding(bool flag) = 0;
     virtual bool isRunning() const = 0;
+    // Whether a direct copy (video and audio codec "copy") set up afterwards cuts to the frame,
+    // re-encoding the frames before the first key frame and after the last one it can copy
+    // (true, the default), or starts on the key frame at or before the start.
+    virtual void setExactCopy(bool exact) { Q_UNUSED(exact); }
     virtual QString lastErrorText() const = 0;
 
 Q_SIGNALS:

@@ -3,6 +3,7 @@
 #include "avprobe.h"
 #include "medialibrary.h"
 #include "optiontranslator.h"
+#include "streamcopy.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,8 +145,8 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         return -1;
     }
     Output job{inputIndex, out.absoluteFilePath(), options};
-    if (translated.copiesVideo && HasNoSeekIndex(input.formatName) && translated.startSeconds > 0)
-        job.copyKeyFrame = KeyFrameAtOrBefore(input.path, translated.startSeconds);
+    job.streamCopy = translated.copiesVideo;
+    job.exact = m_exactCopy;
     m_outputs.clear(); // one output per job
     m_outputs << job;
     return 0;
@@ -221,6 +222,10 @@ bool FfmpegEncoder::startEncoding(int flag)
     m_parser = ProgressParser();
     m_stderrTail.clear();
     m_stopping = false;
+    if (output.streamCopy) {
+        startCopy(output, input, t.startSeconds, t.lengthSeconds);
+        return true;
+    }
 
     auto *process = new QProcess(this);
     m_process = process;
@@ -236,9 +241,78 @@ bool FfmpegEncoder::startEncoding(int flag)
     return true;
 }
 
+void FfmpegEncoder::startCopy(const Output &output, const Input &input, double start,
+                              double length)
+{
+    StreamCopyJob job;
+    job.inputPath = input.path;
+    job.outputPath = m_tempPath;
+    job.startSeconds = start;
+    job.lengthSeconds = length;
+    job.exact = output.exact;
+    const quint64 run = ++m_copyRun;
+    m_cancelCopy = false;
+    m_copying = true;
+    m_copyNotes.clear();
+    m_copyThread = std::thread([this, job, run] {
+        StreamCopy copy(job);
+        const bool ok = copy.run(m_cancelCopy, [this, run](qint64 bytes, double fraction) {
+            QMetaObject::invokeMethod(
+                this, [this, run, bytes, fraction] { onCopyProgress(run, bytes, fraction); },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(
+            this,
+            [this, run, ok, error = copy.errorText(), notes = copy.notes()] {
+                onCopyFinished(run, ok, error, notes);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FfmpegEncoder::joinCopy()
+{
+    if (m_copyThread.joinable()) {
+        m_cancelCopy = true;
+        m_copyThread.join();
+    }
+    m_copying = false;
+}
+
+void FfmpegEncoder::onCopyProgress(quint64 run, qint64 bytes, double fraction)
+{
+    if (run != m_copyRun || !m_copying || m_stopping)
+        return;
+    const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
+    Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
+}
+
+void FfmpegEncoder::onCopyFinished(quint64 run, bool succeeded, const QString &error,
+                                   const QStringList &notes)
+{
+    if (run != m_copyRun || !m_copying)
+        return;
+    m_copyThread.join(); // the worker has finished: this was its last act
+    m_copying = false;
+    m_copyNotes = notes;
+    if (!succeeded) {
+        finishRun(false, QStringLiteral("The copy failed:\n%1").arg(error));
+        return;
+    }
+    completeOutput();
+}
+
 void FfmpegEncoder::stopEncoding(bool flag)
 {
     Q_UNUSED(flag);
+    if (m_copying) {
+        // The worker checks the flag between packets and frames, so the wait is short.
+        m_stopping = true;
+        ++m_copyRun;
+        joinCopy();
+        finishRun(false, QStringLiteral("The conversion was stopped."));
+        return;
+    }
     if (!m_process)
         return;
     m_stopping = true;
@@ -257,7 +331,7 @@ void FfmpegEncoder::stopEncoding(bool flag)
 
 bool FfmpegEncoder::isRunning() const
 {
-    return m_process && m_process->state() != QProcess::NotRunning;
+    return m_copying || (m_process && m_process->state() != QProcess::NotRunning);
 }
 
 QString FfmpegEncoder::lastErrorText() const
@@ -336,6 +410,11 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
             return;
         }
     }
+    completeOutput();
+}
+
+void FfmpegEncoder::completeOutput()
+{
     const QFileInfo written(m_tempPath);
     if (!written.exists() || written.size() == 0) {
         finishRun(false, QStringLiteral("The encoder wrote nothing. %1")

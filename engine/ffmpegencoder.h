@@ -9,8 +9,14 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <atomic>
+#include <thread>
+
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
 // shell). One job at a time: the inputs and the output added since the last clearJobs().
+// A direct copy runs in-process instead (StreamCopy on a worker thread, exact unless
+// setExactCopy(false)); its progress and outcome arrive through the same signals, on the
+// thread the encoder lives in.
 //
 // The output is written to a hidden temporary file in the destination folder and renamed over
 // the final name only after ffmpeg succeeded. stopEncoding() ends ffmpeg (terminate, then kill
@@ -35,6 +41,9 @@ public:
     void stopEncoding(bool flag) override;
     bool isRunning() const override;
     QString lastErrorText() const override;
+    void setExactCopy(bool exact) override { m_exactCopy = exact; }
+    // What the last direct copy had to tell (streams left out, a start on a key frame).
+    QStringList copyNotes() const { return m_copyNotes; }
 
     // The full ffmpeg argument list of the job as it would run (the output being the temporary
     // file); empty when no job is set up.
@@ -57,6 +66,8 @@ private:
         QString path;
         QString options;
         double copyKeyFrame = -1; // where a copy from an unindexed container starts
+        bool streamCopy = false;  // a direct copy, run in-process
+        bool exact = true;
     };
 
     void onStandardOutput();
@@ -64,6 +75,13 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void finishRun(bool succeeded, const QString &message);
+    // The run wrote the temporary file: check it and rename it into place.
+    void completeOutput();
+    void startCopy(const Output &output, const Input &input, double start, double length);
+    void onCopyProgress(quint64 run, qint64 bytes, double fraction);
+    void onCopyFinished(quint64 run, bool succeeded, const QString &error,
+                        const QStringList &notes);
+    void joinCopy();
     void removeTemporaryFile();
     QString errorFromStandardError() const;
 
@@ -80,4 +98,11 @@ private:
     QString m_finalPath;
     qint64 m_jobDurationMicros = -1;
     bool m_stopping = false;
+
+    bool m_exactCopy = true;
+    std::thread m_copyThread;
+    std::atomic<bool> m_cancelCopy{false};
+    bool m_copying = false;
+    quint64 m_copyRun = 0; // events of earlier runs are dropped
+    QStringList m_copyNotes;
 };

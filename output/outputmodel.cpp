@@ -223,6 +223,14 @@ void OutputSettingsModel::option1Click()
     moreClick();
 }
 
+void OutputSettingsModel::setExactCut(bool on)
+{
+    if (m_exactCut == on)
+        return;
+    m_exactCut = on;
+    Q_EMIT changed();
+}
+
 void OutputSettingsModel::option2Click()
 {
     m_option = Option::Convert;

@@ -83,6 +83,10 @@ public:
     const AdvancedSettings &grid() const { return m_grid; }
     Option option() const { return m_option; }
     bool directCopySelected() const { return m_option == Option::DirectCopy; }
+    // "Exact cut": a direct copy re-encodes the frames before the first key frame instead of
+    // starting on the key frame at or before the start.
+    bool exactCut() const { return m_exactCut; }
+    void setExactCut(bool on);
     QString formatKey() const { return m_formatKey; }
     bool audioOnlyFormat() const { return m_audioOnly; }
     QString formatCaption() const { return m_formatCaption; }
@@ -125,4 +129,5 @@ private:
     QString m_folder;
     Enabled m_enabled;
     Box m_focusRequest = Box::None;
+    bool m_exactCut = true;
 };

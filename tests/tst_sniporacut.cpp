@@ -101,6 +101,8 @@ void TestSniporaCut::sameStringAsTheDialog_data()
     QTest::newRow("copy with a flip")
         << QStringList{"--copy", "--set", "Vertically Flip=True"} << 0 << true << "" << 1 << 1
         << QStringList{"Vertically Flip=True"};
+    QTest::newRow("key-frame copy") << QStringList{"--keyframe-copy"} << 0 << true << "" << 1 << 1
+                                    << QStringList{};
     QTest::newRow("device by symbol, crop")
         << QStringList{"--format", "ID_BLACKBERRYPEARLMPEGVIDEO", "--set", "Crop Video=True", "--set", "Top=-12"}
         << 1108 << false << "" << 1 << 1 << QStringList{"Crop Video=True", "Top=-12"};
@@ -156,6 +158,8 @@ void TestSniporaCut::sameStringAsTheDialog()
         m.SelectCatalogueEntry(entry, QString());
     if (copy)
         m.option1Click();
+    if (options.contains(QStringLiteral("--keyframe-copy")))
+        m.setExactCut(false);
     if (!size.isEmpty()) {
         m.selectSize(OutputSettingsModel::CustomSizeIndex);
         m.setWidthText(size.section(QLatin1Char('x'), 0, 0));
@@ -175,7 +179,9 @@ void TestSniporaCut::sameStringAsTheDialog()
     QVERIFY(started);
     QCOMPARE(lines.at(0), shared.EncoderArguments);
     QCOMPARE(lines.at(1), shared.OutputExtension);
-    QCOMPARE(lines.at(2), shared.DirectCopyMode ? QStringLiteral("copy") : QStringLiteral("convert"));
+    QCOMPARE(lines.at(2), shared.ExactCopyMode    ? QStringLiteral("exact-copy")
+                          : shared.DirectCopyMode ? QStringLiteral("copy")
+                                                  : QStringLiteral("convert"));
 }
 
 void TestSniporaCut::badUsage_data()

@@ -28,6 +28,8 @@ struct SharedValues
     QString OutputExtension;    // without the dot
     QString EncoderArguments;
     bool DirectCopyMode = false;
+    bool ExactCopyMode = false; // a direct copy cut to the frame
+    bool ExactCut = true;       // the dialog's "Exact cut" box; the "ExactCut" setting
 
     bool StopRequested = false;
 };

@@ -8,6 +8,7 @@
 #include "ffmpegencoder.h"
 #include "outputmodel.h"
 #include "progress.h"
+#include "streamcopy.h"
 #include "timecode.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,12 @@ Cuts the range from --start to --end out of INPUT and saves it, by direct stream
 (hh:mm:ss.t, as Snipora shows it) or a number of seconds (12.5).
 
 Options:
-  --copy                     keep the original format (direct stream copy)
+  --copy                     keep the original format (direct stream copy), cut to the
+                             frame: only the frames before the first key frame (and,
+                             at the end, those that depend on later frames) are
+                             re-encoded; every stream, chapter and tag is kept
+  --keyframe-copy            direct stream copy that starts on the key frame at or
+                             before --start and re-encodes nothing
   --format ID|SYMBOL|CAPTION an entry of the format catalogue (see --list-formats);
                              the default is "MP4 - H264 Video (*.mp4)"
   --size auto|WxH            frame size; WxH is made an even size between 16 and 5000
@@ -51,7 +57,8 @@ Options:
                              followed by "-cut")
   --yes                      replace an existing output file
   --print-args               print the encoder options, the extension and the mode
-                             ("copy" or "convert"), one per line, and stop
+                             ("exact-copy", "copy" or "convert"), one per line, and
+                             stop
   --list-formats             list the catalogue, one entry per line, tab-separated:
                              Id, Symbol, Caption, Group, FormatKey, AudioOnly, Width,
                              Height, FrameRate, AudioBitrate, Channels
@@ -152,6 +159,7 @@ struct Options
     QString input;
     QString start, end;
     bool copy = false;
+    bool keyframeCopy = false;
     QString format;
     QString size;
     QString videoQuality, audioQuality;
@@ -198,6 +206,9 @@ int main(int argc, char *argv[])
             haveEnd = true;
         } else if (a == QLatin1String("--copy")) {
             o.copy = true;
+        } else if (a == QLatin1String("--keyframe-copy")) {
+            o.copy = true;
+            o.keyframeCopy = true;
         } else if (a == QLatin1String("--yes")) {
             o.yes = true;
         } else if (a == QLatin1String("--print-args")) {
@@ -277,8 +288,10 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("no format \"%1\" in the catalogue (see --list-formats)").arg(o.format));
         model.SelectCatalogueEntry(entry->Id, entry->caption());
     }
-    if (o.copy)
+    if (o.copy) {
         model.option1Click();
+        model.setExactCut(!o.keyframeCopy);
+    }
     if (!o.size.isEmpty()) {
         static const QRegularExpression wxh(QStringLiteral("^(\\d+)x(\\d+)$"));
         const auto m = wxh.match(o.size.toLower());
@@ -331,7 +344,8 @@ int main(int argc, char *argv[])
     if (o.printArgs) {
         out() << job.EncoderArguments << '\n'
               << job.OutputExtension << '\n'
-              << (job.DirectCopyMode ? "copy" : "convert") << '\n';
+              << (job.ExactCopyMode ? "exact-copy" : job.DirectCopyMode ? "copy" : "convert")
+              << '\n';
         out().flush();
         return kExitOk;
     }
@@ -350,6 +364,14 @@ int main(int argc, char *argv[])
     if (!encoder.loadLibrary(libraryFolder))
         return usageError(QStringLiteral("Video lib not found (no working ffmpeg)"));
     encoder.clearJobs();
+    if (job.DirectCopyMode) {
+        // Told before the run: where a copy that is not cut to the frame really starts.
+        const QString line
+            = DescribeCopyStart(PredictCopyStart(in.InputFilePath, start, job.ExactCopyMode));
+        if (!line.isEmpty())
+            err() << "snipora-cut: " << line << Qt::endl;
+    }
+    encoder.setExactCopy(job.ExactCopyMode);
     const int input = encoder.addInputFile(
         in.InputFilePath,
         job.DirectCopyMode ? QString() : QStringLiteral("-TimeStart ") + NumberText(start));
@@ -404,6 +426,10 @@ int main(int argc, char *argv[])
                      [&](int, bool succeeded, bool, const QString &message) {
                          if (terminal)
                              err() << Qt::endl;
+                         for (const QString &note : encoder.copyNotes()) {
+                             if (note.startsWith(QLatin1String("Left out")))
+                                 err() << "snipora-cut: " << note << Qt::endl;
+                         }
                          if (succeeded && !stopped) {
                              status = kExitOk;
                              out() << outputPath << Qt::endl;
