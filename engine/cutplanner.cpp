@@ -61,16 +61,17 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
         plan.error = QStringLiteral("The source has no video frames in the range.");
         return plan;
     }
-    // The frame shown at the start: the last one that begins at or before it.
+    // The frame shown at the start: the first one that begins at or after it. An exact seek of
+    // the player shows that frame at that time, and a conversion of the range begins with it.
     qint64 zero = kNone;
-    qint64 firstPts = std::numeric_limits<qint64>::max();
     for (const CutFrame &f : frames) {
-        firstPts = std::min(firstPts, f.pts);
-        if (f.pts <= startPts)
-            zero = std::max(zero, f.pts);
+        if (f.pts >= startPts && (zero == kNone || f.pts < zero))
+            zero = f.pts;
     }
-    if (zero == kNone)
-        zero = firstPts;
+    if (zero == kNone || zero >= endPts) {
+        plan.error = QStringLiteral("The range holds no video frame.");
+        return plan;
+    }
     plan.endPts = endPts;
 
     if (!exact) {

@@ -49,11 +49,11 @@ struct CutPlan
     }
 };
 
-// Plans a cut of the frames shown from startPts (the frame shown at that time is the first)
+// Plans a cut of the frames shown from startPts (the first frame that begins at or after it)
 // to endPts (exclusive). frames must begin at a clean packet at or before startPts and reach
 // past the end (or the stream's end).
 //
-// Exact: the first output frame is the one shown at startPts and the last the last one that
+// Exact: the first output frame is the first one at or after startPts and the last the last one that
 // starts before endPts. Packets from the first clean packet in the range are copied as long as
 // every frame they carry is in the range; what comes before is encoded anew (the head), and at
 // the end the frames that depend on frames after the range (the tail).

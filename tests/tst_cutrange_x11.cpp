@@ -60,30 +60,40 @@ void TestCutRangeX11::savedRangeIsShownRange_data()
     QTest::addColumn<double>("start"); // the marks, in seconds
     QTest::addColumn<double>("end");
     QTest::addColumn<bool>("onFrames"); // marks set from the picture: the frames at those times
+    QTest::addColumn<bool>("copy");     // direct copy (exact) instead of converting
 
     QTest::newRow("typed end, then Cut") << "clip.mp4" << "type-end 0000030" << "00:00:00.0"
-                                         << "00:00:03.0" << 0.0 << 3.0 << false;
+                                         << "00:00:03.0" << 0.0 << 3.0 << false << false;
     QTest::newRow("typed start and end, then Cut")
         << "clip.mkv" << "type-start 0000020; type-end 0000030" << "00:00:02.0" << "00:00:03.0"
-        << 2.0 << 3.0 << false;
+        << 2.0 << 3.0 << false << false;
     QTest::newRow("end before start, then a new end")
         << "clip.ts" << "seek 3; start; seek 2; end; seek 5; end" << "00:00:02.0" << "00:00:05.0"
-        << 2.0 << 5.0 << true;
+        << 2.0 << 5.0 << true << false;
     QTest::newRow("typed start moves the picture for Set start")
         << "clip.mp4" << "seek 5; type-start 0000010; enter; start; type-end 0000040"
-        << "00:00:01.0" << "00:00:04.0" << 1.0 << 4.0 << false;
+        << "00:00:01.0" << "00:00:04.0" << 1.0 << 4.0 << false << false;
     QTest::newRow("typed start while playing")
         << "clip.mkv" << "play; type-start 0000020; enter; type-end 0000040" << "00:00:02.0"
-        << "00:00:04.0" << 2.0 << 4.0 << false;
+        << "00:00:04.0" << 2.0 << 4.0 << false << false;
     QTest::newRow("marks between frames") << "clip.ts" << "type-start 0000021; type-end 0000043"
-                                          << "00:00:02.1" << "00:00:04.3" << 2.1 << 4.3 << false;
+                                          << "00:00:02.1" << "00:00:04.3" << 2.1 << 4.3 << false << false;
     QTest::newRow("set marks from the slider") << "clip.mp4" << "seek 1.2; start; seek 3.7; end"
-                                               << "00:00:01.2" << "00:00:03.7" << 1.2 << 3.7 << true;
+                                               << "00:00:01.2" << "00:00:03.7" << 1.2 << 3.7 << true << false;
     QTest::newRow("set marks from the slider, Matroska")
         << "clip.mkv" << "seek 1.2; start; seek 3.7; end" << "00:00:01.2" << "00:00:03.7" << 1.2
-        << 3.7 << true;
+        << 3.7 << true << false;
+    QTest::newRow("direct copy, typed marks")
+        << "clip.mp4" << "type-start 0000021; type-end 0000043" << "00:00:02.1" << "00:00:04.3"
+        << 2.1 << 4.3 << false << true;
+    QTest::newRow("direct copy, marks from the slider, Matroska")
+        << "clip.mkv" << "seek 1.3; start; seek 6.7; end" << "00:00:01.3" << "00:00:06.7" << 1.3
+        << 6.7 << true << true;
+    QTest::newRow("direct copy, MPEG-TS")
+        << "clip.ts" << "type-start 0000029; type-end 0000071" << "00:00:02.9" << "00:00:07.1" << 2.9
+        << 7.1 << false << true;
     QTest::newRow("audio") << "tone.mp3" << "type-start 0000020; type-end 0000055" << "00:00:02.0"
-                           << "00:00:05.5" << 2.0 << 5.5 << false;
+                           << "00:00:05.5" << 2.0 << 5.5 << false << false;
 }
 
 void TestCutRangeX11::savedRangeIsShownRange()
@@ -93,6 +103,7 @@ void TestCutRangeX11::savedRangeIsShownRange()
     QFETCH(double, start);
     QFETCH(double, end);
     QFETCH(bool, onFrames);
+    QFETCH(bool, copy);
     const QString input = m_sources.value(source);
     const double offset = IndexedMedia::videoOffset(input);
     if (onFrames) {
@@ -175,6 +186,8 @@ void TestCutRangeX11::savedRangeIsShownRange()
         if (auto *dialog = qobject_cast<FormVideoFormat *>(modal); dialog && !okClicked) {
             okClicked = true;
             dialog->model().setFolder(outDir);
+            if (copy)
+                dialog->model().option1Click();
             // OK runs the progress dialog modally: click it from outside this watch, which
             // must keep ticking.
             QTimer::singleShot(0, dialog, [dialog] {
@@ -201,7 +214,7 @@ void TestCutRangeX11::savedRangeIsShownRange()
              qPrintable(QString::number(w.shared().CutLengthSeconds)));
 
     const QString output = outDir + QLatin1Char('/') + QFileInfo(input).completeBaseName()
-        + QStringLiteral("-cut.mp4");
+        + QStringLiteral("-cut.") + (copy ? QFileInfo(input).suffix() : QStringLiteral("mp4"));
     if (source.endsWith(QLatin1String(".mp3"))) {
         const ProbeResult r = ffprobe(output);
         QVERIFY2(std::abs(r.duration - (end - start)) < 0.06, qPrintable(QString::number(r.duration)));
