@@ -4,6 +4,7 @@
 #include "mediafixtures.h"
 #include "timecode.h"
 #include "mpvplayer.h"
+#include "player.h"
 #include "nasliders.h"
 #include "playback.h"
 #include "recordingmessagesink.h"
@@ -110,6 +111,29 @@ void TestMainWindowX11::openPlayMarkCut()
         QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("BtnGoStart")), Qt::LeftButton);
         QCOMPARE(slider->value(), 0);
     }
+    // A missing file after a video: the old picture goes, the player holds nothing, and the
+    // controls and the values a conversion reads say "no file".
+    QWidget *pane = w.findChild<QWidget *>(QStringLiteral("PicPlayer"));
+    QTest::qWait(300);
+    auto brightest = [&] {
+        const QImage shot = pane->grab().toImage();
+        int most = 0;
+        for (int y = 0; y < shot.height(); y += 7)
+            for (int x = 0; x < shot.width(); x += 7)
+                most = std::max(most, qGray(shot.pixel(x, y)));
+        return most;
+    };
+    QVERIFY(brightest() > 64); // the test picture is on screen
+    chosen = dir.filePath(QStringLiteral("gone.mp4"));
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QCOMPARE(messages.messages.size(), 1);
+    messages.messages.clear();
+    QCOMPARE(w.player()->stateCode(), int(Player::StateNoMedia));
+    QCOMPARE(w.shared().InputFilePath, QString());
+    QCOMPARE(w.shared().SourceWidth, 0);
+    QVERIFY(!cut->isEnabled());
+    QTRY_VERIFY(brightest() < 32);
+
     // A file that is not media: the player's message, and the window goes back to no file.
     const QString bogus = dir.filePath(QStringLiteral("notes.mp4"));
     QFile text(bogus);
