@@ -1,11 +1,13 @@
 #include "appfolder.h"
 #include "avprobe.h"
 #include "boxmessagesink.h"
+#include "commandline.h"
 #include "ffmpegencoder.h"
 #include "formmain.h"
 #include "mpvplayer.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <clocale>
 
@@ -36,5 +38,10 @@ int main(int argc, char *argv[])
     if (!window.load())
         return 1; // the media library is missing; nothing is written
     window.show();
+    // A file named on the command line ("Open with" in a file manager) is opened once the
+    // window is up, exactly as the Open command opens a chosen file.
+    const QString file = FileToOpen(QCoreApplication::arguments().mid(1));
+    if (!file.isEmpty())
+        QTimer::singleShot(0, &window, [&window, file] { window.openFile(file); });
     return app.exec();
 }

@@ -29,6 +29,9 @@ FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormConverting"));
     setWindowTitle(QStringLiteral("Please wait..."));
+    // Modal over the main window only: the "File Saved" popup, a window of its own, stays
+    // clickable while the finished dialog is open.
+    setWindowModality(Qt::WindowModal);
     m_monotonic.start();
 
     auto *layout = new QVBoxLayout(this);

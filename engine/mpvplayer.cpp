@@ -111,6 +111,7 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
     }
     m_mpv = mpv;
     mpv_observe_property(m_mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(m_mpv, onWakeup, this);
     return true;
 }
@@ -347,6 +348,16 @@ void MpvPlayer::applySize()
         m_videoWidget->update();
 }
 
+void MpvPlayer::stepFrame(int direction)
+{
+    if (!m_mpv || m_state == StateNoMedia || direction == 0)
+        return;
+    const char *command[] = {direction > 0 ? "frame-step" : "frame-back-step", nullptr};
+    mpv_command_async(m_mpv, 0, command);
+    if (m_state == StateStopped || m_state == StateEnded)
+        setState(StatePaused);
+}
+
 qint64 MpvPlayer::currentPosition() const
 {
     double pos = 0;
@@ -401,6 +412,13 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
+        // While paused the picture moves only by seeks and frame steps: report each frame it
+        // lands on (while playing, the position timer reports).
+        if (qstrcmp(property->name, "time-pos") == 0 && property->format == MPV_FORMAT_DOUBLE
+            && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
+            emitPosition();
+            break;
+        }
         // The end of the media is an event of playback only: a paused seek to the very end
         // (go to end) shows the last frame and stays there.
         if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG

@@ -341,11 +341,13 @@ int FormVideoFormat::showForCut()
 void FormVideoFormat::browseFolder()
 {
     QString folder;
+    const QString start
+        = m_model.chooserFolder(m_parts.shared ? m_parts.shared->InputFilePath : QString());
     if (m_parts.chooseFolder)
-        folder = m_parts.chooseFolder(this, m_model.folder());
+        folder = m_parts.chooseFolder(this, start);
     else
         folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the destination folder"),
-                                                   m_model.folder());
+                                                   start);
     if (!folder.isEmpty())
         m_model.setFolder(folder); // the separator is added by OK's check
 }

@@ -3,6 +3,8 @@
 #include "catalogue.h"
 #include "timecode.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -328,6 +330,23 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     check.ok = true;
     Q_EMIT changed();
     return check;
+}
+
+QString OutputSettingsModel::chooserFolder(const QString &inputPath) const
+{
+    const QString typed = m_folder.trimmed();
+    if (!typed.isEmpty()) {
+        QString folder = AbsoluteFolder(typed);
+        while (!folder.isEmpty() && !FolderExists(folder)) {
+            const QString parent = QFileInfo(QDir::cleanPath(folder)).absolutePath();
+            if (parent == QDir::cleanPath(folder))
+                break;
+            folder = parent;
+        }
+        if (FolderExists(folder))
+            return QDir::cleanPath(folder);
+    }
+    return inputPath.isEmpty() ? QString() : QFileInfo(inputPath).absolutePath();
 }
 
 OutputSettingsModel::Box OutputSettingsModel::takeFocusRequest()

@@ -76,6 +76,10 @@ public:
     static bool nameKeyAccepted(QChar c);
     static QString withoutForbidden(QString text);
     void setFolder(const QString &text);
+    // Where the folder chooser opens: the folder the destination box names (its nearest
+    // existing parent when it does not exist), or the source file's folder when the box is
+    // empty.
+    QString chooserFolder(const QString &inputPath) const;
     NameCheck checkOutputName();
 
     // State

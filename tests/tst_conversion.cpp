@@ -340,7 +340,7 @@ void TestConversion::popupItems()
     QCOMPARE(popup.items().at(3).id, 2);
     QCOMPARE(popup.displayTimer().interval(), 256 + 5000);
     QTRY_COMPARE(popup.pos(), popup.restingPosition());
-    QCOMPARE(popup.restingPosition(), QPoint(800 - 220 - 4, 600 - 70 - 4));
+    QCOMPARE(popup.restingPosition(), window.mapToGlobal(QPoint(800 - 220 - 4, 600 - 70 - 4)));
     // The title does nothing.
     QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(50, 12));
     QVERIFY(popup.isVisible());
@@ -357,6 +357,35 @@ void TestConversion::popupItems()
     QMetaObject::invokeMethod(&popup.displayTimer(), "timeout", Qt::DirectConnection);
     QVERIFY(!popup.isVisible());
     QCOMPARE(opened.size(), 1);
+
+    // Held while the finished dialog is open; released, it stays its full time from then.
+    popup.hold();
+    popup.ShowSavedPopup(QStringLiteral("/x/"));
+    QVERIFY(!popup.displayTimer().isActive());
+    popup.release();
+    QVERIFY(popup.displayTimer().isActive());
+    QCOMPARE(popup.displayTimer().interval(), 5000);
+    // It follows the main window and goes with it.
+    window.move(window.pos() + QPoint(40, 30));
+    QTRY_COMPARE(popup.pos(), popup.restingPosition());
+    window.hide();
+    QVERIFY(!popup.isVisible());
+
+    // With the saved file known, the file manager shows it selected; where none can, the
+    // folder opens.
+    QStringList shown;
+    bool fileManager = true;
+    SavedPopup withFile(&window, [&](const QUrl &url) { opened << url; return true; },
+                        [&](const QString &file) { shown << file; return fileManager; });
+    window.show();
+    withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
+    QTest::mouseClick(&withFile, Qt::LeftButton, {}, QPoint(110, 45));
+    QCOMPARE(shown, QStringList{QStringLiteral("/y/a-cut.mp4")});
+    QCOMPARE(opened.size(), 1);
+    fileManager = false;
+    withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
+    QTest::mouseClick(&withFile, Qt::LeftButton, {}, QPoint(110, 45));
+    QCOMPARE(opened.last(), QUrl::fromLocalFile(QStringLiteral("/y/")));
 }
 
 // Listens to the launcher-entry signal on a bus.
