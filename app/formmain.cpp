@@ -1,5 +1,6 @@
 #include "formmain.h"
 
+#include "appfolder.h"
 #include "artwork.h"
 #include "clicklabel.h"
 #include "formflash.h"
@@ -456,10 +457,8 @@ bool FormMain::load()
 bool FormMain::initialise()
 {
     // 1. The program's folder, with one trailing separator.
-    m_shared.AppFolder = m_programFolder;
-    if (m_shared.AppFolder.isEmpty() || !IsPathSeparator(m_shared.AppFolder.back()))
-        m_shared.AppFolder += PathSeparator();
-    m_shared.MediaLibraryFolder = m_shared.AppFolder + QStringLiteral("LibAV");
+    m_shared.AppFolder = AppFolderOf(m_programFolder);
+    m_shared.MediaLibraryFolder = LibraryFolder(m_programFolder);
 
     // 2, 3. Settings.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));

@@ -33,6 +33,9 @@ int main(int argc, char *argv[])
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
     parts.programFolder = ResolveProgramFolder(QCoreApplication::applicationDirPath());
+    // The encoder's check runs an ffmpeg process: start it now, so that it runs while the
+    // window is built; load() takes its answer before anything is shown.
+    parts.encoder->beginLibraryCheck(LibraryFolder(parts.programFolder));
 
     FormMain window(std::move(parts));
     if (!window.load())
