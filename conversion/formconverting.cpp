@@ -132,6 +132,7 @@ void FormConverting::StartConversion()
         closeDialog();
         return;
     }
+    m_parts.encoder->setReplaceAllowed(s.ReplaceAgreed);
     m_parts.encoder->startEncoding(1);
     QApplication::processEvents();
 }

@@ -7,10 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryFile>
-
-#include <filesystem>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -22,6 +19,7 @@ namespace {
 constexpr int kTerminateWaitMs = 3000;
 constexpr int kKillWaitMs = 2000;
 constexpr qsizetype kStderrTailBytes = 8192;
+constexpr int kFolderCheckMs = 1000;
 
 QString ffmpegPath(const QString &path)
 {
@@ -39,6 +37,30 @@ QString identityPath(const QString &path)
         return info.canonicalFilePath();
     const QString folder = info.absoluteDir().canonicalPath();
     return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
+}
+
+// What makes a translated job impossible before ffmpeg starts, as a sentence; "" when nothing.
+QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
+                   const TranslatedOptions &t, const QString &extension)
+{
+    const bool keepsVideo = videoStreams > 0 && !t.outputArgs.contains(QLatin1String("-vn"));
+    const bool keepsAudio = audioStreams > 0 && !t.outputArgs.contains(QLatin1String("-an"));
+    if (!keepsVideo && !keepsAudio) {
+        if (audioStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no audio stream, and the "
+                                  "chosen format keeps only audio.")
+                .arg(inputPath);
+        return QStringLiteral("There is nothing to save: %1 has no video stream, and its audio "
+                              "is removed.")
+            .arg(inputPath);
+    }
+    if (!extension.isEmpty() && !t.outputArgs.contains(QLatin1String("-f"))
+        && !HasMuxerForExtension(extension))
+        return QStringLiteral("No file type is known for the extension \"%1\", so the output "
+                              "cannot be written; a direct copy keeps the input's extension, so "
+                              "rename the input or convert it to a format.")
+            .arg(extension);
+    return QString();
 }
 
 } // namespace
@@ -96,6 +118,8 @@ int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
     input.options = options;
     input.formatName = info.formatName;
     input.durationMicros = info.durationMicros;
+    input.videoStreams = info.videoStreams;
+    input.audioStreams = info.audioStreams;
     m_inputs << input;
     return int(m_inputs.size()) - 1;
 }
@@ -129,6 +153,14 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
                       .arg(folder.absolutePath());
         return -1;
     }
+    const int nameMax = TemporaryOutput::maximumNameBytes(folder.absolutePath());
+    if (QFile::encodeName(out.fileName()).size() > nameMax) {
+        m_error = QStringLiteral("The output file name is too long: %1 bytes where the folder "
+                                 "takes %2.")
+                      .arg(QFile::encodeName(out.fileName()).size())
+                      .arg(nameMax);
+        return -1;
+    }
     {
         QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
         if (!probe.open()) {
@@ -141,6 +173,12 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         = TranslateOptions(input.options, options, out.suffix(), input.formatName);
     if (!translated.ok) {
         m_error = translated.error;
+        return -1;
+    }
+    const QString refusal
+        = jobRefusal(input.path, input.videoStreams, input.audioStreams, translated, out.suffix());
+    if (!refusal.isEmpty()) {
+        m_error = refusal;
         return -1;
     }
     Output job{inputIndex, out.absoluteFilePath(), options};
@@ -200,27 +238,25 @@ bool FfmpegEncoder::startEncoding(int flag)
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
                                                  input.formatName, output.copyKeyFrame);
 
-    // A hidden name in the destination folder with the output's own extension, which tells
-    // ffmpeg the container.
-    const QString suffix = out.suffix().isEmpty() ? QString() : QLatin1Char('.') + out.suffix();
-    do {
-        const QString tag = QString::number(QRandomGenerator::global()->generate(), 16);
-        m_tempPath = out.absoluteDir().filePath(QStringLiteral(".%1.snipora-%2%3")
-                                                    .arg(out.completeBaseName(), tag, suffix));
-    } while (QFileInfo::exists(m_tempPath));
-    m_finalPath = output.path;
+    if (!m_output.begin(output.path, &m_error))
+        return false;
 
+    const qint64 available = input.durationMicros > 0
+        ? std::max<qint64>(0, input.durationMicros - qint64(t.startSeconds * 1e6))
+        : -1;
     if (t.lengthSeconds >= 0)
         m_jobDurationMicros = qint64(t.lengthSeconds * 1e6);
-    else if (input.durationMicros > 0)
-        m_jobDurationMicros = std::max<qint64>(0, input.durationMicros
-                                                      - qint64(t.startSeconds * 1e6));
     else
-        m_jobDurationMicros = -1;
+        m_jobDurationMicros = available;
+    m_expectedMicros = available >= 0 && m_jobDurationMicros >= 0
+        ? std::min(available, m_jobDurationMicros)
+        : m_jobDurationMicros;
 
     m_parser = ProgressParser();
     m_stderrTail.clear();
     m_stopping = false;
+    m_abortMessage.clear();
+    m_folderCheck.start();
 
     auto *process = new QProcess(this);
     m_process = process;
@@ -232,8 +268,20 @@ bool FfmpegEncoder::startEncoding(int flag)
     connect(process, &QProcess::readyReadStandardError, this, &FfmpegEncoder::onStandardError);
     connect(process, &QProcess::finished, this, &FfmpegEncoder::onFinished);
     connect(process, &QProcess::errorOccurred, this, &FfmpegEncoder::onProcessError);
-    process->start(m_program, jobArguments(m_tempPath));
+    process->start(m_program, jobArguments(m_output.temporaryPath()));
     return true;
+}
+
+void FfmpegEncoder::endProcess()
+{
+    QPointer<QProcess> process = m_process;
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
+            process->kill();
+            process->waitForFinished(kKillWaitMs);
+        }
+    }
 }
 
 void FfmpegEncoder::stopEncoding(bool flag)
@@ -242,17 +290,20 @@ void FfmpegEncoder::stopEncoding(bool flag)
     if (!m_process)
         return;
     m_stopping = true;
-    QPointer<QProcess> process = m_process;
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
-            process->kill();
-            process->waitForFinished(kKillWaitMs);
-        }
-    }
+    endProcess();
     // The finished handler normally ran inside the waits; make sure the run is closed.
     if (m_process)
         finishRun(false, QStringLiteral("The conversion was stopped."));
+}
+
+void FfmpegEncoder::abortRun(const QString &message)
+{
+    if (!m_process)
+        return;
+    m_abortMessage = message;
+    endProcess();
+    if (m_process)
+        finishRun(false, message);
 }
 
 bool FfmpegEncoder::isRunning() const
@@ -270,8 +321,18 @@ void FfmpegEncoder::onStandardOutput()
     if (!m_process)
         return;
     const QList<ProgressParser::Block> blocks = m_parser.feed(m_process->readAllStandardOutput());
+    // A folder that went away takes the output with it: end the run now, not at its end.
+    if (!m_stopping && m_abortMessage.isEmpty() && m_folderCheck.hasExpired(kFolderCheckMs)) {
+        m_folderCheck.restart();
+        if (!m_output.folderStillThere()) {
+            abortRun(QStringLiteral("The destination folder %1 was moved or removed during the "
+                                    "conversion; nothing was saved.")
+                         .arg(QFileInfo(m_output.finalPath()).absolutePath()));
+            return;
+        }
+    }
     for (const ProgressParser::Block &b : blocks) {
-        if (m_stopping)
+        if (m_stopping || !m_abortMessage.isEmpty())
             return;
         const qint64 position = b.outTimeUs < 0 ? (b.outTimeUs == -1 ? -1 : 0) : b.outTimeUs;
         Q_EMIT encoderProgress(b.totalSize, position, m_jobDurationMicros);
@@ -305,7 +366,13 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
     if (!m_process)
         return;
     onStandardOutput();
+    if (!m_process)
+        return; // the last progress found the folder gone and ended the run
     onStandardError();
+    if (!m_abortMessage.isEmpty()) {
+        finishRun(false, m_abortMessage);
+        return;
+    }
     if (m_stopping) {
         finishRun(false, QStringLiteral("The conversion was stopped."));
         return;
@@ -336,22 +403,12 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
             return;
         }
     }
-    const QFileInfo written(m_tempPath);
-    if (!written.exists() || written.size() == 0) {
-        finishRun(false, QStringLiteral("The encoder wrote nothing. %1")
-                             .arg(errorFromStandardError())
-                             .trimmed());
+    // The one place where a finished job's file is checked and gets its final name.
+    QString error;
+    if (!m_output.commit(m_expectedMicros, replaceAllowed(), &error)) {
+        finishRun(false, error);
         return;
     }
-    std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(m_tempPath).toStdString(),
-                            QFile::encodeName(m_finalPath).toStdString(), ec);
-    if (ec) {
-        finishRun(false, QStringLiteral("The output could not be saved as %1: %2")
-                             .arg(m_finalPath, QString::fromStdString(ec.message())));
-        return;
-    }
-    m_tempPath.clear();
     finishRun(true, QString());
 }
 
@@ -362,22 +419,18 @@ void FfmpegEncoder::onProcessError(QProcess::ProcessError error)
                              .arg(m_program));
 }
 
-void FfmpegEncoder::removeTemporaryFile()
+void FfmpegEncoder::finishRun(bool succeeded, const QString &text)
 {
-    if (!m_tempPath.isEmpty())
-        QFile::remove(m_tempPath);
-    m_tempPath.clear();
-}
-
-void FfmpegEncoder::finishRun(bool succeeded, const QString &message)
-{
+    const QString message = text; // text may be one of the members cleared below
     QProcess *process = m_process;
     m_process = nullptr;
     if (process) {
         process->disconnect(this);
         process->deleteLater();
     }
-    removeTemporaryFile();
+    m_output.discard();
+    setReplaceAllowed(false); // consent was for this job only
+    m_abortMessage.clear();
     const bool stopped = m_stopping;
     m_stopping = false;
     if (!succeeded && !stopped)

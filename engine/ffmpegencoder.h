@@ -2,6 +2,7 @@
 
 #include "encoder.h"
 #include "progressparser.h"
+#include "temporaryoutput.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -12,10 +13,11 @@
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
 // shell). One job at a time: the inputs and the output added since the last clearJobs().
 //
-// The output is written to a hidden temporary file in the destination folder and renamed over
-// the final name only after ffmpeg succeeded. stopEncoding() ends ffmpeg (terminate, then kill
-// after a bound) and removes the temporary file before it returns. No ffmpeg outlives the
-// encoder or the program.
+// The output is written to a hidden temporary file in the destination folder and given the final
+// name only after ffmpeg succeeded and the file holds what was asked for (see TemporaryOutput).
+// stopEncoding() ends ffmpeg (terminate, then kill after a bound) and removes the temporary file
+// before it returns. A destination folder that disappears during the run ends it as a failure.
+// No ffmpeg outlives the encoder or the program.
 class FfmpegEncoder final : public Encoder
 {
     Q_OBJECT
@@ -40,7 +42,7 @@ public:
     // file); empty when no job is set up.
     QStringList jobArguments(const QString &outputPath) const;
     // The temporary file a running job writes; "" when none runs.
-    QString temporaryOutputPath() const { return m_tempPath; }
+    QString temporaryOutputPath() const { return m_output.temporaryPath(); }
 
 private:
     struct Input
@@ -49,6 +51,8 @@ private:
         QString options;
         QString formatName;
         qint64 durationMicros = -1;
+        int videoStreams = 0;
+        int audioStreams = 0;
         bool removed = false;
     };
     struct Output
@@ -64,7 +68,10 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void finishRun(bool succeeded, const QString &message);
-    void removeTemporaryFile();
+    // Ends ffmpeg: terminate, then kill after a bound.
+    void endProcess();
+    // Ends the run as a failure with the message (the destination folder went away).
+    void abortRun(const QString &message);
     QString errorFromStandardError() const;
 
     QString m_program;
@@ -76,8 +83,10 @@ private:
     QPointer<QProcess> m_process;
     ProgressParser m_parser;
     QByteArray m_stderrTail;
-    QString m_tempPath;
-    QString m_finalPath;
+    TemporaryOutput m_output;
     qint64 m_jobDurationMicros = -1;
+    qint64 m_expectedMicros = -1; // the length the result must have, as far as the input has it
+    QElapsedTimer m_folderCheck;
+    QString m_abortMessage;
     bool m_stopping = false;
 };

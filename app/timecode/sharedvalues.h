@@ -28,6 +28,7 @@ struct SharedValues
     QString OutputExtension;    // without the dot
     QString EncoderArguments;
     bool DirectCopyMode = false;
+    bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;
 };
