@@ -50,15 +50,19 @@ QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
             return QStringLiteral("There is nothing to save: %1 has no audio stream, and the "
                                   "chosen format keeps only audio.")
                 .arg(inputPath);
-        return QStringLiteral("There is nothing to save: %1 has no video stream, and its audio "
-                              "is removed.")
+        if (videoStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no video stream, and its "
+                                  "audio is removed.")
+                .arg(inputPath);
+        return QStringLiteral("There is nothing to save: the chosen settings remove both the "
+                              "video and the audio of %1.")
             .arg(inputPath);
     }
     if (!extension.isEmpty() && !t.outputArgs.contains(QLatin1String("-f"))
         && !HasMuxerForExtension(extension))
-        return QStringLiteral("No file type is known for the extension \"%1\", so the output "
-                              "cannot be written; a direct copy keeps the input's extension, so "
-                              "rename the input or convert it to a format.")
+        return QStringLiteral("No file type is known for the extension \"%1\" (a direct copy "
+                              "keeps the input's extension): rename the input or convert it to "
+                              "a format.")
             .arg(extension);
     return QString();
 }
