@@ -53,11 +53,12 @@ private:
         return QDir(folder).entryList({QStringLiteral(".snipora-%1-*").arg(pid)},
                                       QDir::Files | QDir::Hidden);
     }
-    // A run long enough to act on while it writes: 8 s of 1080p at the best quality.
-    QStringList slowJob(const QString &name) const
+    // A run long enough to act on while it writes: 4 s of 1080p (about a second at the
+    // fastest quality, many at the best).
+    QStringList slowJob(const QString &name, const QString &quality = QStringLiteral("high")) const
     {
-        return {m_clip, "--start", "0", "--end", "8", "--size", "1920x1080", "--video-quality",
-                "high", "--name", name};
+        return {m_clip, "--start", "0", "--end", "4", "--size", "1920x1080", "--video-quality",
+                quality, "--name", name};
     }
 
     QTemporaryDir m_dir;
@@ -388,7 +389,7 @@ void TestSniporaCut::neverReplacesWithoutConsent()
     const QString beside = m_dir.filePath(name + QStringLiteral("-2.mp4"));
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
-    p.start(m_program, slowJob(name) + (yes ? QStringList{"--yes"} : QStringList{}));
+    p.start(m_program, slowJob(name, QStringLiteral("low")) + (yes ? QStringList{"--yes"} : QStringList{}));
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(!temporaries(m_dir.path(), p.processId()).isEmpty(), 20000);
     QFile other(target);
