@@ -349,7 +349,7 @@ void AdvancedSettings::valueChanged(const QString &caption)
 void AdvancedSettings::ValidateGridValues()
 {
     for (const char *caption :
-         { "Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate" }) {
+         {"Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate"}) {
         Item *i = find(QString::fromLatin1(caption));
         if (i && i->text != QLatin1String("Auto") && !refusal(i->caption, i->text).isEmpty())
             i->text = QStringLiteral("Auto");
@@ -366,7 +366,7 @@ QString AdvancedSettings::refusal(const QString &caption, const QString &value) 
     case Kind::ReadOnlyText:
         return QString();
     case Kind::Check:
-        for (const char *accepted : { "True", "False", "1", "0" }) {
+        for (const char *accepted : {"True", "False", "1", "0"}) {
             if (value.compare(QLatin1String(accepted), Qt::CaseInsensitive) == 0)
                 return QString();
         }
@@ -480,7 +480,7 @@ void AdvancedSettings::setPictureSize(int width, int height)
 {
     m_pictureWidth = std::max(0, width);
     m_pictureHeight = std::max(0, height);
-    for (const char *caption : { "Top", "Left" }) {
+    for (const char *caption : {"Top", "Left"}) {
         const QString margin = QString::fromLatin1(caption);
         if (!refusal(margin, value(margin)).isEmpty()) {
             setText(*find(margin), QStringLiteral("0"));
