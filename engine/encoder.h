@@ -36,7 +36,7 @@ public:
     // Consent to replace: whether the next job may replace a file at its output path (the user
     // agreed, in the window's replace question or with snipora-cut's --yes). Without it the
     // finished output never replaces a file, not even one that appeared during the run. The
-    // consent holds for one job: it is withdrawn when that job ends.
+    // consent holds for one job: it is withdrawn when that job ends and by clearJobs().
     void setReplaceAllowed(bool allowed) { m_replaceAllowed = allowed; }
     bool replaceAllowed() const { return m_replaceAllowed; }
 

@@ -101,6 +101,7 @@ void FfmpegEncoder::clearJobs()
         stopEncoding(false);
     m_inputs.clear();
     m_outputs.clear();
+    setReplaceAllowed(false);
 }
 
 int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
