@@ -408,7 +408,11 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
             return;
         }
     }
-    // The one place where a finished job's file is checked and gets its final name.
+    saveOutput();
+}
+
+void FfmpegEncoder::saveOutput()
+{
     QString error;
     if (!m_output.commit(m_expectedMicros, replaceAllowed(), &error)) {
         finishRun(false, error);

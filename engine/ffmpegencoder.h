@@ -68,6 +68,10 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void finishRun(bool succeeded, const QString &message);
+    // The one way a job that wrote its temporary file ends: the file is checked and gets its
+    // final name (m_output.commit()), then the run finishes as a success or a failure. Every
+    // kind of job writes to m_output.temporaryPath() and ends here.
+    void saveOutput();
     // Ends ffmpeg: terminate, then kill after a bound.
     void endProcess();
     // Ends the run as a failure with the message (the destination folder went away).
