@@ -126,7 +126,11 @@ void FormConverting::StartConversion()
         return;
     }
     m_parts.encoder->setExactCopy(s.ExactCopyMode);
-    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0) {
+    m_parts.encoder->setReplaceAllowed(s.ReplaceAgreed);
+    // A job that cannot start (its folder could not be opened) ends like one that cannot be
+    // set up: a dialog waiting for a run that never comes would be a dead end.
+    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0
+        || !m_parts.encoder->startEncoding(1)) {
         m_parts.encoder->removeInputFile(input);
         if (m_parts.messages)
             m_parts.messages->showMessage(
@@ -136,7 +140,6 @@ void FormConverting::StartConversion()
         closeDialog();
         return;
     }
-    m_parts.encoder->startEncoding(1);
     QApplication::processEvents();
 }
 

@@ -333,8 +333,13 @@ int FormVideoFormat::showForCut()
 {
     m_copyStartKnown[0] = m_copyStartKnown[1] = false;
     refresh();
-    if (m_parts.shared)
+    if (m_parts.shared) {
         m_model.setDefaultName(m_parts.shared->InputFilePath);
+        // Crop margins are checked against this file's picture.
+        m_model.grid().setPictureSize(
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceWidth : 0,
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceHeight : 0);
+    }
     return exec();
 }
 
@@ -418,6 +423,8 @@ bool FormVideoFormat::ok()
                                           .arg(path))
             != MessageSink::Answer::Yes)
         return false;
+    // Only this yes lets the run replace a file; one that appears later is never replaced.
+    shared.ReplaceAgreed = out.exists() && m_parts.messages;
 
     // 4-6.
     hide();

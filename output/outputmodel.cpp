@@ -288,6 +288,8 @@ QString OutputSettingsModel::withoutForbidden(QString text)
 {
     for (const QChar c : forbiddenNameCharacters())
         text.remove(c);
+    // Control characters (a pasted line break) have no place in a file name either.
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return text;
 }
 

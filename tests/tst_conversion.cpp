@@ -76,6 +76,11 @@ void TestConversion::progressArithmetic_data()
                                   << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 100;
     QTest::newRow("percent is cut") << qint64(1048576) << qint64(999) << qint64(1000) << 1.0 << true
                                     << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 99;
+    // The headers and one audio frame of a 100 KB file would estimate megabytes.
+    QTest::newRow("first frame only") << qint64(6000) << qint64(23220) << qint64(10000000) << 0.1
+                                      << false << "" << "" << "" << 0;
+    QTest::newRow("one percent") << qint64(1024) << qint64(100000) << qint64(10000000) << 0.1
+                                 << true << "00:00:00.1" << "00:00:09.9" << "0.1 MB" << 1;
 }
 
 void TestConversion::progressArithmetic()
@@ -153,17 +158,22 @@ void TestConversion::startHandsOverTheJob_data()
 {
     QTest::addColumn<bool>("copy");
     QTest::addColumn<QString>("inputOptions");
-    QTest::newRow("convert") << false << "-TimeStart 12.5";
-    QTest::newRow("copy") << true << "";
+    QTest::addColumn<bool>("replaceAgreed");
+    QTest::newRow("convert") << false << "-TimeStart 12.5" << false;
+    QTest::newRow("copy, replacing") << true << "" << true;
 }
 
 void TestConversion::startHandsOverTheJob()
 {
     QFETCH(bool, copy);
     QFETCH(QString, inputOptions);
+    QFETCH(bool, replaceAgreed);
     m_shared.DirectCopyMode = copy;
+    m_shared.ReplaceAgreed = replaceAgreed;
+    m_encoder.setReplaceAllowed(!replaceAgreed);
     auto d = makeDialog();
     d->StartConversion();
+    QCOMPARE(m_encoder.replaceAllowed(), replaceAgreed);
     QCOMPARE(m_encoder.calls, (QStringList{"clearJobs", "addInputFile", "addOutputFile", "startEncoding"}));
     QCOMPARE(m_encoder.inputPath, QStringLiteral("/v/Clip.mp4"));
     QCOMPARE(m_encoder.inputOptions, inputOptions);

@@ -30,6 +30,7 @@ struct SharedValues
     bool DirectCopyMode = false;
     bool ExactCopyMode = false; // a direct copy cut to the frame
     bool ExactCut = true;       // the dialog's "Exact cut" box; the "ExactCut" setting
+    bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;
 };
