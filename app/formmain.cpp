@@ -811,9 +811,7 @@ void FormMain::startConversion()
     parts.taskbar = m_taskbar.get();
     parts.playSound = [this] { m_sound->playExclamation(); };
     parts.showSavedPopup = [this] {
-        m_popup->ShowSavedPopup(m_shared.OutputFolder,
-                                m_shared.OutputFolder + m_shared.OutputFileName + QLatin1Char('.')
-                                    + m_shared.OutputExtension);
+        m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath());
     };
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();

@@ -90,7 +90,7 @@ double FormConverting::now() const
 QString FormConverting::outputPath() const
 {
     const SharedValues &s = *m_parts.shared;
-    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+    return s.outputPath();
 }
 
 int FormConverting::run()

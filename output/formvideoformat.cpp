@@ -360,7 +360,7 @@ void FormVideoFormat::browseFolder()
 QString FormVideoFormat::outputPath() const
 {
     const SharedValues &s = *m_parts.shared;
-    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+    return s.outputPath();
 }
 
 bool FormVideoFormat::ok()

@@ -181,6 +181,9 @@ void TestConversion::startHandsOverTheJob()
     QCOMPARE(m_encoder.outputOptions, m_shared.EncoderArguments);
     QCOMPARE(d->windowTitle(), QStringLiteral("Please wait..."));
     QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(), QStringLiteral("Cancel"));
+    // An input without extension is copied to a name without a trailing dot.
+    m_shared.OutputExtension.clear();
+    QCOMPARE(m_shared.outputPath(), QStringLiteral("/out/Clip-cut"));
 }
 
 void TestConversion::firstEventStartsTheClock()

@@ -33,4 +33,12 @@ struct SharedValues
     bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;
+
+    // Where the job saves: folder, name and, when there is one, "." and the extension (an
+    // input without extension gives a name without a trailing dot).
+    QString outputPath() const
+    {
+        return OutputFolder + OutputFileName
+            + (OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + OutputExtension);
+    }
 };
