@@ -3,6 +3,7 @@
 #include "mpvvideowidget.h"
 #include "optiontranslator.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <clocale>
 #include <QFile>
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr int kOpenTimeoutMs = 20000;
+constexpr int kSurfaceTimeoutMs = 5000;
 constexpr int kPositionIntervalMs = 40;
 
 void onWakeup(void *player)
@@ -161,6 +163,7 @@ bool MpvPlayer::open(const QString &path, bool flag)
 
     m_positionTimer.stop();
     setFlag("pause", true);
+    prepareVideoOutput();
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char *command[] = {"loadfile", file.constData(), "replace", nullptr};
     m_loading = true;
@@ -184,6 +187,8 @@ bool MpvPlayer::open(const QString &path, bool flag)
     auto stopPlayback = [this] {
         const char *stop[] = {"stop", nullptr};
         mpv_command(m_mpv, stop);
+        if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+            video->deactivate();
         setState(StateNoMedia);
     };
     if (!m_loadDone) {
@@ -242,10 +247,26 @@ QString MpvPlayer::lastErrorText() const
     return m_error;
 }
 
+void MpvPlayer::prepareVideoOutput()
+{
+    // mpv's video output needs its render context before a file is loaded; the pane creates
+    // its OpenGL surface only now, so that start-up never waits for OpenGL.
+    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
+    if (!video || !video->isVisible())
+        return;
+    video->activate();
+    QElapsedTimer clock;
+    clock.start();
+    while (!video->hasRenderContext() && clock.elapsed() < kSurfaceTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+}
+
 void MpvPlayer::close(bool flag)
 {
     Q_UNUSED(flag);
     m_positionTimer.stop();
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
     const char *stop[] = {"stop", nullptr};
@@ -344,7 +365,9 @@ int MpvPlayer::volume() const
 
 void MpvPlayer::applySize()
 {
-    if (m_videoWidget)
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->refresh();
+    else if (m_videoWidget)
         m_videoWidget->update();
 }
 

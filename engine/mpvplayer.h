@@ -70,6 +70,7 @@ private:
     void handleEvent(const void *event);
     void setState(int state);
     void emitPosition();
+    void prepareVideoOutput();
     bool flag(const char *name) const;
     void setFlag(const char *name, bool on);
 
