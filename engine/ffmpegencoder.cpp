@@ -85,19 +85,10 @@ bool FfmpegEncoder::isLibraryLoaded() const
     return m_loaded;
 }
 
-void FfmpegEncoder::beginLibraryCheck(const QString &folder)
-{
-    m_checkFolder = folder;
-    m_check = std::make_unique<FfmpegProgramCheck>(FindFfmpegProgram(folder));
-}
-
 bool FfmpegEncoder::loadLibrary(const QString &folder)
 {
-    if (!m_check || m_checkFolder != folder)
-        beginLibraryCheck(folder);
-    const QString program = m_check->program();
-    m_loaded = m_check->wait();
-    m_check.reset();
+    const QString program = FindFfmpegProgram(folder);
+    m_loaded = FfmpegProgramRuns(program);
     if (m_loaded)
         m_program = program;
     else
