@@ -33,6 +33,10 @@ public:
 
     bool isLibraryLoaded() const override;
     bool loadLibrary(const QString &folder) override;
+    // Finds the ffmpeg program as loadLibrary() does, without running it first: a program that
+    // does not run fails the job that needs it, with its own message. For one-shot callers
+    // (snipora-cut), where the check would cost as much as the job's own start.
+    bool locateLibrary(const QString &folder);
     QString programPath() const { return m_program; }
 
     void clearJobs() override;
