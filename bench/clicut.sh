@@ -27,6 +27,7 @@ secs() { # command... -> wall seconds
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 
 # The conversion's ffmpeg arguments, exactly as snipora-cut's encoder starts them.
+rm -f "$work/fc.mp4"
 mapfile -t args < <("$cut" "$convsrc" --start 2 --end 6 --output-dir "$work" --name fc \
     --print-ffmpeg 2>/dev/null)
 
