@@ -19,6 +19,8 @@ class NaSlider1;
 class Playback;
 class Player;
 class Probe;
+class QKeyEvent;
+class QMimeData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -38,10 +40,15 @@ struct FormMainParts
     QString programFolder;      // the folder the program runs from
     // Opens a file or web address with the desktop's handler; tests replace it.
     std::function<bool(const QUrl &)> openUrl;
+    // Shows a file selected in the desktop's file manager (false where it cannot); tests
+    // replace it.
+    std::function<bool(const QString &)> showInFileManager;
     // Chooses a media file to open ("" when cancelled); tests replace the dialog.
     std::function<QString(QWidget *, const QString &, const QStringList &)> chooseFile;
     // Shows the output settings dialog modally; empty for the real dialog.
     std::function<void()> showOutputDialog;
+    // load() leaves the encoder's answer to confirmLibraries(), called once the window shows.
+    bool confirmLibrariesAfterShow = false;
 };
 
 // The main window: a video area above a control pane. load() runs the start-up sequence and
@@ -56,6 +63,10 @@ public:
     ~FormMain() override;
 
     bool load();
+    // With confirmLibrariesAfterShow: takes the encoder library check's answer; false (after
+    // "Video lib not found") when the program must end. Call it after the window is shown and
+    // before handling any input.
+    bool confirmLibraries();
 
     SharedValues &shared() { return m_shared; }
     const SharedValues &shared() const { return m_shared; }
@@ -67,7 +78,7 @@ public:
     Encoder *encoder() const { return m_encoder; }
     Probe *probe() const { return m_probe.get(); }
     MessageSink *messages() const { return m_messages; }
-    SavedPopup *popup() const { return m_popup; }
+    SavedPopup *popup() const { return m_popup.get(); }
 
     // Commands of the pane's right-hand column.
     void runMore();
@@ -75,6 +86,10 @@ public:
     void showAbout();
     // Runs the conversion of the job the output dialog built.
     void startConversion();
+    // Opens a file handed over from outside (the command line, a drop) as Open would.
+    void openFile(const QString &path);
+    // The local file a drop carries, "" for anything else.
+    static QString droppedFile(const QMimeData *data);
 
     // MainView
     int positionValue() const override;
@@ -97,6 +112,8 @@ public:
     void setStartText(const QString &text) override;
     QString endText() const override;
     void setEndText(const QString &text) override;
+    bool takePendingStartEdit() override;
+    bool takePendingEndEdit() override;
     void setWindowCaption(const QString &text) override;
     bool offersPlay() const override;
     void setOffersPlay(bool play) override;
@@ -116,17 +133,25 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
     void connectControls();
     bool initialise();
+    bool libraryMissing();
+    bool encoderLibraryLoaded();
     void queryUnload();
     void unload();
     void loadSkin();
     void layoutWindow();
+    void fitLabels();
+    void updateMinimumSize();
     bool openUrl(const QUrl &url);
+    bool handleKey(QKeyEvent *key);
+    void runCommand(const std::function<void()> &action);
 
     SharedValues m_shared;
     Player *m_player;
@@ -135,12 +160,13 @@ private:
     MessageSink *m_messages;
     QString m_programFolder;
     std::function<bool(const QUrl &)> m_openUrl;
+    std::function<bool(const QString &)> m_showInFileManager;
     std::function<QString(QWidget *, const QString &, const QStringList &)> m_chooseFile;
     std::function<void()> m_showOutputDialog;
     std::unique_ptr<Playback> m_playback;
     std::unique_ptr<RangeMarks> m_rangeMarks;
     FormVideoFormat *m_formVideoFormat = nullptr;
-    SavedPopup *m_popup = nullptr;
+    std::unique_ptr<SavedPopup> m_popup;
     std::unique_ptr<TaskbarProgress> m_taskbar;
     std::unique_ptr<EventSound> m_sound;
 
@@ -148,6 +174,7 @@ private:
     QString m_showMoreSetting;
     bool m_moreOpen = true;
     bool m_offersPlay = true;
+    bool m_confirmAfterShow = false;
     bool m_loaded = false;
     bool m_unloaded = false;
     int m_busyDepth = 0;

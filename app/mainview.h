@@ -39,6 +39,10 @@ public:
     virtual void setStartText(const QString &text) = 0;
     virtual QString endText() const = 0;                       // EditEnd
     virtual void setEndText(const QString &text) = 0;
+    // True once when the box holds an edit the user has not confirmed yet (the focus is still
+    // in it); taking it clears that state.
+    virtual bool takePendingStartEdit() = 0;
+    virtual bool takePendingEndEdit() = 0;
     virtual void setWindowCaption(const QString &text) = 0;
 
     // The play/pause button: true while it offers Play (the player is paused or stopped).

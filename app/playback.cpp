@@ -7,6 +7,7 @@
 #include "sharedvalues.h"
 #include "timecode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -39,10 +40,22 @@ void Playback::openCommand()
     m_player.pause();
     m_view.setOffersPlay(true);
 
-    QString path = m_view.chooseMediaFile(m_lastOpenFolder, MediaOpenFilters());
+    const QString path = m_view.chooseMediaFile(m_lastOpenFolder, MediaOpenFilters());
     if (path.isEmpty())
         return; // cancelled: nothing else changes
+    openChosenFile(path);
+}
 
+void Playback::openFile(const QString &path)
+{
+    m_player.pause();
+    m_view.setOffersPlay(true);
+    if (!path.isEmpty())
+        openChosenFile(path);
+}
+
+void Playback::openChosenFile(QString path)
+{
     m_view.hideGuide();
     m_view.setBusy(true);
 
@@ -58,14 +71,9 @@ void Playback::openCommand()
 
     if (!m_player.open(path, true)) {
         m_view.showPlainMessage(m_player.lastErrorText());
-        m_view.setWindowCaption(QString());
-        m_shared.InputFilePath.clear();
-        m_view.setFileControlsEnabled(false);
-        m_view.setCutEnabled(false);
-        m_view.clearVideo();
-        m_view.setPositionValue(0);
-        m_view.setPositionSelLength(0);
-        m_view.setPositionSelStart(0);
+        // Whatever was open before is gone too: the pane, the controls and the values a
+        // conversion reads all say "no file", so nothing of the old file can be cut by mistake.
+        closeMedia();
         m_view.setBusy(false);
         return;
     }
@@ -74,24 +82,111 @@ void Playback::openCommand()
 
     m_view.setWindowCaption(path + QStringLiteral(" - ") + kProgramTitle);
     m_shared.InputFilePath = path;
+    m_fileOpen = true;
     m_view.setFileControlsEnabled(true);
-    // Cut is usable exactly while the range is longer than zero (a file of no length has none).
-    m_view.setCutEnabled(m_range.lengthTenths > 0);
-
-    m_shared.CutStartSeconds = 0;
     m_view.setPositionValue(0);
-    m_view.setPositionSelStart(0);
-    m_view.setPositionSelLength(m_view.positionMax());
+    // The whole file is selected; Cut is usable exactly while the range is longer than zero
+    // (a file of no length has none).
+    showRange();
     m_view.setBusy(false);
+}
+
+void Playback::closeMedia()
+{
+    m_player.close(false);
+    m_fileOpen = false;
+    m_seekPending = false;
+    m_view.setWindowCaption(QString());
+    m_shared.InputFilePath.clear();
+    m_shared.SourceWidth = m_shared.SourceHeight = 0;
+    m_shared.SourceHasVideo = m_shared.SourceIsRmvb = false;
+    m_shared.SourceBitrateKbps = 0;
+    m_view.setFileControlsEnabled(false);
+    m_view.clearVideo();
+    m_durationMicros = 0;
+    m_durationTenths = 0;
+    m_durationText.clear();
+    m_positionSeconds = 0;
+    m_view.setPositionValue(0);
+    m_view.setPositionLabel(QStringLiteral("00:00:00.0/00:00:00.0"));
+    m_range.clear();
+    showRange();
+}
+
+void Playback::showRange()
+{
+    const auto tenths = [](double seconds) { return toInt(seconds * 10.0).value_or(0); };
+    m_view.setStartText(FormatTimeCode(m_range.start()));
+    m_view.setEndText(FormatTimeCode(m_range.end()));
+    m_view.setPositionSelStart(tenths(m_range.start()));
+    const bool empty = m_range.isEmpty();
+    m_view.setPositionSelLength(empty ? 0 : tenths(m_range.length()));
+    m_view.setCutEnabled(m_fileOpen && !empty);
+    m_view.setDurationLabel(QStringLiteral("Duration:") + FormatTimeCode(m_range.length()));
+    m_shared.CutStartSeconds = m_range.start();
+    m_shared.CutLengthSeconds = empty ? 0.0 : m_range.length();
+}
+
+double Playback::frameOnScreenSeconds()
+{
+    if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb)
+        return m_positionSeconds; // the frame found by the probe
+    for (int i = 0; m_seekPending && i < 8; ++i)
+        m_view.waitPumping(25);
+    if (m_seekPending && m_targetKnown)
+        return m_positionSeconds; // the seek's target: the frame the player is about to show
+    const qint64 micros = m_player.currentPosition();
+    return micros >= 0 ? Int64ToSeconds(micros) : m_positionSeconds;
+}
+
+void Playback::seekTo(qint64 micros)
+{
+    m_player.seek(micros, 0);
+    m_positionSeconds = Int64ToSeconds(micros);
+    m_seekPending = true;
+    m_targetKnown = true;
+}
+
+void Playback::stepFrame(int direction)
+{
+    if (!m_fileOpen || !m_view.offersPlay() || direction == 0)
+        return;
+    m_freezePositionUpdates = false;
+    m_player.stepFrame(direction);
+    m_seekPending = true;
+    m_targetKnown = false; // the player tells where the frame is
+}
+
+void Playback::jump(double seconds)
+{
+    if (!m_fileOpen)
+        return;
+    m_freezePositionUpdates = false;
+    const double from = frameOnScreenSeconds();
+    const double to = std::clamp(from + seconds, 0.0, Int64ToSeconds(m_durationMicros));
+    const qint64 target = targetForSeconds(to);
+    seekTo(target);
+    showPositionSeconds(Int64ToSeconds(target));
+    refreshStillFrame(target);
+}
+
+void Playback::showPositionSeconds(double seconds)
+{
+    const double tenths = std::trunc(seconds * 10.0 + 1e-9);
+    if (tenths < 0 || tenths > std::numeric_limits<int>::max())
+        return;
+    showPosition(int(tenths));
 }
 
 void Playback::probeOpenedFile(const QString &path)
 {
     const bool probed = m_probe.open(path, QString());
+    // A probe that cannot answer leaves no picture size: never the previous file's.
+    m_shared.SourceWidth = m_shared.SourceHeight = 0;
     if (probed) {
         const int video = m_probe.videoStreamIndex();
-        m_shared.SourceWidth = m_probe.pictureWidth(video);
-        m_shared.SourceHeight = m_probe.pictureHeight(video);
+        m_shared.SourceWidth = std::max(0, m_probe.pictureWidth(video));
+        m_shared.SourceHeight = std::max(0, m_probe.pictureHeight(video));
     }
     m_shared.SourceIsRmvb = path.right(5).toLower() == QLatin1String(".rmvb");
     // A probe that cannot answer counts as "has video": the picture options stay available.
@@ -112,13 +207,11 @@ void Playback::onMediaOpened(qint64 durationMicros)
     if (const auto max = toInt(seconds * 10.0))
         m_view.setPositionMax(*max);
     m_view.setPositionLabel(QStringLiteral("00:00:00.0/") + m_durationText);
-    m_view.setStartText(QStringLiteral("00:00:00.0"));
-    m_view.setEndText(m_durationText);
     m_durationTenths = seconds * 10.0;
-    m_range.startTenths = 0;
-    m_range.endTenths = m_durationTenths;
-    m_range.lengthTenths = m_durationTenths;
+    m_range.reset(seconds);
     m_positionSeconds = 0;
+    m_seekPending = false;
+    showRange();
 }
 
 void Playback::onPosition(qint64 micros)
@@ -131,6 +224,7 @@ void Playback::onPosition(qint64 micros)
     } else {
         m_positionSeconds = Int64ToSeconds(micros);
     }
+    m_seekPending = false;
     if (m_freezePositionUpdates || micros <= 0 || m_durationMicros <= 0)
         return;
     const double tenths = std::trunc(m_positionSeconds * 10.0);
@@ -171,13 +265,12 @@ void Playback::goToStart()
     m_player.pause();
     m_view.waitPumping(50);
     m_freezePositionUpdates = true;
-    m_player.seek(0, 0);
+    seekTo(0);
     refreshStillFrame(0);
     m_player.pause();
     m_view.setOffersPlay(true);
     m_view.setPositionValue(m_view.positionMin());
     m_view.setPositionLabel(QStringLiteral("00:00:00.0/") + m_durationText);
-    m_positionSeconds = 0;
 }
 
 void Playback::goToEnd()
@@ -185,15 +278,14 @@ void Playback::goToEnd()
     m_player.pause();
     m_view.waitPumping(50);
     m_freezePositionUpdates = true;
-    m_player.seek(m_durationMicros, 0);
+    seekTo(m_durationMicros);
     m_player.pause();
     m_view.setOffersPlay(true);
     m_view.setPositionValue(m_view.positionMax());
     m_view.waitPumping(50);
-    m_player.seek(m_durationMicros, 0);
+    // The position is now the end: a mark set here must not take an older position.
+    seekTo(m_durationMicros);
     m_view.setPositionLabel(m_durationText + QLatin1Char('/') + m_durationText);
-    // The position is now the end: a start set here must not take an older position.
-    m_positionSeconds = Int64ToSeconds(m_durationMicros);
 }
 
 void Playback::positionMouseDown(int button)
@@ -204,10 +296,17 @@ void Playback::positionMouseDown(int button)
 
 qint64 Playback::targetForTenths(double tenths) const
 {
-    const int max = m_view.positionMax();
-    if (max == 0)
+    return targetForSeconds(tenths / 10.0);
+}
+
+qint64 Playback::targetForSeconds(double seconds) const
+{
+    if (!(seconds > 0))
         return 0;
-    return RoundHalfEven(double(m_durationMicros) * tenths / double(max));
+    const double micros = seconds * 1e6;
+    if (micros >= double(m_durationMicros))
+        return m_durationMicros;
+    return RoundHalfEven(micros);
 }
 
 void Playback::positionMouseUp(int button, double xTwips)
@@ -222,8 +321,7 @@ void Playback::positionMouseUp(int button, double xTwips)
     const int value = m_view.positionValue();
     if (m_view.positionMax() != 0) {
         const qint64 target = targetForTenths(value);
-        m_positionSeconds = value / 10.0;
-        m_player.seek(target, 0);
+        seekTo(target);
         refreshStillFrame(target);
     }
     m_view.setBusy(false);
@@ -242,7 +340,7 @@ void Playback::refreshStillFrame(qint64 targetMicros)
     m_player.play();
     m_player.pause();
     m_view.waitPumping(50);
-    m_player.seek(targetMicros, 0);
+    seekTo(targetMicros);
     if (!wasMuted)
         m_player.setMuted(false);
 }
@@ -293,9 +391,7 @@ void Playback::timerTick()
             return;
         m_view.setPositionLabel(FormatTimeCode(m_view.positionValue() / 10.0)
                                 + QLatin1Char('/') + m_durationText);
-        m_view.setDurationLabel(QStringLiteral("Duration:")
-                                + FormatTimeCode((m_range.endTenths - m_range.startTenths)
-                                                 / 10.0));
+        m_view.setDurationLabel(QStringLiteral("Duration:") + FormatTimeCode(m_range.length()));
         return;
     }
     m_player.applySize();

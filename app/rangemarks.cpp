@@ -6,20 +6,7 @@
 #include "sharedvalues.h"
 #include "timecode.h"
 
-#include <cmath>
-#include <limits>
-
-namespace {
-
-int rounded(double tenths)
-{
-    const qint64 r = RoundHalfEven(tenths);
-    if (r < std::numeric_limits<int>::min() || r > std::numeric_limits<int>::max())
-        return 0;
-    return int(r);
-}
-
-} // namespace
+#include <QString>
 
 RangeMarks::RangeMarks(Playback &playback, Player &player, SharedValues &shared, MainView &view)
     : m_playback(playback)
@@ -29,79 +16,85 @@ RangeMarks::RangeMarks(Playback &playback, Player &player, SharedValues &shared,
 {
 }
 
-// Cut is enabled exactly while the range is longer than zero; the band shows its length.
-void RangeMarks::showLength()
+void RangeMarks::applyPendingEdits()
 {
-    const double length = m_playback.range().lengthTenths;
-    if (length > 0) {
-        m_view.setCutEnabled(true);
-        m_view.setPositionSelLength(rounded(length));
-    } else {
-        m_view.setCutEnabled(false);
-        m_view.setPositionSelLength(0);
-    }
+    // Both texts are read before either is applied: applying one shows the range again in
+    // both boxes.
+    const bool start = m_view.takePendingStartEdit();
+    const bool end = m_view.takePendingEndEdit();
+    const QString startText = m_view.startText();
+    const QString endText = m_view.endText();
+    if (start)
+        applyStart(startText);
+    if (end)
+        applyEnd(endText);
 }
 
 void RangeMarks::setStart()
 {
-    RangeState &r = m_playback.range();
-    const int value = m_view.positionValue();
-    r.startTenths = value;
-    m_shared.CutStartSeconds = m_playback.positionSeconds();
-    m_view.setStartText(FormatTimeCode(r.startTenths / 10.0));
-    r.lengthTenths = r.endTenths - r.startTenths;
-    m_view.setPositionSelStart(value);
-    showLength();
-    if (!(r.lengthTenths > 0))
-        r.startTenths = r.endTenths = value; // the end collapses onto the start
+    applyPendingEdits();
+    if (!m_playback.fileOpen())
+        return;
+    m_playback.range().markStart(m_playback.frameOnScreenSeconds());
+    m_playback.showRange();
 }
 
 void RangeMarks::setEnd()
 {
-    RangeState &r = m_playback.range();
-    const int value = m_view.positionValue();
-    r.endTenths = value;
-    m_view.setEndText(FormatTimeCode(r.endTenths / 10.0));
-    r.lengthTenths = r.endTenths - r.startTenths;
-    showLength();
-    if (!(r.lengthTenths > 0)) {
-        r.startTenths = r.endTenths = value;
-        m_view.setPositionSelStart(rounded(r.startTenths));
-    }
+    applyPendingEdits();
+    if (!m_playback.fileOpen())
+        return;
+    m_playback.range().markEnd(m_playback.frameOnScreenSeconds());
+    m_playback.showRange();
 }
 
 void RangeMarks::editStart()
 {
-    RangeState &r = m_playback.range();
-    r.startTenths = ParseTimeCode(m_view.startText()) * 10.0;
-    r.lengthTenths = r.endTenths - r.startTenths;
-    m_view.setPositionSelStart(rounded(r.startTenths));
-    showLength();
-    if (!(r.startTenths >= 0) || r.startTenths > m_view.positionMax())
-        return; // beyond the file: no seek, the cut start stays
-    if (m_view.offersPlay()) {
-        const qint64 target = m_playback.targetForTenths(r.startTenths);
-        m_player.seek(target, 0);
-        m_playback.setPositionSeconds(r.startTenths / 10.0);
-        m_playback.refreshStillFrame(target);
-    }
-    m_shared.CutStartSeconds = m_playback.positionSeconds();
+    applyStart(m_view.startText());
 }
 
 void RangeMarks::editEnd()
 {
-    RangeState &r = m_playback.range();
-    r.endTenths = ParseTimeCode(m_view.endText()) * 10.0; // no upper limit
-    r.lengthTenths = r.endTenths - r.startTenths;
-    showLength();
+    applyEnd(m_view.endText());
+}
+
+void RangeMarks::applyStart(const QString &text)
+{
+    if (!m_playback.fileOpen())
+        return;
+    CutRange &range = m_playback.range();
+    range.typeStart(ParseTimeCode(text));
+    m_playback.showRange();
+    const double start = range.start();
+    if (range.duration() > 0 && start > range.duration())
+        return; // beyond the file: nothing to show there
+    if (m_view.offersPlay()) {
+        // Paused: the picture, the position slider and its label all move to the typed start.
+        const qint64 target = m_playback.targetForSeconds(start);
+        m_playback.seekTo(target);
+        m_playback.showPositionSeconds(start);
+        m_playback.refreshStillFrame(target);
+    }
+}
+
+void RangeMarks::applyEnd(const QString &text)
+{
+    if (!m_playback.fileOpen())
+        return;
+    m_playback.range().typeEnd(ParseTimeCode(text)); // no upper limit
+    m_playback.showRange();
 }
 
 void RangeMarks::cut()
 {
+    applyPendingEdits();
     m_player.pause();
     m_view.setOffersPlay(true);
-    if (!(m_shared.CutStartSeconds >= 0))
-        m_shared.CutStartSeconds = 0;
-    m_shared.CutLengthSeconds = m_playback.range().lengthTenths / 10.0;
+    m_playback.showRange();
+    if (!m_playback.fileOpen() || m_playback.range().isEmpty())
+        return; // nothing to save: Cut is disabled, and a typed edit may just have emptied it
+    const CutRange &range = m_playback.range();
+    m_shared.CutStartSeconds = range.start();
+    m_shared.CutLengthSeconds = range.length();
     m_view.showOutputDialog();
 }

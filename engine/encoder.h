@@ -9,7 +9,7 @@
 //
 // The output is written to a temporary file beside it and renamed into place only after a
 // successful run: a stopped or failed job leaves no partial file and leaves an existing file
-// untouched.
+// untouched. A file at the output path is replaced only with the user's consent.
 class Encoder : public QObject
 {
     Q_OBJECT
@@ -31,10 +31,24 @@ public:
     // Ends a running job; harmless when none runs. A stop is never reported as success.
     virtual void stopEncoding(bool flag) = 0;
     virtual bool isRunning() const = 0;
+    // Whether a direct copy (video and audio codec "copy") set up afterwards cuts to the frame,
+    // re-encoding the frames before the first key frame and after the last one it can copy
+    // (true, the default), or starts on the key frame at or before the start.
+    virtual void setExactCopy(bool exact) { Q_UNUSED(exact); }
     virtual QString lastErrorText() const = 0;
+
+    // Consent to replace: whether the next job may replace a file at its output path (the user
+    // agreed, in the window's replace question or with snipora-cut's --yes). Without it the
+    // finished output never replaces a file, not even one that appeared during the run. The
+    // consent holds for one job: it is withdrawn when that job ends and by clearJobs().
+    void setReplaceAllowed(bool allowed) { m_replaceAllowed = allowed; }
+    bool replaceAllowed() const { return m_replaceAllowed; }
 
 Q_SIGNALS:
     // Bytes written so far, position and duration in microseconds (-1 when unknown).
     void encoderProgress(qint64 bytes, qint64 positionMicros, qint64 durationMicros);
     void encoderFinished(int taskIndex, bool succeeded, bool failed, const QString &message);
+
+private:
+    bool m_replaceAllowed = false;
 };

@@ -3,14 +3,12 @@
 #include "avprobe.h"
 #include "medialibrary.h"
 #include "optiontranslator.h"
+#include "streamcopy.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryFile>
-
-#include <filesystem>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -22,6 +20,7 @@ namespace {
 constexpr int kTerminateWaitMs = 3000;
 constexpr int kKillWaitMs = 2000;
 constexpr qsizetype kStderrTailBytes = 8192;
+constexpr int kFolderCheckMs = 1000;
 
 QString ffmpegPath(const QString &path)
 {
@@ -41,6 +40,34 @@ QString identityPath(const QString &path)
     return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
 }
 
+// What makes a translated job impossible before ffmpeg starts, as a sentence; "" when nothing.
+QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
+                   const TranslatedOptions &t, const QString &extension)
+{
+    const bool keepsVideo = videoStreams > 0 && !t.outputArgs.contains(QLatin1String("-vn"));
+    const bool keepsAudio = audioStreams > 0 && !t.outputArgs.contains(QLatin1String("-an"));
+    if (!keepsVideo && !keepsAudio) {
+        if (audioStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no audio stream, and the "
+                                  "chosen format keeps only audio.")
+                .arg(inputPath);
+        if (videoStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no video stream, and its "
+                                  "audio is removed.")
+                .arg(inputPath);
+        return QStringLiteral("There is nothing to save: the chosen settings remove both the "
+                              "video and the audio of %1.")
+            .arg(inputPath);
+    }
+    if (!extension.isEmpty() && !t.outputArgs.contains(QLatin1String("-f"))
+        && !HasMuxerForExtension(extension))
+        return QStringLiteral("No file type is known for the extension \"%1\" (a direct copy "
+                              "keeps the input's extension): rename the input or convert it to "
+                              "a format.")
+            .arg(extension);
+    return QString();
+}
+
 } // namespace
 
 FfmpegEncoder::FfmpegEncoder(QObject *parent)
@@ -55,6 +82,15 @@ FfmpegEncoder::~FfmpegEncoder()
 
 bool FfmpegEncoder::isLibraryLoaded() const
 {
+    return m_loaded;
+}
+
+bool FfmpegEncoder::locateLibrary(const QString &folder)
+{
+    m_program = FindFfmpegProgram(folder);
+    m_loaded = !m_program.isEmpty();
+    if (!m_loaded)
+        m_error = QStringLiteral("The ffmpeg program was not found.");
     return m_loaded;
 }
 
@@ -75,6 +111,7 @@ void FfmpegEncoder::clearJobs()
         stopEncoding(false);
     m_inputs.clear();
     m_outputs.clear();
+    setReplaceAllowed(false);
 }
 
 int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
@@ -103,6 +140,8 @@ int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
     input.media.audioChannels = info.audioChannels;
     input.media.sampleRate = info.sampleRate;
     input.durationMicros = info.durationMicros;
+    input.videoStreams = info.videoStreams;
+    input.audioStreams = info.audioStreams;
     m_inputs << input;
     return int(m_inputs.size()) - 1;
 }
@@ -136,6 +175,14 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
                       .arg(folder.absolutePath());
         return -1;
     }
+    const int nameMax = TemporaryOutput::maximumNameBytes(folder.absolutePath());
+    if (QFile::encodeName(out.fileName()).size() > nameMax) {
+        m_error = QStringLiteral("The output file name is too long: %1 bytes where the folder "
+                                 "takes %2.")
+                      .arg(QFile::encodeName(out.fileName()).size())
+                      .arg(nameMax);
+        return -1;
+    }
     {
         QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
         if (!probe.open()) {
@@ -152,9 +199,15 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = translated.error;
         return -1;
     }
+    const QString refusal
+        = jobRefusal(input.path, input.videoStreams, input.audioStreams, translated, out.suffix());
+    if (!refusal.isEmpty()) {
+        m_error = refusal;
+        return -1;
+    }
     Output job{inputIndex, out.absoluteFilePath(), options};
-    if (translated.copiesVideo && HasNoSeekIndex(input.formatName) && translated.startSeconds > 0)
-        job.copyKeyFrame = KeyFrameAtOrBefore(input.path, translated.startSeconds);
+    job.streamCopy = translated.copiesVideo;
+    job.exact = m_exactCopy;
     m_outputs.clear(); // one output per job
     m_outputs << job;
     return 0;
@@ -195,41 +248,44 @@ bool FfmpegEncoder::startEncoding(int flag)
         m_error = QStringLiteral("A conversion is already running.");
         return false;
     }
-    if (!m_loaded) {
-        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
-        return false;
-    }
     if (m_outputs.isEmpty()) {
         m_error = QStringLiteral("There is no output to write.");
         return false;
     }
     const Output &output = m_outputs.constFirst();
+    // A direct copy runs in this process; only a conversion needs the ffmpeg program.
+    if (!m_loaded && !output.streamCopy) {
+        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
+        return false;
+    }
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
                                                  input.formatName, output.copyKeyFrame, input.media);
 
-    // A hidden name in the destination folder with the output's own extension, which tells
-    // ffmpeg the container.
-    const QString suffix = out.suffix().isEmpty() ? QString() : QLatin1Char('.') + out.suffix();
-    do {
-        const QString tag = QString::number(QRandomGenerator::global()->generate(), 16);
-        m_tempPath = out.absoluteDir().filePath(QStringLiteral(".%1.snipora-%2%3")
-                                                    .arg(out.completeBaseName(), tag, suffix));
-    } while (QFileInfo::exists(m_tempPath));
-    m_finalPath = output.path;
+    if (!m_output.begin(output.path, &m_error))
+        return false;
 
+    const qint64 available = input.durationMicros > 0
+        ? std::max<qint64>(0, input.durationMicros - qint64(t.startSeconds * 1e6))
+        : -1;
     if (t.lengthSeconds >= 0)
         m_jobDurationMicros = qint64(t.lengthSeconds * 1e6);
-    else if (input.durationMicros > 0)
-        m_jobDurationMicros = std::max<qint64>(0, input.durationMicros
-                                                      - qint64(t.startSeconds * 1e6));
     else
-        m_jobDurationMicros = -1;
+        m_jobDurationMicros = available;
+    m_expectedMicros = available >= 0 && m_jobDurationMicros >= 0
+        ? std::min(available, m_jobDurationMicros)
+        : m_jobDurationMicros;
 
     m_parser = ProgressParser();
     m_stderrTail.clear();
     m_stopping = false;
+    m_abortMessage.clear();
+    m_folderCheck.start();
+    if (output.streamCopy) {
+        startCopy(output, input, t.startSeconds, t.lengthSeconds);
+        return true;
+    }
 
     auto *process = new QProcess(this);
     m_process = process;
@@ -241,32 +297,138 @@ bool FfmpegEncoder::startEncoding(int flag)
     connect(process, &QProcess::readyReadStandardError, this, &FfmpegEncoder::onStandardError);
     connect(process, &QProcess::finished, this, &FfmpegEncoder::onFinished);
     connect(process, &QProcess::errorOccurred, this, &FfmpegEncoder::onProcessError);
-    process->start(m_program, jobArguments(m_tempPath));
+    process->start(m_program, jobArguments(m_output.temporaryPath()));
     return true;
 }
 
-void FfmpegEncoder::stopEncoding(bool flag)
+void FfmpegEncoder::startCopy(const Output &output, const Input &input, double start,
+                              double length)
 {
-    Q_UNUSED(flag);
-    if (!m_process)
+    StreamCopyJob job;
+    job.inputPath = input.path;
+    job.outputPath = m_output.temporaryPath();
+    job.startSeconds = start;
+    job.lengthSeconds = length;
+    job.exact = output.exact;
+    const quint64 run = ++m_copyRun;
+    m_cancelCopy = false;
+    m_copying = true;
+    m_copyNotes.clear();
+    m_copyThread = std::thread([this, job, run] {
+        StreamCopy copy(job);
+        const bool ok = copy.run(m_cancelCopy, [this, run](qint64 bytes, double fraction) {
+            QMetaObject::invokeMethod(
+                this, [this, run, bytes, fraction] { onCopyProgress(run, bytes, fraction); },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(
+            this,
+            [this, run, ok, error = copy.errorText(), notes = copy.notes()] {
+                onCopyFinished(run, ok, error, notes);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FfmpegEncoder::joinCopy()
+{
+    if (m_copyThread.joinable()) {
+        m_cancelCopy = true;
+        m_copyThread.join();
+    }
+    m_copying = false;
+}
+
+void FfmpegEncoder::onCopyProgress(quint64 run, qint64 bytes, double fraction)
+{
+    if (run != m_copyRun || !m_copying || m_stopping)
         return;
-    m_stopping = true;
+    // A folder that went away takes the output with it: end the run now, not at its end.
+    if (m_abortMessage.isEmpty() && m_folderCheck.hasExpired(kFolderCheckMs)) {
+        m_folderCheck.restart();
+        if (!m_output.folderStillThere()) {
+            abortRun(folderGoneMessage());
+            return;
+        }
+    }
+    const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
+    Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
+}
+
+void FfmpegEncoder::onCopyFinished(quint64 run, bool succeeded, const QString &error,
+                                   const QStringList &notes)
+{
+    if (run != m_copyRun || !m_copying)
+        return;
+    m_copyThread.join(); // the worker has finished: this was its last act
+    m_copying = false;
+    m_copyNotes = notes;
+    if (!succeeded) {
+        finishRun(false, QStringLiteral("The copy failed:\n%1").arg(error));
+        return;
+    }
+    saveOutput();
+}
+
+void FfmpegEncoder::endProcess()
+{
     QPointer<QProcess> process = m_process;
-    if (process->state() != QProcess::NotRunning) {
+    if (process && process->state() != QProcess::NotRunning) {
         process->terminate();
         if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
             process->kill();
             process->waitForFinished(kKillWaitMs);
         }
     }
+}
+
+void FfmpegEncoder::stopEncoding(bool flag)
+{
+    Q_UNUSED(flag);
+    if (m_copying) {
+        // The worker checks the flag between packets and frames, so the wait is short.
+        m_stopping = true;
+        ++m_copyRun;
+        joinCopy();
+        finishRun(false, QStringLiteral("The conversion was stopped."));
+        return;
+    }
+    if (!m_process)
+        return;
+    m_stopping = true;
+    endProcess();
     // The finished handler normally ran inside the waits; make sure the run is closed.
     if (m_process)
         finishRun(false, QStringLiteral("The conversion was stopped."));
 }
 
+void FfmpegEncoder::abortRun(const QString &message)
+{
+    if (m_copying) {
+        m_abortMessage = message;
+        ++m_copyRun; // what the worker still reports belongs to no run
+        joinCopy();
+        finishRun(false, message);
+        return;
+    }
+    if (!m_process)
+        return;
+    m_abortMessage = message;
+    endProcess();
+    if (m_process)
+        finishRun(false, message);
+}
+
+QString FfmpegEncoder::folderGoneMessage() const
+{
+    return QStringLiteral("The destination folder %1 was moved or removed during the "
+                          "conversion; nothing was saved.")
+        .arg(QFileInfo(m_output.finalPath()).absolutePath());
+}
+
 bool FfmpegEncoder::isRunning() const
 {
-    return m_process && m_process->state() != QProcess::NotRunning;
+    return m_copying || (m_process && m_process->state() != QProcess::NotRunning);
 }
 
 QString FfmpegEncoder::lastErrorText() const
@@ -279,8 +441,16 @@ void FfmpegEncoder::onStandardOutput()
     if (!m_process)
         return;
     const QList<ProgressParser::Block> blocks = m_parser.feed(m_process->readAllStandardOutput());
+    // A folder that went away takes the output with it: end the run now, not at its end.
+    if (!m_stopping && m_abortMessage.isEmpty() && m_folderCheck.hasExpired(kFolderCheckMs)) {
+        m_folderCheck.restart();
+        if (!m_output.folderStillThere()) {
+            abortRun(folderGoneMessage());
+            return;
+        }
+    }
     for (const ProgressParser::Block &b : blocks) {
-        if (m_stopping)
+        if (m_stopping || !m_abortMessage.isEmpty())
             return;
         const qint64 position = b.outTimeUs < 0 ? (b.outTimeUs == -1 ? -1 : 0) : b.outTimeUs;
         Q_EMIT encoderProgress(b.totalSize, position, m_jobDurationMicros);
@@ -314,7 +484,13 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
     if (!m_process)
         return;
     onStandardOutput();
+    if (!m_process)
+        return; // the last progress found the folder gone and ended the run
     onStandardError();
+    if (!m_abortMessage.isEmpty()) {
+        finishRun(false, m_abortMessage);
+        return;
+    }
     if (m_stopping) {
         finishRun(false, QStringLiteral("The conversion was stopped."));
         return;
@@ -345,22 +521,16 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
             return;
         }
     }
-    const QFileInfo written(m_tempPath);
-    if (!written.exists() || written.size() == 0) {
-        finishRun(false, QStringLiteral("The encoder wrote nothing. %1")
-                             .arg(errorFromStandardError())
-                             .trimmed());
+    saveOutput();
+}
+
+void FfmpegEncoder::saveOutput()
+{
+    QString error;
+    if (!m_output.commit(m_expectedMicros, replaceAllowed(), &error)) {
+        finishRun(false, error);
         return;
     }
-    std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(m_tempPath).toStdString(),
-                            QFile::encodeName(m_finalPath).toStdString(), ec);
-    if (ec) {
-        finishRun(false, QStringLiteral("The output could not be saved as %1: %2")
-                             .arg(m_finalPath, QString::fromStdString(ec.message())));
-        return;
-    }
-    m_tempPath.clear();
     finishRun(true, QString());
 }
 
@@ -371,22 +541,18 @@ void FfmpegEncoder::onProcessError(QProcess::ProcessError error)
                              .arg(m_program));
 }
 
-void FfmpegEncoder::removeTemporaryFile()
+void FfmpegEncoder::finishRun(bool succeeded, const QString &text)
 {
-    if (!m_tempPath.isEmpty())
-        QFile::remove(m_tempPath);
-    m_tempPath.clear();
-}
-
-void FfmpegEncoder::finishRun(bool succeeded, const QString &message)
-{
+    const QString message = text; // text may be one of the members cleared below
     QProcess *process = m_process;
     m_process = nullptr;
     if (process) {
         process->disconnect(this);
         process->deleteLater();
     }
-    removeTemporaryFile();
+    m_output.discard();
+    setReplaceAllowed(false); // consent was for this job only
+    m_abortMessage.clear();
     const bool stopped = m_stopping;
     m_stopping = false;
     if (!succeeded && !stopped)

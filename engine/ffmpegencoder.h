@@ -3,6 +3,7 @@
 #include "encoder.h"
 #include "optiontranslator.h"
 #include "progressparser.h"
+#include "temporaryoutput.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -10,13 +11,20 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <atomic>
+#include <thread>
+
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
 // shell). One job at a time: the inputs and the output added since the last clearJobs().
+// A direct copy runs in-process instead (StreamCopy on a worker thread, exact unless
+// setExactCopy(false)); its progress and outcome arrive through the same signals, on the
+// thread the encoder lives in.
 //
-// The output is written to a hidden temporary file in the destination folder and renamed over
-// the final name only after ffmpeg succeeded. stopEncoding() ends ffmpeg (terminate, then kill
-// after a bound) and removes the temporary file before it returns. No ffmpeg outlives the
-// encoder or the program.
+// The output is written to a hidden temporary file in the destination folder and given the final
+// name only after ffmpeg succeeded and the file holds what was asked for (see TemporaryOutput).
+// stopEncoding() ends ffmpeg (terminate, then kill after a bound) and removes the temporary file
+// before it returns. A destination folder that disappears during the run ends it as a failure.
+// No ffmpeg outlives the encoder or the program.
 class FfmpegEncoder final : public Encoder
 {
     Q_OBJECT
@@ -26,6 +34,10 @@ public:
 
     bool isLibraryLoaded() const override;
     bool loadLibrary(const QString &folder) override;
+    // Finds the ffmpeg program as loadLibrary() does, without running it first: a program that
+    // does not run fails the job that needs it, with its own message. For one-shot callers
+    // (snipora-cut), where the check would cost as much as the job's own start.
+    bool locateLibrary(const QString &folder);
     QString programPath() const { return m_program; }
 
     void clearJobs() override;
@@ -36,12 +48,15 @@ public:
     void stopEncoding(bool flag) override;
     bool isRunning() const override;
     QString lastErrorText() const override;
+    void setExactCopy(bool exact) override { m_exactCopy = exact; }
+    // What the last direct copy had to tell (streams left out, a start on a key frame).
+    QStringList copyNotes() const { return m_copyNotes; }
 
     // The full ffmpeg argument list of the job as it would run (the output being the temporary
     // file); empty when no job is set up.
     QStringList jobArguments(const QString &outputPath) const;
     // The temporary file a running job writes; "" when none runs.
-    QString temporaryOutputPath() const { return m_tempPath; }
+    QString temporaryOutputPath() const { return m_output.temporaryPath(); }
 
 private:
     struct Input
@@ -51,6 +66,8 @@ private:
         QString formatName;
         SourceMedia media;
         qint64 durationMicros = -1;
+        int videoStreams = 0;
+        int audioStreams = 0;
         bool removed = false;
     };
     struct Output
@@ -59,6 +76,8 @@ private:
         QString path;
         QString options;
         double copyKeyFrame = -1; // where a copy from an unindexed container starts
+        bool streamCopy = false;  // a direct copy, run in-process
+        bool exact = true;
     };
 
     void onStandardOutput();
@@ -66,7 +85,20 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void finishRun(bool succeeded, const QString &message);
-    void removeTemporaryFile();
+    // The one way a job that wrote its temporary file ends: the file is checked and gets its
+    // final name (m_output.commit()), then the run finishes as a success or a failure. Every
+    // kind of job writes to m_output.temporaryPath() and ends here.
+    void saveOutput();
+    // Ends ffmpeg: terminate, then kill after a bound.
+    void endProcess();
+    // Ends the run as a failure with the message (the destination folder went away).
+    void abortRun(const QString &message);
+    void startCopy(const Output &output, const Input &input, double start, double length);
+    void onCopyProgress(quint64 run, qint64 bytes, double fraction);
+    void onCopyFinished(quint64 run, bool succeeded, const QString &error,
+                        const QStringList &notes);
+    void joinCopy();
+    QString folderGoneMessage() const;
     QString errorFromStandardError() const;
 
     QString m_program;
@@ -78,8 +110,17 @@ private:
     QPointer<QProcess> m_process;
     ProgressParser m_parser;
     QByteArray m_stderrTail;
-    QString m_tempPath;
-    QString m_finalPath;
+    TemporaryOutput m_output;
     qint64 m_jobDurationMicros = -1;
+    qint64 m_expectedMicros = -1; // the length the result must have, as far as the input has it
+    QElapsedTimer m_folderCheck;
+    QString m_abortMessage;
     bool m_stopping = false;
+
+    bool m_exactCopy = true;
+    std::thread m_copyThread;
+    std::atomic<bool> m_cancelCopy{false};
+    bool m_copying = false;
+    quint64 m_copyRun = 0; // events of earlier runs are dropped
+    QStringList m_copyNotes;
 };

@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <mpv/client.h>
 
 QString FindFfmpegProgram(const QString &folder)
 {
@@ -33,17 +32,4 @@ bool FfmpegProgramRuns(const QString &program)
     }
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0
         && process.readAll().startsWith("ffmpeg version");
-}
-
-bool MpvLibraryUsable()
-{
-    mpv_handle *handle = mpv_create();
-    if (!handle)
-        return false;
-    mpv_set_option_string(handle, "vo", "null");
-    mpv_set_option_string(handle, "ao", "null");
-    mpv_set_option_string(handle, "config", "no");
-    const bool ok = mpv_initialize(handle) >= 0;
-    mpv_terminate_destroy(handle);
-    return ok;
 }

@@ -11,5 +11,3 @@ QString FindFfmpegProgram(const QString &folder);
 // True when the program runs "-version" successfully within a few seconds.
 bool FfmpegProgramRuns(const QString &program);
 
-// True when an mpv handle can be created and initialised.
-bool MpvLibraryUsable();

@@ -1,7 +1,9 @@
 #include "mpvplayer.h"
 
 #include "mpvvideowidget.h"
+#include "optiontranslator.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <clocale>
 #include <QFile>
@@ -16,6 +18,7 @@
 namespace {
 
 constexpr int kOpenTimeoutMs = 20000;
+constexpr int kSurfaceTimeoutMs = 5000;
 constexpr int kPositionIntervalMs = 40;
 
 void onWakeup(void *player)
@@ -89,6 +92,11 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
         {"idle", "yes"},
         {"keep-open", "yes"},
         {"hr-seek", "yes"},
+        // libavformat reads every file, as it does for the probe and the encoder: the player's
+        // times are then the encoder's times, frame for frame. (mpv's own Matroska reader
+        // places time 0 elsewhere when the audio has a codec delay, so a mark set on a frame
+        // would have been cut one frame later.)
+        {"demuxer", "lavf"},
         {"pause", "yes"},
         {"audio-fallback-to-null", "yes"},
         {"vo", m_options.headless ? "null" : "libmpv"},
@@ -105,6 +113,7 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
     }
     m_mpv = mpv;
     mpv_observe_property(m_mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(m_mpv, onWakeup, this);
     return true;
 }
@@ -154,6 +163,7 @@ bool MpvPlayer::open(const QString &path, bool flag)
 
     m_positionTimer.stop();
     setFlag("pause", true);
+    prepareVideoOutput();
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char *command[] = {"loadfile", file.constData(), "replace", nullptr};
     m_loading = true;
@@ -177,6 +187,8 @@ bool MpvPlayer::open(const QString &path, bool flag)
     auto stopPlayback = [this] {
         const char *stop[] = {"stop", nullptr};
         mpv_command(m_mpv, stop);
+        if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+            video->deactivate();
         setState(StateNoMedia);
     };
     if (!m_loadDone) {
@@ -217,6 +229,13 @@ bool MpvPlayer::open(const QString &path, bool flag)
     if (!std::isfinite(duration) || duration < 0)
         duration = 0;
     m_durationMicros = qint64(std::llround(duration * 1e6));
+    // Containers without an index of their key frames are entered somewhat after the time
+    // asked for, and an exact seek would then show a later frame: enter them earlier and let
+    // the decoder run up to the time.
+    char *format = mpv_get_property_string(m_mpv, "file-format");
+    const bool unindexed = format && HasNoSeekIndex(QString::fromUtf8(format));
+    mpv_free(format);
+    mpv_set_property_string(m_mpv, "hr-seek-demuxer-offset", unindexed ? "5" : "0");
     m_error.clear();
     setState(StateStopped);
     Q_EMIT mediaOpened(m_durationMicros);
@@ -228,10 +247,26 @@ QString MpvPlayer::lastErrorText() const
     return m_error;
 }
 
+void MpvPlayer::prepareVideoOutput()
+{
+    // mpv's video output needs its render context before a file is loaded; the pane creates
+    // its OpenGL surface only now, so that start-up never waits for OpenGL.
+    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
+    if (!video || !video->isVisible())
+        return;
+    video->activate();
+    QElapsedTimer clock;
+    clock.start();
+    while (!video->hasRenderContext() && clock.elapsed() < kSurfaceTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+}
+
 void MpvPlayer::close(bool flag)
 {
     Q_UNUSED(flag);
     m_positionTimer.stop();
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
     const char *stop[] = {"stop", nullptr};
@@ -245,7 +280,12 @@ void MpvPlayer::pause()
     if (!m_mpv)
         return;
     setFlag("pause", true);
+    const bool wasPlaying = m_positionTimer.isActive();
     m_positionTimer.stop();
+    // The frame the picture stops on: the slider and the marks must not keep the time of the
+    // last tick, up to a frame or two earlier.
+    if (wasPlaying)
+        emitPosition();
     if (m_state == StatePlaying)
         setState(StatePaused);
 }
@@ -325,8 +365,20 @@ int MpvPlayer::volume() const
 
 void MpvPlayer::applySize()
 {
-    if (m_videoWidget)
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->refresh();
+    else if (m_videoWidget)
         m_videoWidget->update();
+}
+
+void MpvPlayer::stepFrame(int direction)
+{
+    if (!m_mpv || m_state == StateNoMedia || direction == 0)
+        return;
+    const char *command[] = {direction > 0 ? "frame-step" : "frame-back-step", nullptr};
+    mpv_command_async(m_mpv, 0, command);
+    if (m_state == StateStopped || m_state == StateEnded)
+        setState(StatePaused);
 }
 
 qint64 MpvPlayer::currentPosition() const
@@ -375,8 +427,21 @@ void MpvPlayer::handleEvent(const void *raw)
     case MPV_EVENT_VIDEO_RECONFIG:
         Q_EMIT stateChanged(StateVideoReady);
         break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        // A seek has landed: the frame on screen changed, also while paused, and the window
+        // must show its time rather than the time asked for.
+        if (!m_loading && m_state != StateNoMedia)
+            emitPosition();
+        break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
+        // While paused the picture moves only by seeks and frame steps: report each frame it
+        // lands on (while playing, the position timer reports).
+        if (qstrcmp(property->name, "time-pos") == 0 && property->format == MPV_FORMAT_DOUBLE
+            && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
+            emitPosition();
+            break;
+        }
         // The end of the media is an event of playback only: a paused seek to the very end
         // (go to end) shows the last frame and stays there.
         if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG

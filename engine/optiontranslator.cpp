@@ -31,11 +31,12 @@ struct Option
 bool takesValue(const QString &name)
 {
     static const QSet<QString> names{
-        "-TimeStart", "-TimeLength", "-ss",      "-t",       "-vcodec",  "-c:v",
-        "-codec:v",   "-acodec",     "-c:a",     "-codec:a", "-vb",      "-ab",
-        "-b:v",       "-b:a",        "-ar",      "-ac",      "-s",       "-r",
-        "-aspect",    "-vf",         "-target",  "-f",       "-vpre",    "-preset",
-        "-pix_fmt",   "-profile:v",  "-level:v", "-maxrate", "-bufsize", "-map_chapters",
+        "-TimeStart",    "-TimeLength", "-ss",        "-t",       "-vcodec",  "-c:v",
+        "-codec:v",      "-acodec",     "-c:a",       "-codec:a", "-vb",      "-ab",
+        "-b:v",          "-b:a",        "-ar",        "-ac",      "-s",       "-r",
+        "-aspect",       "-vf",         "-af",        "-target",  "-f",       "-vpre",
+        "-preset",       "-pix_fmt",    "-profile:v", "-level:v", "-maxrate", "-bufsize",
+        "-map_chapters",
     };
     return names.contains(name);
 }
@@ -222,7 +223,7 @@ std::optional<QSize> sizeAfter(const QString &filter, QSize size)
     if (filter.startsWith(QLatin1String("transpose=")))
         return size.transposed();
     if (isOneOf(filter, {"hflip", "vflip"}) || filter.startsWith(QLatin1String("rotate=("))
-        || filter.startsWith(QLatin1String("setpts="))
+        || filter.startsWith(QLatin1String("setpts=")) || filter.startsWith(QLatin1String("trim="))
         || filter.startsWith(QLatin1String("setsar="))
         || filter.startsWith(QLatin1String("setdar=")))
         return size;
@@ -255,6 +256,7 @@ public:
     QList<Option> input;
     QList<Option> output;
     QString startText; // where reading begins, as given
+    double decoderSkip = 0; // seconds dropped after entering an unindexed input early
     QStringList chain; // the video filters, in order
     std::optional<QSize> frameSize; // of the encoded video, where it is known
     TranslatedOptions result;
@@ -467,9 +469,10 @@ void seekToStart(Job &job)
     const double start = r.startSeconds;
     const bool unindexed = HasNoSeekIndex(job.inputFormat) && start > 0;
     if (unindexed && !job.copiesVideo()) {
+        // The frames up to the start are dropped after decoding (see framesOfTheRange()).
         const double early = std::max(0.0, start - kUnindexedSeekMargin);
         job.input.append({QStringLiteral("-ss"), NumberText(early), true});
-        job.append("-ss", NumberText(start - early));
+        job.decoderSkip = start - early;
     } else if (unindexed && job.copyKeyFrame >= 0 && job.copyKeyFrame <= start) {
         const double key = job.copyKeyFrame;
         const double early = std::max(0.0, key - kUnindexedSeekMargin);
@@ -484,26 +487,6 @@ void seekToStart(Job &job)
     }
 }
 
-// A job that would write no stream at all is refused: ffmpeg would only say that the output
-// "does not contain any stream".
-void refuseNothingToWrite(Job &job)
-{
-    const SourceMedia &s = job.source;
-    if (s.videoStreams < 0 || s.audioStreams < 0 || job.writesVideo() || job.writesAudio())
-        return;
-    if (job.has("-an") && s.videoStreams == 0)
-        job.fail(
-            QStringLiteral("Remove Audio leaves nothing to save from a source without video."));
-    else if (job.has("-an"))
-        job.fail(QStringLiteral("Remove Audio leaves nothing to save in an audio-only Output "
-                                "Format."));
-    else if (s.audioStreams == 0)
-        job.fail(QStringLiteral("The source has no audio to save in an audio-only Output Format; "
-                                "choose a video format."));
-    else
-        job.fail(QStringLiteral("The Output Format cannot hold any stream of this source."));
-}
-
 // Filters cannot apply to a copied video stream (ffmpeg refuses the whole job), nor to video
 // that is not written.
 void filtersOnlyForEncodedVideo(Job &job)
@@ -512,16 +495,32 @@ void filtersOnlyForEncodedVideo(Job &job)
         job.chain.clear();
 }
 
-// A cut that falls between two frames starts with the frame after it, up to a frame late; a
-// change of frame rate, and the constant-rate containers (AVI, MPEG, ASF), then round that
-// offset into a missing first frame. The picture starts on the cut instead: its frames move
-// earlier by that offset (never by more than a tenth of a second, so a source whose picture
-// really starts later stays in step with its sound).
-void videoStartsOnTheCut(Job &job)
+// An encoded picture holds exactly the frames of the range: the first frame that starts at or
+// after the start and the last one that starts before the end. The first kept frame rarely
+// starts on the start itself (a typed time between two frames, a video track that starts a
+// little after the audio); left there, a constant-rate output repeats it and loses the last
+// frame of the range. So the frames are chosen by their own times and the first one is moved
+// to 0 (the audio, cut to the sample, stays within one frame of it). An input entered early
+// drops what comes before the start here too, the sound with it.
+void framesOfTheRange(Job &job)
 {
-    // (An input without a seek index is entered early and cut by a later -ss, not this way.)
-    if (!job.startText.isEmpty() && !job.has("-ss") && !job.videoEncoder().isEmpty())
-        job.chain.prepend(QStringLiteral("setpts=if(lt(STARTPTS*TB\\,0.1)\\,PTS-STARTPTS\\,PTS)"));
+    const double skip = job.decoderSkip;
+    const double length = job.result.lengthSeconds;
+    if (job.videoEncoder().isEmpty() || (skip <= 0 && length < 0)) {
+        if (skip > 0)
+            job.append("-ss", NumberText(skip));
+        return;
+    }
+    QStringList trim;
+    if (skip > 0)
+        trim << QStringLiteral("start=") + NumberText(skip);
+    if (length >= 0)
+        trim << QStringLiteral("end=") + NumberText(skip + length);
+    job.chain.prepend(QStringLiteral("setpts=PTS-STARTPTS"));
+    job.chain.prepend(QStringLiteral("trim=") + trim.join(QLatin1Char(':')));
+    if (skip > 0 && !job.has("-an") && job.source.audioStreams != 0)
+        job.append("-af",
+                   QStringLiteral("atrim=start=%1,asetpts=PTS-STARTPTS").arg(NumberText(skip)));
 }
 
 // Rotations in degrees become filters that take them; right angles turn the frame exactly.
@@ -787,9 +786,8 @@ const Rule kRules[] = {
     {"television norm", televisionNorm},
     {"muxer of an output without extension", muxerForExtensionlessOutput},
     {"start as an input seek", seekToStart},
-    {"nothing to write", refuseNothingToWrite},
     {"filters only for encoded video", filtersOnlyForEncodedVideo},
-    {"video starts on the cut", videoStartsOnTheCut},
+    {"frames of the range", framesOfTheRange},
     {"rotation filters", rotationFilters},
     {"frame size at the end of the chain", frameSizeAtEndOfChain},
     {"aspect the encoder writes", aspectTheEncoderWrites},

@@ -157,6 +157,7 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
 {
     EncoderJob job;
     job.DirectCopyMode = model.directCopySelected();
+    job.ExactCopyMode = job.DirectCopyMode && model.exactCut();
     const QString length = NumberText(in.CutLengthSeconds);
 
     if (job.DirectCopyMode) {

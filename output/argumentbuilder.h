@@ -29,6 +29,9 @@ struct EncoderJob
     QString EncoderArguments;
     QString OutputExtension;
     bool DirectCopyMode = false;
+    // A direct copy cut to the frame; it travels beside EncoderArguments, which stay as for a
+    // key-frame copy.
+    bool ExactCopyMode = false;
 };
 
 // Turns every choice of the dialog into the encoder's option string, the output extension and

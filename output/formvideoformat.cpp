@@ -5,6 +5,7 @@
 #include "propertygrid.h"
 #include "sharedvalues.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -41,6 +42,8 @@ FormVideoFormat::FormVideoFormat(FormVideoFormatParts parts, QWidget *parent)
     // The dialog's load: the model sets its initial state; the widgets follow every change.
     connect(&m_model, &OutputSettingsModel::changed, this, &FormVideoFormat::refresh);
     m_model.load(m_parts.shared ? m_parts.shared->OutputFolder : QString());
+    if (m_parts.shared)
+        m_model.setExactCut(m_parts.shared->ExactCut);
     refresh();
 }
 
@@ -59,7 +62,19 @@ void FormVideoFormat::buildControls()
     m_option1->setObjectName(QStringLiteral("Option1"));
     m_option2 = new QRadioButton(QStringLiteral("Convert to another format"), left);
     m_option2->setObjectName(QStringLiteral("Option2"));
+    m_checkExactCut = new QCheckBox(
+        QStringLiteral("Exact cut (re-encodes only the frames before the first key frame)"), left);
+    m_checkExactCut->setObjectName(QStringLiteral("CheckExactCut"));
+    m_labelCopyStart = new QLabel(left);
+    m_labelCopyStart->setObjectName(QStringLiteral("LabelCopyStart"));
+    m_labelCopyStart->setWordWrap(true);
+    m_labelCopyStart->setVisible(false);
+    auto *exact = new QVBoxLayout;
+    exact->setContentsMargins(22, 0, 0, 0);
+    exact->addWidget(m_checkExactCut);
+    exact->addWidget(m_labelCopyStart);
     column->addWidget(m_option1);
+    column->addLayout(exact);
     column->addWidget(m_option2);
 
     m_frame1 = new QGroupBox(left);
@@ -144,7 +159,7 @@ void FormVideoFormat::buildControls()
     m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
 
     // The tab order of the design.
-    QWidget *order[] = {m_option1, m_option2, m_comboFormat, m_comboSize, m_textW, m_textH,
+    QWidget *order[] = {m_option1, m_checkExactCut, m_option2, m_comboFormat, m_comboSize, m_textW, m_textH,
                         m_comboVideoQ, m_comboAudioQ, m_btnMore, m_textFileName, m_textFolder,
                         m_btnBrowse, m_btnOK, m_btnCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
@@ -158,6 +173,13 @@ void FormVideoFormat::buildControls()
     // Widgets edit the model; the model's change notification brings the widgets up to date.
     connect(m_option1, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
     connect(m_option2, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option2Click);
+    connect(m_checkExactCut, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_refreshing)
+            return;
+        if (m_parts.shared)
+            m_parts.shared->ExactCut = on;
+        m_model.setExactCut(on);
+    });
     connect(m_comboFormat, &FormatCombo::popupRequested, this, &FormVideoFormat::ShowFormatMenu);
     connect(m_comboSize, &QComboBox::activated, &m_model, &OutputSettingsModel::selectSize);
     connect(m_comboVideoQ, &QComboBox::activated, &m_model,
@@ -214,6 +236,11 @@ void FormVideoFormat::refresh()
     const OutputSettingsModel::Enabled &e = m_model.enabled();
     m_option1->setChecked(m_model.option() == OutputSettingsModel::Option::DirectCopy);
     m_option2->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
+    m_checkExactCut->setChecked(m_model.exactCut());
+    m_checkExactCut->setEnabled(m_model.directCopySelected());
+    const QString note = m_model.directCopySelected() ? copyStartNote() : QString();
+    m_labelCopyStart->setText(note);
+    m_labelCopyStart->setVisible(!note.isEmpty());
     if (m_comboFormat->count() != 1 || m_comboFormat->itemText(0) != m_model.formatCaption()) {
         m_comboFormat->clear();
         m_comboFormat->addItem(m_model.formatCaption());
@@ -290,21 +317,42 @@ bool FormVideoFormat::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
+QString FormVideoFormat::copyStartNote()
+{
+    // Asked once per cut and box state: finding the key frame reads the file.
+    const int state = m_model.exactCut() ? 1 : 0;
+    if (!m_copyStartKnown[state]) {
+        m_copyStartNote[state] = m_parts.copyStartNote ? m_parts.copyStartNote(m_model.exactCut())
+                                                       : QString();
+        m_copyStartKnown[state] = true;
+    }
+    return m_copyStartNote[state];
+}
+
 int FormVideoFormat::showForCut()
 {
-    if (m_parts.shared)
+    m_copyStartKnown[0] = m_copyStartKnown[1] = false;
+    refresh();
+    if (m_parts.shared) {
         m_model.setDefaultName(m_parts.shared->InputFilePath);
+        // Crop margins are checked against this file's picture.
+        m_model.grid().setPictureSize(
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceWidth : 0,
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceHeight : 0);
+    }
     return exec();
 }
 
 void FormVideoFormat::browseFolder()
 {
     QString folder;
+    const QString start
+        = m_model.chooserFolder(m_parts.shared ? m_parts.shared->InputFilePath : QString());
     if (m_parts.chooseFolder)
-        folder = m_parts.chooseFolder(this, m_model.folder());
+        folder = m_parts.chooseFolder(this, start);
     else
         folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the destination folder"),
-                                                   m_model.folder());
+                                                   start);
     if (!folder.isEmpty())
         m_model.setFolder(folder); // the separator is added by OK's check
 }
@@ -312,7 +360,7 @@ void FormVideoFormat::browseFolder()
 QString FormVideoFormat::outputPath() const
 {
     const SharedValues &s = *m_parts.shared;
-    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+    return s.outputPath();
 }
 
 bool FormVideoFormat::ok()
@@ -354,6 +402,7 @@ bool FormVideoFormat::ok()
     shared.EncoderArguments = job.EncoderArguments;
     shared.OutputExtension = job.OutputExtension;
     shared.DirectCopyMode = job.DirectCopyMode;
+    shared.ExactCopyMode = job.ExactCopyMode;
 
     // Writing over the source would destroy it; replacing another file needs a yes.
     const QString path = outputPath();
@@ -374,6 +423,8 @@ bool FormVideoFormat::ok()
                                           .arg(path))
             != MessageSink::Answer::Yes)
         return false;
+    // Only this yes lets the run replace a file; one that appears later is never replaced.
+    shared.ReplaceAgreed = out.exists() && m_parts.messages;
 
     // 4-6.
     hide();

@@ -11,7 +11,9 @@
 struct SharedValues;
 class MessageSink;
 class PropertyGrid;
+class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -40,6 +42,9 @@ struct FormVideoFormatParts
     std::function<void()> startConversion;
     // Chooses a folder ("" when cancelled); tests replace the dialog.
     std::function<QString(QWidget *, const QString &)> chooseFolder;
+    // The line telling where a direct copy of the cut will really start ("" when it starts
+    // with the frame at the start mark); exact is the "Exact cut" box.
+    std::function<QString(bool exact)> copyStartNote;
 };
 
 // The output settings dialog ("Output Settings"). Created on first use and afterwards only
@@ -76,6 +81,7 @@ private:
     void buildFormatMenu();
     void refresh();
     QString outputPath() const;
+    QString copyStartNote();
 
     FormVideoFormatParts m_parts;
     OutputSettingsModel m_model;
@@ -85,6 +91,10 @@ private:
 
     QRadioButton *m_option1 = nullptr;
     QRadioButton *m_option2 = nullptr;
+    QCheckBox *m_checkExactCut = nullptr;
+    QLabel *m_labelCopyStart = nullptr;
+    QString m_copyStartNote[2]; // by the box's state, for the cut being shown
+    bool m_copyStartKnown[2] = {false, false};
     QGroupBox *m_frame1 = nullptr;
     FormatCombo *m_comboFormat = nullptr;
     QComboBox *m_comboSize = nullptr;

@@ -3,6 +3,8 @@
 #include "catalogue.h"
 #include "timecode.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -223,6 +225,14 @@ void OutputSettingsModel::option1Click()
     moreClick();
 }
 
+void OutputSettingsModel::setExactCut(bool on)
+{
+    if (m_exactCut == on)
+        return;
+    m_exactCut = on;
+    Q_EMIT changed();
+}
+
 void OutputSettingsModel::option2Click()
 {
     m_option = Option::Convert;
@@ -278,6 +288,8 @@ QString OutputSettingsModel::withoutForbidden(QString text)
 {
     for (const QChar c : forbiddenNameCharacters())
         text.remove(c);
+    // Control characters (a pasted line break) have no place in a file name either.
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return text;
 }
 
@@ -304,6 +316,10 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
         return check;
     }
     m_folder = m_folder.trimmed();
+    // A relative folder is made absolute once, here, from the working folder of this moment:
+    // "out", "." and ".." then name the folder the file really goes to, and the box says so.
+    // An empty box stays empty and becomes the bare separator, which is refused below.
+    m_folder = AbsoluteFolder(m_folder);
     if (m_folder.isEmpty() || !IsPathSeparator(m_folder.back()))
         m_folder += PathSeparator();
     if (!FolderExists(m_folder) || m_folder.size() <= 2) {
@@ -316,6 +332,23 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     check.ok = true;
     Q_EMIT changed();
     return check;
+}
+
+QString OutputSettingsModel::chooserFolder(const QString &inputPath) const
+{
+    const QString typed = m_folder.trimmed();
+    if (!typed.isEmpty()) {
+        QString folder = AbsoluteFolder(typed);
+        while (!folder.isEmpty() && !FolderExists(folder)) {
+            const QString parent = QFileInfo(QDir::cleanPath(folder)).absolutePath();
+            if (parent == QDir::cleanPath(folder))
+                break;
+            folder = parent;
+        }
+        if (FolderExists(folder))
+            return QDir::cleanPath(folder);
+    }
+    return inputPath.isEmpty() ? QString() : QFileInfo(inputPath).absolutePath();
 }
 
 OutputSettingsModel::Box OutputSettingsModel::takeFocusRequest()

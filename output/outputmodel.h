@@ -74,8 +74,13 @@ public:
     void setDefaultName(const QString &inputPath);
     void setFileName(const QString &text); // applies the change filter
     static bool nameKeyAccepted(QChar c);
+    // The text without the forbidden characters and without control characters.
     static QString withoutForbidden(QString text);
     void setFolder(const QString &text);
+    // Where the folder chooser opens: the folder the destination box names (its nearest
+    // existing parent when it does not exist), or the source file's folder when the box is
+    // empty.
+    QString chooserFolder(const QString &inputPath) const;
     NameCheck checkOutputName();
 
     // State
@@ -83,6 +88,10 @@ public:
     const AdvancedSettings &grid() const { return m_grid; }
     Option option() const { return m_option; }
     bool directCopySelected() const { return m_option == Option::DirectCopy; }
+    // "Exact cut": a direct copy re-encodes the frames before the first key frame instead of
+    // starting on the key frame at or before the start.
+    bool exactCut() const { return m_exactCut; }
+    void setExactCut(bool on);
     QString formatKey() const { return m_formatKey; }
     bool audioOnlyFormat() const { return m_audioOnly; }
     QString formatCaption() const { return m_formatCaption; }
@@ -125,4 +134,5 @@ private:
     QString m_folder;
     Enabled m_enabled;
     Box m_focusRequest = Box::None;
+    bool m_exactCut = true;
 };

@@ -70,7 +70,7 @@ void TestOptionTranslator::translate_data()
         << "mp4" << "-ss 12.5"
         << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -t 30 -pix_fmt yuv420p "
            "-profile:v main -level:v 3.1 -maxrate 14000k -bufsize 14000k -sn -dn -map_chapters -1 "
-           "-vf setpts=if(lt(STARTPTS*TB\\,0.1)\\,PTS-STARTPTS\\,PTS),scale=1280:720"
+           "-vf trim=end=30,setpts=PTS-STARTPTS,scale=1280:720"
         << QString();
     QTest::newRow("x264 presets") << "" << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
                                   << "mkv" << ""
@@ -139,9 +139,9 @@ void TestOptionTranslator::translate_data()
     QTest::newRow("other input options pass") << "-TimeStart 3 -itsoffset 1" << "-an -vn -f null" << "mkv"
                                               << "-itsoffset 1 -ss 3" << "-an -vn -f null -sn -dn" << QString();
     QTest::newRow("transport stream: seek early, then exactly")
-        << "-TimeStart 42.5" << "-vcodec libx264 -TimeLength 3 -an -f null" << "mp4" << "-ss 12.5"
-        << "-vcodec libx264 -t 3 -an -f null -ss 30 -pix_fmt yuv420p -sn -dn "
-           "-vf scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << "-TimeStart 42.5" << "-vcodec libx264 -TimeLength 3" << "mp4" << "-ss 12.5"
+        << "-vcodec libx264 -t 3 -af atrim=start=30,asetpts=PTS-STARTPTS -pix_fmt yuv420p -sn -dn "
+           "-map_chapters -1 -vf trim=start=30:end=33,setpts=PTS-STARTPTS,scale=trunc(iw/2)*2:trunc(ih/2)*2"
         << "mpegts";
     QTest::newRow("transport stream near its start") << "-TimeStart 12.25" << "-vn -t 1" << "mp3"
         << "-ss 0" << "-vn -t 1 -ss 12.25 -sn -dn" << "mpegts";
@@ -150,6 +150,11 @@ void TestOptionTranslator::translate_data()
         << "-vcodec copy -acodec copy -t 3" << "mpegts";
     QTest::newRow("indexed containers seek directly") << "-TimeStart 42.5" << "-vn -t 3" << "mkv"
         << "-ss 42.5" << "-vn -t 3 -dn" << "matroska,webm";
+    QTest::newRow("frames of the range ahead of the picture filters")
+        << "-TimeStart 2.1" << "-vf \"vflip\" -TimeLength 2.2" << "mkv" << "-ss 2.1"
+        << "-t 2.2 -pix_fmt yuv420p -dn -vf trim=end=2.2,setpts=PTS-STARTPTS,vflip,"
+           "scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << "matroska,webm";
 }
 
 void TestOptionTranslator::translate()
@@ -391,10 +396,6 @@ void TestOptionTranslator::refusals_data()
     QTest::addColumn<int>("channels");   // of its audio
     QTest::addColumn<QString>("setting"); // named by the refusal; "" when accepted
     QTest::addColumn<QString>("streams"); // the stream options when accepted
-    QTest::newRow("audio format, silent source") << "-vn -ab 128k -ar 44100" << "mp3" << "320x240" << 0
-                                                 << "Output Format" << "";
-    QTest::newRow("Remove Audio without video") << "-an -vb 500k -ab 128k -ar 44100 -vn" << "mp4" << ""
-                                                << 2 << "Remove Audio" << "";
     QTest::newRow("MPEG-1 above 4095") << "-vb 800k -ab 128k -ar 44100 -s 5000x3000" << "mpg"
                                        << "320x240" << 2 << "Video Size" << "";
     QTest::newRow("MPEG-1 source above 4095") << "-vb 800k -ab 128k -ar 44100 -vf \"vflip\"" << "mpg"

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QFileInfo>
 #include <QTest>
 
 // The catalogue and the output dialog's model: presets, size and quality, the grid, naming.
@@ -359,7 +360,17 @@ void TestOutputModel::gridHandler_data()
     QTest::newRow("blank frame rate") << "Frame Rate (FPS)" << " 25 " << "25";
     QTest::newRow("words frame rate") << "Frame Rate (FPS)" << "abc" << "Auto";
     QTest::newRow("decimal frame rate") << "Frame Rate (FPS)" << "29.97" << "29.97";
-    QTest::newRow("k alone") << "Audio Bitrate" << "k" << "k";
+    // Passing the pattern is not enough: values no encoder can honour return as well.
+    QTest::newRow("k alone") << "Audio Bitrate" << "k" << "Auto";
+    QTest::newRow("zero bit rate") << "Video Bitrate" << "0k" << "Auto";
+    QTest::newRow("absurd bit rate") << "Video Bitrate" << "100000000000000000000k" << "Auto";
+    QTest::newRow("zero sample rate") << "Sample Rate" << "0" << "Auto";
+    QTest::newRow("frame rate 0") << "Frame Rate (FPS)" << "0" << "Auto";
+    QTest::newRow("negative frame rate") << "Frame Rate (FPS)" << "-25" << "Auto";
+    QTest::newRow("aspect without height") << "Aspect Rate" << "16:" << "Auto";
+    QTest::newRow("aspect of zero") << "Aspect Rate" << "0:9" << "Auto";
+    QTest::newRow("crop beyond the picture") << "Top" << "400" << "0";
+    QTest::newRow("crop leaving two pixels") << "Bottom" << "-358" << "358";
     QTest::newRow("1500") << "Video Bitrate" << "1500" << "1500";
     QTest::newRow("1500K") << "Video Bitrate" << "1500K" << "1500K";
     QTest::newRow("1.5M") << "Video Bitrate" << "1.5M" << "Auto";
@@ -377,6 +388,7 @@ void TestOutputModel::gridHandler()
     QFETCH(QString, typed);
     QFETCH(QString, value);
     AdvancedSettings &grid = m_model.grid();
+    grid.setPictureSize(640, 360);
     grid.userEdit(QStringLiteral("Crop Video"), QStringLiteral("True")); // margins editable
     QVERIFY(grid.userEdit(caption, typed));
     QCOMPARE(grid.value(caption), value);
@@ -491,6 +503,25 @@ void TestOutputModel::outputNameChecks()
     m_model.setFolder(dir.path() + QLatin1Char('/'));
     QVERIFY(m_model.checkOutputName().ok);
     QCOMPARE(m_model.folder(), dir.path() + QLatin1Char('/')); // no second separator
+
+    // Relative folders are made absolute once, from the working folder, which stays put.
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("a/out")));
+    QVERIFY(QDir::setCurrent(dir.filePath(QStringLiteral("a"))));
+    const QString a = QDir::currentPath();
+    for (const auto &[typed, expected] :
+         {std::pair{QStringLiteral("out"), a + QStringLiteral("/out/")},
+          std::pair{QStringLiteral("."), a + QLatin1Char('/')},
+          std::pair{QStringLiteral(".."), QFileInfo(a).absolutePath() + QLatin1Char('/')},
+          std::pair{QStringLiteral("out/../out/."), a + QStringLiteral("/out/")}}) {
+        m_model.setFolder(typed);
+        QVERIFY2(m_model.checkOutputName().ok, qPrintable(typed));
+        QCOMPARE(m_model.folder(), expected);
+        QCOMPARE(QDir::currentPath(), a);
+    }
+    m_model.setFolder(QStringLiteral("missing"));
+    QVERIFY(!m_model.checkOutputName().ok);
+    QDir::setCurrent(before);
 }
 
 QTEST_GUILESS_MAIN(TestOutputModel)

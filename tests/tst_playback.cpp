@@ -33,16 +33,11 @@ private Q_SLOTS:
     void refreshStillFrame();
     void volumeAndMute();
     void timerTick();
-    void setStartAtVeryEnd();
-    void setEndBeforeStart();
-    void setStartAndEnd();
-    void typedStartPastLength();
-    void typedStartWhilePaused();
-    void typedStartWhilePlaying();
-    void typedEndPastLength();
-    void unparsableTimeCodes();
-    void cutWholeFileAfterOpen();
-    void cutFixesNegativeStart();
+    void probeFailureForgetsPictureSize();
+    void marking_data();
+    void marking();
+    void typedStartWhilePausedMovesEverything();
+    void marksFollowTheFrameOnScreen();
     void filters();
 
 private:
@@ -100,7 +95,7 @@ void TestPlayback::openSetsEverything()
     QCOMPARE(m_view.start, QStringLiteral("00:00:00.0"));
     QCOMPARE(m_view.end, QStringLiteral("00:01:23.4"));
     QCOMPARE(m_playback->durationTenths(), 834.56789);
-    QCOMPARE(m_playback->range().endTenths, 834.56789);
+    QCOMPARE(m_playback->range().end(), 83.456789);
     QCOMPARE(m_shared.InputFilePath, QStringLiteral("/v/clip.mp4"));
     QCOMPARE(m_view.caption, QStringLiteral("/v/clip.mp4 - Snipora"));
     QVERIFY(m_view.fileControls);
@@ -134,6 +129,12 @@ void TestPlayback::failedOpenReturnsToNoFile()
     m_player->errorText = QStringLiteral("Not a media file, or a damaged one: /v/x.mp4");
     openClip(5000000, QStringLiteral("/v/x.mp4"));
     QCOMPARE(m_view.messages, QStringList{m_player->errorText});
+    // The old file is closed, not left playing behind a window that says "no file".
+    QCOMPARE(m_player->calls.last(), QStringLiteral("close"));
+    QCOMPARE(m_shared.SourceWidth, 0);
+    QCOMPARE(m_view.start, QStringLiteral("00:00:00.0"));
+    QCOMPARE(m_view.end, QStringLiteral("00:00:00.0"));
+    QCOMPARE(m_view.label1, QStringLiteral("00:00:00.0/00:00:00.0"));
     QCOMPARE(m_view.caption, QString());
     QCOMPARE(m_shared.InputFilePath, QString());
     QVERIFY(!m_view.fileControls);
@@ -142,7 +143,7 @@ void TestPlayback::failedOpenReturnsToNoFile()
     QCOMPARE(m_view.value, 0);
     QCOMPARE(m_view.selLength, 0);
     QCOMPARE(m_view.selStart, 0);
-    QCOMPARE(m_playback->durationText(), QStringLiteral("00:01:40.0")); // kept
+    QCOMPARE(m_playback->durationText(), QString());
     QCOMPARE(m_view.busyDepth, 0);
 }
 
@@ -278,7 +279,7 @@ void TestPlayback::goToStartAndEnd()
     QCOMPARE(m_player->seeks.last(), 0);
     QCOMPARE(m_view.label1, QStringLiteral("00:00:00.0/00:01:23.4"));
     QCOMPARE(m_playback->positionSeconds(), 0.0);
-    QCOMPARE(m_playback->range().startTenths, 0.0);
+    QCOMPARE(m_playback->range().start(), 0.0);
 }
 
 void TestPlayback::sliderRelease_data()
@@ -364,143 +365,156 @@ void TestPlayback::timerTick()
     QCOMPARE(m_view.label1, QStringLiteral("design"));
     openClip();
     m_view.value = 123;
+    m_player->position = 12300000;
     m_marks->setStart();
     m_playback->timerTick();
     QCOMPARE(m_view.label1, QStringLiteral("00:00:12.3/00:01:40.0"));
     QCOMPARE(m_view.labelDuration, QStringLiteral("Duration:00:01:27.7"));
 }
 
-void TestPlayback::setStartAtVeryEnd()
+void TestPlayback::probeFailureForgetsPictureSize()
 {
-    openClip();
-    m_view.value = m_view.max;
-    m_marks->setStart();
-    QVERIFY(!m_view.cut);
-    QCOMPARE(m_view.selLength, 0);
-    QCOMPARE(m_playback->range().startTenths, 1000.0);
-    QCOMPARE(m_playback->range().endTenths, 1000.0);
-    QCOMPARE(m_view.start, QStringLiteral("00:01:40.0"));
+    openClip(10000000, QStringLiteral("/v/a.mp4"));
+    QCOMPARE(m_shared.SourceWidth, 640);
+    m_probe.openSucceeds = false;
+    openClip(10000000, QStringLiteral("/v/b.mp4"));
+    QCOMPARE(m_shared.SourceWidth, 0);
+    QCOMPARE(m_shared.SourceHeight, 0);
 }
 
-void TestPlayback::setEndBeforeStart()
+// A user's sequence of marking steps on a 100 s clip, and what the window and the cut show
+// afterwards. Steps: "at S" (the frame on screen is at S seconds), "play", "start", "end"
+// (the buttons), "type-start T" / "type-end T" (typed, not confirmed), "enter-start" /
+// "enter-end" (Enter in the box), "cut".
+void TestPlayback::marking_data()
 {
-    openClip();
-    m_view.value = 400;
-    m_marks->setStart();
-    QCOMPARE(m_view.start, QStringLiteral("00:00:40.0"));
-    m_view.value = 250;
-    m_marks->setEnd();
-    QVERIFY(!m_view.cut);
-    QCOMPARE(m_view.selLength, 0);
-    QCOMPARE(m_view.selStart, 250);
-    QCOMPARE(m_playback->range().startTenths, 250.0);
-    QCOMPARE(m_playback->range().endTenths, 250.0);
-    QCOMPARE(m_view.start, QStringLiteral("00:00:40.0")); // the Start box keeps its text
-    QCOMPARE(m_view.end, QStringLiteral("00:00:25.0"));
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("startBox");
+    QTest::addColumn<QString>("endBox");
+    QTest::addColumn<int>("selStart");
+    QTest::addColumn<int>("selLength");
+    QTest::addColumn<bool>("cutEnabled");
+    QTest::addColumn<int>("dialogs");
+    QTest::addColumn<double>("cutStart");
+    QTest::addColumn<double>("cutLength");
+
+    QTest::newRow("whole file") << "cut" << "00:00:00.0" << "00:01:40.0" << 0 << 1000 << true
+                                << 1 << 0.0 << 100.0;
+    QTest::newRow("marks are the frames, not the slider's tenths")
+        << "at 12.52; start; at 42.48; end; cut" << "00:00:12.5" << "00:00:42.4" << 125 << 300
+        << true << 1 << 12.52 << 29.96;
+    QTest::newRow("end before start, then a new end")
+        << "at 3; start; at 2; end; at 5; end; cut" << "00:00:02.0" << "00:00:05.0" << 20 << 30
+        << true << 1 << 2.0 << 3.0;
+    QTest::newRow("end before start empties the range")
+        << "at 40; start; at 25; end; cut" << "00:00:25.0" << "00:00:25.0" << 250 << 0 << false
+        << 0 << 25.0 << 0.0;
+    QTest::newRow("start at the very end") << "at 100; start; cut" << "00:01:40.0"
+                                           << "00:01:40.0" << 1000 << 0 << false << 0 << 100.0
+                                           << 0.0;
+    QTest::newRow("typed end, Cut without Enter")
+        << "type-end 00:00:03.0; cut" << "00:00:00.0" << "00:00:03.0" << 0 << 30 << true << 1
+        << 0.0 << 3.0;
+    QTest::newRow("typed start and end, Cut without Enter")
+        << "type-start 00:00:02.0; type-end 00:00:03.0; cut" << "00:00:02.0" << "00:00:03.0"
+        << 20 << 10 << true << 1 << 2.0 << 1.0;
+    QTest::newRow("typed start while playing, then Set end without Enter")
+        << "play; at 5; type-start 00:00:01.0; at 7; end; cut" << "00:00:01.0" << "00:00:07.0" << 10
+        << 60 << true << 1 << 1.0 << 6.0;
+    QTest::newRow("paused typed start, then Set start")
+        << "at 5; type-start 00:00:01.0; enter-start; start; cut" << "00:00:01.0" << "00:01:40.0"
+        << 10 << 990 << true << 1 << 1.0 << 99.0;
+    QTest::newRow("typed start while playing")
+        << "play; at 33.3; type-start 00:00:20.0; enter-start; cut" << "00:00:20.0"
+        << "00:01:40.0" << 200 << 800 << true << 1 << 20.0 << 80.0;
+    QTest::newRow("typed start past the file")
+        << "type-start 00:02:00.0; type-end 00:03:00.0; cut" << "00:02:00.0" << "00:03:00.0"
+        << 1200 << 0 << false << 0 << 120.0 << 0.0;
+    QTest::newRow("typed end past the file") << "type-end 00:05:00.0; cut" << "00:00:00.0"
+                                             << "00:05:00.0" << 0 << 3000 << true << 1 << 0.0
+                                             << 300.0;
+    QTest::newRow("unparsable boxes") << "type-start __:01:__._; type-end garbage; cut"
+                                      << "00:01:00.0" << "00:00:00.0" << 600 << 0 << false << 0
+                                      << 60.0 << 0.0;
 }
 
-void TestPlayback::setStartAndEnd()
+void TestPlayback::marking()
 {
+    QFETCH(QString, steps);
     openClip();
-    m_playback->onPosition(12500000);
-    m_marks->setStart();
-    QCOMPARE(m_shared.CutStartSeconds, 12.5);
-    QCOMPARE(m_view.selStart, 125);
-    QCOMPARE(m_view.selLength, 875);
-    m_playback->onPosition(42500000);
-    m_marks->setEnd();
-    QVERIFY(m_view.cut);
-    QCOMPARE(m_view.selLength, 300);
-    m_marks->cut();
-    QCOMPARE(m_shared.CutStartSeconds, 12.5);
-    QCOMPARE(m_shared.CutLengthSeconds, 30.0);
-    QCOMPARE(m_view.dialogs, 1);
+    for (const QString &step : steps.split(QLatin1Char(';'))) {
+        const QString verb = step.trimmed().section(QLatin1Char(' '), 0, 0);
+        const QString arg = step.trimmed().section(QLatin1Char(' '), 1);
+        if (verb == QLatin1String("at")) {
+            m_player->position = qint64(arg.toDouble() * 1e6);
+            m_playback->onPosition(m_player->position);
+        } else if (verb == QLatin1String("play")) {
+            m_playback->playPause();
+        } else if (verb == QLatin1String("start")) {
+            m_marks->setStart();
+        } else if (verb == QLatin1String("end")) {
+            m_marks->setEnd();
+        } else if (verb == QLatin1String("type-start")) {
+            m_view.start = arg;
+            m_view.startEdited = true;
+        } else if (verb == QLatin1String("type-end")) {
+            m_view.end = arg;
+            m_view.endEdited = true;
+        } else if (verb == QLatin1String("enter-start")) {
+            m_view.startEdited = false;
+            m_marks->editStart();
+        } else if (verb == QLatin1String("enter-end")) {
+            m_view.endEdited = false;
+            m_marks->editEnd();
+        } else if (verb == QLatin1String("cut")) {
+            m_marks->cut();
+        } else {
+            QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        }
+    }
+    QTEST(m_view.start, "startBox");
+    QTEST(m_view.end, "endBox");
+    QTEST(m_view.selStart, "selStart");
+    QTEST(m_view.selLength, "selLength");
+    QTEST(m_view.cut, "cutEnabled");
+    QTEST(m_view.dialogs, "dialogs");
+    QFETCH(double, cutStart);
+    QFETCH(double, cutLength);
+    QCOMPARE(m_shared.CutStartSeconds, cutStart);
+    QVERIFY2(std::abs(m_shared.CutLengthSeconds - cutLength) < 1e-9,
+             qPrintable(QString::number(m_shared.CutLengthSeconds, 'g', 17)));
+    QVERIFY(m_player->paused || !steps.contains(QLatin1String("cut")));
 }
 
-void TestPlayback::typedStartPastLength()
-{
-    openClip();
-    m_shared.CutStartSeconds = 3;
-    m_player->seeks.clear();
-    m_view.start = QStringLiteral("00:02:00.0");
-    m_marks->editStart();
-    QCOMPARE(m_view.selStart, 1200);
-    QVERIFY(!m_view.cut);
-    QCOMPARE(m_view.selLength, 0);
-    QVERIFY(m_player->seeks.isEmpty());
-    QCOMPARE(m_shared.CutStartSeconds, 3.0);
-}
-
-void TestPlayback::typedStartWhilePaused()
-{
-    openClip();
-    m_player->seeks.clear();
-    m_view.start = QStringLiteral("00:00:20.5");
-    m_marks->editStart();
-    QCOMPARE(m_player->seeks.first(), 20500000);
-    QCOMPARE(m_view.selStart, 205);
-    QCOMPARE(m_view.selLength, 795);
-    QVERIFY(m_view.cut);
-    QCOMPARE(m_shared.CutStartSeconds, 20.5);
-}
-
-void TestPlayback::typedStartWhilePlaying()
-{
-    openClip();
-    m_playback->playPause();
-    m_playback->onPosition(33300000);
-    m_player->seeks.clear();
-    m_view.start = QStringLiteral("00:00:20.0");
-    m_marks->editStart();
-    QVERIFY(m_player->seeks.isEmpty());
-    QCOMPARE(m_playback->range().startTenths, 200.0);
-    QCOMPARE(m_shared.CutStartSeconds, 33.3); // the playback position, not the typed start
-}
-
-void TestPlayback::typedEndPastLength()
-{
-    openClip();
-    m_view.end = QStringLiteral("00:05:00.0");
-    m_marks->editEnd();
-    QCOMPARE(m_playback->range().endTenths, 3000.0);
-    QVERIFY(m_view.cut);
-    QCOMPARE(m_view.selLength, 3000);
-    m_marks->cut();
-    QCOMPARE(m_shared.CutLengthSeconds, 300.0);
-}
-
-void TestPlayback::unparsableTimeCodes()
-{
-    openClip();
-    m_view.start = QStringLiteral("__:01:__._");
-    m_marks->editStart();
-    QCOMPARE(m_playback->range().startTenths, 600.0);
-    m_view.end = QStringLiteral("garbage");
-    m_marks->editEnd();
-    QCOMPARE(m_playback->range().endTenths, 0.0);
-    QVERIFY(!m_view.cut);
-}
-
-void TestPlayback::cutWholeFileAfterOpen()
+void TestPlayback::typedStartWhilePausedMovesEverything()
 {
     openClip(83456789);
-    m_playback->playPause();
-    m_marks->cut();
-    QVERIFY(m_player->paused);
-    QVERIFY(m_view.play);
-    QCOMPARE(m_shared.CutStartSeconds, 0.0);
-    QCOMPARE(m_shared.CutLengthSeconds, 83.456789);
+    m_player->seeks.clear();
+    m_view.start = QStringLiteral("00:00:20.3");
+    m_marks->editStart();
+    // The picture goes to the typed time itself, and the slider and its label with it.
+    QCOMPARE(m_player->seeks.first(), 20300000);
+    QCOMPARE(m_view.value, 203);
+    QCOMPARE(m_view.label1, QStringLiteral("00:00:20.3/00:01:23.4"));
+    QCOMPARE(m_playback->positionSeconds(), 20.3);
+    QCOMPARE(m_view.labelDuration, QStringLiteral("Duration:00:01:03.1"));
 }
 
-void TestPlayback::cutFixesNegativeStart()
+void TestPlayback::marksFollowTheFrameOnScreen()
 {
     openClip();
-    m_shared.CutStartSeconds = std::nan("");
-    m_marks->cut();
-    QCOMPARE(m_shared.CutStartSeconds, 0.0);
-    m_shared.CutStartSeconds = -2;
-    m_marks->cut();
-    QCOMPARE(m_shared.CutStartSeconds, 0.0);
+    // A seek of ours has not landed: the mark is its target, not the old frame.
+    m_player->position = 5000000;
+    m_view.value = 500;
+    m_playback->positionMouseUp(1, 120 + 0.3 * 8760); // 30 % along the track
+    QCOMPARE(m_view.value, 300);
+    m_marks->setStart();
+    QCOMPARE(m_playback->range().start(), 30.0);
+    // Once the player reports the frame, the frame's own time counts.
+    m_player->position = 1040000;
+    m_playback->onPosition(m_player->position);
+    m_marks->setEnd();
+    QCOMPARE(m_playback->range().end(), 1.04);
 }
 
 void TestPlayback::filters()

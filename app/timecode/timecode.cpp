@@ -1,6 +1,7 @@
 #include "timecode.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cfenv>
@@ -196,7 +197,20 @@ bool FolderExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    return QDir::setCurrent(path);
+    // Asked of the file system, never by entering the folder: the working folder of the
+    // program must not change behind the back of every relative path it holds.
+    const QFileInfo info(path);
+    return info.isDir() && info.isExecutable();
+}
+
+QString AbsoluteFolder(const QString &folder)
+{
+    if (folder.isEmpty())
+        return folder;
+    QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    if (!IsPathSeparator(absolute.back()))
+        absolute += PathSeparator();
+    return absolute;
 }
 
 int EstimateSourceBitrateKbps(qint64 fileSize, double durationTenths, int audioStreams)

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
-// Time codes and small numeric helpers. All functions are pure except FolderExists, whose test
-// is changing the working folder (and leaving it changed on success).
+// Time codes and small numeric helpers. All functions are pure except the folder helpers,
+// which ask the file system (and never change the working folder).
 //
 // Time-code text is hours (two digits at least, growing without limit), ":", minutes (two
 // digits), ":", seconds (two digits), ".", tenths (one digit): "00:00:00.0" is zero.
@@ -53,9 +53,12 @@ QString FileExtension(const QString &path);
 // Bytes to megabytes (bytes / 1024 / 1024), no rounding.
 double BytesToMegabytes(qint64 bytes);
 
-// True when the process can make the path its working folder; the working folder then stays
-// changed to that path.
+// True when the path is a folder the process may enter. The working folder never changes.
 bool FolderExists(const QString &path);
+
+// The folder as an absolute, clean path ending in the separator, a relative one being taken
+// from the working folder at this moment ("out", "." and ".." included); "" stays "".
+QString AbsoluteFolder(const QString &folder);
 
 // The estimated video bit rate of a file in kbit/s: its bits over its length (in tenths of a
 // second), computed as round(size / 1e6 / 1024 * 1e7), then round(that / tenths * 8), halves

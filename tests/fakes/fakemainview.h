@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <utility>
+
 // A main window double: plain fields for the controls, the slider's clamping and mapping for
 // a 600 px position slider (ThumbHalfWidth 120, TrackLength 8760) and a 72 px volume slider.
 class FakeMainView final : public MainView
@@ -14,6 +16,7 @@ public:
     int volume = 128, volumeSel = 128;
     QString label1, labelDuration, start = QStringLiteral("00:00:00.0"),
                                    end = QStringLiteral("00:00:00.0"), caption;
+    bool startEdited = false, endEdited = false; // an edit not yet confirmed
     bool play = true, fileControls = false, cut = false, muted = false, guideHidden = false;
     int busyDepth = 0, clears = 0, pumps = 0, dialogs = 0, repaints = 0;
     int paneWidth = 800, paneHeight = 478;
@@ -52,6 +55,8 @@ public:
     void setStartText(const QString &t) override { start = t; }
     QString endText() const override { return end; }
     void setEndText(const QString &t) override { end = t; }
+    bool takePendingStartEdit() override { return std::exchange(startEdited, false); }
+    bool takePendingEndEdit() override { return std::exchange(endEdited, false); }
     void setWindowCaption(const QString &t) override { caption = t; }
     bool offersPlay() const override { return play; }
     void setOffersPlay(bool p) override { play = p; }

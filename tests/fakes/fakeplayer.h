@@ -27,6 +27,7 @@ public:
     bool paused = true;
     int state = StateNoMedia;
     bool loaded = false;
+    qint64 position = -1; // what currentPosition() reports
 
     bool isLibraryLoaded() const override { return loaded; }
     bool loadLibrary(const QString &folder, bool) override
@@ -79,6 +80,13 @@ public:
         calls << QStringLiteral("seek");
         seeks << micros;
         seekFlags << flags;
+    }
+    qint64 currentPosition() const override { return position; }
+    void stepFrame(int direction) override
+    {
+        calls << QStringLiteral("step:%1").arg(direction);
+        if (state == StateStopped)
+            state = StatePaused;
     }
     bool isMuted() const override { return muted; }
     void setMuted(bool m) override

@@ -1,0 +1,249 @@
+#include "cutwriter.h"
+
+#include "nalunits.h"
+#include "optiontranslator.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+QString describe(const AVStream *st)
+{
+    const AVDictionaryEntry *lang = av_dict_get(st->metadata, "language", nullptr, 0);
+    return QStringLiteral("%1 %2 stream %3%4")
+        .arg(QString::fromLatin1(av_get_media_type_string(st->codecpar->codec_type)),
+             QString::fromLatin1(avcodec_get_name(st->codecpar->codec_id)))
+        .arg(st->index)
+        .arg(lang ? QStringLiteral(" (%1)").arg(QString::fromUtf8(lang->value)) : QString());
+}
+
+bool setExtradata(AVCodecParameters *par, const QByteArray &data)
+{
+    av_freep(&par->extradata);
+    par->extradata_size = 0;
+    par->extradata
+        = static_cast<uint8_t *>(av_mallocz(size_t(data.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata)
+        return false;
+    memcpy(par->extradata, data.constData(), size_t(data.size()));
+    par->extradata_size = int(data.size());
+    return true;
+}
+
+} // namespace
+
+bool CutWriter::isMatroska() const
+{
+    return m_ctx
+        && (qstrcmp(m_ctx->oformat->name, "matroska") == 0
+            || qstrcmp(m_ctx->oformat->name, "webm") == 0);
+}
+
+bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
+                     qint64 zeroMicros, qint64 endMicros, QString *error)
+{
+    m_input = input;
+    m_zero = zeroMicros;
+    m_videoInput = video.inputIndex;
+    const QByteArray file = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    const AVOutputFormat *format = av_guess_format(nullptr, file.constData(), nullptr);
+    if (!format || QFileInfo(path).suffix().isEmpty()) {
+        const QByteArray muxer
+            = MuxerForInputFormat(QString::fromLatin1(input->iformat->name)).toLatin1();
+        format = av_guess_format(muxer.constData(), nullptr, nullptr);
+    }
+    if (!format) {
+        *error = QStringLiteral("No container format is known for %1.").arg(path);
+        return false;
+    }
+    AVFormatContext *raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw) {
+        *error = QStringLiteral("The output cannot be set up.");
+        return false;
+    }
+    m_ctx.reset(raw);
+    av_dict_copy(&raw->metadata, input->metadata, 0);
+    const bool matroska = isMatroska();
+    // Matroska stores presentation times only; the muxer derives decoding times from them.
+    m_dtsByMuxer = matroska;
+
+    m_map.assign(input->nb_streams, -1);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream *in = input->streams[i];
+        const AVCodecParameters *par = in->codecpar;
+        // Attachments (fonts) exist only in Matroska; the other streams go where the muxer
+        // knows their codec.
+        const bool carried = par->codec_type == AVMEDIA_TYPE_ATTACHMENT
+            ? matroska
+            : par->codec_id != AV_CODEC_ID_NONE
+                && (par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO
+                    || par->codec_type == AVMEDIA_TYPE_SUBTITLE)
+                && avformat_query_codec(format, par->codec_id, FF_COMPLIANCE_NORMAL) != 0;
+        if (!carried) {
+            m_leftOut << describe(in);
+            continue;
+        }
+        AVStream *out = avformat_new_stream(raw, nullptr);
+        if (!out || avcodec_parameters_copy(out->codecpar, par) < 0) {
+            *error = QStringLiteral("The output cannot be set up.");
+            return false;
+        }
+        // Keep the source's codec tag where the container knows it for this codec.
+        unsigned tag = 0;
+        if (!format->codec_tag
+            || av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id
+            || !av_codec_get_tag2(format->codec_tag, par->codec_id, &tag))
+            out->codecpar->codec_tag = par->codec_tag;
+        else
+            out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        out->r_frame_rate = in->r_frame_rate;
+        out->sample_aspect_ratio = in->sample_aspect_ratio;
+        out->disposition = in->disposition;
+        av_dict_copy(&out->metadata, in->metadata, 0);
+        for (int s = 0; s < in->nb_side_data; ++s) {
+            const AVPacketSideData &side = in->side_data[s];
+            uint8_t *data = av_stream_new_side_data(out, side.type, side.size);
+            if (data)
+                memcpy(data, side.data, side.size);
+        }
+        if (int(i) == video.inputIndex) {
+            if (!video.extradata.isEmpty() && !setExtradata(out->codecpar, video.extradata)) {
+                *error = QStringLiteral("Out of memory.");
+                return false;
+            }
+            if (video.codecTag && format->codec_tag
+                && av_codec_get_id(format->codec_tag, video.codecTag) == par->codec_id)
+                out->codecpar->codec_tag = video.codecTag;
+        }
+        m_map[i] = out->index;
+    }
+    if (m_map.empty() || std::all_of(m_map.begin(), m_map.end(), [](int m) { return m < 0; })) {
+        *error = QStringLiteral("The output container can carry none of the source's streams.");
+        return false;
+    }
+    if (video.inputIndex >= 0 && m_map[size_t(video.inputIndex)] >= 0) {
+        const QByteArray extra(
+            reinterpret_cast<const char *>(
+                raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata),
+            raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata_size);
+        const AVCodecID codec = input->streams[video.inputIndex]->codecpar->codec_id;
+        if (NalUnits::isConfigRecord(extra))
+            m_nalLengthSize = codec == AV_CODEC_ID_HEVC
+                ? NalUnits::parseHevcConfig(extra).lengthSize
+                : NalUnits::parseAvcConfig(extra).lengthSize;
+    }
+
+    // Chapters that overlap the range, cut to it and shifted to begin at 0.
+    for (unsigned c = 0; c < input->nb_chapters; ++c) {
+        const AVChapter *in = input->chapters[c];
+        const qint64 zero = av_rescale_q(zeroMicros, AV_TIME_BASE_Q, in->time_base);
+        const qint64 end = av_rescale_q(endMicros, AV_TIME_BASE_Q, in->time_base);
+        if (in->end <= zero || in->start >= end)
+            continue;
+        auto *out = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+        if (!out)
+            continue;
+        out->id = in->id;
+        out->time_base = in->time_base;
+        out->start = std::max<qint64>(in->start, zero) - zero;
+        out->end = std::min<qint64>(in->end, end) - zero;
+        av_dict_copy(&out->metadata, in->metadata, 0);
+        if (av_dynarray_add_nofree(&raw->chapters, reinterpret_cast<int *>(&raw->nb_chapters), out)
+            < 0) {
+            av_dict_free(&out->metadata);
+            av_free(out);
+        }
+    }
+
+    if (!(format->flags & AVFMT_NOFILE)) {
+        const int r
+            = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(), AVIO_FLAG_WRITE);
+        if (r < 0) {
+            *error = QStringLiteral("The output file cannot be created: %1").arg(avError(r));
+            return false;
+        }
+    }
+    const int r = avformat_write_header(raw, nullptr);
+    if (r < 0) {
+        *error = QStringLiteral("The output cannot be started: %1").arg(avError(r));
+        return false;
+    }
+    m_headerWritten = true;
+    return true;
+}
+
+int CutWriter::outputIndex(int inputIndex) const
+{
+    return inputIndex >= 0 && size_t(inputIndex) < m_map.size() ? m_map[size_t(inputIndex)] : -1;
+}
+
+bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
+{
+    const int out = outputIndex(inputIndex);
+    if (out < 0) {
+        av_packet_unref(packet);
+        return true;
+    }
+    const AVRational inBase = m_input->streams[inputIndex]->time_base;
+    const qint64 shift = av_rescale_q(m_zero, AV_TIME_BASE_Q, inBase);
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts -= shift;
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts -= shift;
+    if (inputIndex == m_videoInput && m_dtsByMuxer && packet->pts != AV_NOPTS_VALUE) {
+        // Matroska keeps presentation times only: decoding times are derived from them the
+        // way libavformat does, each the smallest of the last delay + 1 presentation times.
+        const int delay = std::clamp(m_input->streams[inputIndex]->codecpar->video_delay, 0, 16);
+        if (m_ptsBuffer.empty())
+            m_ptsBuffer.assign(size_t(delay) + 1, AV_NOPTS_VALUE);
+        const qint64 step = packet->duration > 0 ? packet->duration : 1;
+        m_ptsBuffer[0] = packet->pts;
+        for (int i = 1; i <= delay && m_ptsBuffer[size_t(i)] == AV_NOPTS_VALUE; ++i)
+            m_ptsBuffer[size_t(i)] = packet->pts + (i - delay - 1) * step;
+        for (int i = 0; i < delay && m_ptsBuffer[size_t(i)] > m_ptsBuffer[size_t(i) + 1]; ++i)
+            std::swap(m_ptsBuffer[size_t(i)], m_ptsBuffer[size_t(i) + 1]);
+        packet->dts = m_ptsBuffer[0];
+    }
+    av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
+    packet->stream_index = out;
+    packet->pos = -1;
+    const int r = av_interleaved_write_frame(m_ctx.get(), packet);
+    if (r < 0) {
+        *error = QStringLiteral("The output could not be written: %1").arg(avError(r));
+        return false;
+    }
+    return true;
+}
+
+bool CutWriter::finish(QString *error)
+{
+    if (!m_headerWritten)
+        return false;
+    int r = av_write_trailer(m_ctx.get());
+    if (r >= 0 && m_ctx->pb) {
+        avio_flush(m_ctx->pb);
+        r = m_ctx->pb->error;
+    }
+    if (r >= 0 && !(m_ctx->oformat->flags & AVFMT_NOFILE))
+        r = avio_closep(&m_ctx->pb);
+    if (r < 0) {
+        *error = QStringLiteral("The output could not be written: %1").arg(avError(r));
+        return false;
+    }
+    return true;
+}
+
+qint64 CutWriter::bytesWritten() const
+{
+    return m_ctx && m_ctx->pb ? avio_tell(m_ctx->pb) : 0;
+}

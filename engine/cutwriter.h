@@ -1,0 +1,60 @@
+#pragma once
+
+#include "avhandles.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Writes the output of a copy: a container of the same kind as the source, with every stream
+// it can carry (codecs, parameters, metadata such as language and title, dispositions,
+// display matrices), attachments, and the chapters that overlap the range, cut to it and
+// shifted to start at 0. Packets arrive in the source's time bases and are shifted so that the
+// output begins at the given source time.
+class CutWriter
+{
+public:
+    // What the video stream of the output declares differently from the source: a decoder
+    // configuration that also holds the parameter sets of re-encoded frames, and the sample
+    // entry that allows parameter sets in the stream.
+    struct VideoOverride
+    {
+        int inputIndex = -1;
+        QByteArray extradata; // empty: the source's
+        unsigned codecTag = 0; // used where the container knows it; else as for the source
+    };
+
+    // Opens the file at path for writing (its extension picks the container; without one, the
+    // muxer that writes the source's kind of file). zeroMicros and endMicros bound the range in
+    // the source's AV_TIME_BASE time (chapters are cut to it).
+    bool open(const QString &path, AVFormatContext *input, const VideoOverride &video,
+              qint64 zeroMicros, qint64 endMicros, QString *error);
+    // -1 when the stream is left out of the output.
+    int outputIndex(int inputIndex) const;
+    // The streams left out, described for the user.
+    QStringList leftOut() const { return m_leftOut; }
+    // True when the output's video packets are length-prefixed NAL units of this size
+    // (MP4, Matroska); 0 for Annex B (MPEG-TS, -PS).
+    int nalLengthSize() const { return m_nalLengthSize; }
+    bool isMatroska() const;
+
+    // Writes a packet of the given input stream; its timestamps are in the input stream's
+    // time base and are shifted here. Takes the packet's data.
+    bool write(AVPacket *packet, int inputIndex, QString *error);
+    bool finish(QString *error);
+    qint64 bytesWritten() const;
+
+private:
+    AvOutputPtr m_ctx;
+    AVFormatContext *m_input = nullptr;
+    std::vector<int> m_map;
+    QStringList m_leftOut;
+    qint64 m_zero = 0;
+    int m_nalLengthSize = 0;
+    int m_videoInput = -1;
+    bool m_dtsByMuxer = false;
+    std::vector<qint64> m_ptsBuffer;
+    bool m_headerWritten = false;
+};

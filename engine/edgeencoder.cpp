@@ -1,0 +1,372 @@
+#include "edgeencoder.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <QStringList>
+
+namespace {
+
+// Maximum bit rate (kbit/s) and buffer (kbit) of H.264 levels for the Main profile; High
+// allows 1.25 times, High 10 three times, High 4:2:2 and 4:4:4 four times.
+struct LevelLimit
+{
+    int level;
+    int maxRate;
+    int buffer;
+};
+constexpr LevelLimit kH264Levels[] = {
+    { 9, 128, 350 },        { 10, 64, 175 },        { 11, 192, 500 },       { 12, 384, 1000 },
+    { 13, 768, 2000 },      { 20, 2000, 2000 },     { 21, 4000, 4000 },     { 22, 4000, 4000 },
+    { 30, 10000, 10000 },   { 31, 14000, 14000 },   { 32, 20000, 20000 },   { 40, 20000, 25000 },
+    { 41, 50000, 62500 },   { 42, 50000, 62500 },   { 50, 135000, 135000 }, { 51, 240000, 240000 },
+    { 52, 240000, 240000 }, { 60, 240000, 240000 }, { 61, 480000, 480000 }, { 62, 800000, 800000 },
+};
+// HEVC Main tier (the level code is 30 times the level number).
+constexpr LevelLimit kHevcLevels[] = {
+    { 30, 128, 350 },        { 60, 1500, 1500 },    { 63, 3000, 3000 },    { 90, 6000, 6000 },
+    { 93, 10000, 10000 },    { 120, 12000, 12000 }, { 123, 20000, 20000 }, { 150, 25000, 25000 },
+    { 153, 40000, 40000 },   { 156, 60000, 60000 }, { 180, 60000, 60000 }, { 183, 120000, 120000 },
+    { 186, 240000, 240000 },
+};
+
+const LevelLimit *findLevel(const LevelLimit *begin, const LevelLimit *end, int level)
+{
+    for (const LevelLimit *l = begin; l != end; ++l) {
+        if (l->level == level)
+            return l;
+    }
+    return nullptr;
+}
+
+double h264ProfileFactor(int profile)
+{
+    switch (profile) {
+    case FF_PROFILE_H264_HIGH:
+        return 1.25;
+    case FF_PROFILE_H264_HIGH_10:
+    case FF_PROFILE_H264_HIGH_10_INTRA:
+        return 3.0;
+    case FF_PROFILE_H264_HIGH_422:
+    case FF_PROFILE_H264_HIGH_422_INTRA:
+    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+    case FF_PROFILE_H264_HIGH_444_INTRA:
+        return 4.0;
+    default:
+        return 1.0;
+    }
+}
+
+const char *x264Profile(int profile)
+{
+    switch (profile) {
+    case FF_PROFILE_H264_BASELINE:
+    case FF_PROFILE_H264_CONSTRAINED_BASELINE:
+        return "baseline";
+    case FF_PROFILE_H264_MAIN:
+        return "main";
+    case FF_PROFILE_H264_HIGH:
+        return "high";
+    case FF_PROFILE_H264_HIGH_10:
+        return "high10";
+    case FF_PROFILE_H264_HIGH_422:
+        return "high422";
+    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+        return "high444";
+    default:
+        return nullptr;
+    }
+}
+
+const char *encoderName(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264:
+        return "libx264";
+    case AV_CODEC_ID_HEVC:
+        return "libx265";
+    case AV_CODEC_ID_MPEG2VIDEO:
+        return "mpeg2video";
+    default:
+        return nullptr;
+    }
+}
+
+// Full-range "J" formats are the plain ones with the range flag set.
+AVPixelFormat plainFormat(AVPixelFormat f)
+{
+    switch (f) {
+    case AV_PIX_FMT_YUVJ420P:
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        return AV_PIX_FMT_YUV444P;
+    default:
+        return f;
+    }
+}
+
+QString avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+bool EdgeEncoder::canEncode(const AVCodecParameters *par, QString *reason)
+{
+    const char *name = encoderName(par->codec_id);
+    const AVCodec *codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
+    if (!codec) {
+        *reason = name ? QStringLiteral("no %1 encoder in this build").arg(QLatin1String(name))
+                       : QStringLiteral("%1 video")
+                             .arg(QString::fromLatin1(avcodec_get_name(par->codec_id)).toUpper());
+        return false;
+    }
+    if (par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE) {
+        *reason = QStringLiteral("interlaced video");
+        return false;
+    }
+    const AVPixelFormat format = plainFormat(AVPixelFormat(par->format));
+    const AVPixelFormat *formats = codec->pix_fmts;
+    for (; formats && *formats != AV_PIX_FMT_NONE; ++formats) {
+        if (*formats == format)
+            return true;
+    }
+    if (!formats) // the encoder does not list them
+        return true;
+    const char *formatName = av_get_pix_fmt_name(format);
+    *reason = QStringLiteral("pixel format %1").arg(QLatin1String(formatName ? formatName : "?"));
+    return false;
+}
+
+bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *error)
+{
+    const AVCodecParameters *par = source->codecpar;
+    if (!canEncode(par, error))
+        return false;
+    m_timeBase = source->time_base;
+    m_frame = MakeFrame();
+
+    const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
+    m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+    if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), par) < 0) {
+        *error = QStringLiteral("The video decoder cannot be set up.");
+        return false;
+    }
+    m_decoder->pkt_timebase = source->time_base;
+    m_decoder->thread_count = 0;
+    if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0) {
+        *error = QStringLiteral("The video decoder cannot be opened.");
+        return false;
+    }
+
+    AVRational rate = source->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = source->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = AVRational { 25, 1 };
+    m_defaultDuration = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), m_timeBase));
+
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(par->codec_id));
+    m_encoder.reset(avcodec_alloc_context3(codec));
+    if (!m_encoder) {
+        *error = QStringLiteral("The video encoder cannot be set up.");
+        return false;
+    }
+    AVCodecContext *enc = m_encoder.get();
+    enc->width = par->width;
+    enc->height = par->height;
+    enc->pix_fmt = plainFormat(AVPixelFormat(par->format));
+    enc->sample_aspect_ratio
+        = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : source->sample_aspect_ratio;
+    enc->color_range = par->format != enc->pix_fmt ? AVCOL_RANGE_JPEG : par->color_range;
+    enc->color_primaries = par->color_primaries;
+    enc->color_trc = par->color_trc;
+    enc->colorspace = par->color_space;
+    enc->chroma_sample_location = par->chroma_location;
+    enc->field_order = AV_FIELD_PROGRESSIVE;
+    // Frames are numbered 0, 1, 2, ... at the nominal rate; their source times are kept aside.
+    enc->time_base = av_inv_q(rate);
+    enc->framerate = rate;
+    enc->max_b_frames = 0;
+    // One key frame, at the beginning (MPEG-2 allows no more than 600 frames between two).
+    enc->gop_size = par->codec_id == AV_CODEC_ID_MPEG2VIDEO ? 600 : 1 << 20;
+    enc->thread_count = 0;
+    if (options.globalHeader)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary *opts = nullptr;
+    QStringList params;
+    const LevelLimit *limit = nullptr;
+    double factor = 1.0;
+    switch (par->codec_id) {
+    case AV_CODEC_ID_H264:
+        av_dict_set(&opts, "preset", "fast", 0);
+        av_dict_set(&opts, "crf", "16", 0);
+        if (const char *profile = x264Profile(par->profile))
+            av_dict_set(&opts, "profile", profile, 0);
+        if (par->level > 0)
+            enc->level = par->level;
+        params << QStringLiteral("scenecut=0")
+               << QStringLiteral("sps-id=%1").arg(options.h264ParameterSetId);
+        limit = findLevel(std::begin(kH264Levels), std::end(kH264Levels), par->level);
+        factor = h264ProfileFactor(par->profile);
+        break;
+    case AV_CODEC_ID_HEVC:
+        av_dict_set(&opts, "preset", "fast", 0);
+        av_dict_set(&opts, "crf", "18", 0);
+        if (par->profile == FF_PROFILE_HEVC_MAIN_10)
+            av_dict_set(&opts, "profile", "main10", 0);
+        else if (par->profile == FF_PROFILE_HEVC_MAIN)
+            av_dict_set(&opts, "profile", "main", 0);
+        params << QStringLiteral("log-level=error") << QStringLiteral("scenecut=0")
+               << QStringLiteral("bframes=0") << QStringLiteral("info=0");
+        if (par->level > 0)
+            params << QStringLiteral("level-idc=%1").arg(par->level / 3); // tenths of a level
+        limit = findLevel(std::begin(kHevcLevels), std::end(kHevcLevels), par->level);
+        break;
+    case AV_CODEC_ID_MPEG2VIDEO:
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * 2;
+        if (par->profile >= 0)
+            enc->profile = par->profile;
+        if (par->level >= 0)
+            enc->level = par->level;
+        enc->rc_max_rate = par->bit_rate > 0 ? par->bit_rate * 2 : 0;
+        enc->rc_buffer_size = enc->rc_max_rate > 0 ? 1835008 : 0; // the Main level buffer
+        break;
+    default:
+        break;
+    }
+    if (limit) {
+        const qint64 rate = qint64(limit->maxRate * factor) * 1000;
+        const qint64 buffer = qint64(limit->buffer * factor) * 1000;
+        if (par->codec_id == AV_CODEC_ID_HEVC) {
+            params << QStringLiteral("vbv-maxrate=%1").arg(rate / 1000)
+                   << QStringLiteral("vbv-bufsize=%1").arg(buffer / 1000);
+        } else {
+            enc->rc_max_rate = rate;
+            enc->rc_buffer_size = int(std::min<qint64>(buffer, INT_MAX));
+        }
+    }
+    if (!params.isEmpty()) {
+        const char *key = par->codec_id == AV_CODEC_ID_HEVC ? "x265-params" : "x264-params";
+        av_dict_set(&opts, key, params.join(QLatin1Char(':')).toLatin1().constData(), 0);
+    }
+    const int r = avcodec_open2(enc, codec, &opts);
+    av_dict_free(&opts);
+    if (r < 0) {
+        *error = QStringLiteral("The video encoder cannot be opened: %1").arg(avError(r));
+        return false;
+    }
+    return true;
+}
+
+QByteArray EdgeEncoder::extradata() const
+{
+    if (!m_encoder || !m_encoder->extradata)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(m_encoder->extradata),
+                      m_encoder->extradata_size);
+}
+
+void EdgeEncoder::setRange(qint64 fromPts, qint64 toPts)
+{
+    m_from = fromPts;
+    m_to = toPts;
+}
+
+bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
+{
+    int r = avcodec_send_packet(m_decoder.get(), packet);
+    if (r < 0 && r != AVERROR_EOF && r != AVERROR_INVALIDDATA) {
+        *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
+        return false;
+    }
+    for (;;) {
+        r = avcodec_receive_frame(m_decoder.get(), m_frame.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return true;
+        if (r < 0) {
+            *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
+            return false;
+        }
+        const qint64 pts = m_frame->best_effort_timestamp;
+        const bool wanted = pts != AV_NOPTS_VALUE && pts >= m_from && pts < m_to;
+        const bool ok = !wanted || encodeFrame(m_frame.get(), error);
+        av_frame_unref(m_frame.get());
+        if (!ok)
+            return false;
+    }
+}
+
+bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
+{
+    if (frame->width != m_encoder->width || frame->height != m_encoder->height) {
+        *error = QStringLiteral("The video changes its frame size inside the range.");
+        return false;
+    }
+    m_sourcePts.push_back(frame->best_effort_timestamp);
+    frame->format = m_encoder->pix_fmt;
+    frame->pts = qint64(m_sourcePts.size()) - 1;
+    frame->pict_type = m_encoded == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame->key_frame = m_encoded == 0;
+    const int r = avcodec_send_frame(m_encoder.get(), frame);
+    if (r < 0) {
+        *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+        return false;
+    }
+    ++m_encoded;
+    return receivePackets(error);
+}
+
+bool EdgeEncoder::receivePackets(QString *error)
+{
+    for (;;) {
+        AvPacketPtr packet = MakePacket();
+        const int r = avcodec_receive_packet(m_encoder.get(), packet.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return true;
+        if (r < 0) {
+            *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+            return false;
+        }
+        const qint64 n = packet->pts;
+        if (n < 0 || n >= qint64(m_sourcePts.size())) {
+            *error = QStringLiteral("The video encoder returned a frame it was not given.");
+            return false;
+        }
+        packet->pts = m_sourcePts[size_t(n)];
+        packet->dts = packet->pts;
+        packet->duration = n + 1 < qint64(m_sourcePts.size())
+            ? m_sourcePts[size_t(n + 1)] - m_sourcePts[size_t(n)]
+            : m_defaultDuration;
+        if (packet->duration <= 0)
+            packet->duration = m_defaultDuration;
+        packet->time_base = m_timeBase;
+        m_packets.push_back(std::move(packet));
+    }
+}
+
+bool EdgeEncoder::finish(QString *error)
+{
+    if (!feed(nullptr, error))
+        return false;
+    const int r = avcodec_send_frame(m_encoder.get(), nullptr);
+    if (r < 0 && r != AVERROR_EOF) {
+        *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+        return false;
+    }
+    return receivePackets(error);
+}
+
+std::vector<AvPacketPtr> EdgeEncoder::takePackets()
+{
+    return std::exchange(m_packets, {});
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "avhandles.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <vector>
+
+// Encodes frames of a source video stream anew so that they can stand in the same stream as
+// copied packets: the same codec, profile, level, pixel format, size, aspect and colour
+// description, no B-frames (so the new frames never wait for later ones), one key frame at the
+// beginning. Source packets go in; the decoded frames shown in [fromPts, toPts) are encoded.
+//
+// Quality: H.264 at x264's CRF 16 and HEVC at x265's CRF 18 (both beyond what the eye tells
+// apart from a good source), MPEG-2 at quantiser 2; the rate is capped by the source level's
+// limits so that the stream stays inside the level it declares.
+class EdgeEncoder
+{
+public:
+    struct Options
+    {
+        bool globalHeader = false; // parameter sets in extradata() instead of in the stream
+        int h264ParameterSetId = 0; // the id of the SPS and PPS x264 writes
+    };
+
+    // Opens the decoder and the encoder for the stream; false with a sentence in *error.
+    bool open(const AVStream *source, const Options &options, QString *error);
+    // The encoder's parameter sets (Annex B) when opened with globalHeader.
+    QByteArray extradata() const;
+
+    void setRange(qint64 fromPts, qint64 toPts);
+    // Decodes the packet and encodes the frames in the range that come out of the decoder.
+    bool feed(const AVPacket *packet, QString *error);
+    // Drains the decoder and the encoder.
+    bool finish(QString *error);
+    // The encoded packets so far, in order, with pts and duration in the source's time base
+    // and dts equal to pts.
+    std::vector<AvPacketPtr> takePackets();
+    int framesEncoded() const { return m_encoded; }
+
+    // True when this build can encode the stream's codec with its pixel format.
+    static bool canEncode(const AVCodecParameters *par, QString *reason);
+
+private:
+    bool encodeFrame(AVFrame *frame, QString *error);
+    bool receivePackets(QString *error);
+
+    AvCodecPtr m_decoder;
+    AvCodecPtr m_encoder;
+    AvFramePtr m_frame;
+    AVRational m_timeBase { 1, 1 };
+    qint64 m_from = 0;
+    qint64 m_to = 0;
+    qint64 m_defaultDuration = 0;
+    std::vector<qint64> m_sourcePts; // the source time of each frame given to the encoder
+    std::vector<AvPacketPtr> m_packets;
+    int m_encoded = 0;
+};

@@ -1,0 +1,232 @@
+#include "nalunits.h"
+
+namespace NalUnits {
+
+namespace {
+
+// Reads Exp-Golomb and fixed-width fields from a NAL unit's payload with the emulation
+// prevention bytes removed.
+class BitReader
+{
+public:
+    explicit BitReader(const QByteArray &unit)
+    {
+        int zeros = 0;
+        for (const char c : unit) {
+            const uchar b = uchar(c);
+            if (zeros >= 2 && b == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = b == 0 ? zeros + 1 : 0;
+            m_bytes.append(char(b));
+        }
+    }
+    bool ok() const { return m_ok; }
+    unsigned bits(int n)
+    {
+        unsigned v = 0;
+        for (int i = 0; i < n; ++i) {
+            if (m_pos >= m_bytes.size() * 8) {
+                m_ok = false;
+                return 0;
+            }
+            v = (v << 1) | ((uchar(m_bytes.at(m_pos / 8)) >> (7 - m_pos % 8)) & 1);
+            ++m_pos;
+        }
+        return v;
+    }
+    unsigned ue()
+    {
+        int zeros = 0;
+        while (m_ok && bits(1) == 0 && zeros < 32)
+            ++zeros;
+        if (!m_ok || zeros >= 32) {
+            m_ok = false;
+            return 0;
+        }
+        return (1u << zeros) - 1 + bits(zeros);
+    }
+
+private:
+    QByteArray m_bytes;
+    qsizetype m_pos = 0;
+    bool m_ok = true;
+};
+
+quint32 readLength(const QByteArray &data, qsizetype at, int size)
+{
+    quint32 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | uchar(data.at(at + i));
+    return v;
+}
+
+void appendLength(QByteArray &out, quint32 v, int size)
+{
+    for (int i = size - 1; i >= 0; --i)
+        out.append(char((v >> (8 * i)) & 0xff));
+}
+
+} // namespace
+
+QList<QByteArray> split(const QByteArray &data, int lengthSize)
+{
+    QList<QByteArray> units;
+    if (lengthSize > 0) {
+        qsizetype at = 0;
+        while (at + lengthSize <= data.size()) {
+            const quint32 n = readLength(data, at, lengthSize);
+            at += lengthSize;
+            const qsizetype take = std::min<qsizetype>(n, data.size() - at);
+            if (take > 0)
+                units << data.mid(at, take);
+            at += take;
+        }
+        return units;
+    }
+    // Annex B: units begin after 00 00 01; trailing zero bytes belong to the next start code.
+    const qsizetype n = data.size();
+    qsizetype start = -1;
+    for (qsizetype i = 0; i + 2 < n; ++i) {
+        if (data.at(i) == 0 && data.at(i + 1) == 0 && data.at(i + 2) == 1) {
+            if (start >= 0) {
+                qsizetype end = i;
+                while (end > start && data.at(end - 1) == 0)
+                    --end;
+                if (end > start)
+                    units << data.mid(start, end - start);
+            }
+            start = i + 3;
+            i += 2;
+        }
+    }
+    if (start >= 0 && start < n)
+        units << data.mid(start);
+    return units;
+}
+
+QByteArray join(const QList<QByteArray> &units, int lengthSize)
+{
+    QByteArray out;
+    for (const QByteArray &u : units) {
+        if (lengthSize > 0)
+            appendLength(out, quint32(u.size()), lengthSize);
+        else
+            out.append("\0\0\0\1", 4);
+        out.append(u);
+    }
+    return out;
+}
+
+int h264SpsId(const QByteArray &sps)
+{
+    if (h264Type(sps) != H264Sps || sps.size() < 5)
+        return -1;
+    BitReader r(sps.mid(4)); // after the header, profile, constraint flags and level
+    const unsigned id = r.ue();
+    return r.ok() && id < 32 ? int(id) : -1;
+}
+
+int h264PpsId(const QByteArray &pps)
+{
+    if (h264Type(pps) != H264Pps || pps.size() < 2)
+        return -1;
+    BitReader r(pps.mid(1));
+    const unsigned id = r.ue();
+    return r.ok() && id < 256 ? int(id) : -1;
+}
+
+AvcConfig parseAvcConfig(const QByteArray &record)
+{
+    AvcConfig c;
+    if (!isConfigRecord(record))
+        return c;
+    c.head = record.left(5);
+    c.lengthSize = (uchar(record.at(4)) & 3) + 1;
+    qsizetype at = 5;
+    auto readSets = [&](int count, QList<QByteArray> &into) {
+        for (int i = 0; i < count; ++i) {
+            if (at + 2 > record.size())
+                return false;
+            const int n = int(readLength(record, at, 2));
+            at += 2;
+            if (at + n > record.size())
+                return false;
+            into << record.mid(at, n);
+            at += n;
+        }
+        return true;
+    };
+    if (!readSets(uchar(record.at(at++)) & 0x1f, c.sps) || at >= record.size())
+        return c;
+    if (!readSets(uchar(record.at(at++)), c.pps))
+        return c;
+    c.tail = record.mid(at);
+    c.ok = c.lengthSize != 3;
+    return c;
+}
+
+QByteArray buildAvcConfig(const AvcConfig &c)
+{
+    QByteArray out = c.head;
+    out.append(char(0xe0 | (c.sps.size() & 0x1f)));
+    for (const QByteArray &s : c.sps) {
+        appendLength(out, quint32(s.size()), 2);
+        out.append(s);
+    }
+    out.append(char(c.pps.size() & 0xff));
+    for (const QByteArray &p : c.pps) {
+        appendLength(out, quint32(p.size()), 2);
+        out.append(p);
+    }
+    out.append(c.tail);
+    return out;
+}
+
+HevcConfig parseHevcConfig(const QByteArray &record)
+{
+    HevcConfig c;
+    if (!isConfigRecord(record) || record.size() < 23)
+        return c;
+    c.lengthSize = (uchar(record.at(21)) & 3) + 1;
+    const int arrays = uchar(record.at(22));
+    qsizetype at = 23;
+    for (int a = 0; a < arrays; ++a) {
+        if (at + 3 > record.size())
+            return c;
+        const int count = int(readLength(record, at + 1, 2));
+        at += 3;
+        for (int i = 0; i < count; ++i) {
+            if (at + 2 > record.size())
+                return c;
+            const int n = int(readLength(record, at, 2));
+            at += 2;
+            if (at + n > record.size())
+                return c;
+            c.units << record.mid(at, n);
+            at += n;
+        }
+    }
+    c.ok = c.lengthSize != 3;
+    return c;
+}
+
+QByteArray hevcConfigAllowingInBand(const QByteArray &record)
+{
+    QByteArray out = record;
+    if (!isConfigRecord(record) || record.size() < 23)
+        return out;
+    const int arrays = uchar(record.at(22));
+    qsizetype at = 23;
+    for (int a = 0; a < arrays && at + 3 <= out.size(); ++a) {
+        out[at] = char(uchar(out.at(at)) & 0x7f);
+        const int count = int(readLength(out, at + 1, 2));
+        at += 3;
+        for (int i = 0; i < count && at + 2 <= out.size(); ++i)
+            at += 2 + qsizetype(readLength(out, at, 2));
+    }
+    return out;
+}
+
+} // namespace NalUnits

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// A direct copy of a range of a media file, run in-process with libavformat and libavcodec.
+//
+// Every stream of the source is kept (video, audio, subtitles, attachments, chapters cut to the
+// range, metadata and dispositions). Exact (the default): the output shows the frame shown at
+// the start and ends with the last frame that starts before the end; the video packets between
+// the first key frame in the range and the end are copied unchanged, and only the frames that
+// cannot be copied are encoded anew: from the start to that key frame, and at the end the
+// frames that depend on frames after the range. Audio is cut at the audio frame boundary
+// nearest each mark. Without exactness (or where it is impossible: another video codec, an
+// interlaced or unusual source) the video starts on the key frame at or before the start.
+//
+// H.264 and HEVC carry parameter sets that the new frames cannot share with the copied ones:
+// H.264 re-encodes with parameter set ids the source does not use and lists both in the one
+// decoder configuration (avcC in MP4 and Matroska, in-band in MPEG-TS); HEVC sends the new
+// frames' parameter sets in the stream, repeats the source's before the first copied frame,
+// ends the new frames' sequence before it, and declares "hev1" in MP4.
+struct StreamCopyJob
+{
+    QString inputPath;
+    QString outputPath; // written directly; the caller renames it into place
+    double startSeconds = 0; // from the start of the file, as the player shows it
+    double lengthSeconds = -1; // -1: to the end
+    bool exact = true;
+};
+
+// Where a copy will really start, for telling the user before it runs.
+struct CopyStart
+{
+    bool exact = false; // starts with the frame shown at the start
+    QString reason; // why not, when exact was wanted but is impossible
+    double startSeconds = 0; // where the output starts in the source
+};
+CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted);
+// The line that tells the user where a copy that is not exact starts; "" for an exact one.
+QString DescribeCopyStart(const CopyStart &start);
+
+class StreamCopy
+{
+public:
+    // Bytes written so far and the fraction of the work done (0..1).
+    using Progress = std::function<void(qint64 bytes, double fraction)>;
+
+    explicit StreamCopy(StreamCopyJob job);
+    // Runs the copy on the calling thread; returns false with errorText() on failure or when
+    // cancel became true (checked between packets and frames). Leaves a partial output
+    // behind on failure: the caller removes it.
+    bool run(const std::atomic<bool> &cancel, const Progress &progress);
+    QString errorText() const { return m_error; }
+    // Things the user should know about the result (streams left out, a start on a key frame).
+    QStringList notes() const { return m_notes; }
+
+private:
+    StreamCopyJob m_job;
+    QString m_error;
+    QStringList m_notes;
+};

@@ -1,0 +1,399 @@
+#include "cutplanner.h"
+#include "ffmpegencoder.h"
+#include "mediafixtures.h"
+#include "timecode.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace MediaFixtures;
+
+// Direct copies cut to the frame, on sources whose frames carry their own index (three blocks
+// of grey levels, base 16): the first and last output frames, the copied packets against the
+// source's, every stream and chapter, and a clean decode.
+class TestExactCopy : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void plan_data();
+    void plan();
+    void cut_data();
+    void cut();
+    void keyFrameCopyStartsOnKeyFrame();
+
+private:
+    QString source(const QString &name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+};
+
+namespace {
+
+constexpr int kW = 192;
+constexpr int kH = 64;
+constexpr int kGop = 50; // 2 s at 25 fps
+
+QJsonObject probeJson(const QString &path, const QStringList &what)
+{
+    QByteArray out;
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            QStringList { "-v", "error", "-print_format", "json" } + what + QStringList { path });
+    p.waitForFinished(60000);
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+// Presentation times (seconds from the file's start) of the video frames, in display order.
+QList<double> frameTimes(const QString &path)
+{
+    const QJsonObject o = probeJson(
+        path, { "-select_streams", "v:0", "-show_entries", "packet=pts_time:format=start_time" });
+    const double start = o.value("format").toObject().value("start_time").toString().toDouble();
+    QList<double> times;
+    for (const auto &p : o.value("packets").toArray())
+        times << p.toObject().value("pts_time").toString().toDouble() - start;
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// The index painted into each decoded frame.
+QList<int> frameIndexes(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"),
+            { "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
+              "-vf", QStringLiteral("scale=%1:%2").arg(kW).arg(kH), "-pix_fmt", "yuv420p", "-f",
+              "rawvideo", "-" });
+    p.waitForFinished(120000);
+    const QByteArray raw = p.readAllStandardOutput();
+    QList<int> indexes;
+    // The luma plane as stored: no range conversion touches the painted levels.
+    for (qsizetype at = 0; at + kW * kH * 3 / 2 <= raw.size(); at += kW * kH * 3 / 2) {
+        const auto *frame = reinterpret_cast<const uchar *>(raw.constData() + at);
+        int n = 0;
+        for (int block = 0; block < 3; ++block) {
+            double sum = 0;
+            for (int y = 16; y < 48; ++y)
+                for (int x = block * 64 + 16; x < block * 64 + 48; ++x)
+                    sum += frame[y * kW + x];
+            n = n * 16 + std::clamp(int(std::lround((sum / 1024 - 8.0) / 16.0)), 0, 15);
+        }
+        indexes << n;
+    }
+    return indexes;
+}
+
+// Hashes of the video packets as stored, in decoding order.
+QStringList packetHashes(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"),
+            { "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy", "-f",
+              "framemd5", "-" });
+    p.waitForFinished(60000);
+    QStringList hashes;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        if (!line.startsWith('#') && line.count(',') >= 5)
+            hashes << QString::fromLatin1(line.split(',').last().trimmed());
+    }
+    return hashes;
+}
+
+struct Stream
+{
+    QString type;
+    QString codec;
+    QString language;
+};
+
+QList<Stream> streams(const QString &path, int *chapters = nullptr)
+{
+    const QJsonObject o = probeJson(path, { "-show_streams", "-show_chapters" });
+    QList<Stream> list;
+    for (const auto &s : o.value("streams").toArray()) {
+        const QJsonObject st = s.toObject();
+        list << Stream { st.value("codec_type").toString(), st.value("codec_name").toString(),
+                         st.value("tags").toObject().value("language").toString() };
+    }
+    if (chapters)
+        *chapters = int(o.value("chapters").toArray().size());
+    return list;
+}
+
+// Starts (seconds) of the first packets of the first video and audio streams.
+std::pair<double, double> firstTimes(const QString &path)
+{
+    const QJsonObject o = probeJson(path, { "-show_entries", "stream=codec_type,start_time" });
+    double video = -1, audio = -1;
+    for (const auto &s : o.value("streams").toArray()) {
+        const QJsonObject st = s.toObject();
+        const double t = st.value("start_time").toString().toDouble();
+        if (st.value("codec_type").toString() == "video" && video < 0)
+            video = t;
+        if (st.value("codec_type").toString() == "audio" && audio < 0)
+            audio = t;
+    }
+    return { video, audio };
+}
+
+struct Run
+{
+    bool ok = false;
+    QString message;
+};
+
+Run copyRange(const QString &input, const QString &output, double start, double end, bool exact)
+{
+    FfmpegEncoder encoder;
+    if (!encoder.loadLibrary(QString()))
+        return { false, encoder.lastErrorText() };
+    encoder.setExactCopy(exact);
+    const int in = encoder.addInputFile(input, QString());
+    if (in < 0
+        || encoder.addOutputFile(in, output,
+                                 QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
+                                     .arg(NumberText(start), NumberText(end - start)))
+            < 0)
+        return { false, encoder.lastErrorText() };
+    Run run;
+    bool finished = false;
+    QObject::connect(&encoder, &Encoder::encoderFinished, &encoder,
+                     [&](int, bool ok, bool, const QString &message) {
+                         run = { ok, message };
+                         finished = true;
+                     });
+    encoder.startEncoding(1);
+    QDeadlineTimer deadline(120000);
+    while (!finished && !deadline.hasExpired())
+        QTest::qWait(10);
+    return run;
+}
+
+} // namespace
+
+void TestExactCopy::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // Block b shows digit b of the frame number (base 16) as the grey level digit * 16 + 8.
+    const QString painted
+        = QStringLiteral("color=black:s=%1x%2:r=25:d=8,format=yuv420p,"
+                         "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
+              .arg(kW)
+              .arg(kH);
+    const QStringList x264 { "-c:v",
+                             "libx264",
+                             "-preset",
+                             "fast",
+                             "-crf",
+                             "10",
+                             "-bf",
+                             "3",
+                             "-g",
+                             QString::number(kGop),
+                             "-sc_threshold",
+                             "0" };
+    const QStringList tone { "-f", "lavfi", "-i",
+                             "sine=frequency=440:sample_rate=48000:duration=8" };
+    for (const char *ext : { "mp4", "mkv", "ts" })
+        QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone + x264
+                       + QStringList { "-c:a", "aac", source(QStringLiteral("h264.") + ext) }));
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", painted + ",format=yuv420p10le", "-c:v", "libx265",
+                     "-crf", "8", "-x265-params",
+                     QStringLiteral("log-level=error:keyint=%1:min-keyint=%1:bframes=3").arg(kGop),
+                     source("hevc10.mkv") }));
+    QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
+                   + QStringList { "-c:v", "mpeg2video", "-q:v", "2", "-bf", "2", "-g", "25",
+                                   "-c:a", "mp2", source("mpeg2.ts") }));
+    // Two audio languages, a SubRip subtitle, two chapters and a font.
+    QFile srt(source("text.srt"));
+    QVERIFY(srt.open(QIODevice::WriteOnly));
+    srt.write(
+        "1\n00:00:01,000 --> 00:00:03,000\nHello\n\n2\n00:00:05,000 --> 00:00:07,500\nWorld\n");
+    srt.close();
+    QFile chapters(source("chapters.txt"));
+    QVERIFY(chapters.open(QIODevice::WriteOnly));
+    chapters.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=4000\ntitle=One\n"
+                   "[CHAPTER]\nTIMEBASE=1/1000\nSTART=4000\nEND=8000\ntitle=Two\n");
+    chapters.close();
+    QFile font(source("font.ttf"));
+    QVERIFY(font.open(QIODevice::WriteOnly));
+    font.write(QByteArray(4096, 'f'));
+    font.close();
+    QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
+                   + QStringList { "-f", "lavfi", "-i", "sine=frequency=660:duration=8", "-i",
+                                   source("text.srt"), "-i", source("chapters.txt"), "-map", "0",
+                                   "-map", "1", "-map", "2", "-map", "3", "-map_chapters", "4" }
+                   + x264
+                   + QStringList { "-c:a", "aac", "-c:s", "srt", "-metadata:s:a:0", "language=eng",
+                                   "-metadata:s:a:1", "language=deu", "-metadata:s:s:0",
+                                   "language=eng", "-attach", source("font.ttf"), "-metadata:s:t",
+                                   "mimetype=application/x-truetype-font", source("multi.mkv") }));
+}
+
+void TestExactCopy::plan_data()
+{
+    // Display times of one GOP pattern (I P B B B ..., decoding order) in frame units.
+    QTest::addColumn<QList<qint64>>("pts");
+    QTest::addColumn<QList<bool>>("clean");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<int>("head"); // frames encoded before the copy
+    QTest::addColumn<int>("copied");
+    QTest::addColumn<int>("tail"); // frames encoded after it
+    // Closed GOPs of eight: I0 P4 B2 B1 B3 P7 B5 B6, then I8 ...
+    const QList<qint64> closed { 0, 4, 2, 1, 3, 7, 5, 6, 8, 12, 10, 9, 11, 15, 13, 14, 16 };
+    QList<bool> keys(closed.size(), false);
+    keys[0] = keys[8] = keys[16] = true;
+    QTest::newRow("on a key frame, to a key frame")
+        << closed << keys << qint64(0) << qint64(8) << 0 << 8 << 0;
+    QTest::newRow("end before a P frame needs a tail")
+        << closed << keys << qint64(0) << qint64(6) << 0 << 5 << 1;
+    QTest::newRow("one after a key frame")
+        << closed << keys << qint64(1) << qint64(16) << 7 << 8 << 0;
+    QTest::newRow("inside one interval") << closed << keys << qint64(2) << qint64(6) << 4 << 0 << 0;
+    // Open GOP: the second key frame (9) has leading pictures 7 and 8 after it.
+    const QList<qint64> open { 0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11 };
+    const QList<bool> openKeys { true, false, false, false, false, false, false,
+                                 true, false, false, false, false, false };
+    QTest::newRow("leading pictures go to the head")
+        << open << openKeys << qint64(5) << qint64(13) << 4 << 4 << 0;
+}
+
+void TestExactCopy::plan()
+{
+    QFETCH(QList<qint64>, pts);
+    QFETCH(QList<bool>, clean);
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    QList<CutFrame> frames;
+    for (int i = 0; i < pts.size(); ++i)
+        frames << CutFrame { pts.at(i), clean.at(i) };
+    const CutPlan plan = PlanCut(frames, start, end, true);
+    QVERIFY2(plan.ok, qPrintable(plan.error));
+    QTEST(plan.head.frames, "head");
+    QTEST(plan.copiedCount(), "copied");
+    QTEST(plan.tail.frames, "tail");
+    // Every frame of the range is shown once: encoded, or copied with what it refers to.
+    int inRange = 0;
+    for (const qint64 t : pts)
+        inRange += t >= start && t < end;
+    QCOMPARE(plan.head.frames + plan.copiedCount() + plan.tail.frames, inRange);
+}
+
+void TestExactCopy::cut_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
+    struct Range
+    {
+        const char *name;
+        double start, end;
+    };
+    const Range ranges[] = { { "on a key frame", 2.0, 4.0 },
+                             { "one after a key frame", 2.04, 5.0 },
+                             { "one before a key frame", 1.96, 4.5 },
+                             { "mid-interval", 1.3, 6.7 },
+                             { "first and last frames", 0.0, 8.0 } };
+    for (const char *file :
+         { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "mpeg2.ts", "multi.mkv" }) {
+        for (const Range &r : ranges)
+            QTest::addRow("%s, %s", file, r.name) << QString::fromLatin1(file) << r.start << r.end;
+    }
+}
+
+void TestExactCopy::cut()
+{
+    QFETCH(QString, file);
+    QFETCH(double, start);
+    QFETCH(double, end);
+    const QString input = source(file);
+    const QString output = m_dir.filePath(QStringLiteral("out-") + file);
+    QFile::remove(output);
+    const Run run = copyRange(input, output, start, end, true);
+    QVERIFY2(run.ok, qPrintable(run.message));
+
+    // The frame shown at the start mark (the first at or after it), to the last one that starts
+    // before the end.
+    const QList<double> times = frameTimes(input);
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < times.size(); ++i) {
+        if (first < 0 && times.at(i) >= start - 1e-6)
+            first = i;
+        if (times.at(i) < end - 1e-6)
+            last = i;
+    }
+    const QList<int> shown = frameIndexes(output);
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.first(), first);
+    QCOMPARE(shown.last(), last);
+    QCOMPARE(shown.size(), last - first + 1); // each once, in order
+
+    // Between the edges the packets are the source's own, in the source's order.
+    const QStringList source = packetHashes(input);
+    const QStringList copied = packetHashes(output);
+    int matched = 0;
+    qsizetype at = -1;
+    for (const QString &h : copied) {
+        const qsizetype found = source.indexOf(h, at + 1);
+        if (found < 0)
+            continue;
+        QVERIFY2(matched == 0 || found - at <= 3, "copied packets are not one run of the source's");
+        at = found;
+        ++matched;
+    }
+    QVERIFY2(matched >= shown.size() - 2 * kGop,
+             qPrintable(QStringLiteral("%1 of %2 packets copied").arg(matched).arg(shown.size())));
+
+    // Every stream is there, with its language; chapters cut to the range.
+    int sourceChapters = 0;
+    int outputChapters = 0;
+    const QList<Stream> in = streams(input, &sourceChapters);
+    const QList<Stream> out = streams(output, &outputChapters);
+    QCOMPARE(out.size(), in.size());
+    for (int i = 0; i < in.size(); ++i) {
+        QCOMPARE(out.at(i).type, in.at(i).type);
+        QCOMPARE(out.at(i).codec, in.at(i).codec);
+        QCOMPARE(out.at(i).language, in.at(i).language);
+    }
+    if (sourceChapters > 0)
+        QCOMPARE(outputChapters, (start < 4.0 ? 1 : 0) + (end > 4.0 ? 1 : 0));
+
+    // Audio begins at the audio frame boundary nearest the start mark (the video begins with
+    // the frame shown there, up to a frame later): the two stay within one audio frame of
+    // where the source has them (MP4 cannot begin the audio before the picture).
+    const auto [video, audio] = firstTimes(output);
+    if (audio >= 0 && start > 0) {
+        const double expected = start - times.at(first);
+        QVERIFY2(std::abs(audio - video - expected) <= 1152.0 / 44100 + 2e-3,
+                 qPrintable(QStringLiteral("video %1, audio %2, expected offset %3")
+                                .arg(video)
+                                .arg(audio)
+                                .arg(expected)));
+    }
+
+    QString errors;
+    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
+}
+
+void TestExactCopy::keyFrameCopyStartsOnKeyFrame()
+{
+    const QString output = m_dir.filePath(QStringLiteral("keyframe.mkv"));
+    const Run run = copyRange(source("h264.mkv"), output, 3.0, 5.0, false);
+    QVERIFY2(run.ok, qPrintable(run.message));
+    const QList<int> shown = frameIndexes(output);
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.first(), kGop); // the key frame at 2 s
+    QCOMPARE(packetHashes(output).size(), shown.size());
+    QVERIFY(decodesCleanly(output));
+}
+
+QTEST_GUILESS_MAIN(TestExactCopy)
+#include "tst_exactcopy.moc"
