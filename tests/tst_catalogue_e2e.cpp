@@ -166,7 +166,7 @@ int primingSamples(const QString &key)
 }
 
 // The most a device decodes of H.264: a profile rank (Constrained Baseline 0, Baseline 1,
-// Main 2, High 3) and a level (times ten).
+// Main 2, High 3) and a level (times ten), by entry or by device family.
 struct H264Limit
 {
     int profile;
@@ -174,41 +174,17 @@ struct H264Limit
 };
 H264Limit h264Limit(const CatalogueEntry &e)
 {
-    switch (e.Id) {
-    case 1059: // iPhone 4
-    case 1071: // iPod Touch 4
-    case 1073: // Apple TV
-    case 1074:
-    case 1077: // iPad
-    case 1078:
-    case 1080:
-    case 1095: // Android pads
-    case 1097:
-    case 1109: // BlackBerry PlayBook
-    case 1140: // Archos
+    // iPhone 4, iPod Touch 4, Apple TV, iPad, Android pads, PlayBook, Archos: Main 3.1.
+    if (QList<int>{1059, 1071, 1073, 1074, 1077, 1078, 1080, 1095, 1097, 1109, 1140}.contains(e.Id))
         return {2, 31};
-    case 1119: // PSP
-    case 1120:
-    case 1121:
+    if (QList<int>{1119, 1120, 1121}.contains(e.Id)) // PSP
         return {2, 30};
-    case 1083: // Android phones
-    case 1084:
-    case 1085:
-    case 1086:
-    case 1115: // Windows Phone 7
+    if (QList<int>{1083, 1084, 1085, 1086, 1115}.contains(e.Id)) // Android and Windows phones
         return {1, 31};
-    default:
-        break;
-    }
-    switch (e.SubmenuId) {
-    case 1054: // iPhone
-    case 1060: // iPod
-    case 1099: // BlackBerry
-    case 1139: // Creative ZEN, iRiver, Zune
+    // iPhone, iPod, BlackBerry, and Creative ZEN, iRiver and Zune players.
+    if (QList<int>{1054, 1060, 1099, 1139}.contains(e.SubmenuId))
         return {1, 30};
-    default:
-        return {3, 41}; // the general formats, PS3, Xbox, HD and web video
-    }
+    return {3, 41}; // the general formats, PS3, Xbox, HD and web video
 }
 
 int h264ProfileRank(const QString &profile)
