@@ -90,9 +90,10 @@ void TestPlayer::positionEventsWhilePlaying()
     QVERIFY2(position.count() >= 8, qPrintable(QString::number(position.count())));
     QVERIFY(position.last().first().toLongLong() > 300000);
     QCOMPARE(player.stateCode(), int(Player::StatePaused));
+    QTest::qWait(150); // the frame the picture stops on may still be reported once
     const int count = position.count();
     QTest::qWait(300);
-    QCOMPARE(position.count(), count); // nothing while paused
+    QCOMPARE(position.count(), count); // then nothing while paused
     QVERIFY(state.count() >= 2);
 }
 
