@@ -47,6 +47,11 @@ bool CutWriter::isMatroska() const
             || qstrcmp(m_ctx->oformat->name, "webm") == 0);
 }
 
+bool CutWriter::configInStream() const
+{
+    return m_ctx && !(m_ctx->oformat->flags & AVFMT_GLOBALHEADER);
+}
+
 bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
                      qint64 zeroMicros, qint64 endMicros, QString *error)
 {

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <cmath>
 #include <deque>
 #include <limits>
 #include <optional>
@@ -21,6 +22,12 @@ namespace {
 // little after the video of the same time.
 constexpr double kTrailSeconds = 2.0;
 constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+// How far before the end of the range the source may end without the copy failing: the last
+// frame of a file often ends a little before the duration its container declares.
+constexpr double kShortfallSeconds = 1.0;
+// Marks beyond this (about three years) are no media time; they are held here so that no
+// timestamp arithmetic can overflow.
+constexpr double kMaxSeconds = 1e8;
 
 QByteArray bytesOf(const AVPacket *p)
 {
@@ -109,7 +116,9 @@ private:
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
     bool handleOther(AVPacket *packet, QString *error);
-    bool writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error);
+    // Writes what the edge has encoded so far; at the end (final) drains it first.
+    bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
+    bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
     bool writeVideo(AVPacket *packet, QString *error);
     QList<QByteArray> sourceParameterSets() const;
     bool needsParameterSets(const AVPacket *packet) const;
@@ -251,6 +260,7 @@ bool CopyRun::scan(QString *error)
             CutFrame f;
             f.pts = t;
             f.clean = m_reader.isCleanStart(packet.get());
+            f.key = f.clean || m_reader.isRandomAccess(packet.get());
             if (f.clean && m_codec == AV_CODEC_ID_H264) {
                 const QByteArray extra = extradataOf(m_reader.videoStream()->codecpar);
                 const int length = NalUnits::isConfigRecord(extra)
@@ -270,7 +280,7 @@ bool CopyRun::scan(QString *error)
             }
             m_frames << f;
             m_dts << packet->dts;
-            if (f.clean && t >= m_endTs && endKey == kNever)
+            if (f.startsDecoding() && t >= m_endTs && endKey == kNever)
                 endKey = t;
             if (m_endTs != kNever)
                 report(0.1
@@ -332,6 +342,7 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
         if (!edge->open(st, options, error))
             return false;
         edge->setRange(range.fromPts, range.toPts);
+        edge->setCancel(&m_cancel);
         if (m_codec == AV_CODEC_ID_H264 && records) {
             for (const QByteArray &u : NalUnits::split(edge->extradata(), 0)) {
                 if (NalUnits::h264Type(u) == NalUnits::H264Sps)
@@ -412,15 +423,27 @@ bool CopyRun::writeVideo(AVPacket *packet, QString *error)
     return m_writer.write(packet, m_video, error);
 }
 
-bool CopyRun::writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error)
+bool CopyRun::edgeFailed(const EdgeEncoder &encoder, QString *error) const
 {
-    if (!encoder.finish(error))
-        return false;
-    std::vector<AvPacketPtr> packets = encoder.takePackets();
+    if (encoder.damagedAt() != AV_NOPTS_VALUE)
+        *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
+                                "so the frames there cannot be re-encoded. A copy that starts "
+                                "on a key frame, without the exact cut, still works.")
+                     .arg(FormatTimeCode(
+                         std::max(0.0, m_reader.toSeconds(encoder.damagedAt(), m_video))));
+    return false;
+}
+
+bool CopyRun::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
+{
+    if (final && !encoder.finish(error))
+        return edgeFailed(encoder, error);
+    // The last packet stays with the encoder until the end: HEVC ends the sequence in it.
+    std::vector<AvPacketPtr> packets = encoder.takePackets(!final);
     for (size_t i = 0; i < packets.size(); ++i) {
         AVPacket *p = packets[i].get();
         QByteArray data = bytesOf(p);
-        if (m_codec == AV_CODEC_ID_HEVC && beforeCopy && i + 1 == packets.size()) {
+        if (m_codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
             // End the new frames' sequence so that the copied key frame starts afresh.
             data += QByteArray("\0\0\0\1\x48\x01", 6);
         }
@@ -450,12 +473,15 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         return false;
     }
     if (m_head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_headDone) {
+        // The head comes first in the output: its frames are written as they are encoded.
         if (!m_head->feed(packet, error))
+            return edgeFailed(*m_head, error);
+        if (!writeEdge(*m_head, false, false, error))
             return false;
     }
     if (m_tail && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo && !m_tailDone) {
         if (!m_tail->feed(packet, error))
-            return false;
+            return edgeFailed(*m_tail, error);
     }
     if (m_plan.copies(i)) {
         AvPacketPtr copy(av_packet_clone(packet));
@@ -465,7 +491,10 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         }
         if (m_firstCopy) {
             m_firstCopy = false;
-            if (m_exact && m_plan.head.active() && needsParameterSets(copy.get())) {
+            // After re-encoded frames, and in containers whose decoder configuration travels
+            // in the stream, the first copied frame brings the source's parameter sets.
+            if (((m_exact && m_plan.head.active()) || m_writer.configInStream())
+                && needsParameterSets(copy.get())) {
                 const QByteArray sets = m_codec == AV_CODEC_ID_MPEG2VIDEO
                     ? extradataOf(m_reader.videoStream()->codecpar)
                     : NalUnits::join(sourceParameterSets(), m_writer.nalLengthSize());
@@ -479,7 +508,7 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
     }
     if (m_head && !m_headDone && i == m_plan.head.decodeTo) {
         m_headDone = true;
-        if (!writeEdge(*m_head, m_plan.copyFrom >= 0, error))
+        if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
         m_doneBytes += m_frameWeight * m_plan.head.frames;
     }
@@ -492,7 +521,7 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
     }
     if (m_tail && !m_tailDone && i == m_plan.tail.decodeTo) {
         m_tailDone = true;
-        if (!writeEdge(*m_tail, false, error))
+        if (!writeEdge(*m_tail, true, false, error))
             return false;
         m_doneBytes += m_frameWeight * m_plan.tail.frames;
     }
@@ -552,7 +581,11 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
         break;
     }
     AvPacketPtr copy(av_packet_clone(packet));
-    return copy && m_writer.write(copy.get(), s, error);
+    if (!copy) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    return m_writer.write(copy.get(), s, error);
 }
 
 bool CopyRun::copyPackets(QString *error)
@@ -580,6 +613,8 @@ bool CopyRun::copyPackets(QString *error)
     const qint64 total = std::max<qint64>(
         1, m_scanBytes + m_frameWeight * (m_plan.head.frames + m_plan.tail.frames));
     AvPacketPtr packet = MakePacket();
+    bool pastEnd = false;
+    double reached = -1e300; // the latest time any packet reaches
     while (m_reader.read(packet.get())) {
         if (cancelled(error))
             return false;
@@ -587,9 +622,12 @@ bool CopyRun::copyPackets(QString *error)
         const int s = packet->stream_index;
         const bool videoDone = m_video < 0 || m_videoCount > m_plan.lastPacket;
         const qint64 t = SourceReader::packetTime(packet.get());
+        if (t != AV_NOPTS_VALUE)
+            reached = std::max(reached, m_reader.toSeconds(t + packet->duration, s));
         if (videoDone && t != AV_NOPTS_VALUE
             && m_reader.toSeconds(t, s) > m_endSeconds + kTrailSeconds) {
             av_packet_unref(packet.get());
+            pastEnd = true;
             break;
         }
         const bool ok
@@ -606,10 +644,18 @@ bool CopyRun::copyPackets(QString *error)
         *error = QStringLiteral("The source could not be read to the end of the range.");
         return false;
     }
+    // A file cut short (a download or recording that did not finish) ends before the range
+    // its header promises: a much shorter copy is a failure, not a saved cut.
+    if (!pastEnd && m_job.lengthSeconds >= 0 && reached < m_endSeconds - kShortfallSeconds) {
+        *error = QStringLiteral("The source ends at %1, before the end of the range at %2: the "
+                                "file is incomplete or damaged.")
+                     .arg(FormatTimeCode(std::max(0.0, reached)), FormatTimeCode(m_endSeconds));
+        return false;
+    }
     // The stream ended before an edge was complete: write what it gave.
     if (m_head && !m_headDone) {
         m_headDone = true;
-        if (!writeEdge(*m_head, m_plan.copyFrom >= 0, error))
+        if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
     }
     while (!m_waiting.empty()) {
@@ -619,7 +665,7 @@ bool CopyRun::copyPackets(QString *error)
     }
     if (m_tail && !m_tailDone) {
         m_tailDone = true;
-        if (!writeEdge(*m_tail, false, error))
+        if (!writeEdge(*m_tail, true, false, error))
             return false;
     }
     return true;
@@ -630,6 +676,12 @@ bool CopyRun::copyPackets(QString *error)
 StreamCopy::StreamCopy(StreamCopyJob job)
     : m_job(std::move(job))
 {
+    m_job.startSeconds
+        = std::isfinite(m_job.startSeconds) ? std::clamp(m_job.startSeconds, 0.0, kMaxSeconds) : 0;
+    if (!std::isfinite(m_job.lengthSeconds) || m_job.lengthSeconds < 0)
+        m_job.lengthSeconds = -1;
+    else
+        m_job.lengthSeconds = std::min(m_job.lengthSeconds, kMaxSeconds);
 }
 
 bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
@@ -670,7 +722,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
         return result;
     if (!exactWanted)
         result.reason.clear();
-    // The last clean key frame at or before the start.
+    // The last key frame at or before the start where decoding can begin.
     const int video = reader.videoIndex();
     const qint64 target = reader.toStreamTime(startSeconds, video);
     AvPacketPtr packet = MakePacket();
@@ -678,7 +730,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
     while (reader.read(packet.get())) {
         const qint64 t = SourceReader::packetTime(packet.get());
         const bool isVideo = packet->stream_index == video;
-        const bool clean = isVideo && reader.isCleanStart(packet.get());
+        const bool clean = isVideo && reader.isRandomAccess(packet.get());
         av_packet_unref(packet.get());
         if (!isVideo || t == AV_NOPTS_VALUE)
             continue;
