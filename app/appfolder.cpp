@@ -1,5 +1,7 @@
 #include "appfolder.h"
 
+#include "timecode.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -12,4 +14,17 @@ QString ResolveProgramFolder(const QString &binaryFolder)
     if (installed.isDir())
         return installed.canonicalFilePath();
     return binaryFolder;
+}
+
+QString AppFolderOf(const QString &programFolder)
+{
+    QString folder = programFolder;
+    if (folder.isEmpty() || !IsPathSeparator(folder.back()))
+        folder += PathSeparator();
+    return folder;
+}
+
+QString LibraryFolder(const QString &programFolder)
+{
+    return AppFolderOf(programFolder) + QStringLiteral("LibAV");
 }

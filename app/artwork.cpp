@@ -137,8 +137,8 @@ QPixmap guidePicture()
     p.setFont(body);
     p.setPen(QColor(200, 200, 200));
     p.drawText(QRectF(105, 58, w - 115, 80), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-               QStringLiteral("Click the folder button or press Ctrl+O. Play, mark the start "
-                              "and the end, then press Cut."));
+               QStringLiteral("Click the folder button, press Ctrl+O or drop a file here. "
+                              "Play, mark the start and the end, then press Cut."));
     return pm;
 }
 

@@ -1,5 +1,6 @@
 #include "formmain.h"
 
+#include "appfolder.h"
 #include "artwork.h"
 #include "clicklabel.h"
 #include "formflash.h"
@@ -24,6 +25,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
@@ -36,6 +40,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+
+#include <limits>
 
 namespace {
 
@@ -78,6 +84,7 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
     , m_messages(parts.messages)
     , m_programFolder(parts.programFolder)
     , m_openUrl(std::move(parts.openUrl))
+    , m_showInFileManager(std::move(parts.showInFileManager))
     , m_chooseFile(std::move(parts.chooseFile))
     , m_showOutputDialog(std::move(parts.showOutputDialog))
 {
@@ -89,7 +96,7 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
         m_encoder->setParent(this);
     m_timer1.setInterval(1000);
     buildControls();
-    m_popup = new SavedPopup(this, m_openUrl);
+    m_popup = std::make_unique<SavedPopup>(this, m_openUrl, m_showInFileManager);
     m_taskbar = std::make_unique<TaskbarProgress>();
     m_sound = std::make_unique<EventSound>();
     if (m_player && m_probe) {
@@ -97,7 +104,86 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
         m_rangeMarks = std::make_unique<RangeMarks>(*m_playback, *m_player, m_shared, *this);
         connectControls();
     }
+    setAcceptDrops(true);
+    updateMinimumSize();
     resize(800, 560);
+}
+
+void FormMain::fitLabels()
+{
+    // Fonts differ between desktops: a label grows to the right to show its text whole, as far
+    // as the next control on its row allows (it never covers one).
+    const std::pair<QLabel *, QString> labels[] = {
+        {m_label1, QStringLiteral("00:00:00.0/00:00:00.0")},
+        {m_label2, m_label2->text()},
+        {m_label3, m_label3->text()},
+        {m_labelDuration, QStringLiteral("Duration:00:00:00.0")},
+    };
+    for (const auto &[label, longest] : labels) {
+        label->ensurePolished();
+        int limit = std::numeric_limits<int>::max();
+        for (QWidget *other : m_picCen->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            const QRect r = other->geometry();
+            if (other != label && r.left() >= label->x() && r.top() < label->geometry().bottom()
+                && r.bottom() > label->y())
+                limit = std::min(limit, r.left() - label->x() - 2);
+        }
+        const int needed = label->fontMetrics().horizontalAdvance(longest) + 4;
+        label->resize(std::min(std::max(needed, label->width()), limit), label->height());
+    }
+}
+
+void FormMain::updateMinimumSize()
+{
+    // The narrowest window in which the centred group clears the column of small buttons at
+    // the right, and the lowest in which the guide picture clears the pane. Above it the
+    // layout follows its own rules unchanged.
+    constexpr int gap = 6;
+    int right = 0;
+    for (QWidget *child : m_picCen->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        right = std::max(right, child->geometry().right() + 1);
+    const int centre = m_picCen->width();
+    const int column = (MainLayout::ColumnButtonWidthTwips + MainLayout::ColumnMarginTwips
+                        + MainLayout::TwipsPerPixel - 1)
+        / MainLayout::TwipsPerPixel;
+    const int width = std::max(centre + 2 * gap, 2 * right - centre + 2 * (column + gap));
+    const int height = MainLayout::PaneHeightPixels + m_picGuide->height() + 2 * gap;
+    setMinimumSize(width, height);
+}
+
+void FormMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty() && m_playback)
+        event->acceptProposedAction();
+}
+
+void FormMain::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty() || !m_playback)
+        return; // text, a web address, a folder: not ours
+    event->acceptProposedAction();
+    // Opened after the drop has finished, as if chosen in the Open dialog.
+    QTimer::singleShot(0, this, [this, path] { openFile(path); });
+}
+
+QString FormMain::droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl &url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (!info.isDir())
+            return info.absoluteFilePath();
+    }
+    return QString();
+}
+
+void FormMain::openFile(const QString &path)
+{
+    runCommand([this, path] { m_playback->openFile(path); });
 }
 
 FormMain::~FormMain()
@@ -146,27 +232,27 @@ void FormMain::buildControls()
     m_picCen->setObjectName(QStringLiteral("PicCen"));
     place(m_picCen, 1245, 585, 9210, 1140);
 
-    m_btbOpen = makeButton(m_picCen, "btbOpen", QStringLiteral("Open..."));
+    m_btbOpen = makeButton(m_picCen, "btbOpen", QStringLiteral("Open... (Ctrl+O)"));
     m_btbOpen->setIcon(Artwork::openIcon());
     place(m_btbOpen, 210, 60, 480, 405);
 
-    m_btnPause = makeButton(m_picCen, "btnPause", QStringLiteral("Play/Pause"));
+    m_btnPause = makeButton(m_picCen, "btnPause", QStringLiteral("Play/Pause (Space)"));
     m_btnPause->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     place(m_btnPause, 1035, 60, 435, 405);
 
-    m_btnGoStart = makeButton(m_picCen, "BtnGoStart", QStringLiteral("Go to start"));
+    m_btnGoStart = makeButton(m_picCen, "BtnGoStart", QStringLiteral("Go to start (Home)"));
     m_btnGoStart->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
     place(m_btnGoStart, 1575, 60, 435, 405);
 
-    m_btnGoEnd = makeButton(m_picCen, "btnGoEnd", QStringLiteral("Go to end"));
+    m_btnGoEnd = makeButton(m_picCen, "btnGoEnd", QStringLiteral("Go to end (End)"));
     m_btnGoEnd->setIcon(style()->standardIcon(QStyle::SP_MediaSkipForward));
     place(m_btnGoEnd, 2130, 60, 435, 405);
 
-    m_btnSetStart = makeButton(m_picCen, "btnSetStart", QStringLiteral("Set start point"));
+    m_btnSetStart = makeButton(m_picCen, "btnSetStart", QStringLiteral("Set start point (I)"));
     m_btnSetStart->setIcon(Artwork::setStartIcon());
     place(m_btnSetStart, 2850, 60, 435, 405);
 
-    m_btnSetEnd = makeButton(m_picCen, "btnSetEnd", QStringLiteral("Set end point"));
+    m_btnSetEnd = makeButton(m_picCen, "btnSetEnd", QStringLiteral("Set end point (O)"));
     m_btnSetEnd->setIcon(Artwork::setEndIcon());
     place(m_btnSetEnd, 3375, 60, 435, 405);
 
@@ -211,16 +297,7 @@ void FormMain::buildControls()
     place(m_editEnd, 4470, 675, 1065, 345);
     m_labelDuration = makeLabel(m_picCen, "LabelDuration", QStringLiteral("Duration:00:00:00"));
     place(m_labelDuration, 5670, 735, 1500, 210);
-    // Fonts differ between desktops: a label never clips its text, it grows to the right.
-    for (QLabel *label : {m_label1, m_label2, m_label3, m_labelDuration}) {
-        label->ensurePolished();
-        const QString longest = label == m_label1 ? QStringLiteral("000:00:00.0/000:00:00.0")
-            : label == m_labelDuration ? QStringLiteral("Duration:000:00:00.0")
-                                       : label->text();
-        const int needed = label->fontMetrics().horizontalAdvance(longest) + 4;
-        if (needed > label->width())
-            label->resize(needed, label->height());
-    }
+    fitLabels();
 
     m_btnHelp = makeButton(m_picPane, "btnHelp", QStringLiteral("Help"));
     m_btnHelp->setText(QStringLiteral("?"));
@@ -247,16 +324,7 @@ void FormMain::connectControls()
     connect(m_player, &Player::positionChanged, this, [playback](qint64 t) { playback->onPosition(t); });
     connect(m_player, &Player::stateChanged, this, [playback](int code) { playback->onStateChanged(code); });
 
-    // Every command first applies a time code typed but not yet confirmed: the buttons take no
-    // focus, so the box would otherwise apply it only after the command ran.
-    auto command = [this, marks](auto action) {
-        return [this, marks, action] {
-            if (!m_rangeMarks)
-                return;
-            marks->applyPendingEdits();
-            action();
-        };
-    };
+    auto command = [this](auto action) { return [this, action] { runCommand(action); }; };
     connect(m_btbOpen, &QPushButton::clicked, this, command([playback] { playback->openCommand(); }));
     connect(m_image3, &ClickLabel::clicked, this, command([playback] { playback->openCommand(); }));
     connect(m_btnPause, &QPushButton::clicked, this, command([playback] { playback->playPause(); }));
@@ -288,23 +356,88 @@ void FormMain::connectControls()
         if (takePendingEndEdit())
             marks->editEnd();
     });
-    // Ctrl+O released anywhere over the window opens a file.
+    // The window's keys (Ctrl+O, Space, the arrows, I, O, Home, End), wherever the focus is.
     qApp->installEventFilter(this);
 }
 
 bool FormMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyRelease && m_playback && isActiveWindow()) {
-        auto *key = static_cast<QKeyEvent *>(event);
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && m_playback
+        && isActiveWindow()) {
         auto *widget = qobject_cast<QWidget *>(watched);
-        if (widget && widget->window() == this && key->key() == Qt::Key_O
-            && key->modifiers() == Qt::ControlModifier && !key->isAutoRepeat()) {
-            m_rangeMarks->applyPendingEdits();
-            m_playback->openCommand();
+        if (widget && widget->window() == this && handleKey(static_cast<QKeyEvent *>(event)))
             return true;
-        }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool FormMain::handleKey(QKeyEvent *key)
+{
+    const bool press = key->type() == QEvent::KeyPress;
+    // Ctrl+O released over the window opens a file, wherever the focus is.
+    if (key->key() == Qt::Key_O && key->modifiers() == Qt::ControlModifier) {
+        if (!press && !key->isAutoRepeat())
+            runCommand([this] { m_playback->openCommand(); });
+        return !press;
+    }
+    // The time-code boxes keep their own keys.
+    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+        return false;
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    std::function<void()> action;
+    bool repeats = false;
+    switch (key->key()) {
+    case Qt::Key_Space:
+        if (mods == Qt::NoModifier)
+            action = [this] { m_playback->playPause(); };
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        const int direction = key->key() == Qt::Key_Left ? -1 : 1;
+        repeats = true;
+        if (mods == Qt::NoModifier)
+            action = [this, direction] { m_playback->stepFrame(direction); };
+        else if (mods == Qt::ShiftModifier)
+            action = [this, direction] { m_playback->jump(direction); };
+        break;
+    }
+    case Qt::Key_I:
+        if (mods == Qt::NoModifier)
+            action = [this] { m_rangeMarks->setStart(); };
+        break;
+    case Qt::Key_O:
+        if (mods == Qt::NoModifier)
+            action = [this] { m_rangeMarks->setEnd(); };
+        break;
+    case Qt::Key_Home:
+        if (mods == Qt::NoModifier)
+            action = [this] { m_playback->goToStart(); };
+        break;
+    case Qt::Key_End:
+        if (mods == Qt::NoModifier)
+            action = [this] { m_playback->goToEnd(); };
+        break;
+    default:
+        break;
+    }
+    if (!action)
+        return false;
+    // Both the press and the release are ours: a focused button would otherwise click on the
+    // release of Space, and the arrows would move the focus.
+    if (press && (repeats || !key->isAutoRepeat()) && m_btnPause->isEnabled())
+        runCommand(action);
+    return true;
+}
+
+void FormMain::runCommand(const std::function<void()> &action)
+{
+    if (!m_rangeMarks)
+        return;
+    // A time code typed but not yet confirmed is applied first: the buttons take no focus, so
+    // the box would otherwise apply it only after the command ran.
+    m_rangeMarks->applyPendingEdits();
+    action();
 }
 
 bool FormMain::load()
@@ -324,10 +457,8 @@ bool FormMain::load()
 bool FormMain::initialise()
 {
     // 1. The program's folder, with one trailing separator.
-    m_shared.AppFolder = m_programFolder;
-    if (m_shared.AppFolder.isEmpty() || !IsPathSeparator(m_shared.AppFolder.back()))
-        m_shared.AppFolder += PathSeparator();
-    m_shared.MediaLibraryFolder = m_shared.AppFolder + QStringLiteral("LibAV");
+    m_shared.AppFolder = AppFolderOf(m_programFolder);
+    m_shared.MediaLibraryFolder = LibraryFolder(m_programFolder);
 
     // 2, 3. Settings.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
@@ -383,6 +514,9 @@ void FormMain::loadSkin()
     if (!skin.open(QIODevice::ReadOnly | QIODevice::Text))
         return; // a missing skin is not reported
     setStyleSheet(QString::fromUtf8(skin.readAll()));
+    ensurePolished();
+    fitLabels();
+    updateMinimumSize();
 }
 
 void FormMain::runMore()
@@ -556,7 +690,7 @@ void FormMain::setOffersPlay(bool play)
 {
     m_offersPlay = play;
     m_btnPause->setIcon(style()->standardIcon(play ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
-    m_btnPause->setToolTip(play ? QStringLiteral("Play") : QStringLiteral("Pause"));
+    m_btnPause->setToolTip(play ? QStringLiteral("Play (Space)") : QStringLiteral("Pause (Space)"));
 }
 
 void FormMain::setFileControlsEnabled(bool enabled)
@@ -676,9 +810,14 @@ void FormMain::startConversion()
     parts.messages = m_messages;
     parts.taskbar = m_taskbar.get();
     parts.playSound = [this] { m_sound->playExclamation(); };
-    parts.showSavedPopup = [this] { m_popup->ShowSavedPopup(m_shared.OutputFolder); };
+    parts.showSavedPopup = [this] {
+        m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath());
+    };
+    // The popup stays while the finished dialog is open, and its full time after that.
+    m_popup->hold();
     FormConverting progress(std::move(parts), this);
     progress.run();
+    m_popup->release();
 }
 
 void FormMain::closeEvent(QCloseEvent *event)
@@ -738,8 +877,6 @@ void FormMain::layoutWindow()
         for (QWidget *w : {m_btnHelp, m_btnAbout, m_btnMore})
             w->move(column, w->y());
     }
-    if (m_popup && m_popup->isVisible())
-        m_popup->move(m_popup->restingPosition());
     if (m_player) {
         m_player->setDisplayWidth(r.displaySize.width());
         m_player->setDisplayHeight(r.displaySize.height());

@@ -19,6 +19,8 @@ class NaSlider1;
 class Playback;
 class Player;
 class Probe;
+class QKeyEvent;
+class QMimeData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -38,6 +40,9 @@ struct FormMainParts
     QString programFolder;      // the folder the program runs from
     // Opens a file or web address with the desktop's handler; tests replace it.
     std::function<bool(const QUrl &)> openUrl;
+    // Shows a file selected in the desktop's file manager (false where it cannot); tests
+    // replace it.
+    std::function<bool(const QString &)> showInFileManager;
     // Chooses a media file to open ("" when cancelled); tests replace the dialog.
     std::function<QString(QWidget *, const QString &, const QStringList &)> chooseFile;
     // Shows the output settings dialog modally; empty for the real dialog.
@@ -67,7 +72,7 @@ public:
     Encoder *encoder() const { return m_encoder; }
     Probe *probe() const { return m_probe.get(); }
     MessageSink *messages() const { return m_messages; }
-    SavedPopup *popup() const { return m_popup; }
+    SavedPopup *popup() const { return m_popup.get(); }
 
     // Commands of the pane's right-hand column.
     void runMore();
@@ -75,6 +80,10 @@ public:
     void showAbout();
     // Runs the conversion of the job the output dialog built.
     void startConversion();
+    // Opens a file handed over from outside (the command line, a drop) as Open would.
+    void openFile(const QString &path);
+    // The local file a drop carries, "" for anything else.
+    static QString droppedFile(const QMimeData *data);
 
     // MainView
     int positionValue() const override;
@@ -118,6 +127,8 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -128,7 +139,11 @@ private:
     void unload();
     void loadSkin();
     void layoutWindow();
+    void fitLabels();
+    void updateMinimumSize();
     bool openUrl(const QUrl &url);
+    bool handleKey(QKeyEvent *key);
+    void runCommand(const std::function<void()> &action);
 
     SharedValues m_shared;
     Player *m_player;
@@ -137,12 +152,13 @@ private:
     MessageSink *m_messages;
     QString m_programFolder;
     std::function<bool(const QUrl &)> m_openUrl;
+    std::function<bool(const QString &)> m_showInFileManager;
     std::function<QString(QWidget *, const QString &, const QStringList &)> m_chooseFile;
     std::function<void()> m_showOutputDialog;
     std::unique_ptr<Playback> m_playback;
     std::unique_ptr<RangeMarks> m_rangeMarks;
     FormVideoFormat *m_formVideoFormat = nullptr;
-    SavedPopup *m_popup = nullptr;
+    std::unique_ptr<SavedPopup> m_popup;
     std::unique_ptr<TaskbarProgress> m_taskbar;
     std::unique_ptr<EventSound> m_sound;
 

@@ -40,10 +40,22 @@ void Playback::openCommand()
     m_player.pause();
     m_view.setOffersPlay(true);
 
-    QString path = m_view.chooseMediaFile(m_lastOpenFolder, MediaOpenFilters());
+    const QString path = m_view.chooseMediaFile(m_lastOpenFolder, MediaOpenFilters());
     if (path.isEmpty())
         return; // cancelled: nothing else changes
+    openChosenFile(path);
+}
 
+void Playback::openFile(const QString &path)
+{
+    m_player.pause();
+    m_view.setOffersPlay(true);
+    if (!path.isEmpty())
+        openChosenFile(path);
+}
+
+void Playback::openChosenFile(QString path)
+{
     m_view.hideGuide();
     m_view.setBusy(true);
 
@@ -115,11 +127,13 @@ void Playback::showRange()
     m_shared.CutLengthSeconds = empty ? 0.0 : m_range.length();
 }
 
-double Playback::frameOnScreenSeconds() const
+double Playback::frameOnScreenSeconds()
 {
     if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb)
         return m_positionSeconds; // the frame found by the probe
-    if (m_seekPending)
+    for (int i = 0; m_seekPending && i < 8; ++i)
+        m_view.waitPumping(25);
+    if (m_seekPending && m_targetKnown)
         return m_positionSeconds; // the seek's target: the frame the player is about to show
     const qint64 micros = m_player.currentPosition();
     return micros >= 0 ? Int64ToSeconds(micros) : m_positionSeconds;
@@ -130,6 +144,30 @@ void Playback::seekTo(qint64 micros)
     m_player.seek(micros, 0);
     m_positionSeconds = Int64ToSeconds(micros);
     m_seekPending = true;
+    m_targetKnown = true;
+}
+
+void Playback::stepFrame(int direction)
+{
+    if (!m_fileOpen || !m_view.offersPlay() || direction == 0)
+        return;
+    m_freezePositionUpdates = false;
+    m_player.stepFrame(direction);
+    m_seekPending = true;
+    m_targetKnown = false; // the player tells where the frame is
+}
+
+void Playback::jump(double seconds)
+{
+    if (!m_fileOpen)
+        return;
+    m_freezePositionUpdates = false;
+    const double from = frameOnScreenSeconds();
+    const double to = std::clamp(from + seconds, 0.0, Int64ToSeconds(m_durationMicros));
+    const qint64 target = targetForSeconds(to);
+    seekTo(target);
+    showPositionSeconds(Int64ToSeconds(target));
+    refreshStillFrame(target);
 }
 
 void Playback::showPositionSeconds(double seconds)

@@ -19,6 +19,9 @@ public:
 
     // The Open command (button, Ctrl+O, the guide picture).
     void openCommand();
+    // Opens a file handed over from outside (the command line, a drop) exactly as the Open
+    // command opens the file chosen in its dialog.
+    void openFile(const QString &path);
 
     // Player events.
     void onMediaOpened(qint64 durationMicros);
@@ -29,6 +32,10 @@ public:
     void playPause();
     void goToStart();
     void goToEnd();
+    // Keys: one frame forward (1) or back (-1) while paused; a jump by seconds from the frame
+    // on screen, within the media.
+    void stepFrame(int direction);
+    void jump(double seconds);
     void positionMouseDown(int button);
     void positionMouseUp(int button, double xTwips);
     void refreshStillFrame(qint64 targetMicros);
@@ -58,9 +65,10 @@ public:
     // values a conversion reads. Every change of a mark ends here.
     void showRange();
 
-    // The time of the frame on screen, in seconds: the player's own position when it has one
-    // and no seek of ours is still on its way, else the last position we know of.
-    double frameOnScreenSeconds() const;
+    // The time of the frame on screen, in seconds. A seek or frame step of ours that has not
+    // landed yet is given a moment to land; then the player's own position counts, else the
+    // last position we know of.
+    double frameOnScreenSeconds();
     // Seeks the picture to the time (exact seek); the position is that time from now on.
     void seekTo(qint64 micros);
     // Moves the position slider and its label to the time without seeking.
@@ -72,6 +80,7 @@ public:
     qint64 targetForSeconds(double seconds) const;
 
 private:
+    void openChosenFile(QString path);
     void probeOpenedFile(const QString &path);
     void showPosition(int tenths);
     void closeMedia();
@@ -90,4 +99,5 @@ private:
     CutRange m_range;
     bool m_fileOpen = false;
     bool m_seekPending = false; // a seek was asked for and the player has not moved since
+    bool m_targetKnown = false; // m_positionSeconds is that seek's target
 };

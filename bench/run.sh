@@ -9,7 +9,7 @@ BUILD=${BUILD_DIR:-build}
 SUDO=$([ "$(id -u)" -ne 0 ] && echo sudo || true)
 command -v mpv >/dev/null || { echo "installing the mpv program for the baselines" >&2; \
     $SUDO apt-get install -y -qq mpv >/dev/null; }
-cmake --build "$BUILD" --target bench_engine bench_accuracy bench_memory bench_copy >/dev/null
+cmake --build "$BUILD" --target bench_engine bench_accuracy bench_memory bench_copy bench_bare_window snipora >/dev/null
 work=$(mktemp -d -p "${BENCH_TMP:-/var/tmp}")
 trap 'rm -rf "$work"' EXIT
 gen() { ffmpeg -nostdin -v error -y "$@"; }

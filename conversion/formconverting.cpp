@@ -29,6 +29,9 @@ FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormConverting"));
     setWindowTitle(QStringLiteral("Please wait..."));
+    // Modal over the main window only: the "File Saved" popup, a window of its own, stays
+    // clickable while the finished dialog is open.
+    setWindowModality(Qt::WindowModal);
     m_monotonic.start();
 
     auto *layout = new QVBoxLayout(this);
@@ -87,7 +90,7 @@ double FormConverting::now() const
 QString FormConverting::outputPath() const
 {
     const SharedValues &s = *m_parts.shared;
-    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+    return s.outputPath();
 }
 
 int FormConverting::run()
@@ -123,7 +126,11 @@ void FormConverting::StartConversion()
         return;
     }
     m_parts.encoder->setExactCopy(s.ExactCopyMode);
-    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0) {
+    m_parts.encoder->setReplaceAllowed(s.ReplaceAgreed);
+    // A job that cannot start (its folder could not be opened) ends like one that cannot be
+    // set up: a dialog waiting for a run that never comes would be a dead end.
+    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0
+        || !m_parts.encoder->startEncoding(1)) {
         m_parts.encoder->removeInputFile(input);
         if (m_parts.messages)
             m_parts.messages->showMessage(
@@ -133,7 +140,6 @@ void FormConverting::StartConversion()
         closeDialog();
         return;
     }
-    m_parts.encoder->startEncoding(1);
     QApplication::processEvents();
 }
 

@@ -4,6 +4,12 @@
 
 #include <cmath>
 
+namespace {
+
+constexpr double kLeastFraction = 0.01;
+
+} // namespace
+
 QString FormatMegabytes(double megabytes)
 {
     const qint64 tenths = RoundHalfEven(megabytes * 10.0);
@@ -23,6 +29,10 @@ ProgressUpdate ComputeProgress(qint64 bytes, qint64 position, qint64 duration, d
     if (duration == 0 || position <= 0 || duration < 0 || bytes < 0)
         return u; // a fraction, remaining time or size that cannot be computed
     const double fraction = double(position) / double(duration);
+    // The first packets carry the headers and only a sliver of the range: figures taken from
+    // them run wild (megabytes estimated for a file of kilobytes), so they wait for 1 %.
+    if (fraction < kLeastFraction)
+        return u;
     const double elapsed = now - clockStart;
     const double remaining = elapsed / fraction - elapsed;
     const double estimate = double(bytes) / fraction;

@@ -15,7 +15,8 @@ struct ProgressUpdate
 
 // bytes written, position and duration in one unit, now and the run's clock start in seconds.
 // The elapsed time, remaining time and estimated size are computed together: when any of them
-// cannot be (position 0, duration 0, an estimate out of range) the event shows nothing.
+// cannot be (position 0, duration 0, an estimate out of range) the event shows nothing. Below
+// 1 % of the duration the estimates are noise, and the event shows nothing either.
 ProgressUpdate ComputeProgress(qint64 bytes, qint64 position, qint64 duration, double now,
                                double clockStart);
 

@@ -1,5 +1,7 @@
 #include "savedpopup.h"
 
+#include "filemanager.h"
+
 #include <QDesktopServices>
 #include <QMouseEvent>
 #include <QPainter>
@@ -24,14 +26,20 @@ QPixmap closeImage()
 
 } // namespace
 
-SavedPopup::SavedPopup(QWidget *mainWindow, std::function<bool(const QUrl &)> openUrl)
-    : QWidget(mainWindow)
+SavedPopup::SavedPopup(QWidget *mainWindow, std::function<bool(const QUrl &)> openUrl,
+                       std::function<bool(const QString &)> showFile)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint)
+    , m_anchor(mainWindow)
     , m_openUrl(std::move(openUrl))
+    , m_showFile(std::move(showFile))
     , m_closeImage(closeImage())
 {
     setObjectName(QStringLiteral("Popup"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(Width, Height);
     hide();
+    if (mainWindow)
+        mainWindow->installEventFilter(this);
     m_displayTimer.setSingleShot(true);
     connect(&m_displayTimer, &QTimer::timeout, this, &QWidget::hide);
     m_animation = new QPropertyAnimation(this, "pos", this);
@@ -40,17 +48,58 @@ SavedPopup::SavedPopup(QWidget *mainWindow, std::function<bool(const QUrl &)> op
     connect(this, &SavedPopup::itemClicked, this, &SavedPopup::onItemClicked);
 }
 
-QPoint SavedPopup::restingPosition() const
+SavedPopup::~SavedPopup()
 {
-    const QWidget *window = parentWidget();
-    if (!window)
-        return QPoint(0, 0);
-    return QPoint(window->width() - Width - 4, window->height() - Height - 4);
+    if (m_anchor)
+        m_anchor->removeEventFilter(this);
 }
 
-void SavedPopup::ShowSavedPopup(const QString &folder)
+QPoint SavedPopup::restingPosition() const
+{
+    if (!m_anchor)
+        return QPoint(0, 0);
+    return m_anchor->mapToGlobal(
+        QPoint(m_anchor->width() - Width - 4, m_anchor->height() - Height - 4));
+}
+
+bool SavedPopup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_anchor && isVisible()) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            m_animation->stop();
+            move(restingPosition());
+            break;
+        case QEvent::Hide:
+        case QEvent::Close:
+            m_displayTimer.stop();
+            hide();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SavedPopup::hold()
+{
+    m_held = true;
+    m_displayTimer.stop();
+}
+
+void SavedPopup::release()
+{
+    m_held = false;
+    if (isVisible())
+        m_displayTimer.start(DisplayMs);
+}
+
+void SavedPopup::ShowSavedPopup(const QString &folder, const QString &savedFile)
 {
     m_folder = folder;
+    m_savedFile = savedFile;
     m_items.clear();
     // Items by left, top, right, bottom.
     auto box = [](int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); };
@@ -63,7 +112,7 @@ void SavedPopup::ShowSavedPopup(const QString &folder)
 
     // Slide up from the bottom edge, then stay for the display time.
     const QPoint end = restingPosition();
-    const QPoint start(end.x(), parentWidget() ? parentWidget()->height() : end.y());
+    const QPoint start(end.x(), end.y() + Height + 4);
     m_animation->stop();
     m_animation->setStartValue(start);
     m_animation->setEndValue(end);
@@ -71,7 +120,8 @@ void SavedPopup::ShowSavedPopup(const QString &folder)
     show();
     raise();
     m_animation->start();
-    m_displayTimer.start(AnimationMs + DisplayMs);
+    if (!m_held)
+        m_displayTimer.start(AnimationMs + DisplayMs);
     update();
 }
 
@@ -133,6 +183,10 @@ void SavedPopup::onItemClicked(int id)
     } else if (id == 3) {
         m_displayTimer.stop();
         hide();
+        // The file selected in its folder where the file manager can do that, else the folder.
+        if (!m_savedFile.isEmpty()
+            && (m_showFile ? m_showFile(m_savedFile) : ShowInFileManager(m_savedFile)))
+            return;
         const QUrl url = QUrl::fromLocalFile(m_folder);
         if (m_openUrl)
             m_openUrl(url);

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <memory>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -26,6 +28,11 @@ bool checkReadableFile(const QString &path, QString *error)
     }
     if (info.isDir()) {
         *error = QStringLiteral("This is a folder, not a media file: %1").arg(path);
+        return false;
+    }
+    // A pipe or a device would block the reader or never end; neither is a file to cut.
+    if (!info.isFile()) {
+        *error = QStringLiteral("Not a regular file (a pipe, device or socket): %1").arg(path);
         return false;
     }
     if (!info.isReadable()) {
@@ -80,12 +87,23 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
     info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
     info->audioStreams = countStreams(ctx, AVMEDIA_TYPE_AUDIO);
+    std::unique_ptr<AVPacket, void (*)(AVPacket *)> packet(av_packet_alloc(),
+                                                           [](AVPacket *p) { av_packet_free(&p); });
+    info->hasPackets = packet && av_read_frame(ctx, packet.get()) >= 0;
     avformat_close_input(&ctx);
     if (info->videoStreams == 0 && info->audioStreams == 0) {
         *error = QStringLiteral("No audio or video stream in: %1").arg(path);
         return false;
     }
     return true;
+}
+
+bool HasMuxerForExtension(const QString &extension)
+{
+    if (extension.isEmpty())
+        return false;
+    const QByteArray name = QByteArrayLiteral("output.") + extension.toUtf8();
+    return av_guess_format(nullptr, name.constData(), nullptr) != nullptr;
 }
 
 double KeyFrameAtOrBefore(const QString &path, double seconds)

@@ -17,11 +17,17 @@ struct MediaFileInfo
     qint64 durationMicros = -1; // -1 when unknown
     int videoStreams = 0;
     int audioStreams = 0;
+    bool hasPackets = false; // at least one packet of data can be read
 };
 
 // Opens the file read-only with libavformat and reads its streams. On failure returns false
-// with a sentence for the user in *error (missing, empty, not a media file, no stream).
+// with a sentence for the user in *error (missing, not a regular file, empty, not a media file,
+// no stream). Pipes and devices are refused before anything reads them.
 bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
+
+// True when libavformat writes files of this extension (without the dot) by itself, that is
+// without being told the container.
+bool HasMuxerForExtension(const QString &extension);
 
 // Where a stream copy that must begin on a key frame starts for the time: the decoding time
 // (seconds from the file's start) of the last video key frame shown at or before the time,

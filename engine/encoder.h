@@ -9,7 +9,7 @@
 //
 // The output is written to a temporary file beside it and renamed into place only after a
 // successful run: a stopped or failed job leaves no partial file and leaves an existing file
-// untouched.
+// untouched. A file at the output path is replaced only with the user's consent.
 class Encoder : public QObject
 {
     Q_OBJECT
@@ -19,6 +19,9 @@ public:
 
     virtual bool isLibraryLoaded() const = 0;
     virtual bool loadLibrary(const QString &folder) = 0;
+    // Starts the check loadLibrary(folder) makes in the background, so that start-up can do
+    // other work meanwhile; loadLibrary() then takes its answer. Optional.
+    virtual void beginLibraryCheck(const QString &folder) { Q_UNUSED(folder); }
 
     virtual void clearJobs() = 0;
     // Input index, or -1 when the file cannot be opened (see lastErrorText()).
@@ -37,8 +40,18 @@ public:
     virtual void setExactCopy(bool exact) { Q_UNUSED(exact); }
     virtual QString lastErrorText() const = 0;
 
+    // Consent to replace: whether the next job may replace a file at its output path (the user
+    // agreed, in the window's replace question or with snipora-cut's --yes). Without it the
+    // finished output never replaces a file, not even one that appeared during the run. The
+    // consent holds for one job: it is withdrawn when that job ends and by clearJobs().
+    void setReplaceAllowed(bool allowed) { m_replaceAllowed = allowed; }
+    bool replaceAllowed() const { return m_replaceAllowed; }
+
 Q_SIGNALS:
     // Bytes written so far, position and duration in microseconds (-1 when unknown).
     void encoderProgress(qint64 bytes, qint64 positionMicros, qint64 durationMicros);
     void encoderFinished(int taskIndex, bool succeeded, bool failed, const QString &message);
+
+private:
+    bool m_replaceAllowed = false;
 };

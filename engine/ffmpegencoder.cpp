@@ -8,10 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryFile>
-
-#include <filesystem>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -23,6 +20,7 @@ namespace {
 constexpr int kTerminateWaitMs = 3000;
 constexpr int kKillWaitMs = 2000;
 constexpr qsizetype kStderrTailBytes = 8192;
+constexpr int kFolderCheckMs = 1000;
 
 QString ffmpegPath(const QString &path)
 {
@@ -42,6 +40,34 @@ QString identityPath(const QString &path)
     return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
 }
 
+// What makes a translated job impossible before ffmpeg starts, as a sentence; "" when nothing.
+QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
+                   const TranslatedOptions &t, const QString &extension)
+{
+    const bool keepsVideo = videoStreams > 0 && !t.outputArgs.contains(QLatin1String("-vn"));
+    const bool keepsAudio = audioStreams > 0 && !t.outputArgs.contains(QLatin1String("-an"));
+    if (!keepsVideo && !keepsAudio) {
+        if (audioStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no audio stream, and the "
+                                  "chosen format keeps only audio.")
+                .arg(inputPath);
+        if (videoStreams == 0)
+            return QStringLiteral("There is nothing to save: %1 has no video stream, and its "
+                                  "audio is removed.")
+                .arg(inputPath);
+        return QStringLiteral("There is nothing to save: the chosen settings remove both the "
+                              "video and the audio of %1.")
+            .arg(inputPath);
+    }
+    if (!extension.isEmpty() && !t.outputArgs.contains(QLatin1String("-f"))
+        && !HasMuxerForExtension(extension))
+        return QStringLiteral("No file type is known for the extension \"%1\" (a direct copy "
+                              "keeps the input's extension): rename the input or convert it to "
+                              "a format.")
+            .arg(extension);
+    return QString();
+}
+
 } // namespace
 
 FfmpegEncoder::FfmpegEncoder(QObject *parent)
@@ -59,10 +85,19 @@ bool FfmpegEncoder::isLibraryLoaded() const
     return m_loaded;
 }
 
+void FfmpegEncoder::beginLibraryCheck(const QString &folder)
+{
+    m_checkFolder = folder;
+    m_check = std::make_unique<FfmpegProgramCheck>(FindFfmpegProgram(folder));
+}
+
 bool FfmpegEncoder::loadLibrary(const QString &folder)
 {
-    const QString program = FindFfmpegProgram(folder);
-    m_loaded = FfmpegProgramRuns(program);
+    if (!m_check || m_checkFolder != folder)
+        beginLibraryCheck(folder);
+    const QString program = m_check->program();
+    m_loaded = m_check->wait();
+    m_check.reset();
     if (m_loaded)
         m_program = program;
     else
@@ -76,6 +111,7 @@ void FfmpegEncoder::clearJobs()
         stopEncoding(false);
     m_inputs.clear();
     m_outputs.clear();
+    setReplaceAllowed(false);
 }
 
 int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
@@ -97,6 +133,8 @@ int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
     input.options = options;
     input.formatName = info.formatName;
     input.durationMicros = info.durationMicros;
+    input.videoStreams = info.videoStreams;
+    input.audioStreams = info.audioStreams;
     m_inputs << input;
     return int(m_inputs.size()) - 1;
 }
@@ -130,6 +168,14 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
                       .arg(folder.absolutePath());
         return -1;
     }
+    const int nameMax = TemporaryOutput::maximumNameBytes(folder.absolutePath());
+    if (QFile::encodeName(out.fileName()).size() > nameMax) {
+        m_error = QStringLiteral("The output file name is too long: %1 bytes where the folder "
+                                 "takes %2.")
+                      .arg(QFile::encodeName(out.fileName()).size())
+                      .arg(nameMax);
+        return -1;
+    }
     {
         QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
         if (!probe.open()) {
@@ -142,6 +188,12 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         = TranslateOptions(input.options, options, out.suffix(), input.formatName);
     if (!translated.ok) {
         m_error = translated.error;
+        return -1;
+    }
+    const QString refusal
+        = jobRefusal(input.path, input.videoStreams, input.audioStreams, translated, out.suffix());
+    if (!refusal.isEmpty()) {
+        m_error = refusal;
         return -1;
     }
     Output job{inputIndex, out.absoluteFilePath(), options};
@@ -201,27 +253,25 @@ bool FfmpegEncoder::startEncoding(int flag)
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
                                                  input.formatName, output.copyKeyFrame);
 
-    // A hidden name in the destination folder with the output's own extension, which tells
-    // ffmpeg the container.
-    const QString suffix = out.suffix().isEmpty() ? QString() : QLatin1Char('.') + out.suffix();
-    do {
-        const QString tag = QString::number(QRandomGenerator::global()->generate(), 16);
-        m_tempPath = out.absoluteDir().filePath(QStringLiteral(".%1.snipora-%2%3")
-                                                    .arg(out.completeBaseName(), tag, suffix));
-    } while (QFileInfo::exists(m_tempPath));
-    m_finalPath = output.path;
+    if (!m_output.begin(output.path, &m_error))
+        return false;
 
+    const qint64 available = input.durationMicros > 0
+        ? std::max<qint64>(0, input.durationMicros - qint64(t.startSeconds * 1e6))
+        : -1;
     if (t.lengthSeconds >= 0)
         m_jobDurationMicros = qint64(t.lengthSeconds * 1e6);
-    else if (input.durationMicros > 0)
-        m_jobDurationMicros = std::max<qint64>(0, input.durationMicros
-                                                      - qint64(t.startSeconds * 1e6));
     else
-        m_jobDurationMicros = -1;
+        m_jobDurationMicros = available;
+    m_expectedMicros = available >= 0 && m_jobDurationMicros >= 0
+        ? std::min(available, m_jobDurationMicros)
+        : m_jobDurationMicros;
 
     m_parser = ProgressParser();
     m_stderrTail.clear();
     m_stopping = false;
+    m_abortMessage.clear();
+    m_folderCheck.start();
     if (output.streamCopy) {
         startCopy(output, input, t.startSeconds, t.lengthSeconds);
         return true;
@@ -237,7 +287,7 @@ bool FfmpegEncoder::startEncoding(int flag)
     connect(process, &QProcess::readyReadStandardError, this, &FfmpegEncoder::onStandardError);
     connect(process, &QProcess::finished, this, &FfmpegEncoder::onFinished);
     connect(process, &QProcess::errorOccurred, this, &FfmpegEncoder::onProcessError);
-    process->start(m_program, jobArguments(m_tempPath));
+    process->start(m_program, jobArguments(m_output.temporaryPath()));
     return true;
 }
 
@@ -246,7 +296,7 @@ void FfmpegEncoder::startCopy(const Output &output, const Input &input, double s
 {
     StreamCopyJob job;
     job.inputPath = input.path;
-    job.outputPath = m_tempPath;
+    job.outputPath = m_output.temporaryPath();
     job.startSeconds = start;
     job.lengthSeconds = length;
     job.exact = output.exact;
@@ -283,6 +333,14 @@ void FfmpegEncoder::onCopyProgress(quint64 run, qint64 bytes, double fraction)
 {
     if (run != m_copyRun || !m_copying || m_stopping)
         return;
+    // A folder that went away takes the output with it: end the run now, not at its end.
+    if (m_abortMessage.isEmpty() && m_folderCheck.hasExpired(kFolderCheckMs)) {
+        m_folderCheck.restart();
+        if (!m_output.folderStillThere()) {
+            abortRun(folderGoneMessage());
+            return;
+        }
+    }
     const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
     Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
 }
@@ -299,7 +357,19 @@ void FfmpegEncoder::onCopyFinished(quint64 run, bool succeeded, const QString &e
         finishRun(false, QStringLiteral("The copy failed:\n%1").arg(error));
         return;
     }
-    completeOutput();
+    saveOutput();
+}
+
+void FfmpegEncoder::endProcess()
+{
+    QPointer<QProcess> process = m_process;
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
+            process->kill();
+            process->waitForFinished(kKillWaitMs);
+        }
+    }
 }
 
 void FfmpegEncoder::stopEncoding(bool flag)
@@ -316,17 +386,34 @@ void FfmpegEncoder::stopEncoding(bool flag)
     if (!m_process)
         return;
     m_stopping = true;
-    QPointer<QProcess> process = m_process;
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (process && !process->waitForFinished(kTerminateWaitMs) && process) {
-            process->kill();
-            process->waitForFinished(kKillWaitMs);
-        }
-    }
+    endProcess();
     // The finished handler normally ran inside the waits; make sure the run is closed.
     if (m_process)
         finishRun(false, QStringLiteral("The conversion was stopped."));
+}
+
+void FfmpegEncoder::abortRun(const QString &message)
+{
+    if (m_copying) {
+        m_abortMessage = message;
+        ++m_copyRun; // what the worker still reports belongs to no run
+        joinCopy();
+        finishRun(false, message);
+        return;
+    }
+    if (!m_process)
+        return;
+    m_abortMessage = message;
+    endProcess();
+    if (m_process)
+        finishRun(false, message);
+}
+
+QString FfmpegEncoder::folderGoneMessage() const
+{
+    return QStringLiteral("The destination folder %1 was moved or removed during the "
+                          "conversion; nothing was saved.")
+        .arg(QFileInfo(m_output.finalPath()).absolutePath());
 }
 
 bool FfmpegEncoder::isRunning() const
@@ -344,8 +431,16 @@ void FfmpegEncoder::onStandardOutput()
     if (!m_process)
         return;
     const QList<ProgressParser::Block> blocks = m_parser.feed(m_process->readAllStandardOutput());
+    // A folder that went away takes the output with it: end the run now, not at its end.
+    if (!m_stopping && m_abortMessage.isEmpty() && m_folderCheck.hasExpired(kFolderCheckMs)) {
+        m_folderCheck.restart();
+        if (!m_output.folderStillThere()) {
+            abortRun(folderGoneMessage());
+            return;
+        }
+    }
     for (const ProgressParser::Block &b : blocks) {
-        if (m_stopping)
+        if (m_stopping || !m_abortMessage.isEmpty())
             return;
         const qint64 position = b.outTimeUs < 0 ? (b.outTimeUs == -1 ? -1 : 0) : b.outTimeUs;
         Q_EMIT encoderProgress(b.totalSize, position, m_jobDurationMicros);
@@ -379,7 +474,13 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
     if (!m_process)
         return;
     onStandardOutput();
+    if (!m_process)
+        return; // the last progress found the folder gone and ended the run
     onStandardError();
+    if (!m_abortMessage.isEmpty()) {
+        finishRun(false, m_abortMessage);
+        return;
+    }
     if (m_stopping) {
         finishRun(false, QStringLiteral("The conversion was stopped."));
         return;
@@ -410,27 +511,16 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
             return;
         }
     }
-    completeOutput();
+    saveOutput();
 }
 
-void FfmpegEncoder::completeOutput()
+void FfmpegEncoder::saveOutput()
 {
-    const QFileInfo written(m_tempPath);
-    if (!written.exists() || written.size() == 0) {
-        finishRun(false, QStringLiteral("The encoder wrote nothing. %1")
-                             .arg(errorFromStandardError())
-                             .trimmed());
+    QString error;
+    if (!m_output.commit(m_expectedMicros, replaceAllowed(), &error)) {
+        finishRun(false, error);
         return;
     }
-    std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(m_tempPath).toStdString(),
-                            QFile::encodeName(m_finalPath).toStdString(), ec);
-    if (ec) {
-        finishRun(false, QStringLiteral("The output could not be saved as %1: %2")
-                             .arg(m_finalPath, QString::fromStdString(ec.message())));
-        return;
-    }
-    m_tempPath.clear();
     finishRun(true, QString());
 }
 
@@ -441,22 +531,18 @@ void FfmpegEncoder::onProcessError(QProcess::ProcessError error)
                              .arg(m_program));
 }
 
-void FfmpegEncoder::removeTemporaryFile()
+void FfmpegEncoder::finishRun(bool succeeded, const QString &text)
 {
-    if (!m_tempPath.isEmpty())
-        QFile::remove(m_tempPath);
-    m_tempPath.clear();
-}
-
-void FfmpegEncoder::finishRun(bool succeeded, const QString &message)
-{
+    const QString message = text; // text may be one of the members cleared below
     QProcess *process = m_process;
     m_process = nullptr;
     if (process) {
         process->disconnect(this);
         process->deleteLater();
     }
-    removeTemporaryFile();
+    m_output.discard();
+    setReplaceAllowed(false); // consent was for this job only
+    m_abortMessage.clear();
     const bool stopped = m_stopping;
     m_stopping = false;
     if (!succeeded && !stopped)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "encoder.h"
+#include "medialibrary.h"
 #include "progressparser.h"
+#include "temporaryoutput.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -18,10 +20,11 @@
 // setExactCopy(false)); its progress and outcome arrive through the same signals, on the
 // thread the encoder lives in.
 //
-// The output is written to a hidden temporary file in the destination folder and renamed over
-// the final name only after ffmpeg succeeded. stopEncoding() ends ffmpeg (terminate, then kill
-// after a bound) and removes the temporary file before it returns. No ffmpeg outlives the
-// encoder or the program.
+// The output is written to a hidden temporary file in the destination folder and given the final
+// name only after ffmpeg succeeded and the file holds what was asked for (see TemporaryOutput).
+// stopEncoding() ends ffmpeg (terminate, then kill after a bound) and removes the temporary file
+// before it returns. A destination folder that disappears during the run ends it as a failure.
+// No ffmpeg outlives the encoder or the program.
 class FfmpegEncoder final : public Encoder
 {
     Q_OBJECT
@@ -31,6 +34,7 @@ public:
 
     bool isLibraryLoaded() const override;
     bool loadLibrary(const QString &folder) override;
+    void beginLibraryCheck(const QString &folder) override;
     QString programPath() const { return m_program; }
 
     void clearJobs() override;
@@ -49,7 +53,7 @@ public:
     // file); empty when no job is set up.
     QStringList jobArguments(const QString &outputPath) const;
     // The temporary file a running job writes; "" when none runs.
-    QString temporaryOutputPath() const { return m_tempPath; }
+    QString temporaryOutputPath() const { return m_output.temporaryPath(); }
 
 private:
     struct Input
@@ -58,6 +62,8 @@ private:
         QString options;
         QString formatName;
         qint64 durationMicros = -1;
+        int videoStreams = 0;
+        int audioStreams = 0;
         bool removed = false;
     };
     struct Output
@@ -75,18 +81,26 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void finishRun(bool succeeded, const QString &message);
-    // The run wrote the temporary file: check it and rename it into place.
-    void completeOutput();
+    // The one way a job that wrote its temporary file ends: the file is checked and gets its
+    // final name (m_output.commit()), then the run finishes as a success or a failure. Every
+    // kind of job writes to m_output.temporaryPath() and ends here.
+    void saveOutput();
+    // Ends ffmpeg: terminate, then kill after a bound.
+    void endProcess();
+    // Ends the run as a failure with the message (the destination folder went away).
+    void abortRun(const QString &message);
     void startCopy(const Output &output, const Input &input, double start, double length);
     void onCopyProgress(quint64 run, qint64 bytes, double fraction);
     void onCopyFinished(quint64 run, bool succeeded, const QString &error,
                         const QStringList &notes);
     void joinCopy();
-    void removeTemporaryFile();
+    QString folderGoneMessage() const;
     QString errorFromStandardError() const;
 
     QString m_program;
     bool m_loaded = false;
+    std::unique_ptr<FfmpegProgramCheck> m_check; // started by beginLibraryCheck()
+    QString m_checkFolder;
     QList<Input> m_inputs;
     QList<Output> m_outputs;
     QString m_error;
@@ -94,9 +108,11 @@ private:
     QPointer<QProcess> m_process;
     ProgressParser m_parser;
     QByteArray m_stderrTail;
-    QString m_tempPath;
-    QString m_finalPath;
+    TemporaryOutput m_output;
     qint64 m_jobDurationMicros = -1;
+    qint64 m_expectedMicros = -1; // the length the result must have, as far as the input has it
+    QElapsedTimer m_folderCheck;
+    QString m_abortMessage;
     bool m_stopping = false;
 
     bool m_exactCopy = true;

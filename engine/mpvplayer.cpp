@@ -3,6 +3,7 @@
 #include "mpvvideowidget.h"
 #include "optiontranslator.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <clocale>
 #include <QFile>
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr int kOpenTimeoutMs = 20000;
+constexpr int kSurfaceTimeoutMs = 5000;
 constexpr int kPositionIntervalMs = 40;
 
 void onWakeup(void *player)
@@ -111,6 +113,7 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
     }
     m_mpv = mpv;
     mpv_observe_property(m_mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(m_mpv, onWakeup, this);
     return true;
 }
@@ -160,6 +163,7 @@ bool MpvPlayer::open(const QString &path, bool flag)
 
     m_positionTimer.stop();
     setFlag("pause", true);
+    prepareVideoOutput();
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     const char *command[] = {"loadfile", file.constData(), "replace", nullptr};
     m_loading = true;
@@ -183,6 +187,8 @@ bool MpvPlayer::open(const QString &path, bool flag)
     auto stopPlayback = [this] {
         const char *stop[] = {"stop", nullptr};
         mpv_command(m_mpv, stop);
+        if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+            video->deactivate();
         setState(StateNoMedia);
     };
     if (!m_loadDone) {
@@ -241,10 +247,26 @@ QString MpvPlayer::lastErrorText() const
     return m_error;
 }
 
+void MpvPlayer::prepareVideoOutput()
+{
+    // mpv's video output needs its render context before a file is loaded; the pane creates
+    // its OpenGL surface only now, so that start-up never waits for OpenGL.
+    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
+    if (!video || !video->isVisible())
+        return;
+    video->activate();
+    QElapsedTimer clock;
+    clock.start();
+    while (!video->hasRenderContext() && clock.elapsed() < kSurfaceTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+}
+
 void MpvPlayer::close(bool flag)
 {
     Q_UNUSED(flag);
     m_positionTimer.stop();
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
     const char *stop[] = {"stop", nullptr};
@@ -343,8 +365,20 @@ int MpvPlayer::volume() const
 
 void MpvPlayer::applySize()
 {
-    if (m_videoWidget)
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->refresh();
+    else if (m_videoWidget)
         m_videoWidget->update();
+}
+
+void MpvPlayer::stepFrame(int direction)
+{
+    if (!m_mpv || m_state == StateNoMedia || direction == 0)
+        return;
+    const char *command[] = {direction > 0 ? "frame-step" : "frame-back-step", nullptr};
+    mpv_command_async(m_mpv, 0, command);
+    if (m_state == StateStopped || m_state == StateEnded)
+        setState(StatePaused);
 }
 
 qint64 MpvPlayer::currentPosition() const
@@ -401,6 +435,13 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
+        // While paused the picture moves only by seeks and frame steps: report each frame it
+        // lands on (while playing, the position timer reports).
+        if (qstrcmp(property->name, "time-pos") == 0 && property->format == MPV_FORMAT_DOUBLE
+            && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
+            emitPosition();
+            break;
+        }
         // The end of the media is an event of playback only: a paused seek to the very end
         // (go to end) shows the last frame and stays there.
         if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG

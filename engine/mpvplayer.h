@@ -61,6 +61,7 @@ public:
 
     // The playback position mpv reports now, in microseconds (-1 when none).
     qint64 currentPosition() const override;
+    void stepFrame(int direction) override;
     qint64 durationMicros() const { return m_durationMicros; }
 
 private:
@@ -69,6 +70,7 @@ private:
     void handleEvent(const void *event);
     void setState(int state);
     void emitPosition();
+    void prepareVideoOutput();
     bool flag(const char *name) const;
     void setFlag(const char *name, bool on);
 

@@ -1,7 +1,10 @@
 #include "mpvvideowidget.h"
 
+#include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QPainter>
+#include <QResizeEvent>
 
 #include <mpv/render_gl.h>
 
@@ -14,25 +17,43 @@ void *procAddress(void *, const char *name)
                    : nullptr;
 }
 
-void onMpvUpdate(void *widget)
+void onMpvUpdate(void *surface)
 {
     // Called on mpv's render thread: only queue a repaint onto the UI thread.
-    auto *w = static_cast<MpvVideoWidget *>(widget);
-    QMetaObject::invokeMethod(w, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    auto *s = static_cast<MpvVideoSurface *>(surface);
+    QMetaObject::invokeMethod(s, qOverload<>(&QPaintDeviceWindow::update), Qt::QueuedConnection);
 }
 
 } // namespace
 
-MpvVideoWidget::MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent)
-    : QOpenGLWidget(parent)
+MpvVideoSurface::MpvVideoSurface(std::function<mpv_handle *()> handle, QWidget *inputTarget)
+    : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate)
     , m_handle(std::move(handle))
+    , m_inputTarget(inputTarget)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFlags(flags() | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
 }
 
-MpvVideoWidget::~MpvVideoWidget()
+bool MpvVideoSurface::event(QEvent *event)
 {
-    // QOpenGLWidget's own destructor destroys the GL context later: this class is gone then.
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+        // A file dropped on the picture is dropped on the main window.
+        if (m_inputTarget && m_inputTarget->window())
+            return QCoreApplication::sendEvent(m_inputTarget->window(), event);
+        break;
+    default:
+        break;
+    }
+    return QOpenGLWindow::event(event);
+}
+
+MpvVideoSurface::~MpvVideoSurface()
+{
+    // QOpenGLWindow's own destructor destroys the GL context later: this class is gone then.
     if (context())
         disconnect(context(), nullptr, this, nullptr);
     if (m_context) {
@@ -42,7 +63,7 @@ MpvVideoWidget::~MpvVideoWidget()
     }
 }
 
-void MpvVideoWidget::initializeGL()
+void MpvVideoSurface::initializeGL()
 {
     mpv_handle *mpv = m_handle ? m_handle() : nullptr;
     if (m_context || !mpv)
@@ -65,7 +86,7 @@ void MpvVideoWidget::initializeGL()
     });
 }
 
-void MpvVideoWidget::paintGL()
+void MpvVideoSurface::paintGL()
 {
     if (!m_context) {
         QOpenGLFunctions *f = QOpenGLContext::currentContext()->functions();
@@ -73,7 +94,7 @@ void MpvVideoWidget::paintGL()
         f->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     mpv_opengl_fbo fbo{int(defaultFramebufferObject()), int(width() * ratio),
                        int(height() * ratio), 0};
     int flip = 1;
@@ -85,10 +106,81 @@ void MpvVideoWidget::paintGL()
     mpv_render_context_render(m_context, params);
 }
 
-void MpvVideoWidget::freeContext()
+void MpvVideoSurface::freeContext()
 {
     if (!m_context)
         return;
     mpv_render_context_free(m_context);
     m_context = nullptr;
+}
+
+MpvVideoWidget::MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent)
+    : QWidget(parent)
+    , m_handle(std::move(handle))
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+MpvVideoWidget::~MpvVideoWidget()
+{
+    // The container owns the surface; deleting it here, while this widget is still whole,
+    // frees mpv's render context before anything it refers to goes away.
+    delete m_container;
+}
+
+void MpvVideoWidget::activate()
+{
+    if (!m_container) {
+        auto *surface = new MpvVideoSurface(m_handle, this);
+        m_surface = surface;
+        m_container = QWidget::createWindowContainer(surface, this);
+        m_container->setObjectName(QStringLiteral("VideoSurface"));
+        m_container->setGeometry(rect());
+        // Mouse and key events belong to the main window, as over the rest of the pane.
+        m_container->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_container->setFocusPolicy(Qt::NoFocus);
+    }
+    m_container->show();
+    refresh();
+}
+
+void MpvVideoWidget::deactivate()
+{
+    if (m_container)
+        m_container->hide();
+    update();
+}
+
+bool MpvVideoWidget::isActive() const
+{
+    return m_container && m_container->isVisible();
+}
+
+void MpvVideoWidget::refresh()
+{
+    if (m_surface && isActive())
+        m_surface->update();
+}
+
+QImage MpvVideoWidget::grabPicture()
+{
+    if (!m_surface || !isActive()) {
+        QImage black(size(), QImage::Format_RGB32);
+        black.fill(Qt::black);
+        return black;
+    }
+    return m_surface->grabFramebuffer();
+}
+
+void MpvVideoWidget::paintEvent(QPaintEvent *)
+{
+    QPainter(this).fillRect(rect(), Qt::black);
+    refresh();
+}
+
+void MpvVideoWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_container)
+        m_container->setGeometry(rect());
 }

@@ -56,6 +56,9 @@ public:
     // The start time of the frame on screen (microseconds, from the start of the media), -1
     // when nothing is open. Right after a seek it may still be the time before the seek.
     virtual qint64 currentPosition() const = 0;
+    // Shows the next (1) or the previous (-1) frame and stays paused there; the position
+    // follows asynchronously.
+    virtual void stepFrame(int direction) = 0;
 
     virtual bool isMuted() const = 0;
     virtual void setMuted(bool muted) = 0;

@@ -4,6 +4,14 @@
 
 namespace {
 
+// What the encoders of the catalogue can honour at all; values beyond are typing mistakes.
+constexpr double kMostVideoBitsPerSecond = 1e9;
+constexpr double kMostAudioBitsPerSecond = 1e7;
+constexpr qlonglong kMostSampleRate = 768000;
+constexpr double kMostFrameRate = 1000;
+constexpr qlonglong kMostAspectTerm = 10000;
+constexpr qlonglong kLeastPictureLeft = 2; // pixels a crop must leave in each direction
+
 const QString kOutputFile = QStringLiteral("Output File");
 const QString kVideoSettings = QStringLiteral("Video Settings");
 const QString kAudioSettings = QStringLiteral("Audio Settings");
@@ -50,6 +58,30 @@ bool isMargin(const QString &caption)
 {
     return caption == QLatin1String("Top") || caption == QLatin1String("Bottom")
         || caption == QLatin1String("Left") || caption == QLatin1String("Right");
+}
+
+QString oppositeMargin(const QString &caption)
+{
+    if (caption == QLatin1String("Top"))
+        return QStringLiteral("Bottom");
+    if (caption == QLatin1String("Bottom"))
+        return QStringLiteral("Top");
+    if (caption == QLatin1String("Left"))
+        return QStringLiteral("Right");
+    return QStringLiteral("Left");
+}
+
+// The bits per second of a text that passed isBitrate(): "1500k" is 1500000, "k" is 0.
+double bitsPerSecond(const QString &value)
+{
+    const bool kilo = value.endsWith(QLatin1Char('k'), Qt::CaseInsensitive);
+    const QString digits = kilo ? value.chopped(1) : value;
+    return digits.isEmpty() ? 0.0 : digits.toDouble() * (kilo ? 1000.0 : 1.0);
+}
+
+QString named(const QString &caption, const QString &value)
+{
+    return QStringLiteral("\"%1\" for %2").arg(value, caption);
 }
 
 } // namespace
@@ -302,6 +334,9 @@ void AdvancedSettings::valueChanged(const QString &caption)
         const qlonglong n = i->text.toLongLong(&ok);
         if (ok && isMargin(caption)) {
             i->text = QString::number(n < 0 ? -n : n);
+            // A margin that crops the picture away applies nothing.
+            if (!refusal(caption, i->text).isEmpty())
+                i->text = QStringLiteral("0");
         } else if (ok && caption == QLatin1String("Rotate")) {
             if (n < -270 || n > 270)
                 i->text = QStringLiteral("0");
@@ -313,15 +348,144 @@ void AdvancedSettings::valueChanged(const QString &caption)
 
 void AdvancedSettings::ValidateGridValues()
 {
-    auto check = [this](const char *caption, bool (*valid)(const QString &)) {
+    for (const char *caption :
+         {"Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate"}) {
         Item *i = find(QString::fromLatin1(caption));
-        if (i && i->text != QLatin1String("Auto") && !valid(i->text))
+        if (i && i->text != QLatin1String("Auto") && !refusal(i->caption, i->text).isEmpty())
             i->text = QStringLiteral("Auto");
-    };
-    check("Video Bitrate", isBitrate);
-    check("Audio Bitrate", isBitrate);
-    check("Sample Rate", allDigits);
-    check("Frame Rate (FPS)", isNumber);
-    check("Aspect Rate", isAspect);
+    }
+    Q_EMIT changed();
+}
+
+QString AdvancedSettings::refusal(const QString &caption, const QString &value) const
+{
+    const Item *i = item(caption);
+    if (!i)
+        return QStringLiteral("\"%1\" names no advanced setting").arg(caption);
+    switch (i->kind) {
+    case Kind::ReadOnlyText:
+        return QString();
+    case Kind::Check:
+        for (const char *accepted : {"True", "False", "1", "0"}) {
+            if (value.compare(QLatin1String(accepted), Qt::CaseInsensitive) == 0)
+                return QString();
+        }
+        return QStringLiteral("%1 is not a check box value: give True or False")
+            .arg(named(caption, value));
+    case Kind::FixedChoice: {
+        QStringList texts;
+        for (const auto &choice : i->choices) {
+            if (choice.first == value)
+                return QString();
+            texts << choice.first;
+        }
+        return QStringLiteral("%1 is not one of its choices: %2")
+            .arg(named(caption, value), texts.join(QStringLiteral(", ")));
+    }
+    case Kind::Number: {
+        if (value.isEmpty())
+            return QString();
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!ok)
+            return QStringLiteral("%1 is not a whole number").arg(named(caption, value));
+        if (caption == QLatin1String("Rotate")) {
+            return n < -270 || n > 270
+                ? QStringLiteral("%1 is not a rotation from -270 to 270 degrees")
+                      .arg(named(caption, value))
+                : QString();
+        }
+        if (n < 0)
+            return QStringLiteral("%1 is negative: a margin is a number of pixels, 0 or more")
+                .arg(named(caption, value));
+        return marginRefusal(caption, value, n);
+    }
+    case Kind::Text:
+        break;
+    }
+    if (value.isEmpty() || value == QLatin1String("Auto"))
+        return QString();
+    if (caption == QLatin1String("Video Bitrate") || caption == QLatin1String("Audio Bitrate")) {
+        if (!isBitrate(value))
+            return QStringLiteral("%1 is not a bit rate: give bits per second as digits, "
+                                  "optionally followed by k (1500k)")
+                .arg(named(caption, value));
+        const bool video = caption == QLatin1String("Video Bitrate");
+        const double most = video ? kMostVideoBitsPerSecond : kMostAudioBitsPerSecond;
+        const double bps = bitsPerSecond(value);
+        if (!(bps > 0) || bps > most)
+            return QStringLiteral("%1 is not a usable bit rate: give more than 0 and at most %2k")
+                .arg(named(caption, value))
+                .arg(qlonglong(most / 1000));
+    } else if (caption == QLatin1String("Sample Rate")) {
+        if (!allDigits(value))
+            return QStringLiteral("%1 is not a sample rate: give samples per second as digits "
+                                  "(44100)")
+                .arg(named(caption, value));
+        bool ok = false;
+        const qlonglong rate = value.toLongLong(&ok);
+        if (!ok || rate <= 0 || rate > kMostSampleRate)
+            return QStringLiteral("%1 is not a usable sample rate: give more than 0 and at "
+                                  "most %2")
+                .arg(named(caption, value))
+                .arg(kMostSampleRate);
+    } else if (caption == QLatin1String("Frame Rate (FPS)")) {
+        if (!isNumber(value))
+            return QStringLiteral("%1 is not a frame rate: give a number (25 or 29.97)")
+                .arg(named(caption, value));
+        const double rate = value.toDouble();
+        if (!(rate > 0) || rate > kMostFrameRate)
+            return QStringLiteral("%1 is not a usable frame rate: give more than 0 and at "
+                                  "most %2")
+                .arg(named(caption, value))
+                .arg(kMostFrameRate);
+    } else if (caption == QLatin1String("Aspect Rate")) {
+        if (!isAspect(value))
+            return QStringLiteral("%1 is not an aspect ratio: give two whole numbers with a "
+                                  "colon (16:9)")
+                .arg(named(caption, value));
+        bool widthOk = false;
+        bool heightOk = false;
+        const qlonglong w = value.section(QLatin1Char(':'), 0, 0).toLongLong(&widthOk);
+        const qlonglong h = value.section(QLatin1Char(':'), 1, 1).toLongLong(&heightOk);
+        if (!widthOk || !heightOk || w < 1 || h < 1 || w > kMostAspectTerm || h > kMostAspectTerm)
+            return QStringLiteral("%1 is not a usable aspect ratio: give two numbers from 1 to "
+                                  "%2 (16:9)")
+                .arg(named(caption, value))
+                .arg(kMostAspectTerm);
+    }
+    return QString();
+}
+
+QString AdvancedSettings::marginRefusal(const QString &caption, const QString &value,
+                                        qlonglong pixels) const
+{
+    const bool vertical = caption == QLatin1String("Top") || caption == QLatin1String("Bottom");
+    const int size = vertical ? m_pictureHeight : m_pictureWidth;
+    if (size <= 0)
+        return QString();
+    const QString other = oppositeMargin(caption);
+    const qlonglong together = pixels + std::max(0, number(other));
+    if (size - together >= kLeastPictureLeft)
+        return QString();
+    return QStringLiteral("%1 crops the picture away: with %2 at %3, the picture is only %4 "
+                          "pixels %5")
+        .arg(named(caption, value), other)
+        .arg(std::max(0, number(other)))
+        .arg(size)
+        .arg(vertical ? QStringLiteral("high") : QStringLiteral("wide"));
+}
+
+void AdvancedSettings::setPictureSize(int width, int height)
+{
+    m_pictureWidth = std::max(0, width);
+    m_pictureHeight = std::max(0, height);
+    for (const char *caption : {"Top", "Left"}) {
+        const QString margin = QString::fromLatin1(caption);
+        if (!refusal(margin, value(margin)).isEmpty()) {
+            setText(*find(margin), QStringLiteral("0"));
+            setText(*find(oppositeMargin(margin)), QStringLiteral("0"));
+        }
+    }
     Q_EMIT changed();
 }

@@ -75,6 +75,19 @@ public:
     void valueChanged(const QString &caption);
     void ValidateGridValues();
 
+    // Why a value (already trimmed) cannot be used for the item, as one sentence that names
+    // the value; "" when it can. The one rule shared by the grid and snipora-cut: the grid
+    // returns a refused value to "Auto" (or a margin to "0") without a word, after its own
+    // corrections (a margin's sign dropped, a rotation beyond 270 made 0); snipora-cut refuses
+    // it. Beyond the patterns of ValidateGridValues() it refuses what no encoder can honour:
+    // bit rates, sample rates, frame rates and aspect terms of zero or beyond any use, and
+    // margins that crop the picture away (see setPictureSize()). Also check box values other
+    // than True/False/1/0 and choices that are not in the list.
+    QString refusal(const QString &caption, const QString &value) const;
+    // The source's picture, against which the crop margins are checked; 0 when unknown (no
+    // check). Margins that no longer fit return to "0".
+    void setPictureSize(int width, int height);
+
 Q_SIGNALS:
     // Values, hidden or read-only states changed.
     void changed();
@@ -82,7 +95,10 @@ Q_SIGNALS:
 private:
     Item *find(const QString &caption);
     void setText(Item &item, const QString &text);
+    QString marginRefusal(const QString &caption, const QString &value, qlonglong pixels) const;
 
     QList<Item> m_items;
     QStringList m_hiddenCategories;
+    int m_pictureWidth = 0;
+    int m_pictureHeight = 0;
 };

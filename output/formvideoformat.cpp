@@ -333,19 +333,26 @@ int FormVideoFormat::showForCut()
 {
     m_copyStartKnown[0] = m_copyStartKnown[1] = false;
     refresh();
-    if (m_parts.shared)
+    if (m_parts.shared) {
         m_model.setDefaultName(m_parts.shared->InputFilePath);
+        // Crop margins are checked against this file's picture.
+        m_model.grid().setPictureSize(
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceWidth : 0,
+            m_parts.shared->SourceHasVideo ? m_parts.shared->SourceHeight : 0);
+    }
     return exec();
 }
 
 void FormVideoFormat::browseFolder()
 {
     QString folder;
+    const QString start
+        = m_model.chooserFolder(m_parts.shared ? m_parts.shared->InputFilePath : QString());
     if (m_parts.chooseFolder)
-        folder = m_parts.chooseFolder(this, m_model.folder());
+        folder = m_parts.chooseFolder(this, start);
     else
         folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the destination folder"),
-                                                   m_model.folder());
+                                                   start);
     if (!folder.isEmpty())
         m_model.setFolder(folder); // the separator is added by OK's check
 }
@@ -353,7 +360,7 @@ void FormVideoFormat::browseFolder()
 QString FormVideoFormat::outputPath() const
 {
     const SharedValues &s = *m_parts.shared;
-    return s.OutputFolder + s.OutputFileName + QLatin1Char('.') + s.OutputExtension;
+    return s.outputPath();
 }
 
 bool FormVideoFormat::ok()
@@ -416,6 +423,8 @@ bool FormVideoFormat::ok()
                                           .arg(path))
             != MessageSink::Answer::Yes)
         return false;
+    // Only this yes lets the run replace a file; one that appears later is never replaced.
+    shared.ReplaceAgreed = out.exists() && m_parts.messages;
 
     // 4-6.
     hide();

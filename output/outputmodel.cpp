@@ -3,6 +3,8 @@
 #include "catalogue.h"
 #include "timecode.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -286,6 +288,8 @@ QString OutputSettingsModel::withoutForbidden(QString text)
 {
     for (const QChar c : forbiddenNameCharacters())
         text.remove(c);
+    // Control characters (a pasted line break) have no place in a file name either.
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return text;
 }
 
@@ -328,6 +332,23 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     check.ok = true;
     Q_EMIT changed();
     return check;
+}
+
+QString OutputSettingsModel::chooserFolder(const QString &inputPath) const
+{
+    const QString typed = m_folder.trimmed();
+    if (!typed.isEmpty()) {
+        QString folder = AbsoluteFolder(typed);
+        while (!folder.isEmpty() && !FolderExists(folder)) {
+            const QString parent = QFileInfo(QDir::cleanPath(folder)).absolutePath();
+            if (parent == QDir::cleanPath(folder))
+                break;
+            folder = parent;
+        }
+        if (FolderExists(folder))
+            return QDir::cleanPath(folder);
+    }
+    return inputPath.isEmpty() ? QString() : QFileInfo(inputPath).absolutePath();
 }
 
 OutputSettingsModel::Box OutputSettingsModel::takeFocusRequest()

@@ -74,8 +74,13 @@ public:
     void setDefaultName(const QString &inputPath);
     void setFileName(const QString &text); // applies the change filter
     static bool nameKeyAccepted(QChar c);
+    // The text without the forbidden characters and without control characters.
     static QString withoutForbidden(QString text);
     void setFolder(const QString &text);
+    // Where the folder chooser opens: the folder the destination box names (its nearest
+    // existing parent when it does not exist), or the source file's folder when the box is
+    // empty.
+    QString chooserFolder(const QString &inputPath) const;
     NameCheck checkOutputName();
 
     // State

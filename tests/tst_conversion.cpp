@@ -76,6 +76,11 @@ void TestConversion::progressArithmetic_data()
                                   << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 100;
     QTest::newRow("percent is cut") << qint64(1048576) << qint64(999) << qint64(1000) << 1.0 << true
                                     << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 99;
+    // The headers and one audio frame of a 100 KB file would estimate megabytes.
+    QTest::newRow("first frame only") << qint64(6000) << qint64(23220) << qint64(10000000) << 0.1
+                                      << false << "" << "" << "" << 0;
+    QTest::newRow("one percent") << qint64(1024) << qint64(100000) << qint64(10000000) << 0.1
+                                 << true << "00:00:00.1" << "00:00:09.9" << "0.1 MB" << 1;
 }
 
 void TestConversion::progressArithmetic()
@@ -153,17 +158,22 @@ void TestConversion::startHandsOverTheJob_data()
 {
     QTest::addColumn<bool>("copy");
     QTest::addColumn<QString>("inputOptions");
-    QTest::newRow("convert") << false << "-TimeStart 12.5";
-    QTest::newRow("copy") << true << "";
+    QTest::addColumn<bool>("replaceAgreed");
+    QTest::newRow("convert") << false << "-TimeStart 12.5" << false;
+    QTest::newRow("copy, replacing") << true << "" << true;
 }
 
 void TestConversion::startHandsOverTheJob()
 {
     QFETCH(bool, copy);
     QFETCH(QString, inputOptions);
+    QFETCH(bool, replaceAgreed);
     m_shared.DirectCopyMode = copy;
+    m_shared.ReplaceAgreed = replaceAgreed;
+    m_encoder.setReplaceAllowed(!replaceAgreed);
     auto d = makeDialog();
     d->StartConversion();
+    QCOMPARE(m_encoder.replaceAllowed(), replaceAgreed);
     QCOMPARE(m_encoder.calls, (QStringList{"clearJobs", "addInputFile", "addOutputFile", "startEncoding"}));
     QCOMPARE(m_encoder.inputPath, QStringLiteral("/v/Clip.mp4"));
     QCOMPARE(m_encoder.inputOptions, inputOptions);
@@ -171,6 +181,9 @@ void TestConversion::startHandsOverTheJob()
     QCOMPARE(m_encoder.outputOptions, m_shared.EncoderArguments);
     QCOMPARE(d->windowTitle(), QStringLiteral("Please wait..."));
     QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(), QStringLiteral("Cancel"));
+    // An input without extension is copied to a name without a trailing dot.
+    m_shared.OutputExtension.clear();
+    QCOMPARE(m_shared.outputPath(), QStringLiteral("/out/Clip-cut"));
 }
 
 void TestConversion::firstEventStartsTheClock()
@@ -340,7 +353,7 @@ void TestConversion::popupItems()
     QCOMPARE(popup.items().at(3).id, 2);
     QCOMPARE(popup.displayTimer().interval(), 256 + 5000);
     QTRY_COMPARE(popup.pos(), popup.restingPosition());
-    QCOMPARE(popup.restingPosition(), QPoint(800 - 220 - 4, 600 - 70 - 4));
+    QCOMPARE(popup.restingPosition(), window.mapToGlobal(QPoint(800 - 220 - 4, 600 - 70 - 4)));
     // The title does nothing.
     QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(50, 12));
     QVERIFY(popup.isVisible());
@@ -357,6 +370,35 @@ void TestConversion::popupItems()
     QMetaObject::invokeMethod(&popup.displayTimer(), "timeout", Qt::DirectConnection);
     QVERIFY(!popup.isVisible());
     QCOMPARE(opened.size(), 1);
+
+    // Held while the finished dialog is open; released, it stays its full time from then.
+    popup.hold();
+    popup.ShowSavedPopup(QStringLiteral("/x/"));
+    QVERIFY(!popup.displayTimer().isActive());
+    popup.release();
+    QVERIFY(popup.displayTimer().isActive());
+    QCOMPARE(popup.displayTimer().interval(), 5000);
+    // It follows the main window and goes with it.
+    window.move(window.pos() + QPoint(40, 30));
+    QTRY_COMPARE(popup.pos(), popup.restingPosition());
+    window.hide();
+    QVERIFY(!popup.isVisible());
+
+    // With the saved file known, the file manager shows it selected; where none can, the
+    // folder opens.
+    QStringList shown;
+    bool fileManager = true;
+    SavedPopup withFile(&window, [&](const QUrl &url) { opened << url; return true; },
+                        [&](const QString &file) { shown << file; return fileManager; });
+    window.show();
+    withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
+    QTest::mouseClick(&withFile, Qt::LeftButton, {}, QPoint(110, 45));
+    QCOMPARE(shown, QStringList{QStringLiteral("/y/a-cut.mp4")});
+    QCOMPARE(opened.size(), 1);
+    fileManager = false;
+    withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
+    QTest::mouseClick(&withFile, Qt::LeftButton, {}, QPoint(110, 45));
+    QCOMPARE(opened.last(), QUrl::fromLocalFile(QStringLiteral("/y/")));
 }
 
 // Listens to the launcher-entry signal on a bus.

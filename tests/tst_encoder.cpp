@@ -300,8 +300,8 @@ void TestEncoder::killedFromOutsideIsFailure()
     QVERIFY(encoder.addOutputFile(in, output, QStringLiteral("-vcodec libx264 -s 1920x1080")) >= 0);
     QVERIFY(encoder.startEncoding(1));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(encoder.temporaryOutputPath()), 20000);
-    QVERIFY(QProcess::execute(QStringLiteral("pkill"),
-                              {QStringLiteral("-KILL"), QStringLiteral("-f"), QStringLiteral("killed.snipora")}) == 0);
+    QVERIFY(QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-f"),
+                                                        encoder.temporaryOutputPath()}) == 0);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     QCOMPARE(finished.first().at(2).toBool(), true);
     QVERIFY(!QFile::exists(output));

@@ -23,7 +23,8 @@ private Q_SLOTS:
     void stopAtSeveralPoints_data();
     void stopAtSeveralPoints();
     void killedFromOutside();
-    void destinationRemovedMidRun();
+    void destinationGoneMidRun_data();
+    void destinationGoneMidRun();
     void destinationReadOnly();
     void destinationFull();
     void sourceDisappearsAfterOpening();
@@ -158,7 +159,7 @@ void TestFaults::killedFromOutside()
     QVERIFY(encoder.loadLibrary(QString()));
     QVERIFY(startSlowJob(encoder, folder + QStringLiteral("/cut.mp4")));
     QTRY_VERIFY_WITH_TIMEOUT(!partials(folder).isEmpty(), 20000);
-    QCOMPARE(QProcess::execute(QStringLiteral("pkill"), {"-KILL", "-f", folder + QStringLiteral("/.cut")}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("pkill"), {"-KILL", "-f", folder + QStringLiteral("/.snipora-")}), 0);
     const Outcome o = wait(encoder);
     QVERIFY(o.failed);
     QVERIFY2(o.message.contains(QStringLiteral("ended unexpectedly")), qPrintable(o.message));
@@ -166,20 +167,31 @@ void TestFaults::killedFromOutside()
     nextCutWorks(encoder);
 }
 
-void TestFaults::destinationRemovedMidRun()
+void TestFaults::destinationGoneMidRun_data()
 {
-    const QString folder = m_dir.filePath(QStringLiteral("removed"));
+    QTest::addColumn<bool>("moved"); // else removed
+    QTest::newRow("removed") << false;
+    QTest::newRow("moved") << true;
+}
+
+void TestFaults::destinationGoneMidRun()
+{
+    QFETCH(bool, moved);
+    const QString folder = m_dir.filePath(QStringLiteral("gone-%1").arg(QTest::currentDataTag()));
+    const QString movedTo = folder + QStringLiteral("-elsewhere");
     QDir().mkpath(folder);
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
     QVERIFY(startSlowJob(encoder, folder + QStringLiteral("/cut.mp4")));
     QTRY_VERIFY_WITH_TIMEOUT(!partials(folder).isEmpty(), 20000);
-    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(moved ? QDir().rename(folder, movedTo) : QDir(folder).removeRecursively());
     const Outcome o = wait(encoder, 120000);
     QVERIFY(o.finished);
     QVERIFY(o.failed);
-    QVERIFY(!o.message.isEmpty());
+    QVERIFY2(o.message.contains(QStringLiteral("was moved or removed")), qPrintable(o.message));
     QVERIFY(!QFileInfo::exists(folder));
+    if (moved) // the folder keeps nothing of the run, complete or not
+        QVERIFY(QDir(movedTo).entryList(QDir::Files | QDir::Hidden).isEmpty());
     nextCutWorks(encoder);
 }
 
@@ -257,7 +269,7 @@ void TestFaults::destroyingTheEncoderEndsFfmpeg()
         QVERIFY(startSlowJob(encoder, folder + QStringLiteral("/cut.mp4")));
         QTRY_VERIFY_WITH_TIMEOUT(!partials(folder).isEmpty(), 20000);
     }
-    QCOMPARE(QProcess::execute(QStringLiteral("pgrep"), {"-f", folder + QStringLiteral("/.cut")}), 1); // none left
+    QCOMPARE(QProcess::execute(QStringLiteral("pgrep"), {"-f", folder + QStringLiteral("/.snipora-")}), 1); // none left
     QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -23,6 +24,11 @@ private Q_SLOTS:
     void ctrlOOpens();
     void buttonsDriveTheWorkflow();
     void editsActWhenEdited();
+    void keys_data();
+    void keys();
+    void dropsOpen();
+    void controlsNeverOverlap_data();
+    void controlsNeverOverlap();
     void helpOpensGuideOrChm();
     void aboutClosesOnTimerAndClick();
     void aboutLinkKeepsWindow();
@@ -165,6 +171,160 @@ void TestFormMain::editsActWhenEdited()
     start->setFocus();
     w->findChild<QLineEdit *>(QStringLiteral("EditEnd"))->setFocus();
     QVERIFY(m_player->seeks.isEmpty());
+}
+
+// The window's keys act wherever the focus is, except in a time-code box; a focused button
+// never takes them for itself.
+void TestFormMain::keys_data()
+{
+    QTest::addColumn<QString>("focus"); // the object name of the widget with the focus
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("expected"); // the player's calls, or the marks
+    QTest::newRow("space plays, not the focused button")
+        << "btbOpen" << int(Qt::Key_Space) << 0 << "play";
+    QTest::newRow("space in a box is the box's") << "EditStart" << int(Qt::Key_Space) << 0 << "";
+    QTest::newRow("right steps a frame") << "btnSetEnd" << int(Qt::Key_Right) << 0 << "step:1";
+    QTest::newRow("left steps back") << "NaSlider1" << int(Qt::Key_Left) << 0 << "step:-1";
+    QTest::newRow("arrows in a box are the box's") << "EditEnd" << int(Qt::Key_Left) << 0 << "";
+    QTest::newRow("shift+right jumps a second")
+        << "btnPause" << int(Qt::Key_Right) << int(Qt::ShiftModifier) << "seek:5000000";
+    QTest::newRow("shift+left jumps back") << "btnPause" << int(Qt::Key_Left)
+                                           << int(Qt::ShiftModifier) << "seek:3000000";
+    QTest::newRow("home goes to the start") << "btnCut" << int(Qt::Key_Home) << 0 << "seek:0";
+    QTest::newRow("end goes to the end") << "btnCut" << int(Qt::Key_End) << 0 << "seek:10000000";
+    QTest::newRow("I sets the start") << "btbOpen" << int(Qt::Key_I) << 0 << "marks:4-10";
+    QTest::newRow("O sets the end") << "btbOpen" << int(Qt::Key_O) << 0 << "marks:0-4";
+    QTest::newRow("ctrl+I is not a mark") << "btbOpen" << int(Qt::Key_I)
+                                          << int(Qt::ControlModifier) << "marks:0-10";
+}
+
+void TestFormMain::keys()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, expected);
+    auto w = makeWindow();
+    QVERIFY(w->load());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    m_player->position = 4000000; // the frame on screen is at 4 s
+    Q_EMIT m_player->positionChanged(m_player->position);
+    m_player->calls.clear();
+    m_player->seeks.clear();
+    QWidget *target = w->findChild<QWidget *>(focus);
+    QVERIFY(target);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(QApplication::focusWidget(), target); // no focus moved
+    QCOMPARE(m_chooserCalls, 1);                   // no button clicked
+    if (expected.startsWith(QLatin1String("marks:"))) {
+        const QString range = expected.mid(6);
+        QCOMPARE(QStringLiteral("%1-%2")
+                     .arg(w->shared().CutStartSeconds)
+                     .arg(w->shared().CutStartSeconds + w->shared().CutLengthSeconds),
+                 range);
+    } else if (expected.startsWith(QLatin1String("seek:"))) {
+        QVERIFY(!m_player->seeks.isEmpty());
+        QCOMPARE(QString::number(m_player->seeks.first()), expected.mid(5));
+    } else {
+        m_player->calls.removeAll(QStringLiteral("pause"));
+        QCOMPARE(m_player->calls.join(QLatin1Char(',')), expected);
+    }
+}
+
+void TestFormMain::dropsOpen()
+{
+    auto w = makeWindow();
+    QVERIFY(w->load());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    auto drop = [&](QMimeData *data) {
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &enter);
+        QDropEvent event(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &event);
+        QTest::qWait(10);
+        return enter.isAccepted();
+    };
+    QMimeData first;
+    first.setUrls({QUrl::fromLocalFile(QStringLiteral("/v/first.mkv"))});
+    QVERIFY(drop(&first));
+    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/first.mkv"));
+    QMimeData second;
+    second.setUrls({QUrl(QStringLiteral("https://example.org/a.mp4")),
+                    QUrl::fromLocalFile(QStringLiteral("/v/second.mp4"))});
+    QVERIFY(drop(&second));
+    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
+    // Text, a web address or a folder: ignored.
+    QMimeData text;
+    text.setText(QStringLiteral("/v/third.mp4"));
+    QVERIFY(!drop(&text));
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.org/a.mp4"))});
+    QVERIFY(!drop(&web));
+    QMimeData folder;
+    folder.setUrls({QUrl::fromLocalFile(m_program.path())});
+    QVERIFY(!drop(&folder));
+    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
+    QCOMPARE(m_chooserCalls, 0);
+    // The command line opens the same way.
+    w->openFile(QStringLiteral("/v/fourth.mp4"));
+    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/fourth.mp4"));
+}
+
+// At the minimum size and at 800 px no control covers another; the window cannot be made
+// smaller than that.
+void TestFormMain::controlsNeverOverlap_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("skin");
+    QTest::newRow("minimum") << 0 << false;
+    QTest::newRow("800") << 800 << false;
+    QTest::newRow("minimum, skinned") << 0 << true;
+    QTest::newRow("800, skinned") << 800 << true;
+}
+
+void TestFormMain::controlsNeverOverlap()
+{
+    QFETCH(int, width);
+    QFETCH(bool, skin);
+    const QString skinFile = QDir(m_program.path()).filePath(QStringLiteral("skin.qss"));
+    QFile::remove(skinFile);
+    if (skin)
+        QVERIFY(QFile::copy(QFINDTESTDATA("../resources/skin.qss"), skinFile));
+    auto w = makeWindow();
+    QVERIFY(w->load());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->resize(200, 100);
+    QCOMPARE(w->size(), w->minimumSize());
+    if (width)
+        w->resize(width, 560);
+    QTest::qWait(10);
+    QList<QWidget *> controls;
+    for (QWidget *c : w->findChildren<QWidget *>()) {
+        const QString name = c->objectName();
+        if (c->isVisibleTo(w.get()) && !name.isEmpty() && name != QLatin1String("PicPlayer")
+            && name != QLatin1String("PicPane") && name != QLatin1String("PicCen")
+            && c->parentWidget() != w->findChild<QWidget *>(QStringLiteral("PicGuide")))
+            controls << c;
+    }
+    QVERIFY(controls.size() >= 20);
+    if (qEnvironmentVariableIsSet("SNIPORA_SCREENSHOTS"))
+        w->grab().save(qEnvironmentVariable("SNIPORA_SCREENSHOTS") + QStringLiteral("/layout-")
+                       + QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".png"));
+    for (int i = 0; i < controls.size(); ++i) {
+        const QRect a(controls.at(i)->mapTo(w.get(), QPoint(0, 0)), controls.at(i)->size());
+        QVERIFY2(w->rect().contains(a), qPrintable(controls.at(i)->objectName()));
+        for (int j = i + 1; j < controls.size(); ++j) {
+            const QRect b(controls.at(j)->mapTo(w.get(), QPoint(0, 0)), controls.at(j)->size());
+            QVERIFY2(!a.intersects(b), qPrintable(controls.at(i)->objectName() + QLatin1Char('/')
+                                                  + controls.at(j)->objectName()));
+        }
+    }
 }
 
 void TestFormMain::helpOpensGuideOrChm()

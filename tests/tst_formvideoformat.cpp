@@ -287,7 +287,11 @@ void TestFormVideoFormat::okAsksBeforeReplacing()
     m_messages.nextAnswer = MessageSink::Answer::Yes;
     QVERIFY(d->ok());
     QCOMPARE(m_conversions, 1);
+    QVERIFY(m_shared.ReplaceAgreed); // the run may replace this file, and only after this yes
     existing.remove();
+    d->show();
+    QVERIFY(d->ok());
+    QVERIFY(!m_shared.ReplaceAgreed); // nobody was asked: a file made meanwhile stays
 }
 
 void TestFormVideoFormat::okRefusesTheSourceItself()

@@ -4,14 +4,19 @@
 #include "mediafixtures.h"
 #include "timecode.h"
 #include "mpvplayer.h"
+#include "mpvvideowidget.h"
+#include "player.h"
 #include "nasliders.h"
 #include "playback.h"
 #include "recordingmessagesink.h"
 
+#include <QDragEnterEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QTest>
 
 using namespace MediaFixtures;
@@ -97,6 +102,22 @@ void TestMainWindowX11::openPlayMarkCut()
     // Files without video or without audio open, play and mark like any other.
     const QString tone = makeMp3(QDir(dir.path()), 4);
     const QString silent = makeVideoOnly(QDir(dir.path()));
+
+    // A file dropped on the picture (a window of its own) opens as a drop on the window does.
+    MpvVideoSurface *surface = nullptr;
+    for (QWindow *window : QGuiApplication::allWindows()) {
+        if (auto *s = qobject_cast<MpvVideoSurface *>(window))
+            surface = s;
+    }
+    QVERIFY(surface);
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(silent)});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(surface, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(surface, &drop);
+    QTRY_COMPARE(w.shared().InputFilePath, silent);
     for (const QString &file : {tone, silent}) {
         chosen = file;
         QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
@@ -110,6 +131,30 @@ void TestMainWindowX11::openPlayMarkCut()
         QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("BtnGoStart")), Qt::LeftButton);
         QCOMPARE(slider->value(), 0);
     }
+    // A missing file after a video: the old picture goes, the player holds nothing, and the
+    // controls and the values a conversion reads say "no file".
+    auto *pane = qobject_cast<MpvVideoWidget *>(w.findChild<QWidget *>(QStringLiteral("PicPlayer")));
+    QVERIFY(pane);
+    QTest::qWait(300);
+    auto brightest = [&] {
+        const QImage shot = pane->grabPicture();
+        int most = 0;
+        for (int y = 0; y < shot.height(); y += 7)
+            for (int x = 0; x < shot.width(); x += 7)
+                most = std::max(most, qGray(shot.pixel(x, y)));
+        return most;
+    };
+    QVERIFY(brightest() > 64); // the test picture is on screen
+    chosen = dir.filePath(QStringLiteral("gone.mp4"));
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QCOMPARE(messages.messages.size(), 1);
+    messages.messages.clear();
+    QCOMPARE(w.player()->stateCode(), int(Player::StateNoMedia));
+    QCOMPARE(w.shared().InputFilePath, QString());
+    QCOMPARE(w.shared().SourceWidth, 0);
+    QVERIFY(!cut->isEnabled());
+    QTRY_VERIFY(brightest() < 32);
+
     // A file that is not media: the player's message, and the window goes back to no file.
     const QString bogus = dir.filePath(QStringLiteral("notes.mp4"));
     QFile text(bogus);

@@ -360,7 +360,17 @@ void TestOutputModel::gridHandler_data()
     QTest::newRow("blank frame rate") << "Frame Rate (FPS)" << " 25 " << "25";
     QTest::newRow("words frame rate") << "Frame Rate (FPS)" << "abc" << "Auto";
     QTest::newRow("decimal frame rate") << "Frame Rate (FPS)" << "29.97" << "29.97";
-    QTest::newRow("k alone") << "Audio Bitrate" << "k" << "k";
+    // Passing the pattern is not enough: values no encoder can honour return as well.
+    QTest::newRow("k alone") << "Audio Bitrate" << "k" << "Auto";
+    QTest::newRow("zero bit rate") << "Video Bitrate" << "0k" << "Auto";
+    QTest::newRow("absurd bit rate") << "Video Bitrate" << "100000000000000000000k" << "Auto";
+    QTest::newRow("zero sample rate") << "Sample Rate" << "0" << "Auto";
+    QTest::newRow("frame rate 0") << "Frame Rate (FPS)" << "0" << "Auto";
+    QTest::newRow("negative frame rate") << "Frame Rate (FPS)" << "-25" << "Auto";
+    QTest::newRow("aspect without height") << "Aspect Rate" << "16:" << "Auto";
+    QTest::newRow("aspect of zero") << "Aspect Rate" << "0:9" << "Auto";
+    QTest::newRow("crop beyond the picture") << "Top" << "400" << "0";
+    QTest::newRow("crop leaving two pixels") << "Bottom" << "-358" << "358";
     QTest::newRow("1500") << "Video Bitrate" << "1500" << "1500";
     QTest::newRow("1500K") << "Video Bitrate" << "1500K" << "1500K";
     QTest::newRow("1.5M") << "Video Bitrate" << "1.5M" << "Auto";
@@ -378,6 +388,7 @@ void TestOutputModel::gridHandler()
     QFETCH(QString, typed);
     QFETCH(QString, value);
     AdvancedSettings &grid = m_model.grid();
+    grid.setPictureSize(640, 360);
     grid.userEdit(QStringLiteral("Crop Video"), QStringLiteral("True")); // margins editable
     QVERIFY(grid.userEdit(caption, typed));
     QCOMPARE(grid.value(caption), value);

@@ -10,6 +10,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace MediaFixtures;
 
@@ -25,8 +28,16 @@ private Q_SLOTS:
     void sameStringAsTheDialog();
     void badUsage_data();
     void badUsage();
+    void rangeAgainstTheData_data();
+    void rangeAgainstTheData();
+    void savedNames_data();
+    void savedNames();
     void runSavesAndRefusesToOverwrite();
-    void interruptLeavesNothing();
+    void neverReplacesWithoutConsent_data();
+    void neverReplacesWithoutConsent();
+    void stopsLeaveNothing_data();
+    void stopsLeaveNothing();
+    void killedRunIsCleanedUpByTheNextRun();
 
 private:
     struct Result
@@ -36,6 +47,19 @@ private:
         QString err;
     };
     Result cut(const QStringList &args, int timeoutMs = 120000);
+    // The hidden temporaries of the process in the folder.
+    QStringList temporaries(const QString &folder, qint64 pid) const
+    {
+        return QDir(folder).entryList({QStringLiteral(".snipora-%1-*").arg(pid)},
+                                      QDir::Files | QDir::Hidden);
+    }
+    // A run long enough to act on while it writes: 4 s of 1080p (about a second at the
+    // fastest quality, many at the best).
+    QStringList slowJob(const QString &name, const QString &quality = QStringLiteral("high")) const
+    {
+        return {m_clip, "--start", "0", "--end", "4", "--size", "1920x1080", "--video-quality",
+                quality, "--name", name};
+    }
 
     QTemporaryDir m_dir;
     QString m_clip;
@@ -48,6 +72,22 @@ void TestSniporaCut::initTestCase()
     QVERIFY(QFileInfo(m_program).isExecutable());
     m_clip = makeH264Aac(QDir(m_dir.path()), QStringLiteral("clip.mp4"), 8);
     QVERIFY(!m_clip.isEmpty());
+    const QDir dir(m_dir.path());
+    QVERIFY(!makeVideoOnly(dir).isEmpty());
+    QVERIFY(QFile::copy(m_clip, dir.filePath(QStringLiteral("clip.txt"))));
+    QVERIFY(QFile::copy(m_clip, dir.filePath(QStringLiteral("bare"))));
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.mp4"))).constData(), 0600) == 0);
+    // Files whose index promises 8 s while their data ends early (an interrupted download).
+    const QString indexFirst = dir.filePath(QStringLiteral("indexfirst.mp4"));
+    QVERIFY(ffmpeg({"-i", m_clip, "-c", "copy", "-movflags", "+faststart", indexFirst}));
+    QFile whole(indexFirst);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    for (const auto &[name, share] : {std::pair{"trunc.mp4", 0.12}, std::pair{"part.mp4", 0.45}}) {
+        QFile part(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(part.open(QIODevice::WriteOnly));
+        part.write(bytes.left(qsizetype(bytes.size() * share)));
+    }
 }
 
 TestSniporaCut::Result TestSniporaCut::cut(const QStringList &args, int timeoutMs)
@@ -98,14 +138,12 @@ void TestSniporaCut::sameStringAsTheDialog_data()
     QTest::addColumn<int>("audioQuality");
     QTest::addColumn<QStringList>("sets");
     QTest::newRow("defaults") << QStringList{} << 0 << false << "" << 1 << 1 << QStringList{};
-    QTest::newRow("copy with a flip")
-        << QStringList{"--copy", "--set", "Vertically Flip=True"} << 0 << true << "" << 1 << 1
-        << QStringList{"Vertically Flip=True"};
+    QTest::newRow("copy") << QStringList{"--copy"} << 0 << true << "" << 1 << 1 << QStringList{};
     QTest::newRow("key-frame copy") << QStringList{"--keyframe-copy"} << 0 << true << "" << 1 << 1
                                     << QStringList{};
     QTest::newRow("device by symbol, crop")
-        << QStringList{"--format", "ID_BLACKBERRYPEARLMPEGVIDEO", "--set", "Crop Video=True", "--set", "Top=-12"}
-        << 1108 << false << "" << 1 << 1 << QStringList{"Crop Video=True", "Top=-12"};
+        << QStringList{"--format", "ID_BLACKBERRYPEARLMPEGVIDEO", "--set", "Crop Video=True", "--set", "Top=12"}
+        << 1108 << false << "" << 1 << 1 << QStringList{"Crop Video=True", "Top=12"};
     QTest::newRow("audio entry by caption, low")
         << QStringList{"--format", "MP3 - MPEG Layer-3 Audio (*.mp3)", "--audio-quality", "low"}
         << 1185 << false << "" << 1 << 2 << QStringList{};
@@ -201,6 +239,44 @@ void TestSniporaCut::badUsage_data()
     QTest::newRow("not media") << QStringList{"notes.mp4", "--start", "1", "--end", "2"} << "Not a media file";
     QTest::newRow("missing folder") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--output-dir", "/nonexistent/x"} << "Invalid path!";
     QTest::newRow("unknown option") << QStringList{"clip.mp4", "--frobnicate"} << "unknown option";
+
+    // Values the dialog's grid would drop or change are refused, naming the value.
+    const QStringList range{"clip.mp4", "--start", "1", "--end", "2"};
+    auto set = [&](const char *tag, QStringList settings, const char *message) {
+        QStringList args = range;
+        for (const QString &s : settings)
+            args << QStringLiteral("--set") << s;
+        QTest::newRow(tag) << args << QString::fromLatin1(message);
+    };
+    set("bit rate in words", {"Video Bitrate=abc"}, "\"abc\" for Video Bitrate is not a bit rate");
+    set("bit rate with a blank", {"Video Bitrate=1500 k"}, "\"1500 k\" for Video Bitrate is not a bit rate");
+    set("bit rate of 1e20k", {"Video Bitrate=1e20k"}, "\"1e20k\" for Video Bitrate is not a bit rate");
+    set("absurd bit rate", {"Video Bitrate=100000000000000000000k"}, "is not a usable bit rate");
+    set("check box yes", {"Crop Video=Yes"}, "\"Yes\" for Crop Video is not a check box value");
+    set("1000 channels", {"Channels=1000"}, "\"1000\" for Channels is not one of its choices");
+    set("negative sample rate", {"Sample Rate=-1"}, "\"-1\" for Sample Rate is not a sample rate");
+    set("frame rate 0", {"Frame Rate (FPS)=0"}, "\"0\" for Frame Rate (FPS) is not a usable frame rate");
+    set("negative frame rate", {"Frame Rate (FPS)=-5"}, "is not a usable frame rate");
+    set("negative margin", {"Crop Video=True", "Top=-50"}, "\"-50\" for Top is negative");
+    set("crop beyond the picture", {"Crop Video=True", "Top=300", "Bottom=100"}, "crops the picture away");
+    set("rotation beyond 270", {"Rotate=300"}, "\"300\" for Rotate is not a rotation");
+    set("setting of no use to the format", {"Remove Audio=True", "Sample Rate=8000"}, "does not apply");
+    // Choices a direct copy would drop.
+    QTest::newRow("copy with a format") << range + QStringList{"--copy", "--format", "ID_MPB"} << "takes no --format";
+    QTest::newRow("copy with a size") << range + QStringList{"--copy", "--size", "320x240"} << "takes no --size";
+    QTest::newRow("copy with a setting") << range + QStringList{"--copy", "--set", "Rotate=90"} << "takes no --set";
+    // What ffmpeg would refuse after starting.
+    QTest::newRow("video-only into an audio format") << QStringList{"silent.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB"} << "has no audio stream";
+    QTest::newRow("copy of a .txt") << QStringList{"clip.txt", "--start", "1", "--end", "2", "--copy"} << "No file type is known for the extension \"txt\"";
+    QTest::newRow("start past the end") << QStringList{"clip.mp4", "--start", "8", "--end", "9"} << "is at or past the end of clip.mp4";
+    QTest::newRow("name too long") << range + QStringList{"--name", QString(252, QLatin1Char('n'))} << "name is too long";
+    // Input and names.
+    QTest::newRow("minutes of 99") << QStringList{"clip.mp4", "--start", "00:99:99.9", "--end", "99:00:00.0"} << "not a time code";
+    QTest::newRow("one-digit fields") << QStringList{"clip.mp4", "--start", "0:0:1", "--end", "5"} << "not a time code";
+    QTest::newRow("fifo") << QStringList{"fifo.mp4", "--start", "1", "--end", "2"} << "Not a regular file";
+    QTest::newRow("device") << QStringList{"/dev/null", "--start", "1", "--end", "2"} << "Not a regular file";
+    QTest::newRow("root folder") << range + QStringList{"--output-dir", "/"} << "/ cannot be the destination folder";
+    QTest::newRow("name of removed characters") << range + QStringList{"--name", "*?*"} << "Invalid file name! (nothing is left of \"*?*\"";
 }
 
 void TestSniporaCut::badUsage()
@@ -211,11 +287,75 @@ void TestSniporaCut::badUsage()
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write("not a film");
     notes.close();
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const QStringList before = QDir(m_dir.path()).entryList(all);
     const Result r = cut(args);
     QCOMPARE(r.status, 2);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
     QCOMPARE(r.err.count(QLatin1Char('\n')), 1); // one line
     QVERIFY(r.out.isEmpty());
+    QCOMPARE(QDir(m_dir.path()).entryList(all), before); // nothing written
+}
+
+void TestSniporaCut::rangeAgainstTheData_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<double>("length"); // of the saved file
+    QTest::newRow("data ends before the range") << "trunc.mp4" << "5" << "8" << 1 << 0.0;
+    QTest::newRow("data ends inside the range") << "part.mp4" << "2" << "7.5" << 1 << 0.0;
+    QTest::newRow("end of 20 digits") << "clip.mp4" << "6" << QString(20, QLatin1Char('9')) << 0 << 2.0;
+    QTest::newRow("end of 400 digits") << "clip.mp4" << "6" << QString(400, QLatin1Char('9')) << 0 << 2.0;
+}
+
+void TestSniporaCut::rangeAgainstTheData()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(int, status);
+    QFETCH(double, length);
+    const QString name = QStringLiteral("range-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    const QString output = m_dir.filePath(name + QStringLiteral(".mp3"));
+    const Result r = cut({input, "--start", start, "--end", end, "--format", "ID_MPB", "--name", name});
+    QVERIFY2(r.status == status, qPrintable(r.err));
+    if (status == 0) { // cut to the end of the input, and said so once
+        QCOMPARE(r.err.count(QStringLiteral("the cut stops at its end")), 1);
+        QVERIFY2(std::abs(ffprobe(output).duration - length) < 0.1, qPrintable(QString::number(ffprobe(output).duration)));
+    } else { // a file that does not hold the range is no success
+        QVERIFY(!QFileInfo::exists(output));
+        QVERIFY(r.out.isEmpty());
+    }
+    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+void TestSniporaCut::savedNames_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("saved");
+    const QStringList mp3{"clip.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB", "--name"};
+    for (const int bytes : {234, 251}) { // the temporary name must fit wherever the name fits
+        const QString name(bytes, QLatin1Char('n'));
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes").arg(bytes))) << mp3 + QStringList{name} << name + ".mp3";
+    }
+    QTest::newRow("line break") << mp3 + QStringList{"line\nbreak"} << "linebreak.mp3";
+    QTest::newRow("input without extension") << QStringList{"bare", "--start", "1", "--end", "2", "--copy"} << "bare-cut";
+}
+
+void TestSniporaCut::savedNames()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, saved);
+    const QString output = m_dir.filePath(saved);
+    QFile::remove(output);
+    const Result r = cut(args);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QCOMPARE(r.out, output + QLatin1Char('\n'));
+    QVERIFY(ffprobe(output).ok);
+    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
+    QFile::remove(output);
 }
 
 void TestSniporaCut::runSavesAndRefusesToOverwrite()
@@ -239,20 +379,116 @@ void TestSniporaCut::runSavesAndRefusesToOverwrite()
     QVERIFY(decodesCleanly(m_clip));
 }
 
-void TestSniporaCut::interruptLeavesNothing()
+void TestSniporaCut::neverReplacesWithoutConsent_data()
 {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("without --yes") << false;
+    QTest::newRow("with --yes") << true;
+}
+
+void TestSniporaCut::neverReplacesWithoutConsent()
+{
+    QFETCH(bool, yes);
+    // Another program saves a file of the same name while the cut is being made.
+    const QString name = yes ? QStringLiteral("race-yes") : QStringLiteral("race-no");
+    const QString target = m_dir.filePath(name + QStringLiteral(".mp4"));
+    const QString beside = m_dir.filePath(name + QStringLiteral("-2.mp4"));
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
-    p.start(m_program, {m_clip, "--start", "0", "--end", "8", "--size", "1920x1080", "--video-quality",
-                        "high", "--name", "interrupted"});
+    p.start(m_program, slowJob(name, QStringLiteral("low")) + (yes ? QStringList{"--yes"} : QStringList{}));
     QVERIFY(p.waitForStarted());
-    // Wait until ffmpeg writes, then interrupt as Ctrl+C would.
-    QTRY_VERIFY_WITH_TIMEOUT(!QDir(m_dir.path()).entryList({".interrupted*"}, QDir::Files | QDir::Hidden).isEmpty(), 20000);
-    ::kill(pid_t(p.processId()), SIGINT);
-    QVERIFY(p.waitForFinished(15000));
-    QCOMPARE(p.exitCode(), 1);
-    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("stopped")));
-    QVERIFY(QDir(m_dir.path()).entryList({"*interrupted*"}, QDir::Files | QDir::Hidden).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!temporaries(m_dir.path(), p.processId()).isEmpty(), 20000);
+    QFile other(target);
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("made meanwhile");
+    other.close();
+    QVERIFY(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (yes) { // agreed: replaced as asked
+        QVERIFY2(p.exitCode() == 0, qPrintable(err));
+        QCOMPARE(ffprobe(target).videoStreams, 1);
+        QVERIFY(!QFileInfo::exists(beside));
+    } else { // a clear failure that keeps both files
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("was left as it is")), qPrintable(err));
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(other.readAll(), QByteArray("made meanwhile"));
+        QCOMPARE(ffprobe(beside).videoStreams, 1);
+    }
+    QVERIFY(temporaries(m_dir.path(), p.processId()).isEmpty());
+}
+
+void TestSniporaCut::stopsLeaveNothing_data()
+{
+    QTest::addColumn<int>("signal");   // sent once the temporary exists; 0: none
+    QTest::addColumn<int>("closed");   // the output channel whose reader goes away; -1: none
+    QTest::addColumn<int>("status");
+    QTest::newRow("SIGINT") << int(SIGINT) << -1 << 1;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << -1 << 1;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << -1 << 1;
+    QTest::newRow("stderr closed") << 0 << int(QProcess::StandardError) << 1;
+    QTest::newRow("stdout closed after success") << 0 << int(QProcess::StandardOutput) << 0;
+}
+
+void TestSniporaCut::stopsLeaveNothing()
+{
+    QFETCH(int, signal);
+    QFETCH(int, closed);
+    QFETCH(int, status);
+    const QString name = QStringLiteral("stop%1-%2").arg(signal).arg(closed);
+    const bool quick = status == 0;
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    // The channel goes to a pipe of ours, whose reading end we close as a "| head" would.
+    int pipe[2] = {-1, -1};
+    if (closed >= 0) {
+        QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+        const int target = closed == QProcess::StandardOutput ? STDOUT_FILENO : STDERR_FILENO;
+        p.setChildProcessModifier([writer = pipe[1], target] { ::dup2(writer, target); });
+    }
+    p.start(m_program, quick ? QStringList{m_clip, "--start", "1", "--end", "2", "--format",
+                                           "ID_MPB", "--name", name}
+                             : slowJob(name));
+    QVERIFY(p.waitForStarted());
+    if (closed >= 0)
+        ::close(pipe[1]);
+    if (!quick) // wait until ffmpeg writes
+        QTRY_VERIFY_WITH_TIMEOUT(!temporaries(m_dir.path(), p.processId()).isEmpty(), 20000);
+    if (closed >= 0)
+        ::close(pipe[0]);
+    if (signal)
+        ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), status);
+    QVERIFY(temporaries(m_dir.path(), p.processId()).isEmpty());
+    const QStringList saved = QDir(m_dir.path()).entryList({name + QStringLiteral(".*")}, QDir::Files);
+    QCOMPARE(saved.size(), quick ? 1 : 0);
+}
+
+void TestSniporaCut::killedRunIsCleanedUpByTheNextRun()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("killed"));
+    QVERIFY(QDir().mkpath(folder));
+    // A temporary whose owner runs (PID 1 always does) is left alone.
+    const QString alive = folder + QStringLiteral("/.snipora-1-0badf00d.mp4");
+    QFile live(alive);
+    QVERIFY(live.open(QIODevice::WriteOnly));
+    live.close();
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(m_program, slowJob(QStringLiteral("killed")) + QStringList{"--output-dir", folder});
+    QVERIFY(p.waitForStarted());
+    const qint64 pid = p.processId();
+    QTRY_VERIFY_WITH_TIMEOUT(!temporaries(folder, pid).isEmpty(), 20000);
+    ::kill(pid_t(pid), SIGKILL); // nothing can clean up after this
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(temporaries(folder, pid).size(), 1);
+    const Result r = cut({m_clip, "--start", "1", "--end", "2", "--format", "ID_MPB", "--name",
+                          "next", "--output-dir", folder});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QVERIFY(temporaries(folder, pid).isEmpty());
+    QVERIFY(QFileInfo::exists(alive));
 }
 
 QTEST_MAIN(TestSniporaCut)

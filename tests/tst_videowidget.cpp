@@ -2,7 +2,6 @@
 #include "mpvplayer.h"
 #include "mpvvideowidget.h"
 
-#include <QOpenGLWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,17 +31,20 @@ void TestVideoWidget::showsFrameAfterSeek()
     video->setGeometry(0, 0, 640, 360);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_VERIFY(video->hasRenderContext());
+    // No OpenGL before the first file: the window comes up without it.
+    QVERIFY(!video->hasRenderContext());
+    QVERIFY(!video->isActive());
 
     QSignalSpy state(&player, &Player::stateChanged);
     QVERIFY2(player.open(clip, true), qPrintable(player.lastErrorText()));
+    QVERIFY(video->hasRenderContext());
     player.seek(5000000, 0);
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList{int(Player::StateVideoReady)}), 5000);
 
     // The test pattern is colourful: wait until the drawn picture has strong colours.
     auto colourfulPixels = [&] {
-        const QImage image = video->grabFramebuffer();
+        const QImage image = video->grabPicture();
         int colourful = 0;
         for (int y = 0; y < image.height(); y += 8) {
             for (int x = 0; x < image.width(); x += 8) {
@@ -54,6 +56,10 @@ void TestVideoWidget::showsFrameAfterSeek()
         return colourful;
     };
     QTRY_VERIFY_WITH_TIMEOUT(colourfulPixels() > 200, 10000);
+    // Closed, the pane is black again.
+    player.close(false);
+    QVERIFY(!video->isActive());
+    QCOMPARE(colourfulPixels(), 0);
 }
 
 QTEST_MAIN(TestVideoWidget)

@@ -30,6 +30,15 @@ struct SharedValues
     bool DirectCopyMode = false;
     bool ExactCopyMode = false; // a direct copy cut to the frame
     bool ExactCut = true;       // the dialog's "Exact cut" box; the "ExactCut" setting
+    bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;
+
+    // Where the job saves: folder, name and, when there is one, "." and the extension (an
+    // input without extension gives a name without a trailing dot).
+    QString outputPath() const
+    {
+        return OutputFolder + OutputFileName
+            + (OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + OutputExtension);
+    }
 };

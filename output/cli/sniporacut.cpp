@@ -19,8 +19,10 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -35,13 +37,15 @@ const char kHelp[] = R"HELP(Usage:
 
 Cuts the range from --start to --end out of INPUT and saves it, by direct stream copy
 (--copy) or by converting it to one of Snipora's output formats. T is a time code
-(hh:mm:ss.t, as Snipora shows it) or a number of seconds (12.5).
+(hh:mm:ss.t, as Snipora shows it, minutes and seconds of two digits below 60) or a number
+of seconds (12.5). An end past the end of INPUT cuts to its end.
 
 Options:
   --copy                     keep the original format (direct stream copy), cut to the
                              frame: only the frames before the first key frame (and,
                              at the end, those that depend on later frames) are
-                             re-encoded; every stream, chapter and tag is kept
+                             re-encoded; every stream, chapter and tag is kept; takes
+                             none of --format, --size, the qualities or --set
   --keyframe-copy            direct stream copy that starts on the key frame at or
                              before --start and re-encodes nothing
   --format ID|SYMBOL|CAPTION an entry of the format catalogue (see --list-formats);
@@ -55,7 +59,8 @@ Options:
   --output-dir DIR           the destination folder (default: the current folder)
   --name NAME                the output name without extension (default: INPUT's name
                              followed by "-cut")
-  --yes                      replace an existing output file
+  --yes                      replace an existing output file (without it, a file of
+                             that name is never replaced, even one made during the run)
   --print-args               print the encoder options, the extension and the mode
                              ("exact-copy", "copy" or "convert"), one per line, and
                              stop
@@ -67,11 +72,12 @@ Options:
 The format, the size, the qualities and then the settings are applied in that order,
 whatever order they are given in, as choosing them in the dialog would.
 
-While converting, progress goes to standard error; Ctrl+C stops and leaves nothing
-behind. The output path is printed on success.
+While converting, progress goes to standard error; Ctrl+C (and SIGTERM, SIGHUP, or a
+closed standard error) stops and leaves nothing behind. The output path is printed on
+success.
 
-Exit status: 0 saved (or printed), 1 the conversion failed or was stopped, 2 bad usage
-or input.
+Exit status: 0 saved (or printed), 1 the conversion failed, was stopped or made a file
+that does not hold the range, 2 bad usage or input.
 )HELP";
 
 QTextStream &err()
@@ -92,21 +98,25 @@ int usageError(const QString &message)
     return kExitUsage;
 }
 
-// A time code or a plain number of seconds; false for anything else.
+// A time code as the program writes it (hours of any length, minutes and seconds of two digits
+// below 60, optional fraction) or a plain number of seconds; false for anything else. A number
+// too large for a double is infinity: past the end of any input.
 bool parseTime(const QString &text, double *seconds)
 {
-    static const QRegularExpression code(QStringLiteral("^\\d+:\\d\\d:\\d\\d(\\.\\d+)?$"));
+    static const QRegularExpression code(QStringLiteral("^\\d+:[0-5]\\d:[0-5]\\d(\\.\\d+)?$"));
     static const QRegularExpression number(QStringLiteral("^\\d+(\\.\\d*)?$|^\\.\\d+$"));
     const QString t = text.trimmed();
     if (code.match(t).hasMatch()) {
         *seconds = ParseTimeCode(t);
-        return true;
+    } else if (number.match(t).hasMatch()) {
+        bool ok = false;
+        *seconds = t.toDouble(&ok);
+        if (!ok || !std::isfinite(*seconds))
+            *seconds = std::numeric_limits<double>::infinity();
+    } else {
+        return false;
     }
-    if (number.match(t).hasMatch()) {
-        *seconds = t.toDouble();
-        return true;
-    }
-    return false;
+    return true;
 }
 
 int qualityIndex(const QString &text)
@@ -145,7 +155,8 @@ void listFormats()
     out().flush();
 }
 
-// Ctrl+C and termination reach the event loop through a pipe.
+// Ctrl+C, termination, a hang-up and a broken standard error reach the event loop through a
+// pipe, and all stop the run the same way.
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -255,12 +266,29 @@ int main(int argc, char *argv[])
     double start = 0;
     double end = 0;
     if (!parseTime(o.start, &start))
-        return usageError(QStringLiteral("--start: \"%1\" is not a time code or a number of seconds").arg(o.start));
+        return usageError(
+            QStringLiteral("--start: \"%1\" is not a time code (hh:mm:ss.t, two-digit minutes and "
+                           "seconds below 60) or a number of seconds")
+                .arg(o.start));
     if (!parseTime(o.end, &end))
-        return usageError(QStringLiteral("--end: \"%1\" is not a time code or a number of seconds").arg(o.end));
+        return usageError(QStringLiteral("--end: \"%1\" is not a time code (hh:mm:ss.t, two-digit "
+                                         "minutes and seconds below 60) or a number of seconds")
+                              .arg(o.end));
     if (!(end > start))
         return usageError(QStringLiteral("the end (%1) must come after the start (%2)")
-                              .arg(NumberText(end), NumberText(start)));
+                              .arg(o.end.trimmed(), o.start.trimmed()));
+    // Direct copy keeps the source's format: the choices of a conversion would be dropped.
+    if (o.copy) {
+        const QString conflict = !o.format.isEmpty() ? QStringLiteral("--format")
+            : !o.size.isEmpty()                      ? QStringLiteral("--size")
+            : !o.videoQuality.isEmpty()              ? QStringLiteral("--video-quality")
+            : !o.audioQuality.isEmpty()              ? QStringLiteral("--audio-quality")
+            : !o.sets.isEmpty()                      ? QStringLiteral("--set")
+                                                     : QString();
+        if (!conflict.isEmpty())
+            return usageError(
+                QStringLiteral("--copy keeps the original format and takes no %1").arg(conflict));
+    }
 
     // The source, probed as opening it in the program does.
     AvProbe probe;
@@ -276,12 +304,29 @@ int main(int argc, char *argv[])
                                                      double(probe.durationMicros()) / 100000.0,
                                                      probe.audioStreamCount());
     in.AudioChannelCount = probe.channelCount(probe.audioStreamIndex());
+    // The range within the input: a start at or past its end is nothing to cut; an end past
+    // it cuts to the end.
+    const double duration = probe.durationMicros() > 0 ? probe.durationMicros() / 1e6 : -1;
+    if (duration > 0 && start >= duration)
+        return usageError(QStringLiteral("--start %1 is at or past the end of %2 (%3 s long)")
+                              .arg(o.start.trimmed(), o.input, NumberText(duration)));
+    if (duration > 0 && end > duration) {
+        err() << "snipora-cut: --end " << o.end.trimmed().left(40)
+              << (o.end.trimmed().size() > 40 ? "..." : "") << " is past the end of " << o.input
+              << "; the cut stops at its end (" << NumberText(duration) << " s)" << Qt::endl;
+        end = duration;
+    }
+    if (!std::isfinite(end))
+        return usageError(
+            QStringLiteral("--end: \"%1\" is too large").arg(o.end.trimmed().left(40)));
     in.CutStartSeconds = start;
     in.CutLengthSeconds = end - start;
 
     // The dialog's choices, in the order the dialog applies them.
     OutputSettingsModel model;
     model.load(o.outputDir.isEmpty() ? QDir::currentPath() : o.outputDir);
+    if (in.SourceHasVideo)
+        model.grid().setPictureSize(in.SourceWidth, in.SourceHeight);
     if (!o.format.isEmpty()) {
         const CatalogueEntry *entry = findEntry(o.format);
         if (!entry)
@@ -315,25 +360,50 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("quality \"%1\" is not high, normal or low").arg(text));
         video ? model.selectVideoQuality(index) : model.selectAudioQuality(index);
     }
+    // A value the grid would change or drop is refused: the cut would not be what was asked.
     for (const QString &set : o.sets) {
         const qsizetype eq = set.indexOf(QLatin1Char('='));
         const QString caption = set.left(eq).trimmed();
-        if (eq <= 0 || !model.grid().item(caption))
+        const QString value = set.mid(eq + 1).trimmed();
+        const AdvancedSettings &grid = model.grid();
+        if (eq <= 0 || !grid.item(caption))
             return usageError(QStringLiteral("--set: \"%1\" names no advanced setting").arg(set));
-        if (!model.grid().userEdit(caption, set.mid(eq + 1)))
-            return usageError(QStringLiteral("--set: \"%1\" cannot be changed (read-only, or not a number)").arg(set));
+        if (grid.isHidden(caption))
+            return usageError(QStringLiteral("--set: %1 does not apply to %2 with these settings")
+                                  .arg(caption, model.formatCaption()));
+        if (grid.isReadOnly(caption))
+            return usageError(QStringLiteral("--set: \"%1\" cannot be changed (read-only%2)")
+                                  .arg(set,
+                                       grid.item(caption)->parent.isEmpty()
+                                           ? QString()
+                                           : QStringLiteral(" until \"%1=True\"")
+                                                 .arg(grid.item(caption)->parent)));
+        const QString refusal = grid.refusal(caption, value);
+        if (!refusal.isEmpty())
+            return usageError(QStringLiteral("--set: %1").arg(refusal));
+        model.grid().userEdit(caption, value);
     }
-    if (o.name.isEmpty())
+    if (o.name.isEmpty()) {
         model.setDefaultName(in.InputFilePath);
-    else
+        if (model.fileName().isEmpty()) // a name without extension
+            model.setFileName(QFileInfo(o.input).fileName() + QStringLiteral("-cut"));
+    } else {
         model.setFileName(o.name);
-    if (model.fileName().isEmpty())
-        model.setFileName(QFileInfo(o.input).fileName() + QStringLiteral("-cut"));
+    }
     const OutputSettingsModel::NameCheck check = model.checkOutputName();
-    if (!check.ok)
-        return usageError(check.message == QLatin1String("Invalid path!")
-                              ? QStringLiteral("Invalid path! (%1 is not a folder)").arg(model.folder())
-                              : QStringLiteral("Invalid file name!"));
+    if (!check.ok) {
+        if (check.message != QLatin1String("Invalid path!"))
+            return usageError(
+                QStringLiteral("Invalid file name! (nothing is left of \"%1\" without blanks, "
+                               "control characters and %2)")
+                    .arg(o.name.isEmpty() ? QFileInfo(o.input).completeBaseName() : o.name,
+                         OutputSettingsModel::forbiddenNameCharacters()));
+        const QString folder = model.folder();
+        return usageError(
+            QFileInfo(folder).isDir()
+                ? QStringLiteral("Invalid path! (%1 cannot be the destination folder)").arg(folder)
+                : QStringLiteral("Invalid path! (%1 is not a folder)").arg(folder));
+    }
     if (model.sizeIndex() > 0 && !model.audioOnlyFormat()) {
         model.ValidateSizeBox(OutputSettingsModel::Box::Width);
         model.ValidateSizeBox(OutputSettingsModel::Box::Height);
@@ -350,9 +420,9 @@ int main(int argc, char *argv[])
         return kExitOk;
     }
 
-    // The run.
-    const QString outputPath = model.folder() + model.fileName() + QLatin1Char('.')
-        + job.OutputExtension;
+    // The run. A name without extension gets no trailing dot.
+    const QString outputPath = model.folder() + model.fileName()
+        + (job.OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + job.OutputExtension);
     const QFileInfo target(outputPath);
     if (target.exists() && target.canonicalFilePath() == QFileInfo(in.InputFilePath).canonicalFilePath())
         return usageError(QStringLiteral("%1 is the input file; saving there would destroy it").arg(outputPath));
@@ -379,16 +449,22 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("Can not open file: %1: %2").arg(o.input, encoder.lastErrorText()));
     if (encoder.addOutputFile(input, outputPath, job.EncoderArguments) < 0)
         return usageError(QStringLiteral("Cannot convert. %1").arg(encoder.lastErrorText()));
+    encoder.setReplaceAllowed(o.yes);
 
     if (::pipe(g_signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
+        // SIGPIPE: a closed standard error while progress is written. After the run it only
+        // means nobody reads the output path any more, which changes nothing.
+        for (const int sig : { SIGINT, SIGTERM, SIGHUP, SIGPIPE })
+            std::signal(sig, onSignal);
     }
     QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
     bool stopped = false;
+    bool finished = false;
     QObject::connect(&interrupt, &QSocketNotifier::activated, &app, [&] {
         char c;
         [[maybe_unused]] const auto r = ::read(g_signalPipe[0], &c, 1);
+        if (finished)
+            return;
         stopped = true;
         encoder.stopEncoding(false); // ends ffmpeg and removes the partial file
     });
@@ -424,6 +500,7 @@ int main(int argc, char *argv[])
     int status = kExitFailed;
     QObject::connect(&encoder, &Encoder::encoderFinished, &app,
                      [&](int, bool succeeded, bool, const QString &message) {
+                         finished = true;
                          if (terminal)
                              err() << Qt::endl;
                          for (const QString &note : encoder.copyNotes()) {

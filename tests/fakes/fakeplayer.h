@@ -82,6 +82,12 @@ public:
         seekFlags << flags;
     }
     qint64 currentPosition() const override { return position; }
+    void stepFrame(int direction) override
+    {
+        calls << QStringLiteral("step:%1").arg(direction);
+        if (state == StateStopped)
+            state = StatePaused;
+    }
     bool isMuted() const override { return muted; }
     void setMuted(bool m) override
     {
