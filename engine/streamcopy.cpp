@@ -510,7 +510,6 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
-        m_doneBytes += m_frameWeight * m_plan.head.frames;
     }
     if (m_headDone) {
         while (!m_waiting.empty()) {
@@ -523,7 +522,6 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_tailDone = true;
         if (!writeEdge(*m_tail, true, false, error))
             return false;
-        m_doneBytes += m_frameWeight * m_plan.tail.frames;
     }
     return true;
 }
@@ -635,8 +633,13 @@ bool CopyRun::copyPackets(QString *error)
         av_packet_unref(packet.get());
         if (!ok)
             return false;
-        if (m_video >= 0)
-            report(0.1 + 0.9 * double(m_doneBytes) / double(total));
+        if (m_video >= 0) {
+            // Each frame encoded anew weighs as much as its picture's bytes: the edges take
+            // most of the time.
+            const qint64 encoded = (m_head ? m_head->framesEncoded() : 0)
+                + (m_tail ? m_tail->framesEncoded() : 0);
+            report(0.1 + 0.9 * double(m_doneBytes + m_frameWeight * encoded) / double(total));
+        }
         else if (m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
             report((m_reader.toSeconds(t, s) - m_job.startSeconds) / m_job.lengthSeconds);
     }
