@@ -155,6 +155,44 @@ bool SourceReader::findEntry(double seconds, QString *error)
     return false;
 }
 
+bool SourceReader::seekBetween(double after, double seconds)
+{
+    if (m_video < 0)
+        return false;
+    AVFormatContext *ctx = m_ctx.get();
+    AvPacketPtr packet = MakePacket();
+    for (const double margin : { 2.0, 7.0, 32.0 }) {
+        const double target = seconds - margin;
+        if (target <= after)
+            return false;
+        const qint64 ts = toStreamTime(target, m_video);
+        // Reads from the seek point to the first random access point; true when it is early
+        // enough (containers without an index may land later than asked).
+        auto landsWell = [&] {
+            if (av_seek_frame(ctx, m_video, ts, AVSEEK_FLAG_BACKWARD) < 0)
+                return -1;
+            while (read(packet.get())) {
+                const bool found = packet->stream_index == m_video && isRandomAccess(packet.get());
+                const qint64 t = packetTime(packet.get());
+                av_packet_unref(packet.get());
+                if (found) {
+                    if (t == AV_NOPTS_VALUE)
+                        return -1;
+                    const double at = toSeconds(t, m_video);
+                    return at <= after ? -1 : at <= seconds ? 1 : 0;
+                }
+            }
+            return -1;
+        };
+        const int lands = landsWell();
+        if (lands < 0)
+            return false;
+        if (lands > 0)
+            return av_seek_frame(ctx, m_video, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+    }
+    return false;
+}
+
 bool SourceReader::rewind()
 {
     AVFormatContext *ctx = m_ctx.get();

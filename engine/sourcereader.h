@@ -25,6 +25,10 @@ public:
     bool findEntry(double seconds, QString *error);
     // Goes to the entry found last; reading then gives the same packets every time.
     bool rewind();
+    // Goes to a point from which the first random access point of the video read is at or
+    // before `seconds`, and after `after` (seconds); false when there is none (the entry is
+    // kept: rewind() still goes there). For reading a window at the end of a long range.
+    bool seekBetween(double after, double seconds);
     // The next packet of any stream; false at the end of the file or on a read error.
     bool read(AVPacket *packet);
     bool readFailed() const { return m_readError; }

@@ -184,11 +184,15 @@ void TestExactCopy::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // Block b shows digit b of the frame number (base 16) as the grey level digit * 16 + 8.
-    const QString painted
-        = QStringLiteral("color=black:s=%1x%2:r=25:d=8,format=yuv420p,"
-                         "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
-              .arg(kW)
-              .arg(kH);
+    const auto paint = [](int seconds) {
+        return QStringLiteral(
+                   "color=black:s=%1x%2:r=25:d=%3,format=yuv420p,"
+                   "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
+            .arg(kW)
+            .arg(kH)
+            .arg(seconds);
+    };
+    const QString painted = paint(8);
     const QStringList x264 { "-c:v",
                              "libx264",
                              "-preset",
@@ -203,6 +207,11 @@ void TestExactCopy::initTestCase()
                              "0" };
     const QStringList tone { "-f", "lavfi", "-i",
                              "sine=frequency=440:sample_rate=48000:duration=8" };
+    // 45 s: a long range is read in two windows before the copy.
+    for (const char *ext : { "mkv", "ts" })
+        QVERIFY(ffmpeg(
+            QStringList { "-f", "lavfi", "-i", paint(45), "-f", "lavfi", "-i", "sine=duration=45" }
+            + x264 + QStringList { "-c:a", "aac", source(QStringLiteral("long.") + ext) }));
     for (const char *ext : { "mp4", "mkv", "ts" })
         QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone + x264
                        + QStringList { "-c:a", "aac", source(QStringLiteral("h264.") + ext) }));
@@ -342,6 +351,8 @@ void TestExactCopy::cut_data()
         for (const Range &r : ranges)
             QTest::addRow("%s, %s", file, r.name) << QString::fromLatin1(file) << r.start << r.end;
     }
+    for (const char *file : { "long.mkv", "long.ts" })
+        QTest::addRow("%s, long range", file) << QString::fromLatin1(file) << 1.3 << 44.3;
 }
 
 void TestExactCopy::cut()
@@ -425,18 +436,22 @@ void TestExactCopy::keyFrameCopy_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
     QTest::addColumn<int>("first"); // the key frame the copy starts on
-    QTest::newRow("IDR") << "h264.mkv" << 3.0 << kGop;
+    QTest::newRow("IDR") << "h264.mkv" << 3.0 << 5.0 << kGop;
     // A recovery point in MPEG-TS: the stream carries the parameter sets only at the IDR.
-    QTest::newRow("recovery point, parameter sets in the stream") << "opengop.ts" << 3.0 << kGop;
+    QTest::newRow("recovery point, parameter sets in the stream")
+        << "opengop.ts" << 3.0 << 5.0 << kGop;
+    QTest::newRow("long range") << "long.ts" << 1.3 << 44.3 << 0;
 }
 
 void TestExactCopy::keyFrameCopy()
 {
     QFETCH(QString, file);
     QFETCH(double, start);
+    QFETCH(double, end);
     const QString output = m_dir.filePath(QStringLiteral("keyframe-") + file);
-    const Run run = copyRange(source(file), output, start, start + 2.0, false);
+    const Run run = copyRange(source(file), output, start, end, false);
     QVERIFY2(run.ok, qPrintable(run.message));
     const QList<int> shown = frameIndexes(output);
     QVERIFY(!shown.isEmpty());
