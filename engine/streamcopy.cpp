@@ -537,7 +537,12 @@ bool CopyRun::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QStri
         AVPacket *p = packets[i].get();
         QByteArray data = bytesOf(p);
         if (m_codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
-            // End the new frames' sequence so that the copied key frame starts afresh.
+            // End the new frames' sequence so that the copied key frame starts afresh. The new
+            // frames declare no reordering, so each is output as soon as it is decoded: a
+            // copied CRA picture after the end of a sequence discards the pictures still
+            // waiting for output, so a deeper declared reorder (the source's) would lose the
+            // last new frames. A demuxer that takes the reorder depth from the first
+            // parameter sets of an MPEG-TS stream finds the copied frames deeper and grows it.
             data += QByteArray("\0\0\0\1\x48\x01", 6);
         }
         if (!replaceData(p, toOutputFraming(data))) {

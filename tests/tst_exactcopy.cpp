@@ -113,6 +113,7 @@ struct Stream
     QString type;
     QString codec;
     QString language;
+    QString tag;
 };
 
 QList<Stream> streams(const QString &path, int *chapters = nullptr)
@@ -122,7 +123,8 @@ QList<Stream> streams(const QString &path, int *chapters = nullptr)
     for (const auto &s : o.value("streams").toArray()) {
         const QJsonObject st = s.toObject();
         list << Stream { st.value("codec_type").toString(), st.value("codec_name").toString(),
-                         st.value("tags").toObject().value("language").toString() };
+                         st.value("tags").toObject().value("language").toString(),
+                         st.value("codec_tag_string").toString() };
     }
     if (chapters)
         *chapters = int(o.value("chapters").toArray().size());
@@ -219,6 +221,9 @@ void TestExactCopy::initTestCase()
                      "-crf", "8", "-x265-params",
                      QStringLiteral("log-level=error:keyint=%1:min-keyint=%1:bframes=3").arg(kGop),
                      source("hevc10.mkv") }));
+    // In MP4 as "hvc1", which promises every parameter set in the decoder configuration.
+    QVERIFY(ffmpeg(
+        { "-i", source("hevc10.mkv"), "-c", "copy", "-tag:v", "hvc1", source("hevc10.mp4") }));
     // H.264 with open GOPs: after the first frame the key frames are recovery points, not IDRs.
     QVERIFY(ffmpeg(
         QStringList { "-f", "lavfi", "-i", painted } + tone + x264
@@ -346,8 +351,8 @@ void TestExactCopy::cut_data()
                              { "one before a key frame", 1.96, 4.5 },
                              { "mid-interval", 1.3, 6.7 },
                              { "first and last frames", 0.0, 8.0 } };
-    for (const char *file : { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "mpeg2.ts",
-                              "multi.mkv", "opengop.ts" }) {
+    for (const char *file : { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "hevc10.mp4",
+                              "mpeg2.ts", "multi.mkv", "opengop.ts" }) {
         for (const Range &r : ranges)
             QTest::addRow("%s, %s", file, r.name) << QString::fromLatin1(file) << r.start << r.end;
     }
@@ -412,6 +417,11 @@ void TestExactCopy::cut()
         QCOMPARE(out.at(i).codec, in.at(i).codec);
         QCOMPARE(out.at(i).language, in.at(i).language);
     }
+    // HEVC frames re-encoded before copied ones bring their own parameter sets in the stream,
+    // which "hev1" allows.
+    if (out.first().codec == QLatin1String("hevc") && output.endsWith(QLatin1String(".mp4")))
+        QCOMPARE(out.first().tag,
+                 matched < copied.size() ? QStringLiteral("hev1") : in.first().tag);
     if (sourceChapters > 0)
         QCOMPARE(outputChapters, (start < 4.0 ? 1 : 0) + (end > 4.0 ? 1 : 0));
 
