@@ -31,6 +31,8 @@ constexpr double kMiddleSeconds = 30.0;
 // Video packets read after the first one shown after the copy's first key frame, before the
 // first window ends.
 constexpr int kWindowSlack = 8;
+// A head this long is worth a note: the source's key frames are far apart or not IDRs.
+constexpr double kLongHeadSeconds = 10.0;
 // Marks beyond this (about three years) are no media time; they are held here so that no
 // timestamp arithmetic can overflow.
 constexpr double kMaxSeconds = 1e8;
@@ -177,7 +179,8 @@ void CopyRun::report(double fraction, bool force)
     if (!force && m_reportClock.isValid() && m_reportClock.elapsed() < 100)
         return;
     m_reportClock.start();
-    m_progress(m_writer.bytesWritten(), std::clamp(fraction, 0.0, 1.0));
+    m_progress(m_writer.bytesWritten(),
+               std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0);
 }
 
 bool CopyRun::run(QString *error)
@@ -213,6 +216,16 @@ bool CopyRun::run(QString *error)
         const AVStream *st = in->streams[m_video];
         zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
         m_audioFrom = m_exact ? m_job.startSeconds : m_reader.toSeconds(m_plan.zeroPts, m_video);
+        // The head runs to the first packet a copy can follow new frames with: an IDR in
+        // H.264, where open GOPs have none for long; everything before it is re-encoded.
+        const double headSeconds = m_plan.head.active()
+            ? m_reader.toSeconds(m_plan.head.toPts, m_video)
+                - m_reader.toSeconds(m_plan.head.fromPts, m_video)
+            : 0.0;
+        if (m_exact && headSeconds > kLongHeadSeconds)
+            m_notes << QStringLiteral("Re-encoded %1 s at the start: the video has no key frame "
+                                      "that copied frames can follow until then.")
+                           .arg(headSeconds, 0, 'f', 1);
         if (!m_exact && m_plan.zeroPts < m_startTs)
             m_notes << QStringLiteral("The copy starts on the key frame at %1 s.")
                            .arg(m_reader.toSeconds(m_plan.zeroPts, m_video), 0, 'f', 3);
@@ -316,7 +329,7 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
         if (f.startsDecoding() && t >= m_endTs && endKey == kNever)
             endKey = t;
         if (m_endTs != kNever)
-            report(0.1 * std::clamp(double(t - m_startTs) / double(m_endTs - m_startTs), 0.0, 1.0));
+            report(0.1 * double(t - m_startTs) / double(std::max<qint64>(1, m_endTs - m_startTs)));
         if (middleTried)
             continue;
         if (copyKey == kNever) {
