@@ -27,6 +27,8 @@ start=5.3; end=105.3 # both marks between key frames
 ff=$(measure ffmpeg -nostdin -v error -y -ss $start -i "$src" -t 100 -c copy "$work/out-ff.mp4")
 key=$(measure "$cut" "$src" --keyframe-copy --start $start --end $end --output-dir "$work" --name out-key --yes)
 exact=$(measure "$cut" "$src" --copy --start $start --end $end --output-dir "$work" --name out-exact --yes)
+# snipora-cut's own start-up (the libraries it loads) and probe, without the copy.
+fixed=$(measure "$cut" "$src" --keyframe-copy --start $start --end $end --output-dir "$work" --name out-key --yes --print-args)
 enc=$(measure ffmpeg -nostdin -v error -y -ss 40 -i "$src" -t 4 -an -c:v libx264 -preset fast -crf 16 \
     -bf 0 "$work/out-enc.mp4")
 ratio() { awk -v a="$1" -v b="${ff% *}" 'BEGIN { printf "%.2f", a / b }'; }
@@ -35,6 +37,7 @@ echo "|---|---|---|---|"
 echo "| ffmpeg -ss -t -c copy by hand | ${ff% *} | 1.00 | ${ff#* } |"
 echo "| Snipora key-frame copy (--keyframe-copy) | ${key% *} | $(ratio "${key% *}") | ${key#* } |"
 echo "| Snipora exact copy (--copy) | ${exact% *} | $(ratio "${exact% *}") | ${exact#* } |"
+echo "| snipora-cut --print-args (start-up and probe, no copy) | ${fixed% *} | $(ratio "${fixed% *}") | ${fixed#* } |"
 echo "| ffmpeg re-encoding two key-frame intervals (4 s) with the edge settings | ${enc% *} | $(ratio "${enc% *}") | ${enc#* } |"
 awk -v k="${key% *}" -v e="${exact% *}" -v n="${enc% *}" 'BEGIN {
     printf "\nBudget: key-frame copy + two intervals re-encoded = %.2f s; exact copy %.2f s (%s).\n",
