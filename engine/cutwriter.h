@@ -60,4 +60,8 @@ private:
     bool m_dtsByMuxer = false;
     std::vector<qint64> m_ptsBuffer;
     bool m_headerWritten = false;
+    // A FLAC file's header, by output stream (empty for others), and the samples written: the
+    // muxer writes the header again at the end with the cut's own sample count.
+    std::vector<QByteArray> m_flacInfo;
+    std::vector<qint64> m_flacSamples;
 };
