@@ -89,6 +89,7 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
     , m_showOutputDialog(std::move(parts.showOutputDialog))
 {
     setObjectName(QStringLiteral("FormMain"));
+    m_confirmAfterShow = parts.confirmLibrariesAfterShow;
     setWindowTitle(kProgramTitle);
     if (m_player)
         m_player->setParent(this);
@@ -454,6 +455,33 @@ bool FormMain::load()
     return true;
 }
 
+bool FormMain::libraryMissing()
+{
+    if (m_messages)
+        m_messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
+                                QStringLiteral("Video lib not found"));
+    return false;
+}
+
+bool FormMain::encoderLibraryLoaded()
+{
+    return m_encoder->isLibraryLoaded() || m_encoder->loadLibrary(m_shared.MediaLibraryFolder);
+}
+
+bool FormMain::confirmLibraries()
+{
+    if (!m_confirmAfterShow || !m_encoder)
+        return true;
+    m_confirmAfterShow = false;
+    if (encoderLibraryLoaded())
+        return true;
+    // The program ends as it would have before showing: nothing is written at exit.
+    m_loaded = false;
+    m_timer1.stop();
+    libraryMissing();
+    return false;
+}
+
 bool FormMain::initialise()
 {
     // 1. The program's folder, with one trailing separator.
@@ -469,15 +497,12 @@ bool FormMain::initialise()
     m_naSliderVol->setMax(128);
     m_naSliderVol->setValue(128);
 
-    // 5. The encoder's media library; without it the program cannot work.
-    auto libraryMissing = [this] {
-        if (m_messages)
-            m_messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
-                                    QStringLiteral("Video lib not found"));
-        return false;
-    };
-    if (!m_encoder
-        || (!m_encoder->isLibraryLoaded() && !m_encoder->loadLibrary(m_shared.MediaLibraryFolder)))
+    // 5. The encoder's media library; without it the program cannot work. Its check runs an
+    // ffmpeg process: with confirmLibrariesAfterShow its answer is taken by confirmLibraries()
+    // once the window is up, before any input is handled.
+    if (!m_encoder)
+        return libraryMissing();
+    if (!m_confirmAfterShow && !encoderLibraryLoaded())
         return libraryMissing();
 
     // 6. Layout: the pane is docked to the bottom, the video area fills the rest.

@@ -47,6 +47,8 @@ struct FormMainParts
     std::function<QString(QWidget *, const QString &, const QStringList &)> chooseFile;
     // Shows the output settings dialog modally; empty for the real dialog.
     std::function<void()> showOutputDialog;
+    // load() leaves the encoder's answer to confirmLibraries(), called once the window shows.
+    bool confirmLibrariesAfterShow = false;
 };
 
 // The main window: a video area above a control pane. load() runs the start-up sequence and
@@ -61,6 +63,10 @@ public:
     ~FormMain() override;
 
     bool load();
+    // With confirmLibrariesAfterShow: takes the encoder library check's answer; false (after
+    // "Video lib not found") when the program must end. Call it after the window is shown and
+    // before handling any input.
+    bool confirmLibraries();
 
     SharedValues &shared() { return m_shared; }
     const SharedValues &shared() const { return m_shared; }
@@ -135,6 +141,8 @@ private:
     void buildControls();
     void connectControls();
     bool initialise();
+    bool libraryMissing();
+    bool encoderLibraryLoaded();
     void queryUnload();
     void unload();
     void loadSkin();
@@ -166,6 +174,7 @@ private:
     QString m_showMoreSetting;
     bool m_moreOpen = true;
     bool m_offersPlay = true;
+    bool m_confirmAfterShow = false;
     bool m_loaded = false;
     bool m_unloaded = false;
     int m_busyDepth = 0;

@@ -33,14 +33,17 @@ int main(int argc, char *argv[])
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
     parts.programFolder = ResolveProgramFolder(QCoreApplication::applicationDirPath());
-    // The encoder's check runs an ffmpeg process: start it now, so that it runs while the
-    // window is built; load() takes its answer before anything is shown.
-    parts.encoder->beginLibraryCheck(LibraryFolder(parts.programFolder));
-
+    parts.confirmLibrariesAfterShow = true;
     FormMain window(std::move(parts));
     if (!window.load())
         return 1; // the media library is missing; nothing is written
     window.show();
+    // The encoder's check runs an ffmpeg process: it runs once the window is painted, off the
+    // way to the window, and no input is handled before its answer. Without a working encoder
+    // the program ends here as before.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!window.confirmLibraries())
+        return 1;
     // A file named on the command line ("Open with" in a file manager) is opened once the
     // window is up, exactly as the Open command opens a chosen file.
     const QString file = FileToOpen(QCoreApplication::arguments().mid(1));

@@ -45,3 +45,6 @@ echo; echo "## Cut accuracy"
 echo; echo "## Exact direct copy"
 cmake --build "$BUILD" --target snipora-cut >/dev/null
 bench/exactcopy.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"
+
+echo; echo "## snipora-cut against ffmpeg by hand"
+bench/clicut.sh "$BUILD" "$work" "$RUNS"

@@ -19,9 +19,6 @@ public:
 
     virtual bool isLibraryLoaded() const = 0;
     virtual bool loadLibrary(const QString &folder) = 0;
-    // Starts the check loadLibrary(folder) makes in the background, so that start-up can do
-    // other work meanwhile; loadLibrary() then takes its answer. Optional.
-    virtual void beginLibraryCheck(const QString &folder) { Q_UNUSED(folder); }
 
     virtual void clearJobs() = 0;
     // Input index, or -1 when the file cannot be opened (see lastErrorText()).

@@ -85,19 +85,19 @@ bool FfmpegEncoder::isLibraryLoaded() const
     return m_loaded;
 }
 
-void FfmpegEncoder::beginLibraryCheck(const QString &folder)
+bool FfmpegEncoder::locateLibrary(const QString &folder)
 {
-    m_checkFolder = folder;
-    m_check = std::make_unique<FfmpegProgramCheck>(FindFfmpegProgram(folder));
+    m_program = FindFfmpegProgram(folder);
+    m_loaded = !m_program.isEmpty();
+    if (!m_loaded)
+        m_error = QStringLiteral("The ffmpeg program was not found.");
+    return m_loaded;
 }
 
 bool FfmpegEncoder::loadLibrary(const QString &folder)
 {
-    if (!m_check || m_checkFolder != folder)
-        beginLibraryCheck(folder);
-    const QString program = m_check->program();
-    m_loaded = m_check->wait();
-    m_check.reset();
+    const QString program = FindFfmpegProgram(folder);
+    m_loaded = FfmpegProgramRuns(program);
     if (m_loaded)
         m_program = program;
     else
@@ -239,15 +239,16 @@ bool FfmpegEncoder::startEncoding(int flag)
         m_error = QStringLiteral("A conversion is already running.");
         return false;
     }
-    if (!m_loaded) {
-        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
-        return false;
-    }
     if (m_outputs.isEmpty()) {
         m_error = QStringLiteral("There is no output to write.");
         return false;
     }
     const Output &output = m_outputs.constFirst();
+    // A direct copy runs in this process; only a conversion needs the ffmpeg program.
+    if (!m_loaded && !output.streamCopy) {
+        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
+        return false;
+    }
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),

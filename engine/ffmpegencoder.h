@@ -1,7 +1,6 @@
 #pragma once
 
 #include "encoder.h"
-#include "medialibrary.h"
 #include "progressparser.h"
 #include "temporaryoutput.h"
 
@@ -34,7 +33,10 @@ public:
 
     bool isLibraryLoaded() const override;
     bool loadLibrary(const QString &folder) override;
-    void beginLibraryCheck(const QString &folder) override;
+    // Finds the ffmpeg program as loadLibrary() does, without running it first: a program that
+    // does not run fails the job that needs it, with its own message. For one-shot callers
+    // (snipora-cut), where the check would cost as much as the job's own start.
+    bool locateLibrary(const QString &folder);
     QString programPath() const { return m_program; }
 
     void clearJobs() override;
@@ -99,8 +101,6 @@ private:
 
     QString m_program;
     bool m_loaded = false;
-    std::unique_ptr<FfmpegProgramCheck> m_check; // started by beginLibraryCheck()
-    QString m_checkFolder;
     QList<Input> m_inputs;
     QList<Output> m_outputs;
     QString m_error;

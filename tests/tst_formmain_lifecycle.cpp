@@ -44,7 +44,7 @@ private:
         FakePlayer *player = nullptr;
         FakeEncoder *encoder = nullptr;
     };
-    Window makeWindow(const QString &folder = QString());
+    Window makeWindow(const QString &folder = QString(), bool confirmAfterShow = false);
     QString storeFile() const { return m_store->path() + QStringLiteral("/Ferrolan Software/Snipora.conf"); }
     QVariant stored(const QString &name) const
     {
@@ -65,7 +65,8 @@ void TestFormMainLifecycle::init()
     m_messages.messages.clear();
 }
 
-TestFormMainLifecycle::Window TestFormMainLifecycle::makeWindow(const QString &folder)
+TestFormMainLifecycle::Window TestFormMainLifecycle::makeWindow(const QString &folder,
+                                                               bool confirmAfterShow)
 {
     Window w;
     FormMainParts parts;
@@ -76,6 +77,7 @@ TestFormMainLifecycle::Window TestFormMainLifecycle::makeWindow(const QString &f
     parts.probe = std::make_unique<FakeProbe>();
     parts.messages = &m_messages;
     parts.programFolder = folder.isEmpty() ? m_program->path() : folder;
+    parts.confirmLibrariesAfterShow = confirmAfterShow;
     w.form = std::make_unique<FormMain>(std::move(parts));
     return w;
 }
@@ -178,26 +180,37 @@ void TestFormMainLifecycle::missingLibraryEndsWithoutWriting_data()
 {
     QTest::addColumn<bool>("encoderOk");
     QTest::addColumn<bool>("playerOk");
-    QTest::newRow("encoder missing") << false << true;
-    QTest::newRow("player missing") << true << false;
-    QTest::newRow("both missing: one box") << false << false;
+    QTest::addColumn<bool>("afterShow"); // the encoder's answer is taken once the window shows
+    QTest::newRow("encoder missing") << false << true << false;
+    QTest::newRow("player missing") << true << false << false;
+    QTest::newRow("both missing: one box") << false << false << false;
+    QTest::newRow("encoder missing, found after showing") << false << true << true;
+    QTest::newRow("player missing, encoder checked later") << true << false << true;
 }
 
 void TestFormMainLifecycle::missingLibraryEndsWithoutWriting()
 {
     QFETCH(bool, encoderOk);
     QFETCH(bool, playerOk);
-    Window w = makeWindow();
+    QFETCH(bool, afterShow);
+    Window w = makeWindow(QString(), afterShow);
     w.encoder->libraryAvailable = encoderOk;
     w.player->libraryAvailable = playerOk;
-    QVERIFY(!w.form->load());
+    if (afterShow && playerOk) {
+        QVERIFY(w.form->load());
+        QVERIFY(m_messages.messages.isEmpty());
+        w.form->show();
+        QVERIFY(!w.form->confirmLibraries());
+    } else {
+        QVERIFY(!w.form->load());
+    }
     QCOMPARE(m_messages.messages.size(), 1);
     QCOMPARE(m_messages.messages.first().text, QStringLiteral("Video lib not found"));
     QCOMPARE(m_messages.messages.first().icon, MessageSink::Icon::Error);
     // The encoder is checked first; the player is not asked when the encoder failed.
     QCOMPARE(w.player->calls.contains(QStringLiteral("loadLibrary:")
                                       + w.form->shared().MediaLibraryFolder),
-             encoderOk);
+             encoderOk || afterShow);
     w.form->close();
     w.form.reset();
     QVERIFY(!QFile::exists(storeFile()));

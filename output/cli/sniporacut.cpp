@@ -61,6 +61,9 @@ Options:
                              followed by "-cut")
   --yes                      replace an existing output file (without it, a file of
                              that name is never replaced, even one made during the run)
+  --print-ffmpeg             print the arguments of the ffmpeg program that converts, one
+                             a line, and stop (nothing for a direct copy, which needs no
+                             ffmpeg program)
   --print-args               print the encoder options, the extension and the mode
                              ("exact-copy", "copy" or "convert"), one per line, and
                              stop
@@ -179,6 +182,7 @@ struct Options
     QString name;
     bool yes = false;
     bool printArgs = false;
+    bool printFfmpeg = false;
 };
 
 } // namespace
@@ -224,6 +228,8 @@ int main(int argc, char *argv[])
             o.yes = true;
         } else if (a == QLatin1String("--print-args")) {
             o.printArgs = true;
+        } else if (a == QLatin1String("--print-ffmpeg")) {
+            o.printFfmpeg = true;
         } else if (a == QLatin1String("--format")) {
             if (!value(&o.format))
                 return usageError(QStringLiteral("--format needs an entry"));
@@ -431,8 +437,9 @@ int main(int argc, char *argv[])
 
     FfmpegEncoder encoder;
     const QString libraryFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/LibAV");
-    if (!encoder.loadLibrary(libraryFolder))
-        return usageError(QStringLiteral("Video lib not found (no working ffmpeg)"));
+    // A direct copy runs in this process and needs no ffmpeg program.
+    if (!encoder.locateLibrary(libraryFolder) && !job.DirectCopyMode)
+        return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
     encoder.clearJobs();
     if (job.DirectCopyMode) {
         // Told before the run: where a copy that is not cut to the frame really starts.
@@ -450,6 +457,16 @@ int main(int argc, char *argv[])
     if (encoder.addOutputFile(input, outputPath, job.EncoderArguments) < 0)
         return usageError(QStringLiteral("Cannot convert. %1").arg(encoder.lastErrorText()));
     encoder.setReplaceAllowed(o.yes);
+    if (o.printFfmpeg) {
+        // The ffmpeg program's arguments for this job, one a line, writing to the output path
+        // itself; nothing for a direct copy, which runs in this process.
+        if (!job.DirectCopyMode) {
+            for (const QString &argument : encoder.jobArguments(outputPath))
+                out() << argument << '\n';
+        }
+        out().flush();
+        return kExitOk;
+    }
 
     if (::pipe(g_signalPipe) == 0) {
         // SIGPIPE: a closed standard error while progress is written. After the run it only
