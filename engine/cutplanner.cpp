@@ -8,12 +8,12 @@ namespace {
 
 constexpr qint64 kNone = std::numeric_limits<qint64>::min();
 
-// The last clean packet at or before packet `before` (in decoding order) that shows at or
-// before `pts`: where a decoder starts to show that frame.
-int cleanStartFor(const QList<CutFrame> &frames, int before, qint64 pts)
+// The last packet at or before packet `before` (in decoding order) that shows at or before
+// `pts` and where decoding can begin: where a decoder starts to show that frame.
+int decodeStartFor(const QList<CutFrame> &frames, int before, qint64 pts)
 {
     for (int i = std::min<int>(before, int(frames.size()) - 1); i >= 0; --i) {
-        if (frames.at(i).clean && frames.at(i).pts <= pts)
+        if (frames.at(i).startsDecoding() && frames.at(i).pts <= pts)
             return i;
     }
     return -1;
@@ -41,7 +41,7 @@ bool makeEdge(const QList<CutFrame> &frames, const QList<int> &shown, qint64 fro
         last = std::max(last, i);
         earliest = std::min(earliest, frames.at(i).pts);
     }
-    edge->decodeFrom = cleanStartFor(frames, first, earliest);
+    edge->decodeFrom = decodeStartFor(frames, first, earliest);
     if (edge->decodeFrom < 0)
         return false;
     edge->decodeTo = last;
@@ -75,7 +75,7 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
     plan.endPts = endPts;
 
     if (!exact) {
-        const int key = cleanStartFor(frames, n - 1, zero);
+        const int key = decodeStartFor(frames, n - 1, zero);
         if (key < 0) {
             plan.error = QStringLiteral("No key frame at or before the start.");
             return plan;
@@ -90,6 +90,22 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
             return plan;
         }
         plan.copyFrom = key;
+        // The last copied frame may be a reference shown after frames that come later in
+        // decoding order: those are copied too, so that no frame is missing before it.
+        for (bool grown = true; grown;) {
+            grown = false;
+            qint64 shown = kNone;
+            for (int i = key; i <= plan.copyTo; ++i) {
+                if (frames.at(i).pts >= plan.zeroPts)
+                    shown = std::max(shown, frames.at(i).pts);
+            }
+            for (int i = plan.copyTo + 1; i < n && !frames.at(i).startsDecoding(); ++i) {
+                if (frames.at(i).pts < shown) {
+                    plan.copyTo = i;
+                    grown = true;
+                }
+            }
+        }
         for (int i = key + 1; i <= plan.copyTo; ++i) {
             if (frames.at(i).pts < plan.zeroPts)
                 plan.skipped << i; // shown before the key frame: needs what came before it

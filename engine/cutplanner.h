@@ -7,7 +7,9 @@
 struct CutFrame
 {
     qint64 pts = 0; // presentation time in the stream's time base
-    bool clean = false; // decoding can begin here (IDR, IRAP, MPEG-2 I picture)
+    bool clean = false; // a copy can begin here, after re-encoded frames (IDR, IRAP, MPEG-2 I)
+    bool key = false; // decoding can begin here (clean, or an H.264 open-GOP recovery point)
+    bool startsDecoding() const { return clean || key; }
 };
 
 // Which packets of a cut are copied, which are decoded and encoded anew, and where the output
@@ -50,13 +52,14 @@ struct CutPlan
 };
 
 // Plans a cut of the frames shown from startPts (the first frame that begins at or after it)
-// to endPts (exclusive). frames must begin at a clean packet at or before startPts and reach
-// past the end (or the stream's end).
+// to endPts (exclusive). frames must begin where decoding can begin, at or before startPts,
+// and reach past the end (or the stream's end).
 //
-// Exact: the first output frame is the first one at or after startPts and the last the last one that
-// starts before endPts. Packets from the first clean packet in the range are copied as long as
+// Exact: the first output frame is the first one at or after startPts and the last the last one
+// that starts before endPts. Packets from the first clean packet in the range are copied as long as
 // every frame they carry is in the range; what comes before is encoded anew (the head), and at
 // the end the frames that depend on frames after the range (the tail).
-// Not exact: the copy starts at the last clean packet at or before startPts and runs to the
-// last packet shown before endPts; nothing is encoded.
+// Edges are decoded from the last packet where decoding can begin before their first frame.
+// Not exact: the copy starts at the last packet where decoding can begin at or before
+// startPts and runs to the last packet shown before endPts; nothing is encoded.
 CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact);

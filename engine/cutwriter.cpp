@@ -38,6 +38,25 @@ bool setExtradata(AVCodecParameters *par, const QByteArray &data)
     return true;
 }
 
+// A FLAC header states the stream's sample count and the MD5 of all its samples; a cut has
+// fewer, and the muxer only rewrites the header for an encoder. Both become "unknown" (0),
+// so that players measure the cut instead of believing the source's length.
+void forgetFlacLength(AVCodecParameters *par)
+{
+    // STREAMINFO (34 bytes, alone or after the "fLaC" marker and a block header): the sample
+    // count is its bits 108 to 143, the MD5 its last 16 bytes.
+    int at = -1;
+    if (par->extradata_size == 34)
+        at = 0;
+    else if (par->extradata_size >= 42 && memcmp(par->extradata, "fLaC", 4) == 0)
+        at = 8;
+    if (at < 0)
+        return;
+    uint8_t *info = par->extradata + at;
+    info[13] &= 0xf0;
+    memset(info + 14, 0, 4 + 16);
+}
+
 } // namespace
 
 bool CutWriter::isMatroska() const
@@ -45,6 +64,11 @@ bool CutWriter::isMatroska() const
     return m_ctx
         && (qstrcmp(m_ctx->oformat->name, "matroska") == 0
             || qstrcmp(m_ctx->oformat->name, "webm") == 0);
+}
+
+bool CutWriter::configInStream() const
+{
+    return m_ctx && !(m_ctx->oformat->flags & AVFMT_GLOBALHEADER);
 }
 
 bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
@@ -95,6 +119,16 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         if (!out || avcodec_parameters_copy(out->codecpar, par) < 0) {
             *error = QStringLiteral("The output cannot be set up.");
             return false;
+        }
+        if (par->codec_id == AV_CODEC_ID_FLAC) {
+            forgetFlacLength(out->codecpar);
+            if (qstrcmp(format->name, "flac") == 0 && out->codecpar->extradata_size >= 34) {
+                m_flacInfo.resize(size_t(out->index) + 1);
+                m_flacInfo[size_t(out->index)]
+                    = QByteArray(reinterpret_cast<const char *>(out->codecpar->extradata)
+                                     + out->codecpar->extradata_size - 34,
+                                 34);
+            }
         }
         // Keep the source's codec tag where the container knows it for this codec.
         unsigned tag = 0;
@@ -217,6 +251,22 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
     av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
     packet->stream_index = out;
     packet->pos = -1;
+    if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty()) {
+        // The header with the samples so far: the last packet's is the one the file keeps.
+        m_flacSamples.resize(m_flacInfo.size());
+        const AVStream *st = m_ctx->streams[out];
+        m_flacSamples[size_t(out)]
+            += av_rescale_q(packet->duration, st->time_base,
+                            AVRational { 1, std::max(1, st->codecpar->sample_rate) });
+        const quint64 samples = quint64(m_flacSamples[size_t(out)]) & ((quint64(1) << 36) - 1);
+        QByteArray &info = m_flacInfo[size_t(out)];
+        info[13] = char((uchar(info.at(13)) & 0xf0) | (samples >> 32));
+        for (int i = 0; i < 4; ++i)
+            info[14 + i] = char((samples >> (24 - 8 * i)) & 0xff);
+        uint8_t *side = av_packet_new_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, 34);
+        if (side)
+            memcpy(side, info.constData(), 34);
+    }
     const int r = av_interleaved_write_frame(m_ctx.get(), packet);
     if (r < 0) {
         *error = QStringLiteral("The output could not be written: %1").arg(avError(r));

@@ -39,6 +39,9 @@ public:
     // (MP4, Matroska); 0 for Annex B (MPEG-TS, -PS).
     int nalLengthSize() const { return m_nalLengthSize; }
     bool isMatroska() const;
+    // True when the container has no decoder configuration (MPEG-TS, -PS): parameter sets
+    // and sequence headers travel in the stream.
+    bool configInStream() const;
 
     // Writes a packet of the given input stream; its timestamps are in the input stream's
     // time base and are shifted here. Takes the packet's data.
@@ -57,4 +60,8 @@ private:
     bool m_dtsByMuxer = false;
     std::vector<qint64> m_ptsBuffer;
     bool m_headerWritten = false;
+    // A FLAC file's header, by output stream (empty for others), and the samples written: the
+    // muxer writes the header again at the end with the cut's own sample count.
+    std::vector<QByteArray> m_flacInfo;
+    std::vector<qint64> m_flacSamples;
 };

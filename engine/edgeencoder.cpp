@@ -282,10 +282,31 @@ void EdgeEncoder::setRange(qint64 fromPts, qint64 toPts)
     m_to = toPts;
 }
 
+bool EdgeEncoder::cancelled(QString *error) const
+{
+    if (!m_cancel || !m_cancel->load())
+        return false;
+    *error = QStringLiteral("The copy was stopped.");
+    return true;
+}
+
+bool EdgeEncoder::damaged(qint64 pts, QString *error)
+{
+    m_damagedAt = pts;
+    *error = QStringLiteral("The video is damaged there: a frame to re-encode cannot be decoded.");
+    return false;
+}
+
 bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
 {
+    if (cancelled(error))
+        return false;
+    if (packet)
+        m_lastPacketPts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     int r = avcodec_send_packet(m_decoder.get(), packet);
-    if (r < 0 && r != AVERROR_EOF && r != AVERROR_INVALIDDATA) {
+    if (r == AVERROR_INVALIDDATA)
+        return damaged(m_lastPacketPts, error);
+    if (r < 0 && r != AVERROR_EOF) {
         *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
         return false;
     }
@@ -293,13 +314,21 @@ bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
         r = avcodec_receive_frame(m_decoder.get(), m_frame.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
             return true;
+        if (r == AVERROR_INVALIDDATA)
+            return damaged(m_lastPacketPts, error);
         if (r < 0) {
             *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
             return false;
         }
         const qint64 pts = m_frame->best_effort_timestamp;
         const bool wanted = pts != AV_NOPTS_VALUE && pts >= m_from && pts < m_to;
-        const bool ok = !wanted || encodeFrame(m_frame.get(), error);
+        bool ok = true;
+        if (wanted
+            && (m_frame->decode_error_flags || (m_frame->flags & AV_FRAME_FLAG_CORRUPT)
+                || (m_lastPts != AV_NOPTS_VALUE && pts <= m_lastPts)))
+            ok = damaged(pts, error);
+        else if (wanted)
+            ok = encodeFrame(m_frame.get(), error);
         av_frame_unref(m_frame.get());
         if (!ok)
             return false;
@@ -313,6 +342,7 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
         return false;
     }
     m_sourcePts.push_back(frame->best_effort_timestamp);
+    m_lastPts = frame->best_effort_timestamp;
     frame->format = m_encoder->pix_fmt;
     frame->pts = qint64(m_sourcePts.size()) - 1;
     frame->pict_type = m_encoded == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
@@ -329,6 +359,8 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
 bool EdgeEncoder::receivePackets(QString *error)
 {
     for (;;) {
+        if (cancelled(error))
+            return false;
         AvPacketPtr packet = MakePacket();
         const int r = avcodec_receive_packet(m_encoder.get(), packet.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
@@ -366,7 +398,12 @@ bool EdgeEncoder::finish(QString *error)
     return receivePackets(error);
 }
 
-std::vector<AvPacketPtr> EdgeEncoder::takePackets()
+std::vector<AvPacketPtr> EdgeEncoder::takePackets(bool keepLast)
 {
-    return std::exchange(m_packets, {});
+    std::vector<AvPacketPtr> taken = std::exchange(m_packets, {});
+    if (keepLast && !taken.empty()) {
+        m_packets.push_back(std::move(taken.back()));
+        taken.pop_back();
+    }
+    return taken;
 }

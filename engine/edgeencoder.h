@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <vector>
 
 // Encodes frames of a source video stream anew so that they can stand in the same stream as
@@ -31,14 +32,20 @@ public:
     QByteArray extradata() const;
 
     void setRange(qint64 fromPts, qint64 toPts);
+    // Decoding and encoding end with an error once this becomes true.
+    void setCancel(const std::atomic<bool> *cancel) { m_cancel = cancel; }
     // Decodes the packet and encodes the frames in the range that come out of the decoder.
+    // A frame in the range that the decoder reports damaged (or a packet it cannot read, or
+    // a frame out of order) ends it with an error: re-encoding would bake the damage in.
     bool feed(const AVPacket *packet, QString *error);
     // Drains the decoder and the encoder.
     bool finish(QString *error);
     // The encoded packets so far, in order, with pts and duration in the source's time base
-    // and dts equal to pts.
-    std::vector<AvPacketPtr> takePackets();
+    // and dts equal to pts; with keepLast, the last one stays for the next call.
+    std::vector<AvPacketPtr> takePackets(bool keepLast = false);
     int framesEncoded() const { return m_encoded; }
+    // Where the source is damaged (source time base); AV_NOPTS_VALUE when it is not.
+    qint64 damagedAt() const { return m_damagedAt; }
 
     // True when this build can encode the stream's codec with its pixel format.
     static bool canEncode(const AVCodecParameters *par, QString *reason);
@@ -46,6 +53,8 @@ public:
 private:
     bool encodeFrame(AVFrame *frame, QString *error);
     bool receivePackets(QString *error);
+    bool cancelled(QString *error) const;
+    bool damaged(qint64 pts, QString *error);
 
     AvCodecPtr m_decoder;
     AvCodecPtr m_encoder;
@@ -57,4 +66,8 @@ private:
     std::vector<qint64> m_sourcePts; // the source time of each frame given to the encoder
     std::vector<AvPacketPtr> m_packets;
     int m_encoded = 0;
+    qint64 m_lastPts = AV_NOPTS_VALUE;
+    qint64 m_lastPacketPts = AV_NOPTS_VALUE; // of the last packet fed in
+    qint64 m_damagedAt = AV_NOPTS_VALUE;
+    const std::atomic<bool> *m_cancel = nullptr;
 };

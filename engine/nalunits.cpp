@@ -23,6 +23,7 @@ public:
         }
     }
     bool ok() const { return m_ok; }
+    qsizetype remaining() const { return m_bytes.size() * 8 - m_pos; }
     unsigned bits(int n)
     {
         unsigned v = 0;
@@ -135,6 +136,38 @@ int h264PpsId(const QByteArray &pps)
     BitReader r(pps.mid(1));
     const unsigned id = r.ue();
     return r.ok() && id < 256 ? int(id) : -1;
+}
+
+int h264RecoveryFrameCount(const QByteArray &sei)
+{
+    if (h264Type(sei) != H264Sei)
+        return -1;
+    BitReader r(sei.mid(1));
+    // sei_message(): payload type and size as runs of 0xff bytes and a last byte.
+    auto value = [&r] {
+        unsigned v = 0;
+        unsigned byte = 0xff;
+        while (r.ok() && byte == 0xff && v < (1u << 20)) {
+            byte = r.bits(8);
+            v += byte;
+        }
+        return v;
+    };
+    while (r.ok()) {
+        const unsigned type = value();
+        const unsigned size = value();
+        if (!r.ok())
+            return -1;
+        if (type == 6) {
+            const unsigned count = r.ue();
+            return r.ok() ? int(count) : -1;
+        }
+        for (unsigned i = 0; i < size && r.ok(); ++i)
+            r.bits(8);
+        if (r.remaining() <= 8) // only the stop bit is left
+            return -1;
+    }
+    return -1;
 }
 
 AvcConfig parseAvcConfig(const QByteArray &record)

@@ -25,7 +25,7 @@ inline int hevcType(const QByteArray &unit)
     return unit.isEmpty() ? -1 : ((uchar(unit.at(0)) >> 1) & 0x3f);
 }
 
-enum H264Type { H264Idr = 5, H264Sps = 7, H264Pps = 8, H264Aud = 9 };
+enum H264Type { H264Idr = 5, H264Sei = 6, H264Sps = 7, H264Pps = 8, H264Aud = 9 };
 enum HevcType {
     HevcFirstIrap = 16,
     HevcLastIrap = 21,
@@ -39,6 +39,9 @@ enum HevcType {
 // The id a sequence or picture parameter set declares; -1 when it cannot be read.
 int h264SpsId(const QByteArray &sps);
 int h264PpsId(const QByteArray &pps);
+// The recovery_frame_cnt of the recovery point message in an SEI unit (0: every frame shown
+// from this picture on decodes exactly); -1 when the unit carries none or cannot be read.
+int h264RecoveryFrameCount(const QByteArray &sei);
 
 // An AVCDecoderConfigurationRecord, taken apart.
 struct AvcConfig

@@ -94,6 +94,24 @@ bool SourceReader::isCleanStart(const AVPacket *packet) const
     return false;
 }
 
+bool SourceReader::isRandomAccess(const AVPacket *packet) const
+{
+    if (!(packet->flags & AV_PKT_FLAG_KEY))
+        return false;
+    if (m_ctx->streams[m_video]->codecpar->codec_id != AV_CODEC_ID_H264)
+        return isCleanStart(packet);
+    const QByteArray data
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(packet->data), packet->size);
+    for (const QByteArray &unit : NalUnits::split(data, m_lengthSize)) {
+        const int type = NalUnits::h264Type(unit);
+        if (type == NalUnits::H264Idr || NalUnits::h264RecoveryFrameCount(unit) == 0)
+            return true;
+        if (type >= 1 && type <= 5)
+            break; // the units before the first slice carry the picture's messages
+    }
+    return false;
+}
+
 bool SourceReader::findEntry(double seconds, QString *error)
 {
     AVFormatContext *ctx = m_ctx.get();
@@ -118,7 +136,7 @@ bool SourceReader::findEntry(double seconds, QString *error)
         bool found = false;
         bool early = false;
         while (!found && read(packet.get())) {
-            if (packet->stream_index == m_video && isCleanStart(packet.get())) {
+            if (packet->stream_index == m_video && isRandomAccess(packet.get())) {
                 found = true;
                 const qint64 t = packetTime(packet.get());
                 early = m_entryAtStart
@@ -134,6 +152,44 @@ bool SourceReader::findEntry(double seconds, QString *error)
             break;
     }
     *error = QStringLiteral("No key frame was found before the start of the range.");
+    return false;
+}
+
+bool SourceReader::seekBetween(double after, double seconds)
+{
+    if (m_video < 0)
+        return false;
+    AVFormatContext *ctx = m_ctx.get();
+    AvPacketPtr packet = MakePacket();
+    for (const double margin : { 2.0, 7.0, 32.0 }) {
+        const double target = seconds - margin;
+        if (target <= after)
+            return false;
+        const qint64 ts = toStreamTime(target, m_video);
+        // Reads from the seek point to the first random access point; true when it is early
+        // enough (containers without an index may land later than asked).
+        auto landsWell = [&] {
+            if (av_seek_frame(ctx, m_video, ts, AVSEEK_FLAG_BACKWARD) < 0)
+                return -1;
+            while (read(packet.get())) {
+                const bool found = packet->stream_index == m_video && isRandomAccess(packet.get());
+                const qint64 t = packetTime(packet.get());
+                av_packet_unref(packet.get());
+                if (found) {
+                    if (t == AV_NOPTS_VALUE)
+                        return -1;
+                    const double at = toSeconds(t, m_video);
+                    return at <= after ? -1 : at <= seconds ? 1 : 0;
+                }
+            }
+            return -1;
+        };
+        const int lands = landsWell();
+        if (lands < 0)
+            return false;
+        if (lands > 0)
+            return av_seek_frame(ctx, m_video, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+    }
     return false;
 }
 
@@ -173,5 +229,14 @@ bool SourceReader::read(AVPacket *packet)
         m_readError = true;
         return false;
     }
+    // A damaged file can carry any number as a time; none of these is a media time, and
+    // leaving them out keeps every sum of times inside 64 bits.
+    constexpr qint64 kLimit = qint64(1) << 60;
+    if (packet->pts != AV_NOPTS_VALUE && (packet->pts > kLimit || packet->pts < -kLimit))
+        packet->pts = AV_NOPTS_VALUE;
+    if (packet->dts != AV_NOPTS_VALUE && (packet->dts > kLimit || packet->dts < -kLimit))
+        packet->dts = AV_NOPTS_VALUE;
+    if (packet->duration < 0 || packet->duration > (qint64(1) << 40))
+        packet->duration = 0;
     return true;
 }

@@ -18,13 +18,17 @@ public:
     qint64 toStreamTime(double seconds, int stream) const;
     double toSeconds(qint64 ts, int stream) const;
 
-    // Finds where to begin reading so that the video key frame shown at or before `seconds`,
+    // Finds where to begin reading so that the video random access point at or before `seconds`,
     // and every packet of the other streams from about a second before it, are read. For
     // containers without an index the seek is widened until that holds. Returns false when the
     // file cannot be read there.
     bool findEntry(double seconds, QString *error);
     // Goes to the entry found last; reading then gives the same packets every time.
     bool rewind();
+    // Goes to a point from which the first random access point of the video read is at or
+    // before `seconds`, and after `after` (seconds); false when there is none (the entry is
+    // kept: rewind() still goes there). For reading a window at the end of a long range.
+    bool seekBetween(double after, double seconds);
     // The next packet of any stream; false at the end of the file or on a read error.
     bool read(AVPacket *packet);
     bool readFailed() const { return m_readError; }
@@ -32,6 +36,10 @@ public:
     // True when decoding can begin at this packet of the video stream with nothing before it:
     // an IDR picture (H.264), an IRAP picture (HEVC), else the container's key frame flag.
     bool isCleanStart(const AVPacket *packet) const;
+    // True when a decoder that begins at this packet of the video stream shows every frame
+    // from this one on exactly: a clean start, or an H.264 key frame with a recovery point
+    // (open GOPs), which a copy cannot follow re-encoded frames with but which can start one.
+    bool isRandomAccess(const AVPacket *packet) const;
     // The packet's presentation time, or its decoding time when it has none.
     static qint64 packetTime(const AVPacket *packet);
 

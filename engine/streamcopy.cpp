@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <cmath>
 #include <deque>
 #include <limits>
 #include <optional>
@@ -21,6 +22,20 @@ namespace {
 // little after the video of the same time.
 constexpr double kTrailSeconds = 2.0;
 constexpr qint64 kNever = std::numeric_limits<qint64>::max();
+// How far before the end of the range the source may end without the copy failing: the last
+// frame of a file often ends a little before the duration its container declares.
+constexpr double kShortfallSeconds = 1.0;
+// A range whose middle is this long is read in two windows (its start and its end) before the
+// copy; the middle is only read by the copy.
+constexpr double kMiddleSeconds = 30.0;
+// Video packets read after the first one shown after the copy's first key frame, before the
+// first window ends.
+constexpr int kWindowSlack = 8;
+// A head this long is worth a note: the source's key frames are far apart or not IDRs.
+constexpr double kLongHeadSeconds = 10.0;
+// Marks beyond this (about three years) are no media time; they are held here so that no
+// timestamp arithmetic can overflow.
+constexpr double kMaxSeconds = 1e8;
 
 QByteArray bytesOf(const AVPacket *p)
 {
@@ -103,13 +118,18 @@ private:
         return true;
     }
     void report(double fraction, bool force = false);
-    bool scan(QString *error);
+    bool scan(bool skipMiddle, QString *error);
+    bool planVideo(QString *error);
+    // Takes a copied video packet: held until the head is written, then written.
+    bool copyVideo(const AVPacket *packet, bool first, QString *error);
     QList<int> usedParameterSetIds() const;
     bool setUpVideo(CutWriter::VideoOverride *video, QString *error);
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
     bool handleOther(AVPacket *packet, QString *error);
-    bool writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error);
+    // Writes what the edge has encoded so far; at the end (final) drains it first.
+    bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
+    bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
     bool writeVideo(AVPacket *packet, QString *error);
     QList<QByteArray> sourceParameterSets() const;
     bool needsParameterSets(const AVPacket *packet) const;
@@ -131,6 +151,7 @@ private:
     double m_endSeconds = 1e300;
     double m_audioFrom = 0; // seconds: audio frames whose middle is in [from, to) are kept
     QList<CutFrame> m_frames;
+    int m_gapIndex = -1; // stands for the packets between the two windows of a long range
     QList<qint64> m_dts;
     QSet<int> m_inBandIds;
     qint64 m_scanBytes = 0;
@@ -158,7 +179,8 @@ void CopyRun::report(double fraction, bool force)
     if (!force && m_reportClock.isValid() && m_reportClock.elapsed() < 100)
         return;
     m_reportClock.start();
-    m_progress(m_writer.bytesWritten(), std::clamp(fraction, 0.0, 1.0));
+    m_progress(m_writer.bytesWritten(),
+               std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0);
 }
 
 bool CopyRun::run(QString *error)
@@ -189,16 +211,21 @@ bool CopyRun::run(QString *error)
     qint64 zeroMicros = 0;
     CutWriter::VideoOverride video;
     if (m_video >= 0) {
-        if (!scan(error))
+        if (!planVideo(error))
             return false;
-        m_plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
-        if (!m_plan.ok) {
-            *error = m_plan.error;
-            return false;
-        }
         const AVStream *st = in->streams[m_video];
         zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
         m_audioFrom = m_exact ? m_job.startSeconds : m_reader.toSeconds(m_plan.zeroPts, m_video);
+        // The head runs to the first packet a copy can follow new frames with: an IDR in
+        // H.264, where open GOPs have none for long; everything before it is re-encoded.
+        const double headSeconds = m_plan.head.active()
+            ? m_reader.toSeconds(m_plan.head.toPts, m_video)
+                - m_reader.toSeconds(m_plan.head.fromPts, m_video)
+            : 0.0;
+        if (m_exact && headSeconds > kLongHeadSeconds)
+            m_notes << QStringLiteral("Re-encoded %1 s at the start: the video has no key frame "
+                                      "that copied frames can follow until then.")
+                           .arg(headSeconds, 0, 'f', 1);
         if (!m_exact && m_plan.zeroPts < m_startTs)
             m_notes << QStringLiteral("The copy starts on the key frame at %1 s.")
                            .arg(m_reader.toSeconds(m_plan.zeroPts, m_video), 0, 'f', 3);
@@ -227,59 +254,148 @@ bool CopyRun::run(QString *error)
     return true;
 }
 
-bool CopyRun::scan(QString *error)
+bool CopyRun::scan(bool skipMiddle, QString *error)
 {
     // Every video packet from the entry to past the end: its time and whether decoding can
-    // start there. The scan ends once a clean packet after the end and its leading pictures
-    // have gone by.
+    // start there. The scan ends once a packet after the end where decoding can begin and its
+    // leading pictures have gone by.
+    //
+    // A long range is read in two windows: from the entry to just past the first packet in
+    // the range a copy can begin on, and from a random access point shortly before the end.
+    // Everything between is copied as it is, so it needs no look; the plan sees it as one
+    // frame (m_gapIndex).
+    m_frames.clear();
+    m_dts.clear();
+    m_inBandIds.clear();
+    m_gapIndex = -1;
+    m_scanBytes = 0;
     if (!m_reader.rewind()) {
         *error = QStringLiteral("The source cannot be read at the start of the range.");
         return false;
     }
     AvPacketPtr packet = MakePacket();
     qint64 endKey = kNever;
+    qint64 copyKey = kNever; // the first packet in the range a copy can begin on
+    qint64 latest = std::numeric_limits<qint64>::min();
+    int afterKey = 0;
+    bool middleTried = !skipMiddle || m_endTs == kNever;
+    bool toRandomAccess = false; // in the end window, before its first random access point
+    qint64 firstPos = -1;
+    qint64 lastPos = -1;
     while (m_reader.read(packet.get())) {
         if (cancelled(error))
             return false;
         m_scanBytes += packet->size;
-        if (packet->stream_index == m_video) {
-            const qint64 t = SourceReader::packetTime(packet.get());
-            if (endKey != kNever && t > endKey) {
-                av_packet_unref(packet.get());
-                break;
-            }
-            CutFrame f;
-            f.pts = t;
-            f.clean = m_reader.isCleanStart(packet.get());
-            if (f.clean && m_codec == AV_CODEC_ID_H264) {
-                const QByteArray extra = extradataOf(m_reader.videoStream()->codecpar);
-                const int length = NalUnits::isConfigRecord(extra)
-                    ? NalUnits::parseAvcConfig(extra).lengthSize
-                    : 0;
-                for (const QByteArray &u : NalUnits::split(bytesOf(packet.get()), length)) {
-                    if (NalUnits::h264Type(u) == NalUnits::H264Sps)
-                        m_inBandIds << NalUnits::h264SpsId(u);
-                    else if (NalUnits::h264Type(u) == NalUnits::H264Pps)
-                        m_inBandIds << NalUnits::h264PpsId(u);
-                }
-            }
-            if (t == AV_NOPTS_VALUE) {
-                av_packet_unref(packet.get());
-                *error = QStringLiteral("The video has packets without timestamps.");
-                return false;
-            }
-            m_frames << f;
-            m_dts << packet->dts;
-            if (f.clean && t >= m_endTs && endKey == kNever)
-                endKey = t;
-            if (m_endTs != kNever)
-                report(0.1
-                       * std::clamp(double(t - m_startTs) / double(m_endTs - m_startTs), 0.0, 1.0));
+        if (packet->pos >= 0) {
+            if (firstPos < 0)
+                firstPos = packet->pos;
+            lastPos = packet->pos + packet->size;
         }
+        const bool video = packet->stream_index == m_video;
+        if (!video || (toRandomAccess && !m_reader.isRandomAccess(packet.get()))) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        toRandomAccess = false;
+        const qint64 t = SourceReader::packetTime(packet.get());
+        if (endKey != kNever && t > endKey) {
+            av_packet_unref(packet.get());
+            break;
+        }
+        CutFrame f;
+        f.pts = t;
+        f.clean = m_reader.isCleanStart(packet.get());
+        f.key = f.clean || m_reader.isRandomAccess(packet.get());
+        if (f.clean && m_codec == AV_CODEC_ID_H264) {
+            const QByteArray extra = extradataOf(m_reader.videoStream()->codecpar);
+            const int length
+                = NalUnits::isConfigRecord(extra) ? NalUnits::parseAvcConfig(extra).lengthSize : 0;
+            for (const QByteArray &u : NalUnits::split(bytesOf(packet.get()), length)) {
+                if (NalUnits::h264Type(u) == NalUnits::H264Sps)
+                    m_inBandIds << NalUnits::h264SpsId(u);
+                else if (NalUnits::h264Type(u) == NalUnits::H264Pps)
+                    m_inBandIds << NalUnits::h264PpsId(u);
+            }
+        }
+        const qint64 dts = packet->dts;
         av_packet_unref(packet.get());
+        if (t == AV_NOPTS_VALUE) {
+            *error = QStringLiteral("The video has packets without timestamps.");
+            return false;
+        }
+        m_frames << f;
+        m_dts << dts;
+        latest = std::max(latest, t);
+        if (f.startsDecoding() && t >= m_endTs && endKey == kNever)
+            endKey = t;
+        if (m_endTs != kNever)
+            report(0.1 * double(t - m_startTs) / double(std::max<qint64>(1, m_endTs - m_startTs)));
+        if (middleTried)
+            continue;
+        if (copyKey == kNever) {
+            if ((m_exact ? f.clean : f.startsDecoding()) && t >= m_startTs)
+                copyKey = t;
+            continue;
+        }
+        // The start window is complete a few packets after the first one shown after the
+        // copy's key frame: its leading pictures have gone by.
+        if (t > copyKey)
+            ++afterKey;
+        if (afterKey < kWindowSlack)
+            continue;
+        middleTried = true;
+        const double reached = m_reader.toSeconds(latest, m_video);
+        if (m_endSeconds - reached < kMiddleSeconds)
+            continue; // a short range: read on
+        if (!m_reader.seekBetween(reached + 1.0, m_endSeconds))
+            return scan(false, error); // the end cannot be found apart: read it all
+        m_frames << CutFrame {}; // its time is set once both windows are known
+        m_dts << AV_NOPTS_VALUE;
+        m_gapIndex = int(m_frames.size()) - 1;
+        toRandomAccess = true;
     }
     if (m_reader.readFailed()) {
         *error = QStringLiteral("The source could not be read to the end of the range.");
+        return false;
+    }
+    if (m_gapIndex >= 0) {
+        qint64 before = std::numeric_limits<qint64>::min();
+        qint64 after = std::numeric_limits<qint64>::max();
+        for (int i = 0; i < m_frames.size(); ++i) {
+            if (i < m_gapIndex)
+                before = std::max(before, m_frames.at(i).pts);
+            else if (i > m_gapIndex)
+                after = std::min(after, m_frames.at(i).pts);
+        }
+        if (after == std::numeric_limits<qint64>::max() || after - before < 2)
+            return scan(false, error);
+        m_frames[m_gapIndex].pts = after - 1;
+        // The bytes between the windows count for the progress too.
+        if (firstPos >= 0 && lastPos > firstPos)
+            m_scanBytes = std::max(m_scanBytes, lastPos - firstPos);
+    }
+    return true;
+}
+
+bool CopyRun::planVideo(QString *error)
+{
+    if (!scan(true, error))
+        return false;
+    m_plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
+    // The packets between the windows must all be copied, and no edge may need them decoded;
+    // otherwise the range is looked at whole.
+    const CutPlan::Edge &head = m_plan.head;
+    const CutPlan::Edge &tail = m_plan.tail;
+    if (m_gapIndex >= 0
+        && (!m_plan.ok || !m_plan.copies(m_gapIndex)
+            || (head.active() && head.decodeTo >= m_gapIndex)
+            || (tail.active() && tail.decodeFrom <= m_gapIndex))) {
+        if (!scan(false, error))
+            return false;
+        m_plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
+    }
+    if (!m_plan.ok) {
+        *error = m_plan.error;
         return false;
     }
     return true;
@@ -332,6 +448,7 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
         if (!edge->open(st, options, error))
             return false;
         edge->setRange(range.fromPts, range.toPts);
+        edge->setCancel(&m_cancel);
         if (m_codec == AV_CODEC_ID_H264 && records) {
             for (const QByteArray &u : NalUnits::split(edge->extradata(), 0)) {
                 if (NalUnits::h264Type(u) == NalUnits::H264Sps)
@@ -412,16 +529,33 @@ bool CopyRun::writeVideo(AVPacket *packet, QString *error)
     return m_writer.write(packet, m_video, error);
 }
 
-bool CopyRun::writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error)
+bool CopyRun::edgeFailed(const EdgeEncoder &encoder, QString *error) const
 {
-    if (!encoder.finish(error))
-        return false;
-    std::vector<AvPacketPtr> packets = encoder.takePackets();
+    if (encoder.damagedAt() != AV_NOPTS_VALUE)
+        *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
+                                "so the frames there cannot be re-encoded. A copy that starts "
+                                "on a key frame, without the exact cut, still works.")
+                     .arg(FormatTimeCode(
+                         std::max(0.0, m_reader.toSeconds(encoder.damagedAt(), m_video))));
+    return false;
+}
+
+bool CopyRun::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
+{
+    if (final && !encoder.finish(error))
+        return edgeFailed(encoder, error);
+    // The last packet stays with the encoder until the end: HEVC ends the sequence in it.
+    std::vector<AvPacketPtr> packets = encoder.takePackets(!final);
     for (size_t i = 0; i < packets.size(); ++i) {
         AVPacket *p = packets[i].get();
         QByteArray data = bytesOf(p);
-        if (m_codec == AV_CODEC_ID_HEVC && beforeCopy && i + 1 == packets.size()) {
-            // End the new frames' sequence so that the copied key frame starts afresh.
+        if (m_codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
+            // End the new frames' sequence so that the copied key frame starts afresh. The new
+            // frames declare no reordering, so each is output as soon as it is decoded: a
+            // copied CRA picture after the end of a sequence discards the pictures still
+            // waiting for output, so a deeper declared reorder (the source's) would lose the
+            // last new frames. A demuxer that takes the reorder depth from the first
+            // parameter sets of an MPEG-TS stream finds the copied frames deeper and grows it.
             data += QByteArray("\0\0\0\1\x48\x01", 6);
         }
         if (!replaceData(p, toOutputFraming(data))) {
@@ -440,8 +574,45 @@ bool CopyRun::writeEdge(EdgeEncoder &encoder, bool beforeCopy, QString *error)
     return true;
 }
 
+bool CopyRun::copyVideo(const AVPacket *packet, bool first, QString *error)
+{
+    AvPacketPtr copy(av_packet_clone(packet));
+    if (!copy) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    // After re-encoded frames, and in containers whose decoder configuration travels in the
+    // stream, the first copied frame brings the source's parameter sets.
+    if (first && ((m_exact && m_plan.head.active()) || m_writer.configInStream())
+        && needsParameterSets(copy.get())) {
+        const QByteArray sets = m_codec == AV_CODEC_ID_MPEG2VIDEO
+            ? extradataOf(m_reader.videoStream()->codecpar)
+            : NalUnits::join(sourceParameterSets(), m_writer.nalLengthSize());
+        if (!replaceData(copy.get(), sets + bytesOf(copy.get()))) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
+        }
+    }
+    m_waiting.push_back(std::move(copy));
+    if (!m_headDone)
+        return true;
+    while (!m_waiting.empty()) {
+        if (!writeVideo(m_waiting.front().get(), error))
+            return false;
+        m_waiting.pop_front();
+    }
+    return true;
+}
+
 bool CopyRun::handleVideo(AVPacket *packet, QString *error)
 {
+    if (m_videoCount == m_gapIndex) {
+        // Between the windows until the end window's first packet comes.
+        const CutFrame &next = m_frames.at(m_gapIndex + 1);
+        if (SourceReader::packetTime(packet) != next.pts || !(packet->flags & AV_PKT_FLAG_KEY))
+            return copyVideo(packet, false, error);
+        ++m_videoCount;
+    }
     const int i = m_videoCount++;
     if (i > m_plan.lastPacket)
         return true;
@@ -450,40 +621,26 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         return false;
     }
     if (m_head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_headDone) {
+        // The head comes first in the output: its frames are written as they are encoded.
         if (!m_head->feed(packet, error))
+            return edgeFailed(*m_head, error);
+        if (!writeEdge(*m_head, false, false, error))
             return false;
     }
     if (m_tail && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo && !m_tailDone) {
         if (!m_tail->feed(packet, error))
-            return false;
+            return edgeFailed(*m_tail, error);
     }
     if (m_plan.copies(i)) {
-        AvPacketPtr copy(av_packet_clone(packet));
-        if (!copy) {
-            *error = QStringLiteral("Out of memory.");
+        const bool first = m_firstCopy;
+        m_firstCopy = false;
+        if (!copyVideo(packet, first, error))
             return false;
-        }
-        if (m_firstCopy) {
-            m_firstCopy = false;
-            if (m_exact && m_plan.head.active() && needsParameterSets(copy.get())) {
-                const QByteArray sets = m_codec == AV_CODEC_ID_MPEG2VIDEO
-                    ? extradataOf(m_reader.videoStream()->codecpar)
-                    : NalUnits::join(sourceParameterSets(), m_writer.nalLengthSize());
-                if (!replaceData(copy.get(), sets + bytesOf(copy.get()))) {
-                    *error = QStringLiteral("Out of memory.");
-                    return false;
-                }
-            }
-        }
-        m_waiting.push_back(std::move(copy));
     }
     if (m_head && !m_headDone && i == m_plan.head.decodeTo) {
         m_headDone = true;
-        if (!writeEdge(*m_head, m_plan.copyFrom >= 0, error))
+        if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
-        m_doneBytes += m_frameWeight * m_plan.head.frames;
-    }
-    if (m_headDone) {
         while (!m_waiting.empty()) {
             if (!writeVideo(m_waiting.front().get(), error))
                 return false;
@@ -492,9 +649,8 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
     }
     if (m_tail && !m_tailDone && i == m_plan.tail.decodeTo) {
         m_tailDone = true;
-        if (!writeEdge(*m_tail, false, error))
+        if (!writeEdge(*m_tail, true, false, error))
             return false;
-        m_doneBytes += m_frameWeight * m_plan.tail.frames;
     }
     return true;
 }
@@ -552,7 +708,11 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
         break;
     }
     AvPacketPtr copy(av_packet_clone(packet));
-    return copy && m_writer.write(copy.get(), s, error);
+    if (!copy) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    return m_writer.write(copy.get(), s, error);
 }
 
 bool CopyRun::copyPackets(QString *error)
@@ -580,6 +740,8 @@ bool CopyRun::copyPackets(QString *error)
     const qint64 total = std::max<qint64>(
         1, m_scanBytes + m_frameWeight * (m_plan.head.frames + m_plan.tail.frames));
     AvPacketPtr packet = MakePacket();
+    bool pastEnd = false;
+    double reached = -1e300; // the latest time any packet reaches
     while (m_reader.read(packet.get())) {
         if (cancelled(error))
             return false;
@@ -587,9 +749,12 @@ bool CopyRun::copyPackets(QString *error)
         const int s = packet->stream_index;
         const bool videoDone = m_video < 0 || m_videoCount > m_plan.lastPacket;
         const qint64 t = SourceReader::packetTime(packet.get());
+        if (t != AV_NOPTS_VALUE)
+            reached = std::max(reached, m_reader.toSeconds(t + packet->duration, s));
         if (videoDone && t != AV_NOPTS_VALUE
             && m_reader.toSeconds(t, s) > m_endSeconds + kTrailSeconds) {
             av_packet_unref(packet.get());
+            pastEnd = true;
             break;
         }
         const bool ok
@@ -597,19 +762,31 @@ bool CopyRun::copyPackets(QString *error)
         av_packet_unref(packet.get());
         if (!ok)
             return false;
-        if (m_video >= 0)
-            report(0.1 + 0.9 * double(m_doneBytes) / double(total));
-        else if (m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
+        if (m_video >= 0) {
+            // Each frame encoded anew weighs as much as its picture's bytes: the edges take
+            // most of the time.
+            const qint64 encoded
+                = (m_head ? m_head->framesEncoded() : 0) + (m_tail ? m_tail->framesEncoded() : 0);
+            report(0.1 + 0.9 * double(m_doneBytes + m_frameWeight * encoded) / double(total));
+        } else if (m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
             report((m_reader.toSeconds(t, s) - m_job.startSeconds) / m_job.lengthSeconds);
     }
     if (m_reader.readFailed()) {
         *error = QStringLiteral("The source could not be read to the end of the range.");
         return false;
     }
+    // A file cut short (a download or recording that did not finish) ends before the range
+    // its header promises: a much shorter copy is a failure, not a saved cut.
+    if (!pastEnd && m_job.lengthSeconds >= 0 && reached < m_endSeconds - kShortfallSeconds) {
+        *error = QStringLiteral("The source ends at %1, before the end of the range at %2: the "
+                                "file is incomplete or damaged.")
+                     .arg(FormatTimeCode(std::max(0.0, reached)), FormatTimeCode(m_endSeconds));
+        return false;
+    }
     // The stream ended before an edge was complete: write what it gave.
     if (m_head && !m_headDone) {
         m_headDone = true;
-        if (!writeEdge(*m_head, m_plan.copyFrom >= 0, error))
+        if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
     }
     while (!m_waiting.empty()) {
@@ -619,7 +796,7 @@ bool CopyRun::copyPackets(QString *error)
     }
     if (m_tail && !m_tailDone) {
         m_tailDone = true;
-        if (!writeEdge(*m_tail, false, error))
+        if (!writeEdge(*m_tail, true, false, error))
             return false;
     }
     return true;
@@ -630,6 +807,12 @@ bool CopyRun::copyPackets(QString *error)
 StreamCopy::StreamCopy(StreamCopyJob job)
     : m_job(std::move(job))
 {
+    m_job.startSeconds
+        = std::isfinite(m_job.startSeconds) ? std::clamp(m_job.startSeconds, 0.0, kMaxSeconds) : 0;
+    if (!std::isfinite(m_job.lengthSeconds) || m_job.lengthSeconds < 0)
+        m_job.lengthSeconds = -1;
+    else
+        m_job.lengthSeconds = std::min(m_job.lengthSeconds, kMaxSeconds);
 }
 
 bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
@@ -670,7 +853,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
         return result;
     if (!exactWanted)
         result.reason.clear();
-    // The last clean key frame at or before the start.
+    // The last key frame at or before the start where decoding can begin.
     const int video = reader.videoIndex();
     const qint64 target = reader.toStreamTime(startSeconds, video);
     AvPacketPtr packet = MakePacket();
@@ -678,7 +861,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
     while (reader.read(packet.get())) {
         const qint64 t = SourceReader::packetTime(packet.get());
         const bool isVideo = packet->stream_index == video;
-        const bool clean = isVideo && reader.isCleanStart(packet.get());
+        const bool clean = isVideo && reader.isRandomAccess(packet.get());
         av_packet_unref(packet.get());
         if (!isVideo || t == AV_NOPTS_VALUE)
             continue;

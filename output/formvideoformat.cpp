@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "messagesink.h"
 #include "propertygrid.h"
+#include "settings.h"
 #include "sharedvalues.h"
 
 #include <QCheckBox>
@@ -42,8 +43,12 @@ FormVideoFormat::FormVideoFormat(FormVideoFormatParts parts, QWidget *parent)
     // The dialog's load: the model sets its initial state; the widgets follow every change.
     connect(&m_model, &OutputSettingsModel::changed, this, &FormVideoFormat::refresh);
     m_model.load(m_parts.shared ? m_parts.shared->OutputFolder : QString());
+    // The "Exact cut" box lives in the settings store beside "OutPath": read when the dialog
+    // is made, written whenever it changes.
+    const bool exact = ReadSetting(QStringLiteral("ExactCut")) != QLatin1String("No");
+    m_model.setExactCut(exact);
     if (m_parts.shared)
-        m_model.setExactCut(m_parts.shared->ExactCut);
+        m_parts.shared->ExactCut = exact;
     refresh();
 }
 
@@ -52,6 +57,7 @@ FormVideoFormat::~FormVideoFormat() = default;
 void FormVideoFormat::buildControls()
 {
     auto *left = new QWidget(this);
+    m_leftPanel = left;
     left->setObjectName(QStringLiteral("LeftPanel"));
     left->setGeometry(0, 0, kLeftWidth, 400);
     auto *column = new QVBoxLayout(left);
@@ -165,10 +171,7 @@ void FormVideoFormat::buildControls()
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
-    const int height = std::max(400, left->sizeHint().height());
-    left->resize(kLeftWidth, height);
-    m_grid->resize(m_grid->width(), height - 24);
-    setFixedHeight(height);
+    fitHeight();
 
     // Widgets edit the model; the model's change notification brings the widgets up to date.
     connect(m_option1, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
@@ -178,6 +181,7 @@ void FormVideoFormat::buildControls()
             return;
         if (m_parts.shared)
             m_parts.shared->ExactCut = on;
+        WriteSetting(QStringLiteral("ExactCut"), on ? QStringLiteral("Yes") : QStringLiteral("No"));
         m_model.setExactCut(on);
     });
     connect(m_comboFormat, &FormatCombo::popupRequested, this, &FormVideoFormat::ShowFormatMenu);
@@ -239,8 +243,11 @@ void FormVideoFormat::refresh()
     m_checkExactCut->setChecked(m_model.exactCut());
     m_checkExactCut->setEnabled(m_model.directCopySelected());
     const QString note = m_model.directCopySelected() ? copyStartNote() : QString();
-    m_labelCopyStart->setText(note);
-    m_labelCopyStart->setVisible(!note.isEmpty());
+    if (m_labelCopyStart->text() != note || m_labelCopyStart->isHidden() != note.isEmpty()) {
+        m_labelCopyStart->setText(note);
+        m_labelCopyStart->setVisible(!note.isEmpty());
+        fitHeight(); // the line takes room under the option; nothing else gives it up
+    }
     if (m_comboFormat->count() != 1 || m_comboFormat->itemText(0) != m_model.formatCaption()) {
         m_comboFormat->clear();
         m_comboFormat->addItem(m_model.formatCaption());
@@ -290,6 +297,26 @@ void FormVideoFormat::refresh()
         break;
     }
     m_refreshing = false;
+}
+
+void FormVideoFormat::fitHeight()
+{
+    // Nested layouts keep their sizes until told: a line shown or hidden changes them.
+    const auto invalidate = [](QLayout *layout, const auto &self) -> void {
+        layout->invalidate();
+        for (int i = 0; i < layout->count(); ++i) {
+            if (QLayout *inner = layout->itemAt(i)->layout())
+                self(inner, self);
+        }
+    };
+    QLayout *column = m_leftPanel->layout();
+    invalidate(column, invalidate);
+    const int needed = column->hasHeightForWidth() ? column->totalHeightForWidth(kLeftWidth)
+                                                   : column->totalSizeHint().height();
+    const int height = std::max(400, needed);
+    m_leftPanel->resize(kLeftWidth, height);
+    m_grid->resize(m_grid->width(), height - 24);
+    setFixedHeight(height);
 }
 
 bool FormVideoFormat::eventFilter(QObject *watched, QEvent *event)

@@ -80,6 +80,8 @@ private:
     void buildControls();
     void buildFormatMenu();
     void refresh();
+    // Gives the dialog the height its left column needs (at least the design's 400 pixels).
+    void fitHeight();
     QString outputPath() const;
     QString copyStartNote();
 
@@ -89,6 +91,7 @@ private:
     bool m_refreshing = false;
     bool m_closeForGood = false;
 
+    QWidget *m_leftPanel = nullptr;
     QRadioButton *m_option1 = nullptr;
     QRadioButton *m_option2 = nullptr;
     QCheckBox *m_checkExactCut = nullptr;

@@ -773,6 +773,8 @@ void TestCatalogueEndToEnd::directCopies_data()
     QTest::newRow("mkv") << "copy-src.mkv" << QStringList{"-c:v",      "libx264", "-preset",
                                                           "ultrafast", "-c:a",    "libvorbis"};
     QTest::newRow("mp3") << "copy-src.mp3" << QStringList{"-vn", "-c:a", "libmp3lame"};
+    // The header of a FLAC file states its length: the cut's must state the cut's.
+    QTest::newRow("flac") << "copy-src.flac" << QStringList{"-vn", "-c:a", "flac"};
     QTest::newRow("no extension") << "copy-src"
                                   << QStringList{"-c:v", "libx264", "-preset", "ultrafast",
                                                  "-c:a", "aac",     "-f",      "mp4"};

@@ -26,7 +26,10 @@ private Q_SLOTS:
     void plan();
     void cut_data();
     void cut();
-    void keyFrameCopyStartsOnKeyFrame();
+    void keyFrameCopy_data();
+    void keyFrameCopy();
+    void damagedSource_data();
+    void damagedSource();
 
 private:
     QString source(const QString &name) const { return m_dir.filePath(name); }
@@ -110,6 +113,7 @@ struct Stream
     QString type;
     QString codec;
     QString language;
+    QString tag;
 };
 
 QList<Stream> streams(const QString &path, int *chapters = nullptr)
@@ -119,7 +123,8 @@ QList<Stream> streams(const QString &path, int *chapters = nullptr)
     for (const auto &s : o.value("streams").toArray()) {
         const QJsonObject st = s.toObject();
         list << Stream { st.value("codec_type").toString(), st.value("codec_name").toString(),
-                         st.value("tags").toObject().value("language").toString() };
+                         st.value("tags").toObject().value("language").toString(),
+                         st.value("codec_tag_string").toString() };
     }
     if (chapters)
         *chapters = int(o.value("chapters").toArray().size());
@@ -181,11 +186,15 @@ void TestExactCopy::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // Block b shows digit b of the frame number (base 16) as the grey level digit * 16 + 8.
-    const QString painted
-        = QStringLiteral("color=black:s=%1x%2:r=25:d=8,format=yuv420p,"
-                         "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
-              .arg(kW)
-              .arg(kH);
+    const auto paint = [](int seconds) {
+        return QStringLiteral(
+                   "color=black:s=%1x%2:r=25:d=%3,format=yuv420p,"
+                   "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128")
+            .arg(kW)
+            .arg(kH)
+            .arg(seconds);
+    };
+    const QString painted = paint(8);
     const QStringList x264 { "-c:v",
                              "libx264",
                              "-preset",
@@ -200,6 +209,11 @@ void TestExactCopy::initTestCase()
                              "0" };
     const QStringList tone { "-f", "lavfi", "-i",
                              "sine=frequency=440:sample_rate=48000:duration=8" };
+    // 45 s: a long range is read in two windows before the copy.
+    for (const char *ext : { "mkv", "ts" })
+        QVERIFY(ffmpeg(
+            QStringList { "-f", "lavfi", "-i", paint(45), "-f", "lavfi", "-i", "sine=duration=45" }
+            + x264 + QStringList { "-c:a", "aac", source(QStringLiteral("long.") + ext) }));
     for (const char *ext : { "mp4", "mkv", "ts" })
         QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone + x264
                        + QStringList { "-c:a", "aac", source(QStringLiteral("h264.") + ext) }));
@@ -207,6 +221,13 @@ void TestExactCopy::initTestCase()
                      "-crf", "8", "-x265-params",
                      QStringLiteral("log-level=error:keyint=%1:min-keyint=%1:bframes=3").arg(kGop),
                      source("hevc10.mkv") }));
+    // In MP4 as "hvc1", which promises every parameter set in the decoder configuration.
+    QVERIFY(ffmpeg(
+        { "-i", source("hevc10.mkv"), "-c", "copy", "-tag:v", "hvc1", source("hevc10.mp4") }));
+    // H.264 with open GOPs: after the first frame the key frames are recovery points, not IDRs.
+    QVERIFY(ffmpeg(
+        QStringList { "-f", "lavfi", "-i", painted } + tone + x264
+        + QStringList { "-x264-params", "open-gop=1", "-c:a", "aac", source("opengop.ts") }));
     QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
                    + QStringList { "-c:v", "mpeg2video", "-q:v", "2", "-bf", "2", "-g", "25",
                                    "-c:a", "mp2", source("mpeg2.ts") }));
@@ -238,52 +259,81 @@ void TestExactCopy::initTestCase()
 
 void TestExactCopy::plan_data()
 {
-    // Display times of one GOP pattern (I P B B B ..., decoding order) in frame units.
+    // Display times of one GOP pattern in decoding order, in frame units, and per packet what
+    // it allows: 'C' a clean start (a copy may follow new frames there), 'K' a key frame that
+    // decoding may start on (an H.264 open-GOP recovery point), '.' neither.
     QTest::addColumn<QList<qint64>>("pts");
-    QTest::addColumn<QList<bool>>("clean");
+    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<bool>("exact");
     QTest::addColumn<qint64>("start");
     QTest::addColumn<qint64>("end");
     QTest::addColumn<int>("head"); // frames encoded before the copy
     QTest::addColumn<int>("copied");
     QTest::addColumn<int>("tail"); // frames encoded after it
+    QTest::addColumn<int>("headFrom"); // the packet the head's decoder starts on
     // Closed GOPs of eight: I0 P4 B2 B1 B3 P7 B5 B6, then I8 ...
     const QList<qint64> closed { 0, 4, 2, 1, 3, 7, 5, 6, 8, 12, 10, 9, 11, 15, 13, 14, 16 };
-    QList<bool> keys(closed.size(), false);
-    keys[0] = keys[8] = keys[16] = true;
+    const QString closedKinds = QStringLiteral("C.......C.......C");
     QTest::newRow("on a key frame, to a key frame")
-        << closed << keys << qint64(0) << qint64(8) << 0 << 8 << 0;
+        << closed << closedKinds << true << qint64(0) << qint64(8) << 0 << 8 << 0 << -1;
     QTest::newRow("end before a P frame needs a tail")
-        << closed << keys << qint64(0) << qint64(6) << 0 << 5 << 1;
+        << closed << closedKinds << true << qint64(0) << qint64(6) << 0 << 5 << 1 << -1;
     QTest::newRow("one after a key frame")
-        << closed << keys << qint64(1) << qint64(16) << 7 << 8 << 0;
-    QTest::newRow("inside one interval") << closed << keys << qint64(2) << qint64(6) << 4 << 0 << 0;
+        << closed << closedKinds << true << qint64(1) << qint64(16) << 7 << 8 << 0 << 0;
+    QTest::newRow("inside one interval")
+        << closed << closedKinds << true << qint64(2) << qint64(6) << 4 << 0 << 0 << 0;
+    // The key-frame copy runs to the last packet shown before the end, and on to the B-frames
+    // shown before a reference it copied (B6 before P7): no frame is missing before the last.
+    QTest::newRow("key-frame copy ends without a missing frame")
+        << closed << closedKinds << false << qint64(1) << qint64(6) << 0 << 8 << 0 << -1;
     // Open GOP: the second key frame (9) has leading pictures 7 and 8 after it.
     const QList<qint64> open { 0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11 };
-    const QList<bool> openKeys { true, false, false, false, false, false, false,
-                                 true, false, false, false, false, false };
     QTest::newRow("leading pictures go to the head")
-        << open << openKeys << qint64(5) << qint64(13) << 4 << 4 << 0;
+        << open << QStringLiteral("C......C.....") << true << qint64(5) << qint64(13) << 4 << 4 << 0
+        << 0;
+    // H.264 open GOP: key frame 9 is a recovery point, not an IDR. New frames cannot be
+    // followed by it, but the head's decoder starts there, not at the first IDR.
+    QTest::newRow("recovery point starts the head's decoder")
+        << open << QStringLiteral("C......K.....") << true << qint64(9) << qint64(13) << 4 << 0 << 0
+        << 7;
+    QTest::newRow("key-frame copy starts on a recovery point")
+        << open << QStringLiteral("C......K.....") << false << qint64(10) << qint64(13) << 0 << 4
+        << 0 << -1;
 }
 
 void TestExactCopy::plan()
 {
     QFETCH(QList<qint64>, pts);
-    QFETCH(QList<bool>, clean);
+    QFETCH(QString, kinds);
+    QFETCH(bool, exact);
     QFETCH(qint64, start);
     QFETCH(qint64, end);
     QList<CutFrame> frames;
     for (int i = 0; i < pts.size(); ++i)
-        frames << CutFrame { pts.at(i), clean.at(i) };
-    const CutPlan plan = PlanCut(frames, start, end, true);
+        frames << CutFrame { pts.at(i), kinds.at(i) == 'C', kinds.at(i) != '.' };
+    const CutPlan plan = PlanCut(frames, start, end, exact);
     QVERIFY2(plan.ok, qPrintable(plan.error));
     QTEST(plan.head.frames, "head");
     QTEST(plan.copiedCount(), "copied");
     QTEST(plan.tail.frames, "tail");
-    // Every frame of the range is shown once: encoded, or copied with what it refers to.
-    int inRange = 0;
-    for (const qint64 t : pts)
-        inRange += t >= start && t < end;
-    QCOMPARE(plan.head.frames + plan.copiedCount() + plan.tail.frames, inRange);
+    QTEST(plan.head.decodeFrom, "headFrom");
+    if (exact) {
+        // Every frame of the range is shown once: encoded, or copied with what it refers to.
+        int inRange = 0;
+        for (const qint64 t : pts)
+            inRange += t >= start && t < end;
+        QCOMPARE(plan.head.frames + plan.copiedCount() + plan.tail.frames, inRange);
+    } else {
+        // The copy shows a run of frames from its key frame, with none missing.
+        QList<qint64> shown;
+        for (int i = 0; i < pts.size(); ++i) {
+            if (plan.copies(i))
+                shown << pts.at(i);
+        }
+        std::sort(shown.begin(), shown.end());
+        QCOMPARE(shown.first(), plan.zeroPts);
+        QCOMPARE(shown.last() - shown.first() + 1, qint64(shown.size()));
+    }
 }
 
 void TestExactCopy::cut_data()
@@ -301,11 +351,13 @@ void TestExactCopy::cut_data()
                              { "one before a key frame", 1.96, 4.5 },
                              { "mid-interval", 1.3, 6.7 },
                              { "first and last frames", 0.0, 8.0 } };
-    for (const char *file :
-         { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "mpeg2.ts", "multi.mkv" }) {
+    for (const char *file : { "h264.mp4", "h264.mkv", "h264.ts", "hevc10.mkv", "hevc10.mp4",
+                              "mpeg2.ts", "multi.mkv", "opengop.ts" }) {
         for (const Range &r : ranges)
             QTest::addRow("%s, %s", file, r.name) << QString::fromLatin1(file) << r.start << r.end;
     }
+    for (const char *file : { "long.mkv", "long.ts" })
+        QTest::addRow("%s, long range", file) << QString::fromLatin1(file) << 1.3 << 44.3;
 }
 
 void TestExactCopy::cut()
@@ -349,7 +401,9 @@ void TestExactCopy::cut()
         at = found;
         ++matched;
     }
-    QVERIFY2(matched >= shown.size() - 2 * kGop,
+    // An open-GOP H.264 stream has no IDR after its first frame, and only an IDR can follow
+    // re-encoded frames: everything after the start is re-encoded.
+    QVERIFY2(matched >= shown.size() - 2 * kGop || file.startsWith(QLatin1String("opengop")),
              qPrintable(QStringLiteral("%1 of %2 packets copied").arg(matched).arg(shown.size())));
 
     // Every stream is there, with its language; chapters cut to the range.
@@ -363,6 +417,11 @@ void TestExactCopy::cut()
         QCOMPARE(out.at(i).codec, in.at(i).codec);
         QCOMPARE(out.at(i).language, in.at(i).language);
     }
+    // HEVC frames re-encoded before copied ones bring their own parameter sets in the stream,
+    // which "hev1" allows.
+    if (out.first().codec == QLatin1String("hevc") && output.endsWith(QLatin1String(".mp4")))
+        QCOMPARE(out.first().tag,
+                 matched < copied.size() ? QStringLiteral("hev1") : in.first().tag);
     if (sourceChapters > 0)
         QCOMPARE(outputChapters, (start < 4.0 ? 1 : 0) + (end > 4.0 ? 1 : 0));
 
@@ -383,16 +442,94 @@ void TestExactCopy::cut()
     QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
 }
 
-void TestExactCopy::keyFrameCopyStartsOnKeyFrame()
+void TestExactCopy::keyFrameCopy_data()
 {
-    const QString output = m_dir.filePath(QStringLiteral("keyframe.mkv"));
-    const Run run = copyRange(source("h264.mkv"), output, 3.0, 5.0, false);
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
+    QTest::addColumn<int>("first"); // the key frame the copy starts on
+    QTest::newRow("IDR") << "h264.mkv" << 3.0 << 5.0 << kGop;
+    // A recovery point in MPEG-TS: the stream carries the parameter sets only at the IDR.
+    QTest::newRow("recovery point, parameter sets in the stream")
+        << "opengop.ts" << 3.0 << 5.0 << kGop;
+    QTest::newRow("long range") << "long.ts" << 1.3 << 44.3 << 0;
+}
+
+void TestExactCopy::keyFrameCopy()
+{
+    QFETCH(QString, file);
+    QFETCH(double, start);
+    QFETCH(double, end);
+    const QString output = m_dir.filePath(QStringLiteral("keyframe-") + file);
+    const Run run = copyRange(source(file), output, start, end, false);
     QVERIFY2(run.ok, qPrintable(run.message));
     const QList<int> shown = frameIndexes(output);
     QVERIFY(!shown.isEmpty());
-    QCOMPARE(shown.first(), kGop); // the key frame at 2 s
-    QCOMPARE(packetHashes(output).size(), shown.size());
-    QVERIFY(decodesCleanly(output));
+    QTEST(shown.first(), "first");
+    for (int i = 1; i < shown.size(); ++i)
+        QCOMPARE(shown.at(i), shown.at(i - 1) + 1); // none missing
+    QCOMPARE(packetHashes(output).size(), shown.size()); // and none copied but not shown
+    QString errors;
+    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
+}
+
+void TestExactCopy::damagedSource_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<QString>("message");
+    // The first half of a Matroska file: its header still promises 8 s.
+    QFile whole(source("h264.mkv"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QFile half(source("half.mkv"));
+    QVERIFY(half.open(QIODevice::WriteOnly));
+    half.write(whole.read(whole.size() / 2));
+    half.close();
+    // MPEG-TS without the IDR at 2 s: the frames after it refer to a picture that is not there.
+    const QJsonObject o
+        = probeJson(source("h264.ts"),
+                    { "-select_streams", "v:0", "-show_entries", "packet=pos,flags:stream=id" });
+    QList<qint64> keys;
+    for (const auto &p : o.value("packets").toArray()) {
+        if (p.toObject().value("flags").toString().startsWith('K'))
+            keys << p.toObject().value("pos").toString().toLongLong();
+    }
+    QVERIFY(keys.size() >= 2);
+    const int pid
+        = o.value("streams").toArray().first().toObject().value("id").toString().toInt(nullptr, 16);
+    QFile ts(source("h264.ts"));
+    QVERIFY(ts.open(QIODevice::ReadOnly));
+    const QByteArray bytes = ts.readAll();
+    QByteArray kept;
+    bool dropping = false;
+    for (qsizetype at = 0; at + 188 <= bytes.size(); at += 188) {
+        const int packetPid = ((uchar(bytes.at(at + 1)) & 0x1f) << 8) | uchar(bytes.at(at + 2));
+        const bool unitStart = uchar(bytes.at(at + 1)) & 0x40;
+        if (packetPid == pid && (at == keys.at(1) || (dropping && unitStart)))
+            dropping = at == keys.at(1);
+        if (!(dropping && packetPid == pid))
+            kept += bytes.mid(at, 188);
+    }
+    QFile damaged(source("nokey.ts"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(kept);
+    damaged.close();
+
+    QTest::newRow("cut short") << "half.mkv" << 1.3 << "the file is incomplete or damaged";
+    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << "The video is damaged at";
+}
+
+void TestExactCopy::damagedSource()
+{
+    QFETCH(QString, file);
+    QFETCH(double, start);
+    QFETCH(QString, message);
+    const QString folder = m_dir.filePath(QStringLiteral("damaged-") + file);
+    QVERIFY(QDir().mkpath(folder));
+    const Run run = copyRange(source(file), folder + QLatin1Char('/') + file, start, 6.7, true);
+    QVERIFY(!run.ok);
+    QVERIFY2(run.message.contains(message), qPrintable(run.message));
+    QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()); // nothing left
 }
 
 QTEST_GUILESS_MAIN(TestExactCopy)

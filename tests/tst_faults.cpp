@@ -40,6 +40,8 @@ private:
     };
     // Starts a slow job (a 1080p H.264 encode) into the folder.
     bool startSlowJob(FfmpegEncoder &encoder, const QString &output);
+    // Starts an exact direct copy of the long-GOP source (run in-process on a worker thread).
+    bool startExactCopy(FfmpegEncoder &encoder, const QString &output, double start, double end);
     Outcome wait(FfmpegEncoder &encoder, int timeoutMs = 60000);
     // Records the encoder's finished event into m_last (once per encoder).
     void watch(FfmpegEncoder &encoder);
@@ -52,6 +54,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_clip;
+    QString m_longGop; // one key frame in 20 s: what an exact copy re-encodes is long
     Outcome m_last;
     QList<FfmpegEncoder *> m_watched;
 };
@@ -60,6 +63,17 @@ void TestFaults::initTestCase()
 {
     m_clip = makeH264Aac(QDir(m_dir.path()), QStringLiteral("source.mp4"), 8);
     QVERIFY(!m_clip.isEmpty());
+    m_longGop = m_dir.filePath(QStringLiteral("longgop.mkv"));
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=960x540:rate=25:duration=20", "-f",
+                    "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-preset", "veryfast",
+                    "-bf", "2", "-g", "500", "-c:a", "aac", m_longGop}));
+}
+
+// The number of threads of this process.
+static int threadCount()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    return int(tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 void TestFaults::watch(FfmpegEncoder &encoder)
@@ -84,6 +98,20 @@ bool TestFaults::startSlowJob(FfmpegEncoder &encoder, const QString &output)
     const int input = encoder.addInputFile(m_clip, QStringLiteral("-TimeStart 0"));
     if (input < 0 || encoder.addOutputFile(input, output,
                                            QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080 -TimeLength 8")) < 0)
+        return false;
+    return encoder.startEncoding(1);
+}
+
+bool TestFaults::startExactCopy(FfmpegEncoder &encoder, const QString &output, double start,
+                                double end)
+{
+    watch(encoder);
+    encoder.clearJobs();
+    encoder.setExactCopy(true);
+    const int input = encoder.addInputFile(m_longGop, QString());
+    if (input < 0 || encoder.addOutputFile(input, output,
+                                           QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
+                                               .arg(start).arg(end - start)) < 0)
         return false;
     return encoder.startEncoding(1);
 }
@@ -113,18 +141,33 @@ void TestFaults::nextCutWorks(FfmpegEncoder &encoder)
 
 void TestFaults::stopAtSeveralPoints_data()
 {
-    QTest::addColumn<int>("when"); // 0 at once, 1 at the first progress, 2 past 40 %
-    QTest::newRow("at once") << 0;
-    QTest::newRow("first progress") << 1;
-    QTest::newRow("well under way") << 2;
+    QTest::addColumn<bool>("exact"); // an exact direct copy, else the slow ffmpeg job
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
+    QTest::addColumn<int>("percent"); // stop at the first progress this far; -1 at once
+    QTest::newRow("at once") << false << 0.0 << 8.0 << -1;
+    QTest::newRow("first progress") << false << 0.0 << 8.0 << 0;
+    QTest::newRow("well under way") << false << 0.0 << 8.0 << 40;
+    // The exact copy reports its index pass below 10 %, then counts each re-encoded frame as
+    // its picture's bytes: from 0.2 s every frame is re-encoded (no key frame follows); from
+    // 0 s to 19.95 s the packets are copied while a decoder follows them from the key frame
+    // for the last frame, a B-frame that refers to one after the end and is re-encoded.
+    QTest::newRow("exact copy, before it starts") << true << 0.2 << 11.9 << -1;
+    QTest::newRow("exact copy, index pass") << true << 0.2 << 11.9 << 0;
+    QTest::newRow("exact copy, head being encoded") << true << 0.2 << 11.9 << 30;
+    QTest::newRow("exact copy, copying") << true << 0.0 << 19.95 << 10;
 }
 
 void TestFaults::stopAtSeveralPoints()
 {
-    QFETCH(int, when);
-    const QString folder = m_dir.filePath(QStringLiteral("stop%1").arg(when));
+    QFETCH(bool, exact);
+    QFETCH(double, start);
+    QFETCH(double, end);
+    QFETCH(int, percent);
+    const QString folder = m_dir.filePath(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
     QDir().mkpath(folder);
-    const QString output = folder + QStringLiteral("/cut.mp4");
+    const QString output
+        = folder + (exact ? QStringLiteral("/cut.mkv") : QStringLiteral("/cut.mp4"));
     QFile existing(output);
     QVERIFY(existing.open(QIODevice::WriteOnly));
     existing.write("an earlier cut");
@@ -132,15 +175,21 @@ void TestFaults::stopAtSeveralPoints()
 
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
-    qint64 lastPosition = 0;
-    connect(&encoder, &Encoder::encoderProgress, this, [&](qint64, qint64 position, qint64) { lastPosition = position; });
-    QVERIFY(startSlowJob(encoder, output));
-    if (when == 1)
-        QTRY_VERIFY_WITH_TIMEOUT(lastPosition > 0, 30000);
-    else if (when == 2)
-        QTRY_VERIFY_WITH_TIMEOUT(lastPosition > 3200000, 60000);
+    bool reached = false;
+    connect(&encoder, &Encoder::encoderProgress, this,
+            [&](qint64, qint64 position, qint64 duration) {
+                reached = reached
+                    || (duration > 0 && position >= 0 && position * 100 >= percent * duration);
+            });
+    const int threads = threadCount();
+    QVERIFY(exact ? startExactCopy(encoder, output, start, end) : startSlowJob(encoder, output));
+    if (percent >= 0)
+        QTRY_VERIFY_WITH_TIMEOUT(reached || m_last.finished, 60000);
+    QVERIFY2(!m_last.finished, "the run ended before the point to stop it at");
     encoder.stopEncoding(false);
     QVERIFY(!encoder.isRunning());
+    if (exact)
+        QCOMPARE(threadCount(), threads); // the worker and the codecs' threads are gone
     QVERIFY(m_last.finished);
     QVERIFY(!m_last.succeeded);
     QVERIFY(!m_last.failed); // a stop is not an error to report

@@ -1,15 +1,22 @@
 #include "formvideoformat.h"
+#include "mediafixtures.h"
 #include "propertygrid.h"
 #include "recordingmessagesink.h"
+#include "settings.h"
 #include "sharedvalues.h"
+#include "streamcopy.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +28,7 @@ class TestFormVideoFormat : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void firstDisplay();
     void menuSelectsEntry();
@@ -33,6 +41,9 @@ private Q_SLOTS:
     void okBuildsAndStarts();
     void okAsksBeforeReplacing();
     void okRefusesTheSourceItself();
+    void exactCutBox();
+    void copyStartLine_data();
+    void copyStartLine();
 
 private:
     std::unique_ptr<FormVideoFormat> makeDialog();
@@ -42,6 +53,8 @@ private:
     }
 
     QTemporaryDir m_dir;
+    QTemporaryDir m_media;
+    std::unique_ptr<QTemporaryDir> m_store;
     SharedValues m_shared;
     RecordingMessageSink m_messages;
     int m_conversions = 0;
@@ -49,8 +62,25 @@ private:
     int m_folderChooser = 0;
 };
 
+void TestFormVideoFormat::initTestCase()
+{
+    // Sources for the line that tells where a direct copy starts: H.264 (cut exactly), and
+    // codecs the exact cut does not re-encode. A key frame every 2 s.
+    const QString video = QStringLiteral("testsrc2=size=160x90:rate=25:duration=4");
+    for (const auto &[name, codec] : {std::pair{"h264.mp4", "libx264"},
+                                      std::pair{"mpeg4.avi", "mpeg4"},
+                                      std::pair{"vp8.webm", "libvpx"}}) {
+        QVERIFY(MediaFixtures::ffmpeg({"-f", "lavfi", "-i", video, "-c:v", codec, "-g", "50",
+                                       m_media.filePath(QLatin1String(name))}));
+    }
+    QVERIFY(!MediaFixtures::makeMp3(QDir(m_media.path()), 4).isEmpty());
+}
+
 void TestFormVideoFormat::init()
 {
+    // A settings store of the test's own, empty for every test.
+    m_store = std::make_unique<QTemporaryDir>();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_store->path());
     m_shared = SharedValues();
     m_shared.InputFilePath = m_dir.filePath(QStringLiteral("Holiday.mp4"));
     QFile source(m_shared.InputFilePath);
@@ -306,6 +336,100 @@ void TestFormVideoFormat::okRefusesTheSourceItself()
     QFile source(m_shared.InputFilePath);
     QVERIFY(source.open(QIODevice::ReadOnly));
     QCOMPARE(source.readAll(), QByteArray("source"));
+}
+
+void TestFormVideoFormat::exactCutBox()
+{
+    auto d = makeDialog();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+    auto *box = child<QCheckBox>(*d, "CheckExactCut");
+    QVERIFY(box);
+    QCOMPARE(box->text(),
+             QStringLiteral("Exact cut (re-encodes only the frames before the first key frame)"));
+    // Under the direct copy option, indented, above the convert option.
+    const QRect copy = child<QRadioButton>(*d, "Option1")->geometry();
+    const QRect convert = child<QRadioButton>(*d, "Option2")->geometry();
+    QVERIFY(box->geometry().top() >= copy.bottom() && box->geometry().bottom() <= convert.top());
+    QVERIFY(box->geometry().left() > copy.left());
+    QVERIFY(box->isChecked()); // on by default
+    QVERIFY(!box->isEnabled()); // it belongs to the direct copy
+    QTest::mouseClick(child<QRadioButton>(*d, "Option1"), Qt::LeftButton);
+    QVERIFY(box->isEnabled());
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QVERIFY(!d->model().exactCut());
+    QVERIFY(!m_shared.ExactCut);
+    // Kept in the store that holds "OutPath", so a new dialog (a new run) starts with it off.
+    WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
+    const QSettings store(QStringLiteral("Ferrolan Software"), QStringLiteral("Snipora"));
+    QCOMPARE(store.value(QStringLiteral("ExactCut")).toString(), QStringLiteral("No"));
+    QCOMPARE(store.value(QStringLiteral("OutPath")).toString(), m_shared.OutputFolder);
+    d->closeForGood();
+    d.reset();
+    m_shared.ExactCut = true;
+    auto again = makeDialog();
+    box = child<QCheckBox>(*again, "CheckExactCut");
+    QVERIFY(!box->isChecked());
+    QVERIFY(!again->model().exactCut());
+    QVERIFY(!m_shared.ExactCut);
+    again->model().option1Click();
+    box->click();
+    QCOMPARE(ReadSetting(QStringLiteral("ExactCut")), QStringLiteral("Yes"));
+    again->closeForGood();
+}
+
+void TestFormVideoFormat::copyStartLine_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("exact");
+    QTest::addColumn<QString>("line"); // what the line says; "" when it is absent
+    const QString keyFrame = QStringLiteral("The copy starts at 00:00:02.0, on the key frame at "
+                                            "or before the start mark");
+    QTest::newRow("H.264, exact") << "h264.mp4" << true << QString();
+    QTest::newRow("H.264, exact off") << "h264.mp4" << false << keyFrame + QLatin1Char('.');
+    QTest::newRow("MPEG-4 part 2") << "mpeg4.avi" << true
+                                   << keyFrame + QStringLiteral(" (no exact cut: the video is "
+                                                                "MPEG4; exact cuts need H.264, "
+                                                                "HEVC or MPEG-2 video).");
+    QTest::newRow("VP8") << "vp8.webm" << true
+                         << keyFrame + QStringLiteral(" (no exact cut: the video is VP8; exact "
+                                                      "cuts need H.264, HEVC or MPEG-2 video).");
+    QTest::newRow("audio only") << "tone.mp3" << true << QString();
+}
+
+void TestFormVideoFormat::copyStartLine()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, exact);
+    QFETCH(QString, line);
+    WriteSetting(QStringLiteral("ExactCut"), exact ? QStringLiteral("Yes") : QStringLiteral("No"));
+    m_shared.InputFilePath = m_media.filePath(file);
+    m_shared.CutStartSeconds = 2.5;
+    FormVideoFormatParts parts;
+    parts.shared = &m_shared;
+    parts.messages = &m_messages;
+    parts.copyStartNote = [this](bool exactWanted) {
+        return DescribeCopyStart(
+            PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exactWanted));
+    };
+    FormVideoFormat d(std::move(parts), nullptr);
+    QTimer::singleShot(0, &d, [&] {
+        const auto done = qScopeGuard([&] { d.hide(); });
+        auto *label = child<QLabel>(d, "LabelCopyStart");
+        QVERIFY(label);
+        QVERIFY(label->isHidden()); // converting: no line
+        d.model().option1Click();
+        QCOMPARE(label->text(), line);
+        QCOMPARE(label->isVisible(), !line.isEmpty());
+        // The dialog grows to hold the line: nothing below it is squeezed.
+        const auto *left = d.findChild<QWidget *>(QStringLiteral("LeftPanel"));
+        QVERIFY(d.height() >= left->layout()->totalHeightForWidth(left->width()));
+        d.model().option2Click();
+        QVERIFY(label->isHidden());
+    });
+    d.showForCut();
+    d.closeForGood();
 }
 
 QTEST_MAIN(TestFormVideoFormat)
