@@ -491,7 +491,6 @@ bool FormMain::initialise()
     // 2, 3. Settings.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
-    m_shared.ExactCut = ReadSetting(QStringLiteral("ExactCut")) != QLatin1String("No");
 
     // 4. Full volume.
     m_naSliderVol->setMax(128);
@@ -871,8 +870,6 @@ void FormMain::unload()
     m_timer1.stop();
     WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
-    WriteSetting(QStringLiteral("ExactCut"),
-                 m_shared.ExactCut ? QStringLiteral("Yes") : QStringLiteral("No"));
     if (m_firstStartFlag.isEmpty())
         WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
     hide();
