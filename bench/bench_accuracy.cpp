@@ -117,8 +117,9 @@ int main(int argc, char *argv[])
     std::printf("|---|---|---|---|---|\n");
     struct Range { double start, length; };
     for (const Range r : {Range{12.34, 7.5}, Range{31.02, 3.0}, Range{0.0, 2.0}}) {
-        // The first frame shown at the start, and the last one before the end.
-        const int first = int(std::floor(r.start * kRate + 1e-9));
+        // The frame shown at the start (the first that starts at or after it, as an exact seek
+        // of the player shows), and the last one that starts before the end.
+        const int first = int(std::ceil(r.start * kRate - 1e-9));
         const int last = int(std::ceil((r.start + r.length) * kRate - 1e-9)) - 1;
         for (const bool copy : {false, true}) {
             const QString out = dir.filePath(QStringLiteral("cut-%1-%2.%3")

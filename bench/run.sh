@@ -36,7 +36,14 @@ echo; echo "## Direct copy of a large file"
 # About 1.1 GiB of raw 720p video in Matroska: quick to make, and a copy moves every byte.
 gen -f lavfi -i testsrc2=size=1280x720:rate=25:duration=32 -c:v rawvideo -pix_fmt yuv420p \
     "$work/large.mkv"
-"$BUILD/bin/bench_copy" "$work/large.mkv" "$work" 3
+# The copies are written to memory where there is room: the disk's write-back otherwise decides
+# which of the three runs looks slow.
+copies="$work"
+if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR==2 {print $4}')" -gt 4000000 ]; then
+    copies=$(mktemp -d -p /dev/shm)
+fi
+"$BUILD/bin/bench_copy" "$work/large.mkv" "$copies" 3
+[ "$copies" = "$work" ] || rm -rf "$copies"
 rm -f "$work/large.mkv"
 
 echo; echo "## Cut accuracy"
