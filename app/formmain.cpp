@@ -386,41 +386,32 @@ bool FormMain::handleKey(QKeyEvent *key)
     if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
         return false;
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    struct Command
+    {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool repeats; // held down, it acts again
+        std::function<void()> run;
+    };
+    const Command commands[] = {
+        {Qt::Key_Space, Qt::NoModifier, false, [this] { m_playback->playPause(); }},
+        {Qt::Key_Left, Qt::NoModifier, true, [this] { m_playback->stepFrame(-1); }},
+        {Qt::Key_Right, Qt::NoModifier, true, [this] { m_playback->stepFrame(1); }},
+        {Qt::Key_Left, Qt::ShiftModifier, true, [this] { m_playback->jump(-1); }},
+        {Qt::Key_Right, Qt::ShiftModifier, true, [this] { m_playback->jump(1); }},
+        {Qt::Key_I, Qt::NoModifier, false, [this] { m_rangeMarks->setStart(); }},
+        {Qt::Key_O, Qt::NoModifier, false, [this] { m_rangeMarks->setEnd(); }},
+        {Qt::Key_Home, Qt::NoModifier, false, [this] { m_playback->goToStart(); }},
+        {Qt::Key_End, Qt::NoModifier, false, [this] { m_playback->goToEnd(); }},
+    };
     std::function<void()> action;
     bool repeats = false;
-    switch (key->key()) {
-    case Qt::Key_Space:
-        if (mods == Qt::NoModifier)
-            action = [this] { m_playback->playPause(); };
-        break;
-    case Qt::Key_Left:
-    case Qt::Key_Right: {
-        const int direction = key->key() == Qt::Key_Left ? -1 : 1;
-        repeats = true;
-        if (mods == Qt::NoModifier)
-            action = [this, direction] { m_playback->stepFrame(direction); };
-        else if (mods == Qt::ShiftModifier)
-            action = [this, direction] { m_playback->jump(direction); };
-        break;
-    }
-    case Qt::Key_I:
-        if (mods == Qt::NoModifier)
-            action = [this] { m_rangeMarks->setStart(); };
-        break;
-    case Qt::Key_O:
-        if (mods == Qt::NoModifier)
-            action = [this] { m_rangeMarks->setEnd(); };
-        break;
-    case Qt::Key_Home:
-        if (mods == Qt::NoModifier)
-            action = [this] { m_playback->goToStart(); };
-        break;
-    case Qt::Key_End:
-        if (mods == Qt::NoModifier)
-            action = [this] { m_playback->goToEnd(); };
-        break;
-    default:
-        break;
+    for (const Command &c : commands) {
+        if (c.key == key->key() && c.modifiers == mods) {
+            action = c.run;
+            repeats = c.repeats;
+            break;
+        }
     }
     if (!action)
         return false;

@@ -131,6 +131,7 @@ private:
     bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
     bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
     bool writeVideo(AVPacket *packet, QString *error);
+    bool writeWaiting(QString *error);
     QList<QByteArray> sourceParameterSets() const;
     bool needsParameterSets(const AVPacket *packet) const;
     QByteArray toOutputFraming(const QByteArray &annexB) const;
@@ -522,6 +523,17 @@ QByteArray CopyRun::toOutputFraming(const QByteArray &annexB) const
     return NalUnits::join(NalUnits::split(annexB, 0), m_writer.nalLengthSize());
 }
 
+// The copied packets held back while the head was still being encoded, in their order.
+bool CopyRun::writeWaiting(QString *error)
+{
+    while (!m_waiting.empty()) {
+        if (!writeVideo(m_waiting.front().get(), error))
+            return false;
+        m_waiting.pop_front();
+    }
+    return true;
+}
+
 bool CopyRun::writeVideo(AVPacket *packet, QString *error)
 {
     if (packet->dts != AV_NOPTS_VALUE)
@@ -594,14 +606,7 @@ bool CopyRun::copyVideo(const AVPacket *packet, bool first, QString *error)
         }
     }
     m_waiting.push_back(std::move(copy));
-    if (!m_headDone)
-        return true;
-    while (!m_waiting.empty()) {
-        if (!writeVideo(m_waiting.front().get(), error))
-            return false;
-        m_waiting.pop_front();
-    }
-    return true;
+    return !m_headDone || writeWaiting(error);
 }
 
 bool CopyRun::handleVideo(AVPacket *packet, QString *error)
@@ -641,11 +646,8 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
-        while (!m_waiting.empty()) {
-            if (!writeVideo(m_waiting.front().get(), error))
-                return false;
-            m_waiting.pop_front();
-        }
+        if (!writeWaiting(error))
+            return false;
     }
     if (m_tail && !m_tailDone && i == m_plan.tail.decodeTo) {
         m_tailDone = true;
@@ -789,11 +791,8 @@ bool CopyRun::copyPackets(QString *error)
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
     }
-    while (!m_waiting.empty()) {
-        if (!writeVideo(m_waiting.front().get(), error))
-            return false;
-        m_waiting.pop_front();
-    }
+    if (!writeWaiting(error))
+        return false;
     if (m_tail && !m_tailDone) {
         m_tailDone = true;
         if (!writeEdge(*m_tail, true, false, error))
