@@ -126,6 +126,7 @@ void FormConverting::StartConversion()
         return;
     }
     m_parts.encoder->setExactCopy(s.ExactCopyMode);
+    m_parts.encoder->setDeviceLimits(s.OutputDeviceLimits);
     m_parts.encoder->setReplaceAllowed(s.ReplaceAgreed);
     // A job that cannot start (its folder could not be opened) ends like one that cannot be
     // set up: a dialog waiting for a run that never comes would be a dead end.

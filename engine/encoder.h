@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include "devicelimits.h"
+
 // Runs one conversion job in the background: inputs with input options, an output with
 // output options in the program's option dialect (ffmpeg syntax plus "-TimeStart" and
 // "-TimeLength"). All calls and signals happen on the UI thread.
@@ -35,6 +37,9 @@ public:
     // re-encoding the frames before the first key frame and after the last one it can copy
     // (true, the default), or starts on the key frame at or before the start.
     virtual void setExactCopy(bool exact) { Q_UNUSED(exact); }
+    // The limits of the device a preset is made for; an output set up afterwards is held
+    // within them (a larger frame is scaled down to fit, a higher rate lowered).
+    virtual void setDeviceLimits(const DeviceLimits &limits) { Q_UNUSED(limits); }
     virtual QString lastErrorText() const = 0;
 
     // Consent to replace: whether the next job may replace a file at its output path (the user

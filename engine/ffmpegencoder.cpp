@@ -194,7 +194,8 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
     const TranslatedOptions translated
-        = TranslateOptions(input.options, options, out.suffix(), input.formatName, -1, input.media);
+        = TranslateOptions(input.options, options, out.suffix(), input.formatName, -1, input.media,
+                           m_deviceLimits);
     if (!translated.ok) {
         m_error = translated.error;
         return -1;
@@ -205,9 +206,13 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = refusal;
         return -1;
     }
-    Output job{inputIndex, out.absoluteFilePath(), options};
+    Output job;
+    job.inputIndex = inputIndex;
+    job.path = out.absoluteFilePath();
+    job.options = options;
     job.streamCopy = translated.copiesVideo;
     job.exact = m_exactCopy;
+    job.device = m_deviceLimits;
     m_outputs.clear(); // one output per job
     m_outputs << job;
     return 0;
@@ -229,7 +234,8 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
     const Input &input = m_inputs.at(output.inputIndex);
     const TranslatedOptions t = TranslateOptions(input.options, output.options,
                                                  QFileInfo(output.path).suffix(),
-                                                 input.formatName, output.copyKeyFrame, input.media);
+                                                 input.formatName, output.copyKeyFrame, input.media,
+                                                 output.device);
     if (!t.ok)
         return {};
     QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
@@ -261,7 +267,8 @@ bool FfmpegEncoder::startEncoding(int flag)
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
     const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
-                                                 input.formatName, output.copyKeyFrame, input.media);
+                                                 input.formatName, output.copyKeyFrame, input.media,
+                                                 output.device);
 
     if (!m_output.begin(output.path, &m_error))
         return false;

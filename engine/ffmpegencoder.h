@@ -49,6 +49,7 @@ public:
     bool isRunning() const override;
     QString lastErrorText() const override;
     void setExactCopy(bool exact) override { m_exactCopy = exact; }
+    void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
     // What the last direct copy had to tell (streams left out, a start on a key frame).
     QStringList copyNotes() const { return m_copyNotes; }
 
@@ -78,6 +79,7 @@ private:
         double copyKeyFrame = -1; // where a copy from an unindexed container starts
         bool streamCopy = false;  // a direct copy, run in-process
         bool exact = true;
+        DeviceLimits device;
     };
 
     void onStandardOutput();
@@ -118,6 +120,7 @@ private:
     bool m_stopping = false;
 
     bool m_exactCopy = true;
+    DeviceLimits m_deviceLimits;
     std::thread m_copyThread;
     std::atomic<bool> m_cancelCopy{false};
     bool m_copying = false;

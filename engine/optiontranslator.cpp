@@ -252,6 +252,7 @@ public:
     QString inputFormat;
     double copyKeyFrame = -1;
     SourceMedia source;
+    DeviceLimits device;
 
     QList<Option> input;
     QList<Option> output;
@@ -585,6 +586,58 @@ void frameSizeAtEndOfChain(Job &job)
     job.frameSize = size;
 }
 
+// A device plays frames up to its box: a larger frame (a bigger Video Size, or the source's
+// own) is scaled down to fit in it, keeping the picture's shape, to sides the encoder takes.
+// The video bit rate, which the preset gives in proportion to the frame's pixels, shrinks
+// with it. Discs are left alone: their target fixes the frame already.
+void deviceFrameBox(Job &job)
+{
+    const DeviceLimits &device = job.device;
+    const QString encoder = job.videoEncoder();
+    if (!device.limitsSize() || encoder.isEmpty() || !job.target().isEmpty())
+        return;
+    const int m = SizeMultiple(encoder);
+    if (!job.frameSize) {
+        // The size is known only to ffmpeg: the same fit, as an expression it evaluates.
+        job.chain << QStringLiteral("scale=w='min(iw,%1)':h='min(ih,%2)'"
+                                    ":force_original_aspect_ratio=decrease:force_divisible_by=%3")
+                         .arg(device.maxWidth)
+                         .arg(device.maxHeight)
+                         .arg(m);
+        return;
+    }
+    const QSize frame = *job.frameSize;
+    if (frame.width() <= device.maxWidth && frame.height() <= device.maxHeight)
+        return;
+    const double f = std::min(double(device.maxWidth) / frame.width(),
+                              double(device.maxHeight) / frame.height());
+    const int w = std::max(m, downToMultiple(std::min(device.maxWidth,
+                                                      int(std::lround(frame.width() * f))), m));
+    const int h = std::max(m, downToMultiple(std::min(device.maxHeight,
+                                                      int(std::lround(frame.height() * f))), m));
+    static const QRegularExpression scale(QStringLiteral("^scale=\\d+:\\d+$"));
+    if (!job.chain.isEmpty() && scale.match(job.chain.last()).hasMatch())
+        job.chain.last() = QStringLiteral("scale=%1:%2").arg(w).arg(h);
+    else
+        job.chain << QStringLiteral("scale=%1:%2").arg(w).arg(h);
+    job.frameSize = QSize(w, h);
+    if (const qint64 bitrate = parseBitrate(job.value({"-b:v"})); bitrate > 0) {
+        const double share = double(w) * h / (double(frame.width()) * frame.height());
+        job.set("-b:v", bitrateText(std::max<qint64>(1, qint64(bitrate * share / 1000)) * 1000));
+    }
+}
+
+// A device decodes up to its frame rate: a higher Frame Rate (or the source's own) is lowered
+// to it, dropping frames evenly.
+void deviceFrameRate(Job &job)
+{
+    const double most = job.device.maxFrameRate;
+    if (most <= 0 || job.videoEncoder().isEmpty() || !job.target().isEmpty())
+        return;
+    if (job.frameRate() > most + 1e-3)
+        job.set("-r", NumberText(most));
+}
+
 // MPEG-4 part 2 and the H.263 family write the pixel aspect as two numbers up to 255; a finer
 // ratio (from a stretched frame or -aspect) is written rounded, and the MP4 and MOV muxers
 // then refuse the stream because its ratio differs from the container's.
@@ -790,6 +843,8 @@ const Rule kRules[] = {
     {"frames of the range", framesOfTheRange},
     {"rotation filters", rotationFilters},
     {"frame size at the end of the chain", frameSizeAtEndOfChain},
+    {"device frame box", deviceFrameBox},
+    {"device frame rate", deviceFrameRate},
     {"aspect the encoder writes", aspectTheEncoderWrites},
     {"8-bit 4:2:0", eightBit420},
     {"frame rate the encoder takes", frameRateTheEncoderTakes},
@@ -890,9 +945,11 @@ QString MuxerForInputFormat(const QString &inputFormatName)
 
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
-                                   double copyKeyFrameSeconds, const SourceMedia &source)
+                                   double copyKeyFrameSeconds, const SourceMedia &source,
+                                   const DeviceLimits &device)
 {
     Job job;
+    job.device = device;
     job.extension = outputExtension.toLower();
     job.inputFormat = inputFormatName;
     job.copyKeyFrame = copyKeyFrameSeconds;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "devicelimits.h"
+
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
 // is ffmpeg command-line syntax as older ffmpeg releases understood it, plus "-TimeStart S"
 // (where reading of the input begins) and "-TimeLength L" (seconds of output). The
@@ -43,11 +45,13 @@ struct TranslatedOptions
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
 // when the output has no extension and the way to seek. copyKeyFrameSeconds is where a stream
 // copy from a container without a seek index starts: the key frame at or before the start
-// (-1 when unknown; see KeyFrameAtOrBefore()). source describes the input's streams.
+// (-1 when unknown; see KeyFrameAtOrBefore()). source describes the input's streams; device
+// the limits of the device a preset is made for (none for general formats).
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
                                    double copyKeyFrameSeconds = -1,
-                                   const SourceMedia &source = SourceMedia());
+                                   const SourceMedia &source = SourceMedia(),
+                                   const DeviceLimits &device = DeviceLimits());
 
 // True for containers that carry no index of their key frames (MPEG-TS and -PS, raw streams,
 // Ogg, ...): libavformat seeks in them by searching timestamps in the byte stream.

@@ -170,6 +170,7 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
 
     const AdvancedSettings &grid = model.grid();
     const QString key = model.formatKey();
+    job.Device = model.deviceLimits();
 
     // 1. Size.
     QString sizePiece;

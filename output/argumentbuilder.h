@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "devicelimits.h"
+
 class OutputSettingsModel;
 
 // What the builder reads besides the dialog: the opened file and the cut range.
@@ -32,6 +34,9 @@ struct EncoderJob
     // A direct copy cut to the frame; it travels beside EncoderArguments, which stay as for a
     // key-frame copy.
     bool ExactCopyMode = false;
+    // The chosen preset's device limits, which the encoder holds the conversion within; the
+    // arguments themselves stay as the preset writes them.
+    DeviceLimits Device;
 };
 
 // Turns every choice of the dialog into the encoder's option string, the output extension and

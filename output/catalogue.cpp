@@ -223,6 +223,33 @@ QString groupPath(const CatalogueEntry &entry)
     return QString::fromUtf8(sub->Caption);
 }
 
+DeviceLimits deviceLimits(const CatalogueEntry &entry)
+{
+    const CatalogueSubmenu *sub = findSubmenu(entry.SubmenuId);
+    if (!sub || sub->ParentId != DeviceSubmenuId || entry.AudioOnly)
+        return {};
+    constexpr int kHdVideo = 1154;
+    constexpr int kDiscs = 1178;
+    constexpr int kWebVideo = 1164;
+    constexpr int kPs3 = 1123;
+    constexpr int kXbox = 1130;
+    if (sub->Id == kHdVideo || sub->Id == kDiscs || sub->Id == kWebVideo)
+        return {};
+    DeviceLimits limits;
+    // Every phone, player and pad of the catalogue decodes 30 frames a second at most, and the
+    // consoles play H.264 up to 1080p at 30 (High profile, level 4.1).
+    limits.maxFrameRate = 30;
+    if ((sub->Id == kPs3 || sub->Id == kXbox) && entry.formatKey() == QLatin1String("mp4h264")) {
+        limits.maxWidth = 1920;
+        limits.maxHeight = 1080;
+    } else if (entry.hasSize()) {
+        // The preset's frame is the largest its device is known to play.
+        limits.maxWidth = QString::fromLatin1(entry.Width).toInt();
+        limits.maxHeight = QString::fromLatin1(entry.Height).toInt();
+    }
+    return limits;
+}
+
 } // namespace Catalogue
 
 QString ExtensionForKey(const QString &key)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "devicelimits.h"
+
 #include <QList>
 #include <QString>
 
@@ -51,6 +53,10 @@ const CatalogueSubmenu *findSubmenu(int id);
 
 // "General Audio Format", "General Video Format" or "Device/<family>".
 QString groupPath(const CatalogueEntry &entry);
+
+// What the entry's device plays at most: none for the general formats, the discs (their
+// target fixes frame and rate), and the HD and web presets (no device behind them).
+DeviceLimits deviceLimits(const CatalogueEntry &entry);
 
 } // namespace Catalogue
 

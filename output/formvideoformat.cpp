@@ -430,6 +430,7 @@ bool FormVideoFormat::ok()
     shared.OutputExtension = job.OutputExtension;
     shared.DirectCopyMode = job.DirectCopyMode;
     shared.ExactCopyMode = job.ExactCopyMode;
+    shared.OutputDeviceLimits = job.Device;
 
     // Writing over the source would destroy it; replacing another file needs a yes.
     const QString path = outputPath();

@@ -64,6 +64,7 @@ void OutputSettingsModel::load(const QString &outputFolder)
     m_formatKey = QStringLiteral("mp4h264");
     m_grid.setValue(QStringLiteral("Filename Extension"), QStringLiteral("mp4"));
     m_formatCaption = Catalogue::findById(Catalogue::DefaultEntryId)->caption();
+    m_entryId = Catalogue::DefaultEntryId;
     selectSize(0);
     m_enabled.width = false;
     m_enabled.height = false;
@@ -84,6 +85,7 @@ void OutputSettingsModel::SelectCatalogueEntry(int id, const QString &caption)
     m_audioOnly = false;
     const CatalogueEntry *entry = Catalogue::findById(id);
     if (entry) {
+        m_entryId = id;
         m_formatKey = entry->formatKey();
         if (entry->AudioOnly)
             m_audioOnly = true;
@@ -102,6 +104,12 @@ void OutputSettingsModel::SelectCatalogueEntry(int id, const QString &caption)
         m_grid.setValue(QStringLiteral("Channels"), QString::fromLatin1(entry->Channels));
     m_grid.setValue(QStringLiteral("Filename Extension"), ExtensionForKey(m_formatKey));
     Q_EMIT changed();
+}
+
+DeviceLimits OutputSettingsModel::deviceLimits() const
+{
+    const CatalogueEntry *entry = Catalogue::findById(m_entryId);
+    return entry ? Catalogue::deviceLimits(*entry) : DeviceLimits();
 }
 
 void OutputSettingsModel::ResetPresets()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "advancedsettings.h"
+#include "catalogue.h"
 
 #include <QObject>
 #include <QString>
@@ -93,6 +94,8 @@ public:
     bool exactCut() const { return m_exactCut; }
     void setExactCut(bool on);
     QString formatKey() const { return m_formatKey; }
+    // The limits of the chosen entry's device; none for the general formats.
+    DeviceLimits deviceLimits() const;
     bool audioOnlyFormat() const { return m_audioOnly; }
     QString formatCaption() const { return m_formatCaption; }
     int sizeIndex() const { return m_sizeIndex; }
@@ -121,6 +124,7 @@ private:
     AdvancedSettings m_grid;
     Option m_option = Option::None;
     QString m_formatKey = QStringLiteral("mp4h264");
+    int m_entryId = Catalogue::DefaultEntryId;
     bool m_audioOnly = false;
     QString m_formatCaption;
     int m_sizeIndex = 0;

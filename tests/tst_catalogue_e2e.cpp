@@ -77,6 +77,7 @@ namespace {
 
 constexpr double kCutStart = 0.5;
 constexpr double kCutLength = 1.0;
+constexpr int kFullHdSize = 14; // "1920 x 1080" in the size list
 const char *const kQualityNames[] = {"High", "Normal", "Low"};
 
 // What a format key writes, as ffprobe names the codecs ("" for no video).
@@ -448,6 +449,9 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
         const CatalogueEntry &e = entries[i];
         if (e.formatKey() != key)
             continue;
+        // A device preset asked for more than its device plays: Full HD at 60 frames a second.
+        if (Catalogue::deviceLimits(e) != DeviceLimits() && (full || i % 3 == 1))
+            list << Case{&e, 1, 0, kFullHdSize, {{"Frame Rate (FPS)", QStringLiteral("60")}}};
         for (int q = 0; q < 3; ++q) {
             if (full || int(i % 3) == q)
                 list << Case{&e, q, 0};
@@ -571,7 +575,26 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             const int h = probe.pictureHeight(probe.videoStreamIndex());
             expected = QSize(w - w % m, h - h % m);
         }
-        const bool geometry = !run.c.grid.isEmpty()
+        const DeviceLimits device = Catalogue::deviceLimits(e);
+        if (run.c.sizeIndex == kFullHdSize)
+            expected = QSize(1920, 1080);
+        if (device.limitsSize()
+            && (expected.width() > device.maxWidth || expected.height() > device.maxHeight)) {
+            // Fitted into the device's box, the shape kept within the rounding to sides the
+            // codec takes.
+            const double f = std::min(double(device.maxWidth) / expected.width(),
+                                      double(device.maxHeight) / expected.height());
+            if (video->width > device.maxWidth || video->height > device.maxHeight
+                || std::abs(video->width - expected.width() * f) > m
+                || std::abs(video->height - expected.height() * f) > m)
+                problems << QStringLiteral("size %1x%2 outside the device's %3x%4")
+                                .arg(video->width)
+                                .arg(video->height)
+                                .arg(device.maxWidth)
+                                .arg(device.maxHeight);
+            expected = QSize(video->width, video->height);
+        }
+        const bool geometry = run.c.sizeIndex != kFullHdSize && !run.c.grid.isEmpty()
             && !keyIn(key, {"ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd"});
         if ((!geometry && QSize(video->width, video->height) != expected) || video->width % m
             || video->height % m || video->width < 16 || video->height < 16)
@@ -585,6 +608,8 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
         // the source's; MPEG-1 plays only its eight standard rates.
         const double asked = optionValue(options, QStringLiteral("-r")).toDouble();
         double expectedRate = asked > 0 ? asked : 25;
+        if (device.maxFrameRate > 0)
+            expectedRate = std::min(expectedRate, device.maxFrameRate);
         if (keyIn(key, {"ntsc-dvd", "ntsc-vcd", "vob"}))
             expectedRate = 29.97;
         else if (keyIn(key, {"pal-dvd", "pal-vcd"}))
@@ -726,6 +751,7 @@ void TestCatalogueEndToEnd::matrix()
                 QStringLiteral("out/%1.%2").arg(next).arg(run->built.OutputExtension));
             run->encoder = std::make_unique<FfmpegEncoder>();
             run->encoder->loadLibrary(QString());
+            run->encoder->setDeviceLimits(run->built.Device);
             const int input
                 = run->encoder->addInputFile(m_sources.at(run->c.source).path,
                                              QStringLiteral("-TimeStart ") + NumberText(kCutStart));

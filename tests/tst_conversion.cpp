@@ -171,6 +171,7 @@ void TestConversion::startHandsOverTheJob()
     m_shared.DirectCopyMode = copy;
     m_shared.ReplaceAgreed = replaceAgreed;
     m_encoder.setReplaceAllowed(!replaceAgreed);
+    m_shared.OutputDeviceLimits = DeviceLimits{480, 320, 30};
     auto d = makeDialog();
     d->StartConversion();
     QCOMPARE(m_encoder.replaceAllowed(), replaceAgreed);
@@ -179,6 +180,7 @@ void TestConversion::startHandsOverTheJob()
     QCOMPARE(m_encoder.inputOptions, inputOptions);
     QCOMPARE(m_encoder.outputPath, QStringLiteral("/out/Clip-cut.mp4"));
     QCOMPARE(m_encoder.outputOptions, m_shared.EncoderArguments);
+    QCOMPARE(m_encoder.device, m_shared.OutputDeviceLimits);
     QCOMPARE(d->windowTitle(), QStringLiteral("Please wait..."));
     QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(), QStringLiteral("Cancel"));
     // An input without extension is copied to a name without a trailing dot.

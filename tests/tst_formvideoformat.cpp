@@ -298,6 +298,7 @@ void TestFormVideoFormat::okBuildsAndStarts()
                             "-s 1280x720 -TimeLength 30"));
     QCOMPARE(m_shared.OutputExtension, QStringLiteral("mp4"));
     QVERIFY(!m_shared.DirectCopyMode);
+    QCOMPARE(m_shared.OutputDeviceLimits, DeviceLimits()); // a general format
 }
 
 void TestFormVideoFormat::okAsksBeforeReplacing()

@@ -22,6 +22,8 @@ private Q_SLOTS:
     void pictures();
     void h264Devices_data();
     void h264Devices();
+    void deviceLimits_data();
+    void deviceLimits();
     void refusals_data();
     void refusals();
     void timesAreRead();
@@ -384,6 +386,47 @@ void TestOptionTranslator::h264Devices()
                  .join(QLatin1Char(' ')),
              profile);
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-pix_fmt")), QStringLiteral("yuv420p"));
+}
+
+// A device preset's output fits its device's frame box and frame rate, whatever the size and
+// rate asked or the source's; the bit rate shrinks with the frame.
+void TestOptionTranslator::deviceLimits_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("sourceSize"); // "" when the probe could not tell
+    QTest::addColumn<double>("sourceRate");
+    QTest::addColumn<QString>("expected"); // the end of the chain, -r, -b:v
+    const QString x264 = QStringLiteral("-vcodec libx264 -vb 12000k ");
+    QTest::newRow("asked size fitted to the box") << x264 + "-r 60 -s 1920x1080" << "1920x1080" << 60.0
+                                                  << "scale=320:180 30 333k";
+    QTest::newRow("portrait source, no size asked") << x264 << "720x1280" << 25.0
+                                                    << "scale=134:240 - 418k";
+    QTest::newRow("a frame inside the box is kept") << x264 + "-r 25 -s 320x240" << "1920x1080" << 25.0
+                                                    << "scale=320:240 25 12000k";
+    QTest::newRow("unknown size, fitted by ffmpeg")
+        << x264 << "" << 50.0
+        << "scale=w='min(iw,320)':h='min(ih,240)':force_original_aspect_ratio=decrease:"
+           "force_divisible_by=2 30 12000k";
+}
+
+void TestOptionTranslator::deviceLimits()
+{
+    QFETCH(QString, options);
+    QFETCH(QString, sourceSize);
+    QFETCH(double, sourceRate);
+    QFETCH(QString, expected);
+    SourceMedia media = source(sourceSize.isEmpty() ? QStringLiteral("0x0") : sourceSize, sourceRate, 2);
+    const DeviceLimits iPod{320, 240, 30};
+    const TranslatedOptions t = TranslateOptions(QString(), options, QStringLiteral("mp4"), QString(),
+                                                 -1, media, iPod);
+    QVERIFY2(t.ok, qPrintable(t.error));
+    const auto orDash = [](const QString &v) { return v.isEmpty() ? QStringLiteral("-") : v; };
+    const QString chain = valueOf(t.outputArgs, QStringLiteral("-vf"));
+    QCOMPARE(QStringList({chain.mid(chain.lastIndexOf(QLatin1String("scale="))),
+                          orDash(valueOf(t.outputArgs, QStringLiteral("-r"))),
+                          orDash(valueOf(t.outputArgs, QStringLiteral("-b:v")))})
+                 .join(QLatin1Char(' ')),
+             expected);
 }
 
 // What ffmpeg would still refuse is refused first, in one sentence naming the setting; and a

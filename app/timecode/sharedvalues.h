@@ -1,5 +1,7 @@
 #pragma once
 
+#include "devicelimits.h"
+
 #include <QString>
 
 // The values of the cut workflow that several windows read and write. One instance lives in
@@ -29,6 +31,7 @@ struct SharedValues
     QString EncoderArguments;
     bool DirectCopyMode = false;
     bool ExactCopyMode = false; // a direct copy cut to the frame
+    DeviceLimits OutputDeviceLimits; // of the chosen device preset; none for general formats
     bool ExactCut = true;       // the dialog's "Exact cut" box; the "ExactCut" setting
     bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 

@@ -449,6 +449,7 @@ int main(int argc, char *argv[])
             err() << "snipora-cut: " << line << Qt::endl;
     }
     encoder.setExactCopy(job.ExactCopyMode);
+    encoder.setDeviceLimits(job.Device);
     const int input = encoder.addInputFile(
         in.InputFilePath,
         job.DirectCopyMode ? QString() : QStringLiteral("-TimeStart ") + NumberText(start));

@@ -20,6 +20,7 @@ public:
     QStringList calls;
     QString inputPath, inputOptions, outputPath, outputOptions;
     bool running = false;
+    DeviceLimits device;
 
     bool isLibraryLoaded() const override { return loaded; }
     bool loadLibrary(const QString &folder) override
@@ -56,6 +57,7 @@ public:
         running = false;
     }
     bool isRunning() const override { return running; }
+    void setDeviceLimits(const DeviceLimits &limits) override { device = limits; }
     QString lastErrorText() const override { return errorText; }
 
     void progress(qint64 bytes, qint64 pos, qint64 dur) { Q_EMIT encoderProgress(bytes, pos, dur); }
