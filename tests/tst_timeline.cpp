@@ -256,6 +256,9 @@ void TestTimeline::initTestCase()
     QVERIFY(makeAudio(media("tone.wav"), { "-c:a", "pcm_s16le" }, 3, 44100, 2));
     QVERIFY(makeAudio(media("tone.ogg"), { "-c:a", "libvorbis" }));
     QVERIFY(makeAudio(media("tone.m4a"), { "-c:a", "aac" }));
+    // Silence first, the tone on the second track.
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono:d=3", "-i", media("tone.flac"),
+                     "-map", "0", "-map", "1", "-c:a", "flac", media("tracks.mka") }));
     // Long enough for the waveform to report as it goes (and to be cancelled half way).
     QVERIFY(makeAudio(media("long.wav"), { "-c:a", "pcm_u8" }, 240, 8000));
     // Every frame a key frame at 1080p: each picture of the strip is a decode of its own.
@@ -339,6 +342,9 @@ void TestTimeline::thumbnails()
         return;
     }
     QCOMPARE(thumbs.size(), 10);
+    // Spread over the whole file, whether or not the container states its length.
+    QVERIFY2(std::abs(thumbs.last().requestedMicros - 11400000) < 50000,
+             qPrintable(QString::number(thumbs.last().requestedMicros)));
     const qint64 firstFrame = probeTimes(media(file), false).first();
     for (const Thumbnail &t : thumbs) {
         // The key frame at or before the time it stands for.
@@ -357,19 +363,37 @@ void TestTimeline::thumbnails()
 void TestTimeline::waveform_data()
 {
     QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("stream"); // -1: the first audio stream
     QTest::addColumn<int>("seconds");
     for (const char *name : { "tone.mp3", "tone.flac", "tone.wav", "tone.ogg", "tone.m4a" })
-        QTest::newRow(name) << QString::fromLatin1(name) << 3;
-    QTest::newRow("audio of a video") << "clip.mkv" << 12;
-    QTest::newRow("long, reported as it goes") << "long.wav" << 240;
-    QTest::newRow("no audio") << "large.mp4" << 0;
+        QTest::newRow(name) << QString::fromLatin1(name) << -1 << 3;
+    QTest::newRow("audio of a video") << "clip.mkv" << -1 << 12;
+    QTest::newRow("second track chosen") << "tracks.mka" << 1 << 3;
+    QTest::newRow("long, reported as it goes") << "long.wav" << -1 << 240;
+    QTest::newRow("no audio") << "large.mp4" << -1 << 0;
 }
 
 void TestTimeline::waveform()
 {
     QFETCH(QString, file);
+    QFETCH(int, stream);
     QFETCH(int, seconds);
-    const Outcome out = runJob(Kind::Waveform, media(file), TimelineCache::disabled());
+    Outcome out;
+    Waveform job;
+    job.setCache(TimelineCache::disabled());
+    job.setAudioStream(stream);
+    connect(&job, &Waveform::peaksReady, [&](int first, const QList<WaveformPeak> &peaks) {
+        out.partialsInOrder &= first == out.partialPeaks.size();
+        out.partialPeaks << peaks;
+        ++out.partials;
+    });
+    connect(&job, &Waveform::finished, [&](const WaveformData &data) {
+        out.finished = true;
+        out.wave = data;
+    });
+    connect(&job, &Waveform::failed, [&](const QString &message) { out.failure = message; });
+    job.start(media(file));
+    QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
     QVERIFY2(out.finished, qPrintable(out.failure));
     const WaveformData &wave = out.wave;
     if (seconds == 0) {

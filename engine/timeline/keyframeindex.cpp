@@ -122,10 +122,14 @@ bool IndexBuilder::readKeySamples()
         }
     };
     qint64 offset = 0; // presentation minus decoding time of the first key frame
-    if (packet && readSample(0))
-        offset = packet->pts - packet->dts;
     QList<qint64> exact;
     qsizetype next = 0; // the first key sample not read yet
+    if (packet && readSample(0)) {
+        offset = packet->pts - packet->dts;
+        if (!(packet->flags & AV_PKT_FLAG_DISCARD))
+            exact << m_input.toMicros(packet->pts, m_video);
+        next = 1;
+    }
     auto estimate = [&](qsizetype i) { return m_input.toMicros(listed.at(i) + offset, m_video); };
     auto soFar = [&] {
         QList<qint64> times = exact;

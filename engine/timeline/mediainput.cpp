@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <mutex>
+
 namespace {
 
 QString tr(const char *text)
@@ -38,7 +41,9 @@ bool MediaInput::open(const QString &path, const JobContext &context, QString *e
     m_ctx.reset();
     if (!checkReadableFile(path, error))
         return false;
-    av_log_set_level(AV_LOG_QUIET);
+    // libav's messages would only reach the terminal; the level is set once, not by every run.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     AVFormatContext *ctx = avformat_alloc_context();
     if (!ctx) {
         *error = tr("Not enough memory to read this file's timeline.");
@@ -111,6 +116,29 @@ qint64 MediaInput::durationMicros() const
     return m_ctx && m_ctx->duration != AV_NOPTS_VALUE && m_ctx->duration > 0
         ? qint64(m_ctx->duration)
         : -1;
+}
+
+qint64 MediaInput::lengthMicros(int stream)
+{
+    const qint64 stated = durationMicros();
+    if (stated > 0 || !m_ctx)
+        return stated;
+    // Files written without seeking back (Matroska to a pipe, a recording cut short) state no
+    // length: the last few megabytes tell where the stream ends.
+    constexpr qint64 kTailBytes = qint64(8) << 20;
+    if (av_seek_frame(m_ctx.get(), -1, std::max<qint64>(0, m_size - kTailBytes), AVSEEK_FLAG_BYTE)
+        < 0)
+        return -1;
+    qint64 end = -1;
+    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
+    while (packet && av_read_frame(m_ctx.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream && PacketTime(packet.get()) != AV_NOPTS_VALUE)
+            end = std::max(
+                end,
+                toMicros(PacketTime(packet.get()) + std::max<qint64>(0, packet->duration), stream));
+        av_packet_unref(packet.get());
+    }
+    return end;
 }
 
 double MediaInput::readFraction() const

@@ -28,6 +28,9 @@ public:
     qint64 toStreamTime(qint64 micros, int stream) const;
     // The file's length (microseconds, -1 when unknown).
     qint64 durationMicros() const;
+    // The length the container states, else the end of the stream's last packet, read near the
+    // end of the file (-1 when none reads). Leaves the reading position anywhere.
+    qint64 lengthMicros(int stream);
     // How much of the file has been read, 0 to 1.
     double readFraction() const;
     // Only the given stream's packets are read (the demuxer skips the others' data where it

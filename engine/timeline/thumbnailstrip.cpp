@@ -103,9 +103,9 @@ bool StripBuilder::findKey(qint64 micros)
     bool after = false; // m_key holds the first key frame after the time
     for (const qint64 margin : kMargins) {
         if (margin > 0) {
-            // Landed after the time. An index seek finds the last key frame decoded by the time,
-            // which may be shown just after it: the one before is then the answer. Seeks by
-            // estimate go further back.
+            // Landed after the time. Seeks by estimate go further back; an index seek (which
+            // lands there only when no key frame comes before the time, or when the demuxer
+            // compares decoding times) goes to the key frame decoded before the one found.
             if (m_exactSeek && after && m_key->dts != AV_NOPTS_VALUE)
                 seekTs = std::min<qint64>(seekTs, m_key->dts) - 1;
             else
@@ -230,7 +230,7 @@ void buildStrip(const JobContext &context, ThumbnailStrip *job, const StripSetti
     const qint64 imageBytes
         = qint64(std::clamp(std::lround(s.height * aspect), 1L, long(4 * s.height))) * s.height * 4;
     const int count = int(std::min<qint64>(s.count, ThumbnailStrip::kMaxImageBytes / imageBytes));
-    const qint64 duration = input.durationMicros();
+    const qint64 duration = s.to < 0 ? input.lengthMicros(video) : input.durationMicros();
     const qint64 from = std::max<qint64>(0, s.from);
     qint64 to = s.to < 0 ? duration : (duration > 0 ? std::min(s.to, duration) : s.to);
     if (to < from)

@@ -111,22 +111,33 @@ public:
         if (startMicros)
             first = qint64(std::llround(double(*startMicros) * sampleRate / 1e6));
         const double bucketsPerSample = m_rate / sampleRate;
-        for (size_t i = 0; i < m_mono.size(); ++i) {
-            const qint64 position = first + qint64(i);
-            if (position < 0)
-                continue;
+        const qint64 count = qint64(m_mono.size());
+        // Bucket by bucket: the samples of one bucket are a run, reduced in one loop.
+        for (qint64 i = std::max<qint64>(0, -first); i < count;) {
+            const qint64 position = first + i;
             const qint64 bucket = qint64(double(position) * bucketsPerSample);
             if (bucket >= m_maxBuckets)
                 break;
+            // The first position of the next bucket (at least one sample further on).
+            qint64 end = qint64(std::ceil(double(bucket + 1) / bucketsPerSample));
+            while (qint64(double(end) * bucketsPerSample) <= bucket)
+                ++end;
+            const qint64 stop = std::min(count, std::max(end - first, i + 1));
+            float low = m_mono[size_t(i)];
+            float high = low;
+            for (qint64 j = i + 1; j < stop; ++j) {
+                low = std::min(low, m_mono[size_t(j)]);
+                high = std::max(high, m_mono[size_t(j)]);
+            }
             if (bucket >= peaks.size()) {
                 if (bucket >= peaks.capacity())
                     peaks.reserve(std::max<qint64>(bucket + 1, 2 * peaks.capacity()));
                 peaks.resize(bucket + 1, kUntouched);
             }
             WaveformPeak &p = peaks[bucket];
-            const float v = std::clamp(m_mono[i], -1.0f, 1.0f);
-            p.low = std::min(p.low, v);
-            p.high = std::max(p.high, v);
+            p.low = std::min(p.low, std::clamp(low, -1.0f, 1.0f));
+            p.high = std::max(p.high, std::clamp(high, -1.0f, 1.0f));
+            i = stop;
         }
         m_next = first + qint64(m_mono.size());
         m_done = std::clamp<qint64>(qint64(double(m_next) * bucketsPerSample), 0, peaks.size());
