@@ -9,7 +9,8 @@ BUILD=${BUILD_DIR:-build}
 SUDO=$([ "$(id -u)" -ne 0 ] && echo sudo || true)
 command -v mpv >/dev/null || { echo "installing the mpv program for the baselines" >&2; \
     $SUDO apt-get install -y -qq mpv >/dev/null; }
-cmake --build "$BUILD" --target bench_engine bench_accuracy bench_memory bench_copy bench_bare_window snipora >/dev/null
+cmake --build "$BUILD" --target bench_engine bench_accuracy bench_memory bench_copy bench_bare_window \
+    bench_timeline snipora >/dev/null
 work=$(mktemp -d -p "${BENCH_TMP:-/var/tmp}")
 trap 'rm -rf "$work"' EXIT
 gen() { ffmpeg -nostdin -v error -y "$@"; }
@@ -55,3 +56,6 @@ bench/exactcopy.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"
 
 echo; echo "## snipora-cut against ffmpeg by hand"
 bench/clicut.sh "$BUILD" "$work" "$RUNS"
+
+echo; echo "## Timeline of a 2 h file"
+bench/timeline.sh "$BUILD" "$work" "$(( RUNS < 3 ? RUNS : 3 ))"

@@ -9,7 +9,7 @@ PACKAGES=(
     # Qt 6: Widgets, OpenGLWidgets, DBus, Test (all in qt6-base-dev on Debian 12)
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libegl-dev qt6-qpa-plugins
     # media engine: player, probe, encoder
-    libmpv-dev libavformat-dev libavcodec-dev libavutil-dev ffmpeg
+    libmpv-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
     # event sound, taskbar progress
     libcanberra-dev dbus
     # headless and real-window runs

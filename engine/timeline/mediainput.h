@@ -1,0 +1,55 @@
+#pragma once
+
+#include "timelinehandles.h"
+
+#include <QString>
+
+class JobContext;
+
+// A media file opened read-only with libavformat for one of the timeline's builders, reads
+// interrupted when the run is cancelled. Times are microseconds on the player's axis: the
+// container's time minus the file's start time (an MPEG-TS file starting at 10 s has its first
+// frame near 0).
+class MediaInput
+{
+public:
+    // Refuses missing, empty and non-regular files before libav reads anything; returns false
+    // with a sentence for the user in *error. A cancelled open returns false with "" there.
+    bool open(const QString &path, const JobContext &context, QString *error);
+
+    AVFormatContext *context() const { return m_ctx.get(); }
+    QString formatName() const;
+    // The first stream of the type that is not a cover picture, or -1.
+    int firstStream(AVMediaType type) const;
+    // `wanted` when it is a stream of the type, else the first one.
+    int streamOrFirst(int wanted, AVMediaType type) const;
+
+    qint64 toMicros(qint64 ts, int stream) const;
+    qint64 toStreamTime(qint64 micros, int stream) const;
+    // The file's length (microseconds, -1 when unknown).
+    qint64 durationMicros() const;
+    // The length the container states, else the end of the stream's last packet, read near the
+    // end of the file (-1 when none reads). Leaves the reading position anywhere.
+    qint64 lengthMicros(int stream);
+    // How much of the file has been read, 0 to 1.
+    double readFraction() const;
+    // Only the given stream's packets are read (the demuxer skips the others' data where it
+    // can); `keep` says which of its packets.
+    void readOnly(int stream, AVDiscard keep = AVDISCARD_DEFAULT);
+
+    // The next packet of the stream that is to be shown; false at the end of the file, on a read
+    // error (then *readError is set) or once the run is cancelled.
+    bool nextPacket(int stream, AVPacket *packet, const JobContext &context, bool *readError);
+
+    // Opens a decoder for a stream with at most `threads` threads; nullptr when the codec is
+    // not known or does not open.
+    TimelineAv::CodecPtr openDecoder(int stream, int threads) const;
+
+private:
+    TimelineAv::InputPtr m_ctx;
+    qint64 m_start = 0;
+    qint64 m_size = 0;
+};
+
+// A packet's presentation time, or its decoding time when it has none.
+qint64 PacketTime(const AVPacket *packet);
