@@ -50,6 +50,9 @@ void TestTimeCode::format_data()
     QTest::newRow("nan") << std::nan("") << "00:00:00.0";
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << "00:00:00.0";
     QTest::newRow("tenths of a tenths scale") << 4567.8 << "01:16:07.8";
+    // The whole seconds and the tenths come from one decimal text: 5.999999999999999 is 6.
+    QTest::newRow("end minus start of marks") << 12.12 - 6.12 << "00:00:06.0";
+    QTest::newRow("marks an hour in") << 3641.06 - 3599.96 << "00:00:41.1";
 }
 
 void TestTimeCode::format()
@@ -105,6 +108,11 @@ void TestTimeCode::roundTripWholeTenths()
     for (qint64 tenths = 0; tenths < 400000; tenths += 137) {
         const double seconds = double(tenths) / 10.0;
         QCOMPARE(ParseTimeCode(FormatTimeCode(seconds)) * 10.0, double(tenths));
+        // The length between two marks a whole number of tenths apart, wherever they sit.
+        for (const double offset : { 0.12, 6.12, 0.37, 3599.99, 86399.96 }) {
+            const double length = (offset + seconds) - offset;
+            QCOMPARE(FormatTimeCode(length), FormatTimeCode(seconds));
+        }
     }
 }
 
