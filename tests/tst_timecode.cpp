@@ -18,6 +18,8 @@ private Q_SLOTS:
     void parse_data();
     void parse();
     void roundTripWholeTenths();
+    void typed_data();
+    void typed();
     void int64Helpers_data();
     void int64Helpers();
     void roundHalfEven_data();
@@ -101,6 +103,32 @@ void TestTimeCode::parse()
     QFETCH(QString, text);
     QFETCH(double, seconds);
     QCOMPARE(ParseTimeCode(text), seconds);
+}
+
+// A time box's text ("_" where nothing was typed), read as far as it is typed; -1: no time.
+void TestTimeCode::typed_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("complete") << "01:02:03.4" << 3723.4;
+    QTest::newRow("seconds partly typed") << "00:00:1_._" << 1.0;
+    QTest::newRow("tenths not typed") << "00:01:20._" << 80.0;
+    QTest::newRow("seconds not typed") << "00:01:__._" << 60.0;
+    QTest::newRow("one digit") << "5_:__:__._" << -1.0;
+    QTest::newRow("minutes partly typed") << "00:1_:__._" << -1.0;
+    QTest::newRow("cleared") << "__:__:__._" << -1.0;
+    QTest::newRow("a gap") << "00:00:_5.0" << -1.0;
+    QTest::newRow("hours past two digits") << "100:00:00.0" << 360000.0;
+    QTest::newRow("not a time code") << "garbage" << -1.0;
+    QTest::newRow("blanks around") << " 00:00:12.5 " << 12.5;
+}
+
+void TestTimeCode::typed()
+{
+    QFETCH(QString, text);
+    QFETCH(double, seconds);
+    double read = -1;
+    QCOMPARE(ReadTypedTimeCode(text, &read) ? read : -1.0, seconds);
 }
 
 void TestTimeCode::roundTripWholeTenths()

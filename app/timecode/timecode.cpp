@@ -76,6 +76,33 @@ double ParseTimeCode(const QString &text)
     return hours * 3600.0 + minutes * 60.0 + seconds;
 }
 
+bool ReadTypedTimeCode(const QString &text, double *seconds)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9_]{2,}):([0-9_]{2}):([0-9_]{2})\\.([0-9_])$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const QString places = m.captured(1) + m.captured(2) + m.captured(3) + m.captured(4);
+    const qsizetype blank = places.indexOf(QLatin1Char('_'));
+    if (blank >= 0) {
+        // Typed from the left through the minutes, and nothing typed after the first blank.
+        if (blank < m.capturedLength(1) + 2)
+            return false;
+        for (qsizetype i = blank; i < places.size(); ++i) {
+            if (places.at(i) != QLatin1Char('_'))
+                return false;
+        }
+    }
+    const auto number = [](QString field) {
+        field.remove(QLatin1Char('_'));
+        return field.isEmpty() ? 0.0 : field.toDouble();
+    };
+    *seconds = number(m.captured(1)) * 3600.0 + number(m.captured(2)) * 60.0 + number(m.captured(3))
+        + number(m.captured(4)) / 10.0;
+    return true;
+}
+
 qint64 Int64FromHalves(qint32 low, qint32 high)
 {
     const quint64 bits = (quint64(quint32(high)) << 32) | quint64(quint32(low));

@@ -24,6 +24,12 @@ QString FormatTimeCode(double seconds);
 // whatever the locale.
 double ParseTimeCode(const QString &text);
 
+// A time code typed into a time box, whose places not typed yet show "_" ("00:00:1_._"), read
+// as far as it is typed: the digits from the left, through the minutes at least, without a
+// gap ("00:00:1_._" is 1 s, "00:01:__._" 60 s). False for what is no time at all (a cleared
+// box, "5_:__:__._", a gap, text of another form); *seconds is then left alone.
+bool ReadTypedTimeCode(const QString &text, double *seconds);
+
 // Joins the two 32-bit halves (low first) of a signed 64-bit count.
 qint64 Int64FromHalves(qint32 low, qint32 high);
 qint32 Int64LowHalf(qint64 value);
