@@ -27,6 +27,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -99,6 +100,13 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
     m_timer1.setInterval(1000);
     buildControls();
     m_popup = std::make_unique<SavedPopup>(this, m_openUrl, m_showInFileManager);
+    connect(m_popup.get(), &SavedPopup::folderNotOpened, this, [this](const QString &folder) {
+        if (m_messages)
+            m_messages->showMessage(
+                this, MessageSink::Icon::Warning, kProgramTitle,
+                QStringLiteral("No file manager could be started to open the folder %1.")
+                    .arg(QDir::toNativeSeparators(folder)));
+    });
     m_taskbar = std::make_unique<TaskbarProgress>();
     m_sound = std::make_unique<EventSound>();
     if (m_player && m_probe) {
@@ -608,11 +616,13 @@ void FormMain::showHelp()
 {
     // The compiled help beside the program when there is one, else the HTML user guide.
     const QString chm = m_shared.AppFolder + QStringLiteral("help.chm");
-    if (QFileInfo::exists(chm)) {
-        openUrl(QUrl::fromLocalFile(chm));
-        return;
-    }
-    openUrl(QUrl::fromLocalFile(m_shared.AppFolder + QStringLiteral("help/index.html")));
+    const QString help
+        = QFileInfo::exists(chm) ? chm : m_shared.AppFolder + QStringLiteral("help/index.html");
+    if (!openUrl(QUrl::fromLocalFile(help)) && m_messages)
+        m_messages->showMessage(this, MessageSink::Icon::Warning, kProgramTitle,
+                                QStringLiteral("No program could be started to show the user "
+                                               "guide; you can open %1 yourself.")
+                                    .arg(QDir::toNativeSeparators(help)));
 }
 
 void FormMain::showAbout()

@@ -358,6 +358,10 @@ void FfmpegEncoder::onCopyProgress(quint64 run, qint64 bytes, double fraction)
             return;
         }
     }
+    // The last report comes once the copy has closed its file, when the writer counts nothing
+    // any more: the file itself tells how much was written.
+    if (fraction >= 1.0)
+        bytes = std::max(bytes, QFileInfo(m_output.temporaryPath()).size());
     const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
     Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
 }

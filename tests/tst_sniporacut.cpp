@@ -342,6 +342,9 @@ void TestSniporaCut::savedNames_data()
     }
     QTest::newRow("line break") << mp3 + QStringList{"line\nbreak"} << "linebreak.mp3";
     QTest::newRow("input without extension") << QStringList{"bare", "--start", "1", "--end", "2", "--copy"} << "bare-cut";
+    QTest::newRow("direct copy") << QStringList { "clip.mp4", "--start", "1.5",    "--end",
+                                                  "7",        "--copy",  "--name", "copied" }
+                                 << "copied.mp4";
 }
 
 void TestSniporaCut::savedNames()
@@ -354,6 +357,13 @@ void TestSniporaCut::savedNames()
     QVERIFY2(r.status == 0, qPrintable(r.err));
     QCOMPARE(r.out, output + QLatin1Char('\n'));
     QVERIFY(ffprobe(output).ok);
+    if (args.contains(QStringLiteral("--copy"))) { // the last size shown is what was written
+        const QString last = r.err.trimmed().section(QLatin1Char('\n'), -1);
+        QVERIFY2(
+            last.endsWith(
+                QStringLiteral(" size %1 MB").arg(QFileInfo(output).size() / 1048576.0, 0, 'f', 1)),
+            qPrintable(r.err));
+    }
     QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
     QFile::remove(output);
 }
