@@ -545,8 +545,8 @@ bool CopyRun::edgeFailed(const EdgeEncoder &encoder, QString *error) const
 {
     if (encoder.damagedAt() != AV_NOPTS_VALUE)
         *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
-                                "so the frames there cannot be re-encoded. A copy that starts "
-                                "on a key frame, without the exact cut, still works.")
+                                "so it cannot be cut to the frame there; a copy that starts on a "
+                                "key frame (Exact cut off, or --keyframe-copy) still works")
                      .arg(FormatTimeCode(
                          std::max(0.0, m_reader.toSeconds(encoder.damagedAt(), m_video))));
     return false;
@@ -622,7 +622,8 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
     if (i > m_plan.lastPacket)
         return true;
     if (i >= m_frames.size() || SourceReader::packetTime(packet) != m_frames.at(i).pts) {
-        *error = QStringLiteral("The source reads differently the second time.");
+        *error = QStringLiteral("The source read differently the second time through, as if "
+                                "another program were changing it");
         return false;
     }
     if (m_head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_headDone) {

@@ -167,6 +167,9 @@ void TestCutRangeX11::savedRangeIsShownRange()
     }
     const QString outDir = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(outDir));
+    // Each row starts as a fresh install: the output dialog keeps its choices in the store.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       outDir + QStringLiteral("-store"));
     const QString output = outDir + QLatin1Char('/') + QFileInfo(input).completeBaseName()
         + QStringLiteral("-cut.") + (copy ? QFileInfo(input).suffix() : QStringLiteral("mp4"));
 

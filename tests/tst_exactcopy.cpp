@@ -516,7 +516,7 @@ void TestExactCopy::damagedSource_data()
     damaged.close();
 
     QTest::newRow("cut short") << "half.mkv" << 1.3 << "the file is incomplete or damaged";
-    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << "The video is damaged at";
+    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << "the video is damaged at";
 }
 
 void TestExactCopy::damagedSource()
