@@ -54,8 +54,9 @@ QList<int> frameIndexes(const QString &file)
 {
     QByteArray raw;
     // The luma plane as stored: no range conversion touches the painted levels.
-    run({"-i", file, "-vf", QStringLiteral("scale=%1:%2").arg(kW).arg(kH), "-pix_fmt", "yuv420p",
-         "-f", "rawvideo", "-"},
+    run({"-i", file, "-fps_mode", "passthrough", "-vf",
+         QStringLiteral("scale=%1:%2").arg(kW).arg(kH), "-pix_fmt", "yuv420p", "-f", "rawvideo",
+         "-"},
         &raw);
     QList<int> indexes;
     const qsizetype frameBytes = kW * kH * 3 / 2;

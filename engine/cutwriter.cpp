@@ -6,6 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+#include <libavutil/opt.h>
+}
+
 namespace {
 
 QString avError(int code)
@@ -57,6 +62,106 @@ void forgetFlacLength(AVCodecParameters *par)
     memset(info + 14, 0, 4 + 16);
 }
 
+// The MP3 muxer takes the encoder delay for its header from the first packet that tells how
+// many samples to skip, less the decoder's own delay of 529 samples; read as unsigned, a skip
+// below that (the end of the source's last packet, which only trims its padding, skips 0)
+// wraps around into thousands of samples, and players start the cut that much late. A cut
+// that starts inside the stream has no delay of its own: such skips become the decoder's.
+constexpr quint32 kMp3DecoderDelay = 529;
+
+void keepMp3DelayInRange(AVPacket *packet)
+{
+    size_t size = 0;
+    uint8_t *skip = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (skip && size >= 10 && AV_RL32(skip) < kMp3DecoderDelay)
+        AV_WL32(skip, kMp3DecoderDelay);
+}
+
+// CRCs of FLAC frames: CRC-8 (x^8 + x^2 + x + 1) of the header, CRC-16 (x^16 + x^15 + x^2 + 1)
+// of the whole frame, both most significant bit first and starting from 0.
+quint16 flacCrc(const uchar *data, qsizetype size, int bits, quint16 poly)
+{
+    const quint32 top = 1u << (bits - 1);
+    const quint32 mask = (1u << bits) - 1;
+    quint32 crc = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        crc ^= quint32(data[i]) << (bits - 8);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & top) ? ((crc << 1) ^ poly) & mask : (crc << 1) & mask;
+    }
+    return quint16(crc);
+}
+
+// A FLAC frame's header numbers the frame (or its first sample) from the start of the stream,
+// and raw FLAC readers take its time from that number: a cut's frames are numbered anew from
+// *first, the number of the cut's first frame (taken from it when it is -1). A packet that is
+// not one whole frame with valid CRCs is left as it is.
+void renumberFlacFrame(AVPacket *packet, qint64 *first)
+{
+    const uchar *d = packet->data;
+    const int n = packet->size;
+    if (!d || n < 8 || d[0] != 0xff || (d[1] & 0xfe) != 0xf8 || d[4] == 0xff)
+        return;
+    // The number, coded like UTF-8 (up to 36 bits in 7 bytes).
+    int length = 1;
+    while (length < 8 && (d[4] & (0x80 >> (length - 1))))
+        ++length;
+    length = length == 1 ? 1 : length - 1;
+    if (length == 1 && (d[4] & 0x80))
+        return; // a continuation byte cannot begin the number
+    if (length > 7 || 4 + length >= n)
+        return;
+    quint64 number = length == 1 ? d[4] : d[4] & (0xff >> (length + 1));
+    for (int i = 1; i < length; ++i) {
+        if ((d[4 + i] & 0xc0) != 0x80)
+            return;
+        number = (number << 6) | (d[4 + i] & 0x3f);
+    }
+    // The block size and the sample rate that their codes leave to bytes after the number.
+    static constexpr int kBlockBytes[16] = { 0, 0, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0 };
+    static constexpr int kRateBytes[16] = { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 2, 0 };
+    const int extra = kBlockBytes[d[2] >> 4] + kRateBytes[d[2] & 0x0f];
+    const int crcAt = 4 + length + extra;
+    if (crcAt + 3 > n || flacCrc(d, crcAt, 8, 0x07) != d[crcAt]
+        || flacCrc(d, n - 2, 16, 0x8005) != ((d[n - 2] << 8) | d[n - 1]))
+        return;
+    if (*first < 0)
+        *first = qint64(number);
+    const quint64 renumbered = number >= quint64(*first) ? number - quint64(*first) : 0;
+    if (renumbered == number)
+        return;
+
+    QByteArray frame(reinterpret_cast<const char *>(d), 4);
+    if (renumbered < 0x80) {
+        frame.append(char(renumbered));
+    } else {
+        int bytes = 2;
+        while (bytes < 7 && renumbered >= (quint64(1) << (5 * bytes + 1)))
+            ++bytes;
+        frame.append(char((0xff00 >> bytes) | (renumbered >> (6 * (bytes - 1)))));
+        for (int i = bytes - 2; i >= 0; --i)
+            frame.append(char(0x80 | ((renumbered >> (6 * i)) & 0x3f)));
+    }
+    frame.append(reinterpret_cast<const char *>(d) + 4 + length, extra);
+    frame.append(
+        char(flacCrc(reinterpret_cast<const uchar *>(frame.constData()), frame.size(), 8, 0x07)));
+    frame.append(reinterpret_cast<const char *>(d) + crcAt + 1, n - 2 - (crcAt + 1));
+    const quint16 crc
+        = flacCrc(reinterpret_cast<const uchar *>(frame.constData()), frame.size(), 16, 0x8005);
+    frame.append(char(crc >> 8));
+    frame.append(char(crc & 0xff));
+
+    AVBufferRef *buffer = av_buffer_alloc(size_t(frame.size()) + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!buffer)
+        return;
+    memcpy(buffer->data, frame.constData(), size_t(frame.size()));
+    memset(buffer->data + frame.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    av_buffer_unref(&packet->buf);
+    packet->buf = buffer;
+    packet->data = buffer->data;
+    packet->size = int(frame.size());
+}
+
 } // namespace
 
 bool CutWriter::isMatroska() const
@@ -94,6 +199,7 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         return false;
     }
     m_ctx.reset(raw);
+    m_mp3 = qstrcmp(format->name, "mp3") == 0;
     av_dict_copy(&raw->metadata, input->metadata, 0);
     const bool matroska = isMatroska();
     // Matroska stores presentation times only; the muxer derives decoding times from them.
@@ -111,8 +217,13 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
                 && (par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_AUDIO
                     || par->codec_type == AVMEDIA_TYPE_SUBTITLE)
                 && avformat_query_codec(format, par->codec_id, FF_COMPLIANCE_NORMAL) != 0;
+        // The demuxer's own stream of an MP4's chapter titles: the chapters are written from
+        // the chapter list.
+        const bool chapterTitles = par->codec_type == AVMEDIA_TYPE_DATA
+            && in->discard == AVDISCARD_ALL && input->nb_chapters > 0;
         if (!carried) {
-            m_leftOut << describe(in);
+            if (!chapterTitles)
+                m_leftOut << describe(in);
             continue;
         }
         AVStream *out = avformat_new_stream(raw, nullptr);
@@ -207,7 +318,23 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
             return false;
         }
     }
-    const int r = avformat_write_header(raw, nullptr);
+    // Keys in reverse-DNS form ("com.apple.quicktime.make", a phone's make and model) come
+    // from an MP4's "keys" box; the muxer writes them only with every tag in such a box.
+    AVDictionary *options = nullptr;
+    const AVDictionaryEntry *key = nullptr;
+    bool keyed = false;
+    while (!keyed && (key = av_dict_get(raw->metadata, "", key, AV_DICT_IGNORE_SUFFIX)))
+        keyed = strchr(key->key, '.') != nullptr;
+    const AVClass *muxerClass = format->priv_class;
+    if (keyed && muxerClass
+        && av_opt_find(&muxerClass, "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+        av_dict_set(&options, "movflags", "+use_metadata_tags", 0);
+        // The file type box is the muxer's own, not a tag.
+        for (const char *brand : { "major_brand", "minor_version", "compatible_brands" })
+            av_dict_set(&raw->metadata, brand, nullptr, 0);
+    }
+    const int r = avformat_write_header(raw, &options);
+    av_dict_free(&options);
     if (r < 0) {
         *error = QStringLiteral("The output cannot be started: %1").arg(avError(r));
         return false;
@@ -251,7 +378,11 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
     av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
     packet->stream_index = out;
     packet->pos = -1;
+    if (m_mp3)
+        keepMp3DelayInRange(packet);
     if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty()) {
+        m_flacFirst.resize(m_flacInfo.size(), -1);
+        renumberFlacFrame(packet, &m_flacFirst[size_t(out)]);
         // The header with the samples so far: the last packet's is the one the file keeps.
         m_flacSamples.resize(m_flacInfo.size());
         const AVStream *st = m_ctx->streams[out];

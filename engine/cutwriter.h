@@ -64,4 +64,6 @@ private:
     // muxer writes the header again at the end with the cut's own sample count.
     std::vector<QByteArray> m_flacInfo;
     std::vector<qint64> m_flacSamples;
+    std::vector<qint64> m_flacFirst; // the number of the first frame written (-1: none yet)
+    bool m_mp3 = false;
 };

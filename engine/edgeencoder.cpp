@@ -141,7 +141,8 @@ bool EdgeEncoder::canEncode(const AVCodecParameters *par, QString *reason)
     if (!formats) // the encoder does not list them
         return true;
     const char *formatName = av_get_pix_fmt_name(format);
-    *reason = QStringLiteral("pixel format %1").arg(QLatin1String(formatName ? formatName : "?"));
+    *reason = formatName ? QStringLiteral("pixel format %1").arg(QLatin1String(formatName))
+                         : QStringLiteral("no picture of the video could be decoded");
     return false;
 }
 
@@ -351,6 +352,10 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
     frame->pts = qint64(m_sourcePts.size()) - 1;
     frame->pict_type = m_encoded == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame->key_frame = m_encoded == 0;
+    // Nothing rides along with the frame: libx265 would keep a copy of this value for each
+    // frame until it comes out, and lose those of the frames still inside when the encoder is
+    // closed before the end (a stopped copy).
+    frame->reordered_opaque = 0;
     const int r = avcodec_send_frame(m_encoder.get(), frame);
     if (r < 0) {
         *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));

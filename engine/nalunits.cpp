@@ -186,7 +186,8 @@ AvcConfig parseAvcConfig(const QByteArray &record)
             at += 2;
             if (at + n > record.size())
                 return false;
-            into << record.mid(at, n);
+            if (n > 0) // an empty unit says nothing; written out, it breaks decoders
+                into << record.mid(at, n);
             at += n;
         }
         return true;
@@ -237,7 +238,8 @@ HevcConfig parseHevcConfig(const QByteArray &record)
             at += 2;
             if (at + n > record.size())
                 return c;
-            c.units << record.mid(at, n);
+            if (n > 0)
+                c.units << record.mid(at, n);
             at += n;
         }
     }
@@ -247,19 +249,37 @@ HevcConfig parseHevcConfig(const QByteArray &record)
 
 QByteArray hevcConfigAllowingInBand(const QByteArray &record)
 {
-    QByteArray out = record;
     if (!isConfigRecord(record) || record.size() < 23)
-        return out;
-    const int arrays = uchar(record.at(22));
+        return record;
+    // Rebuilt array by array: the completeness flags cleared, empty units and the arrays left
+    // with none dropped.
+    QByteArray arrays;
+    int kept = 0;
+    const int count = uchar(record.at(22));
     qsizetype at = 23;
-    for (int a = 0; a < arrays && at + 3 <= out.size(); ++a) {
-        out[at] = char(uchar(out.at(at)) & 0x7f);
-        const int count = int(readLength(out, at + 1, 2));
+    for (int a = 0; a < count && at + 3 <= record.size(); ++a) {
+        const char type = char(uchar(record.at(at)) & 0x7f);
+        const int units = int(readLength(record, at + 1, 2));
         at += 3;
-        for (int i = 0; i < count && at + 2 <= out.size(); ++i)
-            at += 2 + qsizetype(readLength(out, at, 2));
+        QByteArray body;
+        int nonEmpty = 0;
+        for (int i = 0; i < units && at + 2 <= record.size(); ++i) {
+            const qsizetype n
+                = std::min<qsizetype>(readLength(record, at, 2), record.size() - at - 2);
+            if (n > 0) {
+                body += record.mid(at, 2 + n);
+                ++nonEmpty;
+            }
+            at += 2 + n;
+        }
+        if (nonEmpty == 0)
+            continue;
+        arrays.append(type);
+        appendLength(arrays, quint32(nonEmpty), 2);
+        arrays += body;
+        ++kept;
     }
-    return out;
+    return record.left(22) + char(kept) + arrays;
 }
 
 } // namespace NalUnits

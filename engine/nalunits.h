@@ -43,7 +43,8 @@ int h264PpsId(const QByteArray &pps);
 // from this picture on decodes exactly); -1 when the unit carries none or cannot be read.
 int h264RecoveryFrameCount(const QByteArray &sei);
 
-// An AVCDecoderConfigurationRecord, taken apart.
+// An AVCDecoderConfigurationRecord, taken apart. The parsers of both records leave out units of
+// length 0, which a decoder fed them in the stream rejects.
 struct AvcConfig
 {
     bool ok = false;
@@ -65,7 +66,7 @@ struct HevcConfig
 };
 HevcConfig parseHevcConfig(const QByteArray &record);
 // The record with every array's completeness flag cleared: parameter sets may then also
-// arrive in the stream, as the "hev1" sample entry allows.
+// arrive in the stream, as the "hev1" sample entry allows. Empty units are left out.
 QByteArray hevcConfigAllowingInBand(const QByteArray &record);
 
 // True when the record is a configuration record rather than Annex B units.

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -59,6 +60,58 @@ bool replaceData(AVPacket *p, const QByteArray &data)
     p->data = buffer->data;
     p->size = int(data.size());
     return true;
+}
+
+// What is wrong with a source whose video the probe could not decode a picture of, where its
+// decoder configuration tells: the parameter sets every picture needs are not in it (nor in the
+// stream, or a picture would have decoded). A copy of such a file does not play either; "" when
+// nothing is known to be wrong.
+QString sourceDefect(const SourceReader &reader)
+{
+    const AVStream *video = reader.videoStream();
+    if (!video || video->codecpar->format != AV_PIX_FMT_NONE)
+        return QString();
+    const AVCodecParameters *par = video->codecpar;
+    const QByteArray extra = extradataOf(par);
+    if (!NalUnits::isConfigRecord(extra)
+        || (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_HEVC))
+        return QString();
+    const bool avc = par->codec_id == AV_CODEC_ID_H264;
+    const QString record = avc ? QStringLiteral("avcC") : QStringLiteral("hvcC");
+    QStringList missing;
+    if (avc) {
+        const NalUnits::AvcConfig c = NalUnits::parseAvcConfig(extra);
+        if (!c.ok)
+            missing << QString();
+        if (c.ok && c.sps.isEmpty())
+            missing << QStringLiteral("sequence parameter set (SPS)");
+        if (c.ok && c.pps.isEmpty())
+            missing << QStringLiteral("picture parameter set (PPS)");
+    } else {
+        const NalUnits::HevcConfig c = NalUnits::parseHevcConfig(extra);
+        const std::pair<int, const char *> sets[]
+            = { { NalUnits::HevcVps, "video parameter set (VPS)" },
+                { NalUnits::HevcSps, "sequence parameter set (SPS)" },
+                { NalUnits::HevcPps, "picture parameter set (PPS)" } };
+        if (!c.ok)
+            missing << QString();
+        for (const auto &[type, name] : sets) {
+            if (c.ok
+                && std::none_of(c.units.begin(), c.units.end(), [type = type](const QByteArray &u) {
+                       return NalUnits::hevcType(u) == type;
+                   }))
+                missing << QLatin1String(name);
+        }
+    }
+    if (missing.isEmpty())
+        return QString();
+    const QString what = missing.first().isEmpty()
+        ? QStringLiteral("its decoder configuration (%1) cannot be read").arg(record)
+        : QStringLiteral("its decoder configuration (%1) holds no %2, and the stream carries none")
+              .arg(record, missing.join(QStringLiteral(" and no ")));
+    return QStringLiteral("The video of this file cannot be decoded, as %1; the file is "
+                          "damaged, and a copy of it would not play.")
+        .arg(what);
 }
 
 // Why this source cannot be cut exactly; "" when it can.
@@ -127,6 +180,8 @@ private:
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
     bool handleOther(AVPacket *packet, QString *error);
+    bool handleAudio(const AVPacket *packet, QString *error);
+    bool releaseAudio(AVPacket *held, const AVPacket *next, QString *error);
     // Writes what the edge has encoded so far; at the end (final) drains it first.
     bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
     bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
@@ -167,6 +222,8 @@ private:
     qint64 m_lastDts = std::numeric_limits<qint64>::min();
     int m_videoCount = 0;
     std::vector<bool> m_streamStarted;
+    std::vector<AvPacketPtr> m_heldAudio; // by stream: the last packet read, not yet handled
+    std::vector<qint64> m_audioEnd; // by stream: where the last audio packet handled ends
 
     qint64 m_doneBytes = 0;
     qint64 m_frameWeight = 0;
@@ -191,10 +248,16 @@ bool CopyRun::run(QString *error)
     AVFormatContext *in = m_reader.context();
     m_video = m_reader.videoIndex();
     m_streamStarted.assign(in->nb_streams, false);
+    m_heldAudio.resize(in->nb_streams);
+    m_audioEnd.assign(in->nb_streams, AV_NOPTS_VALUE);
     if (m_job.lengthSeconds >= 0)
         m_endSeconds = m_job.startSeconds + m_job.lengthSeconds;
 
     m_exact = m_job.exact;
+    if (const QString defect = sourceDefect(m_reader); !defect.isEmpty()) {
+        *error = defect;
+        return false;
+    }
     if (m_video >= 0) {
         m_codec = in->streams[m_video]->codecpar->codec_id;
         m_startTs = m_reader.toStreamTime(m_job.startSeconds, m_video);
@@ -718,6 +781,44 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
     return m_writer.write(copy.get(), s, error);
 }
 
+// A demuxer that assembles audio frames from PES packets (MPEG-PS, -TS) gives a frame that
+// straddles two of them the time of the second, which belongs to the first frame that starts in
+// it: two frames claim one time and the time before it is missing, which muxers refuse or
+// players skip. So each audio packet waits for the next one of its stream, and one whose
+// successor claims its time (or an earlier one) takes the time where the packet before it ends.
+bool CopyRun::handleAudio(const AVPacket *packet, QString *error)
+{
+    AvPacketPtr next(av_packet_clone(packet));
+    if (!next) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    AvPacketPtr held = std::exchange(m_heldAudio[size_t(packet->stream_index)], std::move(next));
+    return !held
+        || releaseAudio(held.get(), m_heldAudio[size_t(packet->stream_index)].get(), error);
+}
+
+bool CopyRun::releaseAudio(AVPacket *held, const AVPacket *next, QString *error)
+{
+    const size_t s = size_t(held->stream_index);
+    if (next && held->pts != AV_NOPTS_VALUE && next->pts != AV_NOPTS_VALUE
+        && next->pts <= held->pts) {
+        qint64 pts = held->pts;
+        if (m_audioEnd[s] != AV_NOPTS_VALUE)
+            pts = m_audioEnd[s];
+        else if (held->duration > 0)
+            pts = next->pts - held->duration;
+        if (pts < held->pts) {
+            if (held->dts != AV_NOPTS_VALUE)
+                held->dts -= held->pts - pts;
+            held->pts = pts;
+        }
+    }
+    if (held->pts != AV_NOPTS_VALUE)
+        m_audioEnd[s] = held->pts + held->duration;
+    return handleOther(held, error);
+}
+
 bool CopyRun::copyPackets(QString *error)
 {
     AVFormatContext *in = m_reader.context();
@@ -760,8 +861,10 @@ bool CopyRun::copyPackets(QString *error)
             pastEnd = true;
             break;
         }
-        const bool ok
-            = s == m_video ? handleVideo(packet.get(), error) : handleOther(packet.get(), error);
+        const AVMediaType type = in->streams[s]->codecpar->codec_type;
+        const bool ok = s == m_video     ? handleVideo(packet.get(), error)
+            : type == AVMEDIA_TYPE_AUDIO ? handleAudio(packet.get(), error)
+                                         : handleOther(packet.get(), error);
         av_packet_unref(packet.get());
         if (!ok)
             return false;
@@ -777,6 +880,11 @@ bool CopyRun::copyPackets(QString *error)
     if (m_reader.readFailed()) {
         *error = QStringLiteral("The source could not be read to the end of the range.");
         return false;
+    }
+    for (AvPacketPtr &held : m_heldAudio) {
+        if (held && !releaseAudio(held.get(), nullptr, error))
+            return false;
+        held.reset();
     }
     // A file cut short (a download or recording that did not finish) ends before the range
     // its header promises: a much shorter copy is a failure, not a saved cut.
@@ -843,7 +951,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
     SourceReader reader;
     QString error;
     av_log_set_level(AV_LOG_QUIET);
-    if (!reader.open(path, &error) || reader.videoIndex() < 0) {
+    if (!reader.open(path, &error) || reader.videoIndex() < 0 || !sourceDefect(reader).isEmpty()) {
         result.exact = true; // nothing to say: no video (or the run will report the error)
         return result;
     }

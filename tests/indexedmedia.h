@@ -54,7 +54,7 @@ inline QList<int> frameIndexes(const QString &file)
     QByteArray raw;
     QProcess p;
     p.start(QStringLiteral("ffmpeg"),
-            {"-nostdin", "-v", "error", "-i", file, "-vf",
+            {"-nostdin", "-v", "error", "-i", file, "-fps_mode", "passthrough", "-vf",
              QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight), "-pix_fmt", "yuv420p", "-f",
              "rawvideo", "-"});
     if (!p.waitForFinished(120000))

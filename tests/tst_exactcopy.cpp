@@ -7,10 +7,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
+#include <functional>
 
 using namespace MediaFixtures;
 
@@ -30,6 +32,10 @@ private Q_SLOTS:
     void keyFrameCopy();
     void damagedSource_data();
     void damagedSource();
+    void audioOnly_data();
+    void audioOnly();
+    void metadata_data();
+    void metadata();
 
 private:
     QString source(const QString &name) const { return m_dir.filePath(name); }
@@ -102,8 +108,9 @@ QStringList packetHashes(const QString &path)
     p.waitForFinished(60000);
     QStringList hashes;
     for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        // stream, dts, pts, duration, size, hash, and the side data, if any
         if (!line.startsWith('#') && line.count(',') >= 5)
-            hashes << QString::fromLatin1(line.split(',').last().trimmed());
+            hashes << QString::fromLatin1(line.split(',').at(5).trimmed());
     }
     return hashes;
 }
@@ -151,13 +158,14 @@ struct Run
 {
     bool ok = false;
     QString message;
+    QStringList notes;
 };
 
 Run copyRange(const QString &input, const QString &output, double start, double end, bool exact)
 {
     FfmpegEncoder encoder;
     if (!encoder.loadLibrary(QString()))
-        return { false, encoder.lastErrorText() };
+        return { false, encoder.lastErrorText(), {} };
     encoder.setExactCopy(exact);
     const int in = encoder.addInputFile(input, QString());
     if (in < 0
@@ -165,19 +173,122 @@ Run copyRange(const QString &input, const QString &output, double start, double 
                                  QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
                                      .arg(NumberText(start), NumberText(end - start)))
             < 0)
-        return { false, encoder.lastErrorText() };
+        return { false, encoder.lastErrorText(), {} };
     Run run;
     bool finished = false;
     QObject::connect(&encoder, &Encoder::encoderFinished, &encoder,
                      [&](int, bool ok, bool, const QString &message) {
-                         run = { ok, message };
+                         run = { ok, message, {} };
                          finished = true;
                      });
     encoder.startEncoding(1);
     QDeadlineTimer deadline(120000);
     while (!finished && !deadline.hasExpired())
         QTest::qWait(10);
+    run.notes = encoder.copyNotes();
     return run;
+}
+
+quint32 be(const QByteArray &d, qsizetype at, int bytes)
+{
+    quint32 v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | uchar(d.at(at + i));
+    return v;
+}
+void setBe(QByteArray &d, qsizetype at, quint32 v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        d[at + i] = char(v >> (8 * (bytes - 1 - i)));
+}
+
+// Rewrites the decoder configuration (the payload of the avcC or hvcC box) of the first track
+// of an MP4 whose movie box follows the media (so that no chunk offset moves), and resizes the
+// boxes around it.
+bool patchConfig(const QString &in, const QString &out,
+                 const std::function<QByteArray(const QByteArray &)> &change)
+{
+    QFile file(in);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray d = file.readAll();
+    QList<qsizetype> path; // the boxes around the configuration
+    qsizetype from = 0;
+    qsizetype to = d.size();
+    // The last two: the first sample entry, and the configuration in it.
+    for (const QByteArray name : { "moov", "trak", "mdia", "minf", "stbl", "stsd", "", "C" }) {
+        qsizetype at = from;
+        auto wanted = [&] {
+            const QByteArray type = d.mid(at + 4, 4);
+            return name.isEmpty() || type == name
+                || (name == "C" && (type == "avcC" || type == "hvcC"));
+        };
+        while (at + 8 <= to && !wanted())
+            at += std::max<qsizetype>(8, be(d, at, 4));
+        if (at + 8 > to)
+            return false;
+        path << at;
+        // Children follow the entry count of stsd and the fields of a visual sample entry.
+        from = at + (name == "stsd" ? 16 : name.isEmpty() ? 8 + 78 : 8);
+        to = at + be(d, at, 4);
+    }
+    const qsizetype box = path.last();
+    const QByteArray config = change(d.mid(box + 8, be(d, box, 4) - 8));
+    const qsizetype grown = config.size() - (be(d, box, 4) - 8);
+    d = d.left(box + 8) + config + d.mid(box + be(d, box, 4));
+    for (const qsizetype at : path)
+        setBe(d, at, quint32(be(d, at, 4) + grown), 4);
+    QFile patched(out);
+    return patched.open(QIODevice::WriteOnly) && patched.write(d) == d.size();
+}
+
+// hvcC edits: a unit of length 0 in the prefix SEI array (added when there is none), or the
+// arrays of one NAL unit type left out.
+QByteArray withEmptySeiUnit(const QByteArray &hvcc)
+{
+    qsizetype at = 23;
+    for (int a = 0; a < uchar(hvcc.at(22)); ++a) {
+        const int count = int(be(hvcc, at + 1, 2));
+        if ((uchar(hvcc.at(at)) & 0x3f) == 39) {
+            QByteArray out = hvcc;
+            setBe(out, at + 1, quint32(count + 1), 2);
+            return out.insert(at + 3, QByteArray(2, '\0'));
+        }
+        at += 3;
+        for (int i = 0; i < count; ++i)
+            at += 2 + be(hvcc, at, 2);
+    }
+    QByteArray out = hvcc + QByteArray("\x27\x00\x01\x00\x00", 5);
+    out[22] = char(uchar(out.at(22)) + 1);
+    return out;
+}
+QByteArray withoutHevcType(const QByteArray &hvcc, int type)
+{
+    QByteArray out = hvcc.left(23);
+    qsizetype at = 23;
+    for (int a = 0; a < uchar(hvcc.at(22)); ++a) {
+        const qsizetype begin = at;
+        const int count = int(be(hvcc, at + 1, 2));
+        at += 3;
+        for (int i = 0; i < count; ++i)
+            at += 2 + be(hvcc, at, 2);
+        if ((uchar(hvcc.at(begin)) & 0x3f) != type)
+            out += hvcc.mid(begin, at - begin);
+        else
+            out[22] = char(uchar(out.at(22)) - 1);
+    }
+    return out + hvcc.mid(at);
+}
+// avcC without its picture parameter sets.
+QByteArray withoutPps(const QByteArray &avcc)
+{
+    qsizetype at = 6;
+    for (int i = 0; i < (uchar(avcc.at(5)) & 0x1f); ++i)
+        at += 2 + be(avcc, at, 2);
+    qsizetype end = at + 1;
+    for (int i = 0; i < uchar(avcc.at(at)); ++i)
+        end += 2 + be(avcc, end, 2);
+    return avcc.left(at) + QByteArray(1, '\0') + avcc.mid(end);
 }
 
 } // namespace
@@ -224,6 +335,10 @@ void TestExactCopy::initTestCase()
     // In MP4 as "hvc1", which promises every parameter set in the decoder configuration.
     QVERIFY(ffmpeg(
         { "-i", source("hevc10.mkv"), "-c", "copy", "-tag:v", "hvc1", source("hevc10.mp4") }));
+    // The same with a unit of length 0 in its configuration, which decoders skip there but
+    // refuse in the stream.
+    QVERIFY(patchConfig(source("hevc10.mp4"), source("hevc10-empty.mp4"), withEmptySeiUnit));
+    QVERIFY(ffmpeg({ "-i", source("hevc10-empty.mp4"), "-c", "copy", source("hevc10-empty.mkv") }));
     // H.264 with open GOPs: after the first frame the key frames are recovery points, not IDRs.
     QVERIFY(ffmpeg(
         QStringList { "-f", "lavfi", "-i", painted } + tone + x264
@@ -231,6 +346,27 @@ void TestExactCopy::initTestCase()
     QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", painted } + tone
                    + QStringList { "-c:v", "mpeg2video", "-q:v", "2", "-bf", "2", "-g", "25",
                                    "-c:a", "mp2", source("mpeg2.ts") }));
+    // MPEG-PS with AC-3, whose frames straddle the PES packets, on detailed content: at 8 Mb/s,
+    // and at quantiser 2 (about 50 Mb/s), whose frames are larger than the muxer's buffer.
+    struct Ps
+    {
+        const char *name;
+        const char *rate;
+        int noise;
+        int seconds;
+    };
+    for (const Ps &ps :
+         { Ps { "ps-8M.mpg", "-b:v 8M", 12, 5 }, Ps { "ps-q2.mpg", "-q:v 2", 40, 3 } })
+        QVERIFY(
+            ffmpeg(QStringList {
+                       "-f", "lavfi", "-i",
+                       paint(ps.seconds)
+                           + QStringLiteral(",scale=720:576,noise=alls=%1:allf=t+u").arg(ps.noise),
+                       "-f", "lavfi", "-i",
+                       QStringLiteral("sine=sample_rate=48000:duration=%1").arg(ps.seconds) }
+                   + QString::fromLatin1(ps.rate).split(' ')
+                   + QStringList { "-c:v", "mpeg2video", "-g", "15", "-c:a", "ac3",
+                                   source(QString::fromLatin1(ps.name)) }));
     // Two audio languages, a SubRip subtitle, two chapters and a font.
     QFile srt(source("text.srt"));
     QVERIFY(srt.open(QIODevice::WriteOnly));
@@ -358,6 +494,10 @@ void TestExactCopy::cut_data()
     }
     for (const char *file : { "long.mkv", "long.ts" })
         QTest::addRow("%s, long range", file) << QString::fromLatin1(file) << 1.3 << 44.3;
+    for (const char *file : { "hevc10-empty.mp4", "hevc10-empty.mkv" })
+        QTest::addRow("%s, mid-interval", file) << QString::fromLatin1(file) << 1.3 << 6.7;
+    QTest::newRow("ps-8M.mpg, mid-interval") << "ps-8M.mpg" << 1.84 << 4.43;
+    QTest::newRow("ps-q2.mpg, mid-interval") << "ps-q2.mpg" << 1.84 << 2.9;
 }
 
 void TestExactCopy::cut()
@@ -439,7 +579,18 @@ void TestExactCopy::cut()
     }
 
     QString errors;
-    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
+    if (!decodesCleanly(output, &errors) && file.endsWith(QLatin1String(".mpg"))) {
+        // ffmpeg's MPEG-PS reader gives an audio frame that straddles two PES packets the time
+        // of the frame after it (in the source as well): the repeated time it then hands the
+        // null muxer is no fault of the file.
+        static const QRegularExpression repeated(
+            QStringLiteral("^\\[null @ \\w+\\] Application provided invalid, non monotonically "
+                           "increasing dts to muxer in stream 1: (\\d+) >= \\1$"));
+        QStringList lines = errors.split(QLatin1Char('\n'));
+        lines.removeIf([](const QString &l) { return repeated.match(l).hasMatch(); });
+        errors = lines.join(QLatin1Char('\n')).trimmed();
+    }
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
 }
 
 void TestExactCopy::keyFrameCopy_data()
@@ -477,6 +628,7 @@ void TestExactCopy::damagedSource_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<double>("start");
+    QTest::addColumn<bool>("exact");
     QTest::addColumn<QString>("message");
     // The first half of a Matroska file: its header still promises 8 s.
     QFile whole(source("h264.mkv"));
@@ -515,21 +667,145 @@ void TestExactCopy::damagedSource_data()
     damaged.write(kept);
     damaged.close();
 
-    QTest::newRow("cut short") << "half.mkv" << 1.3 << "the file is incomplete or damaged";
-    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << "the video is damaged at";
+    QTest::newRow("cut short") << "half.mkv" << 1.3 << true << "the file is incomplete or damaged";
+    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << true << "the video is damaged at";
+    // Decoder configurations without the parameter sets that every picture needs: no copy of
+    // these plays, whether it is cut to the frame or not.
+    QVERIFY(patchConfig(source("h264.mp4"), source("nopps.mp4"), withoutPps));
+    QVERIFY(patchConfig(source("hevc10.mp4"), source("nosps.mp4"),
+                        [](const QByteArray &c) { return withoutHevcType(c, 33); }));
+    for (const bool exact : { true, false }) {
+        const char *mode = exact ? "exact" : "key frame";
+        QTest::addRow("avcC without PPS, %s", mode)
+            << "nopps.mp4" << 1.3 << exact << "(avcC) holds no picture parameter set (PPS)";
+        QTest::addRow("hvcC without SPS, %s", mode)
+            << "nosps.mp4" << 1.3 << exact << "(hvcC) holds no sequence parameter set (SPS)";
+    }
 }
 
 void TestExactCopy::damagedSource()
 {
     QFETCH(QString, file);
     QFETCH(double, start);
+    QFETCH(bool, exact);
     QFETCH(QString, message);
-    const QString folder = m_dir.filePath(QStringLiteral("damaged-") + file);
+    const QString folder = m_dir.filePath(QStringLiteral("damaged-") + QTest::currentDataTag());
     QVERIFY(QDir().mkpath(folder));
-    const Run run = copyRange(source(file), folder + QLatin1Char('/') + file, start, 6.7, true);
+    const Run run = copyRange(source(file), folder + QLatin1Char('/') + file, start, 6.7, exact);
     QVERIFY(!run.ok);
     QVERIFY2(run.message.contains(message), qPrintable(run.message));
     QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()); // nothing left
+}
+
+void TestExactCopy::audioOnly_data()
+{
+    QTest::addColumn<QStringList>("codec");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
+    const QStringList mp3 { "-c:a", "libmp3lame", "-b:a", "128k" };
+    // The source's last packet trims the encoder's padding.
+    QTest::newRow("MP3 to past its end") << mp3 << "tone.mp3" << 3.3 << 8.5;
+    // FLAC frames carry their number in the stream.
+    QTest::newRow("FLAC") << QStringList { "-c:a", "flac" } << "tone.flac" << 3.3 << 6.0;
+}
+
+void TestExactCopy::audioOnly()
+{
+    QFETCH(QStringList, codec);
+    QFETCH(QString, file);
+    QFETCH(double, start);
+    QFETCH(double, end);
+    const QString input = source(file);
+    if (!QFile::exists(input))
+        QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", "sine=sample_rate=48000:duration=8" }
+                       + codec + QStringList { input }));
+    const QString output
+        = m_dir.filePath(QStringLiteral("%1-%2").arg(QTest::currentDataTag(), file));
+    const Run run = copyRange(input, output, start, end, true);
+    QVERIFY2(run.ok, qPrintable(run.message));
+
+    // The audio starts with the output (up to the decoder's own delay, less than a frame) and
+    // runs to the end of the range, or of the source, without a gap.
+    const QJsonArray packets
+        = probeJson(output, { "-show_entries", "packet=pts_time,duration_time:stream=start_time" })
+              .value("packets")
+              .toArray();
+    QVERIFY(packets.size() > 10);
+    auto time = [&](int i, const char *key) {
+        return packets.at(i).toObject().value(key).toString().toDouble();
+    };
+    const double frame = time(0, "duration_time");
+    const double first = probeJson(output, { "-show_entries", "stream=start_time" })
+                             .value("streams")
+                             .toArray()
+                             .first()
+                             .toObject()
+                             .value("start_time")
+                             .toString()
+                             .toDouble();
+    QVERIFY2(first >= 0 && first < frame, qPrintable(QString::number(first)));
+    for (int i = 1; i < packets.size(); ++i)
+        QVERIFY2(
+            std::abs(time(i, "pts_time") - time(i - 1, "pts_time") - time(i - 1, "duration_time"))
+                < 1e-3,
+            qPrintable(QStringLiteral("packet %1 at %2").arg(i).arg(time(i, "pts_time"))));
+    const double length = time(int(packets.size()) - 1, "pts_time")
+        + time(int(packets.size()) - 1, "duration_time") - time(0, "pts_time");
+    const double sourceLength = probeJson(input, { "-show_entries", "format=duration" })
+                                    .value("format")
+                                    .toObject()
+                                    .value("duration")
+                                    .toString()
+                                    .toDouble();
+    QVERIFY2(std::abs(length - (std::min(end, sourceLength) - start)) < 2 * frame,
+             qPrintable(QString::number(length)));
+    QString errors;
+    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
+}
+
+void TestExactCopy::metadata_data()
+{
+    QTest::addColumn<QStringList>("remux"); // what ffmpeg adds to a copy of h264.mp4
+    QTest::addColumn<QStringList>("tags"); // the file's tags the cut keeps
+    QTest::addColumn<int>("chapters");
+    // A phone's make and model, in the "keys" box of its MP4.
+    QTest::newRow("phone keys") << QStringList { "-metadata", "com.apple.quicktime.make=Apple",
+                                                 "-metadata", "com.apple.quicktime.model=iPhone 12",
+                                                 "-movflags", "+use_metadata_tags" }
+                                << QStringList { "com.apple.quicktime.make=Apple",
+                                                 "com.apple.quicktime.model=iPhone 12" }
+                                << 0;
+    // MP4 chapters, which the demuxer also shows as a stream of their titles.
+    QTest::newRow("chapters") << QStringList { "-i", source("chapters.txt"), "-map_chapters", "1" }
+                              << QStringList {} << 2;
+}
+
+void TestExactCopy::metadata()
+{
+    QFETCH(QStringList, remux);
+    QFETCH(QStringList, tags);
+    QFETCH(int, chapters);
+    const QString input
+        = m_dir.filePath(QStringLiteral("tags-%1.mp4").arg(QTest::currentDataTag()));
+    QVERIFY(ffmpeg(QStringList { "-i", source("h264.mp4") } + remux
+                   + QStringList { "-map", "0", "-c", "copy", input }));
+    const QString output
+        = m_dir.filePath(QStringLiteral("tags-out-%1.mp4").arg(QTest::currentDataTag()));
+    const Run run = copyRange(input, output, 1.3, 6.7, true);
+    QVERIFY2(run.ok, qPrintable(run.message));
+    QVERIFY2(run.notes.filter(QStringLiteral("Left out")).isEmpty(),
+             qPrintable(run.notes.join(' ')));
+    int outputChapters = 0;
+    streams(output, &outputChapters);
+    QCOMPARE(outputChapters, chapters);
+    const QJsonObject found = probeJson(output, { "-show_entries", "format_tags" })
+                                  .value("format")
+                                  .toObject()
+                                  .value("tags")
+                                  .toObject();
+    for (const QString &tag : tags)
+        QCOMPARE(found.value(tag.section('=', 0, 0)).toString(), tag.section('=', 1));
 }
 
 QTEST_GUILESS_MAIN(TestExactCopy)
