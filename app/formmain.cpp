@@ -34,6 +34,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -387,8 +388,10 @@ bool FormMain::eventFilter(QObject *watched, QEvent *event)
             m_rangeMarks->applyPendingEdits();
         if (isActiveWindow() && handleKey(key))
             return true;
-    } else if (type == QEvent::FocusOut && box) {
-        // Leaving a box (Tab, a click elsewhere) applies it, whether it is complete or not.
+    } else if (type == QEvent::FocusOut && box
+               && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+        // Leaving a box (Tab, a click elsewhere; not its own menu) applies it, whether it is
+        // complete or not.
         m_rangeMarks->applyPendingEdits();
     } else if (type == QEvent::MouseButtonPress && !box && !(widget->focusPolicy() & Qt::ClickFocus)
                && qobject_cast<QLineEdit *>(QApplication::focusWidget())) {

@@ -341,12 +341,14 @@ void MpvPlayer::seek(qint64 micros, int flags)
         return;
     dropQueuedSteps(); // the picture goes elsewhere: steps still waiting would move it on
     m_seeking = true;
+    m_lastSeekTaken = false;
+    ++m_seekSerial;
     if (!m_stepping)
         m_stepGuard.start();
     const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
     const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
     const char *command[] = {"seek", seconds.constData(), "absolute+exact", nullptr};
-    mpv_command_async(m_mpv, 0, command);
+    mpv_command_async(m_mpv, m_seekSerial, command);
     if (m_state == StateEnded)
         setState(flag("pause") ? StatePaused : StatePlaying);
 }
@@ -480,11 +482,18 @@ void MpvPlayer::handleEvent(const void *raw)
         // must show its time rather than the time asked for. A step back is such a seek.
         if (!m_loading && m_state != StateNoMedia)
             emitPosition();
-        m_seeking = false;
+        // Seeks asked for in a row land once: only the landing after mpv took the last of them
+        // ends the wait of the steps.
+        if (m_lastSeekTaken)
+            m_seeking = false;
         if (m_steppingDirection < 0)
             stepLanded();
         else if (!m_stepping)
             startQueuedStep();
+        break;
+    case MPV_EVENT_COMMAND_REPLY:
+        if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
+            m_lastSeekTaken = true;
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);

@@ -99,6 +99,8 @@ private:
     // one is on its way at a time and the rest wait here (signed: forward is positive).
     bool m_stepping = false;
     bool m_seeking = false; // a seek has not landed yet
+    quint64 m_seekSerial = 0; // the last seek's number, its command's reply tag
+    bool m_lastSeekTaken = false; // mpv has taken the last seek asked for
     int m_steppingDirection = 0;
     int m_queuedSteps = 0;
     QTimer m_stepGuard; // a step or seek that shows no new frame lands after a while
