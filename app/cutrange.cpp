@@ -1,5 +1,6 @@
 #include "cutrange.h"
 
+#include <algorithm>
 #include <cmath>
 
 double CutRange::sane(double seconds)
@@ -42,7 +43,9 @@ void CutRange::typeStart(double seconds)
 
 void CutRange::typeEnd(double seconds)
 {
-    m_end = sane(seconds);
+    // The file ends there: a longer range would show a length and a band the saved file
+    // cannot have, and a copy would take the missing rest for damage.
+    m_end = m_duration > 0 ? std::min(sane(seconds), m_duration) : sane(seconds);
 }
 
 bool CutRange::isEmpty() const

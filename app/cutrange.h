@@ -19,8 +19,9 @@ public:
     // saved start agree and the next mark starts a fresh range from there.
     void markStart(double seconds);
     void markEnd(double seconds);
-    // A typed mark: taken as typed; a start past the end or an end before the start leaves the
-    // range empty (Cut disabled) but keeps both texts as the user typed them.
+    // A typed mark: taken as typed, except that an end past the end of the file is the end of
+    // the file; a start past the end or an end before the start leaves the range empty (Cut
+    // disabled) but keeps both texts as the user typed them.
     void typeStart(double seconds);
     void typeEnd(double seconds);
 
@@ -30,8 +31,7 @@ public:
     // end - start; may be 0 or negative for an empty range.
     double length() const { return m_end - m_start; }
     // False when nothing can be saved: the end is not after the start, or the start lies at or
-    // past the end of the file. An end past the end of the file is allowed (the cut stops
-    // there).
+    // past the end of the file.
     bool isEmpty() const;
 
 private:

@@ -25,21 +25,24 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeyEvent>
-#include <QMessageBox>
-#include <QThread>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStyle>
+#include <QThread>
 
 #include <limits>
 
@@ -98,6 +101,13 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
     m_timer1.setInterval(1000);
     buildControls();
     m_popup = std::make_unique<SavedPopup>(this, m_openUrl, m_showInFileManager);
+    connect(m_popup.get(), &SavedPopup::folderNotOpened, this, [this](const QString &folder) {
+        if (m_messages)
+            m_messages->showMessage(
+                this, MessageSink::Icon::Warning, kProgramTitle,
+                QStringLiteral("No file manager could be started to open the folder %1.")
+                    .arg(QDir::toNativeSeparators(folder)));
+    });
     m_taskbar = std::make_unique<TaskbarProgress>();
     m_sound = std::make_unique<EventSound>();
     if (m_player && m_probe) {
@@ -278,7 +288,7 @@ void FormMain::buildControls()
     }
     place(m_naSliderVol, 4665, 150, 1080, 195);
 
-    m_btnCut = makeButton(m_picCen, "btnCut", QString());
+    m_btnCut = makeButton(m_picCen, "btnCut", QStringLiteral("Cut (Ctrl+E)"));
     m_btnCut->setText(QStringLiteral("Cut"));
     m_btnCut->setIcon(Artwork::cutIcon());
     m_btnCut->setIconSize(QSize(24, 24));
@@ -357,18 +367,37 @@ void FormMain::connectControls()
         if (takePendingEndEdit())
             marks->editEnd();
     });
-    // The window's keys (Ctrl+O, Space, the arrows, I, O, Home, End), wherever the focus is.
+    // The window's keys (Ctrl+O, Ctrl+E, Return, Space, the arrows, I, O, Home, End), wherever
+    // the focus is, and the focus leaving the time boxes.
     qApp->installEventFilter(this);
 }
 
 bool FormMain::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && m_playback
-        && isActiveWindow()) {
-        auto *widget = qobject_cast<QWidget *>(watched);
-        if (widget && widget->window() == this && handleKey(static_cast<QKeyEvent *>(event)))
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this || !m_playback)
+        return QWidget::eventFilter(watched, event);
+    const bool box = widget == m_editStart || widget == m_editEnd;
+    if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // A box whose text does not fill its mask yet reports no end of editing: Return in it
+        // applies what it holds all the same.
+        if (box && type == QEvent::KeyPress
+            && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
+            m_rangeMarks->applyPendingEdits();
+        if (isActiveWindow() && handleKey(key))
             return true;
+    } else if (type == QEvent::FocusOut && box
+               && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+        // Leaving a box (Tab, a click elsewhere; not its own menu) applies it, whether it is
+        // complete or not.
+        m_rangeMarks->applyPendingEdits();
+    } else if (type == QEvent::MouseButtonPress && !box && !(widget->focusPolicy() & Qt::ClickFocus)
+               && qobject_cast<QLineEdit *>(QApplication::focusWidget())) {
+        // A click on the picture, the panel or a button leaves the time box: the keys are the
+        // window's again.
+        setFocus(Qt::MouseFocusReason);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -376,16 +405,31 @@ bool FormMain::eventFilter(QObject *watched, QEvent *event)
 bool FormMain::handleKey(QKeyEvent *key)
 {
     const bool press = key->type() == QEvent::KeyPress;
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     // Ctrl+O released over the window opens a file, wherever the focus is.
     if (key->key() == Qt::Key_O && key->modifiers() == Qt::ControlModifier) {
         if (!press && !key->isAutoRepeat())
             runCommand([this] { m_playback->openCommand(); });
         return !press;
     }
+    // Ctrl+E cuts, wherever the focus is; a time code being typed counts, as for the button.
+    if (key->key() == Qt::Key_E && mods == Qt::ControlModifier) {
+        if (press && !key->isAutoRepeat() && m_btnPause->isEnabled())
+            runCommand([this] { m_rangeMarks->cut(); });
+        return true;
+    }
+    // Return and Enter press the button that has the focus.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+        auto *button = qobject_cast<QPushButton *>(QApplication::focusWidget());
+        if (!button || button->window() != this)
+            return false;
+        if (press && !key->isAutoRepeat() && button->isEnabled())
+            button->click();
+        return true;
+    }
     // The time-code boxes keep their own keys.
     if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
         return false;
-    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     struct Command
     {
         int key;
@@ -438,8 +482,15 @@ bool FormMain::load()
         m_playback->setLastOpenFolder(QString());
     if (!initialise())
         return false;
-    if (m_firstStartFlag == QLatin1String("N"))
-        m_picGuide->hide();
+    // The start hint shows whenever no file is open, on the first start and on every later one
+    // ("FirstStartSoftware" is still kept, for the older program reading the same store).
+    m_picGuide->show();
+    // The size and place the window had at the last exit; a value that does not restore (none,
+    // damaged, from a screen that is gone) leaves the window as designed.
+    const QByteArray geometry
+        = QByteArray::fromBase64(ReadSetting(QStringLiteral("WindowGeometry")).toLatin1());
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
     setWindowIcon(Artwork::appIcon());
     m_loaded = true;
     m_timer1.start();
@@ -503,6 +554,14 @@ bool FormMain::initialise()
         || (!m_player->isLibraryLoaded()
             && !m_player->loadLibrary(m_shared.MediaLibraryFolder, true)))
         return libraryMissing();
+    // The volume the user left it at (full volume when none is stored or it is out of range).
+    bool volumeKnown = false;
+    const int volume = ReadSetting(QStringLiteral("Volume")).toInt(&volumeKnown);
+    if (volumeKnown && volume >= 0 && volume <= 128) {
+        m_naSliderVol->setValue(volume);
+        m_naSliderVol->setSelLength(volume);
+        m_player->setVolume(volume);
+    }
 
     // 8. Time-code boxes.
     for (QLineEdit *edit : {m_editStart, m_editEnd}) {
@@ -560,11 +619,13 @@ void FormMain::showHelp()
 {
     // The compiled help beside the program when there is one, else the HTML user guide.
     const QString chm = m_shared.AppFolder + QStringLiteral("help.chm");
-    if (QFileInfo::exists(chm)) {
-        openUrl(QUrl::fromLocalFile(chm));
-        return;
-    }
-    openUrl(QUrl::fromLocalFile(m_shared.AppFolder + QStringLiteral("help/index.html")));
+    const QString help
+        = QFileInfo::exists(chm) ? chm : m_shared.AppFolder + QStringLiteral("help/index.html");
+    if (!openUrl(QUrl::fromLocalFile(help)) && m_messages)
+        m_messages->showMessage(this, MessageSink::Icon::Warning, kProgramTitle,
+                                QStringLiteral("No program could be started to show the user "
+                                               "guide; you can open %1 yourself.")
+                                    .arg(QDir::toNativeSeparators(help)));
 }
 
 void FormMain::showAbout()
@@ -728,9 +789,9 @@ void FormMain::setMutedPicture(bool muted)
     m_picMute->setPixmap(muted ? Artwork::mutedPicture() : Artwork::soundOnPicture());
 }
 
-void FormMain::hideGuide()
+void FormMain::setGuideVisible(bool visible)
 {
-    m_picGuide->hide();
+    m_picGuide->setVisible(visible);
 }
 
 void FormMain::clearVideo()
@@ -835,6 +896,20 @@ void FormMain::startConversion()
     m_popup->release();
 }
 
+void FormMain::endSession()
+{
+    // The job first: ffmpeg ends and the temporary file goes before anything else can.
+    if (m_encoder)
+        m_encoder->stopEncoding(false);
+    // Then every dialog over the window, as its Cancel would (the progress dialog, the output
+    // settings, a question or message), and the window itself, which writes the settings.
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QDialog *>(top); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+    close();
+}
+
 void FormMain::closeEvent(QCloseEvent *event)
 {
     // The close is never refused.
@@ -861,6 +936,8 @@ void FormMain::unload()
     m_timer1.stop();
     WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
+    WriteSetting(QStringLiteral("Volume"), QString::number(m_naSliderVol->value()));
+    WriteSetting(QStringLiteral("WindowGeometry"), QString::fromLatin1(saveGeometry().toBase64()));
     if (m_firstStartFlag.isEmpty())
         WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
     hide();

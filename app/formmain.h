@@ -86,6 +86,8 @@ public:
     void showAbout();
     // Runs the conversion of the job the output dialog built.
     void startConversion();
+    // Ends the session as closing the window does, also while a cut is being saved.
+    void endSession();
     // Opens a file handed over from outside (the command line, a drop) as Open would.
     void openFile(const QString &path);
     // The local file a drop carries, "" for anything else.
@@ -120,7 +122,7 @@ public:
     void setFileControlsEnabled(bool enabled) override;
     void setCutEnabled(bool enabled) override;
     void setMutedPicture(bool muted) override;
-    void hideGuide() override;
+    void setGuideVisible(bool visible) override;
     void clearVideo() override;
     void setBusy(bool busy) override;
     void leaveTopmost() override;

@@ -5,6 +5,7 @@
 #include "ffmpegencoder.h"
 #include "formmain.h"
 #include "mpvplayer.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -46,6 +47,13 @@ int main(int argc, char *argv[])
         return 1;
     // A file named on the command line ("Open with" in a file manager) is opened once the
     // window is up, exactly as the Open command opens a chosen file.
+    // The session ending (SIGTERM, SIGHUP) or Ctrl+C in a terminal ends the program as closing
+    // its window does: a cut being saved stops and leaves no temporary file behind.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, [&window](int signal) {
+        window.endSession();
+        QCoreApplication::exit(128 + signal);
+    });
     const QString file = FileToOpen(QCoreApplication::arguments().mid(1));
     if (!file.isEmpty())
         QTimer::singleShot(0, &window, [&window, file] { window.openFile(file); });

@@ -53,7 +53,8 @@ public:
     virtual void setFileControlsEnabled(bool enabled) = 0;
     virtual void setCutEnabled(bool enabled) = 0;
     virtual void setMutedPicture(bool muted) = 0;
-    virtual void hideGuide() = 0;
+    // The start hint over the video area: shown whenever no file is open.
+    virtual void setGuideVisible(bool visible) = 0;
     virtual void clearVideo() = 0;
     virtual void setBusy(bool busy) = 0;
     // Keeps the main window out of the always-on-top band without moving it.

@@ -56,7 +56,7 @@ void Playback::openFile(const QString &path)
 
 void Playback::openChosenFile(QString path)
 {
-    m_view.hideGuide();
+    m_view.setGuideVisible(false);
     m_view.setBusy(true);
 
     const qsizetype nul = path.indexOf(QChar(0));
@@ -103,6 +103,7 @@ void Playback::closeMedia()
     m_shared.SourceBitrateKbps = 0;
     m_view.setFileControlsEnabled(false);
     m_view.clearVideo();
+    m_view.setGuideVisible(true); // nothing is open: the hint tells how to begin
     m_durationMicros = 0;
     m_durationTenths = 0;
     m_durationText.clear();
@@ -131,6 +132,10 @@ double Playback::frameOnScreenSeconds()
 {
     if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb)
         return m_positionSeconds; // the frame found by the probe
+    // Frame steps still on their way (a key held down) land first, each a frame further; a
+    // decode back from a distant key frame takes its time, so the wait is generous.
+    for (int i = 0; m_player.pendingSteps() > 0 && i < 400; ++i)
+        m_view.waitPumping(25);
     for (int i = 0; m_seekPending && i < 8; ++i)
         m_view.waitPumping(25);
     if (m_seekPending && m_targetKnown)

@@ -63,8 +63,14 @@ void RangeMarks::applyStart(const QString &text)
     if (!m_playback.fileOpen())
         return;
     CutRange &range = m_playback.range();
-    range.typeStart(ParseTimeCode(text));
+    double seconds = 0;
+    const bool time = ReadTypedTimeCode(text, &seconds);
+    if (time)
+        range.typeStart(seconds);
+    // What is no time at all brings the box back to the mark it had.
     m_playback.showRange();
+    if (!time)
+        return;
     const double start = range.start();
     if (range.duration() > 0 && start > range.duration())
         return; // beyond the file: nothing to show there
@@ -81,8 +87,10 @@ void RangeMarks::applyEnd(const QString &text)
 {
     if (!m_playback.fileOpen())
         return;
-    m_playback.range().typeEnd(ParseTimeCode(text)); // no upper limit
-    m_playback.showRange();
+    double seconds = 0;
+    if (ReadTypedTimeCode(text, &seconds))
+        m_playback.range().typeEnd(seconds); // at most the end of the file
+    m_playback.showRange(); // what is no time at all brings the box back to the mark
 }
 
 void RangeMarks::cut()

@@ -9,9 +9,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -53,6 +56,12 @@ FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
     form->addRow(QStringLiteral("Remaining Time:"), m_text2);
     form->addRow(QStringLiteral("Estimated Size:"), m_text3);
     layout->addWidget(m_group);
+    m_labelSaved = new QLabel(this);
+    m_labelSaved->setObjectName(QStringLiteral("LabelSaved"));
+    m_labelSaved->setWordWrap(true);
+    m_labelSaved->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_labelSaved->hide();
+    layout->addWidget(m_labelSaved);
     m_progressBar1 = new QProgressBar(this);
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar1->setRange(0, 100);
@@ -173,6 +182,15 @@ void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, cons
         if (m_parts.playSound)
             m_parts.playSound();
         m_text2->setText(QStringLiteral("00:00:00"));
+        // The file as it was saved: where it is, and its size (the last estimate of a copy or
+        // of a conversion is taken before its last bytes are written).
+        const QString path = outputPath();
+        const QFileInfo saved(path);
+        m_labelSaved->setText(QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path)));
+        m_labelSaved->show();
+        if (saved.exists())
+            m_text3->setText(FormatMegabytes(BytesToMegabytes(saved.size()))
+                             + QStringLiteral(" MB"));
         m_progressClockStart = 0;
         if (m_parts.taskbar)
             m_parts.taskbar->clear();

@@ -9,6 +9,7 @@ struct SharedValues;
 class Encoder;
 class MessageSink;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -64,6 +65,7 @@ private:
     QLineEdit *m_text1 = nullptr;
     QLineEdit *m_text2 = nullptr;
     QLineEdit *m_text3 = nullptr;
+    QLabel *m_labelSaved = nullptr; // where the saved file went, once it is saved
     QProgressBar *m_progressBar1 = nullptr;
     QPushButton *m_btnStop = nullptr;
 };

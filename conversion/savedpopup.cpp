@@ -188,9 +188,7 @@ void SavedPopup::onItemClicked(int id)
             && (m_showFile ? m_showFile(m_savedFile) : ShowInFileManager(m_savedFile)))
             return;
         const QUrl url = QUrl::fromLocalFile(m_folder);
-        if (m_openUrl)
-            m_openUrl(url);
-        else
-            QDesktopServices::openUrl(url);
+        if (!(m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url)))
+            Q_EMIT folderNotOpened(m_folder);
     }
 }

@@ -54,6 +54,8 @@ public:
 
 Q_SIGNALS:
     void itemClicked(int id);
+    // Neither the file manager nor the desktop's handler could show the folder.
+    void folderNotOpened(const QString &folder);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -19,47 +19,49 @@ QByteArray avPath(const QString &path)
     return QByteArrayLiteral("file:") + QFile::encodeName(QFileInfo(path).absoluteFilePath());
 }
 
-bool checkReadableFile(const QString &path, QString *error)
+// The reason a path is no file to read, without the path ("File not found"); the callers say
+// which file.
+bool checkReadableFile(const QString &path, QString *reason)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) {
-        *error = QStringLiteral("File not found: %1").arg(path);
+        *reason = QStringLiteral("File not found");
         return false;
     }
     if (info.isDir()) {
-        *error = QStringLiteral("This is a folder, not a media file: %1").arg(path);
+        *reason = QStringLiteral("This is a folder, not a media file");
         return false;
     }
     // A pipe or a device would block the reader or never end; neither is a file to cut.
     if (!info.isFile()) {
-        *error = QStringLiteral("Not a regular file (a pipe, device or socket): %1").arg(path);
+        *reason = QStringLiteral("Not a regular file (a pipe, device or socket)");
         return false;
     }
     if (!info.isReadable()) {
-        *error = QStringLiteral("The file cannot be read: %1").arg(path);
+        *reason = QStringLiteral("The file cannot be read");
         return false;
     }
     if (info.size() == 0) {
-        *error = QStringLiteral("The file is empty: %1").arg(path);
+        *reason = QStringLiteral("The file is empty");
         return false;
     }
     return true;
 }
 
-// Opens and reads the stream information; the caller owns the result.
-AVFormatContext *openFormat(const QString &path, QString *error)
+// Opens and reads the stream information; the caller owns the result. *reason as above.
+AVFormatContext *openFormat(const QString &path, QString *reason)
 {
-    if (!checkReadableFile(path, error))
+    if (!checkReadableFile(path, reason))
         return nullptr;
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext *ctx = nullptr;
     if (avformat_open_input(&ctx, avPath(path).constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
+        *reason = QStringLiteral("Not a media file, or a damaged one");
         return nullptr;
     }
     if (avformat_find_stream_info(ctx, nullptr) < 0) {
         avformat_close_input(&ctx);
-        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
+        *reason = QStringLiteral("Not a media file, or a damaged one");
         return nullptr;
     }
     return ctx;
@@ -81,8 +83,10 @@ int countStreams(const AVFormatContext *ctx, AVMediaType type)
 bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
 {
     AVFormatContext *ctx = openFormat(path, error);
-    if (!ctx)
+    if (!ctx) {
+        *error += QLatin1Char('.');
         return false;
+    }
     info->formatName = QString::fromLatin1(ctx->iformat->name);
     info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
     info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
@@ -116,7 +120,7 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     info->hasPackets = packet && av_read_frame(ctx, packet.get()) >= 0;
     avformat_close_input(&ctx);
     if (info->videoStreams == 0 && info->audioStreams == 0) {
-        *error = QStringLiteral("No audio or video stream in: %1").arg(path);
+        *error = QStringLiteral("No audio or video stream.");
         return false;
     }
     return true;
@@ -191,8 +195,10 @@ bool AvProbe::open(const QString &path, const QString &options)
     Q_UNUSED(options);
     close();
     m_format = openFormat(path, &m_error);
-    if (!m_format)
+    if (!m_format) {
+        m_error += QStringLiteral(": ") + path;
         return false;
+    }
     m_path = path;
     m_fileSize = QFileInfo(path).size();
     return true;

@@ -27,8 +27,9 @@ struct MediaFileInfo
 };
 
 // Opens the file read-only with libavformat and reads its streams. On failure returns false
-// with a sentence for the user in *error (missing, not a regular file, empty, not a media file,
-// no stream). Pipes and devices are refused before anything reads them.
+// with a sentence for the user in *error that does not repeat the path (missing, not a regular
+// file, empty, not a media file, no stream: "No audio or video stream."); the caller names the
+// file. Pipes and devices are refused before anything reads them.
 bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
 
 // True when libavformat writes files of this extension (without the dot) by itself, that is

@@ -400,7 +400,11 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
     }
     const int r = av_interleaved_write_frame(m_ctx.get(), packet);
     if (r < 0) {
-        *error = QStringLiteral("The output could not be written: %1").arg(avError(r));
+        // The muxer refuses a packet as invalid when its timestamps run backwards.
+        *error = r == AVERROR(EINVAL)
+            ? QStringLiteral("The source's timestamps run backwards in the range (a recording "
+                             "appended to another?), which the output cannot hold")
+            : QStringLiteral("The output could not be written: %1").arg(avError(r));
         return false;
     }
     return true;

@@ -226,7 +226,7 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
             av_dict_set(&opts, "profile", "main10", 0);
         else if (par->profile == FF_PROFILE_HEVC_MAIN)
             av_dict_set(&opts, "profile", "main", 0);
-        params << QStringLiteral("log-level=error") << QStringLiteral("scenecut=0")
+        params << QStringLiteral("log-level=none") << QStringLiteral("scenecut=0")
                << QStringLiteral("bframes=0") << QStringLiteral("info=0");
         if (par->level > 0)
             params << QStringLiteral("level-idc=%1").arg(par->level / 3); // tenths of a level
@@ -263,7 +263,9 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     const int r = avcodec_open2(enc, codec, &opts);
     av_dict_free(&opts);
     if (r < 0) {
-        *error = QStringLiteral("The video encoder cannot be opened: %1").arg(avError(r));
+        *error = QStringLiteral("The video cannot be encoded anew to cut it to the frame (the "
+                                "encoder refuses its settings); a copy that starts on a key frame "
+                                "(Exact cut off, or --keyframe-copy) still works");
         return false;
     }
     return true;
@@ -339,7 +341,9 @@ bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
 bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
 {
     if (frame->width != m_encoder->width || frame->height != m_encoder->height) {
-        *error = QStringLiteral("The video changes its frame size inside the range.");
+        *error = QStringLiteral("The picture size of the video changes inside the range, which a "
+                                "cut to the frame cannot encode anew; a copy that starts on a key "
+                                "frame (Exact cut off, or --keyframe-copy) still works");
         return false;
     }
     m_sourcePts.push_back(frame->best_effort_timestamp);

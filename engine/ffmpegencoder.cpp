@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #ifdef Q_OS_LINUX
@@ -66,6 +67,76 @@ QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
                               "a format.")
             .arg(extension);
     return QString();
+}
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+bool diskFull(const QString &text)
+{
+    return text.contains(QLatin1String("No space left on device"))
+        || text.contains(QLatin1String("Disk quota exceeded"));
+}
+
+QString diskFullMessage(const QString &finalPath)
+{
+    return QStringLiteral("There is not enough space on the disk for %1; nothing was saved.")
+        .arg(native(finalPath));
+}
+
+// "Nothing was saved as FILE: " and the reason, a sentence of the engine's ("The video ...")
+// made the rest of that one sentence: one line, the temporary file named as the file the user
+// asked for.
+QString nothingSaved(const QString &finalPath, QString reason, const QString &temporaryPath = {})
+{
+    if (!temporaryPath.isEmpty())
+        reason.replace(temporaryPath, native(finalPath));
+    reason = reason.simplified();
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    if (reason.size() > 1 && reason.at(1).isLower())
+        reason[0] = reason.at(0).toLower();
+    return QStringLiteral("Nothing was saved as %1: %2.").arg(native(finalPath), reason);
+}
+
+// ffmpeg's error lines as a user may read them: without the log's "[libx264 @ 0x...]" prefixes,
+// an encoder's own "x265 [error]:" tag and the "file:" protocol, the temporary file given as the
+// file the user asked for; empty lines and notes of repeats left out.
+QStringList readableLines(const QByteArray &tail, const QString &temporaryPath,
+                          const QString &finalPath)
+{
+    static const QRegularExpression prefix(
+        QStringLiteral("^((\\[[^\\]]*@ 0x[0-9a-fA-F]+\\]\\s*)+|\\w+ \\[\\w+\\]:\\s*)"));
+    QStringList lines;
+    for (const QByteArray &raw : tail.split('\n')) {
+        QString line = QString::fromUtf8(raw).trimmed();
+        line.remove(prefix);
+        if (!temporaryPath.isEmpty())
+            line.replace(temporaryPath, native(finalPath));
+        line.replace(QLatin1String("file:/"), QLatin1String("/"));
+        if (!line.isEmpty() && !line.startsWith(QLatin1String("Last message repeated")))
+            lines << line;
+    }
+    return lines;
+}
+
+// The last of the lines that tells the fault rather than its consequence ("Conversion failed!",
+// "Error initializing output stream ...").
+QString faultLine(const QStringList &lines)
+{
+    static const char *const kConsequences[]
+        = { "Conversion failed",  "Error initializing output", "Error while opening encoder",
+            "Error closing file", "Error writing trailer",     "Error while processing" };
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        bool consequence = false;
+        for (const char *c : kConsequences)
+            consequence = consequence || it->contains(QLatin1String(c));
+        if (!consequence)
+            return *it;
+    }
+    return lines.isEmpty() ? QString() : lines.last();
 }
 
 } // namespace
@@ -358,6 +429,10 @@ void FfmpegEncoder::onCopyProgress(quint64 run, qint64 bytes, double fraction)
             return;
         }
     }
+    // The last report comes once the copy has closed its file, when the writer counts nothing
+    // any more: the file itself tells how much was written.
+    if (fraction >= 1.0)
+        bytes = std::max(bytes, QFileInfo(m_output.temporaryPath()).size());
     const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
     Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
 }
@@ -371,7 +446,10 @@ void FfmpegEncoder::onCopyFinished(quint64 run, bool succeeded, const QString &e
     m_copying = false;
     m_copyNotes = notes;
     if (!succeeded) {
-        finishRun(false, QStringLiteral("The copy failed:\n%1").arg(error));
+        const QString finalPath = m_output.finalPath();
+        finishRun(false,
+                  diskFull(error) ? diskFullMessage(finalPath)
+                                  : nothingSaved(finalPath, error, m_output.temporaryPath()));
         return;
     }
     saveOutput();
@@ -473,17 +551,41 @@ void FfmpegEncoder::onStandardError()
         m_stderrTail = m_stderrTail.right(kStderrTailBytes);
 }
 
-QString FfmpegEncoder::errorFromStandardError() const
+QString FfmpegEncoder::conversionFailure(bool crashed) const
 {
-    QStringList lines;
-    for (const QByteArray &raw : m_stderrTail.split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (!line.isEmpty())
-            lines << line;
+    const QString finalPath = native(m_output.finalPath());
+    const QStringList lines = readableLines(m_stderrTail, m_output.temporaryPath(), finalPath);
+    const QString all = lines.join(QLatin1Char('\n'));
+    if (diskFull(all))
+        return diskFullMessage(finalPath);
+    QString input;
+    for (const Output &o : m_outputs)
+        input = m_inputs.value(o.inputIndex).path;
+    QString sentence;
+    if (crashed) {
+        sentence = QStringLiteral("The encoder (ffmpeg) ended unexpectedly");
+    } else if (!input.isEmpty() && all.contains(input)
+               && (all.contains(QLatin1String("No such file"))
+                   || all.contains(QLatin1String("Permission denied")))) {
+        sentence
+            = QStringLiteral("The source %1 could not be read (it was moved, removed or locked "
+                             "after it was opened)")
+                  .arg(native(input));
+    } else if (all.contains(QLatin1String("Error while opening encoder"))
+               || all.contains(QLatin1String("Error initializing output"))) {
+        sentence = QStringLiteral("The encoder refused the chosen settings (try other ones, or "
+                                  "another format)");
+    } else if (m_stderrTail.contains("Error writing trailer")
+               || m_stderrTail.contains("Error closing file")
+               || m_stderrTail.contains("av_interleaved_write_frame()")) {
+        sentence = QStringLiteral("The output could not be written completely");
+    } else {
+        sentence = QStringLiteral("ffmpeg could not convert %1").arg(native(input));
     }
-    if (lines.size() > 4)
-        lines = lines.mid(lines.size() - 4);
-    return lines.join(QLatin1Char('\n'));
+    const QString detail = faultLine(lines);
+    return nothingSaved(finalPath, sentence)
+        + (detail.isEmpty() || sentence.contains(detail) ? QString()
+                                                         : QStringLiteral("\nDetails: ") + detail);
 }
 
 void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
@@ -502,31 +604,18 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
         finishRun(false, QStringLiteral("The conversion was stopped."));
         return;
     }
-    if (status != QProcess::NormalExit) {
-        finishRun(false, QStringLiteral("The encoder ended unexpectedly.\n%1")
-                             .arg(errorFromStandardError())
-                             .trimmed());
-        return;
-    }
-    if (exitCode != 0) {
-        const QString detail = errorFromStandardError();
-        finishRun(false, detail.isEmpty()
-                             ? QStringLiteral("The encoder failed (exit code %1).").arg(exitCode)
-                             : QStringLiteral("The encoder failed:\n%1").arg(detail));
-        return;
-    }
     // ffmpeg 5 exits 0 even when the output could not be written completely (a full disk
     // while writing the trailer); such a run is a failure, never a saved file.
     static const char *const kWriteErrors[] = {"Error writing trailer", "Error closing file",
                                                "No space left on device",
                                                "av_interleaved_write_frame()",
                                                "Input/output error"};
-    for (const char *marker : kWriteErrors) {
-        if (m_stderrTail.contains(marker)) {
-            finishRun(false,
-                      QStringLiteral("The output could not be written:\n%1").arg(errorFromStandardError()));
-            return;
-        }
+    bool writeFailed = false;
+    for (const char *marker : kWriteErrors)
+        writeFailed = writeFailed || m_stderrTail.contains(marker);
+    if (status != QProcess::NormalExit || exitCode != 0 || writeFailed) {
+        finishRun(false, conversionFailure(status != QProcess::NormalExit));
+        return;
     }
     saveOutput();
 }

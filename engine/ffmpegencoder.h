@@ -101,7 +101,9 @@ private:
                         const QStringList &notes);
     void joinCopy();
     QString folderGoneMessage() const;
-    QString errorFromStandardError() const;
+    // The message of a conversion by ffmpeg that failed: one sentence naming the file asked for,
+    // and ffmpeg's line about the fault as its details.
+    QString conversionFailure(bool crashed) const;
 
     QString m_program;
     bool m_loaded = false;

@@ -20,6 +20,8 @@ namespace {
 constexpr int kOpenTimeoutMs = 20000;
 constexpr int kSurfaceTimeoutMs = 5000;
 constexpr int kPositionIntervalMs = 40;
+// A frame step that shows no new frame (the first or the last one) lands after this.
+constexpr int kStepGuardMs = 2000;
 
 void onWakeup(void *player)
 {
@@ -50,6 +52,9 @@ MpvPlayer::MpvPlayer(Options options, QObject *parent)
 {
     m_positionTimer.setInterval(kPositionIntervalMs);
     connect(&m_positionTimer, &QTimer::timeout, this, &MpvPlayer::emitPosition);
+    m_stepGuard.setSingleShot(true);
+    m_stepGuard.setInterval(kStepGuardMs);
+    connect(&m_stepGuard, &QTimer::timeout, this, &MpvPlayer::onStepGuard);
 }
 
 MpvPlayer::~MpvPlayer()
@@ -264,6 +269,10 @@ void MpvPlayer::prepareVideoOutput()
 void MpvPlayer::close(bool flag)
 {
     Q_UNUSED(flag);
+    dropQueuedSteps();
+    m_stepping = m_seeking = false;
+    m_steppingDirection = 0;
+    m_stepGuard.stop();
     m_positionTimer.stop();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate(); // the black pane: nothing is open
@@ -294,6 +303,7 @@ void MpvPlayer::play()
 {
     if (!m_mpv || m_state == StateNoMedia)
         return;
+    dropQueuedSteps();
     if (flag("eof-reached")) {
         // Parked on the last frame: playing starts again from the beginning.
         const char *command[] = {"seek", "0", "absolute+exact", nullptr};
@@ -329,10 +339,16 @@ void MpvPlayer::seek(qint64 micros, int flags)
     Q_UNUSED(flags);
     if (!m_mpv || m_state == StateNoMedia)
         return;
+    dropQueuedSteps(); // the picture goes elsewhere: steps still waiting would move it on
+    m_seeking = true;
+    m_lastSeekTaken = false;
+    ++m_seekSerial;
+    if (!m_stepping)
+        m_stepGuard.start();
     const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
     const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
     const char *command[] = {"seek", seconds.constData(), "absolute+exact", nullptr};
-    mpv_command_async(m_mpv, 0, command);
+    mpv_command_async(m_mpv, m_seekSerial, command);
     if (m_state == StateEnded)
         setState(flag("pause") ? StatePaused : StatePlaying);
 }
@@ -375,10 +391,44 @@ void MpvPlayer::stepFrame(int direction)
 {
     if (!m_mpv || m_state == StateNoMedia || direction == 0)
         return;
+    // A step asked for while a seek or another step is on its way waits its turn; a step the
+    // other way takes one of the waiting ones back.
+    m_queuedSteps += direction > 0 ? 1 : -1;
+    startQueuedStep();
+}
+
+void MpvPlayer::startQueuedStep()
+{
+    if (m_stepping || m_seeking || m_queuedSteps == 0)
+        return;
+    if (!m_mpv || m_state == StateNoMedia || m_state == StatePlaying) {
+        m_queuedSteps = 0;
+        return;
+    }
+    const int direction = m_queuedSteps > 0 ? 1 : -1;
+    m_queuedSteps -= direction;
     const char *command[] = {direction > 0 ? "frame-step" : "frame-back-step", nullptr};
     mpv_command_async(m_mpv, 0, command);
+    m_stepping = true;
+    m_steppingDirection = direction;
+    m_stepGuard.start();
     if (m_state == StateStopped || m_state == StateEnded)
         setState(StatePaused);
+}
+
+void MpvPlayer::stepLanded()
+{
+    m_stepping = false;
+    m_steppingDirection = 0;
+    m_stepGuard.stop();
+    startQueuedStep();
+}
+
+void MpvPlayer::onStepGuard()
+{
+    // Nothing came of the seek or the step (the first or the last frame): go on all the same.
+    m_seeking = false;
+    stepLanded();
 }
 
 qint64 MpvPlayer::currentPosition() const
@@ -429,9 +479,21 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         // A seek has landed: the frame on screen changed, also while paused, and the window
-        // must show its time rather than the time asked for.
+        // must show its time rather than the time asked for. A step back is such a seek.
         if (!m_loading && m_state != StateNoMedia)
             emitPosition();
+        // Seeks asked for in a row land once: only the landing after mpv took the last of them
+        // ends the wait of the steps.
+        if (m_lastSeekTaken)
+            m_seeking = false;
+        if (m_steppingDirection < 0)
+            stepLanded();
+        else if (!m_stepping)
+            startQueuedStep();
+        break;
+    case MPV_EVENT_COMMAND_REPLY:
+        if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
+            m_lastSeekTaken = true;
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<const mpv_event_property *>(event->data);
@@ -440,6 +502,8 @@ void MpvPlayer::handleEvent(const void *raw)
         if (qstrcmp(property->name, "time-pos") == 0 && property->format == MPV_FORMAT_DOUBLE
             && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
             emitPosition();
+            if (m_steppingDirection > 0)
+                stepLanded(); // a step forward shows the next frame
             break;
         }
         // The end of the media is an event of playback only: a paused seek to the very end

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdlib>
+
 struct mpv_handle;
 class MpvVideoWidget;
 
@@ -62,6 +64,7 @@ public:
     // The playback position mpv reports now, in microseconds (-1 when none).
     qint64 currentPosition() const override;
     void stepFrame(int direction) override;
+    int pendingSteps() const override { return std::abs(m_queuedSteps) + (m_stepping ? 1 : 0); }
     qint64 durationMicros() const { return m_durationMicros; }
 
 private:
@@ -71,6 +74,12 @@ private:
     void setState(int state);
     void emitPosition();
     void prepareVideoOutput();
+    // Sends the next waiting step to mpv when nothing else is on its way.
+    void startQueuedStep();
+    // The step on its way has shown its frame: the next one may go.
+    void stepLanded();
+    void onStepGuard();
+    void dropQueuedSteps() { m_queuedSteps = 0; }
     bool flag(const char *name) const;
     void setFlag(const char *name, bool on);
 
@@ -85,6 +94,16 @@ private:
     int m_displayHeight = 0;
     int m_pictureWidth = 0;
     int m_pictureHeight = 0;
+
+    // Frame steps: mpv merges a step back asked for while another is still seeking into it, so
+    // one is on its way at a time and the rest wait here (signed: forward is positive).
+    bool m_stepping = false;
+    bool m_seeking = false; // a seek has not landed yet
+    quint64 m_seekSerial = 0; // the last seek's number, its command's reply tag
+    bool m_lastSeekTaken = false; // mpv has taken the last seek asked for
+    int m_steppingDirection = 0;
+    int m_queuedSteps = 0;
+    QTimer m_stepGuard; // a step or seek that shows no new frame lands after a while
 
     // Set while open() waits for its load to end.
     bool m_loading = false;

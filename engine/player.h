@@ -57,8 +57,11 @@ public:
     // when nothing is open. Right after a seek it may still be the time before the seek.
     virtual qint64 currentPosition() const = 0;
     // Shows the next (1) or the previous (-1) frame and stays paused there; the position
-    // follows asynchronously.
+    // follows asynchronously. Steps asked for while one is on its way are made one after the
+    // other: N steps move N frames.
     virtual void stepFrame(int direction) = 0;
+    // The frame steps asked for that have not landed yet.
+    virtual int pendingSteps() const { return 0; }
 
     virtual bool isMuted() const = 0;
     virtual void setMuted(bool muted) = 0;

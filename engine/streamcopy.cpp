@@ -109,8 +109,8 @@ QString sourceDefect(const SourceReader &reader)
         ? QStringLiteral("its decoder configuration (%1) cannot be read").arg(record)
         : QStringLiteral("its decoder configuration (%1) holds no %2, and the stream carries none")
               .arg(record, missing.join(QStringLiteral(" and no ")));
-    return QStringLiteral("The video of this file cannot be decoded: %1. The file is damaged; "
-                          "a copy of it would not play.")
+    return QStringLiteral("The video of this file cannot be decoded, as %1; the file is "
+                          "damaged, and a copy of it would not play.")
         .arg(what);
 }
 
@@ -608,8 +608,8 @@ bool CopyRun::edgeFailed(const EdgeEncoder &encoder, QString *error) const
 {
     if (encoder.damagedAt() != AV_NOPTS_VALUE)
         *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
-                                "so the frames there cannot be re-encoded. A copy that starts "
-                                "on a key frame, without the exact cut, still works.")
+                                "so it cannot be cut to the frame there; a copy that starts on a "
+                                "key frame (Exact cut off, or --keyframe-copy) still works")
                      .arg(FormatTimeCode(
                          std::max(0.0, m_reader.toSeconds(encoder.damagedAt(), m_video))));
     return false;
@@ -685,7 +685,8 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
     if (i > m_plan.lastPacket)
         return true;
     if (i >= m_frames.size() || SourceReader::packetTime(packet) != m_frames.at(i).pts) {
-        *error = QStringLiteral("The source reads differently the second time.");
+        *error = QStringLiteral("The source read differently the second time through, as if "
+                                "another program were changing it");
         return false;
     }
     if (m_head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_headDone) {

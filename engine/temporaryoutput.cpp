@@ -210,24 +210,26 @@ bool TemporaryOutput::commit(qint64 expectedMicros, bool replace, QString *error
     struct stat st;
     if (::fstatat(m_folderFd, temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
         || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        *error = QStringLiteral("The encoder wrote nothing.");
+        *error = QStringLiteral("Nothing was saved as %1: the encoder wrote nothing.")
+                     .arg(m_finalPath);
         discard();
         return false;
     }
     MediaFileInfo info;
     QString inspectError;
     if (!InspectMediaFile(temporaryPath(), &info, &inspectError) || !info.hasPackets) {
-        *error = QStringLiteral("The result holds no audio or video (the range may lie beyond "
-                                "the data of the input); nothing was saved.");
+        *error = QStringLiteral("Nothing was saved as %1: the result holds no audio or video (the "
+                                "range may lie beyond the data of the input).")
+                     .arg(m_finalPath);
         discard();
         return false;
     }
     if (expectedMicros >= kCheckedLengthMicros && info.durationMicros >= 0
         && double(info.durationMicros) < kShortestShare * double(expectedMicros)) {
-        *error = QStringLiteral("The result lasts %1 s of the %2 s asked for (the input's data "
-                                "may end early); nothing was saved.")
+        *error = QStringLiteral("Nothing was saved as %3: the result lasts %1 s of the %2 s asked "
+                                "for (the input's data may end early).")
                      .arg(NumberText(std::round(info.durationMicros / 1e5) / 10),
-                          NumberText(std::round(expectedMicros / 1e5) / 10));
+                          NumberText(std::round(expectedMicros / 1e5) / 10), m_finalPath);
         discard();
         return false;
     }

@@ -5,9 +5,11 @@
 #include "propertygrid.h"
 #include "settings.h"
 #include "sharedvalues.h"
+#include "timecode.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -49,6 +51,14 @@ FormVideoFormat::FormVideoFormat(FormVideoFormatParts parts, QWidget *parent)
     m_model.setExactCut(exact);
     if (m_parts.shared)
         m_parts.shared->ExactCut = exact;
+    // The format and the choice between copy and conversion of the last cut OK accepted, in
+    // the order a user would make them; an id the catalogue does not know is passed over.
+    bool known = false;
+    const int id = ReadSetting(QStringLiteral("OutputFormat")).toInt(&known);
+    if (const CatalogueEntry *entry = known ? Catalogue::findById(id) : nullptr)
+        m_model.SelectCatalogueEntry(entry->Id, entry->caption());
+    if (ReadSetting(QStringLiteral("OutputMode")) == QLatin1String("Copy"))
+        m_model.option1Click();
     refresh();
 }
 
@@ -361,6 +371,16 @@ int FormVideoFormat::showForCut()
     m_copyStartKnown[0] = m_copyStartKnown[1] = false;
     refresh();
     if (m_parts.shared) {
+        // No folder accepted yet (a first cut): the source's own folder is offered, and offered
+        // anew for the next source as long as the box holds the one offered before. What is
+        // stored changes only when OK accepts a folder.
+        const QString offered
+            = AbsoluteFolder(QFileInfo(m_parts.shared->InputFilePath).absolutePath());
+        if (m_parts.shared->OutputFolder.isEmpty() && !m_parts.shared->InputFilePath.isEmpty()
+            && (m_model.folder().trimmed().isEmpty() || m_model.folder() == m_offeredFolder)) {
+            m_offeredFolder = offered;
+            m_model.setFolder(offered);
+        }
         m_model.setDefaultName(m_parts.shared->InputFilePath);
         // Crop margins are checked against this file's picture.
         m_model.grid().setPictureSize(
@@ -396,7 +416,31 @@ bool FormVideoFormat::ok()
         return false;
     SharedValues &shared = *m_parts.shared;
     // 1, 2. The name and the folder.
-    const OutputSettingsModel::NameCheck check = m_model.checkOutputName();
+    OutputSettingsModel::NameCheck check = m_model.checkOutputName();
+    if (!check.ok && !check.missingFolder.isEmpty() && m_parts.messages) {
+        // A folder that is not there yet is made when the user wants it; a "no" leaves the
+        // box for another try.
+        const QString folder = QDir::toNativeSeparators(check.missingFolder);
+        if (m_parts.messages->askYesNo(
+                this, QStringLiteral("Snipora"),
+                QStringLiteral("The folder %1 does not exist. Do you want to create it?")
+                    .arg(folder))
+            != MessageSink::Answer::Yes) {
+            refresh();
+            return false;
+        }
+        if (QDir().mkpath(check.missingFolder)) {
+            check = m_model.checkOutputName();
+        } else {
+            m_parts.messages->showMessage(
+                this, MessageSink::Icon::Error, QStringLiteral("Error"),
+                QStringLiteral("The folder %1 could not be created; choose another one.")
+                    .arg(folder));
+            refresh();
+            browseFolder();
+            return false;
+        }
+    }
     if (!check.ok) {
         if (m_parts.messages)
             m_parts.messages->showMessage(this, MessageSink::Icon::Error, QStringLiteral("Error"),
@@ -408,6 +452,12 @@ bool FormVideoFormat::ok()
     }
     shared.OutputFileName = m_model.fileName();
     shared.OutputFolder = m_model.folder();
+    // Accepted: the folder is the default of the next start from now on, whatever happens to
+    // the program before it ends; so are the choice of copy or conversion and the format.
+    WriteSetting(QStringLiteral("OutPath"), shared.OutputFolder);
+    WriteSetting(QStringLiteral("OutputMode"),
+                 m_model.directCopySelected() ? QStringLiteral("Copy") : QStringLiteral("Convert"));
+    WriteSetting(QStringLiteral("OutputFormat"), QString::number(m_model.entryId()));
 
     // Sizes the user never left the box of are checked as leaving it would.
     if (m_model.sizeIndex() > 0 && !m_model.audioOnlyFormat()) {

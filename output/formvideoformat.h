@@ -90,6 +90,7 @@ private:
     BuilderMemory m_memory;
     bool m_refreshing = false;
     bool m_closeForGood = false;
+    QString m_offeredFolder; // the source's folder the destination box was given, if any
 
     QWidget *m_leftPanel = nullptr;
     QRadioButton *m_option1 = nullptr;

@@ -331,6 +331,8 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     if (m_folder.isEmpty() || !IsPathSeparator(m_folder.back()))
         m_folder += PathSeparator();
     if (!FolderExists(m_folder) || m_folder.size() <= 2) {
+        if (m_folder.size() > 2 && !QFileInfo::exists(QDir::cleanPath(m_folder)))
+            check.missingFolder = m_folder;
         check.message = QStringLiteral("Invalid path!");
         check.focus = m_focusRequest = Box::Folder;
         check.openFolderChooser = true;
@@ -344,8 +346,10 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
 
 QString OutputSettingsModel::chooserFolder(const QString &inputPath) const
 {
+    // A box too short to be a destination ("", or the bare separator it becomes at OK) opens
+    // the chooser at the source, not at the root.
     const QString typed = m_folder.trimmed();
-    if (!typed.isEmpty()) {
+    if (typed.size() > 2) {
         QString folder = AbsoluteFolder(typed);
         while (!folder.isEmpty() && !FolderExists(folder)) {
             const QString parent = QFileInfo(QDir::cleanPath(folder)).absolutePath();

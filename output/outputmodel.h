@@ -37,6 +37,9 @@ public:
         QString message;          // "Invalid file name!" or "Invalid path!" when not ok
         Box focus = Box::None;    // the box that gets the keyboard focus
         bool openFolderChooser = false;
+        // The folder (absolute, ending in the separator) when the only fault is that it does
+        // not exist yet: nothing of that name is in the way, so it may be made.
+        QString missingFolder;
     };
 
     static constexpr int NarrowWidthTwips = 7305;
@@ -94,6 +97,8 @@ public:
     bool exactCut() const { return m_exactCut; }
     void setExactCut(bool on);
     QString formatKey() const { return m_formatKey; }
+    // The catalogue id of the chosen entry.
+    int entryId() const { return m_entryId; }
     // The limits of the chosen entry's device; none for the general formats.
     DeviceLimits deviceLimits() const;
     bool audioOnlyFormat() const { return m_audioOnly; }

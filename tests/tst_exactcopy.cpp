@@ -668,7 +668,7 @@ void TestExactCopy::damagedSource_data()
     damaged.close();
 
     QTest::newRow("cut short") << "half.mkv" << 1.3 << true << "the file is incomplete or damaged";
-    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << true << "The video is damaged at";
+    QTest::newRow("key frame missing") << "nokey.ts" << 2.5 << true << "the video is damaged at";
     // Decoder configurations without the parameter sets that every picture needs: no copy of
     // these plays, whether it is cut to the frame or not.
     QVERIFY(patchConfig(source("h264.mp4"), source("nopps.mp4"), withoutPps));

@@ -9,7 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <tuple>
 
 using namespace MediaFixtures;
 
@@ -26,7 +29,8 @@ private Q_SLOTS:
     void destinationGoneMidRun_data();
     void destinationGoneMidRun();
     void destinationReadOnly();
-    void destinationFull();
+    void failureMessages_data();
+    void failureMessages();
     void sourceDisappearsAfterOpening();
     void destroyingTheEncoderEndsFfmpeg();
 
@@ -73,6 +77,36 @@ void TestFaults::initTestCase()
     QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=12", "-c:v",
                      "libx265", "-preset", "ultrafast", "-x265-params",
                      "log-level=error:keyint=500", m_longGopHevc }));
+    // Sources that valid recordings can be and that a save cannot take as they are: a second
+    // recording appended to a first (timestamps start again), a size change in the middle, HEVC
+    // declaring a level below its picture's, and a file of subtitles only.
+    const QDir dir(m_dir.path());
+    const QString a = dir.filePath(QStringLiteral("a.ts"));
+    const QString b = dir.filePath(QStringLiteral("b.ts"));
+    for (const auto &[path, size, offset] :
+         { std::tuple { a, "640x360", "0" }, std::tuple { b, "480x270", "3" } })
+        QVERIFY(ffmpeg(
+            { "-f", "lavfi", "-i",
+              QStringLiteral("testsrc2=size=%1:rate=25:duration=3").arg(QLatin1String(size)),
+              "-c:v", "libx264", "-bf", "2", "-output_ts_offset", QLatin1String(offset), path }));
+    QFile first(a), second(b), again(dir.filePath(QStringLiteral("again.ts")));
+    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly)
+            && again.open(QIODevice::WriteOnly));
+    const QByteArray once = first.readAll();
+    again.write(once + once);
+    again.close();
+    QFile list(dir.filePath(QStringLiteral("list.txt")));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(QStringLiteral("file '%1'\nfile '%2'\n").arg(a, b).toUtf8());
+    list.close();
+    QVERIFY(ffmpeg({ "-f", "concat", "-safe", "0", "-i", list.fileName(), "-c", "copy",
+                     dir.filePath(QStringLiteral("resized.mp4")) }));
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=5", "-c:v",
+                     "libx265", "-x265-params", "log-level=none", "-bsf:v", "hevc_metadata=level=2",
+                     dir.filePath(QStringLiteral("lowlevel.mkv")) }));
+    QFile subtitles(dir.filePath(QStringLiteral("words.srt")));
+    QVERIFY(subtitles.open(QIODevice::WriteOnly));
+    subtitles.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
 }
 
 // The number of threads of this process.
@@ -278,22 +312,139 @@ void TestFaults::destinationReadOnly()
     nextCutWorks(encoder);
 }
 
-void TestFaults::destinationFull()
+// What a failed save tells the user: one sentence that names the file asked for (never the
+// hidden temporary one) or the source at fault, with at most ffmpeg's line about the fault
+// below it; no log prefixes, no encoder's own lines on the program's error output.
+void TestFaults::failureMessages_data()
 {
-    const QString mount = m_dir.filePath(QStringLiteral("full"));
-    QDir().mkpath(mount);
-    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=256k", "tmpfs", mount}) != 0)
+    QTest::addColumn<QString>("input"); // a file of the fixtures
+    QTest::addColumn<QString>("options"); // the job's output options; "copy S E": exact copy
+    QTest::addColumn<QString>("fault"); // "": none beyond the source; "full disk"; "removed"
+    QTest::addColumn<QString>("names"); // "output" or "input": the file the message names
+    QTest::addColumn<QString>("says");
+    QTest::newRow("the encoder refuses a setting")
+        << "source.mp4"
+        << "-vcodec libx264 -vpre libx264-default -vb 1 -TimeLength 2"
+        << ""
+        << "output"
+        << "refused the chosen settings";
+    QTest::newRow("a full disk")
+        << "source.mp4"
+        << "-vcodec libx264 -vpre libx264-default -s 1920x1080 -TimeLength 8"
+        << "full disk"
+        << "output"
+        << "not enough space on the disk";
+    QTest::newRow("a full disk, direct copy") << "longgop.mkv"
+                                              << "copy 0 19"
+                                              << "full disk"
+                                              << "output"
+                                              << "not enough space on the disk";
+    QTest::newRow("the source removed before the run") << "vanishing.mp4"
+                                                       << "-vn -ab 128k -TimeLength 2"
+                                                       << "removed"
+                                                       << "input"
+                                                       << "could not be read";
+    QTest::newRow("timestamps that start again") << "again.ts"
+                                                 << "copy 0 5.9"
+                                                 << ""
+                                                 << "output"
+                                                 << "timestamps";
+    QTest::newRow("a picture size change") << "resized.mp4"
+                                           << "copy 1.3 5"
+                                           << ""
+                                           << "output"
+                                           << "picture size";
+    QTest::newRow("HEVC below its level") << "lowlevel.mkv"
+                                          << "copy 1.3 4"
+                                          << ""
+                                          << "output"
+                                          << "Exact cut off";
+    QTest::newRow("no audio or video stream") << "words.srt"
+                                              << "-vn"
+                                              << ""
+                                              << "none"
+                                              << "No audio or video stream.";
+}
+
+void TestFaults::failureMessages()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, options);
+    QFETCH(QString, fault);
+    QFETCH(QString, names);
+    QFETCH(QString, says);
+    const QString folder = m_dir.filePath(QStringLiteral("msg-%1").arg(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(folder));
+    const bool full = fault == QLatin1String("full disk");
+    if (full
+        && QProcess::execute(QStringLiteral("mount"),
+                             { "-t", "tmpfs", "-o", "size=256k", "tmpfs", folder })
+            != 0)
         QSKIP("cannot mount a small tmpfs here (needs root)");
-    auto cleanup = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mount}); });
+    auto cleanup = qScopeGuard([&] {
+        if (full)
+            QProcess::execute(QStringLiteral("umount"), { folder });
+    });
+    QString source = m_dir.filePath(input);
+    if (fault == QLatin1String("removed"))
+        QVERIFY(QFile::copy(m_clip, source));
+    const bool copy = options.startsWith(QLatin1String("copy "));
+    const QString output = folder + QStringLiteral("/cut.") + QFileInfo(input).suffix();
+
+    // The program's error output while the job runs: an encoder must not write to it.
+    fflush(stderr);
+    int pipe[2];
+    QVERIFY(::pipe(pipe) == 0);
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(pipe[1], STDERR_FILENO);
+    ::close(pipe[1]);
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
-    QVERIFY(startSlowJob(encoder, mount + QStringLiteral("/cut.mp4")));
-    const Outcome o = wait(encoder, 120000);
-    QVERIFY(o.failed);
-    QVERIFY2(o.message.contains(QStringLiteral("No space left")) || o.message.contains(QStringLiteral("could not be written"))
-                 || o.message.contains(QStringLiteral("failed")),
-             qPrintable(o.message));
-    QVERIFY(QDir(mount).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    watch(encoder);
+    encoder.setExactCopy(true);
+    const int in = encoder.addInputFile(source, copy ? QString() : QStringLiteral("-TimeStart 0"));
+    QString message = encoder.lastErrorText();
+    if (in >= 0) {
+        const QStringList range = options.split(QLatin1Char(' '));
+        const QString args = copy ? QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
+                                        .arg(range.at(1))
+                                        .arg(range.at(2).toDouble() - range.at(1).toDouble())
+                                  : options;
+        QVERIFY2(encoder.addOutputFile(in, output, args) >= 0, qPrintable(encoder.lastErrorText()));
+        if (fault == QLatin1String("removed"))
+            QVERIFY(QFile::remove(source));
+        QVERIFY(encoder.startEncoding(1));
+        const Outcome o = wait(encoder, 120000);
+        QVERIFY(o.failed);
+        message = o.message;
+    }
+    fflush(stderr);
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    QByteArray written(65536, 0);
+    ::fcntl(pipe[0], F_SETFL, O_NONBLOCK);
+    const ssize_t n = ::read(pipe[0], written.data(), written.size());
+    ::close(pipe[0]);
+    written.truncate(std::max<ssize_t>(0, n));
+
+    QVERIFY2(message.contains(says), qPrintable(message));
+    const QStringList lines = message.split(QLatin1Char('\n'));
+    QVERIFY2(lines.size() == 1
+                 || (lines.size() == 2 && lines.at(1).startsWith(QLatin1String("Details: "))),
+             qPrintable(message));
+    QVERIFY2(lines.first().endsWith(QLatin1Char('.'))
+                 && !lines.first().contains(QLatin1String(". ")),
+             qPrintable(message));
+    for (const char *noise : { ".snipora-", "@ 0x", "[error]", "Invalid argument" })
+        QVERIFY2(!message.contains(QLatin1String(noise)), qPrintable(message));
+    if (names == QLatin1String("output"))
+        QVERIFY2(message.contains(output), qPrintable(message));
+    else if (names == QLatin1String("input"))
+        QVERIFY2(message.contains(source), qPrintable(message));
+    else
+        QVERIFY2(!message.contains(source), qPrintable(message)); // the caller names the file
+    QVERIFY2(written.isEmpty(), written.constData());
+    QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     nextCutWorks(encoder);
 }
 

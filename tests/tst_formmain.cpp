@@ -5,6 +5,7 @@
 #include "formmain.h"
 #include "nasliders.h"
 #include "recordingmessagesink.h"
+#include "savedpopup.h"
 
 #include <QDir>
 #include <QLabel>
@@ -29,7 +30,8 @@ private Q_SLOTS:
     void dropsOpen();
     void controlsNeverOverlap_data();
     void controlsNeverOverlap();
-    void helpOpensGuideOrChm();
+    void desktopOpens_data();
+    void desktopOpens();
     void aboutClosesOnTimerAndClick();
     void aboutLinkKeepsWindow();
 
@@ -43,6 +45,7 @@ private:
     int m_chooserCalls = 0;
     QString m_chosen;
     QList<QUrl> m_opened;
+    bool m_openSucceeds = true;
 };
 
 void TestFormMain::init()
@@ -50,6 +53,7 @@ void TestFormMain::init()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_store.path());
     m_chooserCalls = 0;
     m_opened.clear();
+    m_openSucceeds = true;
     m_chosen = QStringLiteral("/v/clip.mp4");
 }
 
@@ -64,8 +68,9 @@ std::unique_ptr<FormMain> TestFormMain::makeWindow()
     parts.programFolder = m_program.path();
     parts.openUrl = [this](const QUrl &url) {
         m_opened << url;
-        return true;
+        return m_openSucceeds;
     };
+    parts.showInFileManager = [](const QString &) { return false; };
     parts.chooseFile = [this](QWidget *, const QString &, const QStringList &) {
         ++m_chooserCalls;
         return m_chosen;
@@ -197,6 +202,15 @@ void TestFormMain::keys_data()
     QTest::newRow("O sets the end") << "btbOpen" << int(Qt::Key_O) << 0 << "marks:0-4";
     QTest::newRow("ctrl+I is not a mark") << "btbOpen" << int(Qt::Key_I)
                                           << int(Qt::ControlModifier) << "marks:0-10";
+    QTest::newRow("Return presses the focused button")
+        << "btnSetStart" << int(Qt::Key_Return) << 0 << "marks:4-10";
+    QTest::newRow("Enter presses it too")
+        << "btnSetEnd" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "marks:0-4";
+    QTest::newRow("Return in a box is the box's") << "EditEnd" << int(Qt::Key_Return) << 0 << "";
+    QTest::newRow("ctrl+E cuts") << "btnPause" << int(Qt::Key_E) << int(Qt::ControlModifier)
+                                 << "dialog";
+    QTest::newRow("ctrl+E cuts from a box")
+        << "EditStart" << int(Qt::Key_E) << int(Qt::ControlModifier) << "dialog";
 }
 
 void TestFormMain::keys()
@@ -217,9 +231,19 @@ void TestFormMain::keys()
     QWidget *target = w->findChild<QWidget *>(focus);
     QVERIFY(target);
     target->setFocus();
+    int dialogs = 0;
+    QTimer::singleShot(0, [&] {
+        // The output dialog is modal: close it from inside its event loop.
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            ++dialogs;
+            dialog->hide();
+        }
+    });
     QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(QApplication::focusWidget(), target); // no focus moved
-    QCOMPARE(m_chooserCalls, 1);                   // no button clicked
+    QCOMPARE(dialogs, expected == QLatin1String("dialog") ? 1 : 0);
+    if (!dialogs)
+        QCOMPARE(QApplication::focusWidget(), target); // no focus moved
+    QCOMPARE(m_chooserCalls, 1); // no other button clicked
     if (expected.startsWith(QLatin1String("marks:"))) {
         const QString range = expected.mid(6);
         QCOMPARE(QStringLiteral("%1-%2")
@@ -229,7 +253,7 @@ void TestFormMain::keys()
     } else if (expected.startsWith(QLatin1String("seek:"))) {
         QVERIFY(!m_player->seeks.isEmpty());
         QCOMPARE(QString::number(m_player->seeks.first()), expected.mid(5));
-    } else {
+    } else if (expected != QLatin1String("dialog")) {
         m_player->calls.removeAll(QStringLiteral("pause"));
         QCOMPARE(m_player->calls.join(QLatin1Char(',')), expected);
     }
@@ -327,19 +351,61 @@ void TestFormMain::controlsNeverOverlap()
     }
 }
 
-void TestFormMain::helpOpensGuideOrChm()
+// What the desktop is asked to open, and the message when nothing on it can.
+void TestFormMain::desktopOpens_data()
 {
+    QTest::addColumn<QString>("what"); // "help", "help with chm", "saved popup"
+    QTest::addColumn<bool>("handler"); // the desktop has a program for it
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("help: the user guide") << "help" << true << "help/index.html"
+                                          << "";
+    QTest::newRow("help: the compiled help") << "help with chm" << true << "help.chm"
+                                             << "";
+    QTest::newRow("help without a browser") << "help" << false << "help/index.html"
+                                            << "help/index.html";
+    QTest::newRow("saved popup: the folder") << "saved popup" << true << "cuts/"
+                                             << "";
+    QTest::newRow("saved popup without a file manager") << "saved popup" << false << "cuts/"
+                                                        << "cuts/";
+}
+
+void TestFormMain::desktopOpens()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, handler);
+    QFETCH(QString, opened);
+    QFETCH(QString, message);
+    m_openSucceeds = handler;
+    m_messages.messages.clear();
+    const QDir program(m_program.path());
+    QFile::remove(program.filePath(QStringLiteral("help.chm")));
+    if (what == QLatin1String("help with chm")) {
+        QFile chm(program.filePath(QStringLiteral("help.chm")));
+        QVERIFY(chm.open(QIODevice::WriteOnly));
+    }
     auto w = makeWindow();
     QVERIFY(w->load());
-    w->showHelp();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    if (what == QLatin1String("saved popup")) {
+        w->popup()->ShowSavedPopup(program.filePath(QStringLiteral("cuts/")),
+                                   program.filePath(QStringLiteral("cuts/clip-cut.mp4")));
+        QTest::mouseClick(w->popup(), Qt::LeftButton, {}, QPoint(110, 45));
+    } else {
+        w->showHelp();
+    }
     QCOMPARE(m_opened.size(), 1);
-    QCOMPARE(m_opened.first(),
-             QUrl::fromLocalFile(QDir(m_program.path()).filePath(QStringLiteral("help/index.html"))));
-    QFile chm(QDir(m_program.path()).filePath(QStringLiteral("help.chm")));
-    QVERIFY(chm.open(QIODevice::WriteOnly));
-    chm.close();
-    w->showHelp();
-    QCOMPARE(m_opened.last(), QUrl::fromLocalFile(chm.fileName()));
+    QCOMPARE(m_opened.first(), QUrl::fromLocalFile(program.filePath(opened)));
+    if (message.isEmpty()) {
+        QVERIFY(m_messages.messages.isEmpty());
+    } else {
+        // One sentence that names what could not be opened.
+        QCOMPARE(m_messages.messages.size(), 1);
+        const QString text = m_messages.messages.first().text;
+        QVERIFY2(text.contains(program.filePath(message)) && !text.contains(QLatin1Char('\n')),
+                 qPrintable(text));
+    }
 }
 
 void TestFormMain::aboutClosesOnTimerAndClick()

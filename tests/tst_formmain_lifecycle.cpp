@@ -23,10 +23,8 @@ class TestFormMainLifecycle : public QObject
 private Q_SLOTS:
     void init();
     void firstStartWritesReturningState();
-    void returningStartHidesGuide();
-    void otherFirstStartTextIsKept();
-    void showMoreSetting_data();
-    void showMoreSetting();
+    void storedSettings_data();
+    void storedSettings();
     void moreTwiceRestores();
     void missingLibraryEndsWithoutWriting_data();
     void missingLibraryEndsWithoutWriting();
@@ -110,56 +108,108 @@ void TestFormMainLifecycle::firstStartWritesReturningState()
     QVERIFY(stored(QStringLiteral("OutPath")).isValid());
 }
 
-void TestFormMainLifecycle::returningStartHidesGuide()
+// Each stored setting at start-up, what the window makes of it, and what it holds after a
+// normal exit. Observed: "guide" (shown or hidden), "more" (open or closed), "volume",
+// "size" (of the window), "folder" (the output folder). A stored value of "geometry WxH" is
+// the window geometry of a window of that size.
+void TestFormMainLifecycle::storedSettings_data()
 {
-    WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
-    WriteSetting(QStringLiteral("OutPath"), QStringLiteral("/home/ann/Cuts/"));
-    Window w = makeWindow();
-    QVERIFY(w.form->load());
-    QVERIFY(w.form->findChild<QLabel *>(QStringLiteral("PicGuide"))->isHidden());
-    QCOMPARE(w.form->shared().OutputFolder, QStringLiteral("/home/ann/Cuts/"));
-    w.form->shared().OutputFolder = QStringLiteral("/srv/out/");
-    w.form->close();
-    QCOMPARE(ReadSetting(QStringLiteral("OutPath")), QStringLiteral("/srv/out/"));
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stored"); // null: absent
+    QTest::addColumn<QString>("observed");
+    QTest::addColumn<QString>("written"); // "*": anything but empty
+    QTest::newRow("first start") << "FirstStartSoftware" << QString() << "guide=shown"
+                                 << "N";
+    QTest::newRow("returning start keeps the hint") << "FirstStartSoftware"
+                                                    << "N"
+                                                    << "guide=shown"
+                                                    << "N";
+    QTest::newRow("other first-start text is kept") << "FirstStartSoftware"
+                                                    << "Y"
+                                                    << "guide=shown"
+                                                    << "Y";
+    QTest::newRow("more: absent") << "ShowMoreBtn" << QString() << "more=open" << QString();
+    QTest::newRow("more: No collapses") << "ShowMoreBtn"
+                                        << "No"
+                                        << "more=closed"
+                                        << "No";
+    QTest::newRow("more: no is not No") << "ShowMoreBtn"
+                                        << "no"
+                                        << "more=open"
+                                        << "no";
+    QTest::newRow("more: Yes") << "ShowMoreBtn"
+                               << "Yes"
+                               << "more=open"
+                               << "Yes";
+    QTest::newRow("output folder") << "OutPath"
+                                   << "/home/ann/Cuts/"
+                                   << "folder=/home/ann/Cuts/"
+                                   << "/home/ann/Cuts/";
+    QTest::newRow("volume") << "Volume"
+                            << "64"
+                            << "volume=64"
+                            << "64";
+    QTest::newRow("volume: absent is full") << "Volume" << QString() << "volume=128"
+                                            << "128";
+    QTest::newRow("volume: out of range") << "Volume"
+                                          << "300"
+                                          << "volume=128"
+                                          << "128";
+    QTest::newRow("window size") << "WindowGeometry"
+                                 << "geometry 900x650"
+                                 << "size=900x650"
+                                 << "*";
+    QTest::newRow("window size: damaged") << "WindowGeometry"
+                                          << "@@@"
+                                          << "size=800x560"
+                                          << "*";
 }
 
-void TestFormMainLifecycle::otherFirstStartTextIsKept()
+void TestFormMainLifecycle::storedSettings()
 {
-    WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("Y"));
-    Window w = makeWindow();
-    QVERIFY(w.form->load());
-    QVERIFY(!w.form->findChild<QLabel *>(QStringLiteral("PicGuide"))->isHidden());
-    w.form->close();
-    QCOMPARE(ReadSetting(QStringLiteral("FirstStartSoftware")), QStringLiteral("Y"));
-}
-
-void TestFormMainLifecycle::showMoreSetting_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<QString>("written");
-    QTest::newRow("absent") << QString() << true << QString();
-    QTest::newRow("No collapses") << "No" << false << "No";
-    QTest::newRow("no is not No") << "no" << true << "no";
-    QTest::newRow("Yes") << "Yes" << true << "Yes";
-}
-
-void TestFormMainLifecycle::showMoreSetting()
-{
+    QFETCH(QString, name);
     QFETCH(QString, stored);
-    QFETCH(bool, open);
+    QFETCH(QString, observed);
     QFETCH(QString, written);
+    if (stored.startsWith(QLatin1String("geometry "))) {
+        const QStringList size = stored.mid(9).split(QLatin1Char('x'));
+        QWidget other;
+        other.resize(size.at(0).toInt(), size.at(1).toInt());
+        stored = QString::fromLatin1(other.saveGeometry().toBase64());
+    }
     if (!stored.isNull())
-        WriteSetting(QStringLiteral("ShowMoreBtn"), stored);
+        WriteSetting(name, stored);
     Window w = makeWindow();
     QVERIFY(w.form->load());
-    QCOMPARE(w.form->moreOpen(), open);
-    auto *help = w.form->findChild<QPushButton *>(QStringLiteral("btnHelp"));
-    auto *about = w.form->findChild<QPushButton *>(QStringLiteral("btnAbout"));
-    QCOMPARE(help->isHidden(), !open);
-    QCOMPARE(about->isHidden(), !open);
+    const QString key = observed.section(QLatin1Char('='), 0, 0);
+    QString seen;
+    if (key == QLatin1String("guide"))
+        seen = w.form->findChild<QLabel *>(QStringLiteral("PicGuide"))->isHidden()
+            ? QStringLiteral("hidden")
+            : QStringLiteral("shown");
+    else if (key == QLatin1String("more"))
+        seen = w.form->moreOpen() ? QStringLiteral("open") : QStringLiteral("closed");
+    else if (key == QLatin1String("volume"))
+        seen = QString::number(
+            w.form->findChild<NaSlider1 *>(QStringLiteral("NaSliderVol"))->value());
+    else if (key == QLatin1String("size"))
+        seen = QStringLiteral("%1x%2").arg(w.form->width()).arg(w.form->height());
+    else if (key == QLatin1String("folder"))
+        seen = w.form->shared().OutputFolder;
+    QCOMPARE(key + QLatin1Char('=') + seen, observed);
+    if (key == QLatin1String("volume"))
+        QCOMPARE(w.player->volume, seen.toInt()); // the player plays at that volume
+    if (key == QLatin1String("more")) {
+        auto *help = w.form->findChild<QPushButton *>(QStringLiteral("btnHelp"));
+        QCOMPARE(help->isHidden(), seen == QLatin1String("closed"));
+    }
+    w.form->show();
     w.form->close();
-    QCOMPARE(ReadSetting(QStringLiteral("ShowMoreBtn")), written);
+    const QString after = ReadSetting(name);
+    if (written == QLatin1String("*"))
+        QVERIFY(!after.isEmpty());
+    else
+        QCOMPARE(after, written);
 }
 
 void TestFormMainLifecycle::moreTwiceRestores()

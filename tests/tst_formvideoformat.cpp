@@ -1,3 +1,4 @@
+#include "catalogue.h"
 #include "formvideoformat.h"
 #include "mediafixtures.h"
 #include "propertygrid.h"
@@ -9,7 +10,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -44,6 +47,8 @@ private Q_SLOTS:
     void exactCutBox();
     void copyStartLine_data();
     void copyStartLine();
+    void destinationAndRememberedChoices_data();
+    void destinationAndRememberedChoices();
 
 private:
     std::unique_ptr<FormVideoFormat> makeDialog();
@@ -272,7 +277,7 @@ void TestFormVideoFormat::okRefusesBadNames()
     QCOMPARE(m_messages.messages.last().icon, MessageSink::Icon::Error);
     QVERIFY(d->isVisible());
     d->model().setFileName(QStringLiteral("clip"));
-    d->model().setFolder(m_dir.filePath(QStringLiteral("nowhere")));
+    d->model().setFolder(m_shared.InputFilePath); // a file, not a folder
     QVERIFY(!d->ok());
     QCOMPARE(m_messages.messages.last().text, QStringLiteral("Invalid path!"));
     QCOMPARE(m_folderChooser, 1); // the chooser opens at once
@@ -431,6 +436,97 @@ void TestFormVideoFormat::copyStartLine()
     });
     d.showForCut();
     d.closeForGood();
+}
+
+// Where the first cut goes, a destination that does not exist yet, and the choices kept from
+// one run of the program to the next. "<dir>" is the source file's folder; a null text is an
+// absent setting.
+void TestFormVideoFormat::destinationAndRememberedChoices_data()
+{
+    QTest::addColumn<QString>("outPath"); // the stored output folder at start-up
+    QTest::addColumn<QString>("mode"); // stored "OutputMode"
+    QTest::addColumn<QString>("format"); // stored "OutputFormat"
+    QTest::addColumn<QString>("shown"); // the destination box when the dialog opens
+    QTest::addColumn<QString>("choice"); // the option and the format shown
+    QTest::addColumn<QString>("typed"); // typed into the destination box before OK
+    QTest::addColumn<bool>("create"); // the answer to "create it?"
+    QTest::addColumn<bool>("accepted"); // OK went ahead
+    QTest::addColumn<QString>("written"); // "OutPath" right after OK
+    const QString mp4 = QStringLiteral("convert MP4 - H264 Video (*.mp4)");
+    QTest::newRow("first cut: the source's folder")
+        << "" << QString() << QString() << "<dir>/" << mp4 << "" << false << true << "<dir>/";
+    QTest::newRow("a folder to make, made")
+        << "<dir>/" << QString() << QString() << "<dir>/" << mp4 << "<dir>/new/cuts" << true << true
+        << "<dir>/new/cuts/";
+    QTest::newRow("a folder to make, refused")
+        << "<dir>/" << QString() << QString() << "<dir>/" << mp4 << "<dir>/new/cuts" << false
+        << false << QString();
+    QTest::newRow("copy and a device kept") << "<dir>/"
+                                            << "Copy"
+                                            << "1073"
+                                            << "<dir>/"
+                                            << "copy Apple TV - H264 HD Video"
+                                            << "" << false << true << "<dir>/";
+    QTest::newRow("an unknown format") << "<dir>/"
+                                       << "Convert"
+                                       << "99999"
+                                       << "<dir>/" << mp4 << "" << false << true << "<dir>/";
+}
+
+void TestFormVideoFormat::destinationAndRememberedChoices()
+{
+    QFETCH(QString, outPath);
+    QFETCH(QString, mode);
+    QFETCH(QString, format);
+    QFETCH(QString, shown);
+    QFETCH(QString, choice);
+    QFETCH(QString, typed);
+    QFETCH(bool, create);
+    QFETCH(bool, accepted);
+    QFETCH(QString, written);
+    const QString dir = m_dir.path();
+    for (QString *text : { &outPath, &shown, &typed, &written })
+        text->replace(QStringLiteral("<dir>"), dir);
+    QDir(dir).removeRecursively();
+    QVERIFY(QDir().mkpath(dir));
+    QFile source(m_shared.InputFilePath);
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.close();
+    m_shared.OutputFolder = outPath;
+    if (!mode.isNull())
+        WriteSetting(QStringLiteral("OutputMode"), mode);
+    if (!format.isNull())
+        WriteSetting(QStringLiteral("OutputFormat"), format);
+    auto d = makeDialog();
+    QTimer::singleShot(0, [&] { d->hide(); });
+    d->showForCut();
+    QCOMPARE(child<QLineEdit>(*d, "TextFolder")->text(), shown);
+    QCOMPARE(
+        (d->model().directCopySelected() ? QStringLiteral("copy ") : QStringLiteral("convert "))
+            + child<QComboBox>(*d, "ComboFormat")->currentText(),
+        choice);
+    QCOMPARE(ReadSetting(QStringLiteral("OutPath")), QString()); // nothing stored before OK
+    if (!typed.isEmpty())
+        d->model().setFolder(typed);
+    m_messages.nextAnswer = create ? MessageSink::Answer::Yes : MessageSink::Answer::No;
+    QCOMPARE(d->ok(), accepted);
+    QCOMPARE(m_conversions, accepted ? 1 : 0);
+    if (!typed.isEmpty()) {
+        QCOMPARE(m_messages.messages.size(), 1); // the question, and no "Invalid path!"
+        QVERIFY2(m_messages.messages.first().text.contains(typed),
+                 qPrintable(m_messages.messages.first().text));
+        QCOMPARE(QFileInfo(typed).isDir(), create);
+    }
+    QCOMPARE(ReadSetting(QStringLiteral("OutPath")), written);
+    if (accepted) {
+        QCOMPARE(m_shared.OutputFolder, written);
+        QCOMPARE(ReadSetting(QStringLiteral("OutputMode")),
+                 d->model().directCopySelected() ? QStringLiteral("Copy")
+                                                 : QStringLiteral("Convert"));
+        QCOMPARE(ReadSetting(QStringLiteral("OutputFormat")),
+                 format == QLatin1String("1073") ? format
+                                                 : QString::number(Catalogue::DefaultEntryId));
+    }
 }
 
 QTEST_MAIN(TestFormVideoFormat)

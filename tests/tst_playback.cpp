@@ -140,6 +140,7 @@ void TestPlayback::failedOpenReturnsToNoFile()
     QVERIFY(!m_view.fileControls);
     QVERIFY(!m_view.cut);
     QCOMPARE(m_view.clears, 1);
+    QVERIFY(!m_view.guideHidden); // no file: the start hint again
     QCOMPARE(m_view.value, 0);
     QCOMPARE(m_view.selLength, 0);
     QCOMPARE(m_view.selStart, 0);
@@ -427,15 +428,26 @@ void TestPlayback::marking_data()
     QTest::newRow("typed start while playing")
         << "play; at 33.3; type-start 00:00:20.0; enter-start; cut" << "00:00:20.0"
         << "00:01:40.0" << 200 << 800 << true << 1 << 20.0 << 80.0;
+    // An end past the file's end is the file's end; a start past it empties the range.
     QTest::newRow("typed start past the file")
-        << "type-start 00:02:00.0; type-end 00:03:00.0; cut" << "00:02:00.0" << "00:03:00.0"
-        << 1200 << 0 << false << 0 << 120.0 << 0.0;
-    QTest::newRow("typed end past the file") << "type-end 00:05:00.0; cut" << "00:00:00.0"
-                                             << "00:05:00.0" << 0 << 3000 << true << 1 << 0.0
-                                             << 300.0;
+        << "type-start 00:02:00.0; type-end 00:03:00.0; cut"
+        << "00:02:00.0"
+        << "00:01:40.0" << 1200 << 0 << false << 0 << 120.0 << 0.0;
+    QTest::newRow("typed end past the file")
+        << "type-end 00:05:00.0; cut"
+        << "00:00:00.0"
+        << "00:01:40.0" << 0 << 1000 << true << 1 << 0.0 << 100.0;
+    // A box read as far as it is typed; what is no time at all brings the mark back.
+    QTest::newRow("partly typed seconds") << "type-end 00:00:1_._; cut"
+                                          << "00:00:00.0"
+                                          << "00:00:01.0" << 0 << 10 << true << 1 << 0.0 << 1.0;
+    QTest::newRow("one digit is no time")
+        << "at 20; start; type-start 5_:__:__._; enter-start; cut"
+        << "00:00:20.0"
+        << "00:01:40.0" << 200 << 800 << true << 1 << 20.0 << 80.0;
     QTest::newRow("unparsable boxes") << "type-start __:01:__._; type-end garbage; cut"
-                                      << "00:01:00.0" << "00:00:00.0" << 600 << 0 << false << 0
-                                      << 60.0 << 0.0;
+                                      << "00:00:00.0"
+                                      << "00:01:40.0" << 0 << 1000 << true << 1 << 0.0 << 100.0;
 }
 
 void TestPlayback::marking()

@@ -6,6 +6,7 @@
 #include "timecode.h"
 
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +77,10 @@ void TestSniporaCut::initTestCase()
     QVERIFY(!makeVideoOnly(dir).isEmpty());
     QVERIFY(QFile::copy(m_clip, dir.filePath(QStringLiteral("clip.txt"))));
     QVERIFY(QFile::copy(m_clip, dir.filePath(QStringLiteral("bare"))));
+    QFile subtitles(dir.filePath(QStringLiteral("words.srt")));
+    QVERIFY(subtitles.open(QIODevice::WriteOnly));
+    subtitles.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
+    subtitles.close();
     QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.mp4"))).constData(), 0600) == 0);
     // Files whose index promises 8 s while their data ends early (an interrupted download).
     const QString indexFirst = dir.filePath(QStringLiteral("indexfirst.mp4"));
@@ -170,7 +175,10 @@ void TestSniporaCut::sameStringAsTheDialog()
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
 
-    // The dialog with the same source and the same choices.
+    // The dialog with the same source and the same choices, from a store of its own (OK keeps
+    // the choices there for the next start).
+    QTemporaryDir store;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     AvProbe probe;
     QVERIFY(probe.open(m_clip, QString()));
     SharedValues shared;
@@ -237,6 +245,8 @@ void TestSniporaCut::badUsage_data()
     QTest::newRow("bad size") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--size", "big"} << "neither auto nor WxH";
     QTest::newRow("missing file") << QStringList{"gone.mp4", "--start", "1", "--end", "2"} << "File not found";
     QTest::newRow("not media") << QStringList{"notes.mp4", "--start", "1", "--end", "2"} << "Not a media file";
+    QTest::newRow("subtitles only") << QStringList { "words.srt", "--start", "1", "--end", "2" }
+                                    << "Can not open file: words.srt (no audio or video stream)\n";
     QTest::newRow("missing folder") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--output-dir", "/nonexistent/x"} << "Invalid path!";
     QTest::newRow("unknown option") << QStringList{"clip.mp4", "--frobnicate"} << "unknown option";
 
@@ -342,6 +352,9 @@ void TestSniporaCut::savedNames_data()
     }
     QTest::newRow("line break") << mp3 + QStringList{"line\nbreak"} << "linebreak.mp3";
     QTest::newRow("input without extension") << QStringList{"bare", "--start", "1", "--end", "2", "--copy"} << "bare-cut";
+    QTest::newRow("direct copy") << QStringList { "clip.mp4", "--start", "1.5",    "--end",
+                                                  "7",        "--copy",  "--name", "copied" }
+                                 << "copied.mp4";
 }
 
 void TestSniporaCut::savedNames()
@@ -354,6 +367,13 @@ void TestSniporaCut::savedNames()
     QVERIFY2(r.status == 0, qPrintable(r.err));
     QCOMPARE(r.out, output + QLatin1Char('\n'));
     QVERIFY(ffprobe(output).ok);
+    if (args.contains(QStringLiteral("--copy"))) { // the last size shown is what was written
+        const QString last = r.err.trimmed().section(QLatin1Char('\n'), -1);
+        QVERIFY2(
+            last.endsWith(
+                QStringLiteral(" size %1 MB").arg(QFileInfo(output).size() / 1048576.0, 0, 'f', 1)),
+            qPrintable(r.err));
+    }
     QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
     QFile::remove(output);
 }

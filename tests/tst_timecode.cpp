@@ -18,6 +18,8 @@ private Q_SLOTS:
     void parse_data();
     void parse();
     void roundTripWholeTenths();
+    void typed_data();
+    void typed();
     void int64Helpers_data();
     void int64Helpers();
     void roundHalfEven_data();
@@ -50,6 +52,9 @@ void TestTimeCode::format_data()
     QTest::newRow("nan") << std::nan("") << "00:00:00.0";
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << "00:00:00.0";
     QTest::newRow("tenths of a tenths scale") << 4567.8 << "01:16:07.8";
+    // The whole seconds and the tenths come from one decimal text: 5.999999999999999 is 6.
+    QTest::newRow("end minus start of marks") << 12.12 - 6.12 << "00:00:06.0";
+    QTest::newRow("marks an hour in") << 3641.06 - 3599.96 << "00:00:41.1";
 }
 
 void TestTimeCode::format()
@@ -100,11 +105,42 @@ void TestTimeCode::parse()
     QCOMPARE(ParseTimeCode(text), seconds);
 }
 
+// A time box's text ("_" where nothing was typed), read as far as it is typed; -1: no time.
+void TestTimeCode::typed_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("complete") << "01:02:03.4" << 3723.4;
+    QTest::newRow("seconds partly typed") << "00:00:1_._" << 1.0;
+    QTest::newRow("tenths not typed") << "00:01:20._" << 80.0;
+    QTest::newRow("seconds not typed") << "00:01:__._" << 60.0;
+    QTest::newRow("one digit") << "5_:__:__._" << -1.0;
+    QTest::newRow("minutes partly typed") << "00:1_:__._" << -1.0;
+    QTest::newRow("cleared") << "__:__:__._" << -1.0;
+    QTest::newRow("a gap") << "00:00:_5.0" << -1.0;
+    QTest::newRow("hours past two digits") << "100:00:00.0" << 360000.0;
+    QTest::newRow("not a time code") << "garbage" << -1.0;
+    QTest::newRow("blanks around") << " 00:00:12.5 " << 12.5;
+}
+
+void TestTimeCode::typed()
+{
+    QFETCH(QString, text);
+    QFETCH(double, seconds);
+    double read = -1;
+    QCOMPARE(ReadTypedTimeCode(text, &read) ? read : -1.0, seconds);
+}
+
 void TestTimeCode::roundTripWholeTenths()
 {
     for (qint64 tenths = 0; tenths < 400000; tenths += 137) {
         const double seconds = double(tenths) / 10.0;
         QCOMPARE(ParseTimeCode(FormatTimeCode(seconds)) * 10.0, double(tenths));
+        // The length between two marks a whole number of tenths apart, wherever they sit.
+        for (const double offset : { 0.12, 6.12, 0.37, 3599.99, 86399.96 }) {
+            const double length = (offset + seconds) - offset;
+            QCOMPARE(FormatTimeCode(length), FormatTimeCode(seconds));
+        }
     }
 }
 

@@ -36,17 +36,18 @@ QString FormatTimeCode(double seconds)
     if (!std::isfinite(seconds) || seconds < 0)
         return zero;
 
-    // The tenths digit is taken from the value's text at 15 significant digits. Exponent
-    // notation only appears for values below 1e-5 (tenths 0) or of 1e15 and more (no
-    // fraction digits at that precision): both have the tenths digit 0.
-    const QString text = QString::number(seconds, 'g', 15);
+    // The whole seconds and the tenths digit come from one decimal text of the value rounded
+    // to the microsecond, the finest time the media components know: both then agree
+    // (5.999999999999999 is 6, not 5 seconds and a tenths digit of 0), and the length between
+    // two marks a whole number of tenths apart reads exactly however far into the file they
+    // sit. The tenths are cut from that text, never rounded: 12.96 gives ".9", 12.3 (stored as
+    // 12.2999...) ".3".
+    const QString text = QString::number(seconds, 'f', 6);
     const qsizetype dot = text.indexOf(QLatin1Char('.'));
-    QString fraction = QStringLiteral(".0");
-    if (dot >= 0 && dot + 1 < text.size() && !text.contains(QLatin1Char('e')))
-        fraction = text.mid(dot, 2);
-
-    const double whole = std::trunc(seconds);
-    const qint64 total = whole >= 9.0e18 ? qint64(9000000000000000000LL) : qint64(whole);
+    const QString fraction = text.mid(dot, 2);
+    const QStringView digits = QStringView(text).left(dot);
+    // Beyond 18 digits the count is no longer a 64-bit number; no media lasts that long.
+    const qint64 total = digits.size() > 18 ? qint64(9000000000000000000LL) : digits.toLongLong();
     if (total < 60)
         return QStringLiteral("00:00:") + twoDigits(total) + fraction;
 
@@ -73,6 +74,33 @@ double ParseTimeCode(const QString &text)
     const double minutes = plainNumber(text.mid(first + 1, 2));
     const double seconds = plainNumber(text.mid(second + 1));
     return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+bool ReadTypedTimeCode(const QString &text, double *seconds)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9_]{2,}):([0-9_]{2}):([0-9_]{2})\\.([0-9_])$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const QString places = m.captured(1) + m.captured(2) + m.captured(3) + m.captured(4);
+    const qsizetype blank = places.indexOf(QLatin1Char('_'));
+    if (blank >= 0) {
+        // Typed from the left through the minutes, and nothing typed after the first blank.
+        if (blank < m.capturedLength(1) + 2)
+            return false;
+        for (qsizetype i = blank; i < places.size(); ++i) {
+            if (places.at(i) != QLatin1Char('_'))
+                return false;
+        }
+    }
+    const auto number = [](QString field) {
+        field.remove(QLatin1Char('_'));
+        return field.isEmpty() ? 0.0 : field.toDouble();
+    };
+    *seconds = number(m.captured(1)) * 3600.0 + number(m.captured(2)) * 60.0 + number(m.captured(3))
+        + number(m.captured(4)) / 10.0;
+    return true;
 }
 
 qint64 Int64FromHalves(qint32 low, qint32 high)

@@ -11,9 +11,11 @@
 // The media components count time in signed 64-bit microseconds; the program computes in
 // seconds (double) and the position slider in tenths of a second.
 
-// Seconds to time-code text. The tenths digit is cut, never rounded, from the value's text at
-// 15 significant digits, so 12.96 gives "00:00:12.9" and 12.3 gives "00:00:12.3" even though
-// 12.3 is stored as 12.2999.... Negative, infinite and NaN values give "00:00:00.0".
+// Seconds to time-code text. The seconds and the tenths digit are read from one decimal text of
+// the value rounded to the microsecond; the tenths are cut, never rounded, so 12.96 gives
+// "00:00:12.9" and 12.3 gives "00:00:12.3" even though 12.3 is stored as 12.2999..., and
+// 12.12 - 6.12 (5.999999999999999) gives "00:00:06.0". Negative, infinite and NaN values give
+// "00:00:00.0".
 QString FormatTimeCode(double seconds);
 
 // Time-code text to seconds: hours before the first ":", minutes in the two characters after
@@ -21,6 +23,12 @@ QString FormatTimeCode(double seconds);
 // decimal number counts as 0; a text without two colons gives 0. The decimal point is "."
 // whatever the locale.
 double ParseTimeCode(const QString &text);
+
+// A time code typed into a time box, whose places not typed yet show "_" ("00:00:1_._"), read
+// as far as it is typed: the digits from the left, through the minutes at least, without a
+// gap ("00:00:1_._" is 1 s, "00:01:__._" 60 s). False for what is no time at all (a cleared
+// box, "5_:__:__._", a gap, text of another form); *seconds is then left alone.
+bool ReadTypedTimeCode(const QString &text, double *seconds);
 
 // Joins the two 32-bit halves (low first) of a signed 64-bit count.
 qint64 Int64FromHalves(qint32 low, qint32 high);

@@ -453,8 +453,16 @@ int main(int argc, char *argv[])
     const int input = encoder.addInputFile(
         in.InputFilePath,
         job.DirectCopyMode ? QString() : QStringLiteral("-TimeStart ") + NumberText(start));
-    if (input < 0)
-        return usageError(QStringLiteral("Can not open file: %1: %2").arg(o.input, encoder.lastErrorText()));
+    if (input < 0) {
+        // The reason does not repeat the path: "Can not open file: a.srt (no audio or video
+        // stream)".
+        QString reason = encoder.lastErrorText();
+        while (reason.endsWith(QLatin1Char('.')))
+            reason.chop(1);
+        if (reason.size() > 1 && reason.at(1).isLower())
+            reason[0] = reason.at(0).toLower();
+        return usageError(QStringLiteral("Can not open file: %1 (%2)").arg(o.input, reason));
+    }
     if (encoder.addOutputFile(input, outputPath, job.EncoderArguments) < 0)
         return usageError(QStringLiteral("Cannot convert. %1").arg(encoder.lastErrorText()));
     encoder.setReplaceAllowed(o.yes);

@@ -67,7 +67,7 @@ public:
     }
     void setCutEnabled(bool e) override { cut = e; }
     void setMutedPicture(bool m) override { muted = m; }
-    void hideGuide() override { guideHidden = true; }
+    void setGuideVisible(bool visible) override { guideHidden = !visible; }
     void clearVideo() override { ++clears; }
     void setBusy(bool b) override { busyDepth += b ? 1 : -1; }
     void leaveTopmost() override {}
