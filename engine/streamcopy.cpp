@@ -835,7 +835,7 @@ QString DescribeCopyStart(const CopyStart &start)
     return line + QLatin1Char('.');
 }
 
-CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted)
+CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted, double)
 {
     CopyStart result;
     result.startSeconds = startSeconds;

@@ -38,7 +38,8 @@ struct CopyStart
     QString reason; // why not, when exact was wanted but is impossible
     double startSeconds = 0; // where the output starts in the source
 };
-CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted);
+CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
+                           double endSeconds = -1);
 // The line that tells the user where a copy that is not exact starts; "" for an exact one.
 QString DescribeCopyStart(const CopyStart &start);
 
