@@ -37,6 +37,11 @@ constexpr int kWindowSlack = 8;
 constexpr double kLongHeadSeconds = 2.0;
 // How far past the start a prediction of where the copy starts looks for a key frame.
 constexpr double kPredictSeconds = 30.0;
+// A video packet this far behind the latest one read is no reordering but a damaged time (a
+// container cluster out of order): it is left out, as it could be shown nowhere in order.
+constexpr double kBackwardsSeconds = 2.0;
+// Open-GOP key frames tried, one after the other, before a copy is planned on IDRs only.
+constexpr int kSpliceAttempts = 4;
 // Marks beyond this (about three years) are no media time; they are held here so that no
 // timestamp arithmetic can overflow.
 constexpr double kMaxSeconds = 1e8;
@@ -190,6 +195,8 @@ private:
     double edgeBitRate(const CutPlan::Edge &edge) const;
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
+    // False for a video packet far behind the latest one (see kBackwardsSeconds).
+    bool inOrder(qint64 t, qint64 *latest) const;
     bool handleOther(AVPacket *packet, QString *error);
     // Writes what the edge has encoded so far; at the end (final) drains it first.
     bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
@@ -231,6 +238,7 @@ private:
     // The first slices of the packets that follow each such key frame (up to the next key
     // frame): their reference marking tells which earlier pictures the copy expects.
     QHash<int, QList<std::pair<int, QByteArray>>> m_recoveryFollowers;
+    QSet<qint64> m_refusedKeys; // times of those the re-encoded frames cannot lead into
     qint64 m_scanBytes = 0;
     bool m_predicting = false;
 
@@ -249,6 +257,7 @@ private:
     qint64 m_delay = 0; // the source's decoding delay at the copy start
     qint64 m_lastDts = std::numeric_limits<qint64>::min();
     int m_videoCount = 0;
+    qint64 m_videoLatest = std::numeric_limits<qint64>::min(); // of the video packets read
     std::vector<bool> m_streamStarted;
 
     qint64 m_doneBytes = 0;
@@ -316,15 +325,17 @@ bool CopyRun::run(QString *error)
     if (m_video >= 0) {
         if (!planVideo(error))
             return false;
-        // An open-GOP key frame that the encoder's frames cannot lead into: planned again
-        // with IDRs only.
+        // An open-GOP key frame that the re-encoded frames cannot lead into: planned again
+        // without it (after a few, with IDRs only).
         for (;;) {
             video = CutWriter::VideoOverride();
             if (setUpVideo(&video, error))
                 break;
             if (!error->isEmpty() || !m_spliceRecovery)
                 return false;
-            m_spliceRecovery = false;
+            m_refusedKeys << m_frames.at(m_plan.copyFrom).pts;
+            if (m_refusedKeys.size() >= kSpliceAttempts)
+                m_spliceRecovery = false;
             if (!planVideo(error))
                 return false;
         }
@@ -461,6 +472,10 @@ bool CopyRun::scan(bool skipMiddle, bool startOnly, QString *error)
         }
         toRandomAccess = false;
         const qint64 t = SourceReader::packetTime(packet.get());
+        if (!inOrder(t, &latest)) {
+            av_packet_unref(packet.get());
+            continue;
+        }
         if ((endKey != kNever && t > endKey) || (t != AV_NOPTS_VALUE && t > lookLimit)) {
             av_packet_unref(packet.get());
             break;
@@ -500,7 +515,7 @@ bool CopyRun::scan(bool skipMiddle, bool startOnly, QString *error)
                     m_inBandIds << NalUnits::h264PpsId(u);
                 // An open-GOP key frame: the start of its first slice tells its numbering.
                 if (m_codec == AV_CODEC_ID_H264 && type == 1 && !f.clean && !slice
-                    && m_spliceRecovery) {
+                    && m_spliceRecovery && !m_refusedKeys.contains(t)) {
                     m_recoverySlices.insert(index, u.left(64));
                     following = index;
                     f.clean = true;
@@ -516,7 +531,6 @@ bool CopyRun::scan(bool skipMiddle, bool startOnly, QString *error)
         }
         m_frames << f;
         m_dts << dts;
-        latest = std::max(latest, t);
         if (f.startsDecoding() && t >= m_endTs && endKey == kNever)
             endKey = t;
         if (m_endTs != kNever && !m_predicting)
@@ -1124,8 +1138,22 @@ bool CopyRun::copyVideo(const AVPacket *packet, bool first, QString *error)
     return !m_headDone || writeWaiting(error);
 }
 
+bool CopyRun::inOrder(qint64 t, qint64 *latest) const
+{
+    if (t == AV_NOPTS_VALUE)
+        return true;
+    const qint64 slack = av_rescale_q(qint64(kBackwardsSeconds * AV_TIME_BASE), AV_TIME_BASE_Q,
+                                      m_reader.videoStream()->time_base);
+    if (*latest != std::numeric_limits<qint64>::min() && t < *latest - slack)
+        return false;
+    *latest = std::max(*latest, t);
+    return true;
+}
+
 bool CopyRun::handleVideo(AVPacket *packet, QString *error)
 {
+    if (!inOrder(SourceReader::packetTime(packet), &m_videoLatest))
+        return true;
     if (m_videoCount == m_gapIndex) {
         // Between the windows until the end window's first packet comes.
         const CutFrame &next = m_frames.at(m_gapIndex + 1);

@@ -517,6 +517,11 @@ void TestExactCopy::cut_data()
             << QString::fromLatin1(file) << 1.3 << 44.3 << 0.0 << -1 << ""
             << "";
 
+    // An end at or past the end of the file takes the range to its last frame, whatever
+    // duration the container declares (an MPEG-TS's may end where its last frame starts).
+    QTest::newRow("h264.ts, to the end") << "h264.ts" << 6.43 << 20.0 << 0.0 << -1 << ""
+                                         << "";
+
     // Grainy sources of the encoders' own GOPs. The last frames come from x265's tail at 6.03 s,
     // the copy begins on its open-GOP key frame at 4.52 s (frame 113).
     const QString none;
