@@ -183,7 +183,8 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         return false;
     }
     m_decoder->pkt_timebase = source->time_base;
-    m_decoder->thread_count = 0;
+    // Frame threads hold pictures of their own: large pictures are decoded on one thread.
+    m_decoder->thread_count = qint64(par->width) * par->height > 1280 * 720 ? 1 : 0;
     if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0) {
         *error = QStringLiteral("The video decoder cannot be opened.");
         return false;
@@ -234,7 +235,7 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     case AV_CODEC_ID_H264:
         av_dict_set(&opts, "preset", "fast", 0);
         av_dict_set(&opts, "tune", "psnr", 0);
-        av_dict_set(&opts, "crf", "16", 0);
+        av_dict_set(&opts, "crf", "15", 0);
         if (const char *profile = x264Profile(par->profile))
             av_dict_set(&opts, "profile", profile, 0);
         factor = h264ProfileFactor(par->profile);
@@ -244,11 +245,16 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
             m_level = limit->level;
         if (m_level > 0)
             enc->level = m_level;
-        params << QStringLiteral("scenecut=0")
+        // No lookahead (an edge is short, and the lookahead's frames are most of the
+        // encoder's memory), one reference frame without weighted copies of it (frames that
+        // follow the source's SPS may use no more), and one encoding thread for large
+        // pictures: frame threads hold frames of their own.
+        params << QStringLiteral("scenecut=0") << QStringLiteral("rc-lookahead=0")
+               << QStringLiteral("mbtree=0") << QStringLiteral("ref=1")
+               << QStringLiteral("weightp=0")
                << QStringLiteral("sps-id=%1").arg(options.h264ParameterSetId);
-        if (options.maxReferences > 0)
-            params << QStringLiteral("ref=%1").arg(options.maxReferences)
-                   << QStringLiteral("weightp=0");
+        if (qint64(par->width) * par->height > 1280 * 720)
+            params << QStringLiteral("threads=1");
         break;
     case AV_CODEC_ID_HEVC:
         av_dict_set(&opts, "preset", "fast", 0);
@@ -259,7 +265,10 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         else if (par->profile == FF_PROFILE_HEVC_MAIN)
             av_dict_set(&opts, "profile", "main", 0);
         params << QStringLiteral("log-level=error") << QStringLiteral("scenecut=0")
-               << QStringLiteral("bframes=0") << QStringLiteral("info=0");
+               << QStringLiteral("bframes=0") << QStringLiteral("info=0")
+               << QStringLiteral("rc-lookahead=0") << QStringLiteral("cutree=0");
+        if (qint64(par->width) * par->height > 1280 * 720)
+            params << QStringLiteral("frame-threads=1");
         limit = chooseLevel(std::begin(kHevcLevels), std::end(kHevcLevels), par->level, 1.0, needed,
                             options.levelMayRise, &m_levelLimited);
         if (limit)

@@ -15,8 +15,9 @@
 // beginning. Source packets go in; the decoded frames shown in [fromPts, toPts) are encoded.
 //
 // Quality: the new frames stand beside the source's, so they are encoded for fidelity to the
-// decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 16, HEVC at x265's CRF 15
-// (40 dB and more against the source on grainy pictures), MPEG-2 at quantiser 2. The rate is
+// decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 15, HEVC at x265's CRF 15
+// (40 dB and more against the source on grainy pictures), MPEG-2 at quantiser 2; without
+// lookahead, and above 720p on one encoding thread, to hold memory down. The rate is
 // capped by the limits of a level: the source's, or, where the level may rise, the lowest one
 // that gives four times the bit rate the source spends on the frames around the edge (what the
 // quality needs on grainy pictures, whose source often exceeds its own level).
@@ -29,7 +30,6 @@ public:
         int h264ParameterSetId = 0; // the id of the SPS and PPS x264 writes
         double sourceBitRate = 0; // bits a second the source spends around the edge
         bool levelMayRise = false; // the new frames may declare a higher level than the source
-        int maxReferences = 0; // H.264: reference frames at most (0: the encoder's choice)
     };
 
     // Opens the decoder and the encoder for the stream; false with a sentence in *error.

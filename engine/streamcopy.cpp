@@ -195,6 +195,8 @@ private:
     double edgeBitRate(const CutPlan::Edge &edge) const;
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
+    bool openTail(QString *error);
+    void closeEdge(std::optional<EdgeEncoder> &edge);
     // False for a video packet far behind the latest one (see kBackwardsSeconds).
     bool inOrder(qint64 t, qint64 *latest) const;
     bool handleOther(AVPacket *packet, QString *error);
@@ -243,7 +245,13 @@ private:
     bool m_predicting = false;
 
     std::optional<EdgeEncoder> m_head;
+    // The tail's encoder is opened when its frames come (its parameter sets are known from a
+    // first opening at the start), and each encoder is closed when its edge is written: at
+    // most one holds its frames at a time.
     std::optional<EdgeEncoder> m_tail;
+    EdgeEncoder::Options m_tailOptions;
+    QByteArray m_tailExtradata;
+    int m_encodedDone = 0; // frames encoded by edges closed
     bool m_headDone = true;
     bool m_tailDone = true;
     Splice m_splice;
@@ -695,10 +703,10 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
               // the source's declares it in the source's, as the output carries them (see
               // copyVideo()).
               o.levelMayRise = true;
-              if (spliced) {
+              if (spliced)
                   o.globalHeader = true;
-                  o.maxReferences = 1;
-              }
+              if (&edge == &m_tail)
+                  m_tailOptions = o;
               if (!edge->open(st, o, error))
                   return false;
               edge->setRange(range.fromPts, range.toPts);
@@ -743,7 +751,7 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
     if (m_plan.copyFrom >= 0 && m_dts.at(m_plan.copyFrom) != AV_NOPTS_VALUE)
         m_delay = std::max<qint64>(0, m_frames.at(m_plan.copyFrom).pts - m_dts.at(m_plan.copyFrom));
     m_headDone = !m_head;
-    m_tailDone = !m_tail;
+    m_tailDone = !m_plan.tail.active();
     if (m_splice.active && m_head->level() > m_splice.target.level)
         m_splice.raisedUnit = NalRewrite::withH264Level(m_splice.targetUnit, m_head->level());
     m_raising = !m_splice.raisedUnit.isEmpty();
@@ -775,6 +783,10 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
         // entry stays the source's.
         video->extradata
             = NalRewrite::hevcConfigWith(extra, m_headSets.units + m_tailSets.units, level);
+    }
+    if (m_tail) {
+        m_tailExtradata = m_tail->extradata();
+        m_tail.reset();
     }
     return true;
 }
@@ -1175,7 +1187,9 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         if (!writeEdge(*m_head, false, false, error))
             return false;
     }
-    if (m_tail && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo && !m_tailDone) {
+    if (!m_tailDone && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo) {
+        if (!m_tail && !openTail(error))
+            return false;
         if (!m_tail->feed(packet, error))
             return edgeFailed(*m_tail, error);
     }
@@ -1189,6 +1203,7 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
+        closeEdge(m_head);
         if (!writeWaiting(error))
             return false;
     }
@@ -1196,8 +1211,32 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_tailDone = true;
         if (!writeEdge(*m_tail, true, false, error))
             return false;
+        closeEdge(m_tail);
     }
     return true;
+}
+
+bool CopyRun::openTail(QString *error)
+{
+    m_tail.emplace();
+    if (!m_tail->open(m_reader.videoStream(), m_tailOptions, error))
+        return false;
+    m_tail->setRange(m_plan.tail.fromPts, m_plan.tail.toPts);
+    m_tail->setCancel(&m_cancel);
+    // The output declares the parameter sets of the first opening.
+    if (m_tail->extradata() != m_tailExtradata) {
+        *error = QStringLiteral("The video encoder set up the frames at the end differently.");
+        return false;
+    }
+    return true;
+}
+
+void CopyRun::closeEdge(std::optional<EdgeEncoder> &edge)
+{
+    if (edge) {
+        m_encodedDone += edge->framesEncoded();
+        edge.reset();
+    }
 }
 
 bool CopyRun::handleOther(AVPacket *packet, QString *error)
@@ -1309,8 +1348,8 @@ bool CopyRun::copyPackets(QString *error)
         if (m_video >= 0) {
             // Each frame encoded anew weighs as much as its picture's bytes: the edges take
             // most of the time.
-            const qint64 encoded
-                = (m_head ? m_head->framesEncoded() : 0) + (m_tail ? m_tail->framesEncoded() : 0);
+            const qint64 encoded = m_encodedDone + (m_head ? m_head->framesEncoded() : 0)
+                + (m_tail ? m_tail->framesEncoded() : 0);
             report(0.1 + 0.9 * double(m_doneBytes + m_frameWeight * encoded) / double(total));
         } else if (!m_toTheEnd && m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
             report((m_reader.toSeconds(t, s) - m_job.startSeconds) / m_job.lengthSeconds);
@@ -1332,13 +1371,17 @@ bool CopyRun::copyPackets(QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
+        closeEdge(m_head);
     }
     if (!writeWaiting(error))
         return false;
-    if (m_tail && !m_tailDone) {
+    if (!m_tailDone) {
         m_tailDone = true;
+        if (!m_tail && !openTail(error))
+            return false;
         if (!writeEdge(*m_tail, true, false, error))
             return false;
+        closeEdge(m_tail);
     }
     return true;
 }
