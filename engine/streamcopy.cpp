@@ -691,30 +691,28 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
     // HEVC edges' parameter sets are renamed before they go into the output.
     if (m_codec == AV_CODEC_ID_HEVC)
         options.globalHeader = true;
-    auto openEdge
-        = [&](std::optional<EdgeEncoder> &edge, const CutPlan::Edge &range, int id, bool spliced) {
-              if (!range.active())
-                  return true;
-              edge.emplace();
-              EdgeEncoder::Options o = options;
-              o.h264ParameterSetId = id;
-              o.sourceBitRate = edgeBitRate(range);
-              // New frames declare their own level in their own parameter sets; a head that follows
-              // the source's declares it in the source's, as the output carries them (see
-              // copyVideo()).
-              o.levelMayRise = true;
-              if (spliced)
-                  o.globalHeader = true;
-              if (&edge == &m_tail)
-                  m_tailOptions = o;
-              if (!edge->open(st, o, error))
-                  return false;
-              edge->setRange(range.fromPts, range.toPts);
-              edge->setCancel(&m_cancel);
-              return true;
-          };
-    if (!openEdge(m_head, m_plan.head, m_codec == AV_CODEC_ID_H264 ? freeIds.at(0) : 0, splice)
-        || !openEdge(m_tail, m_plan.tail, m_codec == AV_CODEC_ID_H264 ? freeIds.at(1) : 0, false))
+    // New frames declare their level in their own parameter sets; a head that follows the
+    // source's declares it in the source's, wherever the output carries them (copyVideo()).
+    options.levelMayRise = true;
+    auto openEdge = [&](std::optional<EdgeEncoder> &edge, const CutPlan::Edge &range, int id) {
+        if (!range.active())
+            return true;
+        edge.emplace();
+        EdgeEncoder::Options o = options;
+        o.h264ParameterSetId = id;
+        o.sourceBitRate = edgeBitRate(range);
+        if (&edge == &m_head && splice)
+            o.globalHeader = true;
+        if (&edge == &m_tail)
+            m_tailOptions = o;
+        if (!edge->open(st, o, error))
+            return false;
+        edge->setRange(range.fromPts, range.toPts);
+        edge->setCancel(&m_cancel);
+        return true;
+    };
+    if (!openEdge(m_head, m_plan.head, m_codec == AV_CODEC_ID_H264 ? freeIds.at(0) : 0)
+        || !openEdge(m_tail, m_plan.tail, m_codec == AV_CODEC_ID_H264 ? freeIds.at(1) : 0))
         return false;
     if (splice && !setUpSplice(*m_head)) {
         m_head.reset();
