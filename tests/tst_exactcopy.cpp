@@ -1,6 +1,8 @@
 #include "cutplanner.h"
 #include "ffmpegencoder.h"
 #include "mediafixtures.h"
+#include "nalrewrite.h"
+#include "nalunits.h"
 #include "streamcopy.h"
 #include "timecode.h"
 
@@ -33,6 +35,8 @@ private Q_SLOTS:
     void keyFrameCopy();
     void damagedSource_data();
     void damagedSource();
+    void rewrite_data();
+    void rewrite();
 
 private:
     QString source(const QString &name) const { return m_dir.filePath(name); }
@@ -388,6 +392,9 @@ void TestExactCopy::initTestCase()
     QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", paint(8) } + tone
                    + QStringList { "-c:v", "libx264", "-flags", "+ildct+ilme", "-x264-params",
                                    "tff=1", "-g", "25", "-c:a", "aac", source("interlaced.ts") }));
+    // CAVLC slices without weighted prediction (Baseline profile).
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", painted, "-c:v", "libx264", "-profile:v", "baseline",
+                     "-g", "25", source("baseline.mp4") }));
 }
 
 void TestExactCopy::plan_data()
@@ -760,6 +767,89 @@ void TestExactCopy::damagedSource()
     QVERIFY(!run.ok);
     QVERIFY2(run.message.contains(message), qPrintable(run.message));
     QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()); // nothing left
+}
+
+void TestExactCopy::rewrite_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char *file : { "h264.mkv", "baseline.mp4", "grainy-h264.ts", "opengop.ts",
+                              "grainy-opengop.mp4", "hevc10.mkv", "grainy-hevc.mp4" })
+        QTest::newRow(file) << QString::fromLatin1(file);
+}
+
+// Rewriting a unit under other ids (or, for a slice, with its own numbering) and back gives it
+// bit for bit; every slice header reads to its reference marking.
+void TestExactCopy::rewrite()
+{
+    QFETCH(QString, file);
+    const bool hevc = streams(source(file)).first().codec == QLatin1String("hevc");
+    QByteArray annexB;
+    QVERIFY(run("ffmpeg",
+                { "-nostdin", "-v", "error", "-i", source(file), "-map", "0:v:0", "-c", "copy",
+                  "-bsf:v", hevc ? "hevc_mp4toannexb" : "h264_mp4toannexb", "-frames:v", "80", "-f",
+                  hevc ? "hevc" : "h264", "-" },
+                &annexB)
+            == 0);
+    const QList<QByteArray> units = NalUnits::split(annexB, 0);
+    QList<NalRewrite::H264Sps> spss;
+    QList<NalRewrite::H264Pps> ppss;
+    int rewritten = 0;
+    for (const QByteArray &u : units) {
+        const int type = hevc ? NalUnits::hevcType(u) : NalUnits::h264Type(u);
+        if (hevc && type >= NalUnits::HevcVps && type <= NalUnits::HevcPps) {
+            const int id = NalRewrite::hevcParameterSetId(u);
+            const auto rename = [&](int to, int refers) {
+                return type == NalUnits::HevcVps ? NalRewrite::renameHevcVps(u, to)
+                    : type == NalUnits::HevcSps  ? NalRewrite::renameHevcSps(u, to, refers)
+                                                 : NalRewrite::renameHevcPps(u, to, refers);
+            };
+            const QByteArray renamed = rename(13, 11);
+            QCOMPARE(NalRewrite::hevcParameterSetId(renamed), 13);
+            QCOMPARE(type == NalUnits::HevcVps       ? NalRewrite::renameHevcVps(renamed, id)
+                         : type == NalUnits::HevcSps ? NalRewrite::renameHevcSps(renamed, id, 0)
+                                                     : NalRewrite::renameHevcPps(renamed, id, 0),
+                     u);
+            ++rewritten;
+        } else if (hevc && type >= 0 && type <= 31) {
+            const int id = NalRewrite::hevcPpsIdOfSlice(u);
+            const int to = NalRewrite::hevcSliceIdsFor(id).first();
+            const QByteArray renamed = NalRewrite::renameHevcSlice(u, to);
+            QCOMPARE(NalRewrite::hevcPpsIdOfSlice(renamed), to);
+            QCOMPARE(NalRewrite::renameHevcSlice(renamed, id), u);
+            ++rewritten;
+        } else if (!hevc && type == NalUnits::H264Sps) {
+            spss << NalRewrite::parseH264Sps(u);
+            QVERIFY(spss.last().ok);
+            const QByteArray raised = NalRewrite::withH264Level(u, 51);
+            QCOMPARE(NalRewrite::parseH264Sps(raised).level, 51);
+            QCOMPARE(NalRewrite::withH264Level(raised, spss.last().level), u);
+            ++rewritten;
+        } else if (!hevc && type == NalUnits::H264Pps) {
+            ppss << NalRewrite::parseH264Pps(u);
+            QVERIFY(ppss.last().ok);
+            const QByteArray renamed = NalRewrite::renameH264Pps(u, 200, 17);
+            QCOMPARE(NalRewrite::parseH264Pps(renamed).id, 200);
+            QCOMPARE(NalRewrite::parseH264Pps(renamed).spsId, 17);
+            QCOMPARE(NalRewrite::renameH264Pps(renamed, ppss.last().id, ppss.last().spsId), u);
+            ++rewritten;
+        } else if (!hevc && (type == 1 || type == NalUnits::H264Idr)) {
+            const NalRewrite::H264Slice slice = NalRewrite::readH264Slice(u, spss, ppss);
+            const NalRewrite::H264Marking marking = NalRewrite::readH264Marking(u, spss, ppss);
+            QVERIFY(slice.ok && marking.ok);
+            QCOMPARE(marking.frameNum, slice.frameNum);
+            // A non-IDR I or P slice written again with its own numbering is itself.
+            const NalRewrite::H264Pps &pps = ppss.last();
+            const NalRewrite::H264Sps &sps = spss.last();
+            if (type == 1
+                && (slice.sliceType == 2 || (slice.sliceType == 0 && !pps.weightedPred))) {
+                QCOMPARE(NalRewrite::rewriteH264Slice(u, sps, pps, sps, pps.id, slice.frameNum,
+                                                      slice.pocLsb),
+                         u);
+                ++rewritten;
+            }
+        }
+    }
+    QVERIFY(rewritten > 0);
 }
 
 QTEST_GUILESS_MAIN(TestExactCopy)
