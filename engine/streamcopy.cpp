@@ -184,7 +184,6 @@ private:
     bool open(QString *error);
     bool scan(bool skipMiddle, bool startOnly, QString *error);
     bool planVideo(QString *error);
-    void replan();
     // Takes a copied video packet: held until the head is written, then written.
     bool copyVideo(const AVPacket *packet, bool first, QString *error);
     QList<int> usedParameterSetIds() const;
@@ -352,10 +351,13 @@ bool CopyRun::run(QString *error)
         m_audioFrom = m_exact ? m_job.startSeconds : m_reader.toSeconds(m_plan.zeroPts, m_video);
         // The head runs from the start mark to the first packet a copy can follow new frames
         // with: an IDR, or an H.264 recovery point; everything before it is re-encoded.
+        qint64 latest = m_plan.zeroPts;
+        for (const CutFrame &f : std::as_const(m_frames))
+            latest = std::max(latest, f.pts);
         const double headSeconds = m_plan.head.active()
             ? (m_plan.copyFrom >= 0
                    ? m_reader.toSeconds(m_frames.at(m_plan.copyFrom).pts, m_video)
-                   : (m_toTheEnd ? m_reader.toSeconds(m_plan.head.toPts, m_video) : m_endSeconds))
+                   : (m_toTheEnd ? m_reader.toSeconds(latest, m_video) : m_endSeconds))
                 - m_job.startSeconds
             : 0.0;
         if (m_exact && headSeconds > kLongHeadSeconds)
