@@ -870,8 +870,9 @@ void FormMain::showOutputDialog()
         };
         parts.startConversion = [this] { startConversion(); };
         parts.copyStartNote = [this](bool exact) {
-            return DescribeCopyStart(
-                PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exact));
+            return DescribeCopyStart(PredictCopyStart(
+                m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
+                m_shared.CutStartSeconds + m_shared.CutLengthSeconds));
         };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }

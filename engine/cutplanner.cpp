@@ -7,6 +7,7 @@
 namespace {
 
 constexpr qint64 kNone = std::numeric_limits<qint64>::min();
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
 
 // The last packet at or before packet `before` (in decoding order) that shows at or before
 // `pts` and where decoding can begin: where a decoder starts to show that frame.
@@ -19,39 +20,92 @@ int decodeStartFor(const QList<CutFrame> &frames, int before, qint64 pts)
     return -1;
 }
 
-qint64 latestPts(const QList<CutFrame> &frames, const QList<int> &packets)
+// The edge that shows the given frames (packet numbers, in decoding order).
+bool makeEdge(const QList<CutFrame> &frames, const std::vector<int> &shown, qint64 fromPts,
+              qint64 toPts, CutPlan::Edge *edge)
 {
-    qint64 latest = kNone;
-    for (const int i : packets)
-        latest = std::max(latest, frames.at(i).pts);
-    return latest;
-}
-
-// The edge that shows the given frames (packet numbers).
-bool makeEdge(const QList<CutFrame> &frames, const QList<int> &shown, qint64 fromPts, qint64 toPts,
-              CutPlan::Edge *edge)
-{
-    if (shown.isEmpty())
+    if (shown.empty())
         return true;
-    int first = std::numeric_limits<int>::max();
-    int last = -1;
-    qint64 earliest = std::numeric_limits<qint64>::max();
-    for (const int i : shown) {
-        first = std::min(first, i);
-        last = std::max(last, i);
+    qint64 earliest = kMax;
+    for (const int i : shown)
         earliest = std::min(earliest, frames.at(i).pts);
-    }
-    edge->decodeFrom = decodeStartFor(frames, first, earliest);
+    edge->decodeFrom = decodeStartFor(frames, shown.front(), earliest);
     if (edge->decodeFrom < 0)
         return false;
-    edge->decodeTo = last;
+    edge->decodeTo = shown.back();
     edge->fromPts = fromPts;
     edge->toPts = toPts;
     edge->frames = int(shown.size());
     return true;
 }
 
+// The packets a copy from `key` carries, in decoding order: a run from the key frame less its
+// leading pictures (shown before it, they need what came before it), up to the first packet
+// shown outside [key's time, endPts) - every later packet may refer to that one - and then
+// shortened until every frame of the range it leaves out is shown after all that it carries,
+// so that the frames shown form one run with none missing. `leading` gets the leading
+// pictures inside the run. Linear in the number of packets.
+std::vector<int> copyRun(const QList<CutFrame> &frames, int key, bool cleanOnly, qint64 endPts,
+                         std::vector<int> *leading)
+{
+    const int n = int(frames.size());
+    const qint64 from = frames.at(key).pts;
+    int nextKey = n;
+    for (int i = key + 1; i < n; ++i) {
+        if (cleanOnly ? frames.at(i).clean : frames.at(i).startsDecoding()) {
+            nextKey = i;
+            break;
+        }
+    }
+    std::vector<int> run;
+    std::vector<int> skipped;
+    int i = key;
+    for (; i < n; ++i) {
+        const qint64 t = frames.at(i).pts;
+        if (i > key && i < nextKey && t < from) {
+            skipped.push_back(i);
+            continue;
+        }
+        if (t < from || t >= endPts)
+            break;
+        run.push_back(i);
+    }
+    // The earliest frame of the range (from the key frame's time on) after the run.
+    qint64 missed = kMax;
+    for (; i < n; ++i) {
+        const qint64 t = frames.at(i).pts;
+        if (t >= from && t < endPts)
+            missed = std::min(missed, t);
+    }
+    // The longest prefix whose latest frame is shown before every frame it leaves out.
+    std::vector<qint64> laterEarliest(run.size() + 1, missed);
+    for (size_t k = run.size(); k-- > 0;)
+        laterEarliest[k] = std::min(laterEarliest[k + 1], frames.at(run[k]).pts);
+    size_t keep = 0;
+    qint64 latest = kNone;
+    for (size_t k = 0; k < run.size(); ++k) {
+        latest = std::max(latest, frames.at(run[k]).pts);
+        if (latest < laterEarliest[k + 1])
+            keep = k + 1;
+    }
+    run.resize(keep);
+    if (leading) {
+        leading->clear();
+        for (const int s : skipped) {
+            if (!run.empty() && s < run.back())
+                leading->push_back(s);
+        }
+    }
+    return run;
+}
+
 } // namespace
+
+bool CutPlan::copies(int packet) const
+{
+    return packet >= copyFrom && packet <= copyTo
+        && !std::binary_search(skipped.begin(), skipped.end(), packet);
+}
 
 CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact)
 {
@@ -74,42 +128,24 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
     }
     plan.endPts = endPts;
 
+    std::vector<int> leading;
     if (!exact) {
+        // From the key frame at or before the start, to the last frame that starts before the
+        // end and can be shown without a frame shown at or after it.
         const int key = decodeStartFor(frames, n - 1, zero);
         if (key < 0) {
             plan.error = QStringLiteral("No key frame at or before the start.");
             return plan;
         }
         plan.zeroPts = frames.at(key).pts;
-        for (int i = key; i < n; ++i) {
-            if (frames.at(i).pts >= plan.zeroPts && frames.at(i).pts < endPts)
-                plan.copyTo = i;
-        }
-        if (plan.copyTo < 0) {
+        const std::vector<int> run = copyRun(frames, key, false, endPts, &leading);
+        if (run.empty()) {
             plan.error = QStringLiteral("The range holds no video frame.");
             return plan;
         }
-        plan.copyFrom = key;
-        // The last copied frame may be a reference shown after frames that come later in
-        // decoding order: those are copied too, so that no frame is missing before it.
-        for (bool grown = true; grown;) {
-            grown = false;
-            qint64 shown = kNone;
-            for (int i = key; i <= plan.copyTo; ++i) {
-                if (frames.at(i).pts >= plan.zeroPts)
-                    shown = std::max(shown, frames.at(i).pts);
-            }
-            for (int i = plan.copyTo + 1; i < n && !frames.at(i).startsDecoding(); ++i) {
-                if (frames.at(i).pts < shown) {
-                    plan.copyTo = i;
-                    grown = true;
-                }
-            }
-        }
-        for (int i = key + 1; i <= plan.copyTo; ++i) {
-            if (frames.at(i).pts < plan.zeroPts)
-                plan.skipped << i; // shown before the key frame: needs what came before it
-        }
+        plan.copyFrom = run.front();
+        plan.copyTo = run.back();
+        plan.skipped = QList<int>(leading.begin(), leading.end());
         plan.lastPacket = plan.copyTo;
         plan.ok = true;
         return plan;
@@ -124,71 +160,40 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
         if (frames.at(i).clean && inRange(i))
             key = i;
     }
-    // copied: a run in decoding order from the key, less its leading pictures.
-    QList<int> copied;
-    QList<int> leading;
+    std::vector<int> copied;
+    if (key >= 0)
+        copied = copyRun(frames, key, true, endPts, &leading);
     std::vector<char> isCopied(size_t(n), 0);
-    if (key >= 0) {
-        int nextKey = n;
-        for (int i = key + 1; i < n; ++i) {
-            if (frames.at(i).clean) {
-                nextKey = i;
-                break;
-            }
-        }
-        for (int i = key; i < n; ++i) {
-            if (i > key && i < nextKey && frames.at(i).pts < frames.at(key).pts) {
-                leading << i;
-                continue;
-            }
-            if (!inRange(i))
-                break; // every later packet may refer to this one
-            copied << i;
-            isCopied[size_t(i)] = 1;
-        }
-        // Frames in the range that the copy leaves out must all be shown after the copied
-        // ones, or the re-encoded tail could not follow the copy: shorten the copy until
-        // they are.
-        qint64 missedEarliest = std::numeric_limits<qint64>::max();
-        for (int i = key; i < n; ++i) {
-            if (inRange(i) && frames.at(i).pts >= frames.at(key).pts && !isCopied[size_t(i)])
-                missedEarliest = std::min(missedEarliest, frames.at(i).pts);
-        }
-        while (!copied.isEmpty() && latestPts(frames, copied) >= missedEarliest) {
-            const int dropped = copied.takeLast();
-            isCopied[size_t(dropped)] = 0;
-            missedEarliest = std::min(missedEarliest, frames.at(dropped).pts);
-        }
-    }
+    for (const int i : copied)
+        isCopied[size_t(i)] = 1;
 
-    QList<int> head;
-    QList<int> tail;
-    const qint64 copyStart = copied.isEmpty() ? kNone : frames.at(key).pts;
-    const qint64 copyEnd = copied.isEmpty() ? kNone : latestPts(frames, copied);
+    std::vector<int> head;
+    std::vector<int> tail;
+    const qint64 copyStart = copied.empty() ? kNone : frames.at(key).pts;
+    qint64 copyEnd = kNone;
+    for (const int i : copied)
+        copyEnd = std::max(copyEnd, frames.at(i).pts);
     for (int i = 0; i < n; ++i) {
         if (!inRange(i) || isCopied[size_t(i)])
             continue;
-        if (copied.isEmpty() || frames.at(i).pts < copyStart)
-            head << i;
+        if (copied.empty() || frames.at(i).pts < copyStart)
+            head.push_back(i);
         else
-            tail << i;
+            tail.push_back(i);
     }
-    if (!makeEdge(frames, head, zero, copied.isEmpty() ? endPts : copyStart, &plan.head)
+    if (!makeEdge(frames, head, zero, copied.empty() ? endPts : copyStart, &plan.head)
         || !makeEdge(frames, tail, copyEnd + 1, endPts, &plan.tail)) {
         plan.error = QStringLiteral("No key frame to decode the edges of the range from.");
         return plan;
     }
-    if (head.isEmpty() && copied.isEmpty()) {
+    if (head.empty() && copied.empty()) {
         plan.error = QStringLiteral("The range holds no video frame.");
         return plan;
     }
-    if (!copied.isEmpty()) {
-        plan.copyFrom = copied.first();
-        plan.copyTo = copied.last();
-        for (const int i : leading) {
-            if (i < plan.copyTo)
-                plan.skipped << i;
-        }
+    if (!copied.empty()) {
+        plan.copyFrom = copied.front();
+        plan.copyTo = copied.back();
+        plan.skipped = QList<int>(leading.begin(), leading.end());
     }
     plan.lastPacket = std::max({ plan.copyTo, plan.head.decodeTo, plan.tail.decodeTo });
     plan.ok = true;

@@ -9,6 +9,7 @@ struct CutFrame
     qint64 pts = 0; // presentation time in the stream's time base
     bool clean = false; // a copy can begin here, after re-encoded frames (IDR, IRAP, MPEG-2 I)
     bool key = false; // decoding can begin here (clean, or an H.264 open-GOP recovery point)
+    qint64 size = 0; // bytes
     bool startsDecoding() const { return clean || key; }
 };
 
@@ -38,13 +39,10 @@ struct CutPlan
     int copyFrom = -1; // the copied packets, [copyFrom, copyTo] in decoding order,
     int copyTo = -1; // less those in skipped
     QList<int> skipped; // leading pictures of the first copied key frame (they need frames
-                        // before it)
+                        // before it), in increasing order
     int lastPacket = -1; // the last packet the cut needs
 
-    bool copies(int packet) const
-    {
-        return packet >= copyFrom && packet <= copyTo && !skipped.contains(packet);
-    }
+    bool copies(int packet) const;
     int copiedCount() const
     {
         return copyFrom < 0 ? 0 : copyTo - copyFrom + 1 - int(skipped.size());
@@ -61,5 +59,7 @@ struct CutPlan
 // the end the frames that depend on frames after the range (the tail).
 // Edges are decoded from the last packet where decoding can begin before their first frame.
 // Not exact: the copy starts at the last packet where decoding can begin at or before
-// startPts and runs to the last packet shown before endPts; nothing is encoded.
+// startPts and ends with the last frame shown before endPts that needs no frame shown at or
+// after it; nothing is encoded.
+// Linear in the number of frames.
 CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact);

@@ -14,9 +14,13 @@
 // description, no B-frames (so the new frames never wait for later ones), one key frame at the
 // beginning. Source packets go in; the decoded frames shown in [fromPts, toPts) are encoded.
 //
-// Quality: H.264 at x264's CRF 16 and HEVC at x265's CRF 18 (both beyond what the eye tells
-// apart from a good source), MPEG-2 at quantiser 2; the rate is capped by the source level's
-// limits so that the stream stays inside the level it declares.
+// Quality: the new frames stand beside the source's, so they are encoded for fidelity to the
+// decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 15, HEVC at x265's CRF 15
+// (40 dB and more against the source on grainy pictures), MPEG-2 at quantiser 2; without
+// lookahead, and above 720p on one encoding thread, to hold memory down. The rate is
+// capped by the limits of a level: the source's, or, where the level may rise, the lowest one
+// that gives four times the bit rate the source spends on the frames around the edge (what the
+// quality needs on grainy pictures, whose source often exceeds its own level).
 class EdgeEncoder
 {
 public:
@@ -24,12 +28,18 @@ public:
     {
         bool globalHeader = false; // parameter sets in extradata() instead of in the stream
         int h264ParameterSetId = 0; // the id of the SPS and PPS x264 writes
+        double sourceBitRate = 0; // bits a second the source spends around the edge
+        bool levelMayRise = false; // the new frames may declare a higher level than the source
     };
 
     // Opens the decoder and the encoder for the stream; false with a sentence in *error.
     bool open(const AVStream *source, const Options &options, QString *error);
     // The encoder's parameter sets (Annex B) when opened with globalHeader.
     QByteArray extradata() const;
+    // The level the new frames are encoded for (the codec's level code), and whether the
+    // quality needed a higher one than that.
+    int level() const { return m_level; }
+    bool levelLimited() const { return m_levelLimited; }
 
     void setRange(qint64 fromPts, qint64 toPts);
     // Decoding and encoding end with an error once this becomes true.
@@ -69,5 +79,7 @@ private:
     qint64 m_lastPts = AV_NOPTS_VALUE;
     qint64 m_lastPacketPts = AV_NOPTS_VALUE; // of the last packet fed in
     qint64 m_damagedAt = AV_NOPTS_VALUE;
+    int m_level = 0;
+    bool m_levelLimited = false;
     const std::atomic<bool> *m_cancel = nullptr;
 };

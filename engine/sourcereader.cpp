@@ -51,6 +51,19 @@ bool SourceReader::open(const QString &path, QString *error)
             else if (par->codec_id == AV_CODEC_ID_HEVC)
                 m_lengthSize = NalUnits::parseHevcConfig(extra).lengthSize;
         }
+        // Containers that store decoding times only (AVI) give no presentation time to the
+        // frames that others are shown before: each gets the decoding time of the next such
+        // frame, which is when it is shown.
+        AvPacketPtr packet = MakePacket();
+        for (int i = 0; i < 64 && av_read_frame(raw, packet.get()) >= 0; ++i) {
+            const bool untimed = packet->stream_index == m_video && packet->pts == AV_NOPTS_VALUE
+                && packet->dts != AV_NOPTS_VALUE;
+            av_packet_unref(packet.get());
+            if (untimed) {
+                raw->flags |= AVFMT_FLAG_GENPTS;
+                break;
+            }
+        }
     }
     return true;
 }

@@ -4,11 +4,13 @@
 #include "cutplanner.h"
 #include "cutwriter.h"
 #include "edgeencoder.h"
+#include "nalrewrite.h"
 #include "nalunits.h"
 #include "sourcereader.h"
 #include "timecode.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -32,8 +34,15 @@ constexpr double kMiddleSeconds = 30.0;
 // Video packets read after the first one shown after the copy's first key frame, before the
 // first window ends.
 constexpr int kWindowSlack = 8;
-// A head this long is worth a note: the source's key frames are far apart or not IDRs.
-constexpr double kLongHeadSeconds = 10.0;
+// A head this long is worth a note: the source's key frames are far apart.
+constexpr double kLongHeadSeconds = 2.0;
+// How far past the start a prediction of where the copy starts looks for a key frame.
+constexpr double kPredictSeconds = 30.0;
+// A video packet this far behind the latest one read is no reordering but a damaged time (a
+// container cluster out of order): it is left out, as it could be shown nowhere in order.
+constexpr double kBackwardsSeconds = 2.0;
+// Open-GOP key frames tried, one after the other, before a copy is planned on IDRs only.
+constexpr int kSpliceAttempts = 4;
 // Marks beyond this (about three years) are no media time; they are held here so that no
 // timestamp arithmetic can overflow.
 constexpr double kMaxSeconds = 1e8;
@@ -112,6 +121,29 @@ QString sourceDefect(const SourceReader &reader)
     return QStringLiteral("The video of this file cannot be decoded, as %1; the file is "
                           "damaged, and a copy of it would not play.")
         .arg(what);
+
+// True when re-encoded frames can be made to decode under this H.264 sequence parameter set
+// (see NalRewrite::spliceable) and lead into an open-GOP key frame that refers to it.
+bool usableSpliceTarget(const QByteArray &unit)
+{
+    if (NalUnits::h264Type(unit) != NalUnits::H264Sps)
+        return false;
+    const NalRewrite::H264Sps sps = NalRewrite::parseH264Sps(unit);
+    return sps.ok && sps.frameMbsOnly && (sps.pocType == 0 || sps.pocType == 2)
+        && !sps.scalingMatrix && !sps.separateColourPlane && !sps.transformBypass
+        && sps.maxNumRefFrames > 0;
+}
+
+// A level code as people write it: H.264 "3.1", "1b"; HEVC "4", "5.1".
+QString levelName(AVCodecID codec, int level)
+{
+    if (codec == AV_CODEC_ID_HEVC)
+        return level % 30 == 0 ? QString::number(level / 30)
+                               : QStringLiteral("%1.%2").arg(level / 30).arg(level % 30 / 3);
+    if (level == 9)
+        return QStringLiteral("1b");
+    return level % 10 == 0 ? QString::number(level / 10)
+                           : QStringLiteral("%1.%2").arg(level / 10).arg(level % 10);
 }
 
 // Why this source cannot be cut exactly; "" when it can.
@@ -161,8 +193,38 @@ public:
     }
 
     bool run(QString *error);
+    // Where the copy of the job would start, and how much of it would be re-encoded, from a
+    // look at the start of the range only.
+    CopyStart predict();
 
 private:
+    // Parameter sets of an edge's encoder under ids of their own, and the id its slices use.
+    struct EdgeSets
+    {
+        QList<QByteArray> units;
+        int ppsId = -1;
+    };
+    // A head that leads into an H.264 open-GOP key frame (a recovery point, not an IDR): its
+    // slices follow the source's sequence parameter set, numbered so that the copied frame
+    // continues them.
+    struct Splice
+    {
+        bool active = false;
+        NalRewrite::H264Sps encoderSps;
+        NalRewrite::H264Pps encoderPps;
+        NalRewrite::H264Sps target;
+        QByteArray targetUnit; // the source's SPS, as it stands in the output
+        QByteArray raisedUnit; // that SPS declaring the head's higher level, when it needs one
+        QByteArray pps; // the head's PPS under its id, on the source's SPS
+        int ppsId = -1;
+        int keyFrameNum = 0;
+        int keyPocLsb = 0;
+        int frames = 0; // in the head
+        // The pictures the last head frame marks unused, so that the copied frames find the
+        // references they expect (difference_of_pic_nums_minus1 of each).
+        QList<int> unmark;
+    };
+
     bool cancelled(QString *error) const
     {
         if (!m_cancel.load())
@@ -171,20 +233,31 @@ private:
         return true;
     }
     void report(double fraction, bool force = false);
-    bool scan(bool skipMiddle, QString *error);
+    bool open(QString *error);
+    bool scan(bool skipMiddle, bool startOnly, QString *error);
     bool planVideo(QString *error);
     // Takes a copied video packet: held until the head is written, then written.
     bool copyVideo(const AVPacket *packet, bool first, QString *error);
     QList<int> usedParameterSetIds() const;
+    // False with an empty *error when the plan must be made without open-GOP splices.
     bool setUpVideo(CutWriter::VideoOverride *video, QString *error);
+    bool setUpSplice(const EdgeEncoder &head);
+    bool setUpHevcSets(const EdgeEncoder &edge, EdgeSets *sets, const EdgeSets *other);
+    double edgeBitRate(const CutPlan::Edge &edge) const;
     bool copyPackets(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
+    bool openTail(QString *error);
+    void closeEdge(std::optional<EdgeEncoder> &edge);
+    // False for a video packet far behind the latest one (see kBackwardsSeconds).
+    bool inOrder(qint64 t, qint64 *latest) const;
     bool handleOther(AVPacket *packet, QString *error);
     bool handleAudio(const AVPacket *packet, QString *error);
     bool releaseAudio(AVPacket *held, const AVPacket *next, QString *error);
     // Writes what the edge has encoded so far; at the end (final) drains it first.
     bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
     bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
+    // An encoded packet of an edge as it stands in the output (Annex B).
+    QByteArray edgePacket(bool head, int index, const QByteArray &data) const;
     bool writeVideo(AVPacket *packet, QString *error);
     bool writeWaiting(QString *error);
     QList<QByteArray> sourceParameterSets() const;
@@ -200,27 +273,52 @@ private:
     CutWriter m_writer;
     CutPlan m_plan;
     bool m_exact = false;
+    QString m_obstacle;
     int m_video = -1;
     AVCodecID m_codec = AV_CODEC_ID_NONE;
     qint64 m_startTs = 0; // the marks in the video's time base
     qint64 m_endTs = kNever;
     double m_endSeconds = 1e300;
+    bool m_toTheEnd = true;
     double m_audioFrom = 0; // seconds: audio frames whose middle is in [from, to) are kept
     QList<CutFrame> m_frames;
     int m_gapIndex = -1; // stands for the packets between the two windows of a long range
     QList<qint64> m_dts;
     QSet<int> m_inBandIds;
+    QList<QByteArray> m_inBandSets; // H.264 and HEVC parameter sets read in the stream
+    // Open-GOP key frames of H.264 that a copy may begin on after re-encoded frames: their
+    // packet numbers, and the start of their first slice.
+    bool m_spliceRecovery = false;
+    QHash<int, QByteArray> m_recoverySlices;
+    // The first slices of the packets that follow each such key frame (up to the next key
+    // frame): their reference marking tells which earlier pictures the copy expects.
+    QHash<int, QList<std::pair<int, QByteArray>>> m_recoveryFollowers;
+    QSet<qint64> m_refusedKeys; // times of those the re-encoded frames cannot lead into
     qint64 m_scanBytes = 0;
+    bool m_predicting = false;
 
     std::optional<EdgeEncoder> m_head;
+    // The tail's encoder is opened when its frames come (its parameter sets are known from a
+    // first opening at the start), and each encoder is closed when its edge is written: at
+    // most one holds its frames at a time.
     std::optional<EdgeEncoder> m_tail;
+    EdgeEncoder::Options m_tailOptions;
+    QByteArray m_tailExtradata;
+    int m_encodedDone = 0; // frames encoded by edges closed
     bool m_headDone = true;
     bool m_tailDone = true;
+    Splice m_splice;
+    bool m_raising = false; // in the copy, before its first IDR, with the splice's raised SPS
+    EdgeSets m_headSets;
+    EdgeSets m_tailSets;
+    int m_headPackets = 0;
+    int m_tailPackets = 0;
     std::deque<AvPacketPtr> m_waiting; // copied packets held until the head is written
     bool m_firstCopy = true;
     qint64 m_delay = 0; // the source's decoding delay at the copy start
     qint64 m_lastDts = std::numeric_limits<qint64>::min();
     int m_videoCount = 0;
+    qint64 m_videoLatest = std::numeric_limits<qint64>::min(); // of the video packets read
     std::vector<bool> m_streamStarted;
     std::vector<AvPacketPtr> m_heldAudio; // by stream: the last packet read, not yet handled
     std::vector<qint64> m_audioEnd; // by stream: where the last audio packet handled ends
@@ -241,7 +339,7 @@ void CopyRun::report(double fraction, bool force)
                std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0);
 }
 
-bool CopyRun::run(QString *error)
+bool CopyRun::open(QString *error)
 {
     if (!m_reader.open(m_job.inputPath, error))
         return false;
@@ -250,7 +348,14 @@ bool CopyRun::run(QString *error)
     m_streamStarted.assign(in->nb_streams, false);
     m_heldAudio.resize(in->nb_streams);
     m_audioEnd.assign(in->nb_streams, AV_NOPTS_VALUE);
-    if (m_job.lengthSeconds >= 0)
+    // An end at or past the end of the file (as its container gives it) takes the range to the
+    // end: the duration a container declares may end where its last frame starts.
+    const double duration = in->duration != AV_NOPTS_VALUE && in->duration > 0
+        ? double(in->duration) / AV_TIME_BASE
+        : -1;
+    m_toTheEnd = m_job.lengthSeconds < 0
+        || (duration > 0 && m_job.startSeconds + m_job.lengthSeconds >= duration - 1e-6);
+    if (!m_toTheEnd)
         m_endSeconds = m_job.startSeconds + m_job.lengthSeconds;
 
     m_exact = m_job.exact;
@@ -261,30 +366,61 @@ bool CopyRun::run(QString *error)
     if (m_video >= 0) {
         m_codec = in->streams[m_video]->codecpar->codec_id;
         m_startTs = m_reader.toStreamTime(m_job.startSeconds, m_video);
-        if (m_job.lengthSeconds >= 0)
+        if (!m_toTheEnd)
             m_endTs = m_reader.toStreamTime(m_endSeconds, m_video);
-        const QString obstacle = exactObstacle(m_reader);
-        if (m_exact && !obstacle.isEmpty()) {
+        m_obstacle = exactObstacle(m_reader);
+        if (!m_obstacle.isEmpty())
             m_exact = false;
-            m_notes << QStringLiteral("Not cut to the frame: %1.").arg(obstacle);
+        // A copy may begin on an H.264 open-GOP key frame when re-encoded frames can be made
+        // to follow the source's sequence parameter set.
+        if (m_exact && m_codec == AV_CODEC_ID_H264) {
+            for (const QByteArray &u : sourceParameterSets())
+                m_spliceRecovery = m_spliceRecovery || usableSpliceTarget(u);
         }
     }
-    if (!m_reader.findEntry(m_job.startSeconds, error))
+    return m_reader.findEntry(m_job.startSeconds, error);
+}
+
+bool CopyRun::run(QString *error)
+{
+    if (!open(error))
         return false;
+    AVFormatContext *in = m_reader.context();
+    if (m_video >= 0 && m_job.exact && !m_obstacle.isEmpty())
+        m_notes << QStringLiteral("Not cut to the frame: %1.").arg(m_obstacle);
 
     qint64 zeroMicros = 0;
     CutWriter::VideoOverride video;
     if (m_video >= 0) {
         if (!planVideo(error))
             return false;
+        // An open-GOP key frame that the re-encoded frames cannot lead into: planned again
+        // without it (after a few, with IDRs only).
+        for (;;) {
+            video = CutWriter::VideoOverride();
+            if (setUpVideo(&video, error))
+                break;
+            if (!error->isEmpty() || !m_spliceRecovery)
+                return false;
+            m_refusedKeys << m_frames.at(m_plan.copyFrom).pts;
+            if (m_refusedKeys.size() >= kSpliceAttempts)
+                m_spliceRecovery = false;
+            if (!planVideo(error))
+                return false;
+        }
         const AVStream *st = in->streams[m_video];
         zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
         m_audioFrom = m_exact ? m_job.startSeconds : m_reader.toSeconds(m_plan.zeroPts, m_video);
-        // The head runs to the first packet a copy can follow new frames with: an IDR in
-        // H.264, where open GOPs have none for long; everything before it is re-encoded.
+        // The head runs from the start mark to the first packet a copy can follow new frames
+        // with: an IDR, or an H.264 recovery point; everything before it is re-encoded.
+        qint64 latest = m_plan.zeroPts;
+        for (const CutFrame &f : std::as_const(m_frames))
+            latest = std::max(latest, f.pts);
         const double headSeconds = m_plan.head.active()
-            ? m_reader.toSeconds(m_plan.head.toPts, m_video)
-                - m_reader.toSeconds(m_plan.head.fromPts, m_video)
+            ? (m_plan.copyFrom >= 0
+                   ? m_reader.toSeconds(m_frames.at(m_plan.copyFrom).pts, m_video)
+                   : (m_toTheEnd ? m_reader.toSeconds(latest, m_video) : m_endSeconds))
+                - m_job.startSeconds
             : 0.0;
         if (m_exact && headSeconds > kLongHeadSeconds)
             m_notes << QStringLiteral("Re-encoded %1 s at the start: the video has no key frame "
@@ -293,8 +429,6 @@ bool CopyRun::run(QString *error)
         if (!m_exact && m_plan.zeroPts < m_startTs)
             m_notes << QStringLiteral("The copy starts on the key frame at %1 s.")
                            .arg(m_reader.toSeconds(m_plan.zeroPts, m_video), 0, 'f', 3);
-        if (!setUpVideo(&video, error))
-            return false;
         m_frameWeight = qint64(st->codecpar->width) * st->codecpar->height * 4;
     } else {
         m_audioFrom = m_job.startSeconds;
@@ -302,9 +436,8 @@ bool CopyRun::run(QString *error)
         zeroMicros = start + qint64(std::llround(m_job.startSeconds * AV_TIME_BASE));
     }
     const qint64 start = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
-    const qint64 endMicros = m_job.lengthSeconds >= 0
-        ? start + qint64(std::llround(m_endSeconds * AV_TIME_BASE))
-        : std::numeric_limits<qint64>::max() / 2;
+    const qint64 endMicros = !m_toTheEnd ? start + qint64(std::llround(m_endSeconds * AV_TIME_BASE))
+                                         : std::numeric_limits<qint64>::max() / 2;
     if (!m_writer.open(m_job.outputPath, in, video, zeroMicros, endMicros, error))
         return false;
     for (const QString &stream : m_writer.leftOut())
@@ -318,7 +451,44 @@ bool CopyRun::run(QString *error)
     return true;
 }
 
-bool CopyRun::scan(bool skipMiddle, QString *error)
+CopyStart CopyRun::predict()
+{
+    CopyStart result;
+    result.startSeconds = m_job.startSeconds;
+    result.exact = true; // nothing to say: no video, or the run will report the error
+    QString error;
+    m_predicting = true;
+    if (!open(&error) || m_video < 0)
+        return result;
+    result.reason = m_job.exact ? m_obstacle : QString();
+    result.exact = m_exact;
+    if (!scan(false, true, &error))
+        return result;
+    const CutPlan plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
+    if (!plan.ok)
+        return result;
+    if (!m_exact) {
+        result.startSeconds = std::max(0.0, m_reader.toSeconds(plan.zeroPts, m_video));
+        return result;
+    }
+    if (plan.copyFrom >= 0) {
+        result.copiedFromSeconds = m_reader.toSeconds(m_frames.at(plan.copyFrom).pts, m_video);
+        result.reencodedSeconds = result.copiedFromSeconds - m_job.startSeconds;
+    } else {
+        // Nothing in what was read can be copied: up to the end of the range, or further
+        // than the look reached.
+        qint64 latest = m_startTs;
+        for (const CutFrame &f : std::as_const(m_frames))
+            latest = std::max(latest, f.pts);
+        const bool whole = m_endTs != kNever && latest >= m_endTs;
+        result.reencodedSeconds = whole ? m_endSeconds - m_job.startSeconds
+                                        : m_reader.toSeconds(latest, m_video) - m_job.startSeconds;
+        result.reencodedBeyond = !whole;
+    }
+    return result;
+}
+
+bool CopyRun::scan(bool skipMiddle, bool startOnly, QString *error)
 {
     // Every video packet from the entry to past the end: its time and whether decoding can
     // start there. The scan ends once a packet after the end where decoding can begin and its
@@ -327,10 +497,15 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
     // A long range is read in two windows: from the entry to just past the first packet in
     // the range a copy can begin on, and from a random access point shortly before the end.
     // Everything between is copied as it is, so it needs no look; the plan sees it as one
-    // frame (m_gapIndex).
+    // frame (m_gapIndex). startOnly reads the first window only, and no further than
+    // kPredictSeconds past the start.
     m_frames.clear();
     m_dts.clear();
     m_inBandIds.clear();
+    m_inBandSets.clear();
+    m_recoverySlices.clear();
+    m_recoveryFollowers.clear();
+    int following = -1; // the key frame whose followers are being kept
     m_gapIndex = -1;
     m_scanBytes = 0;
     if (!m_reader.rewind()) {
@@ -342,10 +517,17 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
     qint64 copyKey = kNever; // the first packet in the range a copy can begin on
     qint64 latest = std::numeric_limits<qint64>::min();
     int afterKey = 0;
-    bool middleTried = !skipMiddle || m_endTs == kNever;
+    bool middleTried = !startOnly && (!skipMiddle || m_endTs == kNever);
     bool toRandomAccess = false; // in the end window, before its first random access point
     qint64 firstPos = -1;
     qint64 lastPos = -1;
+    const qint64 lookLimit
+        = startOnly ? m_reader.toStreamTime(m_job.startSeconds + kPredictSeconds, m_video) : kNever;
+    const QByteArray extra = extradataOf(m_reader.videoStream()->codecpar);
+    int lengthSize = 0;
+    if (NalUnits::isConfigRecord(extra))
+        lengthSize = m_codec == AV_CODEC_ID_HEVC ? NalUnits::parseHevcConfig(extra).lengthSize
+                                                 : NalUnits::parseAvcConfig(extra).lengthSize;
     while (m_reader.read(packet.get())) {
         if (cancelled(error))
             return false;
@@ -362,23 +544,55 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
         }
         toRandomAccess = false;
         const qint64 t = SourceReader::packetTime(packet.get());
-        if (endKey != kNever && t > endKey) {
+        if (!inOrder(t, &latest)) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        if ((endKey != kNever && t > endKey) || (t != AV_NOPTS_VALUE && t > lookLimit)) {
             av_packet_unref(packet.get());
             break;
         }
         CutFrame f;
         f.pts = t;
+        f.size = packet->size;
         f.clean = m_reader.isCleanStart(packet.get());
         f.key = f.clean || m_reader.isRandomAccess(packet.get());
-        if (f.clean && m_codec == AV_CODEC_ID_H264) {
-            const QByteArray extra = extradataOf(m_reader.videoStream()->codecpar);
-            const int length
-                = NalUnits::isConfigRecord(extra) ? NalUnits::parseAvcConfig(extra).lengthSize : 0;
-            for (const QByteArray &u : NalUnits::split(bytesOf(packet.get()), length)) {
-                if (NalUnits::h264Type(u) == NalUnits::H264Sps)
+        const int index = int(m_frames.size());
+        if (following >= 0 && f.key)
+            following = -1;
+        if (following >= 0) {
+            QList<std::pair<int, QByteArray>> &list = m_recoveryFollowers[following];
+            for (const QByteArray &u : NalUnits::split(bytesOf(packet.get()), lengthSize)) {
+                if (NalUnits::h264Type(u) == 1) {
+                    list << std::pair { index, u.left(512) };
+                    break;
+                }
+            }
+            if (list.size() >= 32)
+                following = -1;
+        }
+        if (f.key && (m_codec == AV_CODEC_ID_H264 || m_codec == AV_CODEC_ID_HEVC)) {
+            bool slice = false;
+            for (const QByteArray &u : NalUnits::split(bytesOf(packet.get()), lengthSize)) {
+                const int type
+                    = m_codec == AV_CODEC_ID_H264 ? NalUnits::h264Type(u) : NalUnits::hevcType(u);
+                const bool set = m_codec == AV_CODEC_ID_H264
+                    ? type == NalUnits::H264Sps || type == NalUnits::H264Pps
+                    : type >= NalUnits::HevcVps && type <= NalUnits::HevcPps;
+                if (set && !m_inBandSets.contains(u))
+                    m_inBandSets << u;
+                if (type == NalUnits::H264Sps && m_codec == AV_CODEC_ID_H264)
                     m_inBandIds << NalUnits::h264SpsId(u);
-                else if (NalUnits::h264Type(u) == NalUnits::H264Pps)
+                else if (type == NalUnits::H264Pps && m_codec == AV_CODEC_ID_H264)
                     m_inBandIds << NalUnits::h264PpsId(u);
+                // An open-GOP key frame: the start of its first slice tells its numbering.
+                if (m_codec == AV_CODEC_ID_H264 && type == 1 && !f.clean && !slice
+                    && m_spliceRecovery && !m_refusedKeys.contains(t)) {
+                    m_recoverySlices.insert(index, u.left(64));
+                    following = index;
+                    f.clean = true;
+                }
+                slice = slice || type == 1 || type == NalUnits::H264Idr;
             }
         }
         const qint64 dts = packet->dts;
@@ -389,10 +603,9 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
         }
         m_frames << f;
         m_dts << dts;
-        latest = std::max(latest, t);
         if (f.startsDecoding() && t >= m_endTs && endKey == kNever)
             endKey = t;
-        if (m_endTs != kNever)
+        if (m_endTs != kNever && !m_predicting)
             report(0.1 * double(t - m_startTs) / double(std::max<qint64>(1, m_endTs - m_startTs)));
         if (middleTried)
             continue;
@@ -408,11 +621,13 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
         if (afterKey < kWindowSlack)
             continue;
         middleTried = true;
+        if (startOnly)
+            break;
         const double reached = m_reader.toSeconds(latest, m_video);
         if (m_endSeconds - reached < kMiddleSeconds)
             continue; // a short range: read on
         if (!m_reader.seekBetween(reached + 1.0, m_endSeconds))
-            return scan(false, error); // the end cannot be found apart: read it all
+            return scan(false, false, error); // the end cannot be found apart: read it all
         m_frames << CutFrame {}; // its time is set once both windows are known
         m_dts << AV_NOPTS_VALUE;
         m_gapIndex = int(m_frames.size()) - 1;
@@ -432,7 +647,7 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
                 after = std::min(after, m_frames.at(i).pts);
         }
         if (after == std::numeric_limits<qint64>::max() || after - before < 2)
-            return scan(false, error);
+            return scan(false, false, error);
         m_frames[m_gapIndex].pts = after - 1;
         // The bytes between the windows count for the progress too.
         if (firstPos >= 0 && lastPos > firstPos)
@@ -443,7 +658,7 @@ bool CopyRun::scan(bool skipMiddle, QString *error)
 
 bool CopyRun::planVideo(QString *error)
 {
-    if (!scan(true, error))
+    if (!scan(true, false, error))
         return false;
     m_plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
     // The packets between the windows must all be copied, and no edge may need them decoded;
@@ -454,7 +669,7 @@ bool CopyRun::planVideo(QString *error)
         && (!m_plan.ok || !m_plan.copies(m_gapIndex)
             || (head.active() && head.decodeTo >= m_gapIndex)
             || (tail.active() && tail.decodeFrom <= m_gapIndex))) {
-        if (!scan(false, error))
+        if (!scan(false, false, error))
             return false;
         m_plan = PlanCut(m_frames, m_startTs, m_endTs, m_exact);
     }
@@ -480,14 +695,48 @@ QList<int> CopyRun::usedParameterSetIds() const
     return used;
 }
 
+double CopyRun::edgeBitRate(const CutPlan::Edge &edge) const
+{
+    // The packets the edge's decoder reads: from the key frame before it on.
+    qint64 bytes = 0;
+    qint64 first = std::numeric_limits<qint64>::max();
+    qint64 last = std::numeric_limits<qint64>::min();
+    for (int i = std::max(0, edge.decodeFrom); i <= edge.decodeTo && i < m_frames.size(); ++i) {
+        if (i == m_gapIndex)
+            continue;
+        bytes += m_frames.at(i).size;
+        first = std::min(first, m_frames.at(i).pts);
+        last = std::max(last, m_frames.at(i).pts);
+    }
+    const AVStream *st = m_reader.videoStream();
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    const double frame = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.04;
+    if (first > last)
+        return 0;
+    const double seconds
+        = m_reader.toSeconds(last, m_video) - m_reader.toSeconds(first, m_video) + frame;
+    return double(bytes) * 8 / std::max(seconds, frame);
+}
+
 bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
 {
+    error->clear();
     video->inputIndex = m_video;
+    m_head.reset();
+    m_tail.reset();
+    m_splice = Splice();
+    m_headSets = EdgeSets();
+    m_tailSets = EdgeSets();
+    m_headDone = true;
+    m_tailDone = true;
     if (!m_exact || (!m_plan.head.active() && !m_plan.tail.active()))
         return true;
     const AVStream *st = m_reader.videoStream();
     const QByteArray extra = extradataOf(st->codecpar);
     const bool records = NalUnits::isConfigRecord(extra);
+    // A copy that begins on an H.264 open-GOP key frame: the head leads into it.
+    const bool splice = m_codec == AV_CODEC_ID_H264 && m_plan.head.active()
+        && m_recoverySlices.contains(m_plan.copyFrom);
 
     EdgeEncoder::Options options;
     QList<int> freeIds;
@@ -503,39 +752,246 @@ bool CopyRun::setUpVideo(CutWriter::VideoOverride *video, QString *error)
         }
         options.globalHeader = records;
     }
-    NalUnits::AvcConfig avc = NalUnits::parseAvcConfig(extra);
+    // HEVC edges' parameter sets are renamed before they go into the output.
+    if (m_codec == AV_CODEC_ID_HEVC)
+        options.globalHeader = true;
+    // New frames declare their level in their own parameter sets; a head that follows the
+    // source's declares it in the source's, wherever the output carries them (copyVideo()).
+    options.levelMayRise = true;
     auto openEdge = [&](std::optional<EdgeEncoder> &edge, const CutPlan::Edge &range, int id) {
         if (!range.active())
             return true;
         edge.emplace();
-        options.h264ParameterSetId = id;
-        if (!edge->open(st, options, error))
+        EdgeEncoder::Options o = options;
+        o.h264ParameterSetId = id;
+        o.sourceBitRate = edgeBitRate(range);
+        if (&edge == &m_head && splice)
+            o.globalHeader = true;
+        if (&edge == &m_tail)
+            m_tailOptions = o;
+        if (!edge->open(st, o, error))
             return false;
         edge->setRange(range.fromPts, range.toPts);
         edge->setCancel(&m_cancel);
-        if (m_codec == AV_CODEC_ID_H264 && records) {
-            for (const QByteArray &u : NalUnits::split(edge->extradata(), 0)) {
+        return true;
+    };
+    if (!openEdge(m_head, m_plan.head, m_codec == AV_CODEC_ID_H264 ? freeIds.at(0) : 0)
+        || !openEdge(m_tail, m_plan.tail, m_codec == AV_CODEC_ID_H264 ? freeIds.at(1) : 0))
+        return false;
+    if (splice && !setUpSplice(*m_head)) {
+        m_head.reset();
+        m_tail.reset();
+        return false; // with no error: planned again without the splice
+    }
+    if (m_codec == AV_CODEC_ID_HEVC
+        && ((m_head && !setUpHevcSets(*m_head, &m_headSets, nullptr))
+            || (m_tail && !setUpHevcSets(*m_tail, &m_tailSets, m_head ? &m_headSets : nullptr)))) {
+        *error = QStringLiteral("The parameter sets of the re-encoded frames cannot be written.");
+        return false;
+    }
+
+    // The level the new frames need, and what the output declares.
+    const int declared = st->codecpar->level;
+    int level = declared;
+    bool limited = false;
+    for (const std::optional<EdgeEncoder> *edge : { &m_head, &m_tail }) {
+        if (*edge) {
+            level = std::max(level, (*edge)->level());
+            limited = limited || (*edge)->levelLimited();
+        }
+    }
+    if (level > declared)
+        m_notes << QStringLiteral("The re-encoded frames need more bits than level %1 allows: the "
+                                  "video now declares level %2.")
+                       .arg(levelName(m_codec, declared), levelName(m_codec, level));
+    if (limited)
+        m_notes << QStringLiteral("The re-encoded frames are held to the bit rate of level %1, "
+                                  "below what the source spends there: they may look softer "
+                                  "than the copied frames.")
+                       .arg(levelName(m_codec, level));
+
+    if (m_plan.copyFrom >= 0 && m_dts.at(m_plan.copyFrom) != AV_NOPTS_VALUE)
+        m_delay = std::max<qint64>(0, m_frames.at(m_plan.copyFrom).pts - m_dts.at(m_plan.copyFrom));
+    m_headDone = !m_head;
+    m_tailDone = !m_plan.tail.active();
+    if (m_splice.active && m_head->level() > m_splice.target.level)
+        m_splice.raisedUnit = NalRewrite::withH264Level(m_splice.targetUnit, m_head->level());
+    m_raising = !m_splice.raisedUnit.isEmpty();
+    if (m_codec == AV_CODEC_ID_H264 && records) {
+        // One configuration for all: the source's parameter sets and the new frames'.
+        NalUnits::AvcConfig avc = NalUnits::parseAvcConfig(extra);
+        for (const std::optional<EdgeEncoder> *edge : { &m_head, &m_tail }) {
+            if (!*edge || (edge == &m_head && m_splice.active))
+                continue;
+            for (const QByteArray &u : NalUnits::split((*edge)->extradata(), 0)) {
                 if (NalUnits::h264Type(u) == NalUnits::H264Sps)
                     avc.sps << u;
                 else if (NalUnits::h264Type(u) == NalUnits::H264Pps)
                     avc.pps << u;
             }
         }
-        return true;
-    };
-    if (!openEdge(m_head, m_plan.head, m_codec == AV_CODEC_ID_H264 ? freeIds.at(0) : 0)
-        || !openEdge(m_tail, m_plan.tail, m_codec == AV_CODEC_ID_H264 ? freeIds.at(1) : 0))
-        return false;
-    if (m_plan.copyFrom >= 0 && m_dts.at(m_plan.copyFrom) != AV_NOPTS_VALUE)
-        m_delay = std::max<qint64>(0, m_frames.at(m_plan.copyFrom).pts - m_dts.at(m_plan.copyFrom));
-    m_headDone = !m_head;
-    m_tailDone = !m_tail;
-    if (m_codec == AV_CODEC_ID_H264 && records) {
-        // One configuration for both: the source's parameter sets and the new frames'.
+        if (m_splice.active) {
+            avc.pps << m_splice.pps;
+            for (QByteArray &u : avc.sps) {
+                if (u == m_splice.targetUnit && !m_splice.raisedUnit.isEmpty())
+                    u = m_splice.raisedUnit;
+            }
+        }
+        if (avc.head.size() >= 4)
+            avc.head[3] = char(std::max(int(uchar(avc.head.at(3))), level));
         video->extradata = NalUnits::buildAvcConfig(avc);
     } else if (m_codec == AV_CODEC_ID_HEVC && records) {
-        video->extradata = NalUnits::hevcConfigAllowingInBand(extra);
-        video->codecTag = MKTAG('h', 'e', 'v', '1');
+        // Every parameter set in the decoder configuration, as "hvc1" wants it; the sample
+        // entry stays the source's.
+        video->extradata
+            = NalRewrite::hevcConfigWith(extra, m_headSets.units + m_tailSets.units, level);
+    }
+    if (m_tail) {
+        m_tailExtradata = m_tail->extradata();
+        m_tail.reset();
+    }
+    return true;
+}
+
+bool CopyRun::setUpSplice(const EdgeEncoder &head)
+{
+    QList<NalRewrite::H264Sps> spss;
+    QList<NalRewrite::H264Pps> ppss;
+    QHash<int, QByteArray> spsUnits;
+    for (const QByteArray &u : sourceParameterSets() + m_inBandSets) {
+        if (NalUnits::h264Type(u) == NalUnits::H264Sps) {
+            const NalRewrite::H264Sps sps = NalRewrite::parseH264Sps(u);
+            if (sps.ok) {
+                spss << sps;
+                spsUnits.insert(sps.id, u);
+            }
+        } else if (NalUnits::h264Type(u) == NalUnits::H264Pps) {
+            ppss << NalRewrite::parseH264Pps(u);
+        }
+    }
+    const NalRewrite::H264Slice key
+        = NalRewrite::readH264Slice(m_recoverySlices.value(m_plan.copyFrom), spss, ppss);
+    if (!key.ok)
+        return false;
+    int spsId = -1;
+    for (const NalRewrite::H264Pps &pps : std::as_const(ppss)) {
+        if (pps.ok && pps.id == key.ppsId)
+            spsId = pps.spsId;
+    }
+    for (const NalRewrite::H264Sps &sps : std::as_const(spss)) {
+        if (sps.id == spsId)
+            m_splice.target = sps;
+    }
+    QByteArray encoderPps;
+    for (const QByteArray &u : NalUnits::split(head.extradata(), 0)) {
+        if (NalUnits::h264Type(u) == NalUnits::H264Sps)
+            m_splice.encoderSps = NalRewrite::parseH264Sps(u);
+        else if (NalUnits::h264Type(u) == NalUnits::H264Pps)
+            encoderPps = u;
+    }
+    m_splice.encoderPps = NalRewrite::parseH264Pps(encoderPps);
+    if (!NalRewrite::spliceable(m_splice.encoderSps, m_splice.target) || !m_splice.encoderPps.ok
+        || m_splice.encoderPps.weightedPred)
+        return false;
+    // The encoder's PPS id is one the source does not use.
+    m_splice.ppsId = m_splice.encoderPps.id;
+    m_splice.pps = NalRewrite::renameH264Pps(encoderPps, m_splice.ppsId, m_splice.target.id);
+    m_splice.targetUnit = spsUnits.value(m_splice.target.id);
+    m_splice.keyFrameNum = key.frameNum;
+    m_splice.keyPocLsb = key.pocLsb;
+    m_splice.frames = m_plan.head.frames;
+
+    // The earlier pictures the copied frames mark unused must be there, as references, when
+    // the copy begins: the head's last frame leaves exactly those (and itself) in the decoded
+    // picture buffer. Leading pictures that are references cannot be left out.
+    const int maxFrameNum = 1 << m_splice.target.log2MaxFrameNum;
+    const int window = std::min(m_splice.frames, m_splice.target.maxNumRefFrames + 1);
+    QSet<int> expected { 1 }; // by distance in frame numbers before the key frame
+    for (const auto &[index, slice] : m_recoveryFollowers.value(m_plan.copyFrom)) {
+        const NalRewrite::H264Marking marking = NalRewrite::readH264Marking(slice, spss, ppss);
+        if (!marking.ok || marking.idr)
+            return false;
+        if (marking.refIdc != 0
+            && std::binary_search(m_plan.skipped.begin(), m_plan.skipped.end(), index))
+            return false;
+        const int picNum
+            = key.frameNum + (marking.frameNum - key.frameNum + maxFrameNum) % maxFrameNum;
+        for (const auto &[op, value] : marking.operations) {
+            if (op == 5)
+                break;
+            if (op != 1)
+                return false; // long-term references: not followed
+            const int target = picNum - (value + 1);
+            if (target < key.frameNum)
+                expected << key.frameNum - target;
+        }
+    }
+    if (int(expected.size()) >= m_splice.target.maxNumRefFrames)
+        return false;
+    for (const int distance : std::as_const(expected)) {
+        if (distance > window)
+            return false;
+    }
+    m_splice.unmark.clear();
+    for (int distance = 2; distance <= window; ++distance) {
+        if (!expected.contains(distance))
+            m_splice.unmark << distance - 2;
+    }
+    m_splice.active = !m_splice.pps.isEmpty() && !m_splice.targetUnit.isEmpty();
+    return m_splice.active;
+}
+
+bool CopyRun::setUpHevcSets(const EdgeEncoder &edge, EdgeSets *sets, const EdgeSets *other)
+{
+    // Ids the source (and the other edge) use.
+    QSet<int> used[3];
+    QList<QByteArray> taken = sourceParameterSets() + m_inBandSets;
+    if (other)
+        taken += other->units;
+    for (const QByteArray &u : std::as_const(taken)) {
+        const int type = NalUnits::hevcType(u);
+        if (type >= NalUnits::HevcVps && type <= NalUnits::HevcPps)
+            used[type - NalUnits::HevcVps] << NalRewrite::hevcParameterSetId(u);
+    }
+    QByteArray vps, sps, pps;
+    for (const QByteArray &u : NalUnits::split(edge.extradata(), 0)) {
+        switch (NalUnits::hevcType(u)) {
+        case NalUnits::HevcVps:
+            vps = u;
+            break;
+        case NalUnits::HevcSps:
+            sps = u;
+            break;
+        case NalUnits::HevcPps:
+            pps = u;
+            break;
+        default:
+            break;
+        }
+    }
+    const auto firstFree = [](const QSet<int> &ids, const QList<int> &candidates) {
+        for (const int id : candidates) {
+            if (!ids.contains(id))
+                return id;
+        }
+        return -1;
+    };
+    QList<int> small;
+    for (int id = 0; id < 16; ++id)
+        small << id;
+    const int vpsId = firstFree(used[0], small);
+    const int spsId = firstFree(used[1], small);
+    const int ppsId
+        = firstFree(used[2], NalRewrite::hevcSliceIdsFor(NalRewrite::hevcParameterSetId(pps)));
+    if (vps.isEmpty() || sps.isEmpty() || pps.isEmpty() || vpsId < 0 || spsId < 0 || ppsId < 0)
+        return false;
+    sets->units
+        = { NalRewrite::renameHevcVps(vps, vpsId), NalRewrite::renameHevcSps(sps, spsId, vpsId),
+            NalRewrite::renameHevcPps(pps, ppsId, spsId) };
+    sets->ppsId = ppsId;
+    for (const QByteArray &u : std::as_const(sets->units)) {
+        if (u.isEmpty())
+            return false;
     }
     return true;
 }
@@ -615,15 +1071,81 @@ bool CopyRun::edgeFailed(const EdgeEncoder &encoder, QString *error) const
     return false;
 }
 
+QByteArray CopyRun::edgePacket(bool head, int index, const QByteArray &data) const
+{
+    const auto modulo
+        = [](qint64 v, int bits) { return int(((v % (1 << bits)) + (1 << bits)) % (1 << bits)); };
+    if (m_codec == AV_CODEC_ID_H264 && head && m_splice.active) {
+        // Numbered so that the copied key frame continues the head: frame numbers up to the
+        // one before its own, picture order counts below its own.
+        const NalRewrite::H264Sps &target = m_splice.target;
+        const int frameNum = modulo(qint64(m_splice.keyFrameNum) - m_splice.frames + index,
+                                    target.log2MaxFrameNum);
+        const int pocLsb = modulo(qint64(m_splice.keyPocLsb) - 2 * qint64(m_splice.frames - index),
+                                  target.log2MaxPocLsb);
+        QList<QByteArray> units;
+        if (index == 0) {
+            if (m_writer.configInStream())
+                units << (m_splice.raisedUnit.isEmpty() ? m_splice.targetUnit : m_splice.raisedUnit)
+                      << m_splice.pps;
+            units << NalRewrite::h264RecoveryPoint();
+        }
+        for (const QByteArray &u : NalUnits::split(data, 0)) {
+            const int type = NalUnits::h264Type(u);
+            if (type != 1 && type != NalUnits::H264Idr)
+                continue; // the encoder's own parameter sets and messages
+            const QByteArray slice = NalRewrite::rewriteH264Slice(
+                u, m_splice.encoderSps, m_splice.encoderPps, target, m_splice.ppsId, frameNum,
+                pocLsb, index + 1 == m_splice.frames ? m_splice.unmark : QList<int>());
+            if (slice.isEmpty())
+                return {};
+            units << slice;
+        }
+        return NalUnits::join(units, 0);
+    }
+    if (m_codec == AV_CODEC_ID_HEVC) {
+        const EdgeSets &sets = head ? m_headSets : m_tailSets;
+        QList<QByteArray> units;
+        if (index == 0 && m_writer.configInStream())
+            units << sets.units;
+        for (const QByteArray &u : NalUnits::split(data, 0)) {
+            const int type = NalUnits::hevcType(u);
+            if (type >= NalUnits::HevcVps && type <= NalUnits::HevcPps)
+                continue;
+            if (type >= 0 && type <= 31) {
+                const QByteArray slice = NalRewrite::renameHevcSlice(u, sets.ppsId);
+                if (slice.isEmpty())
+                    return {};
+                units << slice;
+            } else {
+                units << u;
+            }
+        }
+        return NalUnits::join(units, 0);
+    }
+    return data;
+}
+
 bool CopyRun::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
 {
     if (final && !encoder.finish(error))
         return edgeFailed(encoder, error);
+    const bool head = m_head && &encoder == &*m_head;
+    if (final && head && m_splice.active && encoder.framesEncoded() != m_splice.frames) {
+        *error = QStringLiteral("The frames before the first copied key frame could not all be "
+                                "re-encoded.");
+        return false;
+    }
     // The last packet stays with the encoder until the end: HEVC ends the sequence in it.
     std::vector<AvPacketPtr> packets = encoder.takePackets(!final);
     for (size_t i = 0; i < packets.size(); ++i) {
         AVPacket *p = packets[i].get();
-        QByteArray data = bytesOf(p);
+        QByteArray data = edgePacket(head, head ? m_headPackets++ : m_tailPackets++, bytesOf(p));
+        if (data.isEmpty()) {
+            *error = QStringLiteral("The re-encoded frames could not be joined to the copied "
+                                    "ones.");
+            return false;
+        }
         if (m_codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
             // End the new frames' sequence so that the copied key frame starts afresh. The new
             // frames declare no reordering, so each is output as soon as it is decoded: a
@@ -656,10 +1178,10 @@ bool CopyRun::copyVideo(const AVPacket *packet, bool first, QString *error)
         *error = QStringLiteral("Out of memory.");
         return false;
     }
-    // After re-encoded frames, and in containers whose decoder configuration travels in the
-    // stream, the first copied frame brings the source's parameter sets.
-    if (first && ((m_exact && m_plan.head.active()) || m_writer.configInStream())
-        && needsParameterSets(copy.get())) {
+    // In containers whose decoder configuration travels in the stream, the first copied frame
+    // brings the source's parameter sets (elsewhere the decoder configuration holds them with
+    // the re-encoded frames', under other ids).
+    if (first && m_writer.configInStream() && needsParameterSets(copy.get())) {
         const QByteArray sets = m_codec == AV_CODEC_ID_MPEG2VIDEO
             ? extradataOf(m_reader.videoStream()->codecpar)
             : NalUnits::join(sourceParameterSets(), m_writer.nalLengthSize());
@@ -668,12 +1190,44 @@ bool CopyRun::copyVideo(const AVPacket *packet, bool first, QString *error)
             return false;
         }
     }
+    // A head that leads into an open-GOP key frame under a higher level: the source's SPS
+    // declares that level wherever the copy carries it, up to the next IDR.
+    if (m_raising && !first && m_reader.isCleanStart(packet))
+        m_raising = false;
+    if (m_raising) {
+        QList<QByteArray> units = NalUnits::split(bytesOf(copy.get()), m_writer.nalLengthSize());
+        bool changed = false;
+        for (QByteArray &u : units) {
+            if (u == m_splice.targetUnit) {
+                u = m_splice.raisedUnit;
+                changed = true;
+            }
+        }
+        if (changed && !replaceData(copy.get(), NalUnits::join(units, m_writer.nalLengthSize()))) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
+        }
+    }
     m_waiting.push_back(std::move(copy));
     return !m_headDone || writeWaiting(error);
 }
 
+bool CopyRun::inOrder(qint64 t, qint64 *latest) const
+{
+    if (t == AV_NOPTS_VALUE)
+        return true;
+    const qint64 slack = av_rescale_q(qint64(kBackwardsSeconds * AV_TIME_BASE), AV_TIME_BASE_Q,
+                                      m_reader.videoStream()->time_base);
+    if (*latest != std::numeric_limits<qint64>::min() && t < *latest - slack)
+        return false;
+    *latest = std::max(*latest, t);
+    return true;
+}
+
 bool CopyRun::handleVideo(AVPacket *packet, QString *error)
 {
+    if (!inOrder(SourceReader::packetTime(packet), &m_videoLatest))
+        return true;
     if (m_videoCount == m_gapIndex) {
         // Between the windows until the end window's first packet comes.
         const CutFrame &next = m_frames.at(m_gapIndex + 1);
@@ -696,7 +1250,9 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         if (!writeEdge(*m_head, false, false, error))
             return false;
     }
-    if (m_tail && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo && !m_tailDone) {
+    if (!m_tailDone && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo) {
+        if (!m_tail && !openTail(error))
+            return false;
         if (!m_tail->feed(packet, error))
             return edgeFailed(*m_tail, error);
     }
@@ -710,6 +1266,7 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
+        closeEdge(m_head);
         if (!writeWaiting(error))
             return false;
     }
@@ -717,8 +1274,32 @@ bool CopyRun::handleVideo(AVPacket *packet, QString *error)
         m_tailDone = true;
         if (!writeEdge(*m_tail, true, false, error))
             return false;
+        closeEdge(m_tail);
     }
     return true;
+}
+
+bool CopyRun::openTail(QString *error)
+{
+    m_tail.emplace();
+    if (!m_tail->open(m_reader.videoStream(), m_tailOptions, error))
+        return false;
+    m_tail->setRange(m_plan.tail.fromPts, m_plan.tail.toPts);
+    m_tail->setCancel(&m_cancel);
+    // The output declares the parameter sets of the first opening.
+    if (m_tail->extradata() != m_tailExtradata) {
+        *error = QStringLiteral("The video encoder set up the frames at the end differently.");
+        return false;
+    }
+    return true;
+}
+
+void CopyRun::closeEdge(std::optional<EdgeEncoder> &edge)
+{
+    if (edge) {
+        m_encodedDone += edge->framesEncoded();
+        edge.reset();
+    }
 }
 
 bool CopyRun::handleOther(AVPacket *packet, QString *error)
@@ -747,9 +1328,8 @@ bool CopyRun::handleOther(AVPacket *packet, QString *error)
             return true;
         if (packet->duration > 0
             && t + packet->duration
-                > (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever))
-            packet->duration
-                = (m_job.lengthSeconds >= 0 ? m_reader.toStreamTime(m_endSeconds, s) : kNever)
+                > (!m_toTheEnd ? m_reader.toStreamTime(m_endSeconds, s) : kNever))
+            packet->duration = (!m_toTheEnd ? m_reader.toStreamTime(m_endSeconds, s) : kNever)
                 - t; // and one shown across the end, to the end
         if (t < zero) { // a subtitle shown across the start is shown from the start
             if (packet->duration > 0)
@@ -871,10 +1451,10 @@ bool CopyRun::copyPackets(QString *error)
         if (m_video >= 0) {
             // Each frame encoded anew weighs as much as its picture's bytes: the edges take
             // most of the time.
-            const qint64 encoded
-                = (m_head ? m_head->framesEncoded() : 0) + (m_tail ? m_tail->framesEncoded() : 0);
+            const qint64 encoded = m_encodedDone + (m_head ? m_head->framesEncoded() : 0)
+                + (m_tail ? m_tail->framesEncoded() : 0);
             report(0.1 + 0.9 * double(m_doneBytes + m_frameWeight * encoded) / double(total));
-        } else if (m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
+        } else if (!m_toTheEnd && m_job.lengthSeconds > 0 && t != AV_NOPTS_VALUE)
             report((m_reader.toSeconds(t, s) - m_job.startSeconds) / m_job.lengthSeconds);
     }
     if (m_reader.readFailed()) {
@@ -888,7 +1468,7 @@ bool CopyRun::copyPackets(QString *error)
     }
     // A file cut short (a download or recording that did not finish) ends before the range
     // its header promises: a much shorter copy is a failure, not a saved cut.
-    if (!pastEnd && m_job.lengthSeconds >= 0 && reached < m_endSeconds - kShortfallSeconds) {
+    if (!pastEnd && !m_toTheEnd && reached < m_endSeconds - kShortfallSeconds) {
         *error = QStringLiteral("The source ends at %1, before the end of the range at %2: the "
                                 "file is incomplete or damaged.")
                      .arg(FormatTimeCode(std::max(0.0, reached)), FormatTimeCode(m_endSeconds));
@@ -899,13 +1479,17 @@ bool CopyRun::copyPackets(QString *error)
         m_headDone = true;
         if (!writeEdge(*m_head, true, m_plan.copyFrom >= 0, error))
             return false;
+        closeEdge(m_head);
     }
     if (!writeWaiting(error))
         return false;
-    if (m_tail && !m_tailDone) {
+    if (!m_tailDone) {
         m_tailDone = true;
+        if (!m_tail && !openTail(error))
+            return false;
         if (!writeEdge(*m_tail, true, false, error))
             return false;
+        closeEdge(m_tail);
     }
     return true;
 }
@@ -934,8 +1518,23 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
 
 QString DescribeCopyStart(const CopyStart &start)
 {
-    if (start.exact)
-        return QString();
+    if (start.exact) {
+        if (start.reencodedSeconds <= kLongHeadSeconds)
+            return QString();
+        const QString seconds = QString::number(start.reencodedSeconds, 'f', 1);
+        if (start.copiedFromSeconds >= 0)
+            return QStringLiteral(
+                       "The exact cut re-encodes %1 s at the start: the video has no key "
+                       "frame that copied frames can follow before %2.")
+                .arg(seconds, FormatTimeCode(start.copiedFromSeconds));
+        if (start.reencodedBeyond)
+            return QStringLiteral("The exact cut re-encodes more than %1 s at the start: the video "
+                                  "has no key frame that copied frames can follow in that time.")
+                .arg(seconds);
+        return QStringLiteral("The exact cut re-encodes %1 s, the whole range: the video has no "
+                              "key frame in it that copied frames can follow.")
+            .arg(seconds);
+    }
     QString line = QStringLiteral("The copy starts at %1, on the key frame at or before the "
                                   "start mark")
                        .arg(FormatTimeCode(start.startSeconds));
@@ -944,41 +1543,20 @@ QString DescribeCopyStart(const CopyStart &start)
     return line + QLatin1Char('.');
 }
 
-CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted)
+CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
+                           double endSeconds)
 {
-    CopyStart result;
-    result.startSeconds = startSeconds;
-    SourceReader reader;
-    QString error;
     av_log_set_level(AV_LOG_QUIET);
-    if (!reader.open(path, &error) || reader.videoIndex() < 0 || !sourceDefect(reader).isEmpty()) {
-        result.exact = true; // nothing to say: no video (or the run will report the error)
-        return result;
-    }
-    result.reason = exactObstacle(reader);
-    result.exact = exactWanted && result.reason.isEmpty();
-    if (result.exact || !reader.findEntry(startSeconds, &error) || !reader.rewind())
-        return result;
-    if (!exactWanted)
-        result.reason.clear();
-    // The last key frame at or before the start where decoding can begin.
-    const int video = reader.videoIndex();
-    const qint64 target = reader.toStreamTime(startSeconds, video);
-    AvPacketPtr packet = MakePacket();
-    qint64 best = AV_NOPTS_VALUE;
-    while (reader.read(packet.get())) {
-        const qint64 t = SourceReader::packetTime(packet.get());
-        const bool isVideo = packet->stream_index == video;
-        const bool clean = isVideo && reader.isRandomAccess(packet.get());
-        av_packet_unref(packet.get());
-        if (!isVideo || t == AV_NOPTS_VALUE)
-            continue;
-        if (clean && t > target)
-            break;
-        if (clean)
-            best = t;
-    }
-    if (best != AV_NOPTS_VALUE)
-        result.startSeconds = std::max(0.0, reader.toSeconds(best, video));
-    return result;
+    StreamCopyJob job;
+    job.inputPath = path;
+    job.startSeconds = std::isfinite(startSeconds) ? std::clamp(startSeconds, 0.0, kMaxSeconds) : 0;
+    job.lengthSeconds = std::isfinite(endSeconds) && endSeconds > job.startSeconds
+        ? std::min(endSeconds - job.startSeconds, kMaxSeconds)
+        : -1;
+    job.exact = exactWanted;
+    const std::atomic<bool> cancel { false };
+    const StreamCopy::Progress none;
+    QStringList notes;
+    CopyRun run(job, cancel, none, notes);
+    return run.predict();
 }

@@ -18,10 +18,12 @@
 // interlaced or unusual source) the video starts on the key frame at or before the start.
 //
 // H.264 and HEVC carry parameter sets that the new frames cannot share with the copied ones:
-// H.264 re-encodes with parameter set ids the source does not use and lists both in the one
-// decoder configuration (avcC in MP4 and Matroska, in-band in MPEG-TS); HEVC sends the new
-// frames' parameter sets in the stream, repeats the source's before the first copied frame,
-// ends the new frames' sequence before it, and declares "hev1" in MP4.
+// the new frames get parameter set ids the source does not use, and the one decoder
+// configuration (avcC, hvcC in MP4 and Matroska) lists both, so that "hvc1" stays "hvc1"; in
+// MPEG-TS they travel in the stream. HEVC ends the new frames' sequence before a copied frame.
+// An H.264 copy may also begin on an open-GOP key frame (a recovery point): the frames before
+// it are re-encoded under the source's own sequence parameter set and numbered so that the
+// copied frame continues them, and its leading B-frames are re-encoded with them.
 struct StreamCopyJob
 {
     QString inputPath;
@@ -37,9 +39,17 @@ struct CopyStart
     bool exact = false; // starts with the frame shown at the start
     QString reason; // why not, when exact was wanted but is impossible
     double startSeconds = 0; // where the output starts in the source
+    // An exact copy: how much of the start is re-encoded, up to the first copied frame (-1:
+    // none is copied), and whether that reaches further than the look before the copy.
+    double reencodedSeconds = 0;
+    double copiedFromSeconds = -1;
+    bool reencodedBeyond = false;
 };
-CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted);
-// The line that tells the user where a copy that is not exact starts; "" for an exact one.
+// Looks at the start of the range (endSeconds -1: to the end of the file).
+CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
+                           double endSeconds = -1);
+// The line that tells the user where a copy that is not exact starts, or how much of an exact
+// one is re-encoded when that is more than 2 s; "" otherwise.
 QString DescribeCopyStart(const CopyStart &start);
 
 class StreamCopy

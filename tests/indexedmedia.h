@@ -48,15 +48,16 @@ inline int indexOf(const uchar *frame)
     return n;
 }
 
-// The index of every frame of the file's video, in display order.
+// The index of every frame of the file's video, in display order: each decoded frame once
+// (without passthrough, ffmpeg repeats the first frame of a video that starts after the file).
 inline QList<int> frameIndexes(const QString &file)
 {
     QByteArray raw;
     QProcess p;
     p.start(QStringLiteral("ffmpeg"),
-            {"-nostdin", "-v", "error", "-i", file, "-fps_mode", "passthrough", "-vf",
-             QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight), "-pix_fmt", "yuv420p", "-f",
-             "rawvideo", "-"});
+            {"-nostdin", "-v", "error", "-i", file, "-map", "0:v:0", "-fps_mode", "passthrough",
+             "-vf", QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight), "-pix_fmt", "yuv420p",
+             "-f", "rawvideo", "-"});
     if (!p.waitForFinished(120000))
         return {};
     raw = p.readAllStandardOutput();

@@ -444,7 +444,7 @@ int main(int argc, char *argv[])
     if (job.DirectCopyMode) {
         // Told before the run: where a copy that is not cut to the frame really starts.
         const QString line
-            = DescribeCopyStart(PredictCopyStart(in.InputFilePath, start, job.ExactCopyMode));
+            = DescribeCopyStart(PredictCopyStart(in.InputFilePath, start, job.ExactCopyMode, end));
         if (!line.isEmpty())
             err() << "snipora-cut: " << line << Qt::endl;
     }
@@ -529,8 +529,11 @@ int main(int argc, char *argv[])
                          finished = true;
                          if (terminal)
                              err() << Qt::endl;
+                         // What the start line before the run could not tell: streams left
+                         // out, the level the re-encoded frames needed.
                          for (const QString &note : encoder.copyNotes()) {
-                             if (note.startsWith(QLatin1String("Left out")))
+                             if (note.startsWith(QLatin1String("Left out"))
+                                 || note.startsWith(QLatin1String("The re-encoded frames")))
                                  err() << "snipora-cut: " << note << Qt::endl;
                          }
                          if (succeeded && !stopped) {
