@@ -121,6 +121,7 @@ QString sourceDefect(const SourceReader &reader)
     return QStringLiteral("The video of this file cannot be decoded, as %1; the file is "
                           "damaged, and a copy of it would not play.")
         .arg(what);
+}
 
 // True when re-encoded frames can be made to decode under this H.264 sequence parameter set
 // (see NalRewrite::spliceable) and lead into an open-GOP key frame that refers to it.

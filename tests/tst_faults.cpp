@@ -101,9 +101,6 @@ void TestFaults::initTestCase()
     list.close();
     QVERIFY(ffmpeg({ "-f", "concat", "-safe", "0", "-i", list.fileName(), "-c", "copy",
                      dir.filePath(QStringLiteral("resized.mp4")) }));
-    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=5", "-c:v",
-                     "libx265", "-x265-params", "log-level=none", "-bsf:v", "hevc_metadata=level=2",
-                     dir.filePath(QStringLiteral("lowlevel.mkv")) }));
     QFile subtitles(dir.filePath(QStringLiteral("words.srt")));
     QVERIFY(subtitles.open(QIODevice::WriteOnly));
     subtitles.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
@@ -354,11 +351,6 @@ void TestFaults::failureMessages_data()
                                            << ""
                                            << "output"
                                            << "picture size";
-    QTest::newRow("HEVC below its level") << "lowlevel.mkv"
-                                          << "copy 1.3 4"
-                                          << ""
-                                          << "output"
-                                          << "Exact cut off";
     QTest::newRow("no audio or video stream") << "words.srt"
                                               << "-vn"
                                               << ""
