@@ -1,6 +1,7 @@
 # Two entry points for a newcomer on Debian 12:
 #   make run   - install what is missing, configure, build, start Snipora
-#   make test  - install what is missing, configure, build, run the whole test suite headless,
+#   make test  - install what is missing, check the C++ files' layout (.clang-format), configure,
+#                build, run the whole test suite headless,
 #                then again built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 #                the libFuzzer targets for a short while each
 BUILD_DIR ?= build
@@ -12,7 +13,7 @@ FUZZ_SECONDS ?= 20
 # Warnings are errors in CI (CI=true) and whenever WERROR=ON is given.
 WERROR ?= $(if $(filter true 1,$(CI)),ON,OFF)
 
-.PHONY: all deps configure build run test test-plain test-sanitize test-fuzz test-matrix bench clean
+.PHONY: all deps configure build run test format format-check test-plain test-sanitize test-fuzz test-matrix bench clean
 
 all: build
 
@@ -28,7 +29,16 @@ build: configure
 run: build
 	$(BUILD_DIR)/bin/snipora
 
-test: test-plain test-sanitize test-fuzz
+test: format-check test-plain test-sanitize test-fuzz
+
+# Every C++ file of the repository as .clang-format lays it out; format-check fails on any
+# file that differs (run `make format` to rewrite them).
+CLANG_FORMAT ?= clang-format-14
+format-check: deps
+	git ls-files -z '*.cpp' '*.h' | xargs -0 $(CLANG_FORMAT) --dry-run --Werror
+
+format: deps
+	git ls-files -z '*.cpp' '*.h' | xargs -0 $(CLANG_FORMAT) -i
 
 test-plain: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE matrix

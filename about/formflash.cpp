@@ -47,7 +47,8 @@ QPixmap drawBackground()
     title.setBold(true);
     p.setFont(title);
     p.setPen(Qt::white);
-    p.drawText(QRect(110, 55, 300, 50), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Snipora"));
+    p.drawText(QRect(110, 55, 300, 50), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Snipora"));
     QFont sub(QStringLiteral("DejaVu Sans"));
     sub.setPixelSize(13);
     p.setFont(sub);

@@ -108,7 +108,7 @@ QIcon appIcon()
     }();
     Q_UNUSED(registered);
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 })
         icon.addFile(QStringLiteral(":/icons/snipora-%1.png").arg(size), QSize(size, size));
     return icon;
 }

@@ -7,9 +7,9 @@
 namespace Artwork {
 
 QIcon appIcon();
-QPixmap guidePicture();      // the first-start guide over the video area
-QPixmap soundOnPicture();    // the mute toggle while sound is on
-QPixmap mutedPicture();      // the mute toggle while muted
+QPixmap guidePicture(); // the first-start guide over the video area
+QPixmap soundOnPicture(); // the mute toggle while sound is on
+QPixmap mutedPicture(); // the mute toggle while muted
 QIcon openIcon();
 QIcon setStartIcon();
 QIcon setEndIcon();

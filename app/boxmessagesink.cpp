@@ -27,7 +27,6 @@ MessageSink::Answer BoxMessageSink::askYesNo(QWidget *parent, const QString &cap
                                              const QString &text)
 {
     const auto answer = QMessageBox::question(parent, caption, text,
-                                              QMessageBox::Yes | QMessageBox::No,
-                                              QMessageBox::No);
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }

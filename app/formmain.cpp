@@ -3,24 +3,24 @@
 #include "appfolder.h"
 #include "artwork.h"
 #include "clicklabel.h"
-#include "formflash.h"
+#include "encoder.h"
 #include "eventsound.h"
 #include "formconverting.h"
+#include "formflash.h"
 #include "formvideoformat.h"
-#include "savedpopup.h"
-#include "taskbarprogress.h"
-#include "playback.h"
-#include "rangemarks.h"
-#include "slidermath.h"
-#include "encoder.h"
 #include "mainlayout.h"
 #include "messagesink.h"
 #include "nasliders.h"
-#include "propertybag.h"
+#include "playback.h"
 #include "player.h"
 #include "probe.h"
+#include "propertybag.h"
+#include "rangemarks.h"
+#include "savedpopup.h"
 #include "settings.h"
+#include "slidermath.h"
 #include "streamcopy.h"
+#include "taskbarprogress.h"
 #include "timecode.h"
 
 #include <QApplication>
@@ -125,10 +125,10 @@ void FormMain::fitLabels()
     // Fonts differ between desktops: a label grows to the right to show its text whole, as far
     // as the next control on its row allows (it never covers one).
     const std::pair<QLabel *, QString> labels[] = {
-        {m_label1, QStringLiteral("00:00:00.0/00:00:00.0")},
-        {m_label2, m_label2->text()},
-        {m_label3, m_label3->text()},
-        {m_labelDuration, QStringLiteral("Duration:00:00:00.0")},
+        { m_label1, QStringLiteral("00:00:00.0/00:00:00.0") },
+        { m_label2, m_label2->text() },
+        { m_label3, m_label3->text() },
+        { m_labelDuration, QStringLiteral("Duration:00:00:00.0") },
     };
     for (const auto &[label, longest] : labels) {
         label->ensurePolished();
@@ -230,11 +230,11 @@ void FormMain::buildControls()
     m_naSlider1->setObjectName(QStringLiteral("NaSlider1"));
     {
         MemoryPropertyBag design;
-        design.entries = {{QStringLiteral("BackColor"), 0xF0F0F0u},
-                          {QStringLiteral("Enabled"), false},
-                          {QStringLiteral("SmallChange"), 0},
-                          {QStringLiteral("LargeChange"), 0},
-                          {QStringLiteral("ShowTicks"), false}};
+        design.entries = { { QStringLiteral("BackColor"), 0xF0F0F0u },
+                           { QStringLiteral("Enabled"), false },
+                           { QStringLiteral("SmallChange"), 0 },
+                           { QStringLiteral("LargeChange"), 0 },
+                           { QStringLiteral("ShowTicks"), false } };
         m_naSlider1->loadProperties(design);
     }
     place(m_naSlider1, 165, 105, 8805, 300);
@@ -277,13 +277,11 @@ void FormMain::buildControls()
     m_naSliderVol->setObjectName(QStringLiteral("NaSliderVol"));
     {
         MemoryPropertyBag design;
-        design.entries = {{QStringLiteral("BackColor"), 0xF0F0F0u},
-                          {QStringLiteral("Value"), 128},
-                          {QStringLiteral("SmallChange"), 0},
-                          {QStringLiteral("LargeChange"), 0},
-                          {QStringLiteral("ShowTicks"), false},
-                          {QStringLiteral("Max"), 128},
-                          {QStringLiteral("SelLength"), 128}};
+        design.entries
+            = { { QStringLiteral("BackColor"), 0xF0F0F0u }, { QStringLiteral("Value"), 128 },
+                { QStringLiteral("SmallChange"), 0 },       { QStringLiteral("LargeChange"), 0 },
+                { QStringLiteral("ShowTicks"), false },     { QStringLiteral("Max"), 128 },
+                { QStringLiteral("SelLength"), 128 } };
         m_naSliderVol->loadProperties(design);
     }
     place(m_naSliderVol, 4665, 150, 1080, 195);
@@ -331,15 +329,21 @@ void FormMain::connectControls()
 {
     Playback *playback = m_playback.get();
     RangeMarks *marks = m_rangeMarks.get();
-    connect(m_player, &Player::mediaOpened, this, [playback](qint64 d) { playback->onMediaOpened(d); });
-    connect(m_player, &Player::positionChanged, this, [playback](qint64 t) { playback->onPosition(t); });
-    connect(m_player, &Player::stateChanged, this, [playback](int code) { playback->onStateChanged(code); });
+    connect(m_player, &Player::mediaOpened, this,
+            [playback](qint64 d) { playback->onMediaOpened(d); });
+    connect(m_player, &Player::positionChanged, this,
+            [playback](qint64 t) { playback->onPosition(t); });
+    connect(m_player, &Player::stateChanged, this,
+            [playback](int code) { playback->onStateChanged(code); });
 
     auto command = [this](auto action) { return [this, action] { runCommand(action); }; };
-    connect(m_btbOpen, &QPushButton::clicked, this, command([playback] { playback->openCommand(); }));
+    connect(m_btbOpen, &QPushButton::clicked, this,
+            command([playback] { playback->openCommand(); }));
     connect(m_image3, &ClickLabel::clicked, this, command([playback] { playback->openCommand(); }));
-    connect(m_btnPause, &QPushButton::clicked, this, command([playback] { playback->playPause(); }));
-    connect(m_btnGoStart, &QPushButton::clicked, this, command([playback] { playback->goToStart(); }));
+    connect(m_btnPause, &QPushButton::clicked, this,
+            command([playback] { playback->playPause(); }));
+    connect(m_btnGoStart, &QPushButton::clicked, this,
+            command([playback] { playback->goToStart(); }));
     connect(m_btnGoEnd, &QPushButton::clicked, this, command([playback] { playback->goToEnd(); }));
     connect(m_naSlider1, &SliderBase::mouseDown, this,
             [playback, marks](int button, int, float, float) {
@@ -438,15 +442,15 @@ bool FormMain::handleKey(QKeyEvent *key)
         std::function<void()> run;
     };
     const Command commands[] = {
-        {Qt::Key_Space, Qt::NoModifier, false, [this] { m_playback->playPause(); }},
-        {Qt::Key_Left, Qt::NoModifier, true, [this] { m_playback->stepFrame(-1); }},
-        {Qt::Key_Right, Qt::NoModifier, true, [this] { m_playback->stepFrame(1); }},
-        {Qt::Key_Left, Qt::ShiftModifier, true, [this] { m_playback->jump(-1); }},
-        {Qt::Key_Right, Qt::ShiftModifier, true, [this] { m_playback->jump(1); }},
-        {Qt::Key_I, Qt::NoModifier, false, [this] { m_rangeMarks->setStart(); }},
-        {Qt::Key_O, Qt::NoModifier, false, [this] { m_rangeMarks->setEnd(); }},
-        {Qt::Key_Home, Qt::NoModifier, false, [this] { m_playback->goToStart(); }},
-        {Qt::Key_End, Qt::NoModifier, false, [this] { m_playback->goToEnd(); }},
+        { Qt::Key_Space, Qt::NoModifier, false, [this] { m_playback->playPause(); } },
+        { Qt::Key_Left, Qt::NoModifier, true, [this] { m_playback->stepFrame(-1); } },
+        { Qt::Key_Right, Qt::NoModifier, true, [this] { m_playback->stepFrame(1); } },
+        { Qt::Key_Left, Qt::ShiftModifier, true, [this] { m_playback->jump(-1); } },
+        { Qt::Key_Right, Qt::ShiftModifier, true, [this] { m_playback->jump(1); } },
+        { Qt::Key_I, Qt::NoModifier, false, [this] { m_rangeMarks->setStart(); } },
+        { Qt::Key_O, Qt::NoModifier, false, [this] { m_rangeMarks->setEnd(); } },
+        { Qt::Key_Home, Qt::NoModifier, false, [this] { m_playback->goToStart(); } },
+        { Qt::Key_End, Qt::NoModifier, false, [this] { m_playback->goToEnd(); } },
     };
     std::function<void()> action;
     bool repeats = false;
@@ -564,7 +568,7 @@ bool FormMain::initialise()
     }
 
     // 8. Time-code boxes.
-    for (QLineEdit *edit : {m_editStart, m_editEnd}) {
+    for (QLineEdit *edit : { m_editStart, m_editEnd }) {
         edit->setInputMask(QStringLiteral("00:00:00.0;_"));
         edit->setText(QStringLiteral("00:00:00.0"));
     }
@@ -771,11 +775,11 @@ void FormMain::setOffersPlay(bool play)
 
 void FormMain::setFileControlsEnabled(bool enabled)
 {
-    for (QWidget *w : {static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
-                       static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
-                       static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
-                       static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
-                       static_cast<QWidget *>(m_editEnd)})
+    for (QWidget *w : { static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
+                        static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
+                        static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
+                        static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
+                        static_cast<QWidget *>(m_editEnd) })
         w->setEnabled(enabled);
 }
 
@@ -865,14 +869,13 @@ void FormMain::showOutputDialog()
         FormVideoFormatParts parts;
         parts.shared = &m_shared;
         parts.messages = m_messages;
-        parts.audioChannelCount = [this] {
-            return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0;
-        };
+        parts.audioChannelCount
+            = [this] { return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0; };
         parts.startConversion = [this] { startConversion(); };
         parts.copyStartNote = [this](bool exact) {
-            return DescribeCopyStart(PredictCopyStart(
-                m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
-                m_shared.CutStartSeconds + m_shared.CutLengthSeconds));
+            return DescribeCopyStart(
+                PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
+                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds));
         };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
@@ -887,9 +890,8 @@ void FormMain::startConversion()
     parts.messages = m_messages;
     parts.taskbar = m_taskbar.get();
     parts.playSound = [this] { m_sound->playExclamation(); };
-    parts.showSavedPopup = [this] {
-        m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath());
-    };
+    parts.showSavedPopup
+        = [this] { m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath()); };
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();
     FormConverting progress(std::move(parts), this);
@@ -965,7 +967,7 @@ void FormMain::layoutWindow()
         m_picPlayer->setGeometry(r.playerRect);
         m_picGuide->move(r.guideTopLeft);
         const int column = int(std::lround(r.columnLeftTwips / 15.0));
-        for (QWidget *w : {m_btnHelp, m_btnAbout, m_btnMore})
+        for (QWidget *w : { m_btnHelp, m_btnAbout, m_btnMore })
             w->move(column, w->y());
     }
     if (m_player) {

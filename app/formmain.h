@@ -33,11 +33,11 @@ class EventSound;
 // borrowed and must outlive the window.
 struct FormMainParts
 {
-    Player *player = nullptr;   // owned by the window (re-parented)
+    Player *player = nullptr; // owned by the window (re-parented)
     Encoder *encoder = nullptr; // owned by the window (re-parented)
     std::unique_ptr<Probe> probe;
     MessageSink *messages = nullptr;
-    QString programFolder;      // the folder the program runs from
+    QString programFolder; // the folder the program runs from
     // Opens a file or web address with the desktop's handler; tests replace it.
     std::function<bool(const QUrl &)> openUrl;
     // Shows a file selected in the desktop's file manager (false where it cannot); tests

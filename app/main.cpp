@@ -24,8 +24,8 @@ int main(int argc, char *argv[])
 
     const QString platform = QGuiApplication::platformName();
     MpvPlayer::Options playerOptions;
-    playerOptions.headless = platform == QLatin1String("offscreen")
-        || platform == QLatin1String("minimal");
+    playerOptions.headless
+        = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 
     BoxMessageSink messages;
     FormMainParts parts;

@@ -23,7 +23,7 @@ struct Result
     bool sliderOk = false;
     int positionSliderWidthTwips = 0;
     int centreGroupLeftTwips = 0;
-    QRect playerRect;   // pixels, in the window
+    QRect playerRect; // pixels, in the window
     QPoint guideTopLeft; // pixels, in the video area
     int columnLeftTwips = 0;
     // Always computed: the size the player is told to draw at.

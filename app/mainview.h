@@ -33,11 +33,11 @@ public:
     virtual int videoPaneHeight() const = 0;
 
     // Texts
-    virtual void setPositionLabel(const QString &text) = 0;    // Label1
-    virtual void setDurationLabel(const QString &text) = 0;    // LabelDuration
-    virtual QString startText() const = 0;                     // EditStart
+    virtual void setPositionLabel(const QString &text) = 0; // Label1
+    virtual void setDurationLabel(const QString &text) = 0; // LabelDuration
+    virtual QString startText() const = 0; // EditStart
     virtual void setStartText(const QString &text) = 0;
-    virtual QString endText() const = 0;                       // EditEnd
+    virtual QString endText() const = 0; // EditEnd
     virtual void setEndText(const QString &text) = 0;
     // True once when the box holds an edit the user has not confirmed yet (the focus is still
     // in it); taking it clears that state.

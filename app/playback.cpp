@@ -198,10 +198,10 @@ void Playback::probeOpenedFile(const QString &path)
     m_shared.SourceHasVideo = probed ? m_probe.videoStreamCount() > 0 : true;
 
     // Without a length or a size there is no estimate (0), never the previous file's.
-    m_shared.SourceBitrateKbps
-        = probed ? EstimateSourceBitrateKbps(m_probe.fileSize(), m_durationTenths,
-                                             m_probe.audioStreamCount())
-                 : 0;
+    m_shared.SourceBitrateKbps = probed
+        ? EstimateSourceBitrateKbps(m_probe.fileSize(), m_durationTenths,
+                                    m_probe.audioStreamCount())
+        : 0;
 }
 
 void Playback::onMediaOpened(qint64 durationMicros)
@@ -394,8 +394,8 @@ void Playback::timerTick()
     } else {
         if (m_durationText.isEmpty())
             return;
-        m_view.setPositionLabel(FormatTimeCode(m_view.positionValue() / 10.0)
-                                + QLatin1Char('/') + m_durationText);
+        m_view.setPositionLabel(FormatTimeCode(m_view.positionValue() / 10.0) + QLatin1Char('/')
+                                + m_durationText);
         m_view.setDurationLabel(QStringLiteral("Duration:") + FormatTimeCode(m_range.length()));
         return;
     }

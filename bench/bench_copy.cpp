@@ -25,7 +25,9 @@ namespace {
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+    return v.empty()
+        ? 0
+        : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
 }
 
 double timeProgram(const QString &program, const QStringList &args)
@@ -53,7 +55,8 @@ int main(int argc, char *argv[])
         return 1;
     const double length = probe.durationMicros() / 1e6;
     const double gib = QFileInfo(file).size() / 1024.0 / 1024.0 / 1024.0;
-    const QString options = QStringLiteral("-vcodec copy -acodec copy -ss 0 -t ") + NumberText(length);
+    const QString options
+        = QStringLiteral("-vcodec copy -acodec copy -ss 0 -t ") + NumberText(length);
     const QString ext = QFileInfo(file).suffix();
 
     std::vector<double> ours, cp, byHand;
@@ -67,7 +70,8 @@ int main(int argc, char *argv[])
         t.start();
         const int in = encoder.addInputFile(file, QString());
         encoder.addOutputFile(in, target, options);
-        const QStringList args = encoder.jobArguments(out.filePath(QStringLiteral("byhand.") + ext));
+        const QStringList args
+            = encoder.jobArguments(out.filePath(QStringLiteral("byhand.") + ext));
         QEventLoop loop;
         QObject::connect(&encoder, &Encoder::encoderFinished, &loop, &QEventLoop::quit);
         encoder.startEncoding(1);
@@ -77,7 +81,7 @@ int main(int argc, char *argv[])
 
         const QString cpTarget = out.filePath(QStringLiteral("cp.") + ext);
         ::sync();
-        cp.push_back(timeProgram(QStringLiteral("cp"), {file, cpTarget}));
+        cp.push_back(timeProgram(QStringLiteral("cp"), { file, cpTarget }));
         QFile::remove(cpTarget);
 
         QFile::remove(out.filePath(QStringLiteral("byhand.") + ext));
@@ -88,9 +92,11 @@ int main(int argc, char *argv[])
     const double o = median(ours), c = median(cp), h = median(byHand);
     std::printf("| Direct copy of %.2f GiB | median s | GiB/s | Snipora / this |\n", gib);
     std::printf("|---|---|---|---|\n");
-    std::printf("| Snipora (encoder job, copy of the whole range) | %.2f | %.2f | 1.00 |\n", o, gib / o);
+    std::printf("| Snipora (encoder job, copy of the whole range) | %.2f | %.2f | 1.00 |\n", o,
+                gib / o);
     std::printf("| cp of the same file | %.2f | %.2f | %.2f |\n", c, gib / c, o / c);
     std::printf("| the same ffmpeg arguments by hand | %.2f | %.2f | %.2f |\n", h, gib / h, o / h);
-    std::printf("\nRuns: %d; the file is in the page cache after the first read for all three.\n", runs);
+    std::printf("\nRuns: %d; the file is in the page cache after the first read for all three.\n",
+                runs);
     return 0;
 }

@@ -8,13 +8,13 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
-#include <QTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <clocale>
@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
-        MpvPlayer player(MpvPlayer::Options{true});
+        MpvPlayer player(MpvPlayer::Options { true });
         player.loadLibrary(QString(), true);
         player.open(clip, true);
         waitUntil([&] { return player.currentPosition() >= 0; }, 5000);
@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
     // Exact seek: one player, random targets, until the position is the target.
     std::vector<double> seek;
     {
-        MpvPlayer player(MpvPlayer::Options{true});
+        MpvPlayer player(MpvPlayer::Options { true });
         player.loadLibrary(QString(), true);
         player.open(clip, true);
         QRandomGenerator rng(42);
@@ -107,11 +107,12 @@ int main(int argc, char *argv[])
     std::vector<double> mpvOpen, mpvSeek;
     if (!mpv.isEmpty()) {
         // Audio off: with a null audio output mpv would wait for the audio buffer to play.
-        const QStringList base{"--no-config", "--vo=null", "--audio=no", "--really-quiet",
-                               "--frames=1"};
+        const QStringList base { "--no-config", "--vo=null", "--audio=no", "--really-quiet",
+                                 "--frames=1" };
         for (int i = 0; i < runs; ++i) {
-            mpvOpen.push_back(runProgramMs(mpv, base + QStringList{clip}));
-            mpvSeek.push_back(runProgramMs(mpv, base + QStringList{"--hr-seek=yes", "--start=5", clip}));
+            mpvOpen.push_back(runProgramMs(mpv, base + QStringList { clip }));
+            mpvSeek.push_back(
+                runProgramMs(mpv, base + QStringList { "--hr-seek=yes", "--start=5", clip }));
         }
     }
 
@@ -153,7 +154,8 @@ int main(int argc, char *argv[])
         else
             std::printf("| %s | %.1f | n/a (the mpv program is not installed) | |\n", what, ours);
     };
-    row("Open to first frame (player)", "mpv --frames=1, a whole process", median(open), median(mpvOpen));
+    row("Open to first frame (player)", "mpv --frames=1, a whole process", median(open),
+        median(mpvOpen));
     row("Exact seek (player)", "mpv --start=5 --frames=1, minus its open", median(seek),
         mpvSeek.empty() ? 0 : std::max(0.0, median(mpvSeek) - median(mpvOpen)));
     row("5 s H.264 cut (encoder job)", "same ffmpeg argv by hand", median(job), median(direct));

@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
     const QString file = QString::fromLocal8Bit(argv[1]);
     QuietMessages messages;
     FormMainParts parts;
-    parts.player = new MpvPlayer(MpvPlayer::Options{false});
+    parts.player = new MpvPlayer(MpvPlayer::Options { false });
     parts.encoder = new FfmpegEncoder;
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;

@@ -22,6 +22,6 @@ void EventSound::playExclamation()
                                 CA_PROP_APPLICATION_ID, "snipora", nullptr);
     }
     // ca_context_play returns at once; a missing event or sound server is not an error here.
-    ca_context_play(m_context, 0, CA_PROP_EVENT_ID, "dialog-warning",
-                    CA_PROP_EVENT_DESCRIPTION, "File saved", nullptr);
+    ca_context_play(m_context, 0, CA_PROP_EVENT_ID, "dialog-warning", CA_PROP_EVENT_DESCRIPTION,
+                    "File saved", nullptr);
 }

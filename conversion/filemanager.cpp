@@ -16,10 +16,10 @@ bool ShowInFileManager(const QString &filePath)
         = running || bus.interface()->activatableServiceNames().value().contains(service);
     if (!startable)
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(service,
-                                                       QStringLiteral("/org/freedesktop/FileManager1"),
-                                                       service, QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(filePath).toString()} << QString();
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                         service, QStringLiteral("ShowItems"));
+    call << QStringList { QUrl::fromLocalFile(filePath).toString() } << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
     return reply.type() == QDBusMessage::ReplyMessage;
 }

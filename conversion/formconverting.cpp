@@ -47,7 +47,7 @@ FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
     m_text2->setObjectName(QStringLiteral("Text2"));
     m_text3 = new QLineEdit(m_group);
     m_text3->setObjectName(QStringLiteral("Text3"));
-    for (QLineEdit *box : {m_text1, m_text2, m_text3}) {
+    for (QLineEdit *box : { m_text1, m_text2, m_text3 }) {
         box->setReadOnly(true);
         box->setFocusPolicy(Qt::NoFocus);
         box->setMinimumWidth(200);
@@ -127,9 +127,10 @@ void FormConverting::StartConversion()
     const int input = m_parts.encoder->addInputFile(s.InputFilePath, inputOptions);
     if (input < 0) {
         if (m_parts.messages)
-            m_parts.messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
-                                          QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
-                                              .arg(s.InputFilePath, m_parts.encoder->lastErrorText()));
+            m_parts.messages->showMessage(
+                this, MessageSink::Icon::Error, kProgramTitle,
+                QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
+                    .arg(s.InputFilePath, m_parts.encoder->lastErrorText()));
         // Nothing runs, so a "Cancel" that waits would be a dead end: the dialog closes.
         closeDialog();
         return;
@@ -145,7 +146,8 @@ void FormConverting::StartConversion()
         if (m_parts.messages)
             m_parts.messages->showMessage(
                 this, MessageSink::Icon::Error, QStringLiteral("Error"),
-                QStringLiteral("Cannot convert.\nError: %1\nPlease try to convert it to another format")
+                QStringLiteral(
+                    "Cannot convert.\nError: %1\nPlease try to convert it to another format")
                     .arg(m_parts.encoder->lastErrorText()));
         closeDialog();
         return;

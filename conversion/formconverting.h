@@ -22,9 +22,9 @@ struct FormConvertingParts
     Encoder *encoder = nullptr;
     MessageSink *messages = nullptr;
     TaskbarProgress *taskbar = nullptr;
-    std::function<void()> playSound;       // the finished sound
-    std::function<void()> showSavedPopup;  // the notice on the main window
-    std::function<double()> clock;         // seconds; a monotonic clock when empty
+    std::function<void()> playSound; // the finished sound
+    std::function<void()> showSavedPopup; // the notice on the main window
+    std::function<double()> clock; // seconds; a monotonic clock when empty
 };
 
 // The progress dialog ("Please wait..."): loading it hands the job to the encoder; progress

@@ -43,8 +43,8 @@ ProgressUpdate ComputeProgress(qint64 bytes, qint64 position, qint64 duration, d
     u.elapsed = FormatTimeCode(elapsed);
     u.remaining = FormatTimeCode(remaining);
     // 64-bit byte counts, so that outputs past 2 GiB show their size.
-    u.estimatedSize = FormatMegabytes(BytesToMegabytes(RoundHalfEven(estimate)))
-        + QStringLiteral(" MB");
+    u.estimatedSize
+        = FormatMegabytes(BytesToMegabytes(RoundHalfEven(estimate))) + QStringLiteral(" MB");
     if (duration > 0) {
         u.hasPercent = true;
         u.percent = int(std::clamp(std::trunc(fraction * 100.0), 0.0, 100.0));

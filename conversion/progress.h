@@ -5,12 +5,12 @@
 // The figures a conversion shows for one progress event. Pure: the caller keeps the clock.
 struct ProgressUpdate
 {
-    bool ok = false;       // false: nothing is shown for this event
-    QString elapsed;       // time code
-    QString remaining;     // time code
+    bool ok = false; // false: nothing is shown for this event
+    QString elapsed; // time code
+    QString remaining; // time code
     QString estimatedSize; // "1,234.5 MB"
     bool hasPercent = false;
-    int percent = 0;       // 0..100, when the duration is known
+    int percent = 0; // 0..100, when the duration is known
 };
 
 // bytes written, position and duration in one unit, now and the run's clock start in seconds.

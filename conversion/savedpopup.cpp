@@ -103,12 +103,12 @@ void SavedPopup::ShowSavedPopup(const QString &folder, const QString &savedFile)
     m_items.clear();
     // Items by left, top, right, bottom.
     auto box = [](int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); };
-    m_items << Item{box(0, 0, 220, 70), QString(), 0, Item::Background};
-    m_items << Item{box(20, 30, 200, 100),
-                    QStringLiteral("File Saved. Click here to open the output folder"), 3,
-                    Item::Message};
-    m_items << Item{box(5, 0, 170, 25), kTitle, 0, Item::Title};
-    m_items << Item{box(200, 2, 218, 20), QString(), 2, Item::CloseButton};
+    m_items << Item { box(0, 0, 220, 70), QString(), 0, Item::Background };
+    m_items << Item { box(20, 30, 200, 100),
+                      QStringLiteral("File Saved. Click here to open the output folder"), 3,
+                      Item::Message };
+    m_items << Item { box(5, 0, 170, 25), kTitle, 0, Item::Title };
+    m_items << Item { box(200, 2, 218, 20), QString(), 2, Item::CloseButton };
 
     // Slide up from the bottom edge, then stay for the display time.
     const QPoint end = restingPosition();

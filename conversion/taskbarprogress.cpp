@@ -24,9 +24,9 @@ void TaskbarProgress::send(double progress, bool visible)
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(
-        QStringLiteral("/com/canonical/unity/launcherentry/snipora"),
-        QString::fromLatin1(Interface), QStringLiteral("Update"));
+    QDBusMessage signal
+        = QDBusMessage::createSignal(QStringLiteral("/com/canonical/unity/launcherentry/snipora"),
+                                     QString::fromLatin1(Interface), QStringLiteral("Update"));
     QVariantMap properties;
     properties.insert(QStringLiteral("progress"), progress);
     properties.insert(QStringLiteral("progress-visible"), visible);

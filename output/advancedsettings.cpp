@@ -97,54 +97,183 @@ void AdvancedSettings::build()
     m_hiddenCategories.clear();
     auto add = [this](Item item) { m_items << item; };
 
-    add({QStringLiteral("Filename Extension"), kOutputFile, {}, Kind::ReadOnlyText, 0, {}, false,
-         0, {}, {}, {}, false, true});
+    add({ QStringLiteral("Filename Extension"),
+          kOutputFile,
+          {},
+          Kind::ReadOnlyText,
+          0,
+          {},
+          false,
+          0,
+          {},
+          {},
+          {},
+          false,
+          true });
 
-    add({QStringLiteral("Video Bitrate"), kVideoSettings, {}, Kind::Text, 0,
-         QStringLiteral("Auto"), false, 0,
-         {"Auto", "64k", "96k", "128k", "160k", "192k", "256k", "320k", "384k", "448k", "512k",
-          "640k", "768k", "1000k", "1200k", "1500k", "1800k", "2000k", "2200k", "2500k", "2800k",
-          "3000k", "3500k", "4000k"},
-         {}, QStringLiteral("Set the video bit rate in bps (Bit Per Second)"), false, false});
-    add({QStringLiteral("Frame Rate (FPS)"), kVideoSettings, {}, Kind::Text, 0,
-         QStringLiteral("Auto"), false, 0,
-         {"Auto", "10", "12", "15", "20", "23.97", "24", "25", "29.97", "30", "50", "60"}, {},
-         QStringLiteral("Set how many frames should be displayed per second. Higher frame rate "
-                        "increases the smoothness when played back"),
-         false, false});
-    add({QStringLiteral("Aspect Rate"), kVideoSettings, {}, Kind::Text, 0, QStringLiteral("Auto"),
-         false, 0, {"Auto", "4:3", "16:9"}, {},
-         QStringLiteral("Set width to height ratio according to the screen aspect of your "
-                        "playback device"),
-         false, false});
-    add({QStringLiteral("Crop Video"), kVideoSettings, {}, Kind::Check, CropVideoId, {}, false, 0,
-         {}, {}, QStringLiteral("Crop the input video"), false, false});
-    for (const char *margin : {"Top", "Bottom", "Left", "Right"})
-        add({QString::fromLatin1(margin), kVideoSettings, QStringLiteral("Crop Video"),
-             Kind::Number, 0, QStringLiteral("0"), false, 0, {}, {}, {}, false, true});
-    add({QStringLiteral("Vertically Flip"), kVideoSettings, {}, Kind::Check, 0, {}, false, 0, {},
-         {}, QStringLiteral("Flip the input video vertically"), false, false});
-    add({QStringLiteral("Horizontally Flip"), kVideoSettings, {}, Kind::Check, 0, {}, false, 0,
-         {}, {}, QStringLiteral("Flip the input video horizontally"), false, false});
-    add({QStringLiteral("Rotate"), kVideoSettings, {}, Kind::Number, 0, QStringLiteral("0"), false,
-         0, {"-90", "90"}, {},
-         QStringLiteral("Rotate the video xx degrees clockwise. Valid number is from -270 to 270"),
-         false, false});
+    add({ QStringLiteral("Video Bitrate"),
+          kVideoSettings,
+          {},
+          Kind::Text,
+          0,
+          QStringLiteral("Auto"),
+          false,
+          0,
+          { "Auto",  "64k",   "96k",   "128k",  "160k",  "192k",  "256k",  "320k",
+            "384k",  "448k",  "512k",  "640k",  "768k",  "1000k", "1200k", "1500k",
+            "1800k", "2000k", "2200k", "2500k", "2800k", "3000k", "3500k", "4000k" },
+          {},
+          QStringLiteral("Set the video bit rate in bps (Bit Per Second)"),
+          false,
+          false });
+    add({ QStringLiteral("Frame Rate (FPS)"),
+          kVideoSettings,
+          {},
+          Kind::Text,
+          0,
+          QStringLiteral("Auto"),
+          false,
+          0,
+          { "Auto", "10", "12", "15", "20", "23.97", "24", "25", "29.97", "30", "50", "60" },
+          {},
+          QStringLiteral("Set how many frames should be displayed per second. Higher frame rate "
+                         "increases the smoothness when played back"),
+          false,
+          false });
+    add({ QStringLiteral("Aspect Rate"),
+          kVideoSettings,
+          {},
+          Kind::Text,
+          0,
+          QStringLiteral("Auto"),
+          false,
+          0,
+          { "Auto", "4:3", "16:9" },
+          {},
+          QStringLiteral("Set width to height ratio according to the screen aspect of your "
+                         "playback device"),
+          false,
+          false });
+    add({ QStringLiteral("Crop Video"),
+          kVideoSettings,
+          {},
+          Kind::Check,
+          CropVideoId,
+          {},
+          false,
+          0,
+          {},
+          {},
+          QStringLiteral("Crop the input video"),
+          false,
+          false });
+    for (const char *margin : { "Top", "Bottom", "Left", "Right" })
+        add({ QString::fromLatin1(margin),
+              kVideoSettings,
+              QStringLiteral("Crop Video"),
+              Kind::Number,
+              0,
+              QStringLiteral("0"),
+              false,
+              0,
+              {},
+              {},
+              {},
+              false,
+              true });
+    add({ QStringLiteral("Vertically Flip"),
+          kVideoSettings,
+          {},
+          Kind::Check,
+          0,
+          {},
+          false,
+          0,
+          {},
+          {},
+          QStringLiteral("Flip the input video vertically"),
+          false,
+          false });
+    add({ QStringLiteral("Horizontally Flip"),
+          kVideoSettings,
+          {},
+          Kind::Check,
+          0,
+          {},
+          false,
+          0,
+          {},
+          {},
+          QStringLiteral("Flip the input video horizontally"),
+          false,
+          false });
+    add({ QStringLiteral("Rotate"),
+          kVideoSettings,
+          {},
+          Kind::Number,
+          0,
+          QStringLiteral("0"),
+          false,
+          0,
+          { "-90", "90" },
+          {},
+          QStringLiteral("Rotate the video xx degrees clockwise. Valid number is from -270 to 270"),
+          false,
+          false });
 
-    add({QStringLiteral("Audio Bitrate"), kAudioSettings, {}, Kind::Text, 0,
-         QStringLiteral("Auto"), false, 0,
-         {"Auto", "32k", "40k", "48k", "56k", "64k", "80k", "96k", "112k", "128k", "160k", "192k",
-          "224k", "256k", "320k"},
-         {}, QStringLiteral("Set the audio bitrate in bps(Bit Per Second)"), false, false});
-    add({QStringLiteral("Sample Rate"), kAudioSettings, {}, Kind::Text, 0, QStringLiteral("Auto"),
-         false, 0, {"Auto", "8000", "11025", "16000", "22050", "32000", "44100", "48000"}, {},
-         QStringLiteral("Set the audio sampling frequency (the number of samples per second)"),
-         false, false});
-    add({QStringLiteral("Channels"), kAudioSettings, {}, Kind::FixedChoice, 0, {}, false, 0, {},
-         {{QStringLiteral("Auto"), 0}, {QStringLiteral("1"), 1}, {QStringLiteral("2"), 2}},
-         QStringLiteral("Set number of audio channels. 1 - Mono, 2 - Stereo"), false, false});
-    add({QStringLiteral("Remove Audio"), kAudioSettings, {}, Kind::Check, RemoveAudioId, {}, false,
-         0, {}, {}, {}, false, false});
+    add({ QStringLiteral("Audio Bitrate"),
+          kAudioSettings,
+          {},
+          Kind::Text,
+          0,
+          QStringLiteral("Auto"),
+          false,
+          0,
+          { "Auto", "32k", "40k", "48k", "56k", "64k", "80k", "96k", "112k", "128k", "160k", "192k",
+            "224k", "256k", "320k" },
+          {},
+          QStringLiteral("Set the audio bitrate in bps(Bit Per Second)"),
+          false,
+          false });
+    add({ QStringLiteral("Sample Rate"),
+          kAudioSettings,
+          {},
+          Kind::Text,
+          0,
+          QStringLiteral("Auto"),
+          false,
+          0,
+          { "Auto", "8000", "11025", "16000", "22050", "32000", "44100", "48000" },
+          {},
+          QStringLiteral("Set the audio sampling frequency (the number of samples per second)"),
+          false,
+          false });
+    add({ QStringLiteral("Channels"),
+          kAudioSettings,
+          {},
+          Kind::FixedChoice,
+          0,
+          {},
+          false,
+          0,
+          {},
+          { { QStringLiteral("Auto"), 0 }, { QStringLiteral("1"), 1 }, { QStringLiteral("2"), 2 } },
+          QStringLiteral("Set number of audio channels. 1 - Mono, 2 - Stereo"),
+          false,
+          false });
+    add({ QStringLiteral("Remove Audio"),
+          kAudioSettings,
+          {},
+          Kind::Check,
+          RemoveAudioId,
+          {},
+          false,
+          0,
+          {},
+          {},
+          {},
+          false,
+          false });
     Q_EMIT changed();
 }
 
@@ -313,12 +442,12 @@ void AdvancedSettings::valueChanged(const QString &caption)
         return;
     // 1, 2. The two check boxes that steer other items.
     if (i->id == RemoveAudioId) {
-        for (const char *audio : {"Audio Bitrate", "Sample Rate", "Channels"})
+        for (const char *audio : { "Audio Bitrate", "Sample Rate", "Channels" })
             if (Item *a = find(QString::fromLatin1(audio)))
                 a->hidden = i->checked;
     }
     if (i->id == CropVideoId) {
-        for (const char *margin : {"Top", "Bottom", "Left", "Right"})
+        for (const char *margin : { "Top", "Bottom", "Left", "Right" })
             if (Item *m = find(QString::fromLatin1(margin)))
                 m->readOnly = !i->checked; // the margins keep their values either way
     }
@@ -327,8 +456,9 @@ void AdvancedSettings::valueChanged(const QString &caption)
         i->text = i->text.trimmed();
         // 4. Empty gives the neutral value.
         if (i->text.isEmpty())
-            i->text = (isMargin(caption) || caption == QLatin1String("Rotate")) ? QStringLiteral("0")
-                                                                                 : QStringLiteral("Auto");
+            i->text = (isMargin(caption) || caption == QLatin1String("Rotate"))
+                ? QStringLiteral("0")
+                : QStringLiteral("Auto");
         // 5. Margins are sizes; a rotation beyond a turn and a half is none.
         bool ok = false;
         const qlonglong n = i->text.toLongLong(&ok);
@@ -349,7 +479,7 @@ void AdvancedSettings::valueChanged(const QString &caption)
 void AdvancedSettings::ValidateGridValues()
 {
     for (const char *caption :
-         {"Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate"}) {
+         { "Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate" }) {
         Item *i = find(QString::fromLatin1(caption));
         if (i && i->text != QLatin1String("Auto") && !refusal(i->caption, i->text).isEmpty())
             i->text = QStringLiteral("Auto");
@@ -366,7 +496,7 @@ QString AdvancedSettings::refusal(const QString &caption, const QString &value) 
     case Kind::ReadOnlyText:
         return QString();
     case Kind::Check:
-        for (const char *accepted : {"True", "False", "1", "0"}) {
+        for (const char *accepted : { "True", "False", "1", "0" }) {
             if (value.compare(QLatin1String(accepted), Qt::CaseInsensitive) == 0)
                 return QString();
         }
@@ -480,7 +610,7 @@ void AdvancedSettings::setPictureSize(int width, int height)
 {
     m_pictureWidth = std::max(0, width);
     m_pictureHeight = std::max(0, height);
-    for (const char *caption : {"Top", "Left"}) {
+    for (const char *caption : { "Top", "Left" }) {
         const QString margin = QString::fromLatin1(caption);
         if (!refusal(margin, value(margin)).isEmpty()) {
             setText(*find(margin), QStringLiteral("0"));

@@ -15,10 +15,10 @@ class AdvancedSettings : public QObject
     Q_OBJECT
 public:
     enum class Kind {
-        Text,        // text with an editable drop-down of suggestions
+        Text, // text with an editable drop-down of suggestions
         ReadOnlyText, // shown only
-        Number,      // an integer (Rotate also offers suggestions)
-        Check,       // a check box
+        Number, // an integer (Rotate also offers suggestions)
+        Check, // a check box
         FixedChoice, // a drop-down that cannot be typed into; each entry carries a number
     };
 
@@ -28,8 +28,8 @@ public:
         QString category;
         QString parent; // the item it sits under ("Crop Video" for the margins)
         Kind kind = Kind::Text;
-        int id = 0;     // 100 "Remove Audio", 101 "Crop Video"
-        QString text;   // the value of Text, ReadOnlyText and Number items
+        int id = 0; // 100 "Remove Audio", 101 "Crop Video"
+        QString text; // the value of Text, ReadOnlyText and Number items
         bool checked = false;
         int choice = 0; // index into choices for FixedChoice
         QStringList suggestions;

@@ -39,7 +39,7 @@ QString byQuality(int index, const char *high, const char *normal, const char *l
 
 struct Defaults
 {
-    int reference;        // 0: no computed video bit rate
+    int reference; // 0: no computed video bit rate
     const char *audio[3]; // nullptr: not used
     const char *rate[3];
 };
@@ -53,33 +53,33 @@ Defaults defaultsFor(const QString &key)
                 return true;
         return false;
     };
-    const Defaults none{0, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
-    if (is({"3gp"}))
-        return {330, {"12200", "6700", "4750"}, {nullptr, nullptr, nullptr}};
-    if (is({"avi"}))
-        return {847, {"320k", "128k", "64k"}, {"44100", "44100", "22050"}};
-    if (is({"asf", "wmv", "f4v"}))
-        return {512, {"256k", "128k", "64k"}, {"44100", "44100", "22050"}};
-    if (is({"flv", "swf"}))
-        return {512, {"128k", "64k", "32k"}, {"44100", "44100", "22050"}};
-    if (is({"mkv", "webm"}))
-        return {512, {"320k", "128k", "64k"}, {"44100", "44100", "22050"}};
-    if (is({"mov"}))
-        return {512, {"320k", "256k", "96k"}, {"44100", "44100", "22050"}};
-    if (is({"mp4", "mp4h264", "mpg", "ntsc-vcd", "pal-vcd", "mpg2", "ntsc-dvd", "pal-dvd", "rm"}))
-        return {512, {"256k", "128k", "96k"}, {"44100", "44100", "22050"}};
-    if (is({"vob"}))
-        return {0, {"320k", "192k", "96k"}, {"48000", "48000", "44100"}};
-    if (is({"aac", "m4a"}))
-        return {0, {"256k", "128k", "96k"}, {"48000", "44100", "22050"}};
-    if (is({"ac3"}))
-        return {0, {"320k", "128k", "96k"}, {"48000", "44100", "22050"}};
-    if (is({"mp2", "mp3", "ogg", "wma"}))
-        return {0, {"320k", "128k", "64k"}, {"48000", "44100", "22050"}};
-    if (is({"aiff", "flac", "wav"}))
-        return {0, {nullptr, nullptr, nullptr}, {"48000", "44100", "22050"}};
-    if (is({"ra"}))
-        return {0, {"256k", "128k", "96k"}, {"44100", "44100", "22050"}};
+    const Defaults none { 0, { nullptr, nullptr, nullptr }, { nullptr, nullptr, nullptr } };
+    if (is({ "3gp" }))
+        return { 330, { "12200", "6700", "4750" }, { nullptr, nullptr, nullptr } };
+    if (is({ "avi" }))
+        return { 847, { "320k", "128k", "64k" }, { "44100", "44100", "22050" } };
+    if (is({ "asf", "wmv", "f4v" }))
+        return { 512, { "256k", "128k", "64k" }, { "44100", "44100", "22050" } };
+    if (is({ "flv", "swf" }))
+        return { 512, { "128k", "64k", "32k" }, { "44100", "44100", "22050" } };
+    if (is({ "mkv", "webm" }))
+        return { 512, { "320k", "128k", "64k" }, { "44100", "44100", "22050" } };
+    if (is({ "mov" }))
+        return { 512, { "320k", "256k", "96k" }, { "44100", "44100", "22050" } };
+    if (is({ "mp4", "mp4h264", "mpg", "ntsc-vcd", "pal-vcd", "mpg2", "ntsc-dvd", "pal-dvd", "rm" }))
+        return { 512, { "256k", "128k", "96k" }, { "44100", "44100", "22050" } };
+    if (is({ "vob" }))
+        return { 0, { "320k", "192k", "96k" }, { "48000", "48000", "44100" } };
+    if (is({ "aac", "m4a" }))
+        return { 0, { "256k", "128k", "96k" }, { "48000", "44100", "22050" } };
+    if (is({ "ac3" }))
+        return { 0, { "320k", "128k", "96k" }, { "48000", "44100", "22050" } };
+    if (is({ "mp2", "mp3", "ogg", "wma" }))
+        return { 0, { "320k", "128k", "64k" }, { "48000", "44100", "22050" } };
+    if (is({ "aiff", "flac", "wav" }))
+        return { 0, { nullptr, nullptr, nullptr }, { "48000", "44100", "22050" } };
+    if (is({ "ra" }))
+        return { 0, { "256k", "128k", "96k" }, { "44100", "44100", "22050" } };
     return none;
 }
 
@@ -163,8 +163,8 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
     if (job.DirectCopyMode) {
         job.OutputExtension = FileExtension(in.InputFilePath).toLower();
         job.EncoderArguments = QStringLiteral("-vcodec copy -acodec copy")
-            + BuildFilterPart(model, in) + QStringLiteral(" -ss ")
-            + NumberText(in.CutStartSeconds) + QStringLiteral(" -t ") + length;
+            + BuildFilterPart(model, in) + QStringLiteral(" -ss ") + NumberText(in.CutStartSeconds)
+            + QStringLiteral(" -t ") + length;
         return job;
     }
 
@@ -184,7 +184,8 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
             h = boxInteger(model.heightText());
         }
         sizePiece = QStringLiteral(" -s %1x%2").arg(w).arg(h);
-        memory.OutputPixelCount = int(qBound(qlonglong(0), qlonglong(w) * h, qlonglong(2147483647)));
+        memory.OutputPixelCount
+            = int(qBound(qlonglong(0), qlonglong(w) * h, qlonglong(2147483647)));
         if (grid.checked(QStringLiteral("Crop Video")))
             sizePiece.clear(); // the filter part does the sizing
     }
@@ -199,9 +200,8 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
     QString sampleRate = gridText("Sample Rate");
 
     // 3. Prefix pieces.
-    const QString removeAudioPiece = grid.checked(QStringLiteral("Remove Audio"))
-        ? QStringLiteral("-an ")
-        : QString();
+    const QString removeAudioPiece
+        = grid.checked(QStringLiteral("Remove Audio")) ? QStringLiteral("-an ") : QString();
     QString frameRatePiece;
     if (const QString fps = gridText("Frame Rate (FPS)"); !fps.isEmpty())
         frameRatePiece = QStringLiteral("-r ") + fps + QLatin1Char(' ');
@@ -215,8 +215,8 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
         channelsPiece = QStringLiteral("-ac 2 "); // down-mix to stereo
 
     // 4. Preset.
-    const QString preset
-        = byQuality(model.videoQuality(), "libx264-default", "libx264-veryfast", "libx264-ultrafast");
+    const QString preset = byQuality(model.videoQuality(), "libx264-default", "libx264-veryfast",
+                                     "libx264-ultrafast");
 
     // 5. Format.
     const Defaults d = defaultsFor(key);
@@ -253,49 +253,50 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
                 return true;
         return false;
     };
-    if (is({"3gp"}))
+    if (is({ "3gp" }))
         formatPart = "-vb " + V + " -ab " + A + " -ac 1 -ar 8000" + S;
-    else if (is({"avi"}))
+    else if (is({ "avi" }))
         formatPart = "-vcodec libxvid -vb " + V + " -acodec libmp3lame -ab " + A + " -ar " + R + S;
-    else if (is({"asf"}))
+    else if (is({ "asf" }))
         formatPart = "-vcodec msmpeg4v2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
-    else if (is({"wmv"}))
+    else if (is({ "wmv" }))
         formatPart = "-vcodec wmv2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
-    else if (is({"flv", "swf", "mov", "mp4", "mpg"}))
+    else if (is({ "flv", "swf", "mov", "mp4", "mpg" }))
         formatPart = "-vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({"f4v"}))
+    else if (is({ "f4v" }))
         formatPart = "-vcodec libx264 -vpre " + preset + " -f flv -vb " + V
             + " -acodec libfaac -ab " + A + " -ar " + R + " -ac 2" + S;
-    else if (is({"mkv"}))
+    else if (is({ "mkv" }))
         formatPart = "-vcodec libx264 -vpre " + preset + " -vb " + V + "  -acodec libmp3lame -ab "
             + A + " -ar " + R + S;
-    else if (is({"mp4h264"}))
-        formatPart = "-vcodec libx264 -vpre " + preset + " -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({"ntsc-vcd"}))
+    else if (is({ "mp4h264" }))
+        formatPart
+            = "-vcodec libx264 -vpre " + preset + " -vb " + V + " -ab " + A + " -ar " + R + S;
+    else if (is({ "ntsc-vcd" }))
         formatPart = "-target ntsc-vcd -vb 1150k -ab 224k -ar 44100" + S;
-    else if (is({"pal-vcd"}))
+    else if (is({ "pal-vcd" }))
         formatPart = "-target pal-vcd -vb 1150k -ab 224k -ar 44100" + S;
-    else if (is({"mpg2"}))
+    else if (is({ "mpg2" }))
         formatPart = "-vcodec mpeg2video -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({"ntsc-dvd"}))
+    else if (is({ "ntsc-dvd" }))
         formatPart = "-target ntsc-dvd -ab " + A + " -ar " + R + S;
-    else if (is({"pal-dvd"}))
+    else if (is({ "pal-dvd" }))
         formatPart = "-target pal-dvd -ab " + A + " -ar " + R + S;
-    else if (is({"rm"}))
+    else if (is({ "rm" }))
         formatPart = "-vcodec rv20 -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({"vob"}))
+    else if (is({ "vob" }))
         formatPart = "-target dvd -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({"webm"}))
+    else if (is({ "webm" }))
         formatPart = "-vcodec libvpx -vb " + V + "  -acodec libvorbis -ab " + A + " -ar " + R + S;
-    else if (is({"aac", "ac3", "m4a", "mp2", "mp3"}))
+    else if (is({ "aac", "ac3", "m4a", "mp2", "mp3" }))
         formatPart = "-vn -ab " + A + " -ar " + R;
-    else if (is({"aiff", "flac", "wav"}))
+    else if (is({ "aiff", "flac", "wav" }))
         formatPart = "-vn  -ar " + R;
-    else if (is({"ogg"}))
+    else if (is({ "ogg" }))
         formatPart = "-vn -acodec libvorbis -ab " + A + " -ar " + R;
-    else if (is({"ra"}))
+    else if (is({ "ra" }))
         formatPart = "-vn  -ab " + A + " -ar " + R;
-    else if (is({"wma"}))
+    else if (is({ "wma" }))
         formatPart = "-vn  -acodec wmav2 -ab " + A + " -ar " + R;
     if (!formatPart.isEmpty())
         job.OutputExtension = ExtensionForKey(key);

@@ -10,10 +10,10 @@
 // The output format catalogue: 138 entries under three submenus, in menu order. Constant data.
 struct CatalogueEntry
 {
-    int Id;             // menu command id, unique, 1028..1194
+    int Id; // menu command id, unique, 1028..1194
     const char *Symbol; // the id constant's name
     const char *Caption;
-    int SubmenuId;      // the submenu that holds the entry
+    int SubmenuId; // the submenu that holds the entry
     const char *FormatKey;
     bool AudioOnly;
     // Presets; nullptr where the entry has none. Width and Height come together.

@@ -27,8 +27,8 @@
 namespace {
 
 constexpr int kTwips = 15;
-constexpr int kLeftWidth = OutputSettingsModel::NarrowWidthTwips / kTwips;  // 487
-constexpr int kFullWidth = OutputSettingsModel::WideWidthTwips / kTwips;    // 818
+constexpr int kLeftWidth = OutputSettingsModel::NarrowWidthTwips / kTwips; // 487
+constexpr int kFullWidth = OutputSettingsModel::WideWidthTwips / kTwips; // 818
 
 } // namespace
 
@@ -175,9 +175,10 @@ void FormVideoFormat::buildControls()
     m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
 
     // The tab order of the design.
-    QWidget *order[] = {m_option1, m_checkExactCut, m_option2, m_comboFormat, m_comboSize, m_textW, m_textH,
-                        m_comboVideoQ, m_comboAudioQ, m_btnMore, m_textFileName, m_textFolder,
-                        m_btnBrowse, m_btnOK, m_btnCancel};
+    QWidget *order[]
+        = { m_option1,      m_checkExactCut, m_option2,     m_comboFormat, m_comboSize,
+            m_textW,        m_textH,         m_comboVideoQ, m_comboAudioQ, m_btnMore,
+            m_textFileName, m_textFolder,    m_btnBrowse,   m_btnOK,       m_btnCancel };
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -211,7 +212,7 @@ void FormVideoFormat::buildControls()
     connect(m_btnBrowse, &QPushButton::clicked, this, &FormVideoFormat::browseFolder);
     connect(m_btnOK, &QPushButton::clicked, this, &FormVideoFormat::ok);
     connect(m_btnCancel, &QPushButton::clicked, this, &QDialog::hide);
-    for (QLineEdit *edit : {m_textW, m_textH, m_textFileName})
+    for (QLineEdit *edit : { m_textW, m_textH, m_textFileName })
         edit->installEventFilter(this);
 }
 
@@ -359,8 +360,8 @@ QString FormVideoFormat::copyStartNote()
     // Asked once per cut and box state: finding the key frame reads the file.
     const int state = m_model.exactCut() ? 1 : 0;
     if (!m_copyStartKnown[state]) {
-        m_copyStartNote[state] = m_parts.copyStartNote ? m_parts.copyStartNote(m_model.exactCut())
-                                                       : QString();
+        m_copyStartNote[state]
+            = m_parts.copyStartNote ? m_parts.copyStartNote(m_model.exactCut()) : QString();
         m_copyStartKnown[state] = true;
     }
     return m_copyStartNote[state];
@@ -398,8 +399,8 @@ void FormVideoFormat::browseFolder()
     if (m_parts.chooseFolder)
         folder = m_parts.chooseFolder(this, start);
     else
-        folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the destination folder"),
-                                                   start);
+        folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Choose the destination folder"), start);
     if (!folder.isEmpty())
         m_model.setFolder(folder); // the separator is added by OK's check
 }
@@ -496,9 +497,9 @@ bool FormVideoFormat::ok()
         return false;
     }
     if (out.exists() && m_parts.messages
-        && m_parts.messages->askYesNo(this, QStringLiteral("Snipora"),
-                                      QStringLiteral("%1 already exists. Do you want to replace it?")
-                                          .arg(path))
+        && m_parts.messages->askYesNo(
+               this, QStringLiteral("Snipora"),
+               QStringLiteral("%1 already exists. Do you want to replace it?").arg(path))
             != MessageSink::Answer::Yes)
         return false;
     // Only this yes lets the run replace a file; one that appears later is never replaced.

@@ -98,7 +98,7 @@ private:
     QCheckBox *m_checkExactCut = nullptr;
     QLabel *m_labelCopyStart = nullptr;
     QString m_copyStartNote[2]; // by the box's state, for the cut being shown
-    bool m_copyStartKnown[2] = {false, false};
+    bool m_copyStartKnown[2] = { false, false };
     QGroupBox *m_frame1 = nullptr;
     FormatCombo *m_comboFormat = nullptr;
     QComboBox *m_comboSize = nullptr;

@@ -31,18 +31,29 @@ OutputSettingsModel::OutputSettingsModel(QObject *parent)
 
 const QStringList &OutputSettingsModel::sizeItems()
 {
-    static const QStringList items{
-        "Auto",           "128 x 96 (sqcif)", "176 x 144 (qcif)", "320 x 240 (qvga)",
-        "352 x 240",      "352 x 288 (cif)",  "480 x 320",        "640 x 480 (vga)",
-        "720 x 480 (NTSC)", "704 x 576 (4cif)", "720 x 576 (PAL)", "800 x 600",
-        "1024 x 576",     "1280 x 720",       "1920 x 1080",      "Custom..."};
+    static const QStringList items { "Auto",
+                                     "128 x 96 (sqcif)",
+                                     "176 x 144 (qcif)",
+                                     "320 x 240 (qvga)",
+                                     "352 x 240",
+                                     "352 x 288 (cif)",
+                                     "480 x 320",
+                                     "640 x 480 (vga)",
+                                     "720 x 480 (NTSC)",
+                                     "704 x 576 (4cif)",
+                                     "720 x 576 (PAL)",
+                                     "800 x 600",
+                                     "1024 x 576",
+                                     "1280 x 720",
+                                     "1920 x 1080",
+                                     "Custom..." };
     return items;
 }
 
 const QStringList &OutputSettingsModel::qualityItems()
 {
-    static const QStringList items{"High (larger file size)", "Normal",
-                                   "Low (smaller file size)"};
+    static const QStringList items { "High (larger file size)", "Normal",
+                                     "Low (smaller file size)" };
     return items;
 }
 
@@ -117,12 +128,12 @@ void OutputSettingsModel::ResetPresets()
     selectSize(0);
     selectVideoQuality(1);
     selectAudioQuality(1);
-    for (const char *caption : {"Video Bitrate", "Frame Rate (FPS)", "Aspect Rate", "Audio Bitrate",
-                                "Sample Rate", "Channels"})
+    for (const char *caption : { "Video Bitrate", "Frame Rate (FPS)", "Aspect Rate",
+                                 "Audio Bitrate", "Sample Rate", "Channels" })
         m_grid.setValue(QString::fromLatin1(caption), QStringLiteral("Auto"));
     m_grid.setHidden(QStringLiteral("Remove Audio"), false);
     m_grid.setChecked(QStringLiteral("Remove Audio"), false);
-    for (const char *caption : {"Audio Bitrate", "Sample Rate", "Channels"})
+    for (const char *caption : { "Audio Bitrate", "Sample Rate", "Channels" })
         m_grid.setHidden(QString::fromLatin1(caption), false);
     m_grid.setCategoryHidden(kVideoSettings, false);
     m_enabled.size = true;

@@ -34,8 +34,8 @@ public:
     struct NameCheck
     {
         bool ok = false;
-        QString message;          // "Invalid file name!" or "Invalid path!" when not ok
-        Box focus = Box::None;    // the box that gets the keyboard focus
+        QString message; // "Invalid file name!" or "Invalid path!" when not ok
+        Box focus = Box::None; // the box that gets the keyboard focus
         bool openFolderChooser = false;
         // The folder (absolute, ending in the separator) when the only fault is that it does
         // not exist yet: nothing of that name is in the way, so it may be made.

@@ -80,7 +80,8 @@ public:
         }
     }
 
-    void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const override
+    void setModelData(QWidget *editor, QAbstractItemModel *,
+                      const QModelIndex &index) const override
     {
         QString text;
         if (auto *combo = qobject_cast<QComboBox *>(editor))
@@ -149,7 +150,7 @@ void PropertyGrid::build()
         head->setFont(bold);
         auto *blank = new QStandardItem;
         blank->setEditable(false);
-        m_model->appendRow({head, blank});
+        m_model->appendRow({ head, blank });
         parents.insert(category, head);
         m_captionItems.insert(category, head);
     }
@@ -163,7 +164,7 @@ void PropertyGrid::build()
                                                       : m_captionItems.value(item.parent);
         if (!parent)
             continue;
-        parent->appendRow({caption, value});
+        parent->appendRow({ caption, value });
         m_valueItems.insert(item.caption, value);
         m_captionItems.insert(item.caption, caption);
     }
@@ -189,8 +190,9 @@ void PropertyGrid::refresh()
         if (item.kind == AdvancedSettings::Kind::Check) {
             value->setEditable(false);
             value->setCheckable(true);
-            value->setFlags(editable ? (value->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled)
-                                     : (value->flags() & ~Qt::ItemIsUserCheckable));
+            value->setFlags(editable
+                                ? (value->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled)
+                                : (value->flags() & ~Qt::ItemIsUserCheckable));
             value->setCheckState(item.checked ? Qt::Checked : Qt::Unchecked);
         } else {
             value->setText(m_settings.value(item.caption));
@@ -234,7 +236,7 @@ void PropertyGrid::onCurrentChanged(const QModelIndex &current)
         m_description->setText(QString());
         return;
     }
-    m_description->setText(QStringLiteral("<b>%1</b><br>%2")
-                               .arg(item->caption.toHtmlEscaped(),
-                                    item->description.toHtmlEscaped()));
+    m_description->setText(
+        QStringLiteral("<b>%1</b><br>%2")
+            .arg(item->caption.toHtmlEscaped(), item->description.toHtmlEscaped()));
 }

@@ -34,7 +34,7 @@ private:
     QTreeView *m_view = nullptr;
     QStandardItemModel *m_model = nullptr;
     QLabel *m_description = nullptr;
-    QHash<QString, QStandardItem *> m_valueItems;   // caption -> value cell
+    QHash<QString, QStandardItem *> m_valueItems; // caption -> value cell
     QHash<QString, QStandardItem *> m_captionItems; // caption -> caption cell (categories too)
     bool m_refreshing = false;
 };

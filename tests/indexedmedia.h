@@ -19,17 +19,39 @@ constexpr int kRate = 25;
 inline QString make(const QDir &dir, const QString &name, int seconds = 10)
 {
     const QString path = dir.filePath(name);
-    const QString paint = QStringLiteral(
-        "geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128");
-    QStringList args{"-f", "lavfi", "-i",
-                     QStringLiteral("color=black:s=%1x%2:r=%3:d=%4,format=yuv420p,%5")
-                         .arg(kWidth).arg(kHeight).arg(kRate).arg(seconds).arg(paint),
-                     "-f", "lavfi", "-i",
-                     QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds),
-                     "-c:v", "libx264", "-preset", "fast", "-crf", "12", "-bf", "3", "-g",
-                     QString::number(3 * kRate), "-c:a", "aac", "-shortest"};
+    const QString paint
+        = QStringLiteral("geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128");
+    QStringList args {
+        "-f",
+        "lavfi",
+        "-i",
+        QStringLiteral("color=black:s=%1x%2:r=%3:d=%4,format=yuv420p,%5")
+            .arg(kWidth)
+            .arg(kHeight)
+            .arg(kRate)
+            .arg(seconds)
+            .arg(paint),
+        "-f",
+        "lavfi",
+        "-i",
+        QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds),
+        "-c:v",
+        "libx264",
+        "-preset",
+        "fast",
+        "-crf",
+        "12",
+        "-bf",
+        "3",
+        "-g",
+        QString::number(3 * kRate),
+        "-c:a",
+        "aac",
+        "-shortest"
+    };
     if (name.endsWith(QLatin1String(".ts")))
-        args << "-output_ts_offset" << "10";
+        args << "-output_ts_offset"
+             << "10";
     args << path;
     return MediaFixtures::ffmpeg(args) ? path : QString();
 }
@@ -55,9 +77,9 @@ inline QList<int> frameIndexes(const QString &file)
     QByteArray raw;
     QProcess p;
     p.start(QStringLiteral("ffmpeg"),
-            {"-nostdin", "-v", "error", "-i", file, "-map", "0:v:0", "-fps_mode", "passthrough",
-             "-vf", QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight), "-pix_fmt", "yuv420p",
-             "-f", "rawvideo", "-"});
+            { "-nostdin", "-v", "error", "-i", file, "-map", "0:v:0", "-fps_mode", "passthrough",
+              "-vf", QStringLiteral("scale=%1:%2").arg(kWidth).arg(kHeight), "-pix_fmt", "yuv420p",
+              "-f", "rawvideo", "-" });
     if (!p.waitForFinished(120000))
         return {};
     raw = p.readAllStandardOutput();
@@ -73,9 +95,9 @@ inline QList<int> frameIndexes(const QString &file)
 inline double videoOffset(const QString &path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                         "stream=start_time:format=start_time", "-of",
-                                         "default=nw=1:nk=1", path});
+    p.start(QStringLiteral("ffprobe"),
+            { "-v", "error", "-select_streams", "v:0", "-show_entries",
+              "stream=start_time:format=start_time", "-of", "default=nw=1:nk=1", path });
     if (!p.waitForFinished(60000))
         return 0;
     // The stream's start comes first (MPEG-TS lists it twice, under its program too) and the

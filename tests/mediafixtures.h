@@ -32,8 +32,8 @@ inline int run(const QString &program, const QStringList &args, QByteArray *out 
 
 inline bool ffmpeg(const QStringList &args)
 {
-    QStringList all{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
-                    QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y")};
+    QStringList all { QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                      QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y") };
     all << args;
     return run(QStringLiteral("ffmpeg"), all) == 0;
 }
@@ -44,36 +44,40 @@ inline QString makeH264Aac(const QDir &dir, const QString &name = QStringLiteral
 {
     const QString path = dir.filePath(name);
     const QString d = QString::number(seconds);
-    const bool ok = ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=25:duration=" + d,
-                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + d,
-                            "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt",
-                            "yuv420p", "-c:a", "aac", "-b:a", "96k", "-shortest", path});
+    const bool ok = ffmpeg(
+        { "-f",        "lavfi",   "-i",       "testsrc2=size=" + size + ":rate=25:duration=" + d,
+          "-f",        "lavfi",   "-i",       "sine=frequency=440:sample_rate=44100:duration=" + d,
+          "-c:v",      "libx264", "-preset",  "ultrafast",
+          "-g",        "25",      "-pix_fmt", "yuv420p",
+          "-c:a",      "aac",     "-b:a",     "96k",
+          "-shortest", path });
     return ok ? path : QString();
 }
 
 inline QString makeMp3(const QDir &dir, int seconds = 10)
 {
     const QString path = dir.filePath(QStringLiteral("tone.mp3"));
-    const bool ok = ffmpeg({"-f", "lavfi", "-i",
-                            "sine=frequency=330:sample_rate=44100:duration=" + QString::number(seconds),
-                            "-c:a", "libmp3lame", "-b:a", "128k", path});
+    const bool ok
+        = ffmpeg({ "-f", "lavfi", "-i",
+                   "sine=frequency=330:sample_rate=44100:duration=" + QString::number(seconds),
+                   "-c:a", "libmp3lame", "-b:a", "128k", path });
     return ok ? path : QString();
 }
 
 inline QString makeVideoOnly(const QDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("silent.mp4"));
-    const bool ok = ffmpeg({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=4",
-                            "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", path});
+    const bool ok = ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=4", "-c:v",
+                             "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", path });
     return ok ? path : QString();
 }
 
 inline QString makeSurround(const QDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("surround.m4a"));
-    const bool ok = ffmpeg({"-f", "lavfi", "-i",
-                            "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0|0|0|0:c=5.1:s=48000:d=4",
-                            "-c:a", "aac", path});
+    const bool ok = ffmpeg({ "-f", "lavfi", "-i",
+                             "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0|0|0|0:c=5.1:s=48000:d=4",
+                             "-c:a", "aac", path });
     return ok ? path : QString();
 }
 
@@ -81,9 +85,9 @@ inline QString makeSurround(const QDir &dir)
 inline QString makeMpeg2Offset(const QDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("offset.ts"));
-    const bool ok = ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x405:rate=25:duration=6",
-                            "-f", "lavfi", "-i", "sine=duration=6", "-c:v", "mpeg2video",
-                            "-c:a", "mp2", "-output_ts_offset", "10", "-shortest", path});
+    const bool ok = ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=720x405:rate=25:duration=6", "-f",
+                             "lavfi", "-i", "sine=duration=6", "-c:v", "mpeg2video", "-c:a", "mp2",
+                             "-output_ts_offset", "10", "-shortest", path });
     return ok ? path : QString();
 }
 
@@ -108,7 +112,7 @@ inline ProbeResult ffprobe(const QString &path)
     QByteArray out;
     QProcess p;
     p.start(QStringLiteral("ffprobe"),
-            {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", path});
+            { "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path });
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
         return r;
     const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
@@ -133,8 +137,9 @@ inline ProbeResult ffprobe(const QString &path)
     if (!(r.duration > 0)) {
         // Some containers (swf) carry no duration: take the last decoded timestamp.
         QProcess d;
-        d.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries",
-                                            "frame=pts_time,pkt_duration_time", "-of", "csv=p=0", path});
+        d.start(QStringLiteral("ffprobe"),
+                { "-v", "error", "-show_entries", "frame=pts_time,pkt_duration_time", "-of",
+                  "csv=p=0", path });
         if (d.waitForFinished(60000)) {
             double end = 0;
             for (const QByteArray &line : d.readAllStandardOutput().split('\n')) {
@@ -153,8 +158,7 @@ inline ProbeResult ffprobe(const QString &path)
 inline bool decodesCleanly(const QString &path, QString *errors = nullptr)
 {
     QProcess p;
-    p.start(QStringLiteral("ffmpeg"),
-            {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+    p.start(QStringLiteral("ffmpeg"), { "-nostdin", "-v", "error", "-i", path, "-f", "null", "-" });
     if (!p.waitForFinished(120000))
         return false;
     const QString err = QString::fromUtf8(p.readAllStandardError()).trimmed();

@@ -35,10 +35,7 @@ private Q_SLOTS:
 
 private:
     EncoderJob build() { return BuildEncoderArguments(m_model, m_in, m_memory); }
-    void select(int id)
-    {
-        m_model.SelectCatalogueEntry(id, QString());
-    }
+    void select(int id) { m_model.SelectCatalogueEntry(id, QString()); }
 
     OutputSettingsModel m_model;
     BuildInputs m_in;
@@ -48,7 +45,7 @@ private:
 void TestArgumentBuilder::init()
 {
     m_model.load(QStringLiteral("/tmp/"));
-    m_in = BuildInputs{QStringLiteral("/v/Clip.mp4"), 1280, 720, true, 2000, 12.5, 30, 2};
+    m_in = BuildInputs { QStringLiteral("/v/Clip.mp4"), 1280, 720, true, 2000, 12.5, 30, 2 };
     m_memory = BuilderMemory();
 }
 
@@ -66,9 +63,12 @@ void TestArgumentBuilder::directCopy_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("upper case") << "/v/Clip.MP4" << "mp4";
-    QTest::newRow("no extension") << "/v.d/clip" << "";
-    QTest::newRow("two dots") << "/v/a.b.Mkv" << "mkv";
+    QTest::newRow("upper case") << "/v/Clip.MP4"
+                                << "mp4";
+    QTest::newRow("no extension") << "/v.d/clip"
+                                  << "";
+    QTest::newRow("two dots") << "/v/a.b.Mkv"
+                              << "mkv";
 }
 
 void TestArgumentBuilder::directCopy()
@@ -134,13 +134,15 @@ void TestArgumentBuilder::cropAndScale()
     grid.userEdit(QStringLiteral("Right"), QStringLiteral("20"));
     QCOMPARE(BuildFilterPart(m_model, m_in),
              QStringLiteral(" -vf \"crop=600:470:20:10,scale=320:240\""));
-    QCOMPARE(build().EncoderArguments,
-             QStringLiteral("-vcodec libx264 -vpre libx264-veryfast -vb 250k -ab 128k -ar 44100 -vf "
-                            "\"crop=600:470:20:10,scale=320:240\" -TimeLength 30"));
+    QCOMPARE(
+        build().EncoderArguments,
+        QStringLiteral("-vcodec libx264 -vpre libx264-veryfast -vb 250k -ab 128k -ar 44100 -vf "
+                       "\"crop=600:470:20:10,scale=320:240\" -TimeLength 30"));
     // Size "Auto": crop alone.
     m_model.selectSize(0);
     QCOMPARE(BuildCropScale(m_model, m_in), QStringLiteral("crop=600:470:20:10"));
-    QVERIFY(build().EncoderArguments.endsWith(QStringLiteral("-ar 44100 -vf \"crop=600:470:20:10\" -TimeLength 30")));
+    QVERIFY(build().EncoderArguments.endsWith(
+        QStringLiteral("-ar 44100 -vf \"crop=600:470:20:10\" -TimeLength 30")));
     // Off: the margins stay but apply no more.
     grid.userEdit(QStringLiteral("Crop Video"), QStringLiteral("False"));
     QCOMPARE(BuildCropScale(m_model, m_in), QString());
@@ -152,11 +154,16 @@ void TestArgumentBuilder::channels_data()
     QTest::addColumn<int>("sourceChannels");
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("prefix");
-    QTest::newRow("auto, 5.1 source") << 6 << "Auto" << "-ac 2 ";
-    QTest::newRow("auto, 3 channels") << 3 << "Auto" << "-ac 2 ";
-    QTest::newRow("auto, stereo") << 2 << "Auto" << "";
-    QTest::newRow("mono asked, 5.1 source") << 6 << "1" << "-ac 1 ";
-    QTest::newRow("stereo asked, mono source") << 1 << "2" << "-ac 2 ";
+    QTest::newRow("auto, 5.1 source") << 6 << "Auto"
+                                      << "-ac 2 ";
+    QTest::newRow("auto, 3 channels") << 3 << "Auto"
+                                      << "-ac 2 ";
+    QTest::newRow("auto, stereo") << 2 << "Auto"
+                                  << "";
+    QTest::newRow("mono asked, 5.1 source") << 6 << "1"
+                                            << "-ac 1 ";
+    QTest::newRow("stereo asked, mono source") << 1 << "2"
+                                               << "-ac 2 ";
 }
 
 void TestArgumentBuilder::channels()
@@ -166,9 +173,11 @@ void TestArgumentBuilder::channels()
     QFETCH(QString, prefix);
     m_in.AudioChannelCount = sourceChannels;
     m_model.grid().userEdit(QStringLiteral("Channels"), setting);
-    QCOMPARE(build().EncoderArguments, prefix + QStringLiteral("-vcodec libx264 -vpre libx264-veryfast "
-                                                               "-vb 2000k -ab 128k -ar 44100 -s "
-                                                               "1280x720 -TimeLength 30"));
+    QCOMPARE(build().EncoderArguments,
+             prefix
+                 + QStringLiteral("-vcodec libx264 -vpre libx264-veryfast "
+                                  "-vb 2000k -ab 128k -ar 44100 -s "
+                                  "1280x720 -TimeLength 30"));
 }
 
 void TestArgumentBuilder::realVideoCap_data()
@@ -192,7 +201,8 @@ void TestArgumentBuilder::realVideoCap()
     select(1052);
     m_model.grid().userEdit(QStringLiteral("Video Bitrate"), grid);
     QCOMPARE(build().EncoderArguments,
-             QStringLiteral("-vcodec rv20 -vb %1 -ab 128k -ar 44100 -s 1280x720 -TimeLength 30").arg(sent));
+             QStringLiteral("-vcodec rv20 -vb %1 -ab 128k -ar 44100 -s 1280x720 -TimeLength 30")
+                 .arg(sent));
 }
 
 void TestArgumentBuilder::mpeg4FrameRate_data()
@@ -218,9 +228,10 @@ void TestArgumentBuilder::mpeg4FrameRate()
 void TestArgumentBuilder::removeAudioKeepsAudioOptions()
 {
     m_model.grid().userEdit(QStringLiteral("Remove Audio"), QStringLiteral("True"));
-    QCOMPARE(build().EncoderArguments,
-             QStringLiteral("-an -vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 "
-                            "-s 1280x720 -TimeLength 30"));
+    QCOMPARE(
+        build().EncoderArguments,
+        QStringLiteral("-an -vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 "
+                       "-s 1280x720 -TimeLength 30"));
 }
 
 void TestArgumentBuilder::threeGpFixedAudio()
@@ -241,38 +252,76 @@ void TestArgumentBuilder::everyFormatRow_data()
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("extension");
     const QString s = QStringLiteral(" -s 1280x720 -TimeLength 30");
-    QTest::newRow("3gp") << 1046 << "-vb 55k -ab 6700 -ac 1 -ar 8000 -s 176x144 -TimeLength 30" << "3gp";
-    QTest::newRow("asf") << 1036 << "-vcodec msmpeg4v2 -vb 2000k -acodec wmav2 -ab 128k -ar 44100" + s << "asf";
-    QTest::newRow("avi") << 1045 << "-vcodec libxvid -vb 2000k -acodec libmp3lame -ab 128k -ar 44100" + s << "avi";
-    QTest::newRow("f4v") << 1029 << "-vcodec libx264 -vpre libx264-veryfast -f flv -vb 2000k -acodec libfaac -ab 128k -ar 44100 -ac 2" + s << "f4v";
+    QTest::newRow("3gp") << 1046 << "-vb 55k -ab 6700 -ac 1 -ar 8000 -s 176x144 -TimeLength 30"
+                         << "3gp";
+    QTest::newRow("asf") << 1036
+                         << "-vcodec msmpeg4v2 -vb 2000k -acodec wmav2 -ab 128k -ar 44100" + s
+                         << "asf";
+    QTest::newRow("avi") << 1045
+                         << "-vcodec libxvid -vb 2000k -acodec libmp3lame -ab 128k -ar 44100" + s
+                         << "avi";
+    QTest::newRow("f4v") << 1029
+                         << "-vcodec libx264 -vpre libx264-veryfast -f flv -vb 2000k -acodec "
+                            "libfaac -ab 128k -ar 44100 -ac 2"
+            + s << "f4v";
     QTest::newRow("flv") << 1028 << "-vb 2000k -ab 64k -ar 44100" + s << "flv";
-    QTest::newRow("mkv") << 1030 << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k  -acodec libmp3lame -ab 128k -ar 44100" + s << "mkv";
+    QTest::newRow("mkv")
+        << 1030
+        << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k  -acodec libmp3lame -ab 128k -ar 44100"
+            + s
+        << "mkv";
     QTest::newRow("mov") << 1034 << "-r 29.97 -vb 2000k -ab 256k -ar 44100" + s << "mov";
     QTest::newRow("mp4") << 1032 << "-r 29.97 -vb 2000k -ab 128k -ar 44100" + s << "mp4";
     QTest::newRow("mpg") << 1050 << "-vb 2000k -ab 128k -ar 44100" + s << "mpg";
     QTest::newRow("mpg2") << 1177 << "-vcodec mpeg2video -vb 2000k -ab 128k -ar 44100" + s << "mpg";
     QTest::newRow("rm") << 1052 << "-vcodec rv20 -vb 1000k -ab 128k -ar 44100" + s << "rm";
     QTest::newRow("swf") << 1051 << "-vb 2000k -ab 64k -ar 44100" + s << "swf";
-    QTest::newRow("vob") << 1035 << "-target dvd -vb 3300k -ab 192k -ar 48000 -s 720x480 -TimeLength 30" << "vob";
-    QTest::newRow("webm") << 1053 << "-vcodec libvpx -vb 2000k  -acodec libvorbis -ab 128k -ar 44100" + s << "webm";
-    QTest::newRow("wmv") << 1037 << "-vcodec wmv2 -vb 2000k -acodec wmav2 -ab 128k -ar 44100" + s << "wmv";
-    QTest::newRow("ntsc-vcd") << 1179 << "-r 29.97 -target ntsc-vcd -vb 1150k -ab 224k -ar 44100 -s 352x240 -TimeLength 30" << "mpg";
-    QTest::newRow("pal-vcd") << 1181 << "-r 25 -target pal-vcd -vb 1150k -ab 224k -ar 44100 -s 352x288 -TimeLength 30" << "mpg";
-    QTest::newRow("ntsc-dvd") << 1180 << "-r 29.97 -target ntsc-dvd -ab 128k -ar 44100 -s 720x480 -TimeLength 30" << "mpg";
-    QTest::newRow("pal-dvd") << 1182 << "-r 25 -target pal-dvd -ab 128k -ar 44100 -s 720x576 -TimeLength 30" << "mpg";
-    QTest::newRow("aac") << 1186 << "-vn -ab 128k -ar 44100 -TimeLength 30" << "aac";
-    QTest::newRow("ac3") << 1188 << "-vn -ab 128k -ar 44100 -TimeLength 30" << "ac3";
-    QTest::newRow("aiff") << 1187 << "-vn  -ar 44100 -TimeLength 30" << "aiff";
-    QTest::newRow("flac") << 1189 << "-vn  -ar 44100 -TimeLength 30" << "flac";
-    QTest::newRow("m4a") << 1190 << "-vn -ab 128k -ar 44100 -TimeLength 30" << "m4a";
-    QTest::newRow("mp2") << 1184 << "-vn -ab 128k -ar 44100 -TimeLength 30" << "mp2";
-    QTest::newRow("mp3") << 1185 << "-vn -ab 128k -ar 44100 -TimeLength 30" << "mp3";
-    QTest::newRow("ogg") << 1191 << "-vn -acodec libvorbis -ab 128k -ar 44100 -TimeLength 30" << "ogg";
-    QTest::newRow("ra") << 1192 << "-vn  -ab 128k -ar 44100 -TimeLength 30" << "ra";
-    QTest::newRow("wav") << 1193 << "-vn  -ar 44100 -TimeLength 30" << "wav";
-    QTest::newRow("wma") << 1194 << "-vn  -acodec wmav2 -ab 128k -ar 44100 -TimeLength 30" << "wma";
-    QTest::newRow("device with presets") << 1108
-        << "-r 25 -ac 2 -vb 135k -ab 96k -ar 44100 -s 240x260 -TimeLength 30" << "mp4";
+    QTest::newRow("vob") << 1035
+                         << "-target dvd -vb 3300k -ab 192k -ar 48000 -s 720x480 -TimeLength 30"
+                         << "vob";
+    QTest::newRow("webm") << 1053
+                          << "-vcodec libvpx -vb 2000k  -acodec libvorbis -ab 128k -ar 44100" + s
+                          << "webm";
+    QTest::newRow("wmv") << 1037 << "-vcodec wmv2 -vb 2000k -acodec wmav2 -ab 128k -ar 44100" + s
+                         << "wmv";
+    QTest::newRow("ntsc-vcd")
+        << 1179
+        << "-r 29.97 -target ntsc-vcd -vb 1150k -ab 224k -ar 44100 -s 352x240 -TimeLength 30"
+        << "mpg";
+    QTest::newRow("pal-vcd")
+        << 1181 << "-r 25 -target pal-vcd -vb 1150k -ab 224k -ar 44100 -s 352x288 -TimeLength 30"
+        << "mpg";
+    QTest::newRow("ntsc-dvd")
+        << 1180 << "-r 29.97 -target ntsc-dvd -ab 128k -ar 44100 -s 720x480 -TimeLength 30"
+        << "mpg";
+    QTest::newRow("pal-dvd") << 1182
+                             << "-r 25 -target pal-dvd -ab 128k -ar 44100 -s 720x576 -TimeLength 30"
+                             << "mpg";
+    QTest::newRow("aac") << 1186 << "-vn -ab 128k -ar 44100 -TimeLength 30"
+                         << "aac";
+    QTest::newRow("ac3") << 1188 << "-vn -ab 128k -ar 44100 -TimeLength 30"
+                         << "ac3";
+    QTest::newRow("aiff") << 1187 << "-vn  -ar 44100 -TimeLength 30"
+                          << "aiff";
+    QTest::newRow("flac") << 1189 << "-vn  -ar 44100 -TimeLength 30"
+                          << "flac";
+    QTest::newRow("m4a") << 1190 << "-vn -ab 128k -ar 44100 -TimeLength 30"
+                         << "m4a";
+    QTest::newRow("mp2") << 1184 << "-vn -ab 128k -ar 44100 -TimeLength 30"
+                         << "mp2";
+    QTest::newRow("mp3") << 1185 << "-vn -ab 128k -ar 44100 -TimeLength 30"
+                         << "mp3";
+    QTest::newRow("ogg") << 1191 << "-vn -acodec libvorbis -ab 128k -ar 44100 -TimeLength 30"
+                         << "ogg";
+    QTest::newRow("ra") << 1192 << "-vn  -ab 128k -ar 44100 -TimeLength 30"
+                        << "ra";
+    QTest::newRow("wav") << 1193 << "-vn  -ar 44100 -TimeLength 30"
+                         << "wav";
+    QTest::newRow("wma") << 1194 << "-vn  -acodec wmav2 -ab 128k -ar 44100 -TimeLength 30"
+                         << "wma";
+    QTest::newRow("device with presets")
+        << 1108 << "-r 25 -ac 2 -vb 135k -ab 96k -ar 44100 -s 240x260 -TimeLength 30"
+        << "mp4";
 }
 
 void TestArgumentBuilder::everyFormatRow()
@@ -348,7 +397,8 @@ void TestArgumentBuilder::videoBitrate()
     m_in.SourceBitrateKbps = sourceKbps;
     m_model.selectSize(sizeIndex);
     m_model.selectVideoQuality(quality);
-    QVERIFY(build().EncoderArguments.contains(QStringLiteral("-vb ") + expected + QLatin1Char(' ')));
+    QVERIFY(
+        build().EncoderArguments.contains(QStringLiteral("-vb ") + expected + QLatin1Char(' ')));
 }
 
 void TestArgumentBuilder::flipsAndRotation()

@@ -78,7 +78,7 @@ namespace {
 constexpr double kCutStart = 0.5;
 constexpr double kCutLength = 1.0;
 constexpr int kFullHdSize = 14; // "1920 x 1080" in the size list
-const char *const kQualityNames[] = {"High", "Normal", "Low"};
+const char *const kQualityNames[] = { "High", "Normal", "Low" };
 
 // What a format key writes, as ffprobe names the codecs ("" for no video).
 struct KeyFacts
@@ -88,37 +88,37 @@ struct KeyFacts
     const char *audioCodec;
 };
 const KeyFacts kKeys[] = {
-    {"3gp", "mpeg4", "aac"},
-    {"asf", "msmpeg4v2", "wmav2"},
-    {"avi", "mpeg4", "mp3"},
-    {"f4v", "h264", "aac"},
-    {"flv", "flv1", "mp3"},
-    {"mkv", "h264", "mp3"},
-    {"mov", "h264", "aac"},
-    {"mp4h264", "h264", "aac"},
-    {"mp4", "mpeg4", "aac"},
-    {"mpg", "mpeg1video", "mp2"},
-    {"mpg2", "mpeg2video", "mp2"},
-    {"rm", "rv20", "ac3"},
-    {"swf", "flv1", "mp3"},
-    {"vob", "mpeg2video", "ac3"},
-    {"webm", "vp8", "vorbis"},
-    {"wmv", "wmv2", "wmav2"},
-    {"ntsc-dvd", "mpeg2video", "ac3"},
-    {"pal-dvd", "mpeg2video", "ac3"},
-    {"ntsc-vcd", "mpeg1video", "mp2"},
-    {"pal-vcd", "mpeg1video", "mp2"},
-    {"aac", "", "aac"},
-    {"ac3", "", "ac3"},
-    {"aiff", "", "pcm_s16be"},
-    {"flac", "", "flac"},
-    {"m4a", "", "aac"},
-    {"mp2", "", "mp2"},
-    {"mp3", "", "mp3"},
-    {"ogg", "", "vorbis"},
-    {"ra", "", "ac3"},
-    {"wav", "", "pcm_s16le"},
-    {"wma", "", "wmav2"},
+    { "3gp", "mpeg4", "aac" },
+    { "asf", "msmpeg4v2", "wmav2" },
+    { "avi", "mpeg4", "mp3" },
+    { "f4v", "h264", "aac" },
+    { "flv", "flv1", "mp3" },
+    { "mkv", "h264", "mp3" },
+    { "mov", "h264", "aac" },
+    { "mp4h264", "h264", "aac" },
+    { "mp4", "mpeg4", "aac" },
+    { "mpg", "mpeg1video", "mp2" },
+    { "mpg2", "mpeg2video", "mp2" },
+    { "rm", "rv20", "ac3" },
+    { "swf", "flv1", "mp3" },
+    { "vob", "mpeg2video", "ac3" },
+    { "webm", "vp8", "vorbis" },
+    { "wmv", "wmv2", "wmav2" },
+    { "ntsc-dvd", "mpeg2video", "ac3" },
+    { "pal-dvd", "mpeg2video", "ac3" },
+    { "ntsc-vcd", "mpeg1video", "mp2" },
+    { "pal-vcd", "mpeg1video", "mp2" },
+    { "aac", "", "aac" },
+    { "ac3", "", "ac3" },
+    { "aiff", "", "pcm_s16be" },
+    { "flac", "", "flac" },
+    { "m4a", "", "aac" },
+    { "mp2", "", "mp2" },
+    { "mp3", "", "mp3" },
+    { "ogg", "", "vorbis" },
+    { "ra", "", "ac3" },
+    { "wav", "", "pcm_s16le" },
+    { "wma", "", "wmav2" },
 };
 
 const KeyFacts &factsFor(const QString &key)
@@ -139,18 +139,18 @@ bool keyIn(const QString &key, std::initializer_list<const char *> keys)
 // The sample rates the target of a key plays (empty: any the options ask for).
 QList<int> playableRates(const QString &key)
 {
-    if (keyIn(key, {"ac3", "ra", "rm"}))
-        return {32000, 44100, 48000}; // AC-3
-    if (keyIn(key, {"vob", "ntsc-dvd", "pal-dvd"}))
-        return {48000}; // DVD-Video
-    if (keyIn(key, {"ntsc-vcd", "pal-vcd"}))
-        return {44100};
-    if (keyIn(key, {"flv", "swf"}))
-        return {11025, 22050, 44100}; // the Flash audio rate field
-    if (keyIn(key, {"3gp"}))
-        return {8000};
-    if (keyIn(key, {"mpg", "mpg2", "mp2"}))
-        return {16000, 22050, 24000, 32000, 44100, 48000}; // MPEG audio layer II
+    if (keyIn(key, { "ac3", "ra", "rm" }))
+        return { 32000, 44100, 48000 }; // AC-3
+    if (keyIn(key, { "vob", "ntsc-dvd", "pal-dvd" }))
+        return { 48000 }; // DVD-Video
+    if (keyIn(key, { "ntsc-vcd", "pal-vcd" }))
+        return { 44100 };
+    if (keyIn(key, { "flv", "swf" }))
+        return { 11025, 22050, 44100 }; // the Flash audio rate field
+    if (keyIn(key, { "3gp" }))
+        return { 8000 };
+    if (keyIn(key, { "mpg", "mpg2", "mp2" }))
+        return { 16000, 22050, 24000, 32000, 44100, 48000 }; // MPEG audio layer II
     return {};
 }
 
@@ -159,9 +159,9 @@ QList<int> playableRates(const QString &key)
 // FLV, SWF and Matroska with MP3.
 int primingSamples(const QString &key)
 {
-    if (keyIn(key, {"aac", "f4v"}))
+    if (keyIn(key, { "aac", "f4v" }))
         return 1024;
-    if (keyIn(key, {"avi", "flv", "swf", "mkv"}))
+    if (keyIn(key, { "avi", "flv", "swf", "mkv" }))
         return 1105;
     return 0;
 }
@@ -176,21 +176,22 @@ struct H264Limit
 H264Limit h264Limit(const CatalogueEntry &e)
 {
     // iPhone 4, iPod Touch 4, Apple TV, iPad, Android pads, PlayBook, Archos: Main 3.1.
-    if (QList<int>{1059, 1071, 1073, 1074, 1077, 1078, 1080, 1095, 1097, 1109, 1140}.contains(e.Id))
-        return {2, 31};
-    if (QList<int>{1119, 1120, 1121}.contains(e.Id)) // PSP
-        return {2, 30};
-    if (QList<int>{1083, 1084, 1085, 1086, 1115}.contains(e.Id)) // Android and Windows phones
-        return {1, 31};
+    if (QList<int> { 1059, 1071, 1073, 1074, 1077, 1078, 1080, 1095, 1097, 1109, 1140 }.contains(
+            e.Id))
+        return { 2, 31 };
+    if (QList<int> { 1119, 1120, 1121 }.contains(e.Id)) // PSP
+        return { 2, 30 };
+    if (QList<int> { 1083, 1084, 1085, 1086, 1115 }.contains(e.Id)) // Android and Windows phones
+        return { 1, 31 };
     // iPhone, iPod, BlackBerry, and Creative ZEN, iRiver and Zune players.
-    if (QList<int>{1054, 1060, 1099, 1139}.contains(e.SubmenuId))
-        return {1, 30};
-    return {3, 41}; // the general formats, PS3, Xbox, HD and web video
+    if (QList<int> { 1054, 1060, 1099, 1139 }.contains(e.SubmenuId))
+        return { 1, 30 };
+    return { 3, 41 }; // the general formats, PS3, Xbox, HD and web video
 }
 
 int h264ProfileRank(const QString &profile)
 {
-    const QStringList ranks{"Constrained Baseline", "Baseline", "Main", "High"};
+    const QStringList ranks { "Constrained Baseline", "Baseline", "Main", "High" };
     return int(ranks.indexOf(profile)); // -1 for High 10, 4:2:2, 4:4:4 and the rest
 }
 
@@ -241,7 +242,7 @@ ProbedFile probeFile(const QString &path)
     ProbedFile result;
     QByteArray out;
     if (run(QStringLiteral("ffprobe"),
-            {"-v", "error", "-print_format", "json", "-show_streams", path}, &out)
+            { "-v", "error", "-print_format", "json", "-show_streams", path }, &out)
         != 0)
         return result;
     for (const auto &value :
@@ -264,9 +265,9 @@ ProbedFile probeFile(const QString &path)
     }
     QProcess decode;
     decode.start(QStringLiteral("ffprobe"),
-                 {"-v", "error", "-show_entries",
-                  "frame=stream_index,pts_time,pkt_duration_time,nb_samples", "-of", "csv=p=0",
-                  path});
+                 { "-v", "error", "-show_entries",
+                   "frame=stream_index,pts_time,pkt_duration_time,nb_samples", "-of", "csv=p=0",
+                   path });
     if (!decode.waitForFinished(120000) || decode.exitCode() != 0) {
         result.decodeErrors = QStringLiteral("the decode failed");
         return result;
@@ -323,81 +324,82 @@ void TestCatalogueEndToEnd::initTestCase()
     const QString stereo
         = QStringLiteral("aevalsrc=sin(440*2*PI*t)|sin(660*2*PI*t):s=44100:d=") + d;
     const QString picture = QStringLiteral("testsrc2=size=320x240:rate=25:duration=") + d;
-    const QStringList x264{"-c:v", "libx264", "-preset", "ultrafast", "-g", "12"};
-    const QStringList aac{"-c:a", "aac", "-b:a", "96k"};
+    const QStringList x264 { "-c:v", "libx264", "-preset", "ultrafast", "-g", "12" };
+    const QStringList aac { "-c:a", "aac", "-b:a", "96k" };
     struct Recipe
     {
         Source source;
         QString file;
         QStringList args;
     };
-    const QList<Recipe> recipes{
-        {{"H.264 + AAC stereo"},
-         "h264.mp4",
-         QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo} + x264
-             + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"10-bit HEVC"},
-         "hevc10.mkv",
-         QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo, "-c:v", "libx265",
-                     "-preset", "ultrafast", "-x265-params", "log-level=none", "-pix_fmt",
-                     "yuv420p10le"}
-             + aac},
-        {{"4:2:2 8-bit"},
-         "yuv422.mp4",
-         QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo} + x264
-             + QStringList{"-pix_fmt", "yuv422p"} + aac},
-        {{"odd 719x405, 4:4:4"},
-         "odd.mp4",
-         QStringList{"-f", "lavfi", "-i", "testsrc2=size=719x405:rate=25:duration=" + d, "-f",
-                     "lavfi", "-i", stereo}
-             + x264 + QStringList{"-pix_fmt", "yuv444p"} + aac},
-        {{"portrait 720x1280"},
-         "portrait.mp4",
-         QStringList{"-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=25:duration=" + d, "-f",
-                     "lavfi", "-i", stereo}
-             + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"variable frame rate, subtitles, chapters", true, true, 2, true},
-         "vfr.mkv",
-         QStringList{"-f",
-                     "lavfi",
-                     "-i",
-                     picture + ",select='not(eq(mod(n\\,5)\\,2))'",
-                     "-f",
-                     "lavfi",
-                     "-i",
-                     stereo,
-                     "-i",
-                     m_dir.filePath(QStringLiteral("subs.srt")),
-                     "-i",
-                     m_dir.filePath(QStringLiteral("chapters.txt")),
-                     "-map",
-                     "0",
-                     "-map",
-                     "1",
-                     "-map",
-                     "2",
-                     "-map_chapters",
-                     "3",
-                     "-fps_mode",
-                     "vfr"}
-             + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"5.1 at 48 kHz", true, true, 6},
-         "surround.mp4",
-         QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
-                     "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0.1|0.1|0.1|0.1:c=5.1:s=48000:d="
-                         + d}
-             + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"mono 8 kHz", true, true, 1},
-         "mono8k.mp4",
-         QStringList{"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
-                     "sine=frequency=440:sample_rate=8000:duration=" + d}
-             + x264 + QStringList{"-pix_fmt", "yuv420p"} + aac},
-        {{"audio only", false, true, 2},
-         "audio.mp3",
-         QStringList{"-f", "lavfi", "-i", stereo, "-c:a", "libmp3lame", "-b:a", "128k"}},
-        {{"video only", true, false, 0},
-         "video.mp4",
-         QStringList{"-f", "lavfi", "-i", picture} + x264 + QStringList{"-pix_fmt", "yuv420p"}},
+    const QList<Recipe> recipes {
+        { { "H.264 + AAC stereo" },
+          "h264.mp4",
+          QStringList { "-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo } + x264
+              + QStringList { "-pix_fmt", "yuv420p" } + aac },
+        { { "10-bit HEVC" },
+          "hevc10.mkv",
+          QStringList { "-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo, "-c:v",
+                        "libx265", "-preset", "ultrafast", "-x265-params", "log-level=none",
+                        "-pix_fmt", "yuv420p10le" }
+              + aac },
+        { { "4:2:2 8-bit" },
+          "yuv422.mp4",
+          QStringList { "-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", stereo } + x264
+              + QStringList { "-pix_fmt", "yuv422p" } + aac },
+        { { "odd 719x405, 4:4:4" },
+          "odd.mp4",
+          QStringList { "-f", "lavfi", "-i", "testsrc2=size=719x405:rate=25:duration=" + d, "-f",
+                        "lavfi", "-i", stereo }
+              + x264 + QStringList { "-pix_fmt", "yuv444p" } + aac },
+        { { "portrait 720x1280" },
+          "portrait.mp4",
+          QStringList { "-f", "lavfi", "-i", "testsrc2=size=720x1280:rate=25:duration=" + d, "-f",
+                        "lavfi", "-i", stereo }
+              + x264 + QStringList { "-pix_fmt", "yuv420p" } + aac },
+        { { "variable frame rate, subtitles, chapters", true, true, 2, true },
+          "vfr.mkv",
+          QStringList { "-f",
+                        "lavfi",
+                        "-i",
+                        picture + ",select='not(eq(mod(n\\,5)\\,2))'",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        stereo,
+                        "-i",
+                        m_dir.filePath(QStringLiteral("subs.srt")),
+                        "-i",
+                        m_dir.filePath(QStringLiteral("chapters.txt")),
+                        "-map",
+                        "0",
+                        "-map",
+                        "1",
+                        "-map",
+                        "2",
+                        "-map_chapters",
+                        "3",
+                        "-fps_mode",
+                        "vfr" }
+              + x264 + QStringList { "-pix_fmt", "yuv420p" } + aac },
+        { { "5.1 at 48 kHz", true, true, 6 },
+          "surround.mp4",
+          QStringList { "-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
+                        "aevalsrc=sin(440*2*PI*t)|sin(550*2*PI*t)|0.1|0.1|0.1|0.1:c=5.1:s=48000:d="
+                            + d }
+              + x264 + QStringList { "-pix_fmt", "yuv420p" } + aac },
+        { { "mono 8 kHz", true, true, 1 },
+          "mono8k.mp4",
+          QStringList { "-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
+                        "sine=frequency=440:sample_rate=8000:duration=" + d }
+              + x264 + QStringList { "-pix_fmt", "yuv420p" } + aac },
+        { { "audio only", false, true, 2 },
+          "audio.mp3",
+          QStringList { "-f", "lavfi", "-i", stereo, "-c:a", "libmp3lame", "-b:a", "128k" } },
+        { { "video only", true, false, 0 },
+          "video.mp4",
+          QStringList { "-f", "lavfi", "-i", picture } + x264
+              + QStringList { "-pix_fmt", "yuv420p" } },
     };
     {
         QFile subs(m_dir.filePath(QStringLiteral("subs.srt")));
@@ -412,7 +414,7 @@ void TestCatalogueEndToEnd::initTestCase()
     for (const Recipe &r : recipes) {
         Source s = r.source;
         s.path = dir.filePath(r.file);
-        QVERIFY2(ffmpeg(r.args + QStringList{"-t", d, s.path}), s.name);
+        QVERIFY2(ffmpeg(r.args + QStringList { "-t", d, s.path }), s.name);
         m_sources << s;
     }
 }
@@ -451,14 +453,16 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
             continue;
         // A device preset asked for more than its device plays: Full HD at 60 frames a second.
         if (Catalogue::deviceLimits(e) != DeviceLimits() && (full || i % 3 == 1))
-            list << Case{&e, 1, 0, kFullHdSize, {{"Frame Rate (FPS)", QStringLiteral("60")}}};
+            list << Case {
+                &e, 1, 0, kFullHdSize, { { "Frame Rate (FPS)", QStringLiteral("60") } }
+            };
         for (int q = 0; q < 3; ++q) {
             if (full || int(i % 3) == q)
-                list << Case{&e, q, 0};
+                list << Case { &e, q, 0 };
         }
         for (int s = 1; first && s < m_sources.size(); ++s) {
             if (full || (int(i) + s) % 3 == 0)
-                list << Case{&e, 1, s};
+                list << Case { &e, 1, s };
         }
         if (first) {
             // Every sample rate of the grid, at the highest bit rates in stereo and the lowest
@@ -466,31 +470,33 @@ QList<TestCatalogueEndToEnd::Case> TestCatalogueEndToEnd::cases(const QString &k
             const int audioOnly = int(m_sources.size()) - 2;
             int n = 0;
             for (const char *rate :
-                 {"8000", "11025", "16000", "22050", "32000", "44100", "48000"}) {
+                 { "8000", "11025", "16000", "22050", "32000", "44100", "48000" }) {
                 if (full || (int(i) + n++) % 3 == 0)
-                    list << Case{&e, 0, audioOnly, 0, {{"Sample Rate", QString::fromLatin1(rate)}}};
+                    list << Case {
+                        &e, 0, audioOnly, 0, { { "Sample Rate", QString::fromLatin1(rate) } }
+                    };
                 if (full || (int(i) + n++) % 3 == 0)
-                    list << Case{&e,
-                                 2,
-                                 audioOnly,
-                                 0,
-                                 {{"Sample Rate", QString::fromLatin1(rate)},
-                                  {"Channels", QStringLiteral("1")}}};
+                    list << Case { &e,
+                                   2,
+                                   audioOnly,
+                                   0,
+                                   { { "Sample Rate", QString::fromLatin1(rate) },
+                                     { "Channels", QStringLiteral("1") } } };
             }
             // A crop, a size, flips and a rotation that is not a right angle, on the odd source.
             if (!e.AudioOnly)
-                list << Case{&e,
-                             1,
-                             3,
-                             3,
-                             {{"Crop Video", QStringLiteral("True")},
-                              {"Top", QStringLiteral("10")},
-                              {"Bottom", QStringLiteral("7")},
-                              {"Left", QStringLiteral("21")},
-                              {"Right", QStringLiteral("3")},
-                              {"Horizontally Flip", QStringLiteral("True")},
-                              {"Rotate", QStringLiteral("30")},
-                              {"Frame Rate (FPS)", QStringLiteral("12")}}};
+                list << Case { &e,
+                               1,
+                               3,
+                               3,
+                               { { "Crop Video", QStringLiteral("True") },
+                                 { "Top", QStringLiteral("10") },
+                                 { "Bottom", QStringLiteral("7") },
+                                 { "Left", QStringLiteral("21") },
+                                 { "Right", QStringLiteral("3") },
+                                 { "Horizontally Flip", QStringLiteral("True") },
+                                 { "Rotate", QStringLiteral("30") },
+                                 { "Frame Rate (FPS)", QStringLiteral("12") } } };
         }
         first = false;
     }
@@ -538,12 +544,12 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
         else if (s.type == QLatin1String("subtitle"))
             ++subtitles;
         else if (!(s.codec == QLatin1String("dvd_nav_packet")
-                   && keyIn(key, {"vob", "ntsc-dvd", "pal-dvd"})))
+                   && keyIn(key, { "vob", "ntsc-dvd", "pal-dvd" })))
             problems << QStringLiteral("an extra %1 stream (%2)").arg(s.type, s.codec);
     }
     if (bool(video) != expectVideo || bool(audio) != expectAudio)
         return QStringLiteral("streams: video %1, audio %2").arg(bool(video)).arg(bool(audio));
-    if (subtitles > 0 && (!source.variableRate || !keyIn(key, {"mkv", "webm"})))
+    if (subtitles > 0 && (!source.variableRate || !keyIn(key, { "mkv", "webm" })))
         problems << QStringLiteral("%1 subtitle streams").arg(subtitles);
 
     double frameRate = 0;
@@ -555,7 +561,7 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
         // Size: the preset's, the disc's, or the source's; always a multiple the codec needs.
         const int m = key == QLatin1String("rm") ? 4 : 2;
         QSize expected;
-        if (keyIn(key, {"ntsc-dvd", "vob"}))
+        if (keyIn(key, { "ntsc-dvd", "vob" }))
             expected = QSize(720, 480);
         else if (key == QLatin1String("pal-dvd"))
             expected = QSize(720, 576);
@@ -595,7 +601,7 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             expected = QSize(video->width, video->height);
         }
         const bool geometry = run.c.sizeIndex != kFullHdSize && !run.c.grid.isEmpty()
-            && !keyIn(key, {"ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd"});
+            && !keyIn(key, { "ntsc-dvd", "pal-dvd", "vob", "ntsc-vcd", "pal-vcd" });
         if ((!geometry && QSize(video->width, video->height) != expected) || video->width % m
             || video->height % m || video->width < 16 || video->height < 16)
             problems << QStringLiteral("size %1x%2, not %3x%4")
@@ -610,20 +616,20 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
         double expectedRate = asked > 0 ? asked : 25;
         if (device.maxFrameRate > 0)
             expectedRate = std::min(expectedRate, device.maxFrameRate);
-        if (keyIn(key, {"ntsc-dvd", "ntsc-vcd", "vob"}))
+        if (keyIn(key, { "ntsc-dvd", "ntsc-vcd", "vob" }))
             expectedRate = 29.97;
-        else if (keyIn(key, {"pal-dvd", "pal-vcd"}))
+        else if (keyIn(key, { "pal-dvd", "pal-vcd" }))
             expectedRate = 25;
-        if (keyIn(key, {"mpg", "ntsc-vcd", "pal-vcd"})) {
+        if (keyIn(key, { "mpg", "ntsc-vcd", "pal-vcd" })) {
             double nearest = 0;
-            for (const double r : {23.976, 24.0, 25.0, 29.97, 30.0, 50.0, 59.94, 60.0}) {
+            for (const double r : { 23.976, 24.0, 25.0, 29.97, 30.0, 50.0, 59.94, 60.0 }) {
                 if (std::abs(r - expectedRate) < std::abs(nearest - expectedRate))
                     nearest = r;
             }
             expectedRate = nearest;
         }
         const bool rateOfSource
-            = asked <= 0 && !keyIn(key, {"ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd"});
+            = asked <= 0 && !keyIn(key, { "ntsc-dvd", "ntsc-vcd", "vob", "pal-dvd", "pal-vcd" });
         frameRate = rateOf(video->frameRate);
         const bool variable = rateOfSource && source.variableRate;
         if (!variable && std::abs(frameRate - expectedRate) > 0.02)
@@ -637,7 +643,7 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
             if (rank < 0 || rank > limit.profile || video->level > limit.level)
                 problems
                     << QStringLiteral("H.264 %1 level %2").arg(video->profile).arg(video->level);
-        } else if (keyIn(key, {"mp4", "3gp"})
+        } else if (keyIn(key, { "mp4", "3gp" })
                    && video->profile != QLatin1String("Simple Profile")) {
             problems << QStringLiteral("MPEG-4 %1").arg(video->profile);
         } else if (video->codec == QLatin1String("mpeg2video")
@@ -673,7 +679,7 @@ QString TestCatalogueEndToEnd::check(const Run &run) const
                             .arg(expectedRate);
         const int askedChannels = optionValue(options, QStringLiteral("-ac")).toInt();
         int expectedChannels = askedChannels > 0 ? askedChannels : source.channels;
-        if (keyIn(key, {"ntsc-vcd", "pal-vcd"}))
+        if (keyIn(key, { "ntsc-vcd", "pal-vcd" }))
             expectedChannels = 2; // a Video CD has stereo sound
         if (audio->channels != expectedChannels)
             problems
@@ -794,16 +800,16 @@ void TestCatalogueEndToEnd::directCopies_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("codecs");
-    QTest::newRow("mp4") << "copy-src.mp4"
-                         << QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"};
-    QTest::newRow("mkv") << "copy-src.mkv" << QStringList{"-c:v",      "libx264", "-preset",
-                                                          "ultrafast", "-c:a",    "libvorbis"};
-    QTest::newRow("mp3") << "copy-src.mp3" << QStringList{"-vn", "-c:a", "libmp3lame"};
+    QTest::newRow("mp4") << "copy-src.mp4" << QStringList { "-c:v",      "libx264", "-preset",
+                                                            "ultrafast", "-c:a",    "aac" };
+    QTest::newRow("mkv") << "copy-src.mkv" << QStringList { "-c:v",      "libx264", "-preset",
+                                                            "ultrafast", "-c:a",    "libvorbis" };
+    QTest::newRow("mp3") << "copy-src.mp3" << QStringList { "-vn", "-c:a", "libmp3lame" };
     // The header of a FLAC file states its length: the cut's must state the cut's.
-    QTest::newRow("flac") << "copy-src.flac" << QStringList{"-vn", "-c:a", "flac"};
+    QTest::newRow("flac") << "copy-src.flac" << QStringList { "-vn", "-c:a", "flac" };
     QTest::newRow("no extension") << "copy-src"
-                                  << QStringList{"-c:v", "libx264", "-preset", "ultrafast",
-                                                 "-c:a", "aac",     "-f",      "mp4"};
+                                  << QStringList { "-c:v", "libx264", "-preset", "ultrafast",
+                                                   "-c:a", "aac",     "-f",      "mp4" };
 }
 
 void TestCatalogueEndToEnd::directCopies()
@@ -811,9 +817,9 @@ void TestCatalogueEndToEnd::directCopies()
     QFETCH(QString, name);
     QFETCH(QStringList, codecs);
     const QString source = m_dir.filePath(name);
-    QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=6",
-                               "-f", "lavfi", "-i", "sine=duration=6", "-g", "10", "-shortest"}
-                   + codecs + QStringList{source}));
+    QVERIFY(ffmpeg(QStringList { "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=6",
+                                 "-f", "lavfi", "-i", "sine=duration=6", "-g", "10", "-shortest" }
+                   + codecs + QStringList { source }));
     Source s;
     s.path = source;
     BuildInputs in = inputsFor(s);

@@ -41,8 +41,14 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<FormConverting> makeDialog();
-    QLineEdit *text(FormConverting &d, const char *name) { return d.findChild<QLineEdit *>(QLatin1String(name)); }
-    QProgressBar *bar(FormConverting &d) { return d.findChild<QProgressBar *>(QStringLiteral("ProgressBar1")); }
+    QLineEdit *text(FormConverting &d, const char *name)
+    {
+        return d.findChild<QLineEdit *>(QLatin1String(name));
+    }
+    QProgressBar *bar(FormConverting &d)
+    {
+        return d.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+    }
 
     SharedValues m_shared;
     FakeEncoder m_encoder;
@@ -63,24 +69,44 @@ void TestConversion::progressArithmetic_data()
     QTest::addColumn<QString>("remainingText");
     QTest::addColumn<QString>("size");
     QTest::addColumn<int>("percent");
-    QTest::newRow("a quarter") << qint64(2621440) << qint64(2500000) << qint64(10000000) << 3.0 << true
-                               << "00:00:03.0" << "00:00:09.0" << "10.0 MB" << 25;
-    QTest::newRow("position 0") << qint64(0) << qint64(0) << qint64(10000000) << 0.0 << false
-                                << "" << "" << "" << 0;
-    QTest::newRow("duration 0") << qint64(100) << qint64(5) << qint64(0) << 1.0 << false << "" << "" << "" << 0;
-    QTest::newRow("unknown duration") << qint64(100) << qint64(5) << qint64(-1) << 1.0 << false << "" << "" << "" << 0;
-    QTest::newRow("unknown size") << qint64(-1) << qint64(5) << qint64(10) << 1.0 << false << "" << "" << "" << 0;
-    QTest::newRow("past 2 GiB") << qint64(3) * 1024 * 1024 * 1024 << qint64(50) << qint64(100) << 10.0 << true
-                                << "00:00:10.0" << "00:00:10.0" << "6,144.0 MB" << 50;
+    QTest::newRow("a quarter") << qint64(2621440) << qint64(2500000) << qint64(10000000) << 3.0
+                               << true << "00:00:03.0"
+                               << "00:00:09.0"
+                               << "10.0 MB" << 25;
+    QTest::newRow("position 0") << qint64(0) << qint64(0) << qint64(10000000) << 0.0 << false << ""
+                                << ""
+                                << "" << 0;
+    QTest::newRow("duration 0") << qint64(100) << qint64(5) << qint64(0) << 1.0 << false << ""
+                                << ""
+                                << "" << 0;
+    QTest::newRow("unknown duration")
+        << qint64(100) << qint64(5) << qint64(-1) << 1.0 << false << ""
+        << ""
+        << "" << 0;
+    QTest::newRow("unknown size") << qint64(-1) << qint64(5) << qint64(10) << 1.0 << false << ""
+                                  << ""
+                                  << "" << 0;
+    QTest::newRow("past 2 GiB") << qint64(3) * 1024 * 1024 * 1024 << qint64(50) << qint64(100)
+                                << 10.0 << true << "00:00:10.0"
+                                << "00:00:10.0"
+                                << "6,144.0 MB" << 50;
     QTest::newRow("past the end") << qint64(1048576) << qint64(105) << qint64(100) << 1.0 << true
-                                  << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 100;
-    QTest::newRow("percent is cut") << qint64(1048576) << qint64(999) << qint64(1000) << 1.0 << true
-                                    << "00:00:01.0" << "00:00:00.0" << "1.0 MB" << 99;
+                                  << "00:00:01.0"
+                                  << "00:00:00.0"
+                                  << "1.0 MB" << 100;
+    QTest::newRow("percent is cut")
+        << qint64(1048576) << qint64(999) << qint64(1000) << 1.0 << true << "00:00:01.0"
+        << "00:00:00.0"
+        << "1.0 MB" << 99;
     // The headers and one audio frame of a 100 KB file would estimate megabytes.
-    QTest::newRow("first frame only") << qint64(6000) << qint64(23220) << qint64(10000000) << 0.1
-                                      << false << "" << "" << "" << 0;
+    QTest::newRow("first frame only")
+        << qint64(6000) << qint64(23220) << qint64(10000000) << 0.1 << false << ""
+        << ""
+        << "" << 0;
     QTest::newRow("one percent") << qint64(1024) << qint64(100000) << qint64(10000000) << 0.1
-                                 << true << "00:00:00.1" << "00:00:09.9" << "0.1 MB" << 1;
+                                 << true << "00:00:00.1"
+                                 << "00:00:09.9"
+                                 << "0.1 MB" << 1;
 }
 
 void TestConversion::progressArithmetic()
@@ -171,18 +197,20 @@ void TestConversion::startHandsOverTheJob()
     m_shared.DirectCopyMode = copy;
     m_shared.ReplaceAgreed = replaceAgreed;
     m_encoder.setReplaceAllowed(!replaceAgreed);
-    m_shared.OutputDeviceLimits = DeviceLimits{480, 320, 30};
+    m_shared.OutputDeviceLimits = DeviceLimits { 480, 320, 30 };
     auto d = makeDialog();
     d->StartConversion();
     QCOMPARE(m_encoder.replaceAllowed(), replaceAgreed);
-    QCOMPARE(m_encoder.calls, (QStringList{"clearJobs", "addInputFile", "addOutputFile", "startEncoding"}));
+    QCOMPARE(m_encoder.calls,
+             (QStringList { "clearJobs", "addInputFile", "addOutputFile", "startEncoding" }));
     QCOMPARE(m_encoder.inputPath, QStringLiteral("/v/Clip.mp4"));
     QCOMPARE(m_encoder.inputOptions, inputOptions);
     QCOMPARE(m_encoder.outputPath, QStringLiteral("/out/Clip-cut.mp4"));
     QCOMPARE(m_encoder.outputOptions, m_shared.EncoderArguments);
     QCOMPARE(m_encoder.device, m_shared.OutputDeviceLimits);
     QCOMPARE(d->windowTitle(), QStringLiteral("Please wait..."));
-    QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(), QStringLiteral("Cancel"));
+    QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(),
+             QStringLiteral("Cancel"));
     // An input without extension is copied to a name without a trailing dot.
     m_shared.OutputExtension.clear();
     QCOMPARE(m_shared.outputPath(), QStringLiteral("/out/Clip-cut"));
@@ -215,7 +243,8 @@ void TestConversion::successTurnsIntoFileSaved()
     m_encoder.progress(1, 1, 10);
     m_encoder.finish(0, true, false, QString());
     QCOMPARE(d->windowTitle(), QStringLiteral("File Saved!"));
-    QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(), QStringLiteral("Close"));
+    QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(),
+             QStringLiteral("Close"));
     QCOMPARE(bar(*d)->value(), 100);
     QCOMPARE(text(*d, "Text2")->text(), QStringLiteral("00:00:00"));
     QCOMPARE(d->progressClockStart(), 0.0);
@@ -235,11 +264,13 @@ void TestConversion::failureShowsMessageAndCloses()
     auto d = makeDialog();
     d->show();
     d->StartConversion();
-    m_encoder.finish(0, false, true, QStringLiteral("The encoder failed:\nNo space left on device"));
+    m_encoder.finish(0, false, true,
+                     QStringLiteral("The encoder failed:\nNo space left on device"));
     QCOMPARE(m_messages.messages.size(), 1);
     QCOMPARE(m_messages.messages.first().icon, MessageSink::Icon::Warning);
     QCOMPARE(m_messages.messages.first().caption, QStringLiteral("Snipora"));
-    QCOMPARE(m_messages.messages.first().text, QStringLiteral("The encoder failed:\nNo space left on device"));
+    QCOMPARE(m_messages.messages.first().text,
+             QStringLiteral("The encoder failed:\nNo space left on device"));
     QVERIFY(!d->isVisible());
     QCOMPARE(m_popups, 0);
     QCOMPARE(m_sounds, 0);
@@ -300,8 +331,9 @@ void TestConversion::cannotOpenCloses()
     QCOMPARE(m_messages.messages.size(), 1);
     QCOMPARE(m_messages.messages.first().icon, MessageSink::Icon::Error);
     QCOMPARE(m_messages.messages.first().caption, QStringLiteral("Snipora"));
-    QCOMPARE(m_messages.messages.first().text,
-             QStringLiteral("Can not open file: \n/v/Clip.mp4\n\nError: \nFile not found: /v/Clip.mp4"));
+    QCOMPARE(
+        m_messages.messages.first().text,
+        QStringLiteral("Can not open file: \n/v/Clip.mp4\n\nError: \nFile not found: /v/Clip.mp4"));
     QVERIFY(!m_encoder.calls.contains(QStringLiteral("startEncoding")));
 }
 
@@ -350,7 +382,8 @@ void TestConversion::popupItems()
     QVERIFY(popup.isVisible());
     QCOMPARE(popup.size(), QSize(220, 70));
     QCOMPARE(popup.items().size(), 4);
-    QCOMPARE(popup.items().at(1).text, QStringLiteral("File Saved. Click here to open the output folder"));
+    QCOMPARE(popup.items().at(1).text,
+             QStringLiteral("File Saved. Click here to open the output folder"));
     QCOMPARE(popup.items().at(1).id, 3);
     QCOMPARE(popup.items().at(3).id, 2);
     QCOMPARE(popup.displayTimer().interval(), 256 + 5000);
@@ -363,7 +396,7 @@ void TestConversion::popupItems()
     // The message opens the folder.
     QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(110, 45));
     QVERIFY(!popup.isVisible());
-    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/home/ann/Cuts/"))});
+    QCOMPARE(opened, QList<QUrl> { QUrl::fromLocalFile(QStringLiteral("/home/ann/Cuts/")) });
     // The close item closes it; so does its timer.
     popup.ShowSavedPopup(QStringLiteral("/x/"));
     QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(209, 11));
@@ -390,12 +423,20 @@ void TestConversion::popupItems()
     // folder opens.
     QStringList shown;
     bool fileManager = true;
-    SavedPopup withFile(&window, [&](const QUrl &url) { opened << url; return true; },
-                        [&](const QString &file) { shown << file; return fileManager; });
+    SavedPopup withFile(
+        &window,
+        [&](const QUrl &url) {
+            opened << url;
+            return true;
+        },
+        [&](const QString &file) {
+            shown << file;
+            return fileManager;
+        });
     window.show();
     withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
     QTest::mouseClick(&withFile, Qt::LeftButton, {}, QPoint(110, 45));
-    QCOMPARE(shown, QStringList{QStringLiteral("/y/a-cut.mp4")});
+    QCOMPARE(shown, QStringList { QStringLiteral("/y/a-cut.mp4") });
     QCOMPARE(opened.size(), 1);
     fileManager = false;
     withFile.ShowSavedPopup(QStringLiteral("/y/"), QStringLiteral("/y/a-cut.mp4"));
@@ -421,7 +462,7 @@ public Q_SLOTS:
 void TestConversion::taskbarOverPrivateBus()
 {
     QProcess daemon;
-    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    daemon.start(QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--print-address" });
     if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000))
         QSKIP("dbus-daemon is not available");
     const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
@@ -447,7 +488,7 @@ void TestConversion::taskbarOverPrivateBus()
     parts.clock = [this] { return m_now; };
     FormConverting d(std::move(parts), nullptr);
     d.StartConversion();
-    for (int position : {0, 20, 60, 90}) {
+    for (int position : { 0, 20, 60, 90 }) {
         m_now += 1;
         m_encoder.progress(1000, position, 100);
     }

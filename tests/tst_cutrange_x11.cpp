@@ -47,8 +47,9 @@ void TestCutRangeX11::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-    for (const char *name : {"clip.mp4", "clip.mkv", "clip.ts"}) {
-        m_sources[QLatin1String(name)] = IndexedMedia::make(QDir(m_dir.path()), QLatin1String(name));
+    for (const char *name : { "clip.mp4", "clip.mkv", "clip.ts" }) {
+        m_sources[QLatin1String(name)]
+            = IndexedMedia::make(QDir(m_dir.path()), QLatin1String(name));
         QVERIFY(!m_sources[QLatin1String(name)].isEmpty());
     }
     m_sources[QStringLiteral("tone.mp3")] = makeMp3(QDir(m_dir.path()), 10);
@@ -71,39 +72,60 @@ void TestCutRangeX11::savedRangeIsShownRange_data()
     QTest::addColumn<double>("start"); // the marks, in seconds
     QTest::addColumn<double>("end");
     QTest::addColumn<bool>("onFrames"); // marks set from the picture: the frames at those times
-    QTest::addColumn<bool>("copy");     // direct copy (exact) instead of converting
+    QTest::addColumn<bool>("copy"); // direct copy (exact) instead of converting
 
-    QTest::newRow("typed end, then Cut") << "clip.mp4" << "type-end 0000030" << "00:00:00.0"
+    QTest::newRow("typed end, then Cut") << "clip.mp4"
+                                         << "type-end 0000030"
+                                         << "00:00:00.0"
                                          << "00:00:03.0" << 0.0 << 3.0 << false << false;
-    QTest::newRow("typed start and end, then Cut")
-        << "clip.mkv" << "type-start 0000020; type-end 0000030" << "00:00:02.0" << "00:00:03.0"
-        << 2.0 << 3.0 << false << false;
+    QTest::newRow("typed start and end, then Cut") << "clip.mkv"
+                                                   << "type-start 0000020; type-end 0000030"
+                                                   << "00:00:02.0"
+                                                   << "00:00:03.0" << 2.0 << 3.0 << false << false;
     QTest::newRow("end before start, then a new end")
-        << "clip.ts" << "seek 3; start; seek 2; end; seek 5; end" << "00:00:02.0" << "00:00:05.0"
-        << 2.0 << 5.0 << true << false;
+        << "clip.ts"
+        << "seek 3; start; seek 2; end; seek 5; end"
+        << "00:00:02.0"
+        << "00:00:05.0" << 2.0 << 5.0 << true << false;
     QTest::newRow("typed start moves the picture for Set start")
-        << "clip.mp4" << "seek 5; type-start 0000010; enter; start; type-end 0000040"
-        << "00:00:01.0" << "00:00:04.0" << 1.0 << 4.0 << false << false;
+        << "clip.mp4"
+        << "seek 5; type-start 0000010; enter; start; type-end 0000040"
+        << "00:00:01.0"
+        << "00:00:04.0" << 1.0 << 4.0 << false << false;
     QTest::newRow("typed start while playing")
-        << "clip.mkv" << "play; type-start 0000020; enter; type-end 0000040" << "00:00:02.0"
+        << "clip.mkv"
+        << "play; type-start 0000020; enter; type-end 0000040"
+        << "00:00:02.0"
         << "00:00:04.0" << 2.0 << 4.0 << false << false;
-    QTest::newRow("marks between frames") << "clip.ts" << "type-start 0000021; type-end 0000043"
-                                          << "00:00:02.1" << "00:00:04.3" << 2.1 << 4.3 << false << false;
-    QTest::newRow("set marks from the slider") << "clip.mp4" << "seek 1.2; start; seek 3.7; end"
-                                               << "00:00:01.2" << "00:00:03.7" << 1.2 << 3.7 << true << false;
+    QTest::newRow("marks between frames") << "clip.ts"
+                                          << "type-start 0000021; type-end 0000043"
+                                          << "00:00:02.1"
+                                          << "00:00:04.3" << 2.1 << 4.3 << false << false;
+    QTest::newRow("set marks from the slider") << "clip.mp4"
+                                               << "seek 1.2; start; seek 3.7; end"
+                                               << "00:00:01.2"
+                                               << "00:00:03.7" << 1.2 << 3.7 << true << false;
     QTest::newRow("set marks from the slider, Matroska")
-        << "clip.mkv" << "seek 1.2; start; seek 3.7; end" << "00:00:01.2" << "00:00:03.7" << 1.2
-        << 3.7 << true << false;
-    QTest::newRow("direct copy, typed marks")
-        << "clip.mp4" << "type-start 0000021; type-end 0000043" << "00:00:02.1" << "00:00:04.3"
-        << 2.1 << 4.3 << false << true;
+        << "clip.mkv"
+        << "seek 1.2; start; seek 3.7; end"
+        << "00:00:01.2"
+        << "00:00:03.7" << 1.2 << 3.7 << true << false;
+    QTest::newRow("direct copy, typed marks") << "clip.mp4"
+                                              << "type-start 0000021; type-end 0000043"
+                                              << "00:00:02.1"
+                                              << "00:00:04.3" << 2.1 << 4.3 << false << true;
     QTest::newRow("direct copy, marks from the slider, Matroska")
-        << "clip.mkv" << "seek 1.3; start; seek 6.7; end" << "00:00:01.3" << "00:00:06.7" << 1.3
-        << 6.7 << true << true;
-    QTest::newRow("direct copy, MPEG-TS")
-        << "clip.ts" << "type-start 0000029; type-end 0000071" << "00:00:02.9" << "00:00:07.1" << 2.9
-        << 7.1 << false << true;
-    QTest::newRow("audio") << "tone.mp3" << "type-start 0000020; type-end 0000055" << "00:00:02.0"
+        << "clip.mkv"
+        << "seek 1.3; start; seek 6.7; end"
+        << "00:00:01.3"
+        << "00:00:06.7" << 1.3 << 6.7 << true << true;
+    QTest::newRow("direct copy, MPEG-TS") << "clip.ts"
+                                          << "type-start 0000029; type-end 0000071"
+                                          << "00:00:02.9"
+                                          << "00:00:07.1" << 2.9 << 7.1 << false << true;
+    QTest::newRow("audio") << "tone.mp3"
+                           << "type-start 0000020; type-end 0000055"
+                           << "00:00:02.0"
                            << "00:00:05.5" << 2.0 << 5.5 << false << false;
     QTest::newRow("end past the file's end") << "clip.mp4"
                                              << "type-start 0000071; type-end 0000450"
@@ -175,7 +197,7 @@ void TestCutRangeX11::savedRangeIsShownRange()
 
     RecordingMessageSink messages;
     FormMainParts parts;
-    parts.player = new MpvPlayer(MpvPlayer::Options{false});
+    parts.player = new MpvPlayer(MpvPlayer::Options { false });
     parts.encoder = new FfmpegEncoder;
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
@@ -337,7 +359,8 @@ void TestCutRangeX11::savedRangeIsShownRange()
 
     if (source.endsWith(QLatin1String(".mp3"))) {
         const ProbeResult r = ffprobe(output);
-        QVERIFY2(std::abs(r.duration - (end - start)) < 0.06, qPrintable(QString::number(r.duration)));
+        QVERIFY2(std::abs(r.duration - (end - start)) < 0.06,
+                 qPrintable(QString::number(r.duration)));
         return;
     }
     const QList<int> frames = IndexedMedia::frameIndexes(output);

@@ -69,11 +69,10 @@ TestEncoder::Run TestEncoder::runJob(FfmpegEncoder &encoder, const QString &inpu
 {
     Run run;
     QObject guard;
-    connect(&encoder, &Encoder::encoderProgress, &guard,
-            [&run](qint64, qint64, qint64 duration) {
-                ++run.progressEvents;
-                run.lastDuration = duration;
-            });
+    connect(&encoder, &Encoder::encoderProgress, &guard, [&run](qint64, qint64, qint64 duration) {
+        ++run.progressEvents;
+        run.lastDuration = duration;
+    });
     connect(&encoder, &Encoder::encoderFinished, &guard,
             [&run](int, bool ok, bool failed, const QString &message) {
                 run.finished = true;
@@ -103,7 +102,7 @@ TestEncoder::Run TestEncoder::runJob(FfmpegEncoder &encoder, const QString &inpu
 QStringList TestEncoder::leftovers() const
 {
     return QDir(m_dir.filePath(QStringLiteral("out")))
-        .entryList({QStringLiteral(".*snipora*")}, QDir::Files | QDir::Hidden);
+        .entryList({ QStringLiteral(".*snipora*") }, QDir::Files | QDir::Hidden);
 }
 
 void TestEncoder::everyFormatKey_data()
@@ -121,17 +120,24 @@ void TestEncoder::everyFormatKey_data()
                            << QString::fromLatin1(container) << video << QString::fromLatin1(size);
     };
     row("3gp", "-vb 100k -ab 6700 -ac 1 -ar 8000 -s 176x144", "3gp", "mov,mp4", true, "176x144");
-    row("avi", "-vcodec libxvid -vb 800k -acodec libmp3lame -ab 128k -ar 44100" + s, "avi", "avi", true);
-    row("asf", "-vcodec msmpeg4v2 -vb 800k -acodec wmav2 -ab 128k -ar 44100" + s, "asf", "asf", true);
+    row("avi", "-vcodec libxvid -vb 800k -acodec libmp3lame -ab 128k -ar 44100" + s, "avi", "avi",
+        true);
+    row("asf", "-vcodec msmpeg4v2 -vb 800k -acodec wmav2 -ab 128k -ar 44100" + s, "asf", "asf",
+        true);
     row("wmv", "-vcodec wmv2 -vb 800k -acodec wmav2 -ab 128k -ar 44100" + s, "wmv", "asf", true);
     row("flv", "-vb 800k -ab 64k -ar 44100" + s, "flv", "flv", true);
     row("swf", "-vb 800k -ab 64k -ar 44100" + s, "swf", "swf", true);
     row("mov", "-r 29.97 -vb 800k -ab 256k -ar 44100" + s, "mov", "mov,mp4", true);
     row("mp4", "-r 29.97 -vb 800k -ab 128k -ar 44100" + s, "mp4", "mov,mp4", true);
     row("mpg", "-vb 800k -ab 128k -ar 44100" + s, "mpg", "mpeg", true);
-    row("f4v", "-vcodec libx264 -vpre libx264-veryfast -f flv -vb 800k -acodec libfaac -ab 128k -ar 44100 -ac 2" + s,
+    row("f4v",
+        "-vcodec libx264 -vpre libx264-veryfast -f flv -vb 800k -acodec libfaac -ab 128k -ar 44100 "
+        "-ac 2"
+            + s,
         "f4v", "flv", true);
-    row("mkv", "-vcodec libx264 -vpre libx264-veryfast -vb 800k  -acodec libmp3lame -ab 128k -ar 44100" + s,
+    row("mkv",
+        "-vcodec libx264 -vpre libx264-veryfast -vb 800k  -acodec libmp3lame -ab 128k -ar 44100"
+            + s,
         "mkv", "matroska", true);
     row("mp4h264", "-vcodec libx264 -vpre libx264-veryfast -vb 800k -ab 128k -ar 44100" + s, "mp4",
         "mov,mp4", true);
@@ -145,7 +151,8 @@ void TestEncoder::everyFormatKey_data()
     row("pal-dvd", "-r 25 -target pal-dvd -ab 128k -ar 44100 -s 720x576", "mpg", "mpeg", true,
         "720x576");
     row("rm", "-vcodec rv20 -vb 800k -ab 128k -ar 44100" + s, "rm", "rm", true);
-    row("vob", "-target dvd -vb 3300k -ab 192k -ar 48000 -s 720x480", "vob", "mpeg", true, "720x480");
+    row("vob", "-target dvd -vb 3300k -ab 192k -ar 48000 -s 720x480", "vob", "mpeg", true,
+        "720x480");
     row("webm", "-vcodec libvpx -vb 800k  -acodec libvorbis -ab 128k -ar 44100" + s, "webm",
         "matroska", true);
     row("aac", "-vn -ab 128k -ar 44100", "aac", "aac", false);
@@ -170,9 +177,9 @@ void TestEncoder::everyFormatKey()
     QFETCH(QString, size);
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
-    const QString output = m_dir.filePath(QStringLiteral("out/%1-cut.%2")
-                                              .arg(QString::fromLatin1(QTest::currentDataTag()),
-                                                   extension));
+    const QString output
+        = m_dir.filePath(QStringLiteral("out/%1-cut.%2")
+                             .arg(QString::fromLatin1(QTest::currentDataTag()), extension));
     const Run run = runJob(encoder, m_clip, QStringLiteral("-TimeStart 1.5"), output, options);
     QVERIFY2(run.succeeded, qPrintable(run.message));
     QVERIFY(!run.failed);
@@ -239,10 +246,12 @@ void TestEncoder::stopMidRunLeavesNothing()
     encoder.clearJobs();
     const int in = encoder.addInputFile(m_clip, QString());
     QVERIFY(in >= 0);
-    QVERIFY(encoder.addOutputFile(in, output,
-                                  QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080")) >= 0);
+    QVERIFY(encoder.addOutputFile(
+                in, output, QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080"))
+            >= 0);
     QVERIFY(encoder.startEncoding(1));
-    QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 0 || !encoder.temporaryOutputPath().isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 0 || !encoder.temporaryOutputPath().isEmpty(),
+                             20000);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(encoder.temporaryOutputPath()), 20000);
     encoder.stopEncoding(false);
     QVERIFY(!encoder.isRunning());
@@ -300,8 +309,10 @@ void TestEncoder::killedFromOutsideIsFailure()
     QVERIFY(encoder.addOutputFile(in, output, QStringLiteral("-vcodec libx264 -s 1920x1080")) >= 0);
     QVERIFY(encoder.startEncoding(1));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(encoder.temporaryOutputPath()), 20000);
-    QVERIFY(QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-f"),
-                                                        encoder.temporaryOutputPath()}) == 0);
+    QVERIFY(QProcess::execute(
+                QStringLiteral("pkill"),
+                { QStringLiteral("-KILL"), QStringLiteral("-f"), encoder.temporaryOutputPath() })
+            == 0);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     QCOMPARE(finished.first().at(2).toBool(), true);
     QVERIFY(!QFile::exists(output));
@@ -314,7 +325,8 @@ void TestEncoder::badInputs_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("missing") << QByteArray() << "File not found";
     QTest::newRow("empty") << QByteArray("") << "empty";
-    QTest::newRow("text named .mp4") << QByteArray("hello, this is not a video\n") << "Not a media file";
+    QTest::newRow("text named .mp4")
+        << QByteArray("hello, this is not a video\n") << "Not a media file";
     QTest::newRow("truncated mp4") << QByteArray("truncate") << "Not a media file";
 }
 
@@ -343,7 +355,11 @@ void TestEncoder::outputEqualToInputRefused()
 {
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
-    const QByteArray before = [&] { QFile f(m_clip); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray before = [&] {
+        QFile f(m_clip);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
     const int in = encoder.addInputFile(m_clip, QString());
     QVERIFY(in >= 0);
     // The same file under another spelling of its path.
@@ -357,7 +373,8 @@ void TestEncoder::outputEqualToInputRefused()
 
 void TestEncoder::unusualNames()
 {
-    const QString odd = m_dir.filePath(QStringLiteral("-odd 'name' \"q\" \u00e9t\u00e9 \u65e5.mp4"));
+    const QString odd
+        = m_dir.filePath(QStringLiteral("-odd 'name' \"q\" \u00e9t\u00e9 \u65e5.mp4"));
     QVERIFY(QFile::copy(m_clip, odd));
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
@@ -386,14 +403,18 @@ void TestEncoder::fullDestination()
     const QString mountPoint = m_dir.filePath(QStringLiteral("small"));
     QDir().mkpath(mountPoint);
     if (QProcess::execute(QStringLiteral("mount"),
-                          {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}) != 0)
+                          { "-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint })
+        != 0)
         QSKIP("cannot mount a small tmpfs here (needs root and mount rights)");
-    auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+    auto unmount
+        = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), { mountPoint }); });
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
     const QString output = mountPoint + QStringLiteral("/full.mkv");
-    const Run run = runJob(encoder, m_clip, QString(), output,
-                           QStringLiteral("-vcodec libx264 -vpre libx264-ultrafast -vb 8000k -s 1280x720 -TimeLength 5"));
+    const Run run = runJob(
+        encoder, m_clip, QString(), output,
+        QStringLiteral(
+            "-vcodec libx264 -vpre libx264-ultrafast -vb 8000k -s 1280x720 -TimeLength 5"));
     QVERIFY(run.failed);
     QVERIFY(!run.message.isEmpty());
     QVERIFY(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden).isEmpty());

@@ -457,16 +457,16 @@ void TestExactCopy::initTestCase()
     };
     for (const Ps &ps :
          { Ps { "ps-8M.mpg", "-b:v 8M", 12, 5 }, Ps { "ps-q2.mpg", "-q:v 2", 40, 3 } })
-        QVERIFY(
-            ffmpeg(QStringList {
-                       "-f", "lavfi", "-i",
-                       paint(ps.seconds)
-                           + QStringLiteral(",pad=720:576:0:0,noise=alls=%1:allf=t+u").arg(ps.noise),
-                       "-f", "lavfi", "-i",
-                       QStringLiteral("sine=sample_rate=48000:duration=%1").arg(ps.seconds) }
-                   + QString::fromLatin1(ps.rate).split(' ')
-                   + QStringList { "-c:v", "mpeg2video", "-g", "15", "-c:a", "ac3",
-                                   source(QString::fromLatin1(ps.name)) }));
+        QVERIFY(ffmpeg(
+            QStringList {
+                "-f", "lavfi", "-i",
+                paint(ps.seconds)
+                    + QStringLiteral(",pad=720:576:0:0,noise=alls=%1:allf=t+u").arg(ps.noise),
+                "-f", "lavfi", "-i",
+                QStringLiteral("sine=sample_rate=48000:duration=%1").arg(ps.seconds) }
+            + QString::fromLatin1(ps.rate).split(' ')
+            + QStringList { "-c:v", "mpeg2video", "-g", "15", "-c:a", "ac3",
+                            source(QString::fromLatin1(ps.name)) }));
     // Two audio languages, a SubRip subtitle, two chapters and a font.
     QFile srt(source("text.srt"));
     QVERIFY(srt.open(QIODevice::WriteOnly));

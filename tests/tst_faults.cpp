@@ -54,7 +54,7 @@ private:
     void nextCutWorks(FfmpegEncoder &encoder);
     QStringList partials(const QString &folder) const
     {
-        return QDir(folder).entryList({QStringLiteral(".*snipora*")}, QDir::Files | QDir::Hidden);
+        return QDir(folder).entryList({ QStringLiteral(".*snipora*") }, QDir::Files | QDir::Hidden);
     }
 
     QTemporaryDir m_dir;
@@ -70,9 +70,9 @@ void TestFaults::initTestCase()
     m_clip = makeH264Aac(QDir(m_dir.path()), QStringLiteral("source.mp4"), 8);
     QVERIFY(!m_clip.isEmpty());
     m_longGop = m_dir.filePath(QStringLiteral("longgop.mkv"));
-    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=960x540:rate=25:duration=20", "-f",
-                    "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-preset", "veryfast",
-                    "-bf", "2", "-g", "500", "-c:a", "aac", m_longGop}));
+    QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=960x540:rate=25:duration=20", "-f",
+                     "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-preset", "veryfast",
+                     "-bf", "2", "-g", "500", "-c:a", "aac", m_longGop }));
     m_longGopHevc = m_dir.filePath(QStringLiteral("longgop-hevc.mkv"));
     QVERIFY(ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=12", "-c:v",
                      "libx265", "-preset", "ultrafast", "-x265-params",
@@ -119,12 +119,13 @@ void TestFaults::watch(FfmpegEncoder &encoder)
     if (m_watched.contains(&encoder))
         return;
     m_watched << &encoder;
-    connect(&encoder, &Encoder::encoderFinished, this, [this](int, bool ok, bool failed, const QString &m) {
-        m_last.finished = true;
-        m_last.succeeded = ok;
-        m_last.failed = failed;
-        m_last.message = m;
-    });
+    connect(&encoder, &Encoder::encoderFinished, this,
+            [this](int, bool ok, bool failed, const QString &m) {
+                m_last.finished = true;
+                m_last.succeeded = ok;
+                m_last.failed = failed;
+                m_last.message = m;
+            });
     connect(&encoder, &QObject::destroyed, this, [this, e = &encoder] { m_watched.removeAll(e); });
 }
 
@@ -133,8 +134,11 @@ bool TestFaults::startSlowJob(FfmpegEncoder &encoder, const QString &output)
     watch(encoder);
     encoder.clearJobs();
     const int input = encoder.addInputFile(m_clip, QStringLiteral("-TimeStart 0"));
-    if (input < 0 || encoder.addOutputFile(input, output,
-                                           QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080 -TimeLength 8")) < 0)
+    if (input < 0
+        || encoder.addOutputFile(
+               input, output,
+               QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080 -TimeLength 8"))
+            < 0)
         return false;
     return encoder.startEncoding(1);
 }
@@ -146,9 +150,11 @@ bool TestFaults::startExactCopy(FfmpegEncoder &encoder, const QString &source,
     encoder.clearJobs();
     encoder.setExactCopy(true);
     const int input = encoder.addInputFile(source, QString());
-    if (input < 0 || encoder.addOutputFile(input, output,
-                                           QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2")
-                                               .arg(start).arg(end - start)) < 0)
+    if (input < 0
+        || encoder.addOutputFile(
+               input, output,
+               QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2").arg(start).arg(end - start))
+            < 0)
         return false;
     return encoder.startEncoding(1);
 }
@@ -169,7 +175,9 @@ void TestFaults::nextCutWorks(FfmpegEncoder &encoder)
     encoder.clearJobs();
     const int input = encoder.addInputFile(m_clip, QStringLiteral("-TimeStart 1"));
     QVERIFY(input >= 0);
-    QVERIFY(encoder.addOutputFile(input, output, QStringLiteral("-vn -ab 128k -ar 44100 -TimeLength 1")) >= 0);
+    QVERIFY(
+        encoder.addOutputFile(input, output, QStringLiteral("-vn -ab 128k -ar 44100 -TimeLength 1"))
+        >= 0);
     QVERIFY(encoder.startEncoding(1));
     const Outcome o = wait(encoder);
     QVERIFY2(o.succeeded, qPrintable(o.message));
@@ -250,7 +258,9 @@ void TestFaults::killedFromOutside()
     QVERIFY(encoder.loadLibrary(QString()));
     QVERIFY(startSlowJob(encoder, folder + QStringLiteral("/cut.mp4")));
     QTRY_VERIFY_WITH_TIMEOUT(!partials(folder).isEmpty(), 20000);
-    QCOMPARE(QProcess::execute(QStringLiteral("pkill"), {"-KILL", "-f", folder + QStringLiteral("/.snipora-")}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("pkill"),
+                               { "-KILL", "-f", folder + QStringLiteral("/.snipora-") }),
+             0);
     const Outcome o = wait(encoder);
     QVERIFY(o.failed);
     QVERIFY2(o.message.contains(QStringLiteral("ended unexpectedly")), qPrintable(o.message));
@@ -291,21 +301,26 @@ void TestFaults::destinationReadOnly()
     // A read-only mount: refused before anything runs.
     const QString mount = m_dir.filePath(QStringLiteral("ro"));
     QDir().mkpath(mount);
-    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", mount}) != 0) {
+    if (QProcess::execute(QStringLiteral("mount"),
+                          { "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", mount })
+        != 0) {
         if (::geteuid() == 0)
             QSKIP("cannot mount a tmpfs here");
         // Without root a folder without write permission does as well.
         QVERIFY(QFile::setPermissions(mount, QFile::ReadOwner | QFile::ExeOwner));
     }
     auto cleanup = qScopeGuard([&] {
-        QProcess::execute(QStringLiteral("umount"), {mount});
+        QProcess::execute(QStringLiteral("umount"), { mount });
         QFile::setPermissions(mount, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     });
     FfmpegEncoder encoder;
     QVERIFY(encoder.loadLibrary(QString()));
     const int input = encoder.addInputFile(m_clip, QString());
-    QCOMPARE(encoder.addOutputFile(input, mount + QStringLiteral("/cut.mp4"), QStringLiteral("-vn")), -1);
-    QVERIFY2(encoder.lastErrorText().contains(QStringLiteral("Cannot write")), qPrintable(encoder.lastErrorText()));
+    QCOMPARE(
+        encoder.addOutputFile(input, mount + QStringLiteral("/cut.mp4"), QStringLiteral("-vn")),
+        -1);
+    QVERIFY2(encoder.lastErrorText().contains(QStringLiteral("Cannot write")),
+             qPrintable(encoder.lastErrorText()));
     nextCutWorks(encoder);
 }
 
@@ -450,12 +465,14 @@ void TestFaults::sourceDisappearsAfterOpening()
     watch(encoder);
     const int input = encoder.addInputFile(source, QStringLiteral("-TimeStart 1"));
     QVERIFY(input >= 0);
-    QVERIFY(encoder.addOutputFile(input, output, QStringLiteral("-vcodec copy -acodec copy -t 2")) >= 0);
+    QVERIFY(encoder.addOutputFile(input, output, QStringLiteral("-vcodec copy -acodec copy -t 2"))
+            >= 0);
     QVERIFY(QFile::remove(source)); // gone between the Open and the OK
     QVERIFY(encoder.startEncoding(1));
     const Outcome o = wait(encoder);
     QVERIFY(o.failed);
-    QVERIFY2(o.message.contains(QStringLiteral("vanishing.mp4")) || o.message.contains(QStringLiteral("No such file")),
+    QVERIFY2(o.message.contains(QStringLiteral("vanishing.mp4"))
+                 || o.message.contains(QStringLiteral("No such file")),
              qPrintable(o.message));
     QVERIFY(!QFileInfo::exists(output));
     QVERIFY(partials(m_dir.path()).isEmpty());
@@ -472,7 +489,9 @@ void TestFaults::destroyingTheEncoderEndsFfmpeg()
         QVERIFY(startSlowJob(encoder, folder + QStringLiteral("/cut.mp4")));
         QTRY_VERIFY_WITH_TIMEOUT(!partials(folder).isEmpty(), 20000);
     }
-    QCOMPARE(QProcess::execute(QStringLiteral("pgrep"), {"-f", folder + QStringLiteral("/.snipora-")}), 1); // none left
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("pgrep"), { "-f", folder + QStringLiteral("/.snipora-") }),
+        1); // none left
     QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -194,14 +194,14 @@ void TestFormMain::keys_data()
     QTest::newRow("arrows in a box are the box's") << "EditEnd" << int(Qt::Key_Left) << 0 << "";
     QTest::newRow("shift+right jumps a second")
         << "btnPause" << int(Qt::Key_Right) << int(Qt::ShiftModifier) << "seek:5000000";
-    QTest::newRow("shift+left jumps back") << "btnPause" << int(Qt::Key_Left)
-                                           << int(Qt::ShiftModifier) << "seek:3000000";
+    QTest::newRow("shift+left jumps back")
+        << "btnPause" << int(Qt::Key_Left) << int(Qt::ShiftModifier) << "seek:3000000";
     QTest::newRow("home goes to the start") << "btnCut" << int(Qt::Key_Home) << 0 << "seek:0";
     QTest::newRow("end goes to the end") << "btnCut" << int(Qt::Key_End) << 0 << "seek:10000000";
     QTest::newRow("I sets the start") << "btbOpen" << int(Qt::Key_I) << 0 << "marks:4-10";
     QTest::newRow("O sets the end") << "btbOpen" << int(Qt::Key_O) << 0 << "marks:0-4";
-    QTest::newRow("ctrl+I is not a mark") << "btbOpen" << int(Qt::Key_I)
-                                          << int(Qt::ControlModifier) << "marks:0-10";
+    QTest::newRow("ctrl+I is not a mark")
+        << "btbOpen" << int(Qt::Key_I) << int(Qt::ControlModifier) << "marks:0-10";
     QTest::newRow("Return presses the focused button")
         << "btnSetStart" << int(Qt::Key_Return) << 0 << "marks:4-10";
     QTest::newRow("Enter presses it too")
@@ -274,12 +274,12 @@ void TestFormMain::dropsOpen()
         return enter.isAccepted();
     };
     QMimeData first;
-    first.setUrls({QUrl::fromLocalFile(QStringLiteral("/v/first.mkv"))});
+    first.setUrls({ QUrl::fromLocalFile(QStringLiteral("/v/first.mkv")) });
     QVERIFY(drop(&first));
     QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/first.mkv"));
     QMimeData second;
-    second.setUrls({QUrl(QStringLiteral("https://example.org/a.mp4")),
-                    QUrl::fromLocalFile(QStringLiteral("/v/second.mp4"))});
+    second.setUrls({ QUrl(QStringLiteral("https://example.org/a.mp4")),
+                     QUrl::fromLocalFile(QStringLiteral("/v/second.mp4")) });
     QVERIFY(drop(&second));
     QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
     // Text, a web address or a folder: ignored.
@@ -287,10 +287,10 @@ void TestFormMain::dropsOpen()
     text.setText(QStringLiteral("/v/third.mp4"));
     QVERIFY(!drop(&text));
     QMimeData web;
-    web.setUrls({QUrl(QStringLiteral("https://example.org/a.mp4"))});
+    web.setUrls({ QUrl(QStringLiteral("https://example.org/a.mp4")) });
     QVERIFY(!drop(&web));
     QMimeData folder;
-    folder.setUrls({QUrl::fromLocalFile(m_program.path())});
+    folder.setUrls({ QUrl::fromLocalFile(m_program.path()) });
     QVERIFY(!drop(&folder));
     QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
     QCOMPARE(m_chooserCalls, 0);
@@ -345,8 +345,9 @@ void TestFormMain::controlsNeverOverlap()
         QVERIFY2(w->rect().contains(a), qPrintable(controls.at(i)->objectName()));
         for (int j = i + 1; j < controls.size(); ++j) {
             const QRect b(controls.at(j)->mapTo(w.get(), QPoint(0, 0)), controls.at(j)->size());
-            QVERIFY2(!a.intersects(b), qPrintable(controls.at(i)->objectName() + QLatin1Char('/')
-                                                  + controls.at(j)->objectName()));
+            QVERIFY2(!a.intersects(b),
+                     qPrintable(controls.at(i)->objectName() + QLatin1Char('/')
+                                + controls.at(j)->objectName()));
         }
     }
 }
@@ -443,7 +444,7 @@ void TestFormMain::aboutLinkKeepsWindow()
     auto *link = about.findChild<QLabel *>(QStringLiteral("Label1"));
     QVERIFY(link);
     QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(5, 5));
-    QCOMPARE(m_opened, QList<QUrl>{FormFlash::siteAddress()});
+    QCOMPARE(m_opened, QList<QUrl> { FormFlash::siteAddress() });
     QVERIFY(about.isVisible());
     QVERIFY(about.closeTimer().isActive());
 }

@@ -43,7 +43,10 @@ private:
         FakeEncoder *encoder = nullptr;
     };
     Window makeWindow(const QString &folder = QString(), bool confirmAfterShow = false);
-    QString storeFile() const { return m_store->path() + QStringLiteral("/Ferrolan Software/Snipora.conf"); }
+    QString storeFile() const
+    {
+        return m_store->path() + QStringLiteral("/Ferrolan Software/Snipora.conf");
+    }
     QVariant stored(const QString &name) const
     {
         QSettings s(storeFile(), QSettings::IniFormat);
@@ -64,7 +67,7 @@ void TestFormMainLifecycle::init()
 }
 
 TestFormMainLifecycle::Window TestFormMainLifecycle::makeWindow(const QString &folder,
-                                                               bool confirmAfterShow)
+                                                                bool confirmAfterShow)
 {
     Window w;
     FormMainParts parts;
@@ -270,8 +273,10 @@ void TestFormMainLifecycle::programFolderSeparator_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("appFolder");
-    QTest::newRow("without separator") << "/opt/snipora" << "/opt/snipora/";
-    QTest::newRow("with separator") << "/opt/snipora/" << "/opt/snipora/";
+    QTest::newRow("without separator") << "/opt/snipora"
+                                       << "/opt/snipora/";
+    QTest::newRow("with separator") << "/opt/snipora/"
+                                    << "/opt/snipora/";
 }
 
 void TestFormMainLifecycle::programFolderSeparator()

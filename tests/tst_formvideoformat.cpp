@@ -72,11 +72,11 @@ void TestFormVideoFormat::initTestCase()
     // Sources for the line that tells where a direct copy starts: H.264 (cut exactly), and
     // codecs the exact cut does not re-encode. A key frame every 2 s.
     const QString video = QStringLiteral("testsrc2=size=160x90:rate=25:duration=4");
-    for (const auto &[name, codec] : {std::pair{"h264.mp4", "libx264"},
-                                      std::pair{"mpeg4.avi", "mpeg4"},
-                                      std::pair{"vp8.webm", "libvpx"}}) {
-        QVERIFY(MediaFixtures::ffmpeg({"-f", "lavfi", "-i", video, "-c:v", codec, "-g", "50",
-                                       m_media.filePath(QLatin1String(name))}));
+    for (const auto &[name, codec] :
+         { std::pair { "h264.mp4", "libx264" }, std::pair { "mpeg4.avi", "mpeg4" },
+           std::pair { "vp8.webm", "libvpx" } }) {
+        QVERIFY(MediaFixtures::ffmpeg({ "-f", "lavfi", "-i", video, "-c:v", codec, "-g", "50",
+                                        m_media.filePath(QLatin1String(name)) }));
     }
     QVERIFY(!MediaFixtures::makeMp3(QDir(m_media.path()), 4).isEmpty());
 }
@@ -129,7 +129,8 @@ void TestFormVideoFormat::firstDisplay()
     QCOMPARE(d->windowTitle(), QStringLiteral("Output Settings"));
     QVERIFY(child<QRadioButton>(*d, "Option2")->isChecked());
     QVERIFY(!child<QRadioButton>(*d, "Option1")->isChecked());
-    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->currentText(), QStringLiteral("MP4 - H264 Video (*.mp4)"));
+    QCOMPARE(child<QComboBox>(*d, "ComboFormat")->currentText(),
+             QStringLiteral("MP4 - H264 Video (*.mp4)"));
     QCOMPARE(child<QComboBox>(*d, "ComboSize")->count(), 16);
     QCOMPARE(child<QComboBox>(*d, "ComboSize")->currentText(), QStringLiteral("Auto"));
     QVERIFY(!child<QLineEdit>(*d, "TextW")->isEnabled());
@@ -152,7 +153,8 @@ void TestFormVideoFormat::menuSelectsEntry()
     QCOMPARE(device->actions().size(), 15);
     // Choose "BlackBerry Pearl 8100/8110/8120/8130 - MPEG4 Video" while the menu is open.
     QTimer::singleShot(50, [&] {
-        const auto actions = d->findChildren<QAction *>(QStringLiteral("ID_BLACKBERRYPEARLMPEGVIDEO"));
+        const auto actions
+            = d->findChildren<QAction *>(QStringLiteral("ID_BLACKBERRYPEARLMPEGVIDEO"));
         QVERIFY(actions.size() == 1);
         actions.first()->trigger();
         menu->close();
@@ -395,12 +397,14 @@ void TestFormVideoFormat::copyStartLine_data()
     QTest::newRow("H.264, exact") << "h264.mp4" << true << QString();
     QTest::newRow("H.264, exact off") << "h264.mp4" << false << keyFrame + QLatin1Char('.');
     QTest::newRow("MPEG-4 part 2") << "mpeg4.avi" << true
-                                   << keyFrame + QStringLiteral(" (no exact cut: the video is "
-                                                                "MPEG4; exact cuts need H.264, "
-                                                                "HEVC or MPEG-2 video).");
+                                   << keyFrame
+            + QStringLiteral(" (no exact cut: the video is "
+                             "MPEG4; exact cuts need H.264, "
+                             "HEVC or MPEG-2 video).");
     QTest::newRow("VP8") << "vp8.webm" << true
-                         << keyFrame + QStringLiteral(" (no exact cut: the video is VP8; exact "
-                                                      "cuts need H.264, HEVC or MPEG-2 video).");
+                         << keyFrame
+            + QStringLiteral(" (no exact cut: the video is VP8; exact "
+                             "cuts need H.264, HEVC or MPEG-2 video).");
     QTest::newRow("audio only") << "tone.mp3" << true << QString();
 }
 

@@ -10,8 +10,8 @@
 
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,7 +41,7 @@ void TestFullCutX11::cutThroughEveryWindow()
     RecordingMessageSink messages;
     QList<QUrl> opened;
     FormMainParts parts;
-    parts.player = new MpvPlayer(MpvPlayer::Options{false});
+    parts.player = new MpvPlayer(MpvPlayer::Options { false });
     parts.encoder = new FfmpegEncoder;
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
@@ -65,7 +65,8 @@ void TestFullCutX11::cutThroughEveryWindow()
     QVERIFY(messages.messages.isEmpty());
 
     // Type the range.
-    for (const auto &[name, text] : {std::pair{"EditStart", "0000020"}, std::pair{"EditEnd", "0000055"}}) {
+    for (const auto &[name, text] :
+         { std::pair { "EditStart", "0000020" }, std::pair { "EditEnd", "0000055" } }) {
         auto *edit = w.findChild<QLineEdit *>(QLatin1String(name));
         edit->setFocus();
         edit->selectAll();
@@ -115,13 +116,17 @@ void TestFullCutX11::cutThroughEveryWindow()
                     screen->grabWindow(0).save(shots + QStringLiteral("/saved-popup.png"));
                 }
                 QTest::mouseClick(w.popup(), Qt::LeftButton, {}, QPoint(110, 45));
-                QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(w.shared().OutputFolder)});
-                QCOMPARE(shown, QStringList{w.shared().OutputFolder + QStringLiteral("Holiday-cut.mp4")});
-                QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("BtnStop")), Qt::LeftButton);
+                QCOMPARE(opened, QList<QUrl> { QUrl::fromLocalFile(w.shared().OutputFolder) });
+                QCOMPARE(
+                    shown,
+                    QStringList { w.shared().OutputFolder + QStringLiteral("Holiday-cut.mp4") });
+                QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("BtnStop")),
+                                  Qt::LeftButton);
             }
         });
         watch->start(20);
-        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("BtnOK")), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("BtnOK")),
+                          Qt::LeftButton);
     });
     QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnCut")), Qt::LeftButton);
     QVERIFY(sawDialog);
@@ -139,8 +144,10 @@ void TestFullCutX11::cutThroughEveryWindow()
     if (!shots.isEmpty())
         w.grab().save(shots + QStringLiteral("/main-after.png"));
     w.close();
-    QCOMPARE(QSettings(dir.path() + QStringLiteral("/Ferrolan Software/Snipora.conf"), QSettings::IniFormat)
-                 .value(QStringLiteral("OutPath")).toString(),
+    QCOMPARE(QSettings(dir.path() + QStringLiteral("/Ferrolan Software/Snipora.conf"),
+                       QSettings::IniFormat)
+                 .value(QStringLiteral("OutPath"))
+                 .toString(),
              w.shared().OutputFolder);
 }
 

@@ -38,7 +38,8 @@ void TestInstall::initTestCase()
 {
     QString log;
     QCOMPARE(run(QStringLiteral("cmake"),
-                 {"--install", QStringLiteral(SNIPORA_BUILD_DIR), "--prefix", m_prefix.path()}, &log),
+                 { "--install", QStringLiteral(SNIPORA_BUILD_DIR), "--prefix", m_prefix.path() },
+                 &log),
              0);
 }
 
@@ -46,11 +47,13 @@ void TestInstall::installedTree()
 {
     const QDir p(m_prefix.path());
     for (const char *file :
-         {"bin/snipora", "bin/snipora-cut", "share/snipora/skin.qss", "share/snipora/help/index.html",
-          "share/applications/snipora.desktop", "share/metainfo/org.ferrolan.Snipora.metainfo.xml",
-          "share/icons/hicolor/scalable/apps/snipora.svg", "share/icons/hicolor/16x16/apps/snipora.png",
-          "share/icons/hicolor/48x48/apps/snipora.png", "share/icons/hicolor/256x256/apps/snipora.png",
-          "share/man/man1/snipora-cut.1"})
+         { "bin/snipora", "bin/snipora-cut", "share/snipora/skin.qss",
+           "share/snipora/help/index.html", "share/applications/snipora.desktop",
+           "share/metainfo/org.ferrolan.Snipora.metainfo.xml",
+           "share/icons/hicolor/scalable/apps/snipora.svg",
+           "share/icons/hicolor/16x16/apps/snipora.png",
+           "share/icons/hicolor/48x48/apps/snipora.png",
+           "share/icons/hicolor/256x256/apps/snipora.png", "share/man/man1/snipora-cut.1" })
         QVERIFY2(QFileInfo::exists(p.filePath(QLatin1String(file))), file);
     QVERIFY(QFileInfo(p.filePath(QStringLiteral("bin/snipora"))).isExecutable());
 }
@@ -58,9 +61,11 @@ void TestInstall::installedTree()
 void TestInstall::programFolderFromTheInstallTree()
 {
     const QString bin = m_prefix.path() + QStringLiteral("/bin");
-    QCOMPARE(ResolveProgramFolder(bin), QDir(m_prefix.path() + QStringLiteral("/share/snipora")).canonicalPath());
+    QCOMPARE(ResolveProgramFolder(bin),
+             QDir(m_prefix.path() + QStringLiteral("/share/snipora")).canonicalPath());
     // The build tree keeps its files beside the programs.
-    QCOMPARE(ResolveProgramFolder(QCoreApplication::applicationDirPath()), QCoreApplication::applicationDirPath());
+    QCOMPARE(ResolveProgramFolder(QCoreApplication::applicationDirPath()),
+             QCoreApplication::applicationDirPath());
     // Neither: the program's own folder.
     QTemporaryDir empty;
     QCOMPARE(ResolveProgramFolder(empty.path()), empty.path());
@@ -70,31 +75,38 @@ void TestInstall::validators()
 {
     QString out;
     QCOMPARE(run(QStringLiteral("desktop-file-validate"),
-                 {m_prefix.filePath(QStringLiteral("share/applications/snipora.desktop"))}, &out),
+                 { m_prefix.filePath(QStringLiteral("share/applications/snipora.desktop")) }, &out),
              0);
     QVERIFY2(out.trimmed().isEmpty(), qPrintable(out));
     QVERIFY2(run(QStringLiteral("appstreamcli"),
-                 {"validate", "--no-net",
-                  m_prefix.filePath(QStringLiteral("share/metainfo/org.ferrolan.Snipora.metainfo.xml"))},
-                 &out) == 0,
+                 { "validate", "--no-net",
+                   m_prefix.filePath(
+                       QStringLiteral("share/metainfo/org.ferrolan.Snipora.metainfo.xml")) },
+                 &out)
+                 == 0,
              qPrintable(out));
     // The entry opens the media types of the Open dialog.
     QFile desktop(m_prefix.filePath(QStringLiteral("share/applications/snipora.desktop")));
     QVERIFY(desktop.open(QIODevice::ReadOnly));
     const QByteArray entry = desktop.readAll();
-    for (const char *type : {"video/mp4", "video/x-matroska", "audio/mpeg", "audio/flac", "video/webm"})
+    for (const char *type :
+         { "video/mp4", "video/x-matroska", "audio/mpeg", "audio/flac", "video/webm" })
         QVERIFY2(entry.contains(type), type);
 }
 
 void TestInstall::installedCommandLine()
 {
     QString out;
-    QCOMPARE(run(m_prefix.filePath(QStringLiteral("bin/snipora-cut")), {"--help"}, &out), 0);
+    QCOMPARE(run(m_prefix.filePath(QStringLiteral("bin/snipora-cut")), { "--help" }, &out), 0);
     QVERIFY(out.contains(QStringLiteral("Usage:")));
-    QCOMPARE(run(m_prefix.filePath(QStringLiteral("bin/snipora-cut")), {"--list-formats"}, &out), 0);
+    QCOMPARE(run(m_prefix.filePath(QStringLiteral("bin/snipora-cut")), { "--list-formats" }, &out),
+             0);
     QCOMPARE(out.count(QLatin1Char('\n')), 138);
     if (!QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty()) {
-        QCOMPARE(run(QStringLiteral("man"), {"-l", m_prefix.filePath(QStringLiteral("share/man/man1/snipora-cut.1"))}, &out), 0);
+        QCOMPARE(run(QStringLiteral("man"),
+                     { "-l", m_prefix.filePath(QStringLiteral("share/man/man1/snipora-cut.1")) },
+                     &out),
+                 0);
         QVERIFY(out.contains(QStringLiteral("EXIT STATUS")));
     }
 }

@@ -2,13 +2,13 @@
 #include "ffmpegencoder.h"
 #include "formmain.h"
 #include "mediafixtures.h"
-#include "timecode.h"
 #include "mpvplayer.h"
 #include "mpvvideowidget.h"
-#include "player.h"
 #include "nasliders.h"
 #include "playback.h"
+#include "player.h"
 #include "recordingmessagesink.h"
+#include "timecode.h"
 
 #include <QDragEnterEvent>
 #include <QLineEdit>
@@ -16,8 +16,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QWindow>
 #include <QTest>
+#include <QWindow>
 
 using namespace MediaFixtures;
 
@@ -39,7 +39,7 @@ void TestMainWindowX11::openPlayMarkCut()
 
     RecordingMessageSink messages;
     FormMainParts parts;
-    parts.player = new MpvPlayer(MpvPlayer::Options{false});
+    parts.player = new MpvPlayer(MpvPlayer::Options { false });
     parts.encoder = new FfmpegEncoder;
     parts.probe = std::make_unique<AvProbe>();
     parts.messages = &messages;
@@ -111,14 +111,14 @@ void TestMainWindowX11::openPlayMarkCut()
     }
     QVERIFY(surface);
     QMimeData dropped;
-    dropped.setUrls({QUrl::fromLocalFile(silent)});
+    dropped.setUrls({ QUrl::fromLocalFile(silent) });
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(surface, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(surface, &drop);
     QTRY_COMPARE(w.shared().InputFilePath, silent);
-    for (const QString &file : {tone, silent}) {
+    for (const QString &file : { tone, silent }) {
         chosen = file;
         QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
         QVERIFY2(messages.messages.isEmpty(), qPrintable(messages.messages.value(0).text));
@@ -133,7 +133,8 @@ void TestMainWindowX11::openPlayMarkCut()
     }
     // A missing file after a video: the old picture goes, the player holds nothing, and the
     // controls and the values a conversion reads say "no file".
-    auto *pane = qobject_cast<MpvVideoWidget *>(w.findChild<QWidget *>(QStringLiteral("PicPlayer")));
+    auto *pane
+        = qobject_cast<MpvVideoWidget *>(w.findChild<QWidget *>(QStringLiteral("PicPlayer")));
     QVERIFY(pane);
     QTest::qWait(300);
     auto brightest = [&] {

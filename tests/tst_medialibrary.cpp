@@ -76,7 +76,7 @@ void TestMediaLibrary::encoderLoadsFromFolder()
 
 void TestMediaLibrary::mpvInitialises()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(!player.isLibraryLoaded());
     QVERIFY(player.loadLibrary(QString(), true));
     QVERIFY(player.isLibraryLoaded());

@@ -37,14 +37,16 @@ void TestOptionTranslator::tokenize_data()
     QTest::addColumn<QString>("options");
     QTest::addColumn<QStringList>("tokens");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("plain") << "-vb 800k  -ab 128k" << QStringList{"-vb", "800k", "-ab", "128k"} << true;
-    QTest::newRow("quoted filter") << "-vf \"crop=600:470:20:10,scale=320:240\" -t 3"
-                                   << QStringList{"-vf", "crop=600:470:20:10,scale=320:240", "-t", "3"}
-                                   << true;
-    QTest::newRow("quoted blank") << "-metadata \"title=a b\"" << QStringList{"-metadata", "title=a b"} << true;
-    QTest::newRow("empty quotes") << "-x \"\"" << QStringList{"-x", ""} << true;
-    QTest::newRow("empty") << "" << QStringList{} << true;
-    QTest::newRow("unbalanced") << "-vf \"vflip" << QStringList{"-vf", "vflip"} << false;
+    QTest::newRow("plain") << "-vb 800k  -ab 128k" << QStringList { "-vb", "800k", "-ab", "128k" }
+                           << true;
+    QTest::newRow("quoted filter")
+        << "-vf \"crop=600:470:20:10,scale=320:240\" -t 3"
+        << QStringList { "-vf", "crop=600:470:20:10,scale=320:240", "-t", "3" } << true;
+    QTest::newRow("quoted blank") << "-metadata \"title=a b\""
+                                  << QStringList { "-metadata", "title=a b" } << true;
+    QTest::newRow("empty quotes") << "-x \"\"" << QStringList { "-x", "" } << true;
+    QTest::newRow("empty") << "" << QStringList {} << true;
+    QTest::newRow("unbalanced") << "-vf \"vflip" << QStringList { "-vf", "vflip" } << false;
 }
 
 void TestOptionTranslator::tokenize()
@@ -68,92 +70,189 @@ void TestOptionTranslator::translate_data()
 
     QTest::newRow("worked example")
         << "-TimeStart 12.5"
-        << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 -s 1280x720 -TimeLength 30"
-        << "mp4" << "-ss 12.5"
+        << "-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 -s 1280x720 "
+           "-TimeLength 30"
+        << "mp4"
+        << "-ss 12.5"
         << "-vcodec libx264 -preset veryfast -b:v 2000k -b:a 128k -ar 44100 -t 30 -pix_fmt yuv420p "
            "-profile:v main -level:v 3.1 -maxrate 14000k -bufsize 14000k -sn -dn -map_chapters -1 "
            "-vf trim=end=30,setpts=PTS-STARTPTS,scale=1280:720"
         << QString();
-    QTest::newRow("x264 presets") << "" << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
-                                  << "mkv" << ""
-                                  << "-vcodec libx264 -preset medium -preset ultrafast -pix_fmt yuv420p -dn "
-                                     "-vf scale=trunc(iw/2)*2:trunc(ih/2)*2"
-                                  << QString();
-    QTest::newRow("libfaac") << "" << "-f flv -vn -acodec libfaac -ab 128k" << "f4v" << ""
+    QTest::newRow("x264 presets")
+        << ""
+        << "-vcodec libx264 -vpre libx264-default -vpre libx264-ultrafast"
+        << "mkv"
+        << ""
+        << "-vcodec libx264 -preset medium -preset ultrafast -pix_fmt yuv420p -dn "
+           "-vf scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << QString();
+    QTest::newRow("libfaac") << ""
+                             << "-f flv -vn -acodec libfaac -ab 128k"
+                             << "f4v"
+                             << ""
                              << "-f flv -vn -acodec aac -b:a 128k -sn -dn" << QString();
     QTest::newRow("direct copy moves the start before the input")
-        << "" << "-vcodec copy -acodec copy -ss 12.5 -t 30" << "mp4" << "-ss 12.5"
+        << ""
+        << "-vcodec copy -acodec copy -ss 12.5 -t 30"
+        << "mp4"
+        << "-ss 12.5"
         << "-vcodec copy -acodec copy -t 30" << QString();
     QTest::newRow("direct copy drops filters")
-        << "" << "-vcodec copy -acodec copy -vf \"vflip,hflip\" -ss 0 -t 3" << "mkv" << "-ss 0"
+        << ""
+        << "-vcodec copy -acodec copy -vf \"vflip,hflip\" -ss 0 -t 3"
+        << "mkv"
+        << "-ss 0"
         << "-vcodec copy -acodec copy -t 3" << QString();
     QTest::newRow("direct copy drops every filter")
-        << "" << "-vcodec copy -vf \"vflip\" -an -vf \"hflip\"" << "mkv" << "" << "-vcodec copy -an" << QString();
-    QTest::newRow("odd size made even") << "" << "-vcodec libxvid -vb 500k -s 853x481" << "avi" << ""
+        << ""
+        << "-vcodec copy -vf \"vflip\" -an -vf \"hflip\""
+        << "mkv"
+        << ""
+        << "-vcodec copy -an" << QString();
+    QTest::newRow("odd size made even") << ""
+                                        << "-vcodec libxvid -vb 500k -s 853x481"
+                                        << "avi"
+                                        << ""
                                         << "-vcodec libxvid -b:v 500k -pix_fmt yuv420p -sn -dn "
                                            "-vf scale=852:480,setsar=r=sar:max=255"
                                         << QString();
-    QTest::newRow("mp4 without codec is MPEG-4") << "" << "-r 29.97 -vb 512k -ab 128k -s 320x240" << "mp4" << ""
-                                                 << "-r 29.97 -b:v 512k -b:a 128k -vcodec mpeg4 -pix_fmt yuv420p "
-                                                    "-sn -dn -map_chapters -1 -vf scale=320:240,setsar=r=sar:max=255"
-                                                 << QString();
-    QTest::newRow("3gp gets codecs it can carry") << "" << "-vb 60k -ab 6700 -ac 1 -ar 8000 -s 176x144"
-                                                  << "3gp" << ""
-                                                  << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vcodec mpeg4 -acodec aac "
-                                                     "-pix_fmt yuv420p -sn -dn -map_chapters -1 "
-                                                     "-vf scale=176:144,setsar=r=sar:max=255"
-                                                  << QString();
-    QTest::newRow("3gp without video") << "" << "-vb 60k -ab 6700 -ac 1 -ar 8000 -vn" << "3gp" << ""
-                                       << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vn -acodec aac -sn -dn -map_chapters -1"
-                                       << QString();
-    QTest::newRow("audio file") << "" << "-vn  -ar 44100" << "wav" << "" << "-vn -ar 44100 -sn -dn" << QString();
-    QTest::newRow("rotate 90") << "" << "-an -vf \"rotate=90\"" << "mkv" << ""
-                               << "-an -pix_fmt yuv420p -dn -vf transpose=clock,scale=trunc(iw/2)*2:trunc(ih/2)*2"
-                               << QString();
-    QTest::newRow("rotate -90") << "" << "-an -vf \"vflip,rotate=-90\"" << "mkv" << ""
-                                << "-an -pix_fmt yuv420p -dn -vf vflip,transpose=cclock,scale=trunc(iw/2)*2:trunc(ih/2)*2"
-                                << QString();
-    QTest::newRow("rotate 180 and 270") << "" << "-an -vf \"rotate=180,rotate=270\" -s 320x240" << "mkv" << ""
-                                        << "-an -pix_fmt yuv420p -dn -vf hflip,vflip,transpose=cclock,scale=320:240"
-                                        << QString();
-    QTest::newRow("rotate 45") << "" << "-an -vf \"rotate=45\"" << "mkv" << ""
-                               << "-an -pix_fmt yuv420p -dn -vf rotate=45*PI/180:ow=rotw(45*PI/180):oh=roth(45*PI/180),"
-                                  "scale=trunc(iw/2)*2:trunc(ih/2)*2"
-                               << QString();
-    QTest::newRow("crop alone is made even") << "" << "-an -vf \"crop=601:471:19:9\"" << "mkv" << ""
-                                             << "-an -pix_fmt yuv420p -dn -vf crop=601:471:19:9,scale=trunc(iw/2)*2:trunc(ih/2)*2"
-                                             << QString();
-    QTest::newRow("crop then scale") << "" << "-an -vf \"crop=600:470:20:10,scale=321:241\"" << "mkv" << ""
-                                     << "-an -pix_fmt yuv420p -dn -vf crop=600:470:20:10,scale=320:240" << QString();
+    QTest::newRow("mp4 without codec is MPEG-4")
+        << ""
+        << "-r 29.97 -vb 512k -ab 128k -s 320x240"
+        << "mp4"
+        << ""
+        << "-r 29.97 -b:v 512k -b:a 128k -vcodec mpeg4 -pix_fmt yuv420p "
+           "-sn -dn -map_chapters -1 -vf scale=320:240,setsar=r=sar:max=255"
+        << QString();
+    QTest::newRow("3gp gets codecs it can carry")
+        << ""
+        << "-vb 60k -ab 6700 -ac 1 -ar 8000 -s 176x144"
+        << "3gp"
+        << ""
+        << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vcodec mpeg4 -acodec aac "
+           "-pix_fmt yuv420p -sn -dn -map_chapters -1 "
+           "-vf scale=176:144,setsar=r=sar:max=255"
+        << QString();
+    QTest::newRow("3gp without video")
+        << ""
+        << "-vb 60k -ab 6700 -ac 1 -ar 8000 -vn"
+        << "3gp"
+        << ""
+        << "-b:v 60k -b:a 6700 -ac 1 -ar 8000 -vn -acodec aac -sn -dn -map_chapters -1"
+        << QString();
+    QTest::newRow("audio file") << ""
+                                << "-vn  -ar 44100"
+                                << "wav"
+                                << ""
+                                << "-vn -ar 44100 -sn -dn" << QString();
+    QTest::newRow("rotate 90")
+        << ""
+        << "-an -vf \"rotate=90\""
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf transpose=clock,scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << QString();
+    QTest::newRow("rotate -90")
+        << ""
+        << "-an -vf \"vflip,rotate=-90\""
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf vflip,transpose=cclock,scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << QString();
+    QTest::newRow("rotate 180 and 270")
+        << ""
+        << "-an -vf \"rotate=180,rotate=270\" -s 320x240"
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf hflip,vflip,transpose=cclock,scale=320:240" << QString();
+    QTest::newRow("rotate 45")
+        << ""
+        << "-an -vf \"rotate=45\""
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf rotate=45*PI/180:ow=rotw(45*PI/180):oh=roth(45*PI/180),"
+           "scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << QString();
+    QTest::newRow("crop alone is made even")
+        << ""
+        << "-an -vf \"crop=601:471:19:9\""
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf crop=601:471:19:9,scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << QString();
+    QTest::newRow("crop then scale")
+        << ""
+        << "-an -vf \"crop=600:470:20:10,scale=321:241\""
+        << "mkv"
+        << ""
+        << "-an -pix_fmt yuv420p -dn -vf crop=600:470:20:10,scale=320:240" << QString();
     QTest::newRow("no extension: the input's container")
-        << "" << "-vcodec copy -acodec copy -ss 1 -t 2" << "" << "-ss 1"
+        << ""
+        << "-vcodec copy -acodec copy -ss 1 -t 2"
+        << ""
+        << "-ss 1"
         << "-vcodec copy -acodec copy -t 2 -f mp4" << QString();
-    QTest::newRow("dvd norm from the size") << "" << "-target dvd -vb 3300k -an -s 720x576" << "vob" << ""
-                                            << "-target pal-dvd -b:v 3300k -an -pix_fmt yuv420p -sn -dn -vf scale=720:576"
-                                            << QString();
-    QTest::newRow("dvd norm defaults to NTSC") << "" << "-target dvd -an -s 720x480" << "vob" << ""
-                                               << "-target ntsc-dvd -an -pix_fmt yuv420p -sn -dn -vf scale=720:480"
-                                               << QString();
-    QTest::newRow("dvd norm from the rate") << "" << "-r 25 -target dvd -vn" << "vob" << ""
-                                            << "-r 25 -target pal-dvd -vn -ar 48000 -sn -dn" << QString();
-    QTest::newRow("named target kept") << "" << "-target ntsc-vcd -vb 1150k -vn" << "mpg" << ""
+    QTest::newRow("dvd norm from the size")
+        << ""
+        << "-target dvd -vb 3300k -an -s 720x576"
+        << "vob"
+        << ""
+        << "-target pal-dvd -b:v 3300k -an -pix_fmt yuv420p -sn -dn -vf scale=720:576" << QString();
+    QTest::newRow("dvd norm defaults to NTSC")
+        << ""
+        << "-target dvd -an -s 720x480"
+        << "vob"
+        << ""
+        << "-target ntsc-dvd -an -pix_fmt yuv420p -sn -dn -vf scale=720:480" << QString();
+    QTest::newRow("dvd norm from the rate")
+        << ""
+        << "-r 25 -target dvd -vn"
+        << "vob"
+        << ""
+        << "-r 25 -target pal-dvd -vn -ar 48000 -sn -dn" << QString();
+    QTest::newRow("named target kept") << ""
+                                       << "-target ntsc-vcd -vb 1150k -vn"
+                                       << "mpg"
+                                       << ""
                                        << "-target ntsc-vcd -b:v 1150k -vn -sn -dn" << QString();
-    QTest::newRow("other input options pass") << "-TimeStart 3 -itsoffset 1" << "-an -vn -f null" << "mkv"
-                                              << "-itsoffset 1 -ss 3" << "-an -vn -f null -sn -dn" << QString();
+    QTest::newRow("other input options pass") << "-TimeStart 3 -itsoffset 1"
+                                              << "-an -vn -f null"
+                                              << "mkv"
+                                              << "-itsoffset 1 -ss 3"
+                                              << "-an -vn -f null -sn -dn" << QString();
     QTest::newRow("transport stream: seek early, then exactly")
-        << "-TimeStart 42.5" << "-vcodec libx264 -TimeLength 3" << "mp4" << "-ss 12.5"
+        << "-TimeStart 42.5"
+        << "-vcodec libx264 -TimeLength 3"
+        << "mp4"
+        << "-ss 12.5"
         << "-vcodec libx264 -t 3 -af atrim=start=30,asetpts=PTS-STARTPTS -pix_fmt yuv420p -sn -dn "
-           "-map_chapters -1 -vf trim=start=30:end=33,setpts=PTS-STARTPTS,scale=trunc(iw/2)*2:trunc(ih/2)*2"
+           "-map_chapters -1 -vf "
+           "trim=start=30:end=33,setpts=PTS-STARTPTS,scale=trunc(iw/2)*2:trunc(ih/2)*2"
         << "mpegts";
-    QTest::newRow("transport stream near its start") << "-TimeStart 12.25" << "-vn -t 1" << "mp3"
-        << "-ss 0" << "-vn -t 1 -ss 12.25 -sn -dn" << "mpegts";
+    QTest::newRow("transport stream near its start") << "-TimeStart 12.25"
+                                                     << "-vn -t 1"
+                                                     << "mp3"
+                                                     << "-ss 0"
+                                                     << "-vn -t 1 -ss 12.25 -sn -dn"
+                                                     << "mpegts";
     QTest::newRow("transport stream copy keeps the input seek")
-        << "" << "-vcodec copy -acodec copy -ss 42.5 -t 3" << "ts" << "-ss 42.5"
-        << "-vcodec copy -acodec copy -t 3" << "mpegts";
-    QTest::newRow("indexed containers seek directly") << "-TimeStart 42.5" << "-vn -t 3" << "mkv"
-        << "-ss 42.5" << "-vn -t 3 -dn" << "matroska,webm";
+        << ""
+        << "-vcodec copy -acodec copy -ss 42.5 -t 3"
+        << "ts"
+        << "-ss 42.5"
+        << "-vcodec copy -acodec copy -t 3"
+        << "mpegts";
+    QTest::newRow("indexed containers seek directly") << "-TimeStart 42.5"
+                                                      << "-vn -t 3"
+                                                      << "mkv"
+                                                      << "-ss 42.5"
+                                                      << "-vn -t 3 -dn"
+                                                      << "matroska,webm";
     QTest::newRow("frames of the range ahead of the picture filters")
-        << "-TimeStart 2.1" << "-vf \"vflip\" -TimeLength 2.2" << "mkv" << "-ss 2.1"
+        << "-TimeStart 2.1"
+        << "-vf \"vflip\" -TimeLength 2.2"
+        << "mkv"
+        << "-ss 2.1"
         << "-t 2.2 -pix_fmt yuv420p -dn -vf trim=end=2.2,setpts=PTS-STARTPTS,vflip,"
            "scale=trunc(iw/2)*2:trunc(ih/2)*2"
         << "matroska,webm";
@@ -167,9 +266,9 @@ void TestOptionTranslator::translate()
     QFETCH(QString, inputArgs);
     QFETCH(QString, outputArgs);
     QFETCH(QString, inputFormat);
-    const TranslatedOptions t = TranslateOptions(input, output, extension,
-                                                 inputFormat.isEmpty() ? QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2")
-                                                                       : inputFormat);
+    const TranslatedOptions t = TranslateOptions(
+        input, output, extension,
+        inputFormat.isEmpty() ? QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2") : inputFormat);
     QVERIFY2(t.ok, qPrintable(t.error));
     QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), inputArgs);
     QCOMPARE(t.outputArgs.join(QLatin1Char(' ')), outputArgs);
@@ -179,11 +278,16 @@ void TestOptionTranslator::errors_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
-    QTest::newRow("unbalanced quote") << "" << "-vf \"vflip";
-    QTest::newRow("missing length") << "" << "-vb 800k -TimeLength";
-    QTest::newRow("missing start") << "-TimeStart" << "";
-    QTest::newRow("length not a number") << "" << "-t abc";
-    QTest::newRow("start not a number") << "-TimeStart 1:00" << "";
+    QTest::newRow("unbalanced quote") << ""
+                                      << "-vf \"vflip";
+    QTest::newRow("missing length") << ""
+                                    << "-vb 800k -TimeLength";
+    QTest::newRow("missing start") << "-TimeStart"
+                                   << "";
+    QTest::newRow("length not a number") << ""
+                                         << "-t abc";
+    QTest::newRow("start not a number") << "-TimeStart 1:00"
+                                        << "";
 }
 
 void TestOptionTranslator::errors()
@@ -228,24 +332,50 @@ void TestOptionTranslator::sampleRates_data()
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("rate");
     // The first five are the argument builder's strings at Low audio quality.
-    QTest::newRow("AC-3 at 22050") << "-vn -ab 96k -ar 22050 -TimeLength 2" << "ac3" << "32000";
-    QTest::newRow("RealAudio") << "-vn  -ab 96k -ar 22050 -TimeLength 2" << "ra" << "32000";
+    QTest::newRow("AC-3 at 22050") << "-vn -ab 96k -ar 22050 -TimeLength 2"
+                                   << "ac3"
+                                   << "32000";
+    QTest::newRow("RealAudio") << "-vn  -ab 96k -ar 22050 -TimeLength 2"
+                               << "ra"
+                               << "32000";
     QTest::newRow("RealVideo") << "-vcodec rv20 -vb 485k -ab 96k -ar 22050 -s 320x240 -TimeLength 2"
-                               << "rm" << "32000";
+                               << "rm"
+                               << "32000";
     QTest::newRow("DVD takes 48 kHz only")
-        << "-r 25 -target pal-dvd -ab 96k -ar 22050 -s 720x576 -TimeLength 2" << "mpg" << "48000";
+        << "-r 25 -target pal-dvd -ab 96k -ar 22050 -s 720x576 -TimeLength 2"
+        << "mpg"
+        << "48000";
     QTest::newRow("VOB at normal quality") << "-target dvd -vb 3300k -ab 192k -ar 44100 -s 720x480"
-                                           << "vob" << "48000";
-    QTest::newRow("a tie goes up") << "-vn -ab 128k -ar 38050" << "ac3" << "44100";
-    QTest::newRow("MPEG audio layer II") << "-vn -ab 64k -ar 8000" << "mp2" << "16000";
-    QTest::newRow("FLV rate field") << "-vb 500k -ab 64k -ar 48000 -s 320x240" << "flv" << "44100";
-    QTest::newRow("SWF rate field") << "-vb 500k -ab 64k -ar 32000 -s 320x240" << "swf" << "22050";
+                                           << "vob"
+                                           << "48000";
+    QTest::newRow("a tie goes up") << "-vn -ab 128k -ar 38050"
+                                   << "ac3"
+                                   << "44100";
+    QTest::newRow("MPEG audio layer II") << "-vn -ab 64k -ar 8000"
+                                         << "mp2"
+                                         << "16000";
+    QTest::newRow("FLV rate field") << "-vb 500k -ab 64k -ar 48000 -s 320x240"
+                                    << "flv"
+                                    << "44100";
+    QTest::newRow("SWF rate field") << "-vb 500k -ab 64k -ar 32000 -s 320x240"
+                                    << "swf"
+                                    << "22050";
     QTest::newRow("F4V carries AAC at any rate")
-        << "-vcodec libx264 -f flv -acodec libfaac -ab 64k -ar 32000 -s 320x240" << "f4v" << "32000";
-    QTest::newRow("Vorbis tables") << "-vn -acodec libvorbis -ab 64k -ar 12000" << "ogg" << "11025";
-    QTest::newRow("WMA up to 48 kHz") << "-vn  -acodec wmav2 -ab 128k -ar 96000" << "wma" << "48000";
-    QTest::newRow("AAC takes 22050") << "-vn -ab 96k -ar 22050" << "aac" << "22050";
-    QTest::newRow("3GP at 8 kHz") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144" << "3gp" << "8000";
+        << "-vcodec libx264 -f flv -acodec libfaac -ab 64k -ar 32000 -s 320x240"
+        << "f4v"
+        << "32000";
+    QTest::newRow("Vorbis tables") << "-vn -acodec libvorbis -ab 64k -ar 12000"
+                                   << "ogg"
+                                   << "11025";
+    QTest::newRow("WMA up to 48 kHz") << "-vn  -acodec wmav2 -ab 128k -ar 96000"
+                                      << "wma"
+                                      << "48000";
+    QTest::newRow("AAC takes 22050") << "-vn -ab 96k -ar 22050"
+                                     << "aac"
+                                     << "22050";
+    QTest::newRow("3GP at 8 kHz") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144"
+                                  << "3gp"
+                                  << "8000";
 }
 
 void TestOptionTranslator::sampleRates()
@@ -267,26 +397,45 @@ void TestOptionTranslator::audioBitrates_data()
     QTest::addColumn<int>("channels"); // of the source
     QTest::addColumn<QString>("bitrate");
     QTest::addColumn<QString>("ac");
-    QTest::newRow("layer II table") << "-vn -ab 40k -ar 44100" << "mp2" << 2 << "48k" << "";
-    QTest::newRow("layer II at half rates") << "-vn -ab 320k -ar 22050" << "mp2" << 2 << "160k" << "";
-    QTest::newRow("layer II in MPEG-1 files") << "-vb 800k -ab 100k -ar 44100 -s 320x240" << "mpg" << 2
-                                              << "96k" << "";
-    QTest::newRow("WMA floor") << "-vn  -acodec wmav2 -ab 8k -ar 44100" << "wma" << 2 << "24k" << "";
-    QTest::newRow("Vorbis mono ceiling") << "-vn -acodec libvorbis -ab 320k -ar 48000" << "ogg" << 1
-                                         << "239k" << "";
-    QTest::newRow("Vorbis at 8 kHz") << "-vn -acodec libvorbis -ab 320k -ar 8000" << "ogg" << 2 << "83k" << "";
-    QTest::newRow("Vorbis floor") << "-vn -acodec libvorbis -ab 32k -ar 44100" << "ogg" << 2 << "46k" << "";
-    QTest::newRow("Vorbis within range") << "-vn -acodec libvorbis -ab 128k -ar 44100" << "ogg" << 2
-                                         << "128k" << "";
-    QTest::newRow("down-mixed to stereo") << "-ac 2 -vn -acodec libvorbis -ab 600k -ar 44100" << "ogg" << 6
-                                          << "499k" << "2";
-    QTest::newRow("MP3 from a track of six channels") << "-vn -ab 128k -ar 44100" << "mp3" << 6 << "128k"
+    QTest::newRow("layer II table") << "-vn -ab 40k -ar 44100"
+                                    << "mp2" << 2 << "48k"
+                                    << "";
+    QTest::newRow("layer II at half rates") << "-vn -ab 320k -ar 22050"
+                                            << "mp2" << 2 << "160k"
+                                            << "";
+    QTest::newRow("layer II in MPEG-1 files") << "-vb 800k -ab 100k -ar 44100 -s 320x240"
+                                              << "mpg" << 2 << "96k"
+                                              << "";
+    QTest::newRow("WMA floor") << "-vn  -acodec wmav2 -ab 8k -ar 44100"
+                               << "wma" << 2 << "24k"
+                               << "";
+    QTest::newRow("Vorbis mono ceiling") << "-vn -acodec libvorbis -ab 320k -ar 48000"
+                                         << "ogg" << 1 << "239k"
+                                         << "";
+    QTest::newRow("Vorbis at 8 kHz") << "-vn -acodec libvorbis -ab 320k -ar 8000"
+                                     << "ogg" << 2 << "83k"
+                                     << "";
+    QTest::newRow("Vorbis floor") << "-vn -acodec libvorbis -ab 32k -ar 44100"
+                                  << "ogg" << 2 << "46k"
+                                  << "";
+    QTest::newRow("Vorbis within range") << "-vn -acodec libvorbis -ab 128k -ar 44100"
+                                         << "ogg" << 2 << "128k"
+                                         << "";
+    QTest::newRow("down-mixed to stereo") << "-ac 2 -vn -acodec libvorbis -ab 600k -ar 44100"
+                                          << "ogg" << 6 << "499k"
+                                          << "2";
+    QTest::newRow("MP3 from a track of six channels") << "-vn -ab 128k -ar 44100"
+                                                      << "mp3" << 6 << "128k"
                                                       << "2";
-    QTest::newRow("WMA from a track of six channels") << "-vn  -acodec wmav2 -ab 128k -ar 44100" << "wma" << 6
-                                                      << "128k" << "2";
-    QTest::newRow("AAC keeps six channels") << "-vn -ab 256k -ar 48000" << "m4a" << 6 << "256k" << "";
-    QTest::newRow("AAC takes any rate") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144" << "3gp" << 1
-                                        << "4750" << "1";
+    QTest::newRow("WMA from a track of six channels") << "-vn  -acodec wmav2 -ab 128k -ar 44100"
+                                                      << "wma" << 6 << "128k"
+                                                      << "2";
+    QTest::newRow("AAC keeps six channels") << "-vn -ab 256k -ar 48000"
+                                            << "m4a" << 6 << "256k"
+                                            << "";
+    QTest::newRow("AAC takes any rate") << "-vb 60k -ab 4750 -ac 1 -ar 8000 -s 176x144"
+                                        << "3gp" << 1 << "4750"
+                                        << "1";
 }
 
 void TestOptionTranslator::audioBitrates()
@@ -312,28 +461,53 @@ void TestOptionTranslator::pictures_data()
     QTest::addColumn<QString>("filters");
     QTest::addColumn<QString>("rate"); // the -r given to ffmpeg
     QTest::newRow("crop, size, 30 degrees")
-        << "-vcodec libx264 -vf \"crop=600:470:20:10,scale=320:240,rotate=30\"" << "mkv"
-        << "crop=600:470:20:10,scale=320:240,rotate=30*PI/180:ow=rotw(30*PI/180):oh=roth(30*PI/180),"
-           "scale=trunc(iw/2)*2:trunc(ih/2)*2" << "";
-    QTest::newRow("size after the filters") << "-vcodec libx264 -vf \"vflip\" -s 853x481" << "mkv"
-                                            << "vflip,scale=852:480" << "";
-    QTest::newRow("RealVideo sides are multiples of 4") << "-vcodec rv20 -vb 500k -s 718x406" << "rm"
-                                                        << "scale=716:404,setsar=r=sar:max=255" << "";
-    QTest::newRow("RealVideo after a crop") << "-vcodec rv20 -vf \"crop=601:471:19:9\"" << "rm"
-                                            << "crop=601:471:19:9,scale=trunc(iw/4)*4:trunc(ih/4)*4,"
-                                               "setsar=r=sar:max=255" << "";
-    QTest::newRow("MPEG-2 refuses 4096") << "-vcodec mpeg2video -s 4096x2160" << "mpg"
-                                         << "scale=4094:2160" << "";
-    QTest::newRow("aspect in bytes") << "-aspect 16:9 -vb 500k -s 718x404" << "mp4"
-                                     << "scale=718:404,setdar=r=16/9:max=255" << "";
-    QTest::newRow("VP8") << "-vcodec libvpx -s 320x240" << "webm" << "scale=320:240" << "";
-    QTest::newRow("a disc has its norm's size") << "-target pal-dvd -s 320x240" << "mpg"
-                                                << "scale=720:576" << "";
-    QTest::newRow("MPEG-1 takes its own frame rates") << "-r 10 -vb 800k -s 320x240" << "mpg"
-                                                      << "scale=320:240" << "24000/1001";
-    QTest::newRow("MPEG-1 from the source's rate") << "-vb 800k -s 320x240" << "mpg" << "scale=320:240"
+        << "-vcodec libx264 -vf \"crop=600:470:20:10,scale=320:240,rotate=30\""
+        << "mkv"
+        << "crop=600:470:20:10,scale=320:240,rotate=30*PI/180:ow=rotw(30*PI/180):oh=roth(30*PI/"
+           "180),"
+           "scale=trunc(iw/2)*2:trunc(ih/2)*2"
+        << "";
+    QTest::newRow("size after the filters") << "-vcodec libx264 -vf \"vflip\" -s 853x481"
+                                            << "mkv"
+                                            << "vflip,scale=852:480"
+                                            << "";
+    QTest::newRow("RealVideo sides are multiples of 4") << "-vcodec rv20 -vb 500k -s 718x406"
+                                                        << "rm"
+                                                        << "scale=716:404,setsar=r=sar:max=255"
+                                                        << "";
+    QTest::newRow("RealVideo after a crop")
+        << "-vcodec rv20 -vf \"crop=601:471:19:9\""
+        << "rm"
+        << "crop=601:471:19:9,scale=trunc(iw/4)*4:trunc(ih/4)*4,"
+           "setsar=r=sar:max=255"
+        << "";
+    QTest::newRow("MPEG-2 refuses 4096") << "-vcodec mpeg2video -s 4096x2160"
+                                         << "mpg"
+                                         << "scale=4094:2160"
+                                         << "";
+    QTest::newRow("aspect in bytes") << "-aspect 16:9 -vb 500k -s 718x404"
+                                     << "mp4"
+                                     << "scale=718:404,setdar=r=16/9:max=255"
+                                     << "";
+    QTest::newRow("VP8") << "-vcodec libvpx -s 320x240"
+                         << "webm"
+                         << "scale=320:240"
+                         << "";
+    QTest::newRow("a disc has its norm's size") << "-target pal-dvd -s 320x240"
+                                                << "mpg"
+                                                << "scale=720:576"
+                                                << "";
+    QTest::newRow("MPEG-1 takes its own frame rates") << "-r 10 -vb 800k -s 320x240"
+                                                      << "mpg"
+                                                      << "scale=320:240"
+                                                      << "24000/1001";
+    QTest::newRow("MPEG-1 from the source's rate") << "-vb 800k -s 320x240"
+                                                   << "mpg"
+                                                   << "scale=320:240"
                                                    << "24000/1001";
-    QTest::newRow("MPEG-2 takes 10") << "-r 10 -vcodec mpeg2video -s 320x240" << "mpg" << "scale=320:240"
+    QTest::newRow("MPEG-2 takes 10") << "-r 10 -vcodec mpeg2video -s 320x240"
+                                     << "mpg"
+                                     << "scale=320:240"
                                      << "10";
 }
 
@@ -358,17 +532,36 @@ void TestOptionTranslator::h264Devices_data()
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("profile"); // profile, level, maxrate
-    QTest::newRow("iPod") << "-r 29.97 -vb 700k -s 320x240" << "mp4" << "baseline 3 10000k";
-    QTest::newRow("PAL SD at 25") << "-r 25 -vb 1500k -s 720x576" << "mp4" << "baseline 3 10000k";
-    QTest::newRow("Android 800x480") << "-r 29.97 -vb 1500k -s 800x480" << "mp4" << "baseline 3.1 14000k";
-    QTest::newRow("iPhone 4") << "-r 29.97 -vb 2000k -s 960x640" << "mp4" << "main 3.1 14000k";
-    QTest::newRow("iPad HD") << "-r 29.97 -vb 2000k -s 1280x720" << "mp4" << "main 3.1 14000k";
-    QTest::newRow("720p at 60") << "-r 60 -vb 2000k -s 1280x720" << "mp4" << "main 3.2 20000k";
-    QTest::newRow("HD") << "-vb 4000k -s 1920x1080" << "mp4" << "high 4 25000k";
-    QTest::newRow("rate above the level") << "-r 29.97 -vb 12000k -s 320x240" << "mp4" << "baseline 3.1 14000k";
-    QTest::newRow("crop and rotation") << "-vf \"crop=600:470:20:10,scale=1280:720,rotate=90\"" << "mp4"
+    QTest::newRow("iPod") << "-r 29.97 -vb 700k -s 320x240"
+                          << "mp4"
+                          << "baseline 3 10000k";
+    QTest::newRow("PAL SD at 25") << "-r 25 -vb 1500k -s 720x576"
+                                  << "mp4"
+                                  << "baseline 3 10000k";
+    QTest::newRow("Android 800x480") << "-r 29.97 -vb 1500k -s 800x480"
+                                     << "mp4"
+                                     << "baseline 3.1 14000k";
+    QTest::newRow("iPhone 4") << "-r 29.97 -vb 2000k -s 960x640"
+                              << "mp4"
+                              << "main 3.1 14000k";
+    QTest::newRow("iPad HD") << "-r 29.97 -vb 2000k -s 1280x720"
+                             << "mp4"
+                             << "main 3.1 14000k";
+    QTest::newRow("720p at 60") << "-r 60 -vb 2000k -s 1280x720"
+                                << "mp4"
+                                << "main 3.2 20000k";
+    QTest::newRow("HD") << "-vb 4000k -s 1920x1080"
+                        << "mp4"
+                        << "high 4 25000k";
+    QTest::newRow("rate above the level") << "-r 29.97 -vb 12000k -s 320x240"
+                                          << "mp4"
+                                          << "baseline 3.1 14000k";
+    QTest::newRow("crop and rotation") << "-vf \"crop=600:470:20:10,scale=1280:720,rotate=90\""
+                                       << "mp4"
                                        << "main 3.1 14000k";
-    QTest::newRow("Matroska is left to x264") << "-vb 2000k -s 320x240" << "mkv" << "  ";
+    QTest::newRow("Matroska is left to x264") << "-vb 2000k -s 320x240"
+                                              << "mkv"
+                                              << "  ";
 }
 
 void TestOptionTranslator::h264Devices()
@@ -376,13 +569,13 @@ void TestOptionTranslator::h264Devices()
     QFETCH(QString, options);
     QFETCH(QString, extension);
     QFETCH(QString, profile);
-    const TranslatedOptions t = TranslateOptions(QString(), QStringLiteral("-vcodec libx264 ") + options,
-                                                 extension, QString(), -1,
-                                                 source(QStringLiteral("640x480"), 25, 2));
+    const TranslatedOptions t
+        = TranslateOptions(QString(), QStringLiteral("-vcodec libx264 ") + options, extension,
+                           QString(), -1, source(QStringLiteral("640x480"), 25, 2));
     QVERIFY2(t.ok, qPrintable(t.error));
-    QCOMPARE(QStringList({valueOf(t.outputArgs, QStringLiteral("-profile:v")),
-                          valueOf(t.outputArgs, QStringLiteral("-level:v")),
-                          valueOf(t.outputArgs, QStringLiteral("-maxrate"))})
+    QCOMPARE(QStringList({ valueOf(t.outputArgs, QStringLiteral("-profile:v")),
+                           valueOf(t.outputArgs, QStringLiteral("-level:v")),
+                           valueOf(t.outputArgs, QStringLiteral("-maxrate")) })
                  .join(QLatin1Char(' ')),
              profile);
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-pix_fmt")), QStringLiteral("yuv420p"));
@@ -397,12 +590,13 @@ void TestOptionTranslator::deviceLimits_data()
     QTest::addColumn<double>("sourceRate");
     QTest::addColumn<QString>("expected"); // the end of the chain, -r, -b:v
     const QString x264 = QStringLiteral("-vcodec libx264 -vb 12000k ");
-    QTest::newRow("asked size fitted to the box") << x264 + "-r 60 -s 1920x1080" << "1920x1080" << 60.0
-                                                  << "scale=320:180 30 333k";
-    QTest::newRow("portrait source, no size asked") << x264 << "720x1280" << 25.0
-                                                    << "scale=134:240 - 418k";
-    QTest::newRow("a frame inside the box is kept") << x264 + "-r 25 -s 320x240" << "1920x1080" << 25.0
-                                                    << "scale=320:240 25 12000k";
+    QTest::newRow("asked size fitted to the box") << x264 + "-r 60 -s 1920x1080"
+                                                  << "1920x1080" << 60.0 << "scale=320:180 30 333k";
+    QTest::newRow("portrait source, no size asked")
+        << x264 << "720x1280" << 25.0 << "scale=134:240 - 418k";
+    QTest::newRow("a frame inside the box is kept")
+        << x264 + "-r 25 -s 320x240"
+        << "1920x1080" << 25.0 << "scale=320:240 25 12000k";
     QTest::newRow("unknown size, fitted by ffmpeg")
         << x264 << "" << 50.0
         << "scale=w='min(iw,320)':h='min(ih,240)':force_original_aspect_ratio=decrease:"
@@ -415,16 +609,17 @@ void TestOptionTranslator::deviceLimits()
     QFETCH(QString, sourceSize);
     QFETCH(double, sourceRate);
     QFETCH(QString, expected);
-    SourceMedia media = source(sourceSize.isEmpty() ? QStringLiteral("0x0") : sourceSize, sourceRate, 2);
-    const DeviceLimits iPod{320, 240, 30};
-    const TranslatedOptions t = TranslateOptions(QString(), options, QStringLiteral("mp4"), QString(),
-                                                 -1, media, iPod);
+    SourceMedia media
+        = source(sourceSize.isEmpty() ? QStringLiteral("0x0") : sourceSize, sourceRate, 2);
+    const DeviceLimits iPod { 320, 240, 30 };
+    const TranslatedOptions t
+        = TranslateOptions(QString(), options, QStringLiteral("mp4"), QString(), -1, media, iPod);
     QVERIFY2(t.ok, qPrintable(t.error));
     const auto orDash = [](const QString &v) { return v.isEmpty() ? QStringLiteral("-") : v; };
     const QString chain = valueOf(t.outputArgs, QStringLiteral("-vf"));
-    QCOMPARE(QStringList({chain.mid(chain.lastIndexOf(QLatin1String("scale="))),
-                          orDash(valueOf(t.outputArgs, QStringLiteral("-r"))),
-                          orDash(valueOf(t.outputArgs, QStringLiteral("-b:v")))})
+    QCOMPARE(QStringList({ chain.mid(chain.lastIndexOf(QLatin1String("scale="))),
+                           orDash(valueOf(t.outputArgs, QStringLiteral("-r"))),
+                           orDash(valueOf(t.outputArgs, QStringLiteral("-b:v"))) })
                  .join(QLatin1Char(' ')),
              expected);
 }
@@ -435,26 +630,42 @@ void TestOptionTranslator::refusals_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("extension");
-    QTest::addColumn<QString>("size");   // of the source's picture; "" for none
-    QTest::addColumn<int>("channels");   // of its audio
+    QTest::addColumn<QString>("size"); // of the source's picture; "" for none
+    QTest::addColumn<int>("channels"); // of its audio
     QTest::addColumn<QString>("setting"); // named by the refusal; "" when accepted
     QTest::addColumn<QString>("streams"); // the stream options when accepted
-    QTest::newRow("MPEG-1 above 4095") << "-vb 800k -ab 128k -ar 44100 -s 5000x3000" << "mpg"
-                                       << "320x240" << 2 << "Video Size" << "";
-    QTest::newRow("MPEG-1 source above 4095") << "-vb 800k -ab 128k -ar 44100 -vf \"vflip\"" << "mpg"
-                                              << "4100x2000" << 2 << "Video Size" << "";
-    QTest::newRow("RealVideo at 4K") << "-vcodec rv20 -vb 1000k -s 3840x2160" << "rm" << "320x240" << 2
-                                     << "Video Size" << "";
-    QTest::newRow("SWF at 300 frames a second") << "-r 300 -vb 500k -s 320x240" << "swf" << "320x240"
-                                                << 2 << "Frame Rate (FPS)" << "";
-    QTest::newRow("video only into video format") << "-vb 500k -ab 128k -ar 44100 -s 320x240" << "mp4"
-                                                  << "320x240" << 0 << "" << "-sn -dn -map_chapters -1";
-    QTest::newRow("audio only into video format") << "-vb 500k -ab 128k -ar 44100 -vn" << "mp4" << "" << 2
-                                                  << "" << "-sn -dn -map_chapters -1";
-    QTest::newRow("Matroska keeps subtitles and chapters") << "-vcodec libx264 -s 320x240" << "mkv"
-                                                           << "320x240" << 2 << "" << "-dn";
-    QTest::newRow("a copy keeps what ffmpeg picks") << "-vcodec copy -acodec copy -t 2" << "mp4"
-                                                    << "320x240" << 2 << "" << "";
+    QTest::newRow("MPEG-1 above 4095") << "-vb 800k -ab 128k -ar 44100 -s 5000x3000"
+                                       << "mpg"
+                                       << "320x240" << 2 << "Video Size"
+                                       << "";
+    QTest::newRow("MPEG-1 source above 4095") << "-vb 800k -ab 128k -ar 44100 -vf \"vflip\""
+                                              << "mpg"
+                                              << "4100x2000" << 2 << "Video Size"
+                                              << "";
+    QTest::newRow("RealVideo at 4K") << "-vcodec rv20 -vb 1000k -s 3840x2160"
+                                     << "rm"
+                                     << "320x240" << 2 << "Video Size"
+                                     << "";
+    QTest::newRow("SWF at 300 frames a second") << "-r 300 -vb 500k -s 320x240"
+                                                << "swf"
+                                                << "320x240" << 2 << "Frame Rate (FPS)"
+                                                << "";
+    QTest::newRow("video only into video format") << "-vb 500k -ab 128k -ar 44100 -s 320x240"
+                                                  << "mp4"
+                                                  << "320x240" << 0 << ""
+                                                  << "-sn -dn -map_chapters -1";
+    QTest::newRow("audio only into video format") << "-vb 500k -ab 128k -ar 44100 -vn"
+                                                  << "mp4"
+                                                  << "" << 2 << ""
+                                                  << "-sn -dn -map_chapters -1";
+    QTest::newRow("Matroska keeps subtitles and chapters") << "-vcodec libx264 -s 320x240"
+                                                           << "mkv"
+                                                           << "320x240" << 2 << ""
+                                                           << "-dn";
+    QTest::newRow("a copy keeps what ffmpeg picks") << "-vcodec copy -acodec copy -t 2"
+                                                    << "mp4"
+                                                    << "320x240" << 2 << ""
+                                                    << "";
 }
 
 void TestOptionTranslator::refusals()
@@ -471,7 +682,8 @@ void TestOptionTranslator::refusals()
         QVERIFY2(t.ok, qPrintable(t.error));
         QStringList tail;
         for (const QString &a : t.outputArgs) {
-            if (a == QLatin1String("-sn") || a == QLatin1String("-dn") || a == QLatin1String("-map_chapters"))
+            if (a == QLatin1String("-sn") || a == QLatin1String("-dn")
+                || a == QLatin1String("-map_chapters"))
                 tail << a;
             else if (tail.endsWith(QStringLiteral("-map_chapters")))
                 tail << a;
@@ -481,7 +693,8 @@ void TestOptionTranslator::refusals()
     }
     QVERIFY(!t.ok);
     QVERIFY2(t.error.contains(setting), qPrintable(t.error));
-    QVERIFY2(t.error.endsWith(QLatin1Char('.')) && t.error.count(QLatin1String(". ")) == 0, qPrintable(t.error));
+    QVERIFY2(t.error.endsWith(QLatin1Char('.')) && t.error.count(QLatin1String(". ")) == 0,
+             qPrintable(t.error));
 }
 
 void TestOptionTranslator::timesAreRead()
@@ -491,8 +704,8 @@ void TestOptionTranslator::timesAreRead()
                                                  QStringLiteral("mp4"), QString());
     QCOMPARE(t.startSeconds, 12.5);
     QCOMPARE(t.lengthSeconds, 30.0);
-    const TranslatedOptions none = TranslateOptions(QString(), QStringLiteral("-vn"),
-                                                    QStringLiteral("mp3"), QString());
+    const TranslatedOptions none
+        = TranslateOptions(QString(), QStringLiteral("-vn"), QStringLiteral("mp3"), QString());
     QCOMPARE(none.startSeconds, 0.0);
     QCOMPARE(none.lengthSeconds, -1.0);
     QCOMPARE(MuxerForInputFormat(QStringLiteral("matroska,webm")), QStringLiteral("matroska"));
@@ -504,16 +717,18 @@ void TestOptionTranslator::copyFromUnindexedStartsOnItsKeyFrame()
 {
     // The key frame at 40 s before the start at 42.5 s: entered 30 s early, kept from the key
     // frame on, and the end stays at 45.5 s.
-    TranslatedOptions t = TranslateOptions(QString(), QStringLiteral("-vcodec copy -acodec copy -ss 42.5 -t 3"),
-                                           QStringLiteral("ts"), QStringLiteral("mpegts"), 40.0);
+    TranslatedOptions t
+        = TranslateOptions(QString(), QStringLiteral("-vcodec copy -acodec copy -ss 42.5 -t 3"),
+                           QStringLiteral("ts"), QStringLiteral("mpegts"), 40.0);
     QVERIFY(t.ok);
     QVERIFY(t.copiesVideo);
     QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), QStringLiteral("-ss 10"));
-    QCOMPARE(t.outputArgs.join(QLatin1Char(' ')), QStringLiteral("-vcodec copy -acodec copy -t 5.5 -ss 30"));
+    QCOMPARE(t.outputArgs.join(QLatin1Char(' ')),
+             QStringLiteral("-vcodec copy -acodec copy -t 5.5 -ss 30"));
     QCOMPARE(t.lengthSeconds, 5.5);
     // Unknown key frame: the plain input seek.
-    t = TranslateOptions(QString(), QStringLiteral("-vcodec copy -ss 42.5 -t 3"), QStringLiteral("ts"),
-                         QStringLiteral("mpegts"), -1);
+    t = TranslateOptions(QString(), QStringLiteral("-vcodec copy -ss 42.5 -t 3"),
+                         QStringLiteral("ts"), QStringLiteral("mpegts"), -1);
     QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), QStringLiteral("-ss 42.5"));
     QCOMPARE(t.lengthSeconds, 3.0);
 }

@@ -2,9 +2,9 @@
 #include "outputmodel.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QFileInfo>
 #include <QTest>
 
 // The catalogue and the output dialog's model: presets, size and quality, the grid, naming.
@@ -72,7 +72,8 @@ void TestOutputModel::catalogueInvariants()
         if (e.Channels)
             QCOMPARE(QString::fromLatin1(e.Channels), QStringLiteral("2"));
         if (e.FrameRate)
-            QVERIFY(QStringList({"15", "25", "29.97", "23.97", "30"}).contains(QString::fromLatin1(e.FrameRate)));
+            QVERIFY(QStringList({ "15", "25", "29.97", "23.97", "30" })
+                        .contains(QString::fromLatin1(e.FrameRate)));
     }
     QCOMPARE(audioOnly, 11);
     QCOMPARE(keys.size(), 31);
@@ -89,16 +90,26 @@ void TestOutputModel::submenuOrderAndCounts()
     for (const CatalogueEntry &e : Catalogue::entries()) {
         const QString group = Catalogue::groupPath(e);
         if (seen.isEmpty() || seen.last().first != group)
-            seen.append({group, 0});
+            seen.append({ group, 0 });
         ++seen.last().second;
     }
-    const QList<QPair<QString, int>> expected{
-        {"General Audio Format", 11}, {"General Video Format", 16}, {"Device/Android", 12},
-        {"Device/Android Pad", 4},    {"Device/Apple TV", 3},      {"Device/iPad", 4},
-        {"Device/iPhone", 4},         {"Device/iPod", 11},         {"Device/BlackBerry", 14},
-        {"Device/HD Video", 8},       {"Device/PMP", 14},          {"Device/PS3", 6},
-        {"Device/PSP", 4},            {"Device/VCD/DVD", 4},       {"Device/Web Video", 12},
-        {"Device/Windows Phone", 3},  {"Device/Xbox", 8}};
+    const QList<QPair<QString, int>> expected { { "General Audio Format", 11 },
+                                                { "General Video Format", 16 },
+                                                { "Device/Android", 12 },
+                                                { "Device/Android Pad", 4 },
+                                                { "Device/Apple TV", 3 },
+                                                { "Device/iPad", 4 },
+                                                { "Device/iPhone", 4 },
+                                                { "Device/iPod", 11 },
+                                                { "Device/BlackBerry", 14 },
+                                                { "Device/HD Video", 8 },
+                                                { "Device/PMP", 14 },
+                                                { "Device/PS3", 6 },
+                                                { "Device/PSP", 4 },
+                                                { "Device/VCD/DVD", 4 },
+                                                { "Device/Web Video", 12 },
+                                                { "Device/Windows Phone", 3 },
+                                                { "Device/Xbox", 8 } };
     QCOMPARE(seen, expected); // each group appears once, in menu order
     // Within a submenu the order is the menu's, not the ids'.
     QCOMPARE(Catalogue::entries()[0].Id, 1186);
@@ -109,12 +120,16 @@ void TestOutputModel::extensionForKey_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("mp4h264") << "mp4h264" << "mp4";
-    QTest::newRow("mp4") << "mp4" << "mp4";
-    for (const char *k : {"mpg2", "ntsc-dvd", "pal-dvd", "ntsc-vcd", "pal-vcd"})
+    QTest::newRow("mp4h264") << "mp4h264"
+                             << "mp4";
+    QTest::newRow("mp4") << "mp4"
+                         << "mp4";
+    for (const char *k : { "mpg2", "ntsc-dvd", "pal-dvd", "ntsc-vcd", "pal-vcd" })
         QTest::newRow(k) << k << "mpg";
-    QTest::newRow("mpg") << "mpg" << "mpg";
-    QTest::newRow("wma") << "wma" << "wma";
+    QTest::newRow("mpg") << "mpg"
+                         << "mpg";
+    QTest::newRow("wma") << "wma"
+                         << "wma";
 }
 
 void TestOutputModel::extensionForKey()
@@ -149,8 +164,8 @@ void TestOutputModel::defaultEntryKeepsEverythingNeutral()
     QCOMPARE(m_model.sizeIndex(), 0);
     QCOMPARE(m_model.videoQuality(), 1);
     QCOMPARE(m_model.audioQuality(), 1);
-    for (const char *c : {"Video Bitrate", "Frame Rate (FPS)", "Aspect Rate", "Audio Bitrate",
-                          "Sample Rate", "Channels"})
+    for (const char *c : { "Video Bitrate", "Frame Rate (FPS)", "Aspect Rate", "Audio Bitrate",
+                           "Sample Rate", "Channels" })
         QCOMPARE(m_model.grid().value(QString::fromLatin1(c)), QStringLiteral("Auto"));
     QCOMPARE(m_model.grid().value(QStringLiteral("Filename Extension")), QStringLiteral("mp4"));
     // Right after an entry without a size: boxes enabled and empty, list at "Auto".
@@ -195,7 +210,8 @@ void TestOutputModel::videoEntryAfterAudio()
 void TestOutputModel::blackBerryPearl()
 {
     m_model.takeFocusRequest();
-    m_model.SelectCatalogueEntry(1108, QStringLiteral("BlackBerry Pearl 8100/8110/8120/8130 - MPEG4 Video"));
+    m_model.SelectCatalogueEntry(
+        1108, QStringLiteral("BlackBerry Pearl 8100/8110/8120/8130 - MPEG4 Video"));
     QCOMPARE(m_model.sizeIndex(), 15);
     QCOMPARE(OutputSettingsModel::sizeItems().at(m_model.sizeIndex()), QStringLiteral("Custom..."));
     QCOMPARE(m_model.widthText(), QStringLiteral("240"));
@@ -264,17 +280,28 @@ void TestOutputModel::validateSizeBox_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("result");
-    QTest::newRow("7") << "7" << "16";
-    QTest::newRow("15") << "15" << "16";
-    QTest::newRow("16") << "16" << "16";
-    QTest::newRow("17") << "17" << "18";
-    QTest::newRow("333") << "333" << "334";
-    QTest::newRow("4999") << "4999" << "5000";
-    QTest::newRow("5000") << "5000" << "5000";
-    QTest::newRow("5001") << "5001" << "5000";
-    QTest::newRow("9999") << "9999" << "5000";
-    QTest::newRow("empty") << "" << "16";
-    QTest::newRow("pasted words") << "abc" << "16";
+    QTest::newRow("7") << "7"
+                       << "16";
+    QTest::newRow("15") << "15"
+                        << "16";
+    QTest::newRow("16") << "16"
+                        << "16";
+    QTest::newRow("17") << "17"
+                        << "18";
+    QTest::newRow("333") << "333"
+                         << "334";
+    QTest::newRow("4999") << "4999"
+                          << "5000";
+    QTest::newRow("5000") << "5000"
+                          << "5000";
+    QTest::newRow("5001") << "5001"
+                          << "5000";
+    QTest::newRow("9999") << "9999"
+                          << "5000";
+    QTest::newRow("empty") << ""
+                           << "16";
+    QTest::newRow("pasted words") << "abc"
+                                  << "16";
 }
 
 void TestOutputModel::validateSizeBox()
@@ -350,36 +377,94 @@ void TestOutputModel::gridHandler_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("value");
-    QTest::newRow("cleared bit rate") << "Video Bitrate" << "" << "Auto";
-    QTest::newRow("cleared margin") << "Left" << "" << "0";
-    QTest::newRow("negative margin") << "Top" << "-40" << "40";
-    QTest::newRow("rotate 300") << "Rotate" << "300" << "0";
-    QTest::newRow("rotate -300") << "Rotate" << "-300" << "0";
-    QTest::newRow("rotate -270") << "Rotate" << "-270" << "-270";
-    QTest::newRow("rotate 270") << "Rotate" << "270" << "270";
-    QTest::newRow("blank frame rate") << "Frame Rate (FPS)" << " 25 " << "25";
-    QTest::newRow("words frame rate") << "Frame Rate (FPS)" << "abc" << "Auto";
-    QTest::newRow("decimal frame rate") << "Frame Rate (FPS)" << "29.97" << "29.97";
+    QTest::newRow("cleared bit rate") << "Video Bitrate"
+                                      << ""
+                                      << "Auto";
+    QTest::newRow("cleared margin") << "Left"
+                                    << ""
+                                    << "0";
+    QTest::newRow("negative margin") << "Top"
+                                     << "-40"
+                                     << "40";
+    QTest::newRow("rotate 300") << "Rotate"
+                                << "300"
+                                << "0";
+    QTest::newRow("rotate -300") << "Rotate"
+                                 << "-300"
+                                 << "0";
+    QTest::newRow("rotate -270") << "Rotate"
+                                 << "-270"
+                                 << "-270";
+    QTest::newRow("rotate 270") << "Rotate"
+                                << "270"
+                                << "270";
+    QTest::newRow("blank frame rate") << "Frame Rate (FPS)"
+                                      << " 25 "
+                                      << "25";
+    QTest::newRow("words frame rate") << "Frame Rate (FPS)"
+                                      << "abc"
+                                      << "Auto";
+    QTest::newRow("decimal frame rate") << "Frame Rate (FPS)"
+                                        << "29.97"
+                                        << "29.97";
     // Passing the pattern is not enough: values no encoder can honour return as well.
-    QTest::newRow("k alone") << "Audio Bitrate" << "k" << "Auto";
-    QTest::newRow("zero bit rate") << "Video Bitrate" << "0k" << "Auto";
-    QTest::newRow("absurd bit rate") << "Video Bitrate" << "100000000000000000000k" << "Auto";
-    QTest::newRow("zero sample rate") << "Sample Rate" << "0" << "Auto";
-    QTest::newRow("frame rate 0") << "Frame Rate (FPS)" << "0" << "Auto";
-    QTest::newRow("negative frame rate") << "Frame Rate (FPS)" << "-25" << "Auto";
-    QTest::newRow("aspect without height") << "Aspect Rate" << "16:" << "Auto";
-    QTest::newRow("aspect of zero") << "Aspect Rate" << "0:9" << "Auto";
-    QTest::newRow("crop beyond the picture") << "Top" << "400" << "0";
-    QTest::newRow("crop leaving two pixels") << "Bottom" << "-358" << "358";
-    QTest::newRow("1500") << "Video Bitrate" << "1500" << "1500";
-    QTest::newRow("1500K") << "Video Bitrate" << "1500K" << "1500K";
-    QTest::newRow("1.5M") << "Video Bitrate" << "1.5M" << "Auto";
-    QTest::newRow("1500 k") << "Video Bitrate" << "1500 k" << "Auto";
-    QTest::newRow("sample rate words") << "Sample Rate" << "44.1k" << "Auto";
-    QTest::newRow("16:9") << "Aspect Rate" << "16:9" << "16:9";
-    QTest::newRow("2.35:1") << "Aspect Rate" << "2.35:1" << "Auto";
-    QTest::newRow("16:9:1") << "Aspect Rate" << "16:9:1" << "Auto";
-    QTest::newRow("no colon") << "Aspect Rate" << "169" << "Auto";
+    QTest::newRow("k alone") << "Audio Bitrate"
+                             << "k"
+                             << "Auto";
+    QTest::newRow("zero bit rate") << "Video Bitrate"
+                                   << "0k"
+                                   << "Auto";
+    QTest::newRow("absurd bit rate") << "Video Bitrate"
+                                     << "100000000000000000000k"
+                                     << "Auto";
+    QTest::newRow("zero sample rate") << "Sample Rate"
+                                      << "0"
+                                      << "Auto";
+    QTest::newRow("frame rate 0") << "Frame Rate (FPS)"
+                                  << "0"
+                                  << "Auto";
+    QTest::newRow("negative frame rate") << "Frame Rate (FPS)"
+                                         << "-25"
+                                         << "Auto";
+    QTest::newRow("aspect without height") << "Aspect Rate"
+                                           << "16:"
+                                           << "Auto";
+    QTest::newRow("aspect of zero") << "Aspect Rate"
+                                    << "0:9"
+                                    << "Auto";
+    QTest::newRow("crop beyond the picture") << "Top"
+                                             << "400"
+                                             << "0";
+    QTest::newRow("crop leaving two pixels") << "Bottom"
+                                             << "-358"
+                                             << "358";
+    QTest::newRow("1500") << "Video Bitrate"
+                          << "1500"
+                          << "1500";
+    QTest::newRow("1500K") << "Video Bitrate"
+                           << "1500K"
+                           << "1500K";
+    QTest::newRow("1.5M") << "Video Bitrate"
+                          << "1.5M"
+                          << "Auto";
+    QTest::newRow("1500 k") << "Video Bitrate"
+                            << "1500 k"
+                            << "Auto";
+    QTest::newRow("sample rate words") << "Sample Rate"
+                                       << "44.1k"
+                                       << "Auto";
+    QTest::newRow("16:9") << "Aspect Rate"
+                          << "16:9"
+                          << "16:9";
+    QTest::newRow("2.35:1") << "Aspect Rate"
+                            << "2.35:1"
+                            << "Auto";
+    QTest::newRow("16:9:1") << "Aspect Rate"
+                            << "16:9:1"
+                            << "Auto";
+    QTest::newRow("no colon") << "Aspect Rate"
+                              << "169"
+                              << "Auto";
 }
 
 void TestOutputModel::gridHandler()
@@ -399,10 +484,10 @@ void TestOutputModel::removeAudioHidesAudioItems()
     AdvancedSettings &grid = m_model.grid();
     grid.userEdit(QStringLiteral("Audio Bitrate"), QStringLiteral("96k"));
     grid.userEdit(QStringLiteral("Remove Audio"), QStringLiteral("True"));
-    for (const char *c : {"Audio Bitrate", "Sample Rate", "Channels"})
+    for (const char *c : { "Audio Bitrate", "Sample Rate", "Channels" })
         QVERIFY(grid.isHidden(QString::fromLatin1(c)));
     grid.userEdit(QStringLiteral("Remove Audio"), QStringLiteral("False"));
-    for (const char *c : {"Audio Bitrate", "Sample Rate", "Channels"})
+    for (const char *c : { "Audio Bitrate", "Sample Rate", "Channels" })
         QVERIFY(!grid.isHidden(QString::fromLatin1(c)));
     QCOMPARE(grid.value(QStringLiteral("Audio Bitrate")), QStringLiteral("96k"));
 }
@@ -444,12 +529,18 @@ void TestOutputModel::defaultName_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("name");
-    QTest::newRow("plain") << "/home/ann/Holiday.mp4" << "Holiday-cut";
-    QTest::newRow("two dots") << "/v/a.b.mkv" << "a.b-cut";
-    QTest::newRow("no dot after the folder") << "/a.b/clip" << "before";
-    QTest::newRow("no dot at all") << "/v/clip" << "before";
-    QTest::newRow("at sign") << "/v/me@home.mp4" << "mehome-cut";
-    QTest::newRow("colon and quote") << "/v/a:b\"c.mp4" << "abc-cut";
+    QTest::newRow("plain") << "/home/ann/Holiday.mp4"
+                           << "Holiday-cut";
+    QTest::newRow("two dots") << "/v/a.b.mkv"
+                              << "a.b-cut";
+    QTest::newRow("no dot after the folder") << "/a.b/clip"
+                                             << "before";
+    QTest::newRow("no dot at all") << "/v/clip"
+                                   << "before";
+    QTest::newRow("at sign") << "/v/me@home.mp4"
+                             << "mehome-cut";
+    QTest::newRow("colon and quote") << "/v/a:b\"c.mp4"
+                                     << "abc-cut";
 }
 
 void TestOutputModel::defaultName()
@@ -510,10 +601,10 @@ void TestOutputModel::outputNameChecks()
     QVERIFY(QDir::setCurrent(dir.filePath(QStringLiteral("a"))));
     const QString a = QDir::currentPath();
     for (const auto &[typed, expected] :
-         {std::pair{QStringLiteral("out"), a + QStringLiteral("/out/")},
-          std::pair{QStringLiteral("."), a + QLatin1Char('/')},
-          std::pair{QStringLiteral(".."), QFileInfo(a).absolutePath() + QLatin1Char('/')},
-          std::pair{QStringLiteral("out/../out/."), a + QStringLiteral("/out/")}}) {
+         { std::pair { QStringLiteral("out"), a + QStringLiteral("/out/") },
+           std::pair { QStringLiteral("."), a + QLatin1Char('/') },
+           std::pair { QStringLiteral(".."), QFileInfo(a).absolutePath() + QLatin1Char('/') },
+           std::pair { QStringLiteral("out/../out/."), a + QStringLiteral("/out/") } }) {
         m_model.setFolder(typed);
         QVERIFY2(m_model.checkOutputName().ok, qPrintable(typed));
         QCOMPARE(m_model.folder(), expected);

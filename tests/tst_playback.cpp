@@ -41,7 +41,8 @@ private Q_SLOTS:
     void filters();
 
 private:
-    void openClip(qint64 durationMicros = 100000000, const QString &name = QStringLiteral("/v/clip.mp4"));
+    void openClip(qint64 durationMicros = 100000000,
+                  const QString &name = QStringLiteral("/v/clip.mp4"));
 
     std::unique_ptr<FakePlayer> m_player;
     FakeProbe m_probe;
@@ -76,7 +77,7 @@ void TestPlayback::cancelledOpenChangesNothing()
     m_view.play = false;
     m_view.chosenFile.clear();
     m_playback->openCommand();
-    QCOMPARE(m_player->calls, QStringList{"pause"});
+    QCOMPARE(m_player->calls, QStringList { "pause" });
     QVERIFY(m_view.play);
     QVERIFY(!m_view.guideHidden);
     QCOMPARE(m_shared.InputFilePath, QStringLiteral("/v/before.mp4"));
@@ -128,7 +129,7 @@ void TestPlayback::failedOpenReturnsToNoFile()
     m_player->openSucceeds = false;
     m_player->errorText = QStringLiteral("Not a media file, or a damaged one: /v/x.mp4");
     openClip(5000000, QStringLiteral("/v/x.mp4"));
-    QCOMPARE(m_view.messages, QStringList{m_player->errorText});
+    QCOMPARE(m_view.messages, QStringList { m_player->errorText });
     // The old file is closed, not left playing behind a window that says "no file".
     QCOMPARE(m_player->calls.last(), QStringLiteral("close"));
     QCOMPARE(m_shared.SourceWidth, 0);
@@ -228,7 +229,7 @@ void TestPlayback::rmvbPositionUsesProbe()
     openClip(100000000, QStringLiteral("/v/film.rmvb"));
     m_probe.calls.clear();
     m_playback->onPosition(5000000);
-    QCOMPARE(m_probe.calls, (QStringList{"positionAtTime", "step"}));
+    QCOMPARE(m_probe.calls, (QStringList { "positionAtTime", "step" }));
     QCOMPARE(m_playback->positionSeconds(), 4.96); // the frame before
 }
 
@@ -268,7 +269,8 @@ void TestPlayback::goToStartAndEnd()
     m_view.value = 400;
     m_playback->goToEnd();
     QCOMPARE(m_view.value, 835);
-    QCOMPARE(m_player->seeks.mid(m_player->seeks.size() - 2), (QList<qint64>{83456789, 83456789}));
+    QCOMPARE(m_player->seeks.mid(m_player->seeks.size() - 2),
+             (QList<qint64> { 83456789, 83456789 }));
     QCOMPARE(m_view.label1, QStringLiteral("00:01:23.4/00:01:23.4"));
     QVERIFY(m_playback->freezePositionUpdates());
     QCOMPARE(m_playback->positionSeconds(), 83.456789);
@@ -316,14 +318,14 @@ void TestPlayback::refreshStillFrame()
     m_player->state = Player::StatePaused;
     m_player->calls.clear();
     m_playback->refreshStillFrame(7000000);
-    QCOMPARE(m_player->calls, (QStringList{"mute", "play", "pause", "seek", "unmute"}));
+    QCOMPARE(m_player->calls, (QStringList { "mute", "play", "pause", "seek", "unmute" }));
     QCOMPARE(m_player->seeks.last(), 7000000);
     // Already muted: stays muted.
     m_player->muted = true;
     m_player->state = Player::StateStopped;
     m_player->calls.clear();
     m_playback->refreshStillFrame(1);
-    QCOMPARE(m_player->calls, (QStringList{"play", "pause", "seek"}));
+    QCOMPARE(m_player->calls, (QStringList { "play", "pause", "seek" }));
     // Playing, or a file without video: nothing.
     m_player->state = Player::StatePlaying;
     m_player->calls.clear();
@@ -399,34 +401,44 @@ void TestPlayback::marking_data()
     QTest::addColumn<double>("cutStart");
     QTest::addColumn<double>("cutLength");
 
-    QTest::newRow("whole file") << "cut" << "00:00:00.0" << "00:01:40.0" << 0 << 1000 << true
-                                << 1 << 0.0 << 100.0;
+    QTest::newRow("whole file") << "cut"
+                                << "00:00:00.0"
+                                << "00:01:40.0" << 0 << 1000 << true << 1 << 0.0 << 100.0;
     QTest::newRow("marks are the frames, not the slider's tenths")
-        << "at 12.52; start; at 42.48; end; cut" << "00:00:12.5" << "00:00:42.4" << 125 << 300
-        << true << 1 << 12.52 << 29.96;
+        << "at 12.52; start; at 42.48; end; cut"
+        << "00:00:12.5"
+        << "00:00:42.4" << 125 << 300 << true << 1 << 12.52 << 29.96;
     QTest::newRow("end before start, then a new end")
-        << "at 3; start; at 2; end; at 5; end; cut" << "00:00:02.0" << "00:00:05.0" << 20 << 30
-        << true << 1 << 2.0 << 3.0;
+        << "at 3; start; at 2; end; at 5; end; cut"
+        << "00:00:02.0"
+        << "00:00:05.0" << 20 << 30 << true << 1 << 2.0 << 3.0;
     QTest::newRow("end before start empties the range")
-        << "at 40; start; at 25; end; cut" << "00:00:25.0" << "00:00:25.0" << 250 << 0 << false
-        << 0 << 25.0 << 0.0;
-    QTest::newRow("start at the very end") << "at 100; start; cut" << "00:01:40.0"
-                                           << "00:01:40.0" << 1000 << 0 << false << 0 << 100.0
-                                           << 0.0;
+        << "at 40; start; at 25; end; cut"
+        << "00:00:25.0"
+        << "00:00:25.0" << 250 << 0 << false << 0 << 25.0 << 0.0;
+    QTest::newRow("start at the very end")
+        << "at 100; start; cut"
+        << "00:01:40.0"
+        << "00:01:40.0" << 1000 << 0 << false << 0 << 100.0 << 0.0;
     QTest::newRow("typed end, Cut without Enter")
-        << "type-end 00:00:03.0; cut" << "00:00:00.0" << "00:00:03.0" << 0 << 30 << true << 1
-        << 0.0 << 3.0;
+        << "type-end 00:00:03.0; cut"
+        << "00:00:00.0"
+        << "00:00:03.0" << 0 << 30 << true << 1 << 0.0 << 3.0;
     QTest::newRow("typed start and end, Cut without Enter")
-        << "type-start 00:00:02.0; type-end 00:00:03.0; cut" << "00:00:02.0" << "00:00:03.0"
-        << 20 << 10 << true << 1 << 2.0 << 1.0;
+        << "type-start 00:00:02.0; type-end 00:00:03.0; cut"
+        << "00:00:02.0"
+        << "00:00:03.0" << 20 << 10 << true << 1 << 2.0 << 1.0;
     QTest::newRow("typed start while playing, then Set end without Enter")
-        << "play; at 5; type-start 00:00:01.0; at 7; end; cut" << "00:00:01.0" << "00:00:07.0" << 10
-        << 60 << true << 1 << 1.0 << 6.0;
+        << "play; at 5; type-start 00:00:01.0; at 7; end; cut"
+        << "00:00:01.0"
+        << "00:00:07.0" << 10 << 60 << true << 1 << 1.0 << 6.0;
     QTest::newRow("paused typed start, then Set start")
-        << "at 5; type-start 00:00:01.0; enter-start; start; cut" << "00:00:01.0" << "00:01:40.0"
-        << 10 << 990 << true << 1 << 1.0 << 99.0;
+        << "at 5; type-start 00:00:01.0; enter-start; start; cut"
+        << "00:00:01.0"
+        << "00:01:40.0" << 10 << 990 << true << 1 << 1.0 << 99.0;
     QTest::newRow("typed start while playing")
-        << "play; at 33.3; type-start 00:00:20.0; enter-start; cut" << "00:00:20.0"
+        << "play; at 33.3; type-start 00:00:20.0; enter-start; cut"
+        << "00:00:20.0"
         << "00:01:40.0" << 200 << 800 << true << 1 << 20.0 << 80.0;
     // An end past the file's end is the file's end; a start past it empties the range.
     QTest::newRow("typed start past the file")
@@ -537,7 +549,8 @@ void TestPlayback::filters()
     QVERIFY(f.first().contains(QStringLiteral(" *.3g ")));
     QVERIFY(f.first().contains(QStringLiteral(" *.3gp2 ")));
     QVERIFY(!f.join(QString()).contains(QStringLiteral("*,")));
-    QCOMPARE(f.at(4), QStringLiteral("Audio - Audio InterChange File Format (*.aif;*.aiff) (*.aif *.aiff)"));
+    QCOMPARE(f.at(4),
+             QStringLiteral("Audio - Audio InterChange File Format (*.aif;*.aiff) (*.aif *.aiff)"));
     QCOMPARE(f.last(), QStringLiteral("All Files (*.*) (*)"));
     QVERIFY(f.at(1).endsWith(QStringLiteral("*.m4r *.wv)")));
 }

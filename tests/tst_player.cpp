@@ -42,13 +42,13 @@ void TestPlayer::initTestCase()
     m_silent = makeVideoOnly(dir);
     m_surround = makeSurround(dir);
     m_offset = makeMpeg2Offset(dir);
-    for (const QString &p : {m_clip, m_mp3, m_silent, m_surround, m_offset})
+    for (const QString &p : { m_clip, m_mp3, m_silent, m_surround, m_offset })
         QVERIFY(!p.isEmpty());
 }
 
 void TestPlayer::openReportsDurationBeforeReturning()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QSignalSpy opened(&player, &Player::mediaOpened);
     QVERIFY2(player.open(m_clip, true), qPrintable(player.lastErrorText()));
@@ -63,7 +63,7 @@ void TestPlayer::openReportsDurationBeforeReturning()
 
 void TestPlayer::seekIsExact()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QVERIFY(player.open(m_clip, true));
     player.seek(5000000, 0);
@@ -77,7 +77,7 @@ void TestPlayer::seekIsExact()
 
 void TestPlayer::positionEventsWhilePlaying()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QVERIFY(player.open(m_clip, true));
     QSignalSpy position(&player, &Player::positionChanged);
@@ -99,7 +99,7 @@ void TestPlayer::positionEventsWhilePlaying()
 
 void TestPlayer::pauseMuteVolume()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QVERIFY(player.open(m_clip, true));
     QVERIFY(!player.isMuted());
@@ -121,13 +121,13 @@ void TestPlayer::pauseMuteVolume()
 
 void TestPlayer::endOfMedia()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QVERIFY(player.open(m_clip, true));
     QSignalSpy state(&player, &Player::stateChanged);
     player.seek(9600000, 0);
     player.play();
-    QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList{int(Player::StateEnded)}), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList { int(Player::StateEnded) }), 5000);
     QCOMPARE(player.stateCode(), int(Player::StateEnded));
     // Rewinding after the end leaves a paused player at 0.
     player.seek(0, Player::SeekRewindAtEnd);
@@ -143,10 +143,11 @@ void TestPlayer::endOfMedia()
     state.clear();
     player.seek(10000000, 0);
     QTest::qWait(500);
-    QVERIFY(!state.contains(QVariantList{int(Player::StateEnded)}));
+    QVERIFY(!state.contains(QVariantList { int(Player::StateEnded) }));
     player.play();
     QTest::qWait(300);
-    QVERIFY2(player.currentPosition() < 2000000, qPrintable(QString::number(player.currentPosition())));
+    QVERIFY2(player.currentPosition() < 2000000,
+             qPrintable(QString::number(player.currentPosition())));
     QVERIFY(player.currentPosition() > 0);
 }
 
@@ -154,11 +155,16 @@ void TestPlayer::openFailures_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("missing") << "missing" << "File not found";
-    QTest::newRow("empty") << "empty" << "empty";
-    QTest::newRow("text named mp4") << "text" << "Not a media file";
-    QTest::newRow("truncated mp4") << "truncated" << "";
-    QTest::newRow("folder") << "folder" << "cannot be read";
+    QTest::newRow("missing") << "missing"
+                             << "File not found";
+    QTest::newRow("empty") << "empty"
+                           << "empty";
+    QTest::newRow("text named mp4") << "text"
+                                    << "Not a media file";
+    QTest::newRow("truncated mp4") << "truncated"
+                                   << "";
+    QTest::newRow("folder") << "folder"
+                            << "cannot be read";
 }
 
 void TestPlayer::openFailures()
@@ -182,7 +188,7 @@ void TestPlayer::openFailures()
     } else if (kind == QLatin1String("folder")) {
         QDir().mkpath(path);
     }
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QSignalSpy opened(&player, &Player::mediaOpened);
     QVERIFY(!player.open(path, true));
@@ -196,7 +202,7 @@ void TestPlayer::openFailures()
 
 void TestPlayer::audioOnlyAndReplace()
 {
-    MpvPlayer player(MpvPlayer::Options{true});
+    MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary(QString(), true));
     QSignalSpy opened(&player, &Player::mediaOpened);
     QVERIFY(player.open(m_clip, true));
@@ -235,7 +241,7 @@ void TestPlayer::probeSamples()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, channels);
-    const QString path = QStringList{m_clip, m_mp3, m_silent, m_surround, m_offset}.at(sample);
+    const QString path = QStringList { m_clip, m_mp3, m_silent, m_surround, m_offset }.at(sample);
     AvProbe probe;
     QVERIFY2(probe.open(path, QString()), qPrintable(probe.lastErrorText()));
     QCOMPARE(probe.videoStreamCount(), videoCount);
@@ -252,8 +258,9 @@ void TestPlayer::probeStepsBack()
 {
     // 25 fps: each time lands on the frame that starts at or before it (within one frame),
     // and a step back goes exactly one frame earlier, also across a key frame.
-    auto nearBefore = [](qint64 frame, qint64 time) { return frame <= time && frame > time - 40000; };
-    for (const QString &path : {m_clip, m_offset}) {
+    auto nearBefore
+        = [](qint64 frame, qint64 time) { return frame <= time && frame > time - 40000; };
+    for (const QString &path : { m_clip, m_offset }) {
         AvProbe probe;
         QVERIFY(probe.open(path, QString()));
         QVERIFY(probe.positionAtTime(5050000, 0));
@@ -262,7 +269,7 @@ void TestPlayer::probeStepsBack()
         QVERIFY(probe.step(-1));
         QVERIFY(std::abs(probe.currentTime() - (at - 40000)) <= 1000);
         // Back across a key frame (every 25 frames in the H.264 sample, every 12 in MPEG-2).
-        for (qint64 t : {4000000LL, 4010911LL, 2980000LL}) {
+        for (qint64 t : { 4000000LL, 4010911LL, 2980000LL }) {
             QVERIFY(probe.positionAtTime(t, 0));
             const qint64 before = probe.currentTime();
             QVERIFY(nearBefore(before, t));

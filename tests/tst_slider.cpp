@@ -114,8 +114,9 @@ void TestSlider::setterReportsAndRepaints()
     QStringList names;
     for (const auto &args : changed)
         names << args.first().toString();
-    QCOMPARE(names, (QStringList{"SelStart", "SelLength", "Min", "TickNumber", "ShowTicks",
-                                 "SmallChange", "LargeChange", "Enabled", "BackColor"}));
+    QCOMPARE(names,
+             (QStringList { "SelStart", "SelLength", "Min", "TickNumber", "ShowTicks",
+                            "SmallChange", "LargeChange", "Enabled", "BackColor" }));
 }
 
 void TestSlider::geometryOnResize()
@@ -184,14 +185,14 @@ void TestSlider::persistenceDefaultsAndOrder()
     QSignalSpy changed(&loaded, &SliderBase::propertyChanged);
     loaded.loadProperties(empty);
     QCOMPARE(loaded.backColor(), 15916757u); // the second read's default, &HF2DED5
-    const QStringList appearance{"BackColor", "ForeColor", "Enabled", "Font", "BackStyle",
-                                 "BorderStyle"};
-    const QStringList scale{"Value", "Min", "SmallChange", "LargeChange", "ShowTicks",
-                            "Max", "TickNumber", "SelStart", "SelLength"};
+    const QStringList appearance { "BackColor", "ForeColor", "Enabled",
+                                   "Font",      "BackStyle", "BorderStyle" };
+    const QStringList scale { "Value", "Min",        "SmallChange", "LargeChange", "ShowTicks",
+                              "Max",   "TickNumber", "SelStart",    "SelLength" };
     QCOMPARE(empty.readOrder, appearance + appearance + scale);
     // Keys compare without regard to case.
     MemoryPropertyBag mixed;
-    mixed.entries = {{QStringLiteral("backcolor"), 255u}, {QStringLiteral("MAX"), 77}};
+    mixed.entries = { { QStringLiteral("backcolor"), 255u }, { QStringLiteral("MAX"), 77 } };
     loaded.loadProperties(mixed);
     QCOMPARE(loaded.backColor(), 255u);
     QCOMPARE(loaded.max(), 77);
@@ -200,7 +201,7 @@ void TestSlider::persistenceDefaultsAndOrder()
 void TestSlider::persistenceNoClampOnLoad()
 {
     MemoryPropertyBag bag;
-    bag.entries = {{QStringLiteral("Value"), 5000}, {QStringLiteral("Max"), 1000}};
+    bag.entries = { { QStringLiteral("Value"), 5000 }, { QStringLiteral("Max"), 1000 } };
     NaSlider s;
     QSignalSpy painted(&s, &SliderBase::painted);
     s.loadProperties(bag);
@@ -309,7 +310,7 @@ void TestSlider::paintZeroMaxAndTicks()
     s->setSelLength(5);
     s->setValue(0);
     QImage image = s->grab().toImage();
-    QVERIFY(!isBackground(at(image, 8, 1)));      // thumb at 0
+    QVERIFY(!isBackground(at(image, 8, 1))); // thumb at 0
     QCOMPARE(at(image, 300, 10), QColor(157, 161, 166)); // the strip's outline row
 
     auto t = positionSlider();
@@ -402,16 +403,16 @@ void TestSlider::eventOrder()
     connect(s.get(), &SliderBase::mouseDown, [&](int b, int, float x, float) {
         order << QStringLiteral("down %1 %2").arg(b).arg(x);
     });
-    connect(s.get(), &SliderBase::mouseUp, [&](int b, int, float, float) {
-        order << QStringLiteral("up %1").arg(b);
-    });
-    connect(s.get(), &SliderBase::clicked, [&] { order << QStringLiteral("click %1").arg(s->value()); });
+    connect(s.get(), &SliderBase::mouseUp,
+            [&](int b, int, float, float) { order << QStringLiteral("up %1").arg(b); });
+    connect(s.get(), &SliderBase::clicked,
+            [&] { order << QStringLiteral("click %1").arg(s->value()); });
     QTest::mousePress(s.get(), Qt::LeftButton, {}, QPoint(300, 10));
     QVERIFY(s->dragging());
     QCOMPARE(s->value(), 0); // a press does not move the value
     QTest::mouseRelease(s.get(), Qt::LeftButton, {}, QPoint(300, 10));
     QVERIFY(!s->dragging());
-    QCOMPARE(order, (QStringList{"down 1 4500", "up 1", "click 500"}));
+    QCOMPARE(order, (QStringList { "down 1 4500", "up 1", "click 500" }));
 }
 
 void TestSlider::rightButtonDragIgnored()

@@ -51,15 +51,15 @@ private:
     // The hidden temporaries of the process in the folder.
     QStringList temporaries(const QString &folder, qint64 pid) const
     {
-        return QDir(folder).entryList({QStringLiteral(".snipora-%1-*").arg(pid)},
+        return QDir(folder).entryList({ QStringLiteral(".snipora-%1-*").arg(pid) },
                                       QDir::Files | QDir::Hidden);
     }
     // A run long enough to act on while it writes: 4 s of 1080p (about a second at the
     // fastest quality, many at the best).
     QStringList slowJob(const QString &name, const QString &quality = QStringLiteral("high")) const
     {
-        return {m_clip, "--start", "0", "--end", "4", "--size", "1920x1080", "--video-quality",
-                quality, "--name", name};
+        return { m_clip,      "--start",         "0",     "--end",  "4", "--size",
+                 "1920x1080", "--video-quality", quality, "--name", name };
     }
 
     QTemporaryDir m_dir;
@@ -81,14 +81,16 @@ void TestSniporaCut::initTestCase()
     QVERIFY(subtitles.open(QIODevice::WriteOnly));
     subtitles.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
     subtitles.close();
-    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.mp4"))).constData(), 0600) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.mp4"))).constData(), 0600)
+            == 0);
     // Files whose index promises 8 s while their data ends early (an interrupted download).
     const QString indexFirst = dir.filePath(QStringLiteral("indexfirst.mp4"));
-    QVERIFY(ffmpeg({"-i", m_clip, "-c", "copy", "-movflags", "+faststart", indexFirst}));
+    QVERIFY(ffmpeg({ "-i", m_clip, "-c", "copy", "-movflags", "+faststart", indexFirst }));
     QFile whole(indexFirst);
     QVERIFY(whole.open(QIODevice::ReadOnly));
     const QByteArray bytes = whole.readAll();
-    for (const auto &[name, share] : {std::pair{"trunc.mp4", 0.12}, std::pair{"part.mp4", 0.45}}) {
+    for (const auto &[name, share] :
+         { std::pair { "trunc.mp4", 0.12 }, std::pair { "part.mp4", 0.45 } }) {
         QFile part(dir.filePath(QString::fromLatin1(name)));
         QVERIFY(part.open(QIODevice::WriteOnly));
         part.write(bytes.left(qsizetype(bytes.size() * share)));
@@ -111,23 +113,25 @@ TestSniporaCut::Result TestSniporaCut::cut(const QStringList &args, int timeoutM
 
 void TestSniporaCut::listFormats()
 {
-    const Result r = cut({QStringLiteral("--list-formats")});
+    const Result r = cut({ QStringLiteral("--list-formats") });
     QCOMPARE(r.status, 0);
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 138);
     for (const QString &line : lines)
         QCOMPARE(line.split(QLatin1Char('\t')).size(), 11);
-    QCOMPARE(lines.first(), QStringLiteral("1186\tID_AAC\tAAC - Advanced Audio Coding Files (*.aac)\t"
-                                           "General Audio Format\taac\t1\t\t\t\t\t"));
-    QVERIFY(lines.contains(QStringLiteral("1108\tID_BLACKBERRYPEARLMPEGVIDEO\tBlackBerry Pearl "
-                                          "8100/8110/8120/8130 - MPEG4 Video\tDevice/BlackBerry\tmp4"
-                                          "\t0\t240\t260\t25\t96k\t2")));
+    QCOMPARE(lines.first(),
+             QStringLiteral("1186\tID_AAC\tAAC - Advanced Audio Coding Files (*.aac)\t"
+                            "General Audio Format\taac\t1\t\t\t\t\t"));
+    QVERIFY(
+        lines.contains(QStringLiteral("1108\tID_BLACKBERRYPEARLMPEGVIDEO\tBlackBerry Pearl "
+                                      "8100/8110/8120/8130 - MPEG4 Video\tDevice/BlackBerry\tmp4"
+                                      "\t0\t240\t260\t25\t96k\t2")));
     QVERIFY(lines.last().startsWith(QStringLiteral("1138\t")));
 }
 
 void TestSniporaCut::help()
 {
-    const Result r = cut({QStringLiteral("--help")});
+    const Result r = cut({ QStringLiteral("--help") });
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.contains(QStringLiteral("Usage:")));
     QVERIFY(r.out.contains(QStringLiteral("--print-args")));
@@ -136,28 +140,30 @@ void TestSniporaCut::help()
 void TestSniporaCut::sameStringAsTheDialog_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("entry");      // 0: the default entry
+    QTest::addColumn<int>("entry"); // 0: the default entry
     QTest::addColumn<bool>("copy");
-    QTest::addColumn<QString>("size");   // "" auto, else "WxH" through the boxes
+    QTest::addColumn<QString>("size"); // "" auto, else "WxH" through the boxes
     QTest::addColumn<int>("videoQuality");
     QTest::addColumn<int>("audioQuality");
     QTest::addColumn<QStringList>("sets");
-    QTest::newRow("defaults") << QStringList{} << 0 << false << "" << 1 << 1 << QStringList{};
-    QTest::newRow("copy") << QStringList{"--copy"} << 0 << true << "" << 1 << 1 << QStringList{};
-    QTest::newRow("key-frame copy") << QStringList{"--keyframe-copy"} << 0 << true << "" << 1 << 1
-                                    << QStringList{};
-    QTest::newRow("device by symbol, crop")
-        << QStringList{"--format", "ID_BLACKBERRYPEARLMPEGVIDEO", "--set", "Crop Video=True", "--set", "Top=12"}
-        << 1108 << false << "" << 1 << 1 << QStringList{"Crop Video=True", "Top=12"};
+    QTest::newRow("defaults") << QStringList {} << 0 << false << "" << 1 << 1 << QStringList {};
+    QTest::newRow("copy") << QStringList { "--copy" } << 0 << true << "" << 1 << 1
+                          << QStringList {};
+    QTest::newRow("key-frame copy")
+        << QStringList { "--keyframe-copy" } << 0 << true << "" << 1 << 1 << QStringList {};
+    QTest::newRow("device by symbol, crop") << QStringList {
+        "--format", "ID_BLACKBERRYPEARLMPEGVIDEO", "--set", "Crop Video=True", "--set", "Top=12"
+    } << 1108 << false << "" << 1 << 1 << QStringList { "Crop Video=True", "Top=12" };
     QTest::newRow("audio entry by caption, low")
-        << QStringList{"--format", "MP3 - MPEG Layer-3 Audio (*.mp3)", "--audio-quality", "low"}
-        << 1185 << false << "" << 1 << 2 << QStringList{};
+        << QStringList { "--format", "MP3 - MPEG Layer-3 Audio (*.mp3)", "--audio-quality", "low" }
+        << 1185 << false << "" << 1 << 2 << QStringList {};
     QTest::newRow("odd size, high video, rm")
-        << QStringList{"--format", "1052", "--size", "333x201", "--video-quality", "high"}
-        << 1052 << false << "333x201" << 0 << 1 << QStringList{};
+        << QStringList { "--format", "1052", "--size", "333x201", "--video-quality", "high" }
+        << 1052 << false << "333x201" << 0 << 1 << QStringList {};
     QTest::newRow("settings after quality")
-        << QStringList{"--set", "Video Bitrate=900k", "--video-quality", "low", "--set", "Channels=1"}
-        << 0 << false << "" << 2 << 1 << QStringList{"Video Bitrate=900k", "Channels=1"};
+        << QStringList { "--set", "Video Bitrate=900k", "--video-quality", "low",
+                         "--set", "Channels=1" }
+        << 0 << false << "" << 2 << 1 << QStringList { "Video Bitrate=900k", "Channels=1" };
 }
 
 void TestSniporaCut::sameStringAsTheDialog()
@@ -170,7 +176,8 @@ void TestSniporaCut::sameStringAsTheDialog()
     QFETCH(int, audioQuality);
     QFETCH(QStringList, sets);
 
-    const Result r = cut(QStringList{m_clip, "--start", "00:00:01.5", "--end", "6.5", "--print-args"} + options);
+    const Result r = cut(
+        QStringList { m_clip, "--start", "00:00:01.5", "--end", "6.5", "--print-args" } + options);
     QCOMPARE(r.status, 0);
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
@@ -187,8 +194,8 @@ void TestSniporaCut::sameStringAsTheDialog()
     shared.SourceWidth = probe.pictureWidth(probe.videoStreamIndex());
     shared.SourceHeight = probe.pictureHeight(probe.videoStreamIndex());
     shared.SourceHasVideo = true;
-    shared.SourceBitrateKbps = EstimateSourceBitrateKbps(probe.fileSize(), probe.durationMicros() / 100000.0,
-                                                         probe.audioStreamCount());
+    shared.SourceBitrateKbps = EstimateSourceBitrateKbps(
+        probe.fileSize(), probe.durationMicros() / 100000.0, probe.audioStreamCount());
     shared.CutStartSeconds = 1.5;
     shared.CutLengthSeconds = 5;
     RecordingMessageSink messages;
@@ -219,74 +226,116 @@ void TestSniporaCut::sameStringAsTheDialog()
     if (options.contains(QStringLiteral("--audio-quality")))
         m.selectAudioQuality(audioQuality);
     for (const QString &set : sets)
-        QVERIFY(m.grid().userEdit(set.section(QLatin1Char('='), 0, 0), set.section(QLatin1Char('='), 1)));
+        QVERIFY(m.grid().userEdit(set.section(QLatin1Char('='), 0, 0),
+                                  set.section(QLatin1Char('='), 1)));
     m.setFileName(QStringLiteral("dialog-cut"));
     QVERIFY(dialog.ok());
     QVERIFY(started);
     QCOMPARE(lines.at(0), shared.EncoderArguments);
     QCOMPARE(lines.at(1), shared.OutputExtension);
-    QCOMPARE(lines.at(2), shared.ExactCopyMode    ? QStringLiteral("exact-copy")
-                          : shared.DirectCopyMode ? QStringLiteral("copy")
-                                                  : QStringLiteral("convert"));
+    QCOMPARE(lines.at(2),
+             shared.ExactCopyMode        ? QStringLiteral("exact-copy")
+                 : shared.DirectCopyMode ? QStringLiteral("copy")
+                                         : QStringLiteral("convert"));
 }
 
 void TestSniporaCut::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
-    QTest::newRow("nothing") << QStringList{} << "no input file";
-    QTest::newRow("no end") << QStringList{"clip.mp4", "--start", "1"} << "--start and --end";
-    QTest::newRow("bad time") << QStringList{"clip.mp4", "--start", "1:2:3", "--end", "5"} << "not a time code";
-    QTest::newRow("end before start") << QStringList{"clip.mp4", "--start", "5", "--end", "5"} << "must come after";
-    QTest::newRow("unknown format") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--format", "ZZZ"} << "no format";
-    QTest::newRow("unknown setting") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--set", "Colour=red"} << "names no advanced setting";
-    QTest::newRow("read-only setting") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--set", "Top=5"} << "cannot be changed";
-    QTest::newRow("bad quality") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--video-quality", "best"} << "not high, normal or low";
-    QTest::newRow("bad size") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--size", "big"} << "neither auto nor WxH";
-    QTest::newRow("missing file") << QStringList{"gone.mp4", "--start", "1", "--end", "2"} << "File not found";
-    QTest::newRow("not media") << QStringList{"notes.mp4", "--start", "1", "--end", "2"} << "Not a media file";
+    QTest::newRow("nothing") << QStringList {} << "no input file";
+    QTest::newRow("no end") << QStringList { "clip.mp4", "--start", "1" } << "--start and --end";
+    QTest::newRow("bad time") << QStringList { "clip.mp4", "--start", "1:2:3", "--end", "5" }
+                              << "not a time code";
+    QTest::newRow("end before start")
+        << QStringList { "clip.mp4", "--start", "5", "--end", "5" } << "must come after";
+    QTest::newRow("unknown format")
+        << QStringList { "clip.mp4", "--start", "1", "--end", "2", "--format", "ZZZ" }
+        << "no format";
+    QTest::newRow("unknown setting")
+        << QStringList { "clip.mp4", "--start", "1", "--end", "2", "--set", "Colour=red" }
+        << "names no advanced setting";
+    QTest::newRow("read-only setting")
+        << QStringList { "clip.mp4", "--start", "1", "--end", "2", "--set", "Top=5" }
+        << "cannot be changed";
+    QTest::newRow("bad quality") << QStringList { "clip.mp4", "--start",         "1",   "--end",
+                                                  "2",        "--video-quality", "best" }
+                                 << "not high, normal or low";
+    QTest::newRow("bad size") << QStringList { "clip.mp4", "--start", "1",  "--end",
+                                               "2",        "--size",  "big" }
+                              << "neither auto nor WxH";
+    QTest::newRow("missing file") << QStringList { "gone.mp4", "--start", "1", "--end", "2" }
+                                  << "File not found";
+    QTest::newRow("not media") << QStringList { "notes.mp4", "--start", "1", "--end", "2" }
+                               << "Not a media file";
     QTest::newRow("subtitles only") << QStringList { "words.srt", "--start", "1", "--end", "2" }
                                     << "Can not open file: words.srt (no audio or video stream)\n";
-    QTest::newRow("missing folder") << QStringList{"clip.mp4", "--start", "1", "--end", "2", "--output-dir", "/nonexistent/x"} << "Invalid path!";
-    QTest::newRow("unknown option") << QStringList{"clip.mp4", "--frobnicate"} << "unknown option";
+    QTest::newRow("missing folder") << QStringList {
+        "clip.mp4", "--start", "1", "--end", "2", "--output-dir", "/nonexistent/x"
+    } << "Invalid path!";
+    QTest::newRow("unknown option")
+        << QStringList { "clip.mp4", "--frobnicate" } << "unknown option";
 
     // Values the dialog's grid would drop or change are refused, naming the value.
-    const QStringList range{"clip.mp4", "--start", "1", "--end", "2"};
+    const QStringList range { "clip.mp4", "--start", "1", "--end", "2" };
     auto set = [&](const char *tag, QStringList settings, const char *message) {
         QStringList args = range;
         for (const QString &s : settings)
             args << QStringLiteral("--set") << s;
         QTest::newRow(tag) << args << QString::fromLatin1(message);
     };
-    set("bit rate in words", {"Video Bitrate=abc"}, "\"abc\" for Video Bitrate is not a bit rate");
-    set("bit rate with a blank", {"Video Bitrate=1500 k"}, "\"1500 k\" for Video Bitrate is not a bit rate");
-    set("bit rate of 1e20k", {"Video Bitrate=1e20k"}, "\"1e20k\" for Video Bitrate is not a bit rate");
-    set("absurd bit rate", {"Video Bitrate=100000000000000000000k"}, "is not a usable bit rate");
-    set("check box yes", {"Crop Video=Yes"}, "\"Yes\" for Crop Video is not a check box value");
-    set("1000 channels", {"Channels=1000"}, "\"1000\" for Channels is not one of its choices");
-    set("negative sample rate", {"Sample Rate=-1"}, "\"-1\" for Sample Rate is not a sample rate");
-    set("frame rate 0", {"Frame Rate (FPS)=0"}, "\"0\" for Frame Rate (FPS) is not a usable frame rate");
-    set("negative frame rate", {"Frame Rate (FPS)=-5"}, "is not a usable frame rate");
-    set("negative margin", {"Crop Video=True", "Top=-50"}, "\"-50\" for Top is negative");
-    set("crop beyond the picture", {"Crop Video=True", "Top=300", "Bottom=100"}, "crops the picture away");
-    set("rotation beyond 270", {"Rotate=300"}, "\"300\" for Rotate is not a rotation");
-    set("setting of no use to the format", {"Remove Audio=True", "Sample Rate=8000"}, "does not apply");
+    set("bit rate in words", { "Video Bitrate=abc" },
+        "\"abc\" for Video Bitrate is not a bit rate");
+    set("bit rate with a blank", { "Video Bitrate=1500 k" },
+        "\"1500 k\" for Video Bitrate is not a bit rate");
+    set("bit rate of 1e20k", { "Video Bitrate=1e20k" },
+        "\"1e20k\" for Video Bitrate is not a bit rate");
+    set("absurd bit rate", { "Video Bitrate=100000000000000000000k" }, "is not a usable bit rate");
+    set("check box yes", { "Crop Video=Yes" }, "\"Yes\" for Crop Video is not a check box value");
+    set("1000 channels", { "Channels=1000" }, "\"1000\" for Channels is not one of its choices");
+    set("negative sample rate", { "Sample Rate=-1" },
+        "\"-1\" for Sample Rate is not a sample rate");
+    set("frame rate 0", { "Frame Rate (FPS)=0" },
+        "\"0\" for Frame Rate (FPS) is not a usable frame rate");
+    set("negative frame rate", { "Frame Rate (FPS)=-5" }, "is not a usable frame rate");
+    set("negative margin", { "Crop Video=True", "Top=-50" }, "\"-50\" for Top is negative");
+    set("crop beyond the picture", { "Crop Video=True", "Top=300", "Bottom=100" },
+        "crops the picture away");
+    set("rotation beyond 270", { "Rotate=300" }, "\"300\" for Rotate is not a rotation");
+    set("setting of no use to the format", { "Remove Audio=True", "Sample Rate=8000" },
+        "does not apply");
     // Choices a direct copy would drop.
-    QTest::newRow("copy with a format") << range + QStringList{"--copy", "--format", "ID_MPB"} << "takes no --format";
-    QTest::newRow("copy with a size") << range + QStringList{"--copy", "--size", "320x240"} << "takes no --size";
-    QTest::newRow("copy with a setting") << range + QStringList{"--copy", "--set", "Rotate=90"} << "takes no --set";
+    QTest::newRow("copy with a format")
+        << range + QStringList { "--copy", "--format", "ID_MPB" } << "takes no --format";
+    QTest::newRow("copy with a size")
+        << range + QStringList { "--copy", "--size", "320x240" } << "takes no --size";
+    QTest::newRow("copy with a setting")
+        << range + QStringList { "--copy", "--set", "Rotate=90" } << "takes no --set";
     // What ffmpeg would refuse after starting.
-    QTest::newRow("video-only into an audio format") << QStringList{"silent.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB"} << "has no audio stream";
-    QTest::newRow("copy of a .txt") << QStringList{"clip.txt", "--start", "1", "--end", "2", "--copy"} << "No file type is known for the extension \"txt\"";
-    QTest::newRow("start past the end") << QStringList{"clip.mp4", "--start", "8", "--end", "9"} << "is at or past the end of clip.mp4";
-    QTest::newRow("name too long") << range + QStringList{"--name", QString(252, QLatin1Char('n'))} << "name is too long";
+    QTest::newRow("video-only into an audio format")
+        << QStringList { "silent.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB" }
+        << "has no audio stream";
+    QTest::newRow("copy of a .txt")
+        << QStringList { "clip.txt", "--start", "1", "--end", "2", "--copy" }
+        << "No file type is known for the extension \"txt\"";
+    QTest::newRow("start past the end") << QStringList { "clip.mp4", "--start", "8", "--end", "9" }
+                                        << "is at or past the end of clip.mp4";
+    QTest::newRow("name too long")
+        << range + QStringList { "--name", QString(252, QLatin1Char('n')) } << "name is too long";
     // Input and names.
-    QTest::newRow("minutes of 99") << QStringList{"clip.mp4", "--start", "00:99:99.9", "--end", "99:00:00.0"} << "not a time code";
-    QTest::newRow("one-digit fields") << QStringList{"clip.mp4", "--start", "0:0:1", "--end", "5"} << "not a time code";
-    QTest::newRow("fifo") << QStringList{"fifo.mp4", "--start", "1", "--end", "2"} << "Not a regular file";
-    QTest::newRow("device") << QStringList{"/dev/null", "--start", "1", "--end", "2"} << "Not a regular file";
-    QTest::newRow("root folder") << range + QStringList{"--output-dir", "/"} << "/ cannot be the destination folder";
-    QTest::newRow("name of removed characters") << range + QStringList{"--name", "*?*"} << "Invalid file name! (nothing is left of \"*?*\"";
+    QTest::newRow("minutes of 99")
+        << QStringList { "clip.mp4", "--start", "00:99:99.9", "--end", "99:00:00.0" }
+        << "not a time code";
+    QTest::newRow("one-digit fields")
+        << QStringList { "clip.mp4", "--start", "0:0:1", "--end", "5" } << "not a time code";
+    QTest::newRow("fifo") << QStringList { "fifo.mp4", "--start", "1", "--end", "2" }
+                          << "Not a regular file";
+    QTest::newRow("device") << QStringList { "/dev/null", "--start", "1", "--end", "2" }
+                            << "Not a regular file";
+    QTest::newRow("root folder") << range + QStringList { "--output-dir", "/" }
+                                 << "/ cannot be the destination folder";
+    QTest::newRow("name of removed characters") << range + QStringList { "--name", "*?*" }
+                                                << "Invalid file name! (nothing is left of \"*?*\"";
 }
 
 void TestSniporaCut::badUsage()
@@ -314,10 +363,16 @@ void TestSniporaCut::rangeAgainstTheData_data()
     QTest::addColumn<QString>("end");
     QTest::addColumn<int>("status");
     QTest::addColumn<double>("length"); // of the saved file
-    QTest::newRow("data ends before the range") << "trunc.mp4" << "5" << "8" << 1 << 0.0;
-    QTest::newRow("data ends inside the range") << "part.mp4" << "2" << "7.5" << 1 << 0.0;
-    QTest::newRow("end of 20 digits") << "clip.mp4" << "6" << QString(20, QLatin1Char('9')) << 0 << 2.0;
-    QTest::newRow("end of 400 digits") << "clip.mp4" << "6" << QString(400, QLatin1Char('9')) << 0 << 2.0;
+    QTest::newRow("data ends before the range") << "trunc.mp4"
+                                                << "5"
+                                                << "8" << 1 << 0.0;
+    QTest::newRow("data ends inside the range") << "part.mp4"
+                                                << "2"
+                                                << "7.5" << 1 << 0.0;
+    QTest::newRow("end of 20 digits") << "clip.mp4"
+                                      << "6" << QString(20, QLatin1Char('9')) << 0 << 2.0;
+    QTest::newRow("end of 400 digits") << "clip.mp4"
+                                       << "6" << QString(400, QLatin1Char('9')) << 0 << 2.0;
 }
 
 void TestSniporaCut::rangeAgainstTheData()
@@ -327,31 +382,41 @@ void TestSniporaCut::rangeAgainstTheData()
     QFETCH(QString, end);
     QFETCH(int, status);
     QFETCH(double, length);
-    const QString name = QStringLiteral("range-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    const QString name = QStringLiteral("range-%1")
+                             .arg(QTest::currentDataTag())
+                             .replace(QLatin1Char(' '), QLatin1Char('-'));
     const QString output = m_dir.filePath(name + QStringLiteral(".mp3"));
-    const Result r = cut({input, "--start", start, "--end", end, "--format", "ID_MPB", "--name", name});
+    const Result r
+        = cut({ input, "--start", start, "--end", end, "--format", "ID_MPB", "--name", name });
     QVERIFY2(r.status == status, qPrintable(r.err));
     if (status == 0) { // cut to the end of the input, and said so once
         QCOMPARE(r.err.count(QStringLiteral("the cut stops at its end")), 1);
-        QVERIFY2(std::abs(ffprobe(output).duration - length) < 0.1, qPrintable(QString::number(ffprobe(output).duration)));
+        QVERIFY2(std::abs(ffprobe(output).duration - length) < 0.1,
+                 qPrintable(QString::number(ffprobe(output).duration)));
     } else { // a file that does not hold the range is no success
         QVERIFY(!QFileInfo::exists(output));
         QVERIFY(r.out.isEmpty());
     }
-    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(QDir(m_dir.path())
+                .entryList({ QStringLiteral(".snipora-*") }, QDir::Files | QDir::Hidden)
+                .isEmpty());
 }
 
 void TestSniporaCut::savedNames_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("saved");
-    const QStringList mp3{"clip.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB", "--name"};
-    for (const int bytes : {234, 251}) { // the temporary name must fit wherever the name fits
+    const QStringList mp3 {
+        "clip.mp4", "--start", "1", "--end", "2", "--format", "ID_MPB", "--name"
+    };
+    for (const int bytes : { 234, 251 }) { // the temporary name must fit wherever the name fits
         const QString name(bytes, QLatin1Char('n'));
-        QTest::newRow(qPrintable(QStringLiteral("%1 bytes").arg(bytes))) << mp3 + QStringList{name} << name + ".mp3";
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes").arg(bytes)))
+            << mp3 + QStringList { name } << name + ".mp3";
     }
-    QTest::newRow("line break") << mp3 + QStringList{"line\nbreak"} << "linebreak.mp3";
-    QTest::newRow("input without extension") << QStringList{"bare", "--start", "1", "--end", "2", "--copy"} << "bare-cut";
+    QTest::newRow("line break") << mp3 + QStringList { "line\nbreak" } << "linebreak.mp3";
+    QTest::newRow("input without extension")
+        << QStringList { "bare", "--start", "1", "--end", "2", "--copy" } << "bare-cut";
     QTest::newRow("direct copy") << QStringList { "clip.mp4", "--start", "1.5",    "--end",
                                                   "7",        "--copy",  "--name", "copied" }
                                  << "copied.mp4";
@@ -374,14 +439,17 @@ void TestSniporaCut::savedNames()
                 QStringLiteral(" size %1 MB").arg(QFileInfo(output).size() / 1048576.0, 0, 'f', 1)),
             qPrintable(r.err));
     }
-    QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".snipora-*")}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(QDir(m_dir.path())
+                .entryList({ QStringLiteral(".snipora-*") }, QDir::Files | QDir::Hidden)
+                .isEmpty());
     QFile::remove(output);
 }
 
 void TestSniporaCut::runSavesAndRefusesToOverwrite()
 {
     const QString out = m_dir.filePath(QStringLiteral("run-cut.mp3"));
-    const QStringList args{m_clip, "--start", "1", "--end", "3", "--format", "ID_MPB", "--name", "run-cut"};
+    const QStringList args { m_clip,     "--start", "1",      "--end",  "3",
+                             "--format", "ID_MPB",  "--name", "run-cut" };
     Result r = cut(args);
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out.trimmed(), out);
@@ -390,10 +458,10 @@ void TestSniporaCut::runSavesAndRefusesToOverwrite()
     r = cut(args);
     QCOMPARE(r.status, 2);
     QVERIFY(r.err.contains(QStringLiteral("--yes")));
-    r = cut(args + QStringList{"--yes"});
+    r = cut(args + QStringList { "--yes" });
     QCOMPARE(r.status, 0);
     // The input itself is refused whatever --yes says.
-    r = cut({m_clip, "--start", "1", "--end", "2", "--copy", "--name", "clip", "--yes"});
+    r = cut({ m_clip, "--start", "1", "--end", "2", "--copy", "--name", "clip", "--yes" });
     QCOMPARE(r.status, 2);
     QVERIFY(r.err.contains(QStringLiteral("destroy")));
     QVERIFY(decodesCleanly(m_clip));
@@ -415,7 +483,9 @@ void TestSniporaCut::neverReplacesWithoutConsent()
     const QString beside = m_dir.filePath(name + QStringLiteral("-2.mp4"));
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
-    p.start(m_program, slowJob(name, QStringLiteral("low")) + (yes ? QStringList{"--yes"} : QStringList{}));
+    p.start(m_program,
+            slowJob(name, QStringLiteral("low"))
+                + (yes ? QStringList { "--yes" } : QStringList {}));
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(!temporaries(m_dir.path(), p.processId()).isEmpty(), 20000);
     QFile other(target);
@@ -440,8 +510,8 @@ void TestSniporaCut::neverReplacesWithoutConsent()
 
 void TestSniporaCut::stopsLeaveNothing_data()
 {
-    QTest::addColumn<int>("signal");   // sent once the temporary exists; 0: none
-    QTest::addColumn<int>("closed");   // the output channel whose reader goes away; -1: none
+    QTest::addColumn<int>("signal"); // sent once the temporary exists; 0: none
+    QTest::addColumn<int>("closed"); // the output channel whose reader goes away; -1: none
     QTest::addColumn<int>("status");
     QTest::newRow("SIGINT") << int(SIGINT) << -1 << 1;
     QTest::newRow("SIGTERM") << int(SIGTERM) << -1 << 1;
@@ -460,15 +530,16 @@ void TestSniporaCut::stopsLeaveNothing()
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
     // The channel goes to a pipe of ours, whose reading end we close as a "| head" would.
-    int pipe[2] = {-1, -1};
+    int pipe[2] = { -1, -1 };
     if (closed >= 0) {
         QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
         const int target = closed == QProcess::StandardOutput ? STDOUT_FILENO : STDERR_FILENO;
         p.setChildProcessModifier([writer = pipe[1], target] { ::dup2(writer, target); });
     }
-    p.start(m_program, quick ? QStringList{m_clip, "--start", "1", "--end", "2", "--format",
-                                           "ID_MPB", "--name", name}
-                             : slowJob(name));
+    p.start(m_program,
+            quick ? QStringList { m_clip, "--start", "1", "--end", "2", "--format", "ID_MPB",
+                                  "--name", name }
+                  : slowJob(name));
     QVERIFY(p.waitForStarted());
     if (closed >= 0)
         ::close(pipe[1]);
@@ -482,7 +553,8 @@ void TestSniporaCut::stopsLeaveNothing()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), status);
     QVERIFY(temporaries(m_dir.path(), p.processId()).isEmpty());
-    const QStringList saved = QDir(m_dir.path()).entryList({name + QStringLiteral(".*")}, QDir::Files);
+    const QStringList saved
+        = QDir(m_dir.path()).entryList({ name + QStringLiteral(".*") }, QDir::Files);
     QCOMPARE(saved.size(), quick ? 1 : 0);
 }
 
@@ -497,15 +569,15 @@ void TestSniporaCut::killedRunIsCleanedUpByTheNextRun()
     live.close();
     QProcess p;
     p.setWorkingDirectory(m_dir.path());
-    p.start(m_program, slowJob(QStringLiteral("killed")) + QStringList{"--output-dir", folder});
+    p.start(m_program, slowJob(QStringLiteral("killed")) + QStringList { "--output-dir", folder });
     QVERIFY(p.waitForStarted());
     const qint64 pid = p.processId();
     QTRY_VERIFY_WITH_TIMEOUT(!temporaries(folder, pid).isEmpty(), 20000);
     ::kill(pid_t(pid), SIGKILL); // nothing can clean up after this
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(temporaries(folder, pid).size(), 1);
-    const Result r = cut({m_clip, "--start", "1", "--end", "2", "--format", "ID_MPB", "--name",
-                          "next", "--output-dir", folder});
+    const Result r = cut({ m_clip, "--start", "1", "--end", "2", "--format", "ID_MPB", "--name",
+                           "next", "--output-dir", folder });
     QVERIFY2(r.status == 0, qPrintable(r.err));
     QVERIFY(temporaries(folder, pid).isEmpty());
     QVERIFY(QFileInfo::exists(alive));

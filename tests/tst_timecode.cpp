@@ -219,13 +219,20 @@ void TestTimeCode::fileExtension_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("plain") << "/a/clip.mp4" << "MP4";
-    QTest::newRow("dot only in a folder") << "/a.b/clip" << "";
-    QTest::newRow("trailing dot") << "clip." << "";
-    QTest::newRow("two dots") << "/v/my.clip.Mkv" << "MKV";
-    QTest::newRow("hidden file") << "/v/.rmvb" << "RMVB";
-    QTest::newRow("no folder") << "clip.webm" << "WEBM";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("plain") << "/a/clip.mp4"
+                           << "MP4";
+    QTest::newRow("dot only in a folder") << "/a.b/clip"
+                                          << "";
+    QTest::newRow("trailing dot") << "clip."
+                                  << "";
+    QTest::newRow("two dots") << "/v/my.clip.Mkv"
+                              << "MKV";
+    QTest::newRow("hidden file") << "/v/.rmvb"
+                                 << "RMVB";
+    QTest::newRow("no folder") << "clip.webm"
+                               << "WEBM";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestTimeCode::fileExtension()

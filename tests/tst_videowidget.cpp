@@ -24,7 +24,7 @@ void TestVideoWidget::showsFrameAfterSeek()
 
     QWidget window;
     window.resize(640, 360);
-    MpvPlayer player(MpvPlayer::Options{false});
+    MpvPlayer player(MpvPlayer::Options { false });
     QVERIFY(player.loadLibrary(QString(), true));
     auto *video = qobject_cast<MpvVideoWidget *>(player.videoWidget(&window));
     QVERIFY(video);
@@ -40,7 +40,7 @@ void TestVideoWidget::showsFrameAfterSeek()
     QVERIFY(video->hasRenderContext());
     player.seek(5000000, 0);
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList{int(Player::StateVideoReady)}), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList { int(Player::StateVideoReady) }), 5000);
 
     // The test pattern is colourful: wait until the drawn picture has strong colours.
     auto colourfulPixels = [&] {

@@ -70,7 +70,7 @@ public:
     void setGuideVisible(bool visible) override { guideHidden = !visible; }
     void clearVideo() override { ++clears; }
     void setBusy(bool b) override { busyDepth += b ? 1 : -1; }
-    void leaveTopmost() override {}
+    void leaveTopmost() override { }
     void repaintVideo() override { ++repaints; }
     QString chooseMediaFile(const QString &folder, const QStringList &) override
     {

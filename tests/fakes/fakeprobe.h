@@ -25,7 +25,7 @@ public:
         calls << QStringLiteral("open:") + path;
         return openSucceeds;
     }
-    void close() override {}
+    void close() override { }
     int videoStreamIndex() const override { return videoIndex; }
     int audioStreamIndex() const override { return audioIndex; }
     int videoStreamCount() const override { return videoCount; }

@@ -19,11 +19,11 @@ public:
 
     void showMessage(QWidget *, Icon icon, const QString &caption, const QString &text) override
     {
-        messages << Message{icon, caption, text};
+        messages << Message { icon, caption, text };
     }
     Answer askYesNo(QWidget *, const QString &caption, const QString &text) override
     {
-        messages << Message{Icon::None, caption, text};
+        messages << Message { Icon::None, caption, text };
         return nextAnswer;
     }
 };

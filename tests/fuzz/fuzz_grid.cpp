@@ -12,7 +12,8 @@ bool valid(const AdvancedSettings &grid)
 {
     static const QRegularExpression bitrate(QStringLiteral("^(Auto|\\d*|\\d*[kK])$"));
     static const QRegularExpression digits(QStringLiteral("^(Auto|\\d*)$"));
-    static const QRegularExpression number(QStringLiteral("^(Auto|[+-]?(\\d+(\\.\\d*)?|\\.\\d+))$"));
+    static const QRegularExpression number(
+        QStringLiteral("^(Auto|[+-]?(\\d+(\\.\\d*)?|\\.\\d+))$"));
     static const QRegularExpression aspect(QStringLiteral("^(Auto|\\d*:\\d*)$"));
     auto matches = [&](const QRegularExpression &re, const char *caption) {
         return re.match(grid.value(QString::fromLatin1(caption))).hasMatch();
@@ -24,7 +25,7 @@ bool valid(const AdvancedSettings &grid)
     const int rotate = grid.number(QStringLiteral("Rotate"));
     if (rotate < -270 || rotate > 270)
         return false;
-    for (const char *margin : {"Top", "Bottom", "Left", "Right"})
+    for (const char *margin : { "Top", "Bottom", "Left", "Right" })
         if (grid.number(QString::fromLatin1(margin)) < 0)
             return false;
     return true;
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (i + 2 <= size) {
         const int which = data[i] % int(items.size());
         const size_t length = std::min<size_t>(data[i + 1] % 24, size - i - 2);
-        const QString value = QString::fromLatin1(reinterpret_cast<const char *>(data + i + 2), qsizetype(length));
+        const QString value
+            = QString::fromLatin1(reinterpret_cast<const char *>(data + i + 2), qsizetype(length));
         grid->userEdit(items.at(which).caption, value);
         if (!valid(*grid))
             __builtin_trap();

@@ -18,16 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     bool ok = false;
     (void)TokenizeOptions(all, &ok);
-    const TranslatedOptions t = TranslateOptions(input, output, extension, QStringLiteral("mov,mp4"));
+    const TranslatedOptions t
+        = TranslateOptions(input, output, extension, QStringLiteral("mov,mp4"));
     if (t.ok) {
         const QStringList &out = t.outputArgs;
         // Walking the list as ffmpeg does, an option that takes a value always has one, and a
         // copied video stream (the last -vcodec is "copy") never gets a filter.
-        static const QStringList needsValue{
-            "-ss",      "-t",     "-vcodec", "-c:v",    "-codec:v",   "-acodec",   "-c:a",
-            "-codec:a", "-b:v",   "-b:a",    "-ar",     "-ac",        "-s",        "-r",
-            "-aspect",  "-vf",    "-af",     "-target", "-f",         "-preset",   "-pix_fmt",
-            "-profile:v", "-level:v", "-maxrate", "-bufsize", "-map_chapters"};
+        static const QStringList needsValue {
+            "-ss",        "-t",       "-vcodec",  "-c:v",     "-codec:v",     "-acodec", "-c:a",
+            "-codec:a",   "-b:v",     "-b:a",     "-ar",      "-ac",          "-s",      "-r",
+            "-aspect",    "-vf",      "-af",      "-target",  "-f",           "-preset", "-pix_fmt",
+            "-profile:v", "-level:v", "-maxrate", "-bufsize", "-map_chapters"
+        };
         bool copyVideo = false;
         bool filter = false;
         for (qsizetype i = 0; i < out.size(); ++i) {

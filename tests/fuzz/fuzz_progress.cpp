@@ -13,9 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t piece = 1;
     while (offset < size) {
         const size_t n = std::min(piece, size - offset);
-        for (const ProgressParser::Block &b : parser.feed(QByteArray(reinterpret_cast<const char *>(data + offset), qsizetype(n)))) {
+        for (const ProgressParser::Block &b :
+             parser.feed(QByteArray(reinterpret_cast<const char *>(data + offset), qsizetype(n)))) {
             const ProgressUpdate u = ComputeProgress(b.totalSize, b.outTimeUs, 10000000, 12.0, 2.0);
-            if (u.ok && (u.percent < 0 || u.percent > 100 || !u.estimatedSize.endsWith(QLatin1String(" MB"))))
+            if (u.ok
+                && (u.percent < 0 || u.percent > 100
+                    || !u.estimatedSize.endsWith(QLatin1String(" MB"))))
                 __builtin_trap();
         }
         offset += n;

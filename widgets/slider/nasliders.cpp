@@ -17,9 +17,10 @@ SliderBase::Artwork loadArtwork(const QString &prefix)
     auto picture = [&](const char *name) {
         return QPixmap(QStringLiteral(":/slider/") + prefix + QLatin1String(name));
     };
-    return SliderBase::Artwork{picture("-track.png"),  picture("-thumb.png"),
-                               picture("-thumb-disabled.png"), picture("-start.png"),
-                               picture("-end.png"),    picture("-band.png")};
+    return SliderBase::Artwork {
+        picture("-track.png"), picture("-thumb.png"), picture("-thumb-disabled.png"),
+        picture("-start.png"), picture("-end.png"),   picture("-band.png")
+    };
 }
 
 void initResources()
@@ -60,7 +61,8 @@ void NaSlider::paintSelection(QPainter &painter, int heightTwips)
         drawNatural(painter, artwork().selectionStart, *xs - 120, heightTwips - 75);
     // End marker and band only when the selection ends at or before Max.
     if (qint64(max()) - sel >= selLength()) {
-        if (const auto xe = SliderMath::valueToX(double(end), max(), thumbHalfWidth(), trackLength()))
+        if (const auto xe
+            = SliderMath::valueToX(double(end), max(), thumbHalfWidth(), trackLength()))
             drawNatural(painter, artwork().selectionEnd, *xe, heightTwips - 75);
         if (xs && selLength() >= 1)
             drawStretched(painter, artwork().band, *xs, 0,

@@ -17,7 +17,7 @@ void MemoryPropertyBag::writeProperty(const QString &key, const QVariant &value,
 {
     if (value == defaultValue)
         return;
-    entries.append({key, value});
+    entries.append({ key, value });
 }
 
 SettingsPropertyBag::SettingsPropertyBag(QSettings &settings, const QString &group)

@@ -16,7 +16,8 @@ public:
     virtual ~PropertyBag() = default;
     virtual QVariant readProperty(const QString &key, const QVariant &defaultValue) = 0;
     virtual void writeProperty(const QString &key, const QVariant &value,
-                               const QVariant &defaultValue) = 0;
+                               const QVariant &defaultValue)
+        = 0;
 };
 
 // An ordered in-memory bag; it may hold a key more than once (the first entry is read).

@@ -220,7 +220,7 @@ void SliderBase::changeEvent(QEvent *event)
 void SliderBase::saveProperties(PropertyBag &bag) const
 {
     const QFont containerFont = parentWidget() ? parentWidget()->font() : QApplication::font();
-    for (quint32 backDefault : {SystemButtonFace, kSecondBackColorDefault}) {
+    for (quint32 backDefault : { SystemButtonFace, kSecondBackColorDefault }) {
         bag.writeProperty(QStringLiteral("BackColor"), m_backColor, backDefault);
         bag.writeProperty(QStringLiteral("ForeColor"), m_foreColor, SystemButtonText);
         bag.writeProperty(QStringLiteral("Enabled"), isEnabled(), true);
@@ -242,12 +242,13 @@ void SliderBase::saveProperties(PropertyBag &bag) const
 void SliderBase::loadProperties(PropertyBag &bag)
 {
     const QFont containerFont = parentWidget() ? parentWidget()->font() : QApplication::font();
-    for (quint32 backDefault : {SystemButtonFace, kSecondBackColorDefault}) {
+    for (quint32 backDefault : { SystemButtonFace, kSecondBackColorDefault }) {
         setBackColor(bag.readProperty(QStringLiteral("BackColor"), backDefault).toUInt());
         setForeColor(bag.readProperty(QStringLiteral("ForeColor"), SystemButtonText).toUInt());
         setEnabled(bag.readProperty(QStringLiteral("Enabled"), true).toBool());
         QFont f;
-        if (f.fromString(bag.readProperty(QStringLiteral("Font"), containerFont.toString()).toString()))
+        if (f.fromString(
+                bag.readProperty(QStringLiteral("Font"), containerFont.toString()).toString()))
             setFont(f);
         setBackStyle(bag.readProperty(QStringLiteral("BackStyle"), 1).toInt());
         setBorderStyle(bag.readProperty(QStringLiteral("BorderStyle"), 0).toInt());
@@ -280,8 +281,8 @@ void SliderBase::initNewControl()
 
 void SliderBase::recomputeGeometry()
 {
-    const double thumbWidth = m_artwork.thumb.isNull() ? 0.0
-                                                       : double(m_artwork.thumb.width() * kTwips);
+    const double thumbWidth
+        = m_artwork.thumb.isNull() ? 0.0 : double(m_artwork.thumb.width() * kTwips);
     if (const auto half = SliderMath::roundToInt(thumbWidth / 2.0))
         m_thumbHalfWidth = *half;
     const qint64 track = qint64(width()) * kTwips - qint64(thumbWidth);
@@ -328,7 +329,8 @@ void SliderBase::paintEvent(QPaintEvent *)
         const double stripHeight = strip.height() * kTwips;
         painter.drawPixmap(QRectF(0, 0, w, stripHeight), strip,
                            QRectF(cap, 0, cap, strip.height()));
-        painter.drawPixmap(QRectF(0, 0, 100, stripHeight), strip, QRectF(0, 0, cap, strip.height()));
+        painter.drawPixmap(QRectF(0, 0, 100, stripHeight), strip,
+                           QRectF(0, 0, cap, strip.height()));
         painter.drawPixmap(QRectF(w - 100, 0, 100, stripHeight), strip,
                            QRectF(strip.width() - cap, 0, cap, strip.height()));
     }
@@ -398,7 +400,8 @@ void SliderBase::mouseReleaseEvent(QMouseEvent *event)
     Q_EMIT mouseUp(button, shiftMask(event->modifiers()), float(p.x()), float(p.y()));
     // A click follows a release over the control that ends a press made on it; the release
     // that ends a double-click raises none.
-    const bool click = m_pressInside && !m_afterDoubleClick && rect().contains(event->position().toPoint());
+    const bool click
+        = m_pressInside && !m_afterDoubleClick && rect().contains(event->position().toPoint());
     m_pressInside = false;
     m_afterDoubleClick = false;
     if (click)

@@ -19,12 +19,12 @@ class SliderBase : public QWidget
 public:
     struct Artwork
     {
-        QPixmap track;         // PicSdXP
-        QPixmap thumb;         // ImageSd
+        QPixmap track; // PicSdXP
+        QPixmap thumb; // ImageSd
         QPixmap thumbDisabled; // Imagedis
         QPixmap selectionStart; // ImageStart
-        QPixmap selectionEnd;  // ImageEnd
-        QPixmap band;          // ImageSel
+        QPixmap selectionEnd; // ImageEnd
+        QPixmap band; // ImageSel
     };
 
     // OLE colour codes: 0x00BBGGRR, or 0x800000nn for a system colour.

@@ -5,7 +5,7 @@
 // writes them: the encoder's option translation holds the output within them.
 struct DeviceLimits
 {
-    int maxWidth = 0;  // the frame box, landscape; both sides or neither
+    int maxWidth = 0; // the frame box, landscape; both sides or neither
     int maxHeight = 0;
     double maxFrameRate = 0;
 

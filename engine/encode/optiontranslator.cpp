@@ -30,7 +30,7 @@ struct Option
 // it stands, in its place.
 bool takesValue(const QString &name)
 {
-    static const QSet<QString> names{
+    static const QSet<QString> names {
         "-TimeStart",    "-TimeLength", "-ss",        "-t",       "-vcodec",  "-c:v",
         "-codec:v",      "-acodec",     "-c:a",       "-codec:a", "-vb",      "-ab",
         "-b:v",          "-b:a",        "-ar",        "-ac",      "-s",       "-r",
@@ -108,10 +108,10 @@ int downToMultiple(int v, int m)
 // Options whose name changed.
 const QHash<QString, QString> &renamedOptions()
 {
-    static const QHash<QString, QString> table{
-        {QStringLiteral("-vb"), QStringLiteral("-b:v")},
-        {QStringLiteral("-ab"), QStringLiteral("-b:a")},
-        {QStringLiteral("-TimeLength"), QStringLiteral("-t")},
+    static const QHash<QString, QString> table {
+        { QStringLiteral("-vb"), QStringLiteral("-b:v") },
+        { QStringLiteral("-ab"), QStringLiteral("-b:a") },
+        { QStringLiteral("-TimeLength"), QStringLiteral("-t") },
     };
     return table;
 }
@@ -119,11 +119,11 @@ const QHash<QString, QString> &renamedOptions()
 // Encoders that Debian's ffmpeg no longer has, and what stands in for them.
 const QHash<QString, QString> &replacedEncoders()
 {
-    static const QHash<QString, QString> table{
-        {QStringLiteral("libfaac"), QStringLiteral("aac")},
-        {QStringLiteral("libvo_aacenc"), QStringLiteral("aac")},
-        {QStringLiteral("libopencore_amrnb"), QStringLiteral("aac")},
-        {QStringLiteral("amr_nb"), QStringLiteral("aac")},
+    static const QHash<QString, QString> table {
+        { QStringLiteral("libfaac"), QStringLiteral("aac") },
+        { QStringLiteral("libvo_aacenc"), QStringLiteral("aac") },
+        { QStringLiteral("libopencore_amrnb"), QStringLiteral("aac") },
+        { QStringLiteral("amr_nb"), QStringLiteral("aac") },
     };
     return table;
 }
@@ -131,14 +131,14 @@ const QHash<QString, QString> &replacedEncoders()
 // x264 preset files of old releases, as x264's built-in presets.
 const QHash<QString, QString> &x264Presets()
 {
-    static const QHash<QString, QString> table{
-        {QStringLiteral("libx264-default"), QStringLiteral("medium")},
-        {QStringLiteral("libx264-normal"), QStringLiteral("medium")},
-        {QStringLiteral("libx264-veryfast"), QStringLiteral("veryfast")},
-        {QStringLiteral("libx264-ultrafast"), QStringLiteral("ultrafast")},
-        {QStringLiteral("libx264-fast"), QStringLiteral("fast")},
-        {QStringLiteral("libx264-slow"), QStringLiteral("slow")},
-        {QStringLiteral("libx264-hq"), QStringLiteral("slow")},
+    static const QHash<QString, QString> table {
+        { QStringLiteral("libx264-default"), QStringLiteral("medium") },
+        { QStringLiteral("libx264-normal"), QStringLiteral("medium") },
+        { QStringLiteral("libx264-veryfast"), QStringLiteral("veryfast") },
+        { QStringLiteral("libx264-ultrafast"), QStringLiteral("ultrafast") },
+        { QStringLiteral("libx264-fast"), QStringLiteral("fast") },
+        { QStringLiteral("libx264-slow"), QStringLiteral("slow") },
+        { QStringLiteral("libx264-hq"), QStringLiteral("slow") },
     };
     return table;
 }
@@ -152,10 +152,10 @@ struct ContainerDefaults
     const char *audioCodec;
 };
 const ContainerDefaults kContainerDefaults[] = {
-    {"mp4", "mpeg4", nullptr}, // "MPEG-4 Video": MPEG-4 part 2, as the format's name says
-    {"m4v", "mpeg4", nullptr},
-    {"3gp", "mpeg4", "aac"}, // H.263 fits only five frame sizes; AMR-NB is not built
-    {"3g2", "mpeg4", "aac"},
+    { "mp4", "mpeg4", nullptr }, // "MPEG-4 Video": MPEG-4 part 2, as the format's name says
+    { "m4v", "mpeg4", nullptr },
+    { "3gp", "mpeg4", "aac" }, // H.263 fits only five frame sizes; AMR-NB is not built
+    { "3g2", "mpeg4", "aac" },
 };
 
 // How far before the start an input without a seek index is entered; longer than any
@@ -222,7 +222,7 @@ std::optional<QSize> sizeAfter(const QString &filter, QSize size)
     }
     if (filter.startsWith(QLatin1String("transpose=")))
         return size.transposed();
-    if (isOneOf(filter, {"hflip", "vflip"}) || filter.startsWith(QLatin1String("rotate=("))
+    if (isOneOf(filter, { "hflip", "vflip" }) || filter.startsWith(QLatin1String("rotate=("))
         || filter.startsWith(QLatin1String("setpts=")) || filter.startsWith(QLatin1String("trim="))
         || filter.startsWith(QLatin1String("setsar="))
         || filter.startsWith(QLatin1String("setdar=")))
@@ -278,19 +278,19 @@ public:
         const qsizetype i = lastIndex(names);
         return i < 0 ? QString() : output.at(i).value;
     }
-    bool has(const char *name) const { return lastIndex({name}) >= 0; }
+    bool has(const char *name) const { return lastIndex({ name }) >= 0; }
     // Sets the value of the last occurrence, or appends the option.
     void set(const char *name, const QString &value)
     {
-        const qsizetype i = lastIndex({name});
+        const qsizetype i = lastIndex({ name });
         if (i >= 0)
             output[i].value = value;
         else
-            output.append({QString::fromLatin1(name), value, true});
+            output.append({ QString::fromLatin1(name), value, true });
     }
     void append(const char *name, const QString &value = QString())
     {
-        output.append({QString::fromLatin1(name), value, !value.isEmpty()});
+        output.append({ QString::fromLatin1(name), value, !value.isEmpty() });
     }
     void removeAll(std::initializer_list<const char *> names)
     {
@@ -298,19 +298,19 @@ public:
     }
 
     // What ffmpeg makes of the options.
-    QString target() const { return value({"-target"}); }
+    QString target() const { return value({ "-target" }); }
     QString muxer() const
     {
-        const qsizetype f = lastIndex({"-f"});
-        const qsizetype t = lastIndex({"-target"});
+        const qsizetype f = lastIndex({ "-f" });
+        const qsizetype t = lastIndex({ "-target" });
         if (t > f) {
             const QString kind = output.at(t).value.section(QLatin1Char('-'), -1);
-            return isOneOf(kind, {"dvd", "vcd", "svcd"}) ? kind : QString();
+            return isOneOf(kind, { "dvd", "vcd", "svcd" }) ? kind : QString();
         }
         return MuxerFor(f >= 0 ? output.at(f).value : QString(), extension);
     }
-    QString videoCodecOption() const { return value({"-vcodec", "-c:v", "-codec:v"}); }
-    QString audioCodecOption() const { return value({"-acodec", "-c:a", "-codec:a"}); }
+    QString videoCodecOption() const { return value({ "-vcodec", "-c:v", "-codec:v" }); }
+    QString audioCodecOption() const { return value({ "-acodec", "-c:a", "-codec:a" }); }
     bool copiesVideo() const { return videoCodecOption() == QLatin1String("copy"); }
     bool copiesAudio() const { return audioCodecOption() == QLatin1String("copy"); }
     bool converts() const { return !copiesVideo() && !copiesAudio(); }
@@ -319,42 +319,42 @@ public:
     {
         if (!writesVideo() || copiesVideo())
             return QString();
-        return encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true);
+        return encoderFor(lastIndex({ "-vcodec", "-c:v", "-codec:v" }), true);
     }
     QString audioEncoder() const
     {
         if (!writesAudio() || copiesAudio())
             return QString();
-        return encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false);
+        return encoderFor(lastIndex({ "-acodec", "-c:a", "-codec:a" }), false);
     }
     bool writesVideo() const
     {
         if (has("-vn") || source.videoStreams == 0)
             return false;
         return copiesVideo()
-            || !encoderFor(lastIndex({"-vcodec", "-c:v", "-codec:v"}), true).isEmpty();
+            || !encoderFor(lastIndex({ "-vcodec", "-c:v", "-codec:v" }), true).isEmpty();
     }
     bool writesAudio() const
     {
         if (has("-an") || source.audioStreams == 0)
             return false;
         return copiesAudio()
-            || !encoderFor(lastIndex({"-acodec", "-c:a", "-codec:a"}), false).isEmpty();
+            || !encoderFor(lastIndex({ "-acodec", "-c:a", "-codec:a" }), false).isEmpty();
     }
     int channels() const
     {
-        const int ac = value({"-ac"}).toInt();
+        const int ac = value({ "-ac" }).toInt();
         return ac > 0 ? ac : source.audioChannels;
     }
     int sampleRate() const
     {
-        const int ar = value({"-ar"}).toInt();
+        const int ar = value({ "-ar" }).toInt();
         return ar > 0 ? ar : source.sampleRate;
     }
     double frameRate() const
     {
-        const qsizetype r = lastIndex({"-r"});
-        const qsizetype t = lastIndex({"-target"});
+        const qsizetype r = lastIndex({ "-r" });
+        const qsizetype t = lastIndex({ "-target" });
         if (t > r && t >= 0) // the target sets its norm's rate
             return output.at(t).value.startsWith(QLatin1String("pal")) ? 25.0 : 30000.0 / 1001;
         return r >= 0 ? parseRate(output.at(r).value) : source.frameRate;
@@ -363,7 +363,7 @@ public:
 private:
     QString encoderFor(qsizetype codecIndex, bool video) const
     {
-        const qsizetype t = lastIndex({"-target"});
+        const qsizetype t = lastIndex({ "-target" });
         if (codecIndex > t)
             return output.at(codecIndex).value;
         if (t >= 0) {
@@ -390,7 +390,7 @@ void renameOptions(Job &job)
 // The length is read as seconds, so that the progress has a total.
 void readLength(Job &job)
 {
-    const QString length = job.value({"-t"});
+    const QString length = job.value({ "-t" });
     if (job.has("-t") && !parseSeconds(length, &job.result.lengthSeconds))
         job.fail(QStringLiteral("The length \"%1\" is not a number.").arg(length));
 }
@@ -410,7 +410,7 @@ void x264PresetFiles(Job &job)
 void replaceRemovedEncoders(Job &job)
 {
     for (Option &o : job.output) {
-        if (isOneOf(o.name, {"-vcodec", "-c:v", "-codec:v", "-acodec", "-c:a", "-codec:a"}))
+        if (isOneOf(o.name, { "-vcodec", "-c:v", "-codec:v", "-acodec", "-c:a", "-codec:a" }))
             o.value = replacedEncoders().value(o.value, o.value);
     }
 }
@@ -421,9 +421,9 @@ void containerCodecs(Job &job)
     for (const ContainerDefaults &d : kContainerDefaults) {
         if (job.extension != QLatin1String(d.extension))
             continue;
-        if (d.videoCodec && job.lastIndex({"-vcodec", "-c:v", "-codec:v"}) < 0 && !job.has("-vn"))
+        if (d.videoCodec && job.lastIndex({ "-vcodec", "-c:v", "-codec:v" }) < 0 && !job.has("-vn"))
             job.append("-vcodec", QString::fromLatin1(d.videoCodec));
-        if (d.audioCodec && job.lastIndex({"-acodec", "-c:a", "-codec:a"}) < 0 && !job.has("-an"))
+        if (d.audioCodec && job.lastIndex({ "-acodec", "-c:a", "-codec:a" }) < 0 && !job.has("-an"))
             job.append("-acodec", QString::fromLatin1(d.audioCodec));
     }
 }
@@ -432,11 +432,11 @@ void containerCodecs(Job &job)
 // rate asked for: 576 or 288 lines, or 25 or 50 frames a second, are PAL; else NTSC.
 void televisionNorm(Job &job)
 {
-    const qsizetype t = job.lastIndex({"-target"});
+    const qsizetype t = job.lastIndex({ "-target" });
     if (t < 0 || job.output.at(t).value.contains(QLatin1Char('-')))
         return;
-    const QString size = job.value({"-s"});
-    const QString rate = job.value({"-r"});
+    const QString size = job.value({ "-s" });
+    const QString rate = job.value({ "-r" });
     const bool pal = size.endsWith(QLatin1String("x576")) || size.endsWith(QLatin1String("x288"))
         || rate == QLatin1String("25") || rate == QLatin1String("50");
     job.output[t].value.prepend(pal ? QStringLiteral("pal-") : QStringLiteral("ntsc-"));
@@ -472,19 +472,19 @@ void seekToStart(Job &job)
     if (unindexed && !job.copiesVideo()) {
         // The frames up to the start are dropped after decoding (see framesOfTheRange()).
         const double early = std::max(0.0, start - kUnindexedSeekMargin);
-        job.input.append({QStringLiteral("-ss"), NumberText(early), true});
+        job.input.append({ QStringLiteral("-ss"), NumberText(early), true });
         job.decoderSkip = start - early;
     } else if (unindexed && job.copyKeyFrame >= 0 && job.copyKeyFrame <= start) {
         const double key = job.copyKeyFrame;
         const double early = std::max(0.0, key - kUnindexedSeekMargin);
-        job.input.append({QStringLiteral("-ss"), NumberText(early), true});
+        job.input.append({ QStringLiteral("-ss"), NumberText(early), true });
         job.append("-ss", NumberText(key - early));
         if (job.has("-t") && r.lengthSeconds >= 0) {
             r.lengthSeconds += start - key; // the end stays where it was marked
             job.set("-t", NumberText(r.lengthSeconds));
         }
     } else {
-        job.input.append({QStringLiteral("-ss"), startText, true});
+        job.input.append({ QStringLiteral("-ss"), startText, true });
     }
 }
 
@@ -550,7 +550,7 @@ void frameSizeAtEndOfChain(Job &job)
     if (encoder.isEmpty())
         return;
     const int m = SizeMultiple(encoder);
-    std::optional<QSize> asked = parseSize(job.value({"-s"}));
+    std::optional<QSize> asked = parseSize(job.value({ "-s" }));
     if (const QSize disc = discFrameSize(job.target()); disc.isValid())
         asked = disc; // a disc plays its norm's frame size only (-target scales to it last)
     if (asked) {
@@ -560,7 +560,7 @@ void frameSizeAtEndOfChain(Job &job)
             w -= w % 4096 == 0 ? m : 0;
             h -= h % 4096 == 0 ? m : 0;
         }
-        job.removeAll({"-s"});
+        job.removeAll({ "-s" });
         job.chain << QStringLiteral("scale=%1:%2").arg(w).arg(h);
         job.frameSize = QSize(w, h);
         return;
@@ -611,17 +611,17 @@ void deviceFrameBox(Job &job)
         return;
     const double f = std::min(double(device.maxWidth) / frame.width(),
                               double(device.maxHeight) / frame.height());
-    const int w = std::max(m, downToMultiple(std::min(device.maxWidth,
-                                                      int(std::lround(frame.width() * f))), m));
-    const int h = std::max(m, downToMultiple(std::min(device.maxHeight,
-                                                      int(std::lround(frame.height() * f))), m));
+    const int w = std::max(
+        m, downToMultiple(std::min(device.maxWidth, int(std::lround(frame.width() * f))), m));
+    const int h = std::max(
+        m, downToMultiple(std::min(device.maxHeight, int(std::lround(frame.height() * f))), m));
     static const QRegularExpression scale(QStringLiteral("^scale=\\d+:\\d+$"));
     if (!job.chain.isEmpty() && scale.match(job.chain.last()).hasMatch())
         job.chain.last() = QStringLiteral("scale=%1:%2").arg(w).arg(h);
     else
         job.chain << QStringLiteral("scale=%1:%2").arg(w).arg(h);
     job.frameSize = QSize(w, h);
-    if (const qint64 bitrate = parseBitrate(job.value({"-b:v"})); bitrate > 0) {
+    if (const qint64 bitrate = parseBitrate(job.value({ "-b:v" })); bitrate > 0) {
         const double share = double(w) * h / (double(frame.width()) * frame.height());
         job.set("-b:v", bitrateText(std::max<qint64>(1, qint64(bitrate * share / 1000)) * 1000));
     }
@@ -645,9 +645,9 @@ void aspectTheEncoderWrites(Job &job)
 {
     if (!ByteSizedAspect(job.videoEncoder()))
         return;
-    const QString aspect = job.value({"-aspect"});
+    const QString aspect = job.value({ "-aspect" });
     if (job.has("-aspect") && !aspect.isEmpty()) {
-        job.removeAll({"-aspect"});
+        job.removeAll({ "-aspect" });
         QString ratio = aspect;
         job.chain << QStringLiteral("setdar=r=%1:max=255")
                          .arg(ratio.replace(QLatin1Char(':'), QLatin1Char('/')));
@@ -689,7 +689,7 @@ void frameRateTheEncoderTakes(Job &job)
 // rate (at least 3 and 3.1 for the first two), and the encoder is held to its buffer limits.
 void h264ProfileAndLevel(Job &job)
 {
-    if (job.videoEncoder() != QLatin1String("libx264") || !isOneOf(job.muxer(), {"mp4", "ipod"})
+    if (job.videoEncoder() != QLatin1String("libx264") || !isOneOf(job.muxer(), { "mp4", "ipod" })
         || !job.frameSize)
         return;
     const qint64 mbs
@@ -697,7 +697,7 @@ void h264ProfileAndLevel(Job &job)
     double rate = job.frameRate();
     if (rate <= 0 || rate > 240)
         rate = 30;
-    const qint64 bitrateKbps = parseBitrate(job.value({"-b:v"})) / 1000;
+    const qint64 bitrateKbps = parseBitrate(job.value({ "-b:v" })) / 1000;
     const auto levels = H264Levels();
     QString profile = QStringLiteral("high");
     QString floor;
@@ -739,7 +739,7 @@ void realMediaPackets(Job &job)
         return;
     }
     // The encoder takes a buffer only with a rate limit; RealVideo goes at 1000 kbit/s at most.
-    const qint64 bitrate = parseBitrate(job.value({"-b:v"}));
+    const qint64 bitrate = parseBitrate(job.value({ "-b:v" }));
     if (!job.has("-maxrate"))
         job.set("-maxrate", bitrate > 0 ? bitrateText(bitrate) : QStringLiteral("1000k"));
     job.set("-bufsize", QString::fromLatin1(kRealVideoBuffer));
@@ -800,7 +800,7 @@ void channelsTheEncoderTakes(Job &job)
 void audioBitrateTheEncoderTakes(Job &job)
 {
     const QString encoder = job.audioEncoder();
-    const qint64 asked = parseBitrate(job.value({"-b:a"}));
+    const qint64 asked = parseBitrate(job.value({ "-b:a" }));
     if (encoder.isEmpty() || asked <= 0)
         return;
     const qint64 bitrate = NearestAudioBitrate(encoder, job.sampleRate(), job.channels(), asked);
@@ -817,10 +817,10 @@ void streamsTheFormatPlays(Job &job)
     if (!job.converts())
         return;
     const QString muxer = job.muxer();
-    if (!isOneOf(muxer, {"matroska", "webm"}))
+    if (!isOneOf(muxer, { "matroska", "webm" }))
         job.append("-sn");
     job.append("-dn");
-    if (isOneOf(muxer, {"mp4", "mov", "3gp", "3g2", "ipod", "psp", "ismv", "f4v"}))
+    if (isOneOf(muxer, { "mp4", "mov", "3gp", "3g2", "ipod", "psp", "ismv", "f4v" }))
         job.append("-map_chapters", QStringLiteral("-1"));
 }
 
@@ -831,32 +831,32 @@ struct Rule
     void (*apply)(Job &);
 };
 const Rule kRules[] = {
-    {"dialect option names", renameOptions},
-    {"length in seconds", readLength},
-    {"x264 preset files", x264PresetFiles},
-    {"removed encoders", replaceRemovedEncoders},
-    {"container codecs", containerCodecs},
-    {"television norm", televisionNorm},
-    {"muxer of an output without extension", muxerForExtensionlessOutput},
-    {"start as an input seek", seekToStart},
-    {"filters only for encoded video", filtersOnlyForEncodedVideo},
-    {"frames of the range", framesOfTheRange},
-    {"rotation filters", rotationFilters},
-    {"frame size at the end of the chain", frameSizeAtEndOfChain},
-    {"device frame box", deviceFrameBox},
-    {"device frame rate", deviceFrameRate},
-    {"aspect the encoder writes", aspectTheEncoderWrites},
-    {"8-bit 4:2:0", eightBit420},
-    {"frame rate the encoder takes", frameRateTheEncoderTakes},
-    {"H.264 profile and level", h264ProfileAndLevel},
-    {"RealMedia packet size", realMediaPackets},
-    {"frame sides too large", refuseFrameSidesTooLarge},
-    {"SWF frame rate", refuseSwfFrameRate},
-    {"disc audio rate", discAudioRate},
-    {"sample rate the encoder takes", sampleRateTheEncoderTakes},
-    {"channels the encoder takes", channelsTheEncoderTakes},
-    {"audio bit rate the encoder takes", audioBitrateTheEncoderTakes},
-    {"streams the format plays", streamsTheFormatPlays},
+    { "dialect option names", renameOptions },
+    { "length in seconds", readLength },
+    { "x264 preset files", x264PresetFiles },
+    { "removed encoders", replaceRemovedEncoders },
+    { "container codecs", containerCodecs },
+    { "television norm", televisionNorm },
+    { "muxer of an output without extension", muxerForExtensionlessOutput },
+    { "start as an input seek", seekToStart },
+    { "filters only for encoded video", filtersOnlyForEncodedVideo },
+    { "frames of the range", framesOfTheRange },
+    { "rotation filters", rotationFilters },
+    { "frame size at the end of the chain", frameSizeAtEndOfChain },
+    { "device frame box", deviceFrameBox },
+    { "device frame rate", deviceFrameRate },
+    { "aspect the encoder writes", aspectTheEncoderWrites },
+    { "8-bit 4:2:0", eightBit420 },
+    { "frame rate the encoder takes", frameRateTheEncoderTakes },
+    { "H.264 profile and level", h264ProfileAndLevel },
+    { "RealMedia packet size", realMediaPackets },
+    { "frame sides too large", refuseFrameSidesTooLarge },
+    { "SWF frame rate", refuseSwfFrameRate },
+    { "disc audio rate", discAudioRate },
+    { "sample rate the encoder takes", sampleRateTheEncoderTakes },
+    { "channels the encoder takes", channelsTheEncoderTakes },
+    { "audio bit rate the encoder takes", audioBitrateTheEncoderTakes },
+    { "streams the format plays", streamsTheFormatPlays },
 };
 
 // Reads a token list into options; false with the job's error set on an option that lacks
@@ -866,14 +866,14 @@ bool readOptions(const QStringList &tokens, QList<Option> *options, Job &job)
     for (qsizetype i = 0; i < tokens.size(); ++i) {
         const QString &name = tokens.at(i);
         if (!takesValue(name)) {
-            options->append({name, QString(), false});
+            options->append({ name, QString(), false });
             continue;
         }
         if (i + 1 >= tokens.size()) {
             job.fail(QStringLiteral("The option %1 has no value.").arg(name));
             return false;
         }
-        options->append({name, tokens.at(++i), true});
+        options->append({ name, tokens.at(++i), true });
     }
     return true;
 }
@@ -918,31 +918,6 @@ QStringList TokenizeOptions(const QString &options, bool *ok)
     return tokens;
 }
 
-bool HasNoSeekIndex(const QString &inputFormatName)
-{
-    static const char *const formats[]
-        = {"mpegts", "mpegtsraw", "mpeg", "mpegvideo", "h264", "hevc", "m4v", "ogg", "dv", "rm"};
-    const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
-    for (const char *f : formats) {
-        if (first == QLatin1String(f))
-            return true;
-    }
-    return false;
-}
-
-QString MuxerForInputFormat(const QString &inputFormatName)
-{
-    static const QHash<QString, QString> table{
-        {QStringLiteral("mov"), QStringLiteral("mp4")},
-        {QStringLiteral("matroska"), QStringLiteral("matroska")},
-        {QStringLiteral("aac"), QStringLiteral("adts")},
-        {QStringLiteral("mpeg"), QStringLiteral("mpeg")},
-        {QStringLiteral("mpegvideo"), QStringLiteral("mpeg1video")},
-    };
-    const QString first = inputFormatName.section(QLatin1Char(','), 0, 0);
-    return table.value(first, first);
-}
-
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
                                    double copyKeyFrameSeconds, const SourceMedia &source,
@@ -971,13 +946,13 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     // The start, wherever it stands, and the filter chain (the last -vf wins, as in ffmpeg)
     // are kept aside; every other option keeps its place.
     for (const Option &o : std::as_const(inputOptionList)) {
-        if (isOneOf(o.name, {"-TimeStart", "-ss"}))
+        if (isOneOf(o.name, { "-TimeStart", "-ss" }))
             job.startText = o.value;
         else
             job.input.append(o);
     }
     for (const Option &o : std::as_const(outputOptionList)) {
-        if (isOneOf(o.name, {"-TimeStart", "-ss"}))
+        if (isOneOf(o.name, { "-TimeStart", "-ss" }))
             job.startText = o.value;
         else if (o.name == QLatin1String("-vf"))
             job.chain = o.value.split(QLatin1Char(','), Qt::SkipEmptyParts);

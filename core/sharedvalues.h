@@ -9,11 +9,11 @@
 struct SharedValues
 {
     // Start-up
-    QString AppFolder;          // the program's folder, ending in the path separator
+    QString AppFolder; // the program's folder, ending in the path separator
     QString MediaLibraryFolder; // AppFolder + "LibAV"
 
     // The opened file
-    QString InputFilePath;      // "" when none is open
+    QString InputFilePath; // "" when none is open
     int SourceWidth = 0;
     int SourceHeight = 0;
     bool SourceHasVideo = false;
@@ -25,14 +25,14 @@ struct SharedValues
     double CutLengthSeconds = 0.0;
 
     // The job built by the output dialog
-    QString OutputFolder;       // ends in the path separator once accepted
-    QString OutputFileName;     // without folder and extension
-    QString OutputExtension;    // without the dot
+    QString OutputFolder; // ends in the path separator once accepted
+    QString OutputFileName; // without folder and extension
+    QString OutputExtension; // without the dot
     QString EncoderArguments;
     bool DirectCopyMode = false;
     bool ExactCopyMode = false; // a direct copy cut to the frame
     DeviceLimits OutputDeviceLimits; // of the chosen device preset; none for general formats
-    bool ExactCut = true;       // the dialog's "Exact cut" box; the "ExactCut" setting
+    bool ExactCut = true; // the dialog's "Exact cut" box; the "ExactCut" setting
     bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;

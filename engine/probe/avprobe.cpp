@@ -151,7 +151,7 @@ double KeyFrameAtOrBefore(const QString &path, double seconds)
     AVPacket *packet = av_packet_alloc();
     // Enter a margin before the time (these containers seek only approximately) and widen it
     // until a key frame turns up.
-    for (const double margin : {30.0, 180.0, 1e12}) {
+    for (const double margin : { 30.0, 180.0, 1e12 }) {
         const double from = std::max(0.0, seconds - margin);
         if (av_seek_frame(ctx, -1, start + qint64(from * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD) < 0)
             av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BACKWARD);
@@ -331,8 +331,8 @@ bool AvProbe::decodeFrom(qint64 micros, qint64 seekMicros)
 {
     const int index = videoStreamIndex();
     const AVStream *stream = m_format->streams[index];
-    const qint64 target = av_rescale_q(seekMicros + startOffsetMicros(), AV_TIME_BASE_Q,
-                                       stream->time_base);
+    const qint64 target
+        = av_rescale_q(seekMicros + startOffsetMicros(), AV_TIME_BASE_Q, stream->time_base);
     if (av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD) < 0
         && av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
         return false;

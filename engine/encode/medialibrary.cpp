@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-
 QString FindFfmpegProgram(const QString &folder)
 {
     if (!folder.isEmpty()) {
@@ -22,7 +21,7 @@ bool FfmpegProgramRuns(const QString &program)
         return false;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {QStringLiteral("-hide_banner"), QStringLiteral("-version")});
+    process.start(program, { QStringLiteral("-hide_banner"), QStringLiteral("-version") });
     if (!process.waitForStarted(5000))
         return false;
     if (!process.waitForFinished(10000)) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "containerfacts.h"
 #include "devicelimits.h"
 
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
@@ -23,22 +24,22 @@ struct SourceMedia
 {
     int videoStreams = -1;
     int audioStreams = -1;
-    int width = 0;           // of the video stream ffmpeg picks
+    int width = 0; // of the video stream ffmpeg picks
     int height = 0;
-    double frameRate = 0;    // its frames a second
-    int audioChannels = 0;   // of the audio stream ffmpeg picks
+    double frameRate = 0; // its frames a second
+    int audioChannels = 0; // of the audio stream ffmpeg picks
     int sampleRate = 0;
 };
 
 struct TranslatedOptions
 {
     bool ok = false;
-    QString error;           // why the options cannot be used, when !ok
-    QStringList inputArgs;   // before "-i input"
-    QStringList outputArgs;  // after "-i input", before the output path
+    QString error; // why the options cannot be used, when !ok
+    QStringList inputArgs; // before "-i input"
+    QStringList outputArgs; // after "-i input", before the output path
     double startSeconds = 0; // where reading begins (0 when not given)
     double lengthSeconds = -1; // seconds of output, -1 when not limited
-    bool copiesVideo = false;  // the video stream is copied, not encoded
+    bool copiesVideo = false; // the video stream is copied, not encoded
 };
 
 // outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);
@@ -52,11 +53,3 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
                                    double copyKeyFrameSeconds = -1,
                                    const SourceMedia &source = SourceMedia(),
                                    const DeviceLimits &device = DeviceLimits());
-
-// True for containers that carry no index of their key frames (MPEG-TS and -PS, raw streams,
-// Ogg, ...): libavformat seeks in them by searching timestamps in the byte stream.
-bool HasNoSeekIndex(const QString &inputFormatName);
-
-// The muxer that writes the same kind of file as the named input container
-// ("mov,mp4,m4a,3gp,3g2,mj2" -> "mp4", "matroska,webm" -> "matroska").
-QString MuxerForInputFormat(const QString &inputFormatName);

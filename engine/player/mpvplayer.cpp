@@ -1,14 +1,14 @@
 #include "mpvplayer.h"
 
+#include "containerfacts.h"
 #include "mpvvideowidget.h"
-#include "optiontranslator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <clocale>
 #include <QFile>
 #include <QFileInfo>
 #include <QWidget>
+#include <clocale>
 
 #include <mpv/client.h>
 
@@ -86,26 +86,26 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
         return false;
     }
     const std::pair<const char *, const char *> options[] = {
-        {"config", "no"},
-        {"terminal", "no"},
-        {"load-scripts", "no"},
-        {"ytdl", "no"},
-        {"osc", "no"},
-        {"input-default-bindings", "no"},
-        {"input-vo-keyboard", "no"},
-        {"input-cursor", "no"},
-        {"idle", "yes"},
-        {"keep-open", "yes"},
-        {"hr-seek", "yes"},
+        { "config", "no" },
+        { "terminal", "no" },
+        { "load-scripts", "no" },
+        { "ytdl", "no" },
+        { "osc", "no" },
+        { "input-default-bindings", "no" },
+        { "input-vo-keyboard", "no" },
+        { "input-cursor", "no" },
+        { "idle", "yes" },
+        { "keep-open", "yes" },
+        { "hr-seek", "yes" },
         // libavformat reads every file, as it does for the probe and the encoder: the player's
         // times are then the encoder's times, frame for frame. (mpv's own Matroska reader
         // places time 0 elsewhere when the audio has a codec delay, so a mark set on a frame
         // would have been cut one frame later.)
-        {"demuxer", "lavf"},
-        {"pause", "yes"},
-        {"audio-fallback-to-null", "yes"},
-        {"vo", m_options.headless ? "null" : "libmpv"},
-        {"ao", m_options.headless ? "null" : ""},
+        { "demuxer", "lavf" },
+        { "pause", "yes" },
+        { "audio-fallback-to-null", "yes" },
+        { "vo", m_options.headless ? "null" : "libmpv" },
+        { "ao", m_options.headless ? "null" : "" },
     };
     for (const auto &[name, value] : options) {
         if (*value)
@@ -170,7 +170,7 @@ bool MpvPlayer::open(const QString &path, bool flag)
     setFlag("pause", true);
     prepareVideoOutput();
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
-    const char *command[] = {"loadfile", file.constData(), "replace", nullptr};
+    const char *command[] = { "loadfile", file.constData(), "replace", nullptr };
     m_loading = true;
     m_loadDone = false;
     m_loadFailed = false;
@@ -190,7 +190,7 @@ bool MpvPlayer::open(const QString &path, bool flag)
     m_loading = false;
 
     auto stopPlayback = [this] {
-        const char *stop[] = {"stop", nullptr};
+        const char *stop[] = { "stop", nullptr };
         mpv_command(m_mpv, stop);
         if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
             video->deactivate();
@@ -278,7 +278,7 @@ void MpvPlayer::close(bool flag)
         video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
-    const char *stop[] = {"stop", nullptr};
+    const char *stop[] = { "stop", nullptr };
     mpv_command(m_mpv, stop);
     m_durationMicros = 0;
     setState(StateNoMedia);
@@ -306,7 +306,7 @@ void MpvPlayer::play()
     dropQueuedSteps();
     if (flag("eof-reached")) {
         // Parked on the last frame: playing starts again from the beginning.
-        const char *command[] = {"seek", "0", "absolute+exact", nullptr};
+        const char *command[] = { "seek", "0", "absolute+exact", nullptr };
         mpv_command(m_mpv, command);
     }
     setFlag("pause", false);
@@ -347,7 +347,7 @@ void MpvPlayer::seek(qint64 micros, int flags)
         m_stepGuard.start();
     const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
     const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
-    const char *command[] = {"seek", seconds.constData(), "absolute+exact", nullptr};
+    const char *command[] = { "seek", seconds.constData(), "absolute+exact", nullptr };
     mpv_command_async(m_mpv, m_seekSerial, command);
     if (m_state == StateEnded)
         setState(flag("pause") ? StatePaused : StatePlaying);
@@ -407,7 +407,7 @@ void MpvPlayer::startQueuedStep()
     }
     const int direction = m_queuedSteps > 0 ? 1 : -1;
     m_queuedSteps -= direction;
-    const char *command[] = {direction > 0 ? "frame-step" : "frame-back-step", nullptr};
+    const char *command[] = { direction > 0 ? "frame-step" : "frame-back-step", nullptr };
     mpv_command_async(m_mpv, 0, command);
     m_stepping = true;
     m_steppingDirection = direction;

@@ -13,7 +13,7 @@ struct AVPacket;
 // What the encoder needs to know of an input before it starts a job.
 struct MediaFileInfo
 {
-    QString formatName;        // libavformat's name of the container
+    QString formatName; // libavformat's name of the container
     qint64 durationMicros = -1; // -1 when unknown
     int videoStreams = 0;
     int audioStreams = 0;
@@ -85,5 +85,5 @@ private:
     QString m_error;
     qint64 m_fileSize = -1;
     QList<qint64> m_frameTimes; // start times of the decoded frames up to the target
-    int m_current = -1;         // index into m_frameTimes
+    int m_current = -1; // index into m_frameTimes
 };

@@ -52,15 +52,15 @@ struct VorbisRange
     qint64 monoMin, monoMax, stereoMin, stereoMax;
 };
 const VorbisRange kVorbisRanges[] = {
-    {8000, 9000, 41000, 13000, 83000},     {11025, 13000, 49000, 17000, 99000},
-    {16000, 17000, 99000, 25000, 199000},  {22050, 17000, 89000, 31000, 179000},
-    {32000, 31000, 189000, 37000, 379000}, {44100, 33000, 239000, 46000, 499000},
-    {48000, 33000, 239000, 46000, 499000},
+    { 8000, 9000, 41000, 13000, 83000 },     { 11025, 13000, 49000, 17000, 99000 },
+    { 16000, 17000, 99000, 25000, 199000 },  { 22050, 17000, 89000, 31000, 179000 },
+    { 32000, 31000, 189000, 37000, 379000 }, { 44100, 33000, 239000, 46000, 499000 },
+    { 48000, 33000, 239000, 46000, 499000 },
 };
 
 // MPEG audio layer II bit rates (kbit/s): MPEG-1 at 32, 44.1 and 48 kHz, MPEG-2 at half those.
-const int kMp2Bitrates[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-const int kMp2LowRateBitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+const int kMp2Bitrates[] = { 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384 };
+const int kMp2LowRateBitrates[] = { 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160 };
 
 template<typename Range> qint64 nearestIn(const Range &kbits, qint64 bitrate)
 {
@@ -74,25 +74,25 @@ template<typename Range> qint64 nearestIn(const Range &kbits, qint64 bitrate)
 }
 
 const EncoderFacts::H264Level kH264Levels[] = {
-    {"1", 1485, 99, 64, 175},
-    {"1.1", 3000, 396, 192, 500},
-    {"1.2", 6000, 396, 384, 1000},
-    {"1.3", 11880, 396, 768, 2000},
-    {"2", 11880, 396, 2000, 2000},
-    {"2.1", 19800, 792, 4000, 4000},
-    {"2.2", 20250, 1620, 4000, 4000},
-    {"3", 40500, 1620, 10000, 10000},
-    {"3.1", 108000, 3600, 14000, 14000},
-    {"3.2", 216000, 5120, 20000, 20000},
-    {"4", 245760, 8192, 20000, 25000},
-    {"4.1", 245760, 8192, 50000, 62500},
-    {"4.2", 522240, 8704, 50000, 62500},
-    {"5", 589824, 22080, 135000, 135000},
-    {"5.1", 983040, 36864, 240000, 240000},
-    {"5.2", 2073600, 36864, 240000, 240000},
-    {"6", 4177920, 139264, 240000, 240000},
-    {"6.1", 8355840, 139264, 480000, 480000},
-    {"6.2", 16711680, 139264, 800000, 800000},
+    { "1", 1485, 99, 64, 175 },
+    { "1.1", 3000, 396, 192, 500 },
+    { "1.2", 6000, 396, 384, 1000 },
+    { "1.3", 11880, 396, 768, 2000 },
+    { "2", 11880, 396, 2000, 2000 },
+    { "2.1", 19800, 792, 4000, 4000 },
+    { "2.2", 20250, 1620, 4000, 4000 },
+    { "3", 40500, 1620, 10000, 10000 },
+    { "3.1", 108000, 3600, 14000, 14000 },
+    { "3.2", 216000, 5120, 20000, 20000 },
+    { "4", 245760, 8192, 20000, 25000 },
+    { "4.1", 245760, 8192, 50000, 62500 },
+    { "4.2", 522240, 8704, 50000, 62500 },
+    { "5", 589824, 22080, 135000, 135000 },
+    { "5.1", 983040, 36864, 240000, 240000 },
+    { "5.2", 2073600, 36864, 240000, 240000 },
+    { "6", 4177920, 139264, 240000, 240000 },
+    { "6.1", 8355840, 139264, 480000, 480000 },
+    { "6.2", 16711680, 139264, 800000, 800000 },
 };
 
 } // namespace
@@ -132,7 +132,7 @@ QList<int> SampleRates(const QString &encoder, const QString &muxer)
             rates << r.sampleRate;
     } else if (encoder == QLatin1String("wmav2") || encoder == QLatin1String("wmav1")) {
         // The WMA encoder refuses rates above 48 kHz.
-        rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+        rates = { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 };
     } else if (const AVCodec *codec = encoderNamed(encoder);
                codec && codec->supported_samplerates) {
         for (const int *r = codec->supported_samplerates; *r; ++r)
@@ -140,8 +140,8 @@ QList<int> SampleRates(const QString &encoder, const QString &muxer)
     }
     // FLV and SWF have a two-bit rate field: MP3 and PCM go at 11, 22 or 44 kHz only (AAC
     // carries its own rate).
-    if (isOneOf(muxer, {"flv", "swf"}) && encoder != QLatin1String("aac")) {
-        const QList<int> field{11025, 22050, 44100};
+    if (isOneOf(muxer, { "flv", "swf" }) && encoder != QLatin1String("aac")) {
+        const QList<int> field { 11025, 22050, 44100 };
         if (rates.isEmpty()) {
             rates = field;
         } else {
@@ -157,12 +157,12 @@ QList<int> SampleRates(const QString &encoder, const QString &muxer)
 QList<std::pair<int, int>> FrameRates(const QString &encoder)
 {
     if (encoder == QLatin1String("mpeg1video")) // the frame_rate_code table; libavcodec lists none
-        return {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
-                {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
+        return { { 24000, 1001 }, { 24, 1 }, { 25, 1 },       { 30000, 1001 },
+                 { 30, 1 },       { 50, 1 }, { 60000, 1001 }, { 60, 1 } };
     QList<std::pair<int, int>> rates;
     if (const AVCodec *codec = encoderNamed(encoder); codec && codec->supported_framerates) {
         for (const AVRational *r = codec->supported_framerates; r->num || r->den; ++r)
-            rates.append({r->num, r->den});
+            rates.append({ r->num, r->den });
     }
     return rates;
 }
@@ -181,14 +181,14 @@ bool TakesYuv420p(const QString &encoder)
 
 int SizeMultiple(const QString &encoder)
 {
-    return isOneOf(encoder, {"rv10", "rv20"}) ? 4 : 2;
+    return isOneOf(encoder, { "rv10", "rv20" }) ? 4 : 2;
 }
 
 bool ByteSizedAspect(const QString &encoder)
 {
     return isOneOf(encoder,
-                   {"mpeg4", "libxvid", "msmpeg4", "msmpeg4v2", "msmpeg4v3", "wmv1", "wmv2", "flv",
-                    "h263", "h263p", "rv10", "rv20"});
+                   { "mpeg4", "libxvid", "msmpeg4", "msmpeg4v2", "msmpeg4v3", "wmv1", "wmv2", "flv",
+                     "h263", "h263p", "rv10", "rv20" });
 }
 
 int MaxFrameSide(const QString &encoder)

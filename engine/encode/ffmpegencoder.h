@@ -77,7 +77,7 @@ private:
         QString path;
         QString options;
         double copyKeyFrame = -1; // where a copy from an unindexed container starts
-        bool streamCopy = false;  // a direct copy, run in-process
+        bool streamCopy = false; // a direct copy, run in-process
         bool exact = true;
         DeviceLimits device;
     };
@@ -124,7 +124,7 @@ private:
     bool m_exactCopy = true;
     DeviceLimits m_deviceLimits;
     std::thread m_copyThread;
-    std::atomic<bool> m_cancelCopy{false};
+    std::atomic<bool> m_cancelCopy { false };
     bool m_copying = false;
     quint64 m_copyRun = 0; // events of earlier runs are dropped
     QStringList m_copyNotes;

@@ -264,9 +264,8 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     }
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
-    const TranslatedOptions translated
-        = TranslateOptions(input.options, options, out.suffix(), input.formatName, -1, input.media,
-                           m_deviceLimits);
+    const TranslatedOptions translated = TranslateOptions(
+        input.options, options, out.suffix(), input.formatName, -1, input.media, m_deviceLimits);
     if (!translated.ok) {
         m_error = translated.error;
         return -1;
@@ -303,16 +302,15 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
         return {};
     const Output &output = m_outputs.constFirst();
     const Input &input = m_inputs.at(output.inputIndex);
-    const TranslatedOptions t = TranslateOptions(input.options, output.options,
-                                                 QFileInfo(output.path).suffix(),
-                                                 input.formatName, output.copyKeyFrame, input.media,
-                                                 output.device);
+    const TranslatedOptions t
+        = TranslateOptions(input.options, output.options, QFileInfo(output.path).suffix(),
+                           input.formatName, output.copyKeyFrame, input.media, output.device);
     if (!t.ok)
         return {};
-    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
-                     QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
-                     QStringLiteral("error"), QStringLiteral("-progress"),
-                     QStringLiteral("pipe:1"), QStringLiteral("-n")};
+    QStringList args { QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                       QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
+                       QStringLiteral("error"),    QStringLiteral("-progress"),
+                       QStringLiteral("pipe:1"),   QStringLiteral("-n") };
     args << t.inputArgs << QStringLiteral("-i") << ffmpegPath(input.path) << t.outputArgs
          << ffmpegPath(outputPath);
     return args;
@@ -337,9 +335,9 @@ bool FfmpegEncoder::startEncoding(int flag)
     }
     const Input &input = m_inputs.at(output.inputIndex);
     const QFileInfo out(output.path);
-    const TranslatedOptions t = TranslateOptions(input.options, output.options, out.suffix(),
-                                                 input.formatName, output.copyKeyFrame, input.media,
-                                                 output.device);
+    const TranslatedOptions t
+        = TranslateOptions(input.options, output.options, out.suffix(), input.formatName,
+                           output.copyKeyFrame, input.media, output.device);
 
     if (!m_output.begin(output.path, &m_error))
         return false;
@@ -379,8 +377,7 @@ bool FfmpegEncoder::startEncoding(int flag)
     return true;
 }
 
-void FfmpegEncoder::startCopy(const Output &output, const Input &input, double start,
-                              double length)
+void FfmpegEncoder::startCopy(const Output &output, const Input &input, double start, double length)
 {
     StreamCopyJob job;
     job.inputPath = input.path;
@@ -606,10 +603,9 @@ void FfmpegEncoder::onFinished(int exitCode, QProcess::ExitStatus status)
     }
     // ffmpeg 5 exits 0 even when the output could not be written completely (a full disk
     // while writing the trailer); such a run is a failure, never a saved file.
-    static const char *const kWriteErrors[] = {"Error writing trailer", "Error closing file",
-                                               "No space left on device",
-                                               "av_interleaved_write_frame()",
-                                               "Input/output error"};
+    static const char *const kWriteErrors[]
+        = { "Error writing trailer", "Error closing file", "No space left on device",
+            "av_interleaved_write_frame()", "Input/output error" };
     bool writeFailed = false;
     for (const char *marker : kWriteErrors)
         writeFailed = writeFailed || m_stderrTail.contains(marker);
@@ -633,8 +629,8 @@ void FfmpegEncoder::saveOutput()
 void FfmpegEncoder::onProcessError(QProcess::ProcessError error)
 {
     if (error == QProcess::FailedToStart && m_process)
-        finishRun(false, QStringLiteral("The ffmpeg program could not be started: %1")
-                             .arg(m_program));
+        finishRun(false,
+                  QStringLiteral("The ffmpeg program could not be started: %1").arg(m_program));
 }
 
 void FfmpegEncoder::finishRun(bool succeeded, const QString &text)

@@ -13,12 +13,12 @@ class Player : public QObject
 public:
     // State codes reported by stateCode() and stateChanged().
     enum StateCode {
-        StateNoMedia = 0,     // nothing opened, or the media was closed
-        StateStopped = 1,     // opened and never started: paused at the start, no frame shown yet
-        StatePlaying = 2,     // playing
-        StatePaused = 3,      // paused after playing or seeking
-        StateVideoReady = 4,  // event only: the video output was (re)configured
-        StateEnded = 5,       // the end of the media was reached
+        StateNoMedia = 0, // nothing opened, or the media was closed
+        StateStopped = 1, // opened and never started: paused at the start, no frame shown yet
+        StatePlaying = 2, // playing
+        StatePaused = 3, // paused after playing or seeking
+        StateVideoReady = 4, // event only: the video output was (re)configured
+        StateEnded = 5, // the end of the media was reached
     };
     Q_ENUM(StateCode)
 

@@ -10,4 +10,3 @@ QString FindFfmpegProgram(const QString &folder);
 
 // True when the program runs "-version" successfully within a few seconds.
 bool FfmpegProgramRuns(const QString &program);
-

@@ -13,8 +13,7 @@ namespace {
 void *procAddress(void *, const char *name)
 {
     QOpenGLContext *context = QOpenGLContext::currentContext();
-    return context ? reinterpret_cast<void *>(context->getProcAddress(QByteArray(name)))
-                   : nullptr;
+    return context ? reinterpret_cast<void *>(context->getProcAddress(QByteArray(name))) : nullptr;
 }
 
 void onMpvUpdate(void *surface)
@@ -68,11 +67,11 @@ void MpvVideoSurface::initializeGL()
     mpv_handle *mpv = m_handle ? m_handle() : nullptr;
     if (m_context || !mpv)
         return;
-    mpv_opengl_init_params gl{procAddress, nullptr};
+    mpv_opengl_init_params gl { procAddress, nullptr };
     mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
-        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
+        { MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL) },
+        { MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl },
+        { MPV_RENDER_PARAM_INVALID, nullptr },
     };
     if (mpv_render_context_create(&m_context, mpv, params) < 0) {
         m_context = nullptr;
@@ -95,13 +94,13 @@ void MpvVideoSurface::paintGL()
         return;
     }
     const qreal ratio = devicePixelRatio();
-    mpv_opengl_fbo fbo{int(defaultFramebufferObject()), int(width() * ratio),
-                       int(height() * ratio), 0};
+    mpv_opengl_fbo fbo { int(defaultFramebufferObject()), int(width() * ratio),
+                         int(height() * ratio), 0 };
     int flip = 1;
     mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
-        {MPV_RENDER_PARAM_FLIP_Y, &flip},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
+        { MPV_RENDER_PARAM_OPENGL_FBO, &fbo },
+        { MPV_RENDER_PARAM_FLIP_Y, &flip },
+        { MPV_RENDER_PARAM_INVALID, nullptr },
     };
     mpv_render_context_render(m_context, params);
 }

@@ -149,18 +149,17 @@ void listFormats()
 {
     auto field = [](const char *v) { return v ? QString::fromLatin1(v) : QString(); };
     for (const CatalogueEntry &e : Catalogue::entries()) {
-        out() << e.Id << '\t' << e.Symbol << '\t' << e.caption() << '\t'
-              << Catalogue::groupPath(e) << '\t' << e.formatKey() << '\t'
-              << (e.AudioOnly ? 1 : 0) << '\t' << field(e.Width) << '\t' << field(e.Height)
-              << '\t' << field(e.FrameRate) << '\t' << field(e.AudioBitrate) << '\t'
-              << field(e.Channels) << '\n';
+        out() << e.Id << '\t' << e.Symbol << '\t' << e.caption() << '\t' << Catalogue::groupPath(e)
+              << '\t' << e.formatKey() << '\t' << (e.AudioOnly ? 1 : 0) << '\t' << field(e.Width)
+              << '\t' << field(e.Height) << '\t' << field(e.FrameRate) << '\t'
+              << field(e.AudioBitrate) << '\t' << field(e.Channels) << '\n';
     }
     out().flush();
 }
 
 // Ctrl+C, termination, a hang-up and a broken standard error reach the event loop through a
 // pipe, and all stop the run the same way.
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 void onSignal(int)
 {
@@ -306,9 +305,8 @@ int main(int argc, char *argv[])
     in.SourceWidth = probe.pictureWidth(video);
     in.SourceHeight = probe.pictureHeight(video);
     in.SourceHasVideo = probe.videoStreamCount() > 0;
-    in.SourceBitrateKbps = EstimateSourceBitrateKbps(probe.fileSize(),
-                                                     double(probe.durationMicros()) / 100000.0,
-                                                     probe.audioStreamCount());
+    in.SourceBitrateKbps = EstimateSourceBitrateKbps(
+        probe.fileSize(), double(probe.durationMicros()) / 100000.0, probe.audioStreamCount());
     in.AudioChannelCount = probe.channelCount(probe.audioStreamIndex());
     // The range within the input: a start at or past its end is nothing to cut; an end past
     // it cuts to the end.
@@ -336,7 +334,9 @@ int main(int argc, char *argv[])
     if (!o.format.isEmpty()) {
         const CatalogueEntry *entry = findEntry(o.format);
         if (!entry)
-            return usageError(QStringLiteral("no format \"%1\" in the catalogue (see --list-formats)").arg(o.format));
+            return usageError(
+                QStringLiteral("no format \"%1\" in the catalogue (see --list-formats)")
+                    .arg(o.format));
         model.SelectCatalogueEntry(entry->Id, entry->caption());
     }
     if (o.copy) {
@@ -358,12 +358,14 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--size: \"%1\" is neither auto nor WxH").arg(o.size));
         }
     }
-    for (const auto &[text, video] : {std::pair{o.videoQuality, true}, std::pair{o.audioQuality, false}}) {
+    for (const auto &[text, video] :
+         { std::pair { o.videoQuality, true }, std::pair { o.audioQuality, false } }) {
         if (text.isEmpty())
             continue;
         const int index = qualityIndex(text);
         if (index < 0)
-            return usageError(QStringLiteral("quality \"%1\" is not high, normal or low").arg(text));
+            return usageError(
+                QStringLiteral("quality \"%1\" is not high, normal or low").arg(text));
         video ? model.selectVideoQuality(index) : model.selectAudioQuality(index);
     }
     // A value the grid would change or drop is refused: the cut would not be what was asked.
@@ -420,7 +422,9 @@ int main(int argc, char *argv[])
     if (o.printArgs) {
         out() << job.EncoderArguments << '\n'
               << job.OutputExtension << '\n'
-              << (job.ExactCopyMode ? "exact-copy" : job.DirectCopyMode ? "copy" : "convert")
+              << (job.ExactCopyMode        ? "exact-copy"
+                      : job.DirectCopyMode ? "copy"
+                                           : "convert")
               << '\n';
         out().flush();
         return kExitOk;
@@ -430,10 +434,13 @@ int main(int argc, char *argv[])
     const QString outputPath = model.folder() + model.fileName()
         + (job.OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + job.OutputExtension);
     const QFileInfo target(outputPath);
-    if (target.exists() && target.canonicalFilePath() == QFileInfo(in.InputFilePath).canonicalFilePath())
-        return usageError(QStringLiteral("%1 is the input file; saving there would destroy it").arg(outputPath));
+    if (target.exists()
+        && target.canonicalFilePath() == QFileInfo(in.InputFilePath).canonicalFilePath())
+        return usageError(
+            QStringLiteral("%1 is the input file; saving there would destroy it").arg(outputPath));
     if (target.exists() && !o.yes)
-        return usageError(QStringLiteral("%1 already exists; give --yes to replace it").arg(outputPath));
+        return usageError(
+            QStringLiteral("%1 already exists; give --yes to replace it").arg(outputPath));
 
     FfmpegEncoder encoder;
     const QString libraryFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/LibAV");
@@ -505,7 +512,8 @@ int main(int argc, char *argv[])
                          const double now = clock.nsecsElapsed() / 1e9 + 1e-9;
                          if (clockStart == 0)
                              clockStart = now;
-                         const ProgressUpdate u = ComputeProgress(bytes, position, duration, now, clockStart);
+                         const ProgressUpdate u
+                             = ComputeProgress(bytes, position, duration, now, clockStart);
                          if (!u.ok)
                              return;
                          const int percent = u.hasPercent ? u.percent : 0;

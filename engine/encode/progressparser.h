@@ -10,9 +10,9 @@ class ProgressParser
 public:
     struct Block
     {
-        qint64 totalSize = -1;  // bytes written so far, -1 when N/A
-        qint64 outTimeUs = -1;  // output position in microseconds, -1 when N/A
-        bool end = false;       // the last block of the run
+        qint64 totalSize = -1; // bytes written so far, -1 when N/A
+        qint64 outTimeUs = -1; // output position in microseconds, -1 when N/A
+        bool end = false; // the last block of the run
     };
 
     // Feeds more output; returns the blocks completed by it.

@@ -1,7 +1,7 @@
 #include "cutwriter.h"
 
+#include "containerfacts.h"
 #include "nalunits.h"
-#include "optiontranslator.h"
 
 #include <QFile>
 #include <QFileInfo>
