@@ -255,3 +255,21 @@ int EstimateSourceBitrateKbps(qint64 fileSize, double durationTenths, int audioS
         result -= 40;
     return result;
 }
+
+bool ReadTimeOrSeconds(const QString &text, double *seconds)
+{
+    static const QRegularExpression code(QStringLiteral("^\\d+:[0-5]\\d:[0-5]\\d(\\.\\d+)?$"));
+    static const QRegularExpression number(QStringLiteral("^\\d+(\\.\\d*)?$|^\\.\\d+$"));
+    const QString t = text.trimmed();
+    if (code.match(t).hasMatch()) {
+        *seconds = ParseTimeCode(t);
+    } else if (number.match(t).hasMatch()) {
+        bool ok = false;
+        *seconds = t.toDouble(&ok);
+        if (!ok || !std::isfinite(*seconds))
+            *seconds = std::numeric_limits<double>::infinity();
+    } else {
+        return false;
+    }
+    return true;
+}

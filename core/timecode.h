@@ -30,6 +30,12 @@ double ParseTimeCode(const QString &text);
 // box, "5_:__:__._", a gap, text of another form); *seconds is then left alone.
 bool ReadTypedTimeCode(const QString &text, double *seconds);
 
+// A time as a user gives it outside the time boxes (on the command line, in a list file): a
+// time code as the program writes it (hours of any length, minutes and seconds of two digits
+// below 60, optional fraction) or a plain number of seconds with a point. False for anything
+// else. A number too large for a double is infinity: past the end of any input.
+bool ReadTimeOrSeconds(const QString &text, double *seconds);
+
 // Joins the two 32-bit halves (low first) of a signed 64-bit count.
 qint64 Int64FromHalves(qint32 low, qint32 high);
 qint32 Int64LowHalf(qint64 value);

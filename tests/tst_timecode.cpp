@@ -20,6 +20,8 @@ private Q_SLOTS:
     void roundTripWholeTenths();
     void typed_data();
     void typed();
+    void timeOrSeconds_data();
+    void timeOrSeconds();
     void int64Helpers_data();
     void int64Helpers();
     void roundHalfEven_data();
@@ -129,6 +131,33 @@ void TestTimeCode::typed()
     QFETCH(double, seconds);
     double read = -1;
     QCOMPARE(ReadTypedTimeCode(text, &read) ? read : -1.0, seconds);
+}
+
+// Times given on the command line or in a list file; -1 for a refusal.
+void TestTimeCode::timeOrSeconds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("time code") << "01:02:03.5" << 3723.5;
+    QTest::newRow("long hours") << "123:00:00" << 442800.0;
+    QTest::newRow("seconds") << "12.5" << 12.5;
+    QTest::newRow("point first") << ".5" << 0.5;
+    QTest::newRow("point last") << "7." << 7.0;
+    QTest::newRow("blanks") << " 3 " << 3.0;
+    QTest::newRow("minutes of 60") << "00:60:00" << -1.0;
+    QTest::newRow("one-digit seconds") << "00:00:5" << -1.0;
+    QTest::newRow("comma") << "1,5" << -1.0;
+    QTest::newRow("negative") << "-1" << -1.0;
+    QTest::newRow("exponent") << "1e3" << -1.0;
+    QTest::newRow("huge") << QString(400, QLatin1Char('9')) << qInf();
+}
+
+void TestTimeCode::timeOrSeconds()
+{
+    QFETCH(QString, text);
+    QFETCH(double, seconds);
+    double read = -1;
+    QCOMPARE(ReadTimeOrSeconds(text, &read) ? read : -1.0, seconds);
 }
 
 void TestTimeCode::roundTripWholeTenths()
