@@ -2,14 +2,43 @@
 // widget: ticks on the key frames' columns, the waveform where the file has sound, positions
 // asked for while dragging and at release, zoom around the play position.
 
+#include "mediafixtures.h"
+#include "timelinefeeder.h"
 #include "timelineview.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
 constexpr qint64 kSecond = 1000000;
+
+// The key frames ffprobe finds, on the player's axis (microseconds from the file's start).
+QList<qint64> probedKeyFrames(const QString &path)
+{
+    QByteArray out;
+    MediaFixtures::run(QStringLiteral("ffprobe"),
+                       { "-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",
+                         "-show_entries", "frame=pts_time:format=start_time", "-of", "csv=p=0",
+                         path },
+                       &out);
+    QList<double> times;
+    for (const QByteArray &line : out.split('\n')) {
+        bool ok = false;
+        const double t = line.trimmed().split(',').constFirst().toDouble(&ok);
+        if (ok)
+            times << t;
+    }
+    if (times.isEmpty())
+        return {};
+    const double start = times.takeLast(); // the format's start time comes last
+    QList<qint64> keys;
+    for (const double t : times)
+        keys << qRound64((t - start) * 1e6);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
 
 bool isTick(QRgb pixel)
 {
@@ -114,6 +143,70 @@ private slots:
         const int waveY = hasVideo ? image.height() - 6 : 20;
         QVERIFY(qBlue(image.pixel(250, waveY)) > 200); // sound
         QVERIFY(qBlue(image.pixel(750, waveY)) < 80); // silence past 50 s
+    }
+
+    // The feeder puts the key frames ffprobe sees on the view, and a waveform where there is
+    // sound; a file without video gets no ticks.
+    void feeder_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("encode");
+        QTest::addColumn<bool>("hasVideo");
+        const QStringList noisy {
+            "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=12,noise=alls=30:allf=t"
+        };
+        const QStringList sound { "-f", "lavfi", "-i", "sine=frequency=300:duration=12" };
+        QTest::newRow("mp4, x264 defaults")
+            << "a.mp4"
+            << noisy + sound + QStringList { "-c:v", "libx264", "-c:a", "aac", "-shortest" }
+            << true;
+        QTest::newRow("mkv, short GOPs") << "b.mkv"
+                                         << noisy + sound
+                + QStringList { "-c:v", "libx264", "-g", "30", "-c:a", "libopus", "-shortest" }
+                                         << true;
+        QTest::newRow("mpeg-ts") << "c.ts"
+                                 << noisy + sound
+                + QStringList { "-c:v", "mpeg2video", "-g", "12", "-c:a", "mp2", "-shortest" }
+                                 << true;
+        QTest::newRow("mp3") << "d.mp3" << sound << false;
+    }
+
+    void feeder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, encode);
+        QFETCH(bool, hasVideo);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QVERIFY(MediaFixtures::ffmpeg(encode + QStringList { path }));
+        TimelineView view;
+        view.resize(600, view.sizeHint().height());
+        TimelineFeeder feeder(&view);
+        feeder.setCache(TimelineCache::disabled());
+        QSignalSpy built(&feeder, &TimelineFeeder::built);
+        feeder.open(path, 12000000, hasVideo, true);
+        QVERIFY(built.wait(60000));
+        const QList<qint64> probed = hasVideo ? probedKeyFrames(path) : QList<qint64>();
+        QVERIFY(!hasVideo || probed.size() > 1);
+        QCOMPARE(view.keyFrames(), probed);
+        for (int i = 0; i < probed.size(); ++i)
+            QVERIFY2(qAbs(view.keyFrames().at(i) - probed.at(i)) <= 1000,
+                     qPrintable(QStringLiteral("key frame %1: %2 against %3")
+                                    .arg(i)
+                                    .arg(view.keyFrames().at(i))
+                                    .arg(probed.at(i))));
+        const QImage image = view.grab().toImage();
+        int sound = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            bool wave = false;
+            for (int y = image.height() / 2; y < image.height(); ++y)
+                wave = wave || (qBlue(image.pixel(x, y)) > 200 && qRed(image.pixel(x, y)) < 120);
+            sound += wave ? 1 : 0;
+        }
+        QVERIFY2(sound > image.width() / 2, qPrintable(QString::number(sound)));
+        // Another file (here none) ends the builders: nothing of this one is drawn later.
+        feeder.close();
+        QVERIFY(view.keyFrames().isEmpty());
     }
 
     void input()
