@@ -246,7 +246,7 @@ bool SegmentList::addFromMarks()
         return false;
     State next = m_state;
     next.segments << Segment { m_state.startMark, m_state.endMark, QString() };
-    next.selected = int(next.segments.size()) - 1;
+    next.selected = -1;
     apply(next);
     return true;
 }

@@ -66,8 +66,9 @@ public:
     const QList<Segment> &segments() const { return m_state.segments; }
     int selected() const { return m_state.selected; }
 
-    // Adds the marks as a segment at the end of the list and selects it; false (and no change)
-    // when the marks make no range.
+    // Adds the marks as a segment at the end of the list, with nothing selected, so that the
+    // marks move on freely to the next segment; false (and no change) when the marks make no
+    // range.
     bool addFromMarks();
     // Removes the segment at `index`; the selection moves to its neighbour.
     bool remove(int index);

@@ -128,6 +128,8 @@ private slots:
         seen << list.state();
         QVERIFY(list.addFromMarks());
         seen << list.state();
+        list.select(0);
+        seen << list.state();
         list.setMarks(5, 6); // the selected segment follows the marks
         seen << list.state();
         QCOMPARE(list.segments(), parse("5-6"));
@@ -136,6 +138,8 @@ private slots:
         list.setMarks(7, 9);
         seen << list.state();
         QVERIFY(list.addFromMarks());
+        seen << list.state();
+        list.select(1);
         seen << list.state();
         QVERIFY(list.move(1, 0));
         seen << list.state();
@@ -152,6 +156,7 @@ private slots:
         list.redo();
         list.redo();
         QCOMPARE(list.state(), seen.at(2));
+        QCOMPARE(list.selected(), -1); // an added segment is not selected
         list.setMarks(3, 4);
         QVERIFY(!list.canRedo());
     }
