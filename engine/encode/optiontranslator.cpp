@@ -972,6 +972,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     if (!job.chain.isEmpty())
         result.outputArgs << QStringLiteral("-vf") << job.chain.join(QLatin1Char(','));
     result.copiesVideo = job.copiesVideo();
+    result.decoderSkipSeconds = job.decoderSkip;
     result.ok = true;
     return result;
 }

@@ -40,6 +40,9 @@ struct TranslatedOptions
     double startSeconds = 0; // where reading begins (0 when not given)
     double lengthSeconds = -1; // seconds of output, -1 when not limited
     bool copiesVideo = false; // the video stream is copied, not encoded
+    // Seconds the decoder drops after the input seek before the range begins (containers
+    // without a seek index are entered early); 0 when the seek lands on the start.
+    double decoderSkipSeconds = 0;
 };
 
 // outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "optiontranslator.h"
+
+#include <QList>
+#include <QStringList>
+
+// One conversion by the ffmpeg program that saves several ranges of one input, joined in the
+// order given. Each range is an input of its own (the same file, entered where that range's
+// job would enter it, so that no range costs decoding what comes before it and no frame waits
+// in memory for an earlier one), trimmed exactly as a job of that one range would be: the
+// first frame at or after its start becomes its first, the last one before its end its last,
+// the audio cut to the sample with it. The concat filter then joins the pieces: the sound runs
+// on without a gap, every frame is shown once, and picture and sound stay within a frame of
+// each other after every join; the video filters of the job (scaling, cropping) act on
+// each piece before the join, other audio filters after it.
+struct RangeJoin
+{
+    bool ok = false;
+    QString error; // why the ranges cannot be joined, when !ok
+    // Everything between the program's global options and the output path: the inputs, the
+    // filter graph, the maps and the output options.
+    QStringList args;
+};
+
+// `ranges` are the translations of the job for each range (TranslateOptions with that range's
+// -TimeStart and -TimeLength); `inputUrl` is the input as ffmpeg takes it. `audio` tells whether
+// the input has a sound track to join (ffmpeg's pick of one).
+RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio);
