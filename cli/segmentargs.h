@@ -1,0 +1,32 @@
+#pragma once
+
+#include "segmentlist.h"
+
+#include <QString>
+#include <QStringList>
+
+// The segment options of snipora-cut: --keep S-E and --remove S-E (each may be given many
+// times; one kind per call), --segments FILE.csv and --each. Times as --start and --end take
+// them (time codes or seconds).
+struct SegmentArgs
+{
+    QList<Segment> segments;
+    bool keepGiven = false;
+    bool removeGiven = false;
+    QString csvPath;
+    bool each = false;
+
+    bool any() const { return keepGiven || removeGiven || !csvPath.isEmpty(); }
+    SegmentUse use() const { return removeGiven ? SegmentUse::Remove : SegmentUse::Keep; }
+};
+
+// Reads "S-E" (a time, a minus sign, a time) into a segment; false with a sentence naming the
+// option for anything else, or an end not after the start.
+bool ParseSpan(const QString &option, const QString &text, Segment *segment, QString *error);
+
+// The ranges a cut saves from a source `duration` seconds long (<= 0: unknown), after reading
+// the CSV file when one is given: overlapping or touching segments are merged (one note each,
+// for standard error). False with a sentence when --keep and --remove are mixed, the list is
+// empty, a segment lies wholly past the end, or what is left to save is nothing.
+bool ResolveSegments(SegmentArgs args, double duration, const QString &inputName, SegmentPlan *plan,
+                     QString *error);
