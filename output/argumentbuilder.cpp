@@ -9,6 +9,8 @@
 
 namespace {
 
+using Setting = AdvancedSettings::Setting;
+
 std::optional<int> nearest(double v)
 {
     if (!std::isfinite(v) || v > 2147483647.0 || v < -2147483648.0)
@@ -113,12 +115,12 @@ QString ComputeVideoBitrate(const OutputSettingsModel &model, const BuildInputs 
 QString BuildCropScale(const OutputSettingsModel &model, const BuildInputs &in)
 {
     const AdvancedSettings &grid = model.grid();
-    if (!in.SourceHasVideo || !grid.checked(QStringLiteral("Crop Video")))
+    if (!in.SourceHasVideo || !grid.checked(Setting::CropVideo))
         return QString();
-    const int top = grid.number(QStringLiteral("Top"));
-    const int bottom = grid.number(QStringLiteral("Bottom"));
-    const int left = grid.number(QStringLiteral("Left"));
-    const int right = grid.number(QStringLiteral("Right"));
+    const int top = grid.number(Setting::CropTop);
+    const int bottom = grid.number(Setting::CropBottom);
+    const int left = grid.number(Setting::CropLeft);
+    const int right = grid.number(Setting::CropRight);
     if (top <= 0 && bottom <= 0 && left <= 0 && right <= 0)
         return QString();
     QString chain = QStringLiteral("crop=%1:%2:%3:%4")
@@ -138,11 +140,11 @@ QString BuildFilterPart(const OutputSettingsModel &model, const BuildInputs &in)
         return QString();
     const AdvancedSettings &grid = model.grid();
     QString chain = BuildCropScale(model, in);
-    if (grid.checked(QStringLiteral("Vertically Flip")))
+    if (grid.checked(Setting::VerticalFlip))
         chain += QStringLiteral(",vflip");
-    if (grid.checked(QStringLiteral("Horizontally Flip")))
+    if (grid.checked(Setting::HorizontalFlip))
         chain += QStringLiteral(",hflip");
-    const int rotate = grid.number(QStringLiteral("Rotate"));
+    const int rotate = grid.number(Setting::Rotate);
     if (rotate != 0)
         chain += QStringLiteral(",rotate=") + QString::number(rotate);
     if (chain.startsWith(QLatin1Char(',')))
@@ -186,30 +188,30 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
         sizePiece = QStringLiteral(" -s %1x%2").arg(w).arg(h);
         memory.OutputPixelCount
             = int(qBound(qlonglong(0), qlonglong(w) * h, qlonglong(2147483647)));
-        if (grid.checked(QStringLiteral("Crop Video")))
+        if (grid.checked(Setting::CropVideo))
             sizePiece.clear(); // the filter part does the sizing
     }
 
     // 2. Grid values.
-    auto gridText = [&grid](const char *caption) {
-        const QString v = grid.value(QString::fromLatin1(caption));
+    auto gridText = [&grid](Setting key) {
+        const QString v = grid.value(key);
         return v == QLatin1String("Auto") ? QString() : v;
     };
-    QString videoBitrate = gridText("Video Bitrate");
-    QString audioBitrate = gridText("Audio Bitrate");
-    QString sampleRate = gridText("Sample Rate");
+    QString videoBitrate = gridText(Setting::VideoBitrate);
+    QString audioBitrate = gridText(Setting::AudioBitrate);
+    QString sampleRate = gridText(Setting::SampleRate);
 
     // 3. Prefix pieces.
     const QString removeAudioPiece
-        = grid.checked(QStringLiteral("Remove Audio")) ? QStringLiteral("-an ") : QString();
+        = grid.checked(Setting::RemoveAudio) ? QStringLiteral("-an ") : QString();
     QString frameRatePiece;
-    if (const QString fps = gridText("Frame Rate (FPS)"); !fps.isEmpty())
+    if (const QString fps = gridText(Setting::FrameRate); !fps.isEmpty())
         frameRatePiece = QStringLiteral("-r ") + fps + QLatin1Char(' ');
     QString aspectPiece;
-    if (const QString aspect = gridText("Aspect Rate"); !aspect.isEmpty())
+    if (const QString aspect = gridText(Setting::AspectRate); !aspect.isEmpty())
         aspectPiece = QStringLiteral("-aspect ") + aspect + QLatin1Char(' ');
     QString channelsPiece;
-    if (const int channels = grid.number(QStringLiteral("Channels")); channels != 0)
+    if (const int channels = grid.number(Setting::Channels); channels != 0)
         channelsPiece = QStringLiteral("-ac %1 ").arg(channels);
     else if (in.AudioChannelCount >= 3)
         channelsPiece = QStringLiteral("-ac 2 "); // down-mix to stereo

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+#include <tuple>
+
 // The catalogue and the output dialog's model: presets, size and quality, the grid, naming.
 class TestOutputModel : public QObject
 {
@@ -32,6 +35,8 @@ private Q_SLOTS:
     void qualityResetsBitrates();
     void directCopyClosesPanel();
     void conversionWithAudioFormat();
+    void settingCaptions_data();
+    void settingCaptions();
     void gridHandler_data();
     void gridHandler();
     void removeAudioHidesAudioItems();
@@ -465,6 +470,63 @@ void TestOutputModel::gridHandler_data()
     QTest::newRow("no colon") << "Aspect Rate"
                               << "169"
                               << "Auto";
+}
+
+void TestOutputModel::settingCaptions_data()
+{
+    using S = AdvancedSettings::Setting;
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("key"); // -1: the text names no setting
+    QTest::addColumn<QString>("category");
+    const std::tuple<const char *, int, const char *> rows[] = {
+        { "Filename Extension", int(S::FilenameExtension), "Output File" },
+        { "Video Bitrate", int(S::VideoBitrate), "Video Settings" },
+        { "Frame Rate (FPS)", int(S::FrameRate), "Video Settings" },
+        { "Aspect Rate", int(S::AspectRate), "Video Settings" },
+        { "Crop Video", int(S::CropVideo), "Video Settings" },
+        { "Top", int(S::CropTop), "Video Settings" },
+        { "Bottom", int(S::CropBottom), "Video Settings" },
+        { "Left", int(S::CropLeft), "Video Settings" },
+        { "Right", int(S::CropRight), "Video Settings" },
+        { "Vertically Flip", int(S::VerticalFlip), "Video Settings" },
+        { "Horizontally Flip", int(S::HorizontalFlip), "Video Settings" },
+        { "Rotate", int(S::Rotate), "Video Settings" },
+        { "Audio Bitrate", int(S::AudioBitrate), "Audio Settings" },
+        { "Sample Rate", int(S::SampleRate), "Audio Settings" },
+        { "Channels", int(S::Channels), "Audio Settings" },
+        { "Remove Audio", int(S::RemoveAudio), "Audio Settings" },
+        { "top", -1, "" }, // captions are matched exactly
+        { "Video Settings", -1, "" }, // a category is no setting
+        { "", -1, "" },
+    };
+    for (const auto &[caption, key, category] : rows)
+        QTest::newRow(*caption ? caption : "empty")
+            << QString::fromLatin1(caption) << key << QString::fromLatin1(category);
+}
+
+// The one table between captions and settings: both ways, in display order, and the caption
+// overloads reach the same item as the setting ones.
+void TestOutputModel::settingCaptions()
+{
+    QFETCH(QString, caption);
+    QFETCH(int, key);
+    QFETCH(QString, category);
+    const AdvancedSettings &grid = m_model.grid();
+    const auto found = AdvancedSettings::settingOf(caption);
+    if (key < 0) {
+        QVERIFY(!found);
+        QVERIFY(!grid.item(caption));
+        QVERIFY(!grid.refusal(caption, QStringLiteral("1")).isEmpty());
+        return;
+    }
+    const auto setting = AdvancedSettings::Setting(key);
+    QCOMPARE(found, std::optional(setting));
+    QCOMPARE(AdvancedSettings::captionOf(setting), caption);
+    QCOMPARE(grid.items().at(key).key, setting);
+    QCOMPARE(grid.items().at(key).caption, caption);
+    QCOMPARE(grid.item(caption), grid.item(setting));
+    QCOMPARE(grid.item(setting)->category, category);
+    QCOMPARE(grid.value(caption), grid.value(setting));
 }
 
 void TestOutputModel::gridHandler()
