@@ -90,10 +90,10 @@ QString named(const QString &caption, const QString &value)
     return QStringLiteral("\"%1\" for %2").arg(value, caption);
 }
 
-// The output file's and the video category's items, from the extension to Rotate.
+// The output file's item and the video category's items up to Crop Video.
 QList<AdvancedSettings::Item> videoDefinitions()
 {
-    QList<AdvancedSettings::Item> list {
+    return {
         { .caption = QStringLiteral("Filename Extension"),
           .category = kOutputFile,
           .kind = Kind::ReadOnlyText,
@@ -129,6 +129,12 @@ QList<AdvancedSettings::Item> videoDefinitions()
           .description = QStringLiteral("Crop the input video"),
           .key = Setting::CropVideo },
     };
+}
+
+// The crop margins under Crop Video, the flips and the rotation.
+QList<AdvancedSettings::Item> pictureDefinitions()
+{
+    QList<AdvancedSettings::Item> list;
     const std::pair<const char *, Setting> margins[] = { { "Top", Setting::CropTop },
                                                          { "Bottom", Setting::CropBottom },
                                                          { "Left", Setting::CropLeft },
@@ -204,7 +210,7 @@ const QList<AdvancedSettings::Item> &definitions()
 {
     static const QList<AdvancedSettings::Item> items = [] {
         QList<AdvancedSettings::Item> list;
-        list << videoDefinitions() << audioDefinitions();
+        list << videoDefinitions() << pictureDefinitions() << audioDefinitions();
         return list;
     }();
     return items;
