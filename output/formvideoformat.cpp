@@ -92,8 +92,28 @@ void FormVideoFormat::buildControls()
     column->addWidget(m_option1);
     column->addLayout(exact);
     column->addWidget(m_option2);
+    buildFormatFrame(column);
+    buildNamingAndButtons(column);
 
-    m_frame1 = new QGroupBox(left);
+    m_grid = new PropertyGrid(m_model.grid(), this);
+    m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
+
+    // The tab order of the design.
+    QWidget *order[]
+        = { m_option1,      m_checkExactCut, m_option2,     m_comboFormat, m_comboSize,
+            m_textW,        m_textH,         m_comboVideoQ, m_comboAudioQ, m_btnMore,
+            m_textFileName, m_textFolder,    m_btnBrowse,   m_btnOK,       m_btnCancel };
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    fitHeight();
+    connectControls();
+}
+
+// The group of format, size and qualities with the More button, added to the left column.
+void FormVideoFormat::buildFormatFrame(QVBoxLayout *column)
+{
+    m_frame1 = new QGroupBox(m_leftPanel);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     auto *frame = new QGridLayout(m_frame1);
     frame->setHorizontalSpacing(8);
@@ -139,7 +159,13 @@ void FormVideoFormat::buildControls()
     frame->setColumnStretch(3, 1);
     frame->setColumnMinimumWidth(4, 0);
     column->addWidget(m_frame1);
+}
 
+// The file name and destination rows and the OK and Cancel buttons, added to the left column
+// under the format group.
+void FormVideoFormat::buildNamingAndButtons(QVBoxLayout *column)
+{
+    QWidget *left = m_leftPanel;
     auto *naming = new QGridLayout;
     naming->setHorizontalSpacing(8);
     m_textFileName = new QLineEdit(left);
@@ -170,21 +196,11 @@ void FormVideoFormat::buildControls()
     buttons->addWidget(m_btnOK);
     buttons->addWidget(m_btnCancel);
     column->addLayout(buttons);
+}
 
-    m_grid = new PropertyGrid(m_model.grid(), this);
-    m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
-
-    // The tab order of the design.
-    QWidget *order[]
-        = { m_option1,      m_checkExactCut, m_option2,     m_comboFormat, m_comboSize,
-            m_textW,        m_textH,         m_comboVideoQ, m_comboAudioQ, m_btnMore,
-            m_textFileName, m_textFolder,    m_btnBrowse,   m_btnOK,       m_btnCancel };
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
-
-    fitHeight();
-
-    // Widgets edit the model; the model's change notification brings the widgets up to date.
+// Widgets edit the model; the model's change notification brings the widgets up to date.
+void FormVideoFormat::connectControls()
+{
     connect(m_option1, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
     connect(m_option2, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option2Click);
     connect(m_checkExactCut, &QCheckBox::toggled, this, [this](bool on) {
@@ -248,7 +264,6 @@ void FormVideoFormat::ShowFormatMenu()
 void FormVideoFormat::refresh()
 {
     m_refreshing = true;
-    const OutputSettingsModel::Enabled &e = m_model.enabled();
     m_option1->setChecked(m_model.option() == OutputSettingsModel::Option::DirectCopy);
     m_option2->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
     m_checkExactCut->setChecked(m_model.exactCut());
@@ -279,7 +294,15 @@ void FormVideoFormat::refresh()
     }
     if (m_textFolder->text() != m_model.folder())
         m_textFolder->setText(m_model.folder());
+    refreshEnabled();
+    takeFocusRequest();
+    m_refreshing = false;
+}
 
+// The enabled states, the advanced panel and the dialog's width as the model has them.
+void FormVideoFormat::refreshEnabled()
+{
+    const OutputSettingsModel::Enabled &e = m_model.enabled();
     m_frame1->setEnabled(e.frame);
     m_comboFormat->setEnabled(e.format);
     m_comboSize->setEnabled(e.size);
@@ -290,7 +313,11 @@ void FormVideoFormat::refresh()
     m_btnMore->setEnabled(e.more);
     m_grid->setVisible(m_model.advancedPanelShown());
     setFixedWidth(m_model.dialogWidthTwips() / kTwips);
+}
 
+// The box the model asked the keyboard focus for, if any, gets it.
+void FormVideoFormat::takeFocusRequest()
+{
     switch (m_model.takeFocusRequest()) {
     case OutputSettingsModel::Box::Width:
         m_textW->setFocus();
@@ -307,7 +334,6 @@ void FormVideoFormat::refresh()
     case OutputSettingsModel::Box::None:
         break;
     }
-    m_refreshing = false;
 }
 
 void FormVideoFormat::fitHeight()

@@ -18,6 +18,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 // The output format combo: its drop-down is the catalogue menu, not a list.
 class FormatCombo final : public QComboBox
@@ -78,8 +79,14 @@ protected:
 
 private:
     void buildControls();
+    void buildFormatFrame(QVBoxLayout *column);
+    void buildNamingAndButtons(QVBoxLayout *column);
+    void connectControls();
     void buildFormatMenu();
+    // Brings every widget up to date with the model.
     void refresh();
+    void refreshEnabled();
+    void takeFocusRequest();
     // Gives the dialog the height its left column needs (at least the design's 400 pixels).
     void fitHeight();
     QString outputPath() const;
