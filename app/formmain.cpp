@@ -586,9 +586,7 @@ bool FormMain::initialise()
     layoutWindow();
 
     // The player's media library; without it nothing can be played.
-    if (!m_player
-        || (!m_player->isLibraryLoaded()
-            && !m_player->loadLibrary(m_shared.MediaLibraryFolder, true)))
+    if (!m_player || (!m_player->isLibraryLoaded() && !m_player->loadLibrary()))
         return libraryMissing();
     // The volume the user left it at (full volume when none is stored or it is out of range).
     bool volumeKnown = false;
@@ -961,7 +959,7 @@ void FormMain::closeEvent(QCloseEvent *event)
 void FormMain::queryUnload()
 {
     if (m_player)
-        m_player->close(false);
+        m_player->close();
     if (m_encoder)
         m_encoder->stopEncoding(false);
 }
