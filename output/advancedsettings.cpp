@@ -445,12 +445,17 @@ void AdvancedSettings::setText(Item &item, const QString &text)
     }
 }
 
-void AdvancedSettings::setValue(Setting key, const QString &value)
+void AdvancedSettings::change(Setting key, const std::function<void(Item &)> &edit)
 {
     if (Item *i = find(key)) {
-        setText(*i, value);
+        edit(*i);
         Q_EMIT changed();
     }
+}
+
+void AdvancedSettings::setValue(Setting key, const QString &value)
+{
+    change(key, [this, &value](Item &item) { setText(item, value); });
 }
 
 void AdvancedSettings::setValue(const QString &caption, const QString &value)
@@ -461,10 +466,7 @@ void AdvancedSettings::setValue(const QString &caption, const QString &value)
 
 void AdvancedSettings::setChecked(Setting key, bool on)
 {
-    if (Item *i = find(key)) {
-        i->checked = on;
-        Q_EMIT changed();
-    }
+    change(key, [on](Item &item) { item.checked = on; });
 }
 
 void AdvancedSettings::setChecked(const QString &caption, bool on)
@@ -475,10 +477,7 @@ void AdvancedSettings::setChecked(const QString &caption, bool on)
 
 void AdvancedSettings::setHidden(Setting key, bool hidden)
 {
-    if (Item *i = find(key)) {
-        i->hidden = hidden;
-        Q_EMIT changed();
-    }
+    change(key, [hidden](Item &item) { item.hidden = hidden; });
 }
 
 void AdvancedSettings::setHidden(const QString &caption, bool hidden)
@@ -489,10 +488,7 @@ void AdvancedSettings::setHidden(const QString &caption, bool hidden)
 
 void AdvancedSettings::setReadOnly(Setting key, bool readOnly)
 {
-    if (Item *i = find(key)) {
-        i->readOnly = readOnly;
-        Q_EMIT changed();
-    }
+    change(key, [readOnly](Item &item) { item.readOnly = readOnly; });
 }
 
 void AdvancedSettings::setReadOnly(const QString &caption, bool readOnly)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // The advanced settings grid as a model: categories and items, each with a kind, a value,
@@ -132,6 +133,8 @@ Q_SIGNALS:
 
 private:
     Item *find(Setting key);
+    // Applies edit to the item, if there is one, and reports the change.
+    void change(Setting key, const std::function<void(Item &)> &edit);
     void setText(Item &item, const QString &text);
     void steerDependents(const Item &item);
     void correctTypedNumber(Item &item);

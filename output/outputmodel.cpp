@@ -233,15 +233,20 @@ void OutputSettingsModel::selectAudioQuality(int index)
     Q_EMIT changed();
 }
 
+void OutputSettingsModel::enableConversionControls(bool on)
+{
+    m_enabled.format = on;
+    m_enabled.size = on;
+    m_enabled.videoQuality = on;
+    m_enabled.audioQuality = on;
+    m_enabled.more = on;
+    m_enabled.frame = on;
+}
+
 void OutputSettingsModel::option1Click()
 {
     m_option = Option::DirectCopy;
-    m_enabled.format = false;
-    m_enabled.size = false;
-    m_enabled.videoQuality = false;
-    m_enabled.audioQuality = false;
-    m_enabled.more = false;
-    m_enabled.frame = false;
+    enableConversionControls(false);
     m_advancedPanelShown = true;
     moreClick();
 }
@@ -257,12 +262,7 @@ void OutputSettingsModel::setExactCut(bool on)
 void OutputSettingsModel::option2Click()
 {
     m_option = Option::Convert;
-    m_enabled.size = true;
-    m_enabled.videoQuality = true;
-    m_enabled.format = true;
-    m_enabled.audioQuality = true;
-    m_enabled.more = true;
-    m_enabled.frame = true;
+    enableConversionControls(true);
     if (m_audioOnly)
         restrictForAudioOnly();
     Q_EMIT changed();
