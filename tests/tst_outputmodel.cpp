@@ -37,6 +37,8 @@ private Q_SLOTS:
     void conversionWithAudioFormat();
     void settingCaptions_data();
     void settingCaptions();
+    void refusalEdges_data();
+    void refusalEdges();
     void gridHandler_data();
     void gridHandler();
     void removeAudioHidesAudioItems();
@@ -527,6 +529,71 @@ void TestOutputModel::settingCaptions()
     QCOMPARE(grid.item(caption), grid.item(setting));
     QCOMPARE(grid.item(setting)->category, category);
     QCOMPARE(grid.value(caption), grid.value(setting));
+}
+
+// The edges of what each rule of the grid takes, on a 640 x 360 picture with Bottom at 0.
+void TestOutputModel::refusalEdges_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("refusal"); // a part of the sentence; "" when taken
+    const char *const rows[][3] = {
+        { "Video Bitrate", "1000000k", "" },
+        { "Video Bitrate", "1000001k",
+          "\"1000001k\" for Video Bitrate is not a usable bit rate: "
+          "give more than 0 and at most 1000000k" },
+        { "Video Bitrate", "0k", "not a usable bit rate" },
+        { "Video Bitrate", "Auto", "" },
+        { "Video Bitrate", "", "" },
+        { "Audio Bitrate", "10000k", "" },
+        { "Audio Bitrate", "10001k", "at most 10000k" },
+        { "Audio Bitrate", "96K", "" },
+        { "Sample Rate", "768000", "" },
+        { "Sample Rate", "768001", "at most 768000" },
+        { "Sample Rate", "44.1k", "is not a sample rate" },
+        { "Frame Rate (FPS)", "1000", "" },
+        { "Frame Rate (FPS)", "1000.1", "at most 1000" },
+        { "Frame Rate (FPS)", ".5", "" },
+        { "Frame Rate (FPS)", "25fps", "is not a frame rate" },
+        { "Aspect Rate", "10000:1", "" },
+        { "Aspect Rate", "10001:1", "from 1 to 10000" },
+        { "Aspect Rate", "0:9", "not a usable aspect ratio" },
+        { "Aspect Rate", "16/9", "is not an aspect ratio" },
+        { "Rotate", "-270", "" },
+        { "Rotate", "-271", "is not a rotation from -270 to 270 degrees" },
+        { "Rotate", "9.5", "is not a whole number" },
+        { "Top", "358", "" },
+        { "Top", "359",
+          "\"359\" for Top crops the picture away: with Bottom at 0, the picture "
+          "is only 360 pixels high" },
+        { "Right", "639", "with Left at 0, the picture is only 640 pixels wide" },
+        { "Left", "-1", "is negative" },
+        { "Channels", "2", "" },
+        { "Channels", "3", "is not one of its choices: Auto, 1, 2" },
+        { "Remove Audio", "false", "" },
+        { "Remove Audio", "yes", "is not a check box value" },
+        { "Filename Extension", "anything", "" },
+    };
+    for (const auto &[caption, value, refusal] : rows)
+        QTest::addRow("%s=%s", caption, value)
+            << QString::fromLatin1(caption) << QString::fromLatin1(value)
+            << QString::fromLatin1(refusal);
+}
+
+void TestOutputModel::refusalEdges()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, value);
+    QFETCH(QString, refusal);
+    AdvancedSettings &grid = m_model.grid();
+    grid.setPictureSize(640, 360);
+    const QString said = grid.refusal(caption, value);
+    if (refusal.isEmpty())
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+    else
+        QVERIFY2(said.contains(refusal), qPrintable(said));
+    // The program's own reads name the setting and get the same answer.
+    QCOMPARE(grid.refusal(*AdvancedSettings::settingOf(caption), value), said);
 }
 
 void TestOutputModel::gridHandler()
