@@ -100,13 +100,13 @@ private:
     QString m_offeredFolder; // the source's folder the destination box was given, if any
 
     QWidget *m_leftPanel = nullptr;
-    QRadioButton *m_option1 = nullptr;
-    QRadioButton *m_option2 = nullptr;
+    QRadioButton *m_copyOption = nullptr;
+    QRadioButton *m_convertOption = nullptr;
     QCheckBox *m_checkExactCut = nullptr;
     QLabel *m_labelCopyStart = nullptr;
     QString m_copyStartNote[2]; // by the box's state, for the cut being shown
     bool m_copyStartKnown[2] = { false, false };
-    QGroupBox *m_frame1 = nullptr;
+    QGroupBox *m_formatGroup = nullptr;
     FormatCombo *m_comboFormat = nullptr;
     QComboBox *m_comboSize = nullptr;
     QLineEdit *m_textW = nullptr;
