@@ -12,9 +12,9 @@ constexpr double kMostFrameRate = 1000;
 constexpr qlonglong kMostAspectTerm = 10000;
 constexpr qlonglong kLeastPictureLeft = 2; // pixels a crop must leave in each direction
 
-const QString kOutputFile = QStringLiteral("Output File");
-const QString kVideoSettings = QStringLiteral("Video Settings");
-const QString kAudioSettings = QStringLiteral("Audio Settings");
+const QString kOutputFile = AdvancedSettings::captionOf(AdvancedSettings::Category::OutputFile);
+const QString kVideoSettings = AdvancedSettings::captionOf(AdvancedSettings::Category::Video);
+const QString kAudioSettings = AdvancedSettings::captionOf(AdvancedSettings::Category::Audio);
 
 bool allDigits(const QString &s)
 {
@@ -495,6 +495,29 @@ void AdvancedSettings::setReadOnly(const QString &caption, bool readOnly)
 {
     if (const std::optional<Setting> key = settingOf(caption))
         setReadOnly(*key, readOnly);
+}
+
+QString AdvancedSettings::captionOf(Category category)
+{
+    switch (category) {
+    case Category::OutputFile:
+        return QStringLiteral("Output File");
+    case Category::Video:
+        return QStringLiteral("Video Settings");
+    case Category::Audio:
+        break;
+    }
+    return QStringLiteral("Audio Settings");
+}
+
+void AdvancedSettings::setCategoryHidden(Category category, bool hidden)
+{
+    setCategoryHidden(captionOf(category), hidden);
+}
+
+bool AdvancedSettings::isCategoryHidden(Category category) const
+{
+    return isCategoryHidden(captionOf(category));
 }
 
 void AdvancedSettings::setCategoryHidden(const QString &category, bool hidden)

@@ -27,6 +27,9 @@ public:
         FixedChoice, // a drop-down that cannot be typed into; each entry carries a number
     };
 
+    // The grid's categories, in display order.
+    enum class Category { OutputFile, Video, Audio };
+
     // Every item of the grid, in display order.
     enum class Setting {
         FilenameExtension,
@@ -68,6 +71,7 @@ public:
     // text that names no item).
     static QString captionOf(Setting key);
     static std::optional<Setting> settingOf(const QString &caption);
+    static QString captionOf(Category category);
 
     explicit AdvancedSettings(QObject *parent = nullptr);
 
@@ -99,7 +103,9 @@ public:
     void setHidden(const QString &caption, bool hidden);
     void setReadOnly(Setting key, bool readOnly);
     void setReadOnly(const QString &caption, bool readOnly);
+    void setCategoryHidden(Category category, bool hidden);
     void setCategoryHidden(const QString &category, bool hidden);
+    bool isCategoryHidden(Category category) const;
     bool isCategoryHidden(const QString &category) const;
     bool isHidden(Setting key) const;
     bool isHidden(const QString &caption) const;

@@ -13,8 +13,6 @@ namespace {
 
 using Setting = AdvancedSettings::Setting;
 
-const QString kVideoSettings = QStringLiteral("Video Settings");
-
 // Integer text of a leading number, as plain digits (the boxes hold sizes).
 QString integerText(double v)
 {
@@ -137,7 +135,7 @@ void OutputSettingsModel::ResetPresets()
     m_grid.setChecked(Setting::RemoveAudio, false);
     for (const Setting key : { Setting::AudioBitrate, Setting::SampleRate, Setting::Channels })
         m_grid.setHidden(key, false);
-    m_grid.setCategoryHidden(kVideoSettings, false);
+    m_grid.setCategoryHidden(AdvancedSettings::Category::Video, false);
     m_enabled.size = true;
     m_enabled.width = true;
     m_enabled.height = true;
@@ -149,7 +147,7 @@ void OutputSettingsModel::ResetPresets()
 
 void OutputSettingsModel::restrictForAudioOnly()
 {
-    m_grid.setCategoryHidden(kVideoSettings, true);
+    m_grid.setCategoryHidden(AdvancedSettings::Category::Video, true);
     m_grid.setHidden(Setting::RemoveAudio, true);
     m_enabled.size = false;
     m_enabled.width = false;
