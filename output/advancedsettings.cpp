@@ -259,6 +259,7 @@ QString bitrateRefusal(Setting key, const QString &value, double most)
     return QString();
 }
 
+// A sample rate is digits, above 0 and at most kMostSampleRate.
 QString sampleRateRefusal(Setting key, const QString &value)
 {
     if (!allDigits(value))
@@ -275,6 +276,7 @@ QString sampleRateRefusal(Setting key, const QString &value)
     return QString();
 }
 
+// A frame rate is a decimal number, above 0 and at most kMostFrameRate.
 QString frameRateRefusal(Setting key, const QString &value)
 {
     if (!isNumber(value))
@@ -289,6 +291,7 @@ QString frameRateRefusal(Setting key, const QString &value)
     return QString();
 }
 
+// An aspect is two whole numbers from 1 to kMostAspectTerm with a colon between them.
 QString aspectRefusal(Setting key, const QString &value)
 {
     if (!isAspect(value))
@@ -672,6 +675,8 @@ QString AdvancedSettings::refusal(Setting key, const QString &value) const
     return textRefusal(key, value);
 }
 
+// A Number item: a whole number; the rotation within a turn and a half either way, a margin
+// 0 or more and leaving the picture at least kLeastPictureLeft pixels.
 QString AdvancedSettings::numberRefusal(const Item &item, const QString &value) const
 {
     if (value.isEmpty())
@@ -691,6 +696,7 @@ QString AdvancedSettings::numberRefusal(const Item &item, const QString &value) 
     return marginRefusal(item.key, value, n);
 }
 
+// A Text item: empty and Auto always; otherwise the rule of its setting.
 QString AdvancedSettings::textRefusal(Setting key, const QString &value) const
 {
     if (value.isEmpty() || value == QLatin1String("Auto"))
