@@ -600,7 +600,7 @@ void AdvancedSettings::steerDependents(const Item &item)
 
 // A typed text or number is trimmed, and empty gives the neutral value ("0" for margins and
 // the rotation, "Auto" otherwise). A margin is a size: its sign is dropped, and one that crops
-// the picture away becomes 0; a rotation beyond a turn and a half becomes 0.
+// the picture away becomes 0; a rotation beyond 270 degrees either way becomes 0.
 void AdvancedSettings::correctTypedNumber(Item &item)
 {
     const bool zeroNeutral = isMargin(item.key) || item.key == Setting::Rotate;
@@ -675,7 +675,7 @@ QString AdvancedSettings::refusal(Setting key, const QString &value) const
     return textRefusal(key, value);
 }
 
-// A Number item: a whole number; the rotation within a turn and a half either way, a margin
+// A Number item: a whole number; the rotation from -270 to 270 degrees, a margin
 // 0 or more and leaving the picture at least kLeastPictureLeft pixels.
 QString AdvancedSettings::numberRefusal(const Item &item, const QString &value) const
 {
