@@ -89,21 +89,21 @@ FormFlash::FormFlash(QWidget *parent, UrlOpener openUrl)
     m_labelCopyright->setGeometry(twips(210, 2700, 4515, 195));
     m_labelCopyright->adjustSize();
 
-    m_label1 = new QLabel(siteAddress().host(), this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setStyleSheet(QStringLiteral("color: #9fd0ff; text-decoration: underline;"));
-    m_label1->setCursor(Qt::PointingHandCursor);
-    m_label1->setGeometry(twips(210, 3000, 1935, 210));
-    m_label1->adjustSize();
+    m_siteLink = new QLabel(siteAddress().host(), this);
+    m_siteLink->setObjectName(QStringLiteral("Label1"));
+    m_siteLink->setStyleSheet(QStringLiteral("color: #9fd0ff; text-decoration: underline;"));
+    m_siteLink->setCursor(Qt::PointingHandCursor);
+    m_siteLink->setGeometry(twips(210, 3000, 1935, 210));
+    m_siteLink->adjustSize();
 
     // The labels pass clicks to the window except the link, which handles its own.
     m_labelVer->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_labelCopyright->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    m_timer1.setInterval(8000);
-    m_timer1.setSingleShot(true);
-    connect(&m_timer1, &QTimer::timeout, this, &QDialog::close);
-    m_timer1.start();
+    m_closeTimer.setInterval(8000);
+    m_closeTimer.setSingleShot(true);
+    connect(&m_closeTimer, &QTimer::timeout, this, &QDialog::close);
+    m_closeTimer.start();
 }
 
 QUrl FormFlash::siteAddress()
@@ -115,7 +115,7 @@ void FormFlash::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    if (m_label1->geometry().contains(event->position().toPoint())) {
+    if (m_siteLink->geometry().contains(event->position().toPoint())) {
         openSite();
         return;
     }

@@ -20,7 +20,7 @@ public:
     explicit FormFlash(QWidget *parent = nullptr, UrlOpener openUrl = {});
 
     static QUrl siteAddress();
-    QTimer &closeTimer() { return m_timer1; }
+    QTimer &closeTimer() { return m_closeTimer; }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -30,9 +30,9 @@ private:
     void openSite();
 
     UrlOpener m_openUrl;
-    QTimer m_timer1;
+    QTimer m_closeTimer;
     QLabel *m_labelVer = nullptr;
     QLabel *m_labelCopyright = nullptr;
-    QLabel *m_label1 = nullptr;
+    QLabel *m_siteLink = nullptr;
     QPixmap m_background;
 };

@@ -98,7 +98,7 @@ FormMain::FormMain(FormMainParts parts, QWidget *parent)
         m_player->setParent(this);
     if (m_encoder)
         m_encoder->setParent(this);
-    m_timer1.setInterval(1000);
+    m_tickTimer.setInterval(1000);
     buildControls();
     m_popup = std::make_unique<SavedPopup>(this, m_openUrl, m_showInFileManager);
     connect(m_popup.get(), &SavedPopup::folderNotOpened, this, [this](const QString &folder) {
@@ -125,15 +125,15 @@ void FormMain::fitLabels()
     // Fonts differ between desktops: a label grows to the right to show its text whole, as far
     // as the next control on its row allows (it never covers one).
     const std::pair<QLabel *, QString> labels[] = {
-        { m_label1, QStringLiteral("00:00:00.0/00:00:00.0") },
-        { m_label2, m_label2->text() },
-        { m_label3, m_label3->text() },
+        { m_positionLabel, QStringLiteral("00:00:00.0/00:00:00.0") },
+        { m_startCaption, m_startCaption->text() },
+        { m_endCaption, m_endCaption->text() },
         { m_labelDuration, QStringLiteral("Duration:00:00:00.0") },
     };
     for (const auto &[label, longest] : labels) {
         label->ensurePolished();
         int limit = std::numeric_limits<int>::max();
-        for (QWidget *other : m_picCen->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        for (QWidget *other : m_controlStrip->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
             const QRect r = other->geometry();
             if (other != label && r.left() >= label->x() && r.top() < label->geometry().bottom()
                 && r.bottom() > label->y())
@@ -151,14 +151,14 @@ void FormMain::updateMinimumSize()
     // layout follows its own rules unchanged.
     constexpr int gap = 6;
     int right = 0;
-    for (QWidget *child : m_picCen->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+    for (QWidget *child : m_controlStrip->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         right = std::max(right, child->geometry().right() + 1);
-    const int centre = m_picCen->width();
+    const int centre = m_controlStrip->width();
     const int column = (MainLayout::ColumnButtonWidthTwips + MainLayout::ColumnMarginTwips
                         + MainLayout::TwipsPerPixel - 1)
         / MainLayout::TwipsPerPixel;
     const int width = std::max(centre + 2 * gap, 2 * right - centre + 2 * (column + gap));
-    const int height = MainLayout::PaneHeightPixels + m_picGuide->height() + 2 * gap;
+    const int height = MainLayout::PaneHeightPixels + m_guidePicture->height() + 2 * gap;
     setMinimumSize(width, height);
 }
 
@@ -208,26 +208,42 @@ FormMain::~FormMain()
 
 void FormMain::buildControls()
 {
-    m_picPlayer = m_player ? m_player->videoWidget(this) : new QWidget(this);
-    m_picPlayer->setObjectName(QStringLiteral("PicPlayer"));
+    buildVideoArea();
+    buildPositionSlider();
+    buildTransportButtons();
+    buildVolumeControls();
+    buildCutAndTimes();
+    buildSideButtons();
+    // Before the first file is opened only Open, the volume and the secondary commands work.
+    setFileControlsEnabled(false);
+}
 
-    m_picGuide = makeLabel(this, "PicGuide", QString());
-    m_picGuide->setPixmap(Artwork::guidePicture());
-    m_picGuide->adjustSize();
+// The video pane, and over it the guide picture whose scissors open a file.
+void FormMain::buildVideoArea()
+{
+    m_videoPane = m_player ? m_player->videoWidget(this) : new QWidget(this);
+    m_videoPane->setObjectName(QStringLiteral("PicPlayer"));
+
+    m_guidePicture = makeLabel(this, "PicGuide", QString());
+    m_guidePicture->setPixmap(Artwork::guidePicture());
+    m_guidePicture->adjustSize();
     // The scissors on the guide open a file, like the Open button.
-    m_image3 = new ClickLabel(m_picGuide);
-    m_image3->setObjectName(QStringLiteral("Image3"));
-    m_image3->setGeometry(10, 25, 90, 90);
-    m_image3->setCursor(Qt::PointingHandCursor);
-    m_image3->setToolTip(QStringLiteral("Open..."));
+    m_guideScissors = new ClickLabel(m_guidePicture);
+    m_guideScissors->setObjectName(QStringLiteral("Image3"));
+    m_guideScissors->setGeometry(10, 25, 90, 90);
+    m_guideScissors->setCursor(Qt::PointingHandCursor);
+    m_guideScissors->setToolTip(QStringLiteral("Open..."));
+}
 
-    m_picPane = new QWidget(this);
-    m_picPane->setObjectName(QStringLiteral("PicPane"));
-    m_picPane->setAttribute(Qt::WA_StyledBackground);
+// The bottom pane and its position slider, which starts from its stored design state.
+void FormMain::buildPositionSlider()
+{
+    m_bottomPane = new QWidget(this);
+    m_bottomPane->setObjectName(QStringLiteral("PicPane"));
+    m_bottomPane->setAttribute(Qt::WA_StyledBackground);
 
-    // The sliders start from their stored design state.
-    m_naSlider1 = new NaSlider(m_picPane);
-    m_naSlider1->setObjectName(QStringLiteral("NaSlider1"));
+    m_positionSlider = new NaSlider(m_bottomPane);
+    m_positionSlider->setObjectName(QStringLiteral("NaSlider1"));
     {
         MemoryPropertyBag design;
         design.entries = { { QStringLiteral("BackColor"), 0xF0F0F0u },
@@ -235,46 +251,55 @@ void FormMain::buildControls()
                            { QStringLiteral("SmallChange"), 0 },
                            { QStringLiteral("LargeChange"), 0 },
                            { QStringLiteral("ShowTicks"), false } };
-        m_naSlider1->loadProperties(design);
+        m_positionSlider->loadProperties(design);
     }
-    place(m_naSlider1, 165, 105, 8805, 300);
+    place(m_positionSlider, 165, 105, 8805, 300);
+}
 
-    m_picCen = new QWidget(m_picPane);
-    m_picCen->setObjectName(QStringLiteral("PicCen"));
-    place(m_picCen, 1245, 585, 9210, 1140);
+// The centre strip of the pane with Open and the play, go-to and mark buttons.
+void FormMain::buildTransportButtons()
+{
+    m_controlStrip = new QWidget(m_bottomPane);
+    m_controlStrip->setObjectName(QStringLiteral("PicCen"));
+    place(m_controlStrip, 1245, 585, 9210, 1140);
 
-    m_btbOpen = makeButton(m_picCen, "btbOpen", QStringLiteral("Open... (Ctrl+O)"));
-    m_btbOpen->setIcon(Artwork::openIcon());
-    place(m_btbOpen, 210, 60, 480, 405);
+    m_openButton = makeButton(m_controlStrip, "btbOpen", QStringLiteral("Open... (Ctrl+O)"));
+    m_openButton->setIcon(Artwork::openIcon());
+    place(m_openButton, 210, 60, 480, 405);
 
-    m_btnPause = makeButton(m_picCen, "btnPause", QStringLiteral("Play/Pause (Space)"));
+    m_btnPause = makeButton(m_controlStrip, "btnPause", QStringLiteral("Play/Pause (Space)"));
     m_btnPause->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     place(m_btnPause, 1035, 60, 435, 405);
 
-    m_btnGoStart = makeButton(m_picCen, "BtnGoStart", QStringLiteral("Go to start (Home)"));
+    m_btnGoStart = makeButton(m_controlStrip, "BtnGoStart", QStringLiteral("Go to start (Home)"));
     m_btnGoStart->setIcon(style()->standardIcon(QStyle::SP_MediaSkipBackward));
     place(m_btnGoStart, 1575, 60, 435, 405);
 
-    m_btnGoEnd = makeButton(m_picCen, "btnGoEnd", QStringLiteral("Go to end (End)"));
+    m_btnGoEnd = makeButton(m_controlStrip, "btnGoEnd", QStringLiteral("Go to end (End)"));
     m_btnGoEnd->setIcon(style()->standardIcon(QStyle::SP_MediaSkipForward));
     place(m_btnGoEnd, 2130, 60, 435, 405);
 
-    m_btnSetStart = makeButton(m_picCen, "btnSetStart", QStringLiteral("Set start point (I)"));
+    m_btnSetStart
+        = makeButton(m_controlStrip, "btnSetStart", QStringLiteral("Set start point (I)"));
     m_btnSetStart->setIcon(Artwork::setStartIcon());
     place(m_btnSetStart, 2850, 60, 435, 405);
 
-    m_btnSetEnd = makeButton(m_picCen, "btnSetEnd", QStringLiteral("Set end point (O)"));
+    m_btnSetEnd = makeButton(m_controlStrip, "btnSetEnd", QStringLiteral("Set end point (O)"));
     m_btnSetEnd->setIcon(Artwork::setEndIcon());
     place(m_btnSetEnd, 3375, 60, 435, 405);
+}
 
-    m_picMute = new ClickLabel(m_picCen);
-    m_picMute->setObjectName(QStringLiteral("PicMute"));
-    m_picMute->setAlignment(Qt::AlignCenter);
-    m_picMute->setCursor(Qt::PointingHandCursor);
-    place(m_picMute, 4305, 135, 300, 225);
+// The mute picture and the volume slider, which starts from its stored design state (full).
+void FormMain::buildVolumeControls()
+{
+    m_mutePicture = new ClickLabel(m_controlStrip);
+    m_mutePicture->setObjectName(QStringLiteral("PicMute"));
+    m_mutePicture->setAlignment(Qt::AlignCenter);
+    m_mutePicture->setCursor(Qt::PointingHandCursor);
+    place(m_mutePicture, 4305, 135, 300, 225);
 
-    m_naSliderVol = new NaSlider1(m_picCen);
-    m_naSliderVol->setObjectName(QStringLiteral("NaSliderVol"));
+    m_volumeSlider = new NaSlider1(m_controlStrip);
+    m_volumeSlider->setObjectName(QStringLiteral("NaSliderVol"));
     {
         MemoryPropertyBag design;
         design.entries
@@ -282,47 +307,53 @@ void FormMain::buildControls()
                 { QStringLiteral("SmallChange"), 0 },       { QStringLiteral("LargeChange"), 0 },
                 { QStringLiteral("ShowTicks"), false },     { QStringLiteral("Max"), 128 },
                 { QStringLiteral("SelLength"), 128 } };
-        m_naSliderVol->loadProperties(design);
+        m_volumeSlider->loadProperties(design);
     }
-    place(m_naSliderVol, 4665, 150, 1080, 195);
+    place(m_volumeSlider, 4665, 150, 1080, 195);
+}
 
-    m_btnCut = makeButton(m_picCen, "btnCut", QStringLiteral("Cut (Ctrl+E)"));
+// The Cut button, the position and duration labels and the start and end boxes.
+void FormMain::buildCutAndTimes()
+{
+    m_btnCut = makeButton(m_controlStrip, "btnCut", QStringLiteral("Cut (Ctrl+E)"));
     m_btnCut->setText(QStringLiteral("Cut"));
     m_btnCut->setIcon(Artwork::cutIcon());
     m_btnCut->setIconSize(QSize(24, 24));
     place(m_btnCut, 7890, 30, 1215, 1050);
 
-    m_label1 = makeLabel(m_picCen, "Label1", QStringLiteral("00:00:00.0/00:00:00.0"));
-    place(m_label1, 5835, 135, 1905, 210);
-    m_label2 = makeLabel(m_picCen, "Label2", QStringLiteral("Start:"));
-    place(m_label2, 2205, 735, 465, 210);
-    m_editStart = new QLineEdit(m_picCen);
+    m_positionLabel = makeLabel(m_controlStrip, "Label1", QStringLiteral("00:00:00.0/00:00:00.0"));
+    place(m_positionLabel, 5835, 135, 1905, 210);
+    m_startCaption = makeLabel(m_controlStrip, "Label2", QStringLiteral("Start:"));
+    place(m_startCaption, 2205, 735, 465, 210);
+    m_editStart = new QLineEdit(m_controlStrip);
     m_editStart->setObjectName(QStringLiteral("EditStart"));
     place(m_editStart, 2760, 675, 1065, 345);
-    m_label3 = makeLabel(m_picCen, "Label3", QStringLiteral("End:"));
-    place(m_label3, 4005, 735, 375, 210);
-    m_editEnd = new QLineEdit(m_picCen);
+    m_endCaption = makeLabel(m_controlStrip, "Label3", QStringLiteral("End:"));
+    place(m_endCaption, 4005, 735, 375, 210);
+    m_editEnd = new QLineEdit(m_controlStrip);
     m_editEnd->setObjectName(QStringLiteral("EditEnd"));
     place(m_editEnd, 4470, 675, 1065, 345);
-    m_labelDuration = makeLabel(m_picCen, "LabelDuration", QStringLiteral("Duration:00:00:00"));
+    m_labelDuration
+        = makeLabel(m_controlStrip, "LabelDuration", QStringLiteral("Duration:00:00:00"));
     place(m_labelDuration, 5670, 735, 1500, 210);
     fitLabels();
+}
 
-    m_btnHelp = makeButton(m_picPane, "btnHelp", QStringLiteral("Help"));
+// Help, About and More at the pane's left edge.
+void FormMain::buildSideButtons()
+{
+    m_btnHelp = makeButton(m_bottomPane, "btnHelp", QStringLiteral("Help"));
     m_btnHelp->setText(QStringLiteral("?"));
     place(m_btnHelp, 45, 825, 360, 285);
-    m_btnAbout = makeButton(m_picPane, "btnAbout", QStringLiteral("About..."));
+    m_btnAbout = makeButton(m_bottomPane, "btnAbout", QStringLiteral("About..."));
     m_btnAbout->setText(QStringLiteral("i"));
     place(m_btnAbout, 45, 1110, 360, 285);
-    m_btnMore = makeButton(m_picPane, "btnMore", QString());
+    m_btnMore = makeButton(m_bottomPane, "btnMore", QString());
     m_btnMore->setText(moreGlyph(true));
     place(m_btnMore, 45, 1395, 360, 285);
     connect(m_btnMore, &QPushButton::clicked, this, &FormMain::runMore);
     connect(m_btnHelp, &QPushButton::clicked, this, &FormMain::showHelp);
     connect(m_btnAbout, &QPushButton::clicked, this, &FormMain::showAbout);
-
-    // Before the first file is opened only Open, the volume and the secondary commands work.
-    setFileControlsEnabled(false);
 }
 
 void FormMain::connectControls()
@@ -337,26 +368,27 @@ void FormMain::connectControls()
             [playback](int code) { playback->onStateChanged(code); });
 
     auto command = [this](auto action) { return [this, action] { runCommand(action); }; };
-    connect(m_btbOpen, &QPushButton::clicked, this,
+    connect(m_openButton, &QPushButton::clicked, this,
             command([playback] { playback->openCommand(); }));
-    connect(m_image3, &ClickLabel::clicked, this, command([playback] { playback->openCommand(); }));
+    connect(m_guideScissors, &ClickLabel::clicked, this,
+            command([playback] { playback->openCommand(); }));
     connect(m_btnPause, &QPushButton::clicked, this,
             command([playback] { playback->playPause(); }));
     connect(m_btnGoStart, &QPushButton::clicked, this,
             command([playback] { playback->goToStart(); }));
     connect(m_btnGoEnd, &QPushButton::clicked, this, command([playback] { playback->goToEnd(); }));
-    connect(m_naSlider1, &SliderBase::mouseDown, this,
+    connect(m_positionSlider, &SliderBase::mouseDown, this,
             [playback, marks](int button, int, float, float) {
                 marks->applyPendingEdits();
                 playback->positionMouseDown(button);
             });
-    connect(m_naSlider1, &SliderBase::mouseUp, this,
+    connect(m_positionSlider, &SliderBase::mouseUp, this,
             [playback](int button, int, float x, float) { playback->positionMouseUp(button, x); });
-    connect(m_naSliderVol, &SliderBase::clicked, this, [playback] { playback->volumeClick(); });
-    connect(m_naSliderVol, &SliderBase::mouseUp, this,
+    connect(m_volumeSlider, &SliderBase::clicked, this, [playback] { playback->volumeClick(); });
+    connect(m_volumeSlider, &SliderBase::mouseUp, this,
             [playback](int button, int, float x, float) { playback->volumeMouseUp(button, x); });
-    connect(m_picMute, &ClickLabel::clicked, this, [playback] { playback->muteClick(); });
-    connect(&m_timer1, &QTimer::timeout, this, [playback] { playback->timerTick(); });
+    connect(m_mutePicture, &ClickLabel::clicked, this, [playback] { playback->muteClick(); });
+    connect(&m_tickTimer, &QTimer::timeout, this, [playback] { playback->timerTick(); });
 
     connect(m_btnSetStart, &QPushButton::clicked, this, [marks] { marks->setStart(); });
     connect(m_btnSetEnd, &QPushButton::clicked, this, [marks] { marks->setEnd(); });
@@ -488,7 +520,7 @@ bool FormMain::load()
         return false;
     // The start hint shows whenever no file is open, on the first start and on every later one
     // ("FirstStartSoftware" is still kept, for the older program reading the same store).
-    m_picGuide->show();
+    m_guidePicture->show();
     // The size and place the window had at the last exit; a value that does not restore (none,
     // damaged, from a screen that is gone) leaves the window as designed.
     const QByteArray geometry
@@ -497,7 +529,7 @@ bool FormMain::load()
         restoreGeometry(geometry);
     setWindowIcon(Artwork::appIcon());
     m_loaded = true;
-    m_timer1.start();
+    m_tickTimer.start();
     return true;
 }
 
@@ -523,26 +555,26 @@ bool FormMain::confirmLibraries()
         return true;
     // The program ends as it would have before showing: nothing is written at exit.
     m_loaded = false;
-    m_timer1.stop();
+    m_tickTimer.stop();
     libraryMissing();
     return false;
 }
 
 bool FormMain::initialise()
 {
-    // 1. The program's folder, with one trailing separator.
+    // The program's folder and the media library's, each with one trailing separator.
     m_shared.AppFolder = AppFolderOf(m_programFolder);
     m_shared.MediaLibraryFolder = LibraryFolder(m_programFolder);
 
-    // 2, 3. Settings.
+    // The output folder and the first-start flag as stored.
     m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
 
-    // 4. Full volume.
-    m_naSliderVol->setMax(128);
-    m_naSliderVol->setValue(128);
+    // Full volume until the stored volume is known.
+    m_volumeSlider->setMax(128);
+    m_volumeSlider->setValue(128);
 
-    // 5. The encoder's media library; without it the program cannot work. Its check runs an
+    // The encoder's media library; without it the program cannot work. Its check runs an
     // ffmpeg process: with confirmLibrariesAfterShow its answer is taken by confirmLibraries()
     // once the window is up, before any input is handled.
     if (!m_encoder)
@@ -550,36 +582,34 @@ bool FormMain::initialise()
     if (!m_confirmAfterShow && !encoderLibraryLoaded())
         return libraryMissing();
 
-    // 6. Layout: the pane is docked to the bottom, the video area fills the rest.
+    // Layout: the pane is docked to the bottom, the video area fills the rest.
     layoutWindow();
 
-    // 7. The player's media library.
-    if (!m_player
-        || (!m_player->isLibraryLoaded()
-            && !m_player->loadLibrary(m_shared.MediaLibraryFolder, true)))
+    // The player's media library; without it nothing can be played.
+    if (!m_player || (!m_player->isLibraryLoaded() && !m_player->loadLibrary()))
         return libraryMissing();
     // The volume the user left it at (full volume when none is stored or it is out of range).
     bool volumeKnown = false;
     const int volume = ReadSetting(QStringLiteral("Volume")).toInt(&volumeKnown);
     if (volumeKnown && volume >= 0 && volume <= 128) {
-        m_naSliderVol->setValue(volume);
-        m_naSliderVol->setSelLength(volume);
+        m_volumeSlider->setValue(volume);
+        m_volumeSlider->setSelLength(volume);
         m_player->setVolume(volume);
     }
 
-    // 8. Time-code boxes.
+    // The time-code boxes take only time codes and start at zero.
     for (QLineEdit *edit : { m_editStart, m_editEnd }) {
         edit->setInputMask(QStringLiteral("00:00:00.0;_"));
         edit->setText(QStringLiteral("00:00:00.0"));
     }
 
-    // 9. Sound on.
-    m_picMute->setPixmap(Artwork::soundOnPicture());
+    // Sound on.
+    m_mutePicture->setPixmap(Artwork::soundOnPicture());
 
-    // 10. Skin.
+    // The skin, when the program's folder has one.
     loadSkin();
 
-    // 11. The More column as the user left it.
+    // The More column as the user left it.
     m_showMoreSetting = ReadSetting(QStringLiteral("ShowMoreBtn"));
     if (m_showMoreSetting == QLatin1String("No"))
         runMore();
@@ -642,79 +672,80 @@ void FormMain::showAbout()
 
 int FormMain::positionValue() const
 {
-    return m_naSlider1->value();
+    return m_positionSlider->value();
 }
 
 void FormMain::setPositionValue(int value)
 {
-    m_naSlider1->setValue(value);
+    m_positionSlider->setValue(value);
 }
 
 int FormMain::positionMin() const
 {
-    return m_naSlider1->min();
+    return m_positionSlider->min();
 }
 
 int FormMain::positionMax() const
 {
-    return m_naSlider1->max();
+    return m_positionSlider->max();
 }
 
 void FormMain::setPositionMax(int max)
 {
-    m_naSlider1->setMax(max);
+    m_positionSlider->setMax(max);
 }
 
 void FormMain::setPositionSelStart(int start)
 {
-    m_naSlider1->setSelStart(start);
+    m_positionSlider->setSelStart(start);
 }
 
 void FormMain::setPositionSelLength(int length)
 {
-    m_naSlider1->setSelLength(length);
+    m_positionSlider->setSelLength(length);
 }
 
 int FormMain::positionValueAt(double xTwips) const
 {
-    return SliderMath::xToValue(xTwips, m_naSlider1->min(), m_naSlider1->max(),
-                                m_naSlider1->thumbHalfWidth(), m_naSlider1->trackLength());
+    return SliderMath::xToValue(xTwips, m_positionSlider->min(), m_positionSlider->max(),
+                                m_positionSlider->thumbHalfWidth(),
+                                m_positionSlider->trackLength());
 }
 
 int FormMain::volumeValue() const
 {
-    return m_naSliderVol->value();
+    return m_volumeSlider->value();
 }
 
 void FormMain::setVolumeValue(int value)
 {
-    m_naSliderVol->setValue(value);
+    m_volumeSlider->setValue(value);
 }
 
 void FormMain::setVolumeSelLength(int length)
 {
-    m_naSliderVol->setSelLength(length);
+    m_volumeSlider->setSelLength(length);
 }
 
 int FormMain::volumeValueAt(double xTwips) const
 {
-    return SliderMath::xToValue(xTwips, m_naSliderVol->min(), m_naSliderVol->max(),
-                                m_naSliderVol->thumbHalfWidth(), m_naSliderVol->trackLength());
+    return SliderMath::xToValue(xTwips, m_volumeSlider->min(), m_volumeSlider->max(),
+                                m_volumeSlider->thumbHalfWidth(), m_volumeSlider->trackLength());
 }
 
 int FormMain::videoPaneWidth() const
 {
-    return m_picPlayer->width();
+    return m_videoPane->width();
 }
 
 int FormMain::videoPaneHeight() const
 {
-    return m_picPlayer->height();
+    return m_videoPane->height();
 }
 
 void FormMain::setPositionLabel(const QString &text)
 {
-    m_label1->setText(text);
+    m_positionLabel->setText(text);
 }
 
 void FormMain::setDurationLabel(const QString &text)
@@ -775,11 +806,11 @@ void FormMain::setOffersPlay(bool play)
 
 void FormMain::setFileControlsEnabled(bool enabled)
 {
-    for (QWidget *w : { static_cast<QWidget *>(m_naSlider1), static_cast<QWidget *>(m_btnPause),
-                        static_cast<QWidget *>(m_btnGoStart), static_cast<QWidget *>(m_btnGoEnd),
-                        static_cast<QWidget *>(m_btnSetStart), static_cast<QWidget *>(m_btnSetEnd),
-                        static_cast<QWidget *>(m_btnCut), static_cast<QWidget *>(m_editStart),
-                        static_cast<QWidget *>(m_editEnd) })
+    for (QWidget *w : { static_cast<QWidget *>(m_positionSlider),
+                        static_cast<QWidget *>(m_btnPause), static_cast<QWidget *>(m_btnGoStart),
+                        static_cast<QWidget *>(m_btnGoEnd), static_cast<QWidget *>(m_btnSetStart),
+                        static_cast<QWidget *>(m_btnSetEnd), static_cast<QWidget *>(m_btnCut),
+                        static_cast<QWidget *>(m_editStart), static_cast<QWidget *>(m_editEnd) })
         w->setEnabled(enabled);
 }
 
@@ -790,17 +821,17 @@ void FormMain::setCutEnabled(bool enabled)
 
 void FormMain::setMutedPicture(bool muted)
 {
-    m_picMute->setPixmap(muted ? Artwork::mutedPicture() : Artwork::soundOnPicture());
+    m_mutePicture->setPixmap(muted ? Artwork::mutedPicture() : Artwork::soundOnPicture());
 }
 
 void FormMain::setGuideVisible(bool visible)
 {
-    m_picGuide->setVisible(visible);
+    m_guidePicture->setVisible(visible);
 }
 
 void FormMain::clearVideo()
 {
-    m_picPlayer->update();
+    m_videoPane->update();
 }
 
 void FormMain::setBusy(bool busy)
@@ -928,7 +959,7 @@ void FormMain::closeEvent(QCloseEvent *event)
 void FormMain::queryUnload()
 {
     if (m_player)
-        m_player->close(false);
+        m_player->close();
     if (m_encoder)
         m_encoder->stopEncoding(false);
 }
@@ -936,10 +967,10 @@ void FormMain::queryUnload()
 void FormMain::unload()
 {
     m_unloaded = true;
-    m_timer1.stop();
+    m_tickTimer.stop();
     WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
-    WriteSetting(QStringLiteral("Volume"), QString::number(m_naSliderVol->value()));
+    WriteSetting(QStringLiteral("Volume"), QString::number(m_volumeSlider->value()));
     WriteSetting(QStringLiteral("WindowGeometry"), QString::fromLatin1(saveGeometry().toBase64()));
     if (m_firstStartFlag.isEmpty())
         WriteSetting(QStringLiteral("FirstStartSoftware"), QStringLiteral("N"));
@@ -955,17 +986,17 @@ void FormMain::resizeEvent(QResizeEvent *event)
 
 void FormMain::layoutWindow()
 {
-    const MainLayout::Result r = MainLayout::Compute(size(), m_picGuide->size());
-    m_picPane->setGeometry(0, height() - MainLayout::PaneHeightPixels, width(),
-                           MainLayout::PaneHeightPixels);
+    const MainLayout::Result r = MainLayout::Compute(size(), m_guidePicture->size());
+    m_bottomPane->setGeometry(0, height() - MainLayout::PaneHeightPixels, width(),
+                              MainLayout::PaneHeightPixels);
     if (r.sliderOk) {
-        QRect slider = m_naSlider1->geometry();
+        QRect slider = m_positionSlider->geometry();
         slider.setWidth(int(std::lround(r.positionSliderWidthTwips / 15.0)));
-        m_naSlider1->setGeometry(slider);
-        m_naSlider1->Refresh();
-        m_picCen->move(int(std::lround(r.centreGroupLeftTwips / 15.0)), m_picCen->y());
-        m_picPlayer->setGeometry(r.playerRect);
-        m_picGuide->move(r.guideTopLeft);
+        m_positionSlider->setGeometry(slider);
+        m_positionSlider->Refresh();
+        m_controlStrip->move(int(std::lround(r.centreGroupLeftTwips / 15.0)), m_controlStrip->y());
+        m_videoPane->setGeometry(r.playerRect);
+        m_guidePicture->move(r.guideTopLeft);
         const int column = int(std::lround(r.columnLeftTwips / 15.0));
         for (QWidget *w : { m_btnHelp, m_btnAbout, m_btnMore })
             w->move(column, w->y());

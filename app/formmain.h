@@ -141,6 +141,12 @@ protected:
 
 private:
     void buildControls();
+    void buildVideoArea();
+    void buildPositionSlider();
+    void buildTransportButtons();
+    void buildVolumeControls();
+    void buildCutAndTimes();
+    void buildSideButtons();
     void connectControls();
     bool initialise();
     bool libraryMissing();
@@ -181,27 +187,28 @@ private:
     bool m_unloaded = false;
     int m_busyDepth = 0;
 
-    QTimer m_timer1;
+    QTimer m_tickTimer; // once a second: Playback::timerTick()
 
-    // Controls, named as the program's documentation names them.
-    QWidget *m_picPlayer = nullptr;
-    QLabel *m_picGuide = nullptr;
-    ClickLabel *m_image3 = nullptr;
-    QWidget *m_picPane = nullptr;
-    QWidget *m_picCen = nullptr;
-    NaSlider *m_naSlider1 = nullptr;
-    NaSlider1 *m_naSliderVol = nullptr;
-    QPushButton *m_btbOpen = nullptr;
+    // Controls. Each keeps the Qt object name of its design (PicPane, NaSlider1, btbOpen...),
+    // which the skin and the tests address; the members say what the controls are.
+    QWidget *m_videoPane = nullptr;
+    QLabel *m_guidePicture = nullptr;
+    ClickLabel *m_guideScissors = nullptr;
+    QWidget *m_bottomPane = nullptr;
+    QWidget *m_controlStrip = nullptr;
+    NaSlider *m_positionSlider = nullptr;
+    NaSlider1 *m_volumeSlider = nullptr;
+    QPushButton *m_openButton = nullptr;
     QPushButton *m_btnPause = nullptr;
     QPushButton *m_btnGoStart = nullptr;
     QPushButton *m_btnGoEnd = nullptr;
     QPushButton *m_btnSetStart = nullptr;
     QPushButton *m_btnSetEnd = nullptr;
-    ClickLabel *m_picMute = nullptr;
+    ClickLabel *m_mutePicture = nullptr;
     QPushButton *m_btnCut = nullptr;
-    QLabel *m_label1 = nullptr;
-    QLabel *m_label2 = nullptr;
-    QLabel *m_label3 = nullptr;
+    QLabel *m_positionLabel = nullptr;
+    QLabel *m_startCaption = nullptr;
+    QLabel *m_endCaption = nullptr;
     QLabel *m_labelDuration = nullptr;
     QLineEdit *m_editStart = nullptr;
     QLineEdit *m_editEnd = nullptr;

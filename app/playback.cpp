@@ -69,7 +69,7 @@ void Playback::openChosenFile(QString path)
         }
     }
 
-    if (!m_player.open(path, true)) {
+    if (!m_player.open(path)) {
         m_view.showPlainMessage(m_player.lastErrorText());
         // Whatever was open before is gone too: the pane, the controls and the values a
         // conversion reads all say "no file", so nothing of the old file can be cut by mistake.
@@ -93,7 +93,7 @@ void Playback::openChosenFile(QString path)
 
 void Playback::closeMedia()
 {
-    m_player.close(false);
+    m_player.close();
     m_fileOpen = false;
     m_seekPending = false;
     m_view.setWindowCaption(QString());
@@ -146,7 +146,7 @@ double Playback::frameOnScreenSeconds()
 
 void Playback::seekTo(qint64 micros)
 {
-    m_player.seek(micros, 0);
+    m_player.seek(micros);
     m_positionSeconds = Int64ToSeconds(micros);
     m_seekPending = true;
     m_targetKnown = true;
@@ -251,7 +251,7 @@ void Playback::onStateChanged(int code)
         if (m_player.videoWindow())
             m_view.repaintVideo();
     } else if (code == Player::StateEnded) {
-        m_player.seek(0, Player::SeekRewindAtEnd);
+        m_player.seek(0);
         m_player.pause();
         m_view.setPositionValue(0);
         m_view.setOffersPlay(true);

@@ -12,9 +12,9 @@ constexpr double kMostFrameRate = 1000;
 constexpr qlonglong kMostAspectTerm = 10000;
 constexpr qlonglong kLeastPictureLeft = 2; // pixels a crop must leave in each direction
 
-const QString kOutputFile = QStringLiteral("Output File");
-const QString kVideoSettings = QStringLiteral("Video Settings");
-const QString kAudioSettings = QStringLiteral("Audio Settings");
+const QString kOutputFile = AdvancedSettings::captionOf(AdvancedSettings::Category::OutputFile);
+const QString kVideoSettings = AdvancedSettings::captionOf(AdvancedSettings::Category::Video);
+const QString kAudioSettings = AdvancedSettings::captionOf(AdvancedSettings::Category::Audio);
 
 bool allDigits(const QString &s)
 {
@@ -54,21 +54,27 @@ bool isAspect(const QString &value)
     return true;
 }
 
-bool isMargin(const QString &caption)
+using Setting = AdvancedSettings::Setting;
+using Kind = AdvancedSettings::Kind;
+
+bool isMargin(Setting key)
 {
-    return caption == QLatin1String("Top") || caption == QLatin1String("Bottom")
-        || caption == QLatin1String("Left") || caption == QLatin1String("Right");
+    return key == Setting::CropTop || key == Setting::CropBottom || key == Setting::CropLeft
+        || key == Setting::CropRight;
 }
 
-QString oppositeMargin(const QString &caption)
+Setting oppositeMargin(Setting key)
 {
-    if (caption == QLatin1String("Top"))
-        return QStringLiteral("Bottom");
-    if (caption == QLatin1String("Bottom"))
-        return QStringLiteral("Top");
-    if (caption == QLatin1String("Left"))
-        return QStringLiteral("Right");
-    return QStringLiteral("Left");
+    switch (key) {
+    case Setting::CropTop:
+        return Setting::CropBottom;
+    case Setting::CropBottom:
+        return Setting::CropTop;
+    case Setting::CropLeft:
+        return Setting::CropRight;
+    default:
+        return Setting::CropLeft;
+    }
 }
 
 // The bits per second of a text that passed isBitrate(): "1500k" is 1500000, "k" is 0.
@@ -84,6 +90,226 @@ QString named(const QString &caption, const QString &value)
     return QStringLiteral("\"%1\" for %2").arg(value, caption);
 }
 
+// The output file's item and the video category's items up to Crop Video.
+QList<AdvancedSettings::Item> videoDefinitions()
+{
+    return {
+        { .caption = QStringLiteral("Filename Extension"),
+          .category = kOutputFile,
+          .kind = Kind::ReadOnlyText,
+          .readOnly = true,
+          .key = Setting::FilenameExtension },
+        { .caption = QStringLiteral("Video Bitrate"),
+          .category = kVideoSettings,
+          .text = QStringLiteral("Auto"),
+          .suggestions = { "Auto",  "64k",   "96k",   "128k",  "160k",  "192k",  "256k",  "320k",
+                           "384k",  "448k",  "512k",  "640k",  "768k",  "1000k", "1200k", "1500k",
+                           "1800k", "2000k", "2200k", "2500k", "2800k", "3000k", "3500k", "4000k" },
+          .description = QStringLiteral("Set the video bit rate in bps (Bit Per Second)"),
+          .key = Setting::VideoBitrate },
+        { .caption = QStringLiteral("Frame Rate (FPS)"),
+          .category = kVideoSettings,
+          .text = QStringLiteral("Auto"),
+          .suggestions
+          = { "Auto", "10", "12", "15", "20", "23.97", "24", "25", "29.97", "30", "50", "60" },
+          .description = QStringLiteral("Set how many frames should be displayed per second. "
+                                        "Higher frame rate increases the smoothness when played "
+                                        "back"),
+          .key = Setting::FrameRate },
+        { .caption = QStringLiteral("Aspect Rate"),
+          .category = kVideoSettings,
+          .text = QStringLiteral("Auto"),
+          .suggestions = { "Auto", "4:3", "16:9" },
+          .description = QStringLiteral("Set width to height ratio according to the screen "
+                                        "aspect of your playback device"),
+          .key = Setting::AspectRate },
+        { .caption = QStringLiteral("Crop Video"),
+          .category = kVideoSettings,
+          .kind = Kind::Check,
+          .description = QStringLiteral("Crop the input video"),
+          .key = Setting::CropVideo },
+    };
+}
+
+// The crop margins under Crop Video, the flips and the rotation.
+QList<AdvancedSettings::Item> pictureDefinitions()
+{
+    QList<AdvancedSettings::Item> list;
+    const std::pair<const char *, Setting> margins[] = { { "Top", Setting::CropTop },
+                                                         { "Bottom", Setting::CropBottom },
+                                                         { "Left", Setting::CropLeft },
+                                                         { "Right", Setting::CropRight } };
+    for (const auto &[caption, key] : margins)
+        list << AdvancedSettings::Item { .caption = QString::fromLatin1(caption),
+                                         .category = kVideoSettings,
+                                         .parent = QStringLiteral("Crop Video"),
+                                         .kind = Kind::Number,
+                                         .text = QStringLiteral("0"),
+                                         .readOnly = true,
+                                         .key = key };
+    list << AdvancedSettings::Item { .caption = QStringLiteral("Vertically Flip"),
+                                     .category = kVideoSettings,
+                                     .kind = Kind::Check,
+                                     .description
+                                     = QStringLiteral("Flip the input video vertically"),
+                                     .key = Setting::VerticalFlip }
+         << AdvancedSettings::Item { .caption = QStringLiteral("Horizontally Flip"),
+                                     .category = kVideoSettings,
+                                     .kind = Kind::Check,
+                                     .description
+                                     = QStringLiteral("Flip the input video horizontally"),
+                                     .key = Setting::HorizontalFlip }
+         << AdvancedSettings::Item { .caption = QStringLiteral("Rotate"),
+                                     .category = kVideoSettings,
+                                     .kind = Kind::Number,
+                                     .text = QStringLiteral("0"),
+                                     .suggestions = { "-90", "90" },
+                                     .description = QStringLiteral(
+                                         "Rotate the video xx degrees clockwise. Valid number is "
+                                         "from -270 to 270"),
+                                     .key = Setting::Rotate };
+    return list;
+}
+
+// The audio category's items.
+QList<AdvancedSettings::Item> audioDefinitions()
+{
+    return {
+        { .caption = QStringLiteral("Audio Bitrate"),
+          .category = kAudioSettings,
+          .text = QStringLiteral("Auto"),
+          .suggestions = { "Auto", "32k", "40k", "48k", "56k", "64k", "80k", "96k", "112k", "128k",
+                           "160k", "192k", "224k", "256k", "320k" },
+          .description = QStringLiteral("Set the audio bitrate in bps(Bit Per Second)"),
+          .key = Setting::AudioBitrate },
+        { .caption = QStringLiteral("Sample Rate"),
+          .category = kAudioSettings,
+          .text = QStringLiteral("Auto"),
+          .suggestions = { "Auto", "8000", "11025", "16000", "22050", "32000", "44100", "48000" },
+          .description = QStringLiteral("Set the audio sampling frequency (the number of samples "
+                                        "per second)"),
+          .key = Setting::SampleRate },
+        { .caption = QStringLiteral("Channels"),
+          .category = kAudioSettings,
+          .kind = Kind::FixedChoice,
+          .choices = { { QStringLiteral("Auto"), 0 },
+                       { QStringLiteral("1"), 1 },
+                       { QStringLiteral("2"), 2 } },
+          .description = QStringLiteral("Set number of audio channels. 1 - Mono, 2 - Stereo"),
+          .key = Setting::Channels },
+        { .caption = QStringLiteral("Remove Audio"),
+          .category = kAudioSettings,
+          .kind = Kind::Check,
+          .key = Setting::RemoveAudio },
+    };
+}
+
+// Every item with its caption and initial state, in display order (the order of Setting):
+// the one place where a caption and its setting meet.
+const QList<AdvancedSettings::Item> &definitions()
+{
+    static const QList<AdvancedSettings::Item> items = [] {
+        QList<AdvancedSettings::Item> list;
+        list << videoDefinitions() << pictureDefinitions() << audioDefinitions();
+        return list;
+    }();
+    return items;
+}
+
+QString named(Setting key, const QString &value)
+{
+    return named(AdvancedSettings::captionOf(key), value);
+}
+
+// Check box values: True/False/1/0 in any case.
+QString checkRefusal(Setting key, const QString &value)
+{
+    for (const char *accepted : { "True", "False", "1", "0" }) {
+        if (value.compare(QLatin1String(accepted), Qt::CaseInsensitive) == 0)
+            return QString();
+    }
+    return QStringLiteral("%1 is not a check box value: give True or False").arg(named(key, value));
+}
+
+// A choice must be the text of one of the item's entries.
+QString choiceRefusal(const AdvancedSettings::Item &item, const QString &value)
+{
+    QStringList texts;
+    for (const auto &choice : item.choices) {
+        if (choice.first == value)
+            return QString();
+        texts << choice.first;
+    }
+    return QStringLiteral("%1 is not one of its choices: %2")
+        .arg(named(item.key, value), texts.join(QStringLiteral(", ")));
+}
+
+// A bit rate is digits with an optional k, above 0 and at most `most` bits per second.
+QString bitrateRefusal(Setting key, const QString &value, double most)
+{
+    if (!isBitrate(value))
+        return QStringLiteral("%1 is not a bit rate: give bits per second as digits, "
+                              "optionally followed by k (1500k)")
+            .arg(named(key, value));
+    const double bps = bitsPerSecond(value);
+    if (!(bps > 0) || bps > most)
+        return QStringLiteral("%1 is not a usable bit rate: give more than 0 and at most %2k")
+            .arg(named(key, value))
+            .arg(qlonglong(most / 1000));
+    return QString();
+}
+
+// A sample rate is digits, above 0 and at most kMostSampleRate.
+QString sampleRateRefusal(Setting key, const QString &value)
+{
+    if (!allDigits(value))
+        return QStringLiteral("%1 is not a sample rate: give samples per second as digits "
+                              "(44100)")
+            .arg(named(key, value));
+    bool ok = false;
+    const qlonglong rate = value.toLongLong(&ok);
+    if (!ok || rate <= 0 || rate > kMostSampleRate)
+        return QStringLiteral("%1 is not a usable sample rate: give more than 0 and at "
+                              "most %2")
+            .arg(named(key, value))
+            .arg(kMostSampleRate);
+    return QString();
+}
+
+// A frame rate is a decimal number, above 0 and at most kMostFrameRate.
+QString frameRateRefusal(Setting key, const QString &value)
+{
+    if (!isNumber(value))
+        return QStringLiteral("%1 is not a frame rate: give a number (25 or 29.97)")
+            .arg(named(key, value));
+    const double rate = value.toDouble();
+    if (!(rate > 0) || rate > kMostFrameRate)
+        return QStringLiteral("%1 is not a usable frame rate: give more than 0 and at "
+                              "most %2")
+            .arg(named(key, value))
+            .arg(kMostFrameRate);
+    return QString();
+}
+
+// An aspect is two whole numbers from 1 to kMostAspectTerm with a colon between them.
+QString aspectRefusal(Setting key, const QString &value)
+{
+    if (!isAspect(value))
+        return QStringLiteral("%1 is not an aspect ratio: give two whole numbers with a "
+                              "colon (16:9)")
+            .arg(named(key, value));
+    bool widthOk = false;
+    bool heightOk = false;
+    const qlonglong w = value.section(QLatin1Char(':'), 0, 0).toLongLong(&widthOk);
+    const qlonglong h = value.section(QLatin1Char(':'), 1, 1).toLongLong(&heightOk);
+    if (!widthOk || !heightOk || w < 1 || h < 1 || w > kMostAspectTerm || h > kMostAspectTerm)
+        return QStringLiteral("%1 is not a usable aspect ratio: give two numbers from 1 to "
+                              "%2 (16:9)")
+            .arg(named(key, value))
+            .arg(kMostAspectTerm);
+    return QString();
+}
+
 } // namespace
 
 AdvancedSettings::AdvancedSettings(QObject *parent)
@@ -91,189 +317,28 @@ AdvancedSettings::AdvancedSettings(QObject *parent)
 {
 }
 
+QString AdvancedSettings::captionOf(Setting key)
+{
+    for (const Item &i : definitions()) {
+        if (i.key == key)
+            return i.caption;
+    }
+    return QString();
+}
+
+std::optional<AdvancedSettings::Setting> AdvancedSettings::settingOf(const QString &caption)
+{
+    for (const Item &i : definitions()) {
+        if (i.caption == caption)
+            return i.key;
+    }
+    return std::nullopt;
+}
+
 void AdvancedSettings::build()
 {
-    m_items.clear();
+    m_items = definitions();
     m_hiddenCategories.clear();
-    auto add = [this](Item item) { m_items << item; };
-
-    add({ QStringLiteral("Filename Extension"),
-          kOutputFile,
-          {},
-          Kind::ReadOnlyText,
-          0,
-          {},
-          false,
-          0,
-          {},
-          {},
-          {},
-          false,
-          true });
-
-    add({ QStringLiteral("Video Bitrate"),
-          kVideoSettings,
-          {},
-          Kind::Text,
-          0,
-          QStringLiteral("Auto"),
-          false,
-          0,
-          { "Auto",  "64k",   "96k",   "128k",  "160k",  "192k",  "256k",  "320k",
-            "384k",  "448k",  "512k",  "640k",  "768k",  "1000k", "1200k", "1500k",
-            "1800k", "2000k", "2200k", "2500k", "2800k", "3000k", "3500k", "4000k" },
-          {},
-          QStringLiteral("Set the video bit rate in bps (Bit Per Second)"),
-          false,
-          false });
-    add({ QStringLiteral("Frame Rate (FPS)"),
-          kVideoSettings,
-          {},
-          Kind::Text,
-          0,
-          QStringLiteral("Auto"),
-          false,
-          0,
-          { "Auto", "10", "12", "15", "20", "23.97", "24", "25", "29.97", "30", "50", "60" },
-          {},
-          QStringLiteral("Set how many frames should be displayed per second. Higher frame rate "
-                         "increases the smoothness when played back"),
-          false,
-          false });
-    add({ QStringLiteral("Aspect Rate"),
-          kVideoSettings,
-          {},
-          Kind::Text,
-          0,
-          QStringLiteral("Auto"),
-          false,
-          0,
-          { "Auto", "4:3", "16:9" },
-          {},
-          QStringLiteral("Set width to height ratio according to the screen aspect of your "
-                         "playback device"),
-          false,
-          false });
-    add({ QStringLiteral("Crop Video"),
-          kVideoSettings,
-          {},
-          Kind::Check,
-          CropVideoId,
-          {},
-          false,
-          0,
-          {},
-          {},
-          QStringLiteral("Crop the input video"),
-          false,
-          false });
-    for (const char *margin : { "Top", "Bottom", "Left", "Right" })
-        add({ QString::fromLatin1(margin),
-              kVideoSettings,
-              QStringLiteral("Crop Video"),
-              Kind::Number,
-              0,
-              QStringLiteral("0"),
-              false,
-              0,
-              {},
-              {},
-              {},
-              false,
-              true });
-    add({ QStringLiteral("Vertically Flip"),
-          kVideoSettings,
-          {},
-          Kind::Check,
-          0,
-          {},
-          false,
-          0,
-          {},
-          {},
-          QStringLiteral("Flip the input video vertically"),
-          false,
-          false });
-    add({ QStringLiteral("Horizontally Flip"),
-          kVideoSettings,
-          {},
-          Kind::Check,
-          0,
-          {},
-          false,
-          0,
-          {},
-          {},
-          QStringLiteral("Flip the input video horizontally"),
-          false,
-          false });
-    add({ QStringLiteral("Rotate"),
-          kVideoSettings,
-          {},
-          Kind::Number,
-          0,
-          QStringLiteral("0"),
-          false,
-          0,
-          { "-90", "90" },
-          {},
-          QStringLiteral("Rotate the video xx degrees clockwise. Valid number is from -270 to 270"),
-          false,
-          false });
-
-    add({ QStringLiteral("Audio Bitrate"),
-          kAudioSettings,
-          {},
-          Kind::Text,
-          0,
-          QStringLiteral("Auto"),
-          false,
-          0,
-          { "Auto", "32k", "40k", "48k", "56k", "64k", "80k", "96k", "112k", "128k", "160k", "192k",
-            "224k", "256k", "320k" },
-          {},
-          QStringLiteral("Set the audio bitrate in bps(Bit Per Second)"),
-          false,
-          false });
-    add({ QStringLiteral("Sample Rate"),
-          kAudioSettings,
-          {},
-          Kind::Text,
-          0,
-          QStringLiteral("Auto"),
-          false,
-          0,
-          { "Auto", "8000", "11025", "16000", "22050", "32000", "44100", "48000" },
-          {},
-          QStringLiteral("Set the audio sampling frequency (the number of samples per second)"),
-          false,
-          false });
-    add({ QStringLiteral("Channels"),
-          kAudioSettings,
-          {},
-          Kind::FixedChoice,
-          0,
-          {},
-          false,
-          0,
-          {},
-          { { QStringLiteral("Auto"), 0 }, { QStringLiteral("1"), 1 }, { QStringLiteral("2"), 2 } },
-          QStringLiteral("Set number of audio channels. 1 - Mono, 2 - Stereo"),
-          false,
-          false });
-    add({ QStringLiteral("Remove Audio"),
-          kAudioSettings,
-          {},
-          Kind::Check,
-          RemoveAudioId,
-          {},
-          false,
-          0,
-          {},
-          {},
-          {},
-          false,
-          false });
     Q_EMIT changed();
 }
 
@@ -287,27 +352,33 @@ QStringList AdvancedSettings::categories() const
     return list;
 }
 
-const AdvancedSettings::Item *AdvancedSettings::item(const QString &caption) const
+const AdvancedSettings::Item *AdvancedSettings::item(Setting key) const
 {
     for (const Item &i : m_items) {
-        if (i.caption == caption)
+        if (i.key == key)
             return &i;
     }
     return nullptr;
 }
 
-AdvancedSettings::Item *AdvancedSettings::find(const QString &caption)
+const AdvancedSettings::Item *AdvancedSettings::item(const QString &caption) const
+{
+    const std::optional<Setting> key = settingOf(caption);
+    return key ? item(*key) : nullptr;
+}
+
+AdvancedSettings::Item *AdvancedSettings::find(Setting key)
 {
     for (Item &i : m_items) {
-        if (i.caption == caption)
+        if (i.key == key)
             return &i;
     }
     return nullptr;
 }
 
-QString AdvancedSettings::value(const QString &caption) const
+QString AdvancedSettings::value(Setting key) const
 {
-    const Item *i = item(caption);
+    const Item *i = item(key);
     if (!i)
         return QString();
     switch (i->kind) {
@@ -320,15 +391,27 @@ QString AdvancedSettings::value(const QString &caption) const
     }
 }
 
-bool AdvancedSettings::checked(const QString &caption) const
+QString AdvancedSettings::value(const QString &caption) const
 {
-    const Item *i = item(caption);
+    const std::optional<Setting> key = settingOf(caption);
+    return key ? value(*key) : QString();
+}
+
+bool AdvancedSettings::checked(Setting key) const
+{
+    const Item *i = item(key);
     return i && i->checked;
 }
 
-int AdvancedSettings::number(const QString &caption) const
+bool AdvancedSettings::checked(const QString &caption) const
 {
-    const Item *i = item(caption);
+    const std::optional<Setting> key = settingOf(caption);
+    return key && checked(*key);
+}
+
+int AdvancedSettings::number(Setting key) const
+{
+    const Item *i = item(key);
     if (!i)
         return 0;
     if (i->kind == Kind::FixedChoice)
@@ -336,6 +419,12 @@ int AdvancedSettings::number(const QString &caption) const
     bool ok = false;
     const int v = i->text.trimmed().toInt(&ok);
     return ok ? v : 0;
+}
+
+int AdvancedSettings::number(const QString &caption) const
+{
+    const std::optional<Setting> key = settingOf(caption);
+    return key ? number(*key) : 0;
 }
 
 void AdvancedSettings::setText(Item &item, const QString &text)
@@ -359,36 +448,79 @@ void AdvancedSettings::setText(Item &item, const QString &text)
     }
 }
 
-void AdvancedSettings::setValue(const QString &caption, const QString &value)
+void AdvancedSettings::change(Setting key, const std::function<void(Item &)> &edit)
 {
-    if (Item *i = find(caption)) {
-        setText(*i, value);
+    if (Item *i = find(key)) {
+        edit(*i);
         Q_EMIT changed();
     }
+}
+
+void AdvancedSettings::setValue(Setting key, const QString &value)
+{
+    change(key, [this, &value](Item &item) { setText(item, value); });
+}
+
+void AdvancedSettings::setValue(const QString &caption, const QString &value)
+{
+    if (const std::optional<Setting> key = settingOf(caption))
+        setValue(*key, value);
+}
+
+void AdvancedSettings::setChecked(Setting key, bool on)
+{
+    change(key, [on](Item &item) { item.checked = on; });
 }
 
 void AdvancedSettings::setChecked(const QString &caption, bool on)
 {
-    if (Item *i = find(caption)) {
-        i->checked = on;
-        Q_EMIT changed();
-    }
+    if (const std::optional<Setting> key = settingOf(caption))
+        setChecked(*key, on);
+}
+
+void AdvancedSettings::setHidden(Setting key, bool hidden)
+{
+    change(key, [hidden](Item &item) { item.hidden = hidden; });
 }
 
 void AdvancedSettings::setHidden(const QString &caption, bool hidden)
 {
-    if (Item *i = find(caption)) {
-        i->hidden = hidden;
-        Q_EMIT changed();
-    }
+    if (const std::optional<Setting> key = settingOf(caption))
+        setHidden(*key, hidden);
+}
+
+void AdvancedSettings::setReadOnly(Setting key, bool readOnly)
+{
+    change(key, [readOnly](Item &item) { item.readOnly = readOnly; });
 }
 
 void AdvancedSettings::setReadOnly(const QString &caption, bool readOnly)
 {
-    if (Item *i = find(caption)) {
-        i->readOnly = readOnly;
-        Q_EMIT changed();
+    if (const std::optional<Setting> key = settingOf(caption))
+        setReadOnly(*key, readOnly);
+}
+
+QString AdvancedSettings::captionOf(Category category)
+{
+    switch (category) {
+    case Category::OutputFile:
+        return QStringLiteral("Output File");
+    case Category::Video:
+        return QStringLiteral("Video Settings");
+    case Category::Audio:
+        break;
     }
+    return QStringLiteral("Audio Settings");
+}
+
+void AdvancedSettings::setCategoryHidden(Category category, bool hidden)
+{
+    setCategoryHidden(captionOf(category), hidden);
+}
+
+bool AdvancedSettings::isCategoryHidden(Category category) const
+{
+    return isCategoryHidden(captionOf(category));
 }
 
 void AdvancedSettings::setCategoryHidden(const QString &category, bool hidden)
@@ -404,21 +536,34 @@ bool AdvancedSettings::isCategoryHidden(const QString &category) const
     return m_hiddenCategories.contains(category);
 }
 
+bool AdvancedSettings::isHidden(Setting key) const
+{
+    const Item *i = item(key);
+    return !i || i->hidden || isCategoryHidden(i->category);
+}
+
 bool AdvancedSettings::isHidden(const QString &caption) const
 {
-    const Item *i = item(caption);
-    return !i || i->hidden || isCategoryHidden(i->category);
+    const std::optional<Setting> key = settingOf(caption);
+    return !key || isHidden(*key);
+}
+
+bool AdvancedSettings::isReadOnly(Setting key) const
+{
+    const Item *i = item(key);
+    return !i || i->readOnly;
 }
 
 bool AdvancedSettings::isReadOnly(const QString &caption) const
 {
-    const Item *i = item(caption);
-    return !i || i->readOnly;
+    const std::optional<Setting> key = settingOf(caption);
+    return !key || isReadOnly(*key);
 }
 
 bool AdvancedSettings::userEdit(const QString &caption, const QString &value)
 {
-    Item *i = find(caption);
+    const std::optional<Setting> key = settingOf(caption);
+    Item *i = key ? find(*key) : nullptr;
     if (!i || i->readOnly)
         return false;
     if (i->kind == Kind::Number) {
@@ -431,57 +576,72 @@ bool AdvancedSettings::userEdit(const QString &caption, const QString &value)
             return false;
     }
     setText(*i, value);
-    valueChanged(caption);
+    valueChanged(*key);
     return true;
+}
+
+// Remove Audio hides the audio items while checked; Crop Video makes the margins editable
+// while checked (they keep their values either way).
+void AdvancedSettings::steerDependents(const Item &item)
+{
+    if (item.key == Setting::RemoveAudio) {
+        for (const Setting audio :
+             { Setting::AudioBitrate, Setting::SampleRate, Setting::Channels })
+            if (Item *a = find(audio))
+                a->hidden = item.checked;
+    }
+    if (item.key == Setting::CropVideo) {
+        for (const Setting margin :
+             { Setting::CropTop, Setting::CropBottom, Setting::CropLeft, Setting::CropRight })
+            if (Item *m = find(margin))
+                m->readOnly = !item.checked;
+    }
+}
+
+// A typed text or number is trimmed, and empty gives the neutral value ("0" for margins and
+// the rotation, "Auto" otherwise). A margin is a size: its sign is dropped, and one that crops
+// the picture away becomes 0; a rotation beyond 270 degrees either way becomes 0.
+void AdvancedSettings::correctTypedNumber(Item &item)
+{
+    const bool zeroNeutral = isMargin(item.key) || item.key == Setting::Rotate;
+    item.text = item.text.trimmed();
+    if (item.text.isEmpty())
+        item.text = zeroNeutral ? QStringLiteral("0") : QStringLiteral("Auto");
+    bool ok = false;
+    const qlonglong n = item.text.toLongLong(&ok);
+    if (ok && isMargin(item.key)) {
+        item.text = QString::number(n < 0 ? -n : n);
+        if (!refusal(item.key, item.text).isEmpty())
+            item.text = QStringLiteral("0");
+    } else if (ok && item.key == Setting::Rotate) {
+        if (n < -270 || n > 270)
+            item.text = QStringLiteral("0");
+    }
+}
+
+void AdvancedSettings::valueChanged(Setting key)
+{
+    Item *i = find(key);
+    if (!i)
+        return;
+    steerDependents(*i);
+    if (i->kind == Kind::Text || i->kind == Kind::Number)
+        correctTypedNumber(*i);
+    ValidateGridValues();
 }
 
 void AdvancedSettings::valueChanged(const QString &caption)
 {
-    Item *i = find(caption);
-    if (!i)
-        return;
-    // 1, 2. The two check boxes that steer other items.
-    if (i->id == RemoveAudioId) {
-        for (const char *audio : { "Audio Bitrate", "Sample Rate", "Channels" })
-            if (Item *a = find(QString::fromLatin1(audio)))
-                a->hidden = i->checked;
-    }
-    if (i->id == CropVideoId) {
-        for (const char *margin : { "Top", "Bottom", "Left", "Right" })
-            if (Item *m = find(QString::fromLatin1(margin)))
-                m->readOnly = !i->checked; // the margins keep their values either way
-    }
-    if (i->kind == Kind::Text || i->kind == Kind::Number) {
-        // 3. Trim.
-        i->text = i->text.trimmed();
-        // 4. Empty gives the neutral value.
-        if (i->text.isEmpty())
-            i->text = (isMargin(caption) || caption == QLatin1String("Rotate"))
-                ? QStringLiteral("0")
-                : QStringLiteral("Auto");
-        // 5. Margins are sizes; a rotation beyond a turn and a half is none.
-        bool ok = false;
-        const qlonglong n = i->text.toLongLong(&ok);
-        if (ok && isMargin(caption)) {
-            i->text = QString::number(n < 0 ? -n : n);
-            // A margin that crops the picture away applies nothing.
-            if (!refusal(caption, i->text).isEmpty())
-                i->text = QStringLiteral("0");
-        } else if (ok && caption == QLatin1String("Rotate")) {
-            if (n < -270 || n > 270)
-                i->text = QStringLiteral("0");
-        }
-    }
-    // 6.
-    ValidateGridValues();
+    if (const std::optional<Setting> key = settingOf(caption))
+        valueChanged(*key);
 }
 
 void AdvancedSettings::ValidateGridValues()
 {
-    for (const char *caption :
-         { "Video Bitrate", "Audio Bitrate", "Sample Rate", "Frame Rate (FPS)", "Aspect Rate" }) {
-        Item *i = find(QString::fromLatin1(caption));
-        if (i && i->text != QLatin1String("Auto") && !refusal(i->caption, i->text).isEmpty())
+    for (const Setting key : { Setting::VideoBitrate, Setting::AudioBitrate, Setting::SampleRate,
+                               Setting::FrameRate, Setting::AspectRate }) {
+        Item *i = find(key);
+        if (i && i->text != QLatin1String("Auto") && !refusal(key, i->text).isEmpty())
             i->text = QStringLiteral("Auto");
     }
     Q_EMIT changed();
@@ -489,118 +649,87 @@ void AdvancedSettings::ValidateGridValues()
 
 QString AdvancedSettings::refusal(const QString &caption, const QString &value) const
 {
-    const Item *i = item(caption);
-    if (!i)
+    const std::optional<Setting> key = settingOf(caption);
+    if (!key || !item(*key))
         return QStringLiteral("\"%1\" names no advanced setting").arg(caption);
+    return refusal(*key, value);
+}
+
+QString AdvancedSettings::refusal(Setting key, const QString &value) const
+{
+    const Item *i = item(key);
+    if (!i)
+        return QStringLiteral("\"%1\" names no advanced setting").arg(captionOf(key));
     switch (i->kind) {
     case Kind::ReadOnlyText:
         return QString();
     case Kind::Check:
-        for (const char *accepted : { "True", "False", "1", "0" }) {
-            if (value.compare(QLatin1String(accepted), Qt::CaseInsensitive) == 0)
-                return QString();
-        }
-        return QStringLiteral("%1 is not a check box value: give True or False")
-            .arg(named(caption, value));
-    case Kind::FixedChoice: {
-        QStringList texts;
-        for (const auto &choice : i->choices) {
-            if (choice.first == value)
-                return QString();
-            texts << choice.first;
-        }
-        return QStringLiteral("%1 is not one of its choices: %2")
-            .arg(named(caption, value), texts.join(QStringLiteral(", ")));
-    }
-    case Kind::Number: {
-        if (value.isEmpty())
-            return QString();
-        bool ok = false;
-        const int n = value.toInt(&ok);
-        if (!ok)
-            return QStringLiteral("%1 is not a whole number").arg(named(caption, value));
-        if (caption == QLatin1String("Rotate")) {
-            return n < -270 || n > 270
-                ? QStringLiteral("%1 is not a rotation from -270 to 270 degrees")
-                      .arg(named(caption, value))
-                : QString();
-        }
-        if (n < 0)
-            return QStringLiteral("%1 is negative: a margin is a number of pixels, 0 or more")
-                .arg(named(caption, value));
-        return marginRefusal(caption, value, n);
-    }
+        return checkRefusal(key, value);
+    case Kind::FixedChoice:
+        return choiceRefusal(*i, value);
+    case Kind::Number:
+        return numberRefusal(*i, value);
     case Kind::Text:
         break;
     }
-    if (value.isEmpty() || value == QLatin1String("Auto"))
-        return QString();
-    if (caption == QLatin1String("Video Bitrate") || caption == QLatin1String("Audio Bitrate")) {
-        if (!isBitrate(value))
-            return QStringLiteral("%1 is not a bit rate: give bits per second as digits, "
-                                  "optionally followed by k (1500k)")
-                .arg(named(caption, value));
-        const bool video = caption == QLatin1String("Video Bitrate");
-        const double most = video ? kMostVideoBitsPerSecond : kMostAudioBitsPerSecond;
-        const double bps = bitsPerSecond(value);
-        if (!(bps > 0) || bps > most)
-            return QStringLiteral("%1 is not a usable bit rate: give more than 0 and at most %2k")
-                .arg(named(caption, value))
-                .arg(qlonglong(most / 1000));
-    } else if (caption == QLatin1String("Sample Rate")) {
-        if (!allDigits(value))
-            return QStringLiteral("%1 is not a sample rate: give samples per second as digits "
-                                  "(44100)")
-                .arg(named(caption, value));
-        bool ok = false;
-        const qlonglong rate = value.toLongLong(&ok);
-        if (!ok || rate <= 0 || rate > kMostSampleRate)
-            return QStringLiteral("%1 is not a usable sample rate: give more than 0 and at "
-                                  "most %2")
-                .arg(named(caption, value))
-                .arg(kMostSampleRate);
-    } else if (caption == QLatin1String("Frame Rate (FPS)")) {
-        if (!isNumber(value))
-            return QStringLiteral("%1 is not a frame rate: give a number (25 or 29.97)")
-                .arg(named(caption, value));
-        const double rate = value.toDouble();
-        if (!(rate > 0) || rate > kMostFrameRate)
-            return QStringLiteral("%1 is not a usable frame rate: give more than 0 and at "
-                                  "most %2")
-                .arg(named(caption, value))
-                .arg(kMostFrameRate);
-    } else if (caption == QLatin1String("Aspect Rate")) {
-        if (!isAspect(value))
-            return QStringLiteral("%1 is not an aspect ratio: give two whole numbers with a "
-                                  "colon (16:9)")
-                .arg(named(caption, value));
-        bool widthOk = false;
-        bool heightOk = false;
-        const qlonglong w = value.section(QLatin1Char(':'), 0, 0).toLongLong(&widthOk);
-        const qlonglong h = value.section(QLatin1Char(':'), 1, 1).toLongLong(&heightOk);
-        if (!widthOk || !heightOk || w < 1 || h < 1 || w > kMostAspectTerm || h > kMostAspectTerm)
-            return QStringLiteral("%1 is not a usable aspect ratio: give two numbers from 1 to "
-                                  "%2 (16:9)")
-                .arg(named(caption, value))
-                .arg(kMostAspectTerm);
-    }
-    return QString();
+    return textRefusal(key, value);
 }
 
-QString AdvancedSettings::marginRefusal(const QString &caption, const QString &value,
-                                        qlonglong pixels) const
+// A Number item: a whole number; the rotation from -270 to 270 degrees, a margin
+// 0 or more and leaving the picture at least kLeastPictureLeft pixels.
+QString AdvancedSettings::numberRefusal(const Item &item, const QString &value) const
 {
-    const bool vertical = caption == QLatin1String("Top") || caption == QLatin1String("Bottom");
+    if (value.isEmpty())
+        return QString();
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!ok)
+        return QStringLiteral("%1 is not a whole number").arg(named(item.key, value));
+    if (item.key == Setting::Rotate) {
+        return n < -270 || n > 270 ? QStringLiteral("%1 is not a rotation from -270 to 270 degrees")
+                                         .arg(named(item.key, value))
+                                   : QString();
+    }
+    if (n < 0)
+        return QStringLiteral("%1 is negative: a margin is a number of pixels, 0 or more")
+            .arg(named(item.key, value));
+    return marginRefusal(item.key, value, n);
+}
+
+// A Text item: empty and Auto always; otherwise the rule of its setting.
+QString AdvancedSettings::textRefusal(Setting key, const QString &value) const
+{
+    if (value.isEmpty() || value == QLatin1String("Auto"))
+        return QString();
+    switch (key) {
+    case Setting::VideoBitrate:
+        return bitrateRefusal(key, value, kMostVideoBitsPerSecond);
+    case Setting::AudioBitrate:
+        return bitrateRefusal(key, value, kMostAudioBitsPerSecond);
+    case Setting::SampleRate:
+        return sampleRateRefusal(key, value);
+    case Setting::FrameRate:
+        return frameRateRefusal(key, value);
+    case Setting::AspectRate:
+        return aspectRefusal(key, value);
+    default:
+        return QString();
+    }
+}
+
+QString AdvancedSettings::marginRefusal(Setting key, const QString &value, qlonglong pixels) const
+{
+    const bool vertical = key == Setting::CropTop || key == Setting::CropBottom;
     const int size = vertical ? m_pictureHeight : m_pictureWidth;
     if (size <= 0)
         return QString();
-    const QString other = oppositeMargin(caption);
+    const Setting other = oppositeMargin(key);
     const qlonglong together = pixels + std::max(0, number(other));
     if (size - together >= kLeastPictureLeft)
         return QString();
     return QStringLiteral("%1 crops the picture away: with %2 at %3, the picture is only %4 "
                           "pixels %5")
-        .arg(named(caption, value), other)
+        .arg(named(key, value), captionOf(other))
         .arg(std::max(0, number(other)))
         .arg(size)
         .arg(vertical ? QStringLiteral("high") : QStringLiteral("wide"));
@@ -610,11 +739,12 @@ void AdvancedSettings::setPictureSize(int width, int height)
 {
     m_pictureWidth = std::max(0, width);
     m_pictureHeight = std::max(0, height);
-    for (const char *caption : { "Top", "Left" }) {
-        const QString margin = QString::fromLatin1(caption);
-        if (!refusal(margin, value(margin)).isEmpty()) {
-            setText(*find(margin), QStringLiteral("0"));
-            setText(*find(oppositeMargin(margin)), QStringLiteral("0"));
+    for (const Setting margin : { Setting::CropTop, Setting::CropLeft }) {
+        Item *first = find(margin);
+        Item *opposite = find(oppositeMargin(margin));
+        if (first && opposite && !refusal(margin, value(margin)).isEmpty()) {
+            setText(*first, QStringLiteral("0"));
+            setText(*opposite, QStringLiteral("0"));
         }
     }
     Q_EMIT changed();

@@ -9,6 +9,17 @@
 
 namespace {
 
+using Setting = AdvancedSettings::Setting;
+
+// Whether key is one of keys.
+bool isOneOf(const QString &key, std::initializer_list<const char *> keys)
+{
+    for (const char *k : keys)
+        if (key == QLatin1String(k))
+            return true;
+    return false;
+}
+
 std::optional<int> nearest(double v)
 {
     if (!std::isfinite(v) || v > 2147483647.0 || v < -2147483648.0)
@@ -47,12 +58,7 @@ struct Defaults
 // The per-format defaults, used only where the grid says "Auto".
 Defaults defaultsFor(const QString &key)
 {
-    auto is = [&key](std::initializer_list<const char *> keys) {
-        for (const char *k : keys)
-            if (key == QLatin1String(k))
-                return true;
-        return false;
-    };
+    auto is = [&key](std::initializer_list<const char *> keys) { return isOneOf(key, keys); };
     const Defaults none { 0, { nullptr, nullptr, nullptr }, { nullptr, nullptr, nullptr } };
     if (is({ "3gp" }))
         return { 330, { "12200", "6700", "4750" }, { nullptr, nullptr, nullptr } };
@@ -81,6 +87,166 @@ Defaults defaultsFor(const QString &key)
     if (is({ "ra" }))
         return { 0, { "256k", "128k", "96k" }, { "44100", "44100", "22050" } };
     return none;
+}
+
+// A grid value, "" for "Auto".
+QString gridText(const AdvancedSettings &grid, Setting key)
+{
+    const QString v = grid.value(key);
+    return v == QLatin1String("Auto") ? QString() : v;
+}
+
+// The pieces that come before the format part, each ending in a blank or empty.
+struct PrefixPieces
+{
+    QString removeAudio;
+    QString frameRate;
+    QString aspect;
+    QString channels;
+};
+
+// Remove Audio, the frame rate, the aspect and the channels as the grid holds them; a source
+// of more than two channels is down-mixed to stereo when Channels is Auto.
+PrefixPieces prefixPieces(const AdvancedSettings &grid, const BuildInputs &in)
+{
+    PrefixPieces p;
+    if (grid.checked(Setting::RemoveAudio))
+        p.removeAudio = QStringLiteral("-an ");
+    if (const QString fps = gridText(grid, Setting::FrameRate); !fps.isEmpty())
+        p.frameRate = QStringLiteral("-r ") + fps + QLatin1Char(' ');
+    if (const QString aspect = gridText(grid, Setting::AspectRate); !aspect.isEmpty())
+        p.aspect = QStringLiteral("-aspect ") + aspect + QLatin1Char(' ');
+    if (const int channels = grid.number(Setting::Channels); channels != 0)
+        p.channels = QStringLiteral("-ac %1 ").arg(channels);
+    else if (in.AudioChannelCount >= 3)
+        p.channels = QStringLiteral("-ac 2 ");
+    return p;
+}
+
+// " -s WxH" of the chosen or the source's size, " -vn " without video, "" when the crop
+// filter does the sizing. Records the output's pixel count for the computed bit rate.
+QString sizePiece(const OutputSettingsModel &model, const BuildInputs &in, BuilderMemory &memory)
+{
+    if (!in.SourceHasVideo)
+        return QStringLiteral(" -vn ");
+    int w = in.SourceWidth;
+    int h = in.SourceHeight;
+    if (model.sizeIndex() >= 1) {
+        w = boxInteger(model.widthText());
+        h = boxInteger(model.heightText());
+    }
+    memory.OutputPixelCount = int(qBound(qlonglong(0), qlonglong(w) * h, qlonglong(2147483647)));
+    if (model.grid().checked(Setting::CropVideo))
+        return QString();
+    return QStringLiteral(" -s %1x%2").arg(w).arg(h);
+}
+
+// The values the format part is written from: the grid's, or where it says Auto the format's
+// defaults by quality.
+struct FormatValues
+{
+    QString videoBitrate;
+    QString audioBitrate;
+    QString sampleRate;
+    QString size;
+    QString preset; // the x264 preset of the video quality
+};
+
+// Fills in the format's defaults where the grid left a value to it, and applies the format's
+// own corrections (3GP's fixed automatic size, RealMedia's bit rate ceiling).
+FormatValues formatValues(const OutputSettingsModel &model, const BuildInputs &in,
+                          BuilderMemory &memory, QString size)
+{
+    const AdvancedSettings &grid = model.grid();
+    const QString key = model.formatKey();
+    FormatValues v { gridText(grid, Setting::VideoBitrate), gridText(grid, Setting::AudioBitrate),
+                     gridText(grid, Setting::SampleRate), std::move(size),
+                     byQuality(model.videoQuality(), "libx264-default", "libx264-veryfast",
+                               "libx264-ultrafast") };
+    const Defaults d = defaultsFor(key);
+    const int aq = model.audioQuality();
+    if (key == QLatin1String("3gp") && model.sizeIndex() == 0) {
+        v.size = QStringLiteral(" -s 176x144");
+        memory.OutputPixelCount = 25344;
+    }
+    if (d.reference > 0)
+        memory.ReferenceBitrateKbps = d.reference;
+    if (v.videoBitrate.isEmpty()) {
+        if (key == QLatin1String("vob"))
+            v.videoBitrate = byQuality(model.videoQuality(), "3800k", "3300k", "768k");
+        else if (d.reference > 0)
+            v.videoBitrate = ComputeVideoBitrate(model, in, memory);
+    }
+    if (v.audioBitrate.isEmpty() && d.audio[0])
+        v.audioBitrate = byQuality(aq, d.audio[0], d.audio[1], d.audio[2]);
+    if (v.sampleRate.isEmpty() && d.rate[0])
+        v.sampleRate = byQuality(aq, d.rate[0], d.rate[1], d.rate[2]);
+    if (key == QLatin1String("rm") && OutputSettingsModel::leadingNumber(v.videoBitrate) > 1000)
+        v.videoBitrate = QStringLiteral("1000k");
+    return v;
+}
+
+// The audio-only formats' part of formatPart().
+QString audioFormatPart(const QString &key, const FormatValues &v)
+{
+    const QString &A = v.audioBitrate;
+    const QString &R = v.sampleRate;
+    if (isOneOf(key, { "aac", "ac3", "m4a", "mp2", "mp3" }))
+        return "-vn -ab " + A + " -ar " + R;
+    if (isOneOf(key, { "aiff", "flac", "wav" }))
+        return "-vn  -ar " + R;
+    if (isOneOf(key, { "ogg" }))
+        return "-vn -acodec libvorbis -ab " + A + " -ar " + R;
+    if (isOneOf(key, { "ra" }))
+        return "-vn  -ab " + A + " -ar " + R;
+    if (isOneOf(key, { "wma" }))
+        return "-vn  -acodec wmav2 -ab " + A + " -ar " + R;
+    return QString();
+}
+
+// The format's own options (codecs, bit rates, sample rate, size); "" for a key without one.
+QString formatPart(const QString &key, const FormatValues &v)
+{
+    const QString &V = v.videoBitrate;
+    const QString &A = v.audioBitrate;
+    const QString &R = v.sampleRate;
+    const QString &S = v.size;
+    auto is = [&key](std::initializer_list<const char *> keys) { return isOneOf(key, keys); };
+    if (is({ "3gp" }))
+        return "-vb " + V + " -ab " + A + " -ac 1 -ar 8000" + S;
+    if (is({ "avi" }))
+        return "-vcodec libxvid -vb " + V + " -acodec libmp3lame -ab " + A + " -ar " + R + S;
+    if (is({ "asf" }))
+        return "-vcodec msmpeg4v2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
+    if (is({ "wmv" }))
+        return "-vcodec wmv2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
+    if (is({ "flv", "swf", "mov", "mp4", "mpg" }))
+        return "-vb " + V + " -ab " + A + " -ar " + R + S;
+    if (is({ "f4v" }))
+        return "-vcodec libx264 -vpre " + v.preset + " -f flv -vb " + V + " -acodec libfaac -ab "
+            + A + " -ar " + R + " -ac 2" + S;
+    if (is({ "mkv" }))
+        return "-vcodec libx264 -vpre " + v.preset + " -vb " + V + "  -acodec libmp3lame -ab " + A
+            + " -ar " + R + S;
+    if (is({ "mp4h264" }))
+        return "-vcodec libx264 -vpre " + v.preset + " -vb " + V + " -ab " + A + " -ar " + R + S;
+    if (is({ "ntsc-vcd" }))
+        return "-target ntsc-vcd -vb 1150k -ab 224k -ar 44100" + S;
+    if (is({ "pal-vcd" }))
+        return "-target pal-vcd -vb 1150k -ab 224k -ar 44100" + S;
+    if (is({ "mpg2" }))
+        return "-vcodec mpeg2video -vb " + V + " -ab " + A + " -ar " + R + S;
+    if (is({ "ntsc-dvd" }))
+        return "-target ntsc-dvd -ab " + A + " -ar " + R + S;
+    if (is({ "pal-dvd" }))
+        return "-target pal-dvd -ab " + A + " -ar " + R + S;
+    if (is({ "rm" }))
+        return "-vcodec rv20 -vb " + V + " -ab " + A + " -ar " + R + S;
+    if (is({ "vob" }))
+        return "-target dvd -vb " + V + " -ab " + A + " -ar " + R + S;
+    if (is({ "webm" }))
+        return "-vcodec libvpx -vb " + V + "  -acodec libvorbis -ab " + A + " -ar " + R + S;
+    return audioFormatPart(key, v);
 }
 
 } // namespace
@@ -113,12 +279,12 @@ QString ComputeVideoBitrate(const OutputSettingsModel &model, const BuildInputs 
 QString BuildCropScale(const OutputSettingsModel &model, const BuildInputs &in)
 {
     const AdvancedSettings &grid = model.grid();
-    if (!in.SourceHasVideo || !grid.checked(QStringLiteral("Crop Video")))
+    if (!in.SourceHasVideo || !grid.checked(Setting::CropVideo))
         return QString();
-    const int top = grid.number(QStringLiteral("Top"));
-    const int bottom = grid.number(QStringLiteral("Bottom"));
-    const int left = grid.number(QStringLiteral("Left"));
-    const int right = grid.number(QStringLiteral("Right"));
+    const int top = grid.number(Setting::CropTop);
+    const int bottom = grid.number(Setting::CropBottom);
+    const int left = grid.number(Setting::CropLeft);
+    const int right = grid.number(Setting::CropRight);
     if (top <= 0 && bottom <= 0 && left <= 0 && right <= 0)
         return QString();
     QString chain = QStringLiteral("crop=%1:%2:%3:%4")
@@ -138,11 +304,11 @@ QString BuildFilterPart(const OutputSettingsModel &model, const BuildInputs &in)
         return QString();
     const AdvancedSettings &grid = model.grid();
     QString chain = BuildCropScale(model, in);
-    if (grid.checked(QStringLiteral("Vertically Flip")))
+    if (grid.checked(Setting::VerticalFlip))
         chain += QStringLiteral(",vflip");
-    if (grid.checked(QStringLiteral("Horizontally Flip")))
+    if (grid.checked(Setting::HorizontalFlip))
         chain += QStringLiteral(",hflip");
-    const int rotate = grid.number(QStringLiteral("Rotate"));
+    const int rotate = grid.number(Setting::Rotate);
     if (rotate != 0)
         chain += QStringLiteral(",rotate=") + QString::number(rotate);
     if (chain.startsWith(QLatin1Char(',')))
@@ -168,141 +334,20 @@ EncoderJob BuildEncoderArguments(const OutputSettingsModel &model, const BuildIn
         return job;
     }
 
-    const AdvancedSettings &grid = model.grid();
     const QString key = model.formatKey();
     job.Device = model.deviceLimits();
-
-    // 1. Size.
-    QString sizePiece;
-    if (!in.SourceHasVideo) {
-        sizePiece = QStringLiteral(" -vn ");
-    } else {
-        int w = in.SourceWidth;
-        int h = in.SourceHeight;
-        if (model.sizeIndex() >= 1) {
-            w = boxInteger(model.widthText());
-            h = boxInteger(model.heightText());
-        }
-        sizePiece = QStringLiteral(" -s %1x%2").arg(w).arg(h);
-        memory.OutputPixelCount
-            = int(qBound(qlonglong(0), qlonglong(w) * h, qlonglong(2147483647)));
-        if (grid.checked(QStringLiteral("Crop Video")))
-            sizePiece.clear(); // the filter part does the sizing
-    }
-
-    // 2. Grid values.
-    auto gridText = [&grid](const char *caption) {
-        const QString v = grid.value(QString::fromLatin1(caption));
-        return v == QLatin1String("Auto") ? QString() : v;
-    };
-    QString videoBitrate = gridText("Video Bitrate");
-    QString audioBitrate = gridText("Audio Bitrate");
-    QString sampleRate = gridText("Sample Rate");
-
-    // 3. Prefix pieces.
-    const QString removeAudioPiece
-        = grid.checked(QStringLiteral("Remove Audio")) ? QStringLiteral("-an ") : QString();
-    QString frameRatePiece;
-    if (const QString fps = gridText("Frame Rate (FPS)"); !fps.isEmpty())
-        frameRatePiece = QStringLiteral("-r ") + fps + QLatin1Char(' ');
-    QString aspectPiece;
-    if (const QString aspect = gridText("Aspect Rate"); !aspect.isEmpty())
-        aspectPiece = QStringLiteral("-aspect ") + aspect + QLatin1Char(' ');
-    QString channelsPiece;
-    if (const int channels = grid.number(QStringLiteral("Channels")); channels != 0)
-        channelsPiece = QStringLiteral("-ac %1 ").arg(channels);
-    else if (in.AudioChannelCount >= 3)
-        channelsPiece = QStringLiteral("-ac 2 "); // down-mix to stereo
-
-    // 4. Preset.
-    const QString preset = byQuality(model.videoQuality(), "libx264-default", "libx264-veryfast",
-                                     "libx264-ultrafast");
-
-    // 5. Format.
-    const Defaults d = defaultsFor(key);
-    const int aq = model.audioQuality();
-    if (key == QLatin1String("3gp") && model.sizeIndex() == 0) {
-        sizePiece = QStringLiteral(" -s 176x144");
-        memory.OutputPixelCount = 25344;
-    }
-    if (d.reference > 0)
-        memory.ReferenceBitrateKbps = d.reference;
-    if (videoBitrate.isEmpty()) {
-        if (key == QLatin1String("vob"))
-            videoBitrate = byQuality(model.videoQuality(), "3800k", "3300k", "768k");
-        else if (d.reference > 0)
-            videoBitrate = ComputeVideoBitrate(model, in, memory);
-    }
-    if (audioBitrate.isEmpty() && d.audio[0])
-        audioBitrate = byQuality(aq, d.audio[0], d.audio[1], d.audio[2]);
-    if (sampleRate.isEmpty() && d.rate[0])
-        sampleRate = byQuality(aq, d.rate[0], d.rate[1], d.rate[2]);
-    if (key == QLatin1String("rm") && OutputSettingsModel::leadingNumber(videoBitrate) > 1000)
-        videoBitrate = QStringLiteral("1000k");
-    if ((key == QLatin1String("mov") || key == QLatin1String("mp4")) && frameRatePiece.isEmpty())
-        frameRatePiece = QStringLiteral("-r 29.97 ");
-
-    const QString &V = videoBitrate;
-    const QString &A = audioBitrate;
-    const QString &R = sampleRate;
-    const QString &S = sizePiece;
-    QString formatPart;
-    auto is = [&key](std::initializer_list<const char *> keys) {
-        for (const char *k : keys)
-            if (key == QLatin1String(k))
-                return true;
-        return false;
-    };
-    if (is({ "3gp" }))
-        formatPart = "-vb " + V + " -ab " + A + " -ac 1 -ar 8000" + S;
-    else if (is({ "avi" }))
-        formatPart = "-vcodec libxvid -vb " + V + " -acodec libmp3lame -ab " + A + " -ar " + R + S;
-    else if (is({ "asf" }))
-        formatPart = "-vcodec msmpeg4v2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
-    else if (is({ "wmv" }))
-        formatPart = "-vcodec wmv2 -vb " + V + " -acodec wmav2 -ab " + A + " -ar " + R + S;
-    else if (is({ "flv", "swf", "mov", "mp4", "mpg" }))
-        formatPart = "-vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({ "f4v" }))
-        formatPart = "-vcodec libx264 -vpre " + preset + " -f flv -vb " + V
-            + " -acodec libfaac -ab " + A + " -ar " + R + " -ac 2" + S;
-    else if (is({ "mkv" }))
-        formatPart = "-vcodec libx264 -vpre " + preset + " -vb " + V + "  -acodec libmp3lame -ab "
-            + A + " -ar " + R + S;
-    else if (is({ "mp4h264" }))
-        formatPart
-            = "-vcodec libx264 -vpre " + preset + " -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({ "ntsc-vcd" }))
-        formatPart = "-target ntsc-vcd -vb 1150k -ab 224k -ar 44100" + S;
-    else if (is({ "pal-vcd" }))
-        formatPart = "-target pal-vcd -vb 1150k -ab 224k -ar 44100" + S;
-    else if (is({ "mpg2" }))
-        formatPart = "-vcodec mpeg2video -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({ "ntsc-dvd" }))
-        formatPart = "-target ntsc-dvd -ab " + A + " -ar " + R + S;
-    else if (is({ "pal-dvd" }))
-        formatPart = "-target pal-dvd -ab " + A + " -ar " + R + S;
-    else if (is({ "rm" }))
-        formatPart = "-vcodec rv20 -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({ "vob" }))
-        formatPart = "-target dvd -vb " + V + " -ab " + A + " -ar " + R + S;
-    else if (is({ "webm" }))
-        formatPart = "-vcodec libvpx -vb " + V + "  -acodec libvorbis -ab " + A + " -ar " + R + S;
-    else if (is({ "aac", "ac3", "m4a", "mp2", "mp3" }))
-        formatPart = "-vn -ab " + A + " -ar " + R;
-    else if (is({ "aiff", "flac", "wav" }))
-        formatPart = "-vn  -ar " + R;
-    else if (is({ "ogg" }))
-        formatPart = "-vn -acodec libvorbis -ab " + A + " -ar " + R;
-    else if (is({ "ra" }))
-        formatPart = "-vn  -ab " + A + " -ar " + R;
-    else if (is({ "wma" }))
-        formatPart = "-vn  -acodec wmav2 -ab " + A + " -ar " + R;
-    if (!formatPart.isEmpty())
+    const QString size = sizePiece(model, in, memory);
+    PrefixPieces prefix = prefixPieces(model.grid(), in);
+    const FormatValues values = formatValues(model, in, memory, size);
+    if ((key == QLatin1String("mov") || key == QLatin1String("mp4")) && prefix.frameRate.isEmpty())
+        prefix.frameRate = QStringLiteral("-r 29.97 ");
+    const QString format = formatPart(key, values);
+    if (!format.isEmpty())
         job.OutputExtension = ExtensionForKey(key);
 
-    // 6, 7.
-    job.EncoderArguments = removeAudioPiece + frameRatePiece + aspectPiece + channelsPiece
-        + formatPart + BuildFilterPart(model, in) + QStringLiteral(" -TimeLength ") + length;
+    // The order of the pieces is the encoder's contract: prefix options, the format's part,
+    // the filters, and the length of the cut last.
+    job.EncoderArguments = prefix.removeAudio + prefix.frameRate + prefix.aspect + prefix.channels
+        + format + BuildFilterPart(model, in) + QStringLiteral(" -TimeLength ") + length;
     return job;
 }

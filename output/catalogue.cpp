@@ -324,6 +324,14 @@ const CatalogueEntry kEntries[] = {
       nullptr, nullptr, "2" },
 };
 
+// The row of a table with that id, or nullptr.
+template<typename Row> const Row *withId(std::span<const Row> rows, int id)
+{
+    const auto it
+        = std::find_if(rows.begin(), rows.end(), [id](const Row &r) { return r.Id == id; });
+    return it == rows.end() ? nullptr : &*it;
+}
+
 } // namespace
 
 namespace Catalogue {
@@ -340,16 +348,12 @@ std::span<const CatalogueSubmenu> submenus()
 
 const CatalogueEntry *findById(int id)
 {
-    const auto it = std::find_if(std::begin(kEntries), std::end(kEntries),
-                                 [id](const CatalogueEntry &e) { return e.Id == id; });
-    return it == std::end(kEntries) ? nullptr : &*it;
+    return withId(std::span<const CatalogueEntry>(kEntries), id);
 }
 
 const CatalogueSubmenu *findSubmenu(int id)
 {
-    const auto it = std::find_if(std::begin(kSubmenus), std::end(kSubmenus),
-                                 [id](const CatalogueSubmenu &s) { return s.Id == id; });
-    return it == std::end(kSubmenus) ? nullptr : &*it;
+    return withId(std::span<const CatalogueSubmenu>(kSubmenus), id);
 }
 
 QString groupPath(const CatalogueEntry &entry)

@@ -74,10 +74,11 @@ void FormVideoFormat::buildControls()
     column->setContentsMargins(14, 12, 14, 12);
     column->setSpacing(8);
 
-    m_option1 = new QRadioButton(QStringLiteral("Keep original format (Direct stream copy)"), left);
-    m_option1->setObjectName(QStringLiteral("Option1"));
-    m_option2 = new QRadioButton(QStringLiteral("Convert to another format"), left);
-    m_option2->setObjectName(QStringLiteral("Option2"));
+    m_copyOption
+        = new QRadioButton(QStringLiteral("Keep original format (Direct stream copy)"), left);
+    m_copyOption->setObjectName(QStringLiteral("Option1"));
+    m_convertOption = new QRadioButton(QStringLiteral("Convert to another format"), left);
+    m_convertOption->setObjectName(QStringLiteral("Option2"));
     m_checkExactCut = new QCheckBox(
         QStringLiteral("Exact cut (re-encodes only the frames before the first key frame)"), left);
     m_checkExactCut->setObjectName(QStringLiteral("CheckExactCut"));
@@ -89,36 +90,56 @@ void FormVideoFormat::buildControls()
     exact->setContentsMargins(22, 0, 0, 0);
     exact->addWidget(m_checkExactCut);
     exact->addWidget(m_labelCopyStart);
-    column->addWidget(m_option1);
+    column->addWidget(m_copyOption);
     column->addLayout(exact);
-    column->addWidget(m_option2);
+    column->addWidget(m_convertOption);
+    buildFormatFrame(column);
+    buildNamingAndButtons(column);
 
-    m_frame1 = new QGroupBox(left);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    auto *frame = new QGridLayout(m_frame1);
+    m_grid = new PropertyGrid(m_model.grid(), this);
+    m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
+
+    // The tab order of the design.
+    QWidget *order[]
+        = { m_copyOption,   m_checkExactCut, m_convertOption, m_comboFormat, m_comboSize,
+            m_textW,        m_textH,         m_comboVideoQ,   m_comboAudioQ, m_btnMore,
+            m_textFileName, m_textFolder,    m_btnBrowse,     m_btnOK,       m_btnCancel };
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    fitHeight();
+    connectControls();
+}
+
+// The group of format, size and qualities with the More button, added to the left column.
+void FormVideoFormat::buildFormatFrame(QVBoxLayout *column)
+{
+    m_formatGroup = new QGroupBox(m_leftPanel);
+    m_formatGroup->setObjectName(QStringLiteral("Frame1"));
+    auto *frame = new QGridLayout(m_formatGroup);
     frame->setHorizontalSpacing(8);
     frame->setVerticalSpacing(8);
-    m_comboFormat = new FormatCombo(m_frame1);
+    m_comboFormat = new FormatCombo(m_formatGroup);
     m_comboFormat->setObjectName(QStringLiteral("ComboFormat"));
-    m_comboSize = new QComboBox(m_frame1);
+    m_comboSize = new QComboBox(m_formatGroup);
     m_comboSize->setObjectName(QStringLiteral("ComboSize"));
     m_comboSize->addItems(OutputSettingsModel::sizeItems());
     m_comboSize->setMaxVisibleItems(16);
-    m_textW = new QLineEdit(m_frame1);
+    m_textW = new QLineEdit(m_formatGroup);
     m_textW->setObjectName(QStringLiteral("TextW"));
-    m_textH = new QLineEdit(m_frame1);
+    m_textH = new QLineEdit(m_formatGroup);
     m_textH->setObjectName(QStringLiteral("TextH"));
-    m_comboVideoQ = new QComboBox(m_frame1);
+    m_comboVideoQ = new QComboBox(m_formatGroup);
     m_comboVideoQ->setObjectName(QStringLiteral("ComboVideoQ"));
     m_comboVideoQ->addItems(OutputSettingsModel::qualityItems());
-    m_comboAudioQ = new QComboBox(m_frame1);
+    m_comboAudioQ = new QComboBox(m_formatGroup);
     m_comboAudioQ->setObjectName(QStringLiteral("ComboAudioQ"));
     m_comboAudioQ->addItems(OutputSettingsModel::qualityItems());
-    m_btnMore = new QPushButton(m_frame1);
+    m_btnMore = new QPushButton(m_formatGroup);
     m_btnMore->setObjectName(QStringLiteral("btnMore"));
 
     auto label = [this](const QString &text, QWidget *buddy) {
-        auto *l = new QLabel(text, m_frame1);
+        auto *l = new QLabel(text, m_formatGroup);
         l->setBuddy(buddy);
         return l;
     };
@@ -138,8 +159,14 @@ void FormVideoFormat::buildControls()
     frame->setColumnStretch(1, 1);
     frame->setColumnStretch(3, 1);
     frame->setColumnMinimumWidth(4, 0);
-    column->addWidget(m_frame1);
+    column->addWidget(m_formatGroup);
+}
 
+// The file name and destination rows and the OK and Cancel buttons, added to the left column
+// under the format group.
+void FormVideoFormat::buildNamingAndButtons(QVBoxLayout *column)
+{
+    QWidget *left = m_leftPanel;
     auto *naming = new QGridLayout;
     naming->setHorizontalSpacing(8);
     m_textFileName = new QLineEdit(left);
@@ -170,23 +197,13 @@ void FormVideoFormat::buildControls()
     buttons->addWidget(m_btnOK);
     buttons->addWidget(m_btnCancel);
     column->addLayout(buttons);
+}
 
-    m_grid = new PropertyGrid(m_model.grid(), this);
-    m_grid->setGeometry(kLeftWidth, 12, kFullWidth - kLeftWidth - 12, 376);
-
-    // The tab order of the design.
-    QWidget *order[]
-        = { m_option1,      m_checkExactCut, m_option2,     m_comboFormat, m_comboSize,
-            m_textW,        m_textH,         m_comboVideoQ, m_comboAudioQ, m_btnMore,
-            m_textFileName, m_textFolder,    m_btnBrowse,   m_btnOK,       m_btnCancel };
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
-
-    fitHeight();
-
-    // Widgets edit the model; the model's change notification brings the widgets up to date.
-    connect(m_option1, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
-    connect(m_option2, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option2Click);
+// Widgets edit the model; the model's change notification brings the widgets up to date.
+void FormVideoFormat::connectControls()
+{
+    connect(m_copyOption, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option1Click);
+    connect(m_convertOption, &QRadioButton::clicked, &m_model, &OutputSettingsModel::option2Click);
     connect(m_checkExactCut, &QCheckBox::toggled, this, [this](bool on) {
         if (m_refreshing)
             return;
@@ -248,9 +265,8 @@ void FormVideoFormat::ShowFormatMenu()
 void FormVideoFormat::refresh()
 {
     m_refreshing = true;
-    const OutputSettingsModel::Enabled &e = m_model.enabled();
-    m_option1->setChecked(m_model.option() == OutputSettingsModel::Option::DirectCopy);
-    m_option2->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
+    m_copyOption->setChecked(m_model.option() == OutputSettingsModel::Option::DirectCopy);
+    m_convertOption->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
     m_checkExactCut->setChecked(m_model.exactCut());
     m_checkExactCut->setEnabled(m_model.directCopySelected());
     const QString note = m_model.directCopySelected() ? copyStartNote() : QString();
@@ -279,8 +295,16 @@ void FormVideoFormat::refresh()
     }
     if (m_textFolder->text() != m_model.folder())
         m_textFolder->setText(m_model.folder());
+    refreshEnabled();
+    takeFocusRequest();
+    m_refreshing = false;
+}
 
-    m_frame1->setEnabled(e.frame);
+// The enabled states, the advanced panel and the dialog's width as the model has them.
+void FormVideoFormat::refreshEnabled()
+{
+    const OutputSettingsModel::Enabled &e = m_model.enabled();
+    m_formatGroup->setEnabled(e.frame);
     m_comboFormat->setEnabled(e.format);
     m_comboSize->setEnabled(e.size);
     m_textW->setEnabled(e.width);
@@ -290,7 +314,11 @@ void FormVideoFormat::refresh()
     m_btnMore->setEnabled(e.more);
     m_grid->setVisible(m_model.advancedPanelShown());
     setFixedWidth(m_model.dialogWidthTwips() / kTwips);
+}
 
+// The box the model asked the keyboard focus for, if any, gets it.
+void FormVideoFormat::takeFocusRequest()
+{
     switch (m_model.takeFocusRequest()) {
     case OutputSettingsModel::Box::Width:
         m_textW->setFocus();
@@ -307,7 +335,6 @@ void FormVideoFormat::refresh()
     case OutputSettingsModel::Box::None:
         break;
     }
-    m_refreshing = false;
 }
 
 void FormVideoFormat::fitHeight()

@@ -18,6 +18,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 // The output format combo: its drop-down is the catalogue menu, not a list.
 class FormatCombo final : public QComboBox
@@ -78,8 +79,14 @@ protected:
 
 private:
     void buildControls();
+    void buildFormatFrame(QVBoxLayout *column);
+    void buildNamingAndButtons(QVBoxLayout *column);
+    void connectControls();
     void buildFormatMenu();
+    // Brings every widget up to date with the model.
     void refresh();
+    void refreshEnabled();
+    void takeFocusRequest();
     // Gives the dialog the height its left column needs (at least the design's 400 pixels).
     void fitHeight();
     QString outputPath() const;
@@ -93,13 +100,13 @@ private:
     QString m_offeredFolder; // the source's folder the destination box was given, if any
 
     QWidget *m_leftPanel = nullptr;
-    QRadioButton *m_option1 = nullptr;
-    QRadioButton *m_option2 = nullptr;
+    QRadioButton *m_copyOption = nullptr;
+    QRadioButton *m_convertOption = nullptr;
     QCheckBox *m_checkExactCut = nullptr;
     QLabel *m_labelCopyStart = nullptr;
     QString m_copyStartNote[2]; // by the box's state, for the cut being shown
     bool m_copyStartKnown[2] = { false, false };
-    QGroupBox *m_frame1 = nullptr;
+    QGroupBox *m_formatGroup = nullptr;
     FormatCombo *m_comboFormat = nullptr;
     QComboBox *m_comboSize = nullptr;
     QLineEdit *m_textW = nullptr;

@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString kVideoSettings = QStringLiteral("Video Settings");
+using Setting = AdvancedSettings::Setting;
 
 // Integer text of a leading number, as plain digits (the boxes hold sizes).
 QString integerText(double v)
@@ -73,7 +73,7 @@ void OutputSettingsModel::load(const QString &outputFolder)
 {
     m_grid.build();
     m_formatKey = QStringLiteral("mp4h264");
-    m_grid.setValue(QStringLiteral("Filename Extension"), QStringLiteral("mp4"));
+    m_grid.setValue(Setting::FilenameExtension, QStringLiteral("mp4"));
     m_formatCaption = Catalogue::findById(Catalogue::DefaultEntryId)->caption();
     m_entryId = Catalogue::DefaultEntryId;
     selectSize(0);
@@ -108,12 +108,12 @@ void OutputSettingsModel::SelectCatalogueEntry(int id, const QString &caption)
         m_textH = QString::fromLatin1(entry->Height);
     }
     if (entry && entry->FrameRate)
-        m_grid.setValue(QStringLiteral("Frame Rate (FPS)"), QString::fromLatin1(entry->FrameRate));
+        m_grid.setValue(Setting::FrameRate, QString::fromLatin1(entry->FrameRate));
     if (entry && entry->AudioBitrate)
-        m_grid.setValue(QStringLiteral("Audio Bitrate"), QString::fromLatin1(entry->AudioBitrate));
+        m_grid.setValue(Setting::AudioBitrate, QString::fromLatin1(entry->AudioBitrate));
     if (entry && entry->Channels)
-        m_grid.setValue(QStringLiteral("Channels"), QString::fromLatin1(entry->Channels));
-    m_grid.setValue(QStringLiteral("Filename Extension"), ExtensionForKey(m_formatKey));
+        m_grid.setValue(Setting::Channels, QString::fromLatin1(entry->Channels));
+    m_grid.setValue(Setting::FilenameExtension, ExtensionForKey(m_formatKey));
     Q_EMIT changed();
 }
 
@@ -128,14 +128,14 @@ void OutputSettingsModel::ResetPresets()
     selectSize(0);
     selectVideoQuality(1);
     selectAudioQuality(1);
-    for (const char *caption : { "Video Bitrate", "Frame Rate (FPS)", "Aspect Rate",
-                                 "Audio Bitrate", "Sample Rate", "Channels" })
-        m_grid.setValue(QString::fromLatin1(caption), QStringLiteral("Auto"));
-    m_grid.setHidden(QStringLiteral("Remove Audio"), false);
-    m_grid.setChecked(QStringLiteral("Remove Audio"), false);
-    for (const char *caption : { "Audio Bitrate", "Sample Rate", "Channels" })
-        m_grid.setHidden(QString::fromLatin1(caption), false);
-    m_grid.setCategoryHidden(kVideoSettings, false);
+    for (const Setting key : { Setting::VideoBitrate, Setting::FrameRate, Setting::AspectRate,
+                               Setting::AudioBitrate, Setting::SampleRate, Setting::Channels })
+        m_grid.setValue(key, QStringLiteral("Auto"));
+    m_grid.setHidden(Setting::RemoveAudio, false);
+    m_grid.setChecked(Setting::RemoveAudio, false);
+    for (const Setting key : { Setting::AudioBitrate, Setting::SampleRate, Setting::Channels })
+        m_grid.setHidden(key, false);
+    m_grid.setCategoryHidden(AdvancedSettings::Category::Video, false);
     m_enabled.size = true;
     m_enabled.width = true;
     m_enabled.height = true;
@@ -147,8 +147,8 @@ void OutputSettingsModel::ResetPresets()
 
 void OutputSettingsModel::restrictForAudioOnly()
 {
-    m_grid.setCategoryHidden(kVideoSettings, true);
-    m_grid.setHidden(QStringLiteral("Remove Audio"), true);
+    m_grid.setCategoryHidden(AdvancedSettings::Category::Video, true);
+    m_grid.setHidden(Setting::RemoveAudio, true);
     m_enabled.size = false;
     m_enabled.width = false;
     m_enabled.height = false;
@@ -219,27 +219,32 @@ bool OutputSettingsModel::sizeKeyAccepted(QChar c)
 void OutputSettingsModel::selectVideoQuality(int index)
 {
     m_videoQuality = index;
-    m_grid.setValue(QStringLiteral("Video Bitrate"), QStringLiteral("Auto"));
+    m_grid.setValue(Setting::VideoBitrate, QStringLiteral("Auto"));
     Q_EMIT changed();
 }
 
 void OutputSettingsModel::selectAudioQuality(int index)
 {
     m_audioQuality = index;
-    m_grid.setValue(QStringLiteral("Audio Bitrate"), QStringLiteral("Auto"));
-    m_grid.setValue(QStringLiteral("Sample Rate"), QStringLiteral("Auto"));
+    m_grid.setValue(Setting::AudioBitrate, QStringLiteral("Auto"));
+    m_grid.setValue(Setting::SampleRate, QStringLiteral("Auto"));
     Q_EMIT changed();
+}
+
+void OutputSettingsModel::enableConversionControls(bool on)
+{
+    m_enabled.format = on;
+    m_enabled.size = on;
+    m_enabled.videoQuality = on;
+    m_enabled.audioQuality = on;
+    m_enabled.more = on;
+    m_enabled.frame = on;
 }
 
 void OutputSettingsModel::option1Click()
 {
     m_option = Option::DirectCopy;
-    m_enabled.format = false;
-    m_enabled.size = false;
-    m_enabled.videoQuality = false;
-    m_enabled.audioQuality = false;
-    m_enabled.more = false;
-    m_enabled.frame = false;
+    enableConversionControls(false);
     m_advancedPanelShown = true;
     moreClick();
 }
@@ -255,12 +260,7 @@ void OutputSettingsModel::setExactCut(bool on)
 void OutputSettingsModel::option2Click()
 {
     m_option = Option::Convert;
-    m_enabled.size = true;
-    m_enabled.videoQuality = true;
-    m_enabled.format = true;
-    m_enabled.audioQuality = true;
-    m_enabled.more = true;
-    m_enabled.frame = true;
+    enableConversionControls(true);
     if (m_audioOnly)
         restrictForAudioOnly();
     Q_EMIT changed();

@@ -125,6 +125,8 @@ Q_SIGNALS:
 
 private:
     void restrictForAudioOnly();
+    // The format group's controls, which only a conversion uses (the size boxes aside).
+    void enableConversionControls(bool on);
 
     AdvancedSettings m_grid;
     Option m_option = Option::None;

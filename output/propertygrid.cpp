@@ -16,6 +16,38 @@ namespace {
 
 constexpr int CaptionRole = Qt::UserRole + 1;
 
+// An editable drop-down of suggestions; numbersOnly takes whole numbers only.
+QComboBox *suggestionCombo(QWidget *parent, const QStringList &suggestions, bool numbersOnly)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setFrame(false);
+    combo->setEditable(true);
+    combo->addItems(suggestions);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    if (numbersOnly)
+        combo->setValidator(new QIntValidator(combo));
+    return combo;
+}
+
+// A drop-down that cannot be typed into; each entry carries its number.
+QComboBox *choiceCombo(QWidget *parent, const QList<QPair<QString, int>> &choices)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setFrame(false);
+    for (const auto &choice : choices)
+        combo->addItem(choice.first, choice.second);
+    return combo;
+}
+
+// A line for a whole number.
+QLineEdit *numberEdit(QWidget *parent)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setFrame(false);
+    edit->setValidator(new QIntValidator(edit));
+    return edit;
+}
+
 // Editors by kind; the new value goes to the model through userEdit().
 class GridDelegate final : public QStyledItemDelegate
 {
@@ -27,75 +59,60 @@ public:
     }
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                          const QModelIndex &index) const override
-    {
-        const AdvancedSettings::Item *item = m_settings.item(index.data(CaptionRole).toString());
-        if (!item)
-            return QStyledItemDelegate::createEditor(parent, option, index);
-        switch (item->kind) {
-        case AdvancedSettings::Kind::Text:
-        case AdvancedSettings::Kind::FixedChoice: {
-            auto *combo = new QComboBox(parent);
-            combo->setFrame(false);
-            if (item->kind == AdvancedSettings::Kind::Text) {
-                combo->setEditable(true);
-                combo->addItems(item->suggestions);
-                combo->setInsertPolicy(QComboBox::NoInsert);
-            } else {
-                for (const auto &choice : item->choices)
-                    combo->addItem(choice.first, choice.second);
-            }
-            return combo;
-        }
-        case AdvancedSettings::Kind::Number:
-            if (!item->suggestions.isEmpty()) {
-                auto *combo = new QComboBox(parent);
-                combo->setFrame(false);
-                combo->setEditable(true);
-                combo->addItems(item->suggestions);
-                combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setValidator(new QIntValidator(combo));
-                return combo;
-            } else {
-                auto *edit = new QLineEdit(parent);
-                edit->setFrame(false);
-                edit->setValidator(new QIntValidator(edit));
-                return edit;
-            }
-        default:
-            return nullptr;
-        }
-    }
-
-    void setEditorData(QWidget *editor, const QModelIndex &index) const override
-    {
-        const QString value = m_settings.value(index.data(CaptionRole).toString());
-        if (auto *combo = qobject_cast<QComboBox *>(editor)) {
-            if (combo->isEditable())
-                combo->setCurrentText(value);
-            else
-                combo->setCurrentIndex(std::max(0, combo->findText(value)));
-        } else if (auto *edit = qobject_cast<QLineEdit *>(editor)) {
-            edit->setText(value);
-        }
-    }
-
+                          const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *,
-                      const QModelIndex &index) const override
-    {
-        QString text;
-        if (auto *combo = qobject_cast<QComboBox *>(editor))
-            text = combo->currentText();
-        else if (auto *edit = qobject_cast<QLineEdit *>(editor))
-            text = edit->text();
-        else
-            return;
-        m_settings.userEdit(index.data(CaptionRole).toString(), text);
-    }
+                      const QModelIndex &index) const override;
 
 private:
     AdvancedSettings &m_settings;
 };
+
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
+{
+    const AdvancedSettings::Item *item = m_settings.item(index.data(CaptionRole).toString());
+    if (!item)
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    switch (item->kind) {
+    case AdvancedSettings::Kind::Text:
+        return suggestionCombo(parent, item->suggestions, false);
+    case AdvancedSettings::Kind::FixedChoice:
+        return choiceCombo(parent, item->choices);
+    case AdvancedSettings::Kind::Number:
+        if (!item->suggestions.isEmpty())
+            return suggestionCombo(parent, item->suggestions, true);
+        return numberEdit(parent);
+    default:
+        return nullptr; // check boxes are edited in place, read-only text not at all
+    }
+}
+
+void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    const QString value = m_settings.value(index.data(CaptionRole).toString());
+    if (auto *combo = qobject_cast<QComboBox *>(editor)) {
+        if (combo->isEditable())
+            combo->setCurrentText(value);
+        else
+            combo->setCurrentIndex(std::max(0, combo->findText(value)));
+    } else if (auto *edit = qobject_cast<QLineEdit *>(editor)) {
+        edit->setText(value);
+    }
+}
+
+void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *,
+                                const QModelIndex &index) const
+{
+    QString text;
+    if (auto *combo = qobject_cast<QComboBox *>(editor))
+        text = combo->currentText();
+    else if (auto *edit = qobject_cast<QLineEdit *>(editor))
+        text = edit->text();
+    else
+        return;
+    m_settings.userEdit(index.data(CaptionRole).toString(), text);
+}
 
 } // namespace
 

@@ -78,7 +78,7 @@ void TestMediaLibrary::mpvInitialises()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(!player.isLibraryLoaded());
-    QVERIFY(player.loadLibrary(QString(), true));
+    QVERIFY(player.loadLibrary());
     QVERIFY(player.isLibraryLoaded());
 }
 

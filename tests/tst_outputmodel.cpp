@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+#include <tuple>
+
 // The catalogue and the output dialog's model: presets, size and quality, the grid, naming.
 class TestOutputModel : public QObject
 {
@@ -32,6 +35,10 @@ private Q_SLOTS:
     void qualityResetsBitrates();
     void directCopyClosesPanel();
     void conversionWithAudioFormat();
+    void settingCaptions_data();
+    void settingCaptions();
+    void refusalEdges_data();
+    void refusalEdges();
     void gridHandler_data();
     void gridHandler();
     void removeAudioHidesAudioItems();
@@ -465,6 +472,128 @@ void TestOutputModel::gridHandler_data()
     QTest::newRow("no colon") << "Aspect Rate"
                               << "169"
                               << "Auto";
+}
+
+void TestOutputModel::settingCaptions_data()
+{
+    using S = AdvancedSettings::Setting;
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("key"); // -1: the text names no setting
+    QTest::addColumn<QString>("category");
+    const std::tuple<const char *, int, const char *> rows[] = {
+        { "Filename Extension", int(S::FilenameExtension), "Output File" },
+        { "Video Bitrate", int(S::VideoBitrate), "Video Settings" },
+        { "Frame Rate (FPS)", int(S::FrameRate), "Video Settings" },
+        { "Aspect Rate", int(S::AspectRate), "Video Settings" },
+        { "Crop Video", int(S::CropVideo), "Video Settings" },
+        { "Top", int(S::CropTop), "Video Settings" },
+        { "Bottom", int(S::CropBottom), "Video Settings" },
+        { "Left", int(S::CropLeft), "Video Settings" },
+        { "Right", int(S::CropRight), "Video Settings" },
+        { "Vertically Flip", int(S::VerticalFlip), "Video Settings" },
+        { "Horizontally Flip", int(S::HorizontalFlip), "Video Settings" },
+        { "Rotate", int(S::Rotate), "Video Settings" },
+        { "Audio Bitrate", int(S::AudioBitrate), "Audio Settings" },
+        { "Sample Rate", int(S::SampleRate), "Audio Settings" },
+        { "Channels", int(S::Channels), "Audio Settings" },
+        { "Remove Audio", int(S::RemoveAudio), "Audio Settings" },
+        { "top", -1, "" }, // captions are matched exactly
+        { "Video Settings", -1, "" }, // a category is no setting
+        { "", -1, "" },
+    };
+    for (const auto &[caption, key, category] : rows)
+        QTest::newRow(*caption ? caption : "empty")
+            << QString::fromLatin1(caption) << key << QString::fromLatin1(category);
+}
+
+// The one table between captions and settings: both ways, in display order, and the caption
+// overloads reach the same item as the setting ones.
+void TestOutputModel::settingCaptions()
+{
+    QFETCH(QString, caption);
+    QFETCH(int, key);
+    QFETCH(QString, category);
+    const AdvancedSettings &grid = m_model.grid();
+    const auto found = AdvancedSettings::settingOf(caption);
+    if (key < 0) {
+        QVERIFY(!found);
+        QVERIFY(!grid.item(caption));
+        QVERIFY(!grid.refusal(caption, QStringLiteral("1")).isEmpty());
+        return;
+    }
+    const auto setting = AdvancedSettings::Setting(key);
+    QCOMPARE(found, std::optional(setting));
+    QCOMPARE(AdvancedSettings::captionOf(setting), caption);
+    QCOMPARE(grid.items().at(key).key, setting);
+    QCOMPARE(grid.items().at(key).caption, caption);
+    QCOMPARE(grid.item(caption), grid.item(setting));
+    QCOMPARE(grid.item(setting)->category, category);
+    QCOMPARE(grid.value(caption), grid.value(setting));
+}
+
+// The edges of what each rule of the grid takes, on a 640 x 360 picture with Bottom at 0.
+void TestOutputModel::refusalEdges_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("refusal"); // a part of the sentence; "" when taken
+    const char *const rows[][3] = {
+        { "Video Bitrate", "1000000k", "" },
+        { "Video Bitrate", "1000001k",
+          "\"1000001k\" for Video Bitrate is not a usable bit rate: "
+          "give more than 0 and at most 1000000k" },
+        { "Video Bitrate", "0k", "not a usable bit rate" },
+        { "Video Bitrate", "Auto", "" },
+        { "Video Bitrate", "", "" },
+        { "Audio Bitrate", "10000k", "" },
+        { "Audio Bitrate", "10001k", "at most 10000k" },
+        { "Audio Bitrate", "96K", "" },
+        { "Sample Rate", "768000", "" },
+        { "Sample Rate", "768001", "at most 768000" },
+        { "Sample Rate", "44.1k", "is not a sample rate" },
+        { "Frame Rate (FPS)", "1000", "" },
+        { "Frame Rate (FPS)", "1000.1", "at most 1000" },
+        { "Frame Rate (FPS)", ".5", "" },
+        { "Frame Rate (FPS)", "25fps", "is not a frame rate" },
+        { "Aspect Rate", "10000:1", "" },
+        { "Aspect Rate", "10001:1", "from 1 to 10000" },
+        { "Aspect Rate", "0:9", "not a usable aspect ratio" },
+        { "Aspect Rate", "16/9", "is not an aspect ratio" },
+        { "Rotate", "-270", "" },
+        { "Rotate", "-271", "is not a rotation from -270 to 270 degrees" },
+        { "Rotate", "9.5", "is not a whole number" },
+        { "Top", "358", "" },
+        { "Top", "359",
+          "\"359\" for Top crops the picture away: with Bottom at 0, the picture "
+          "is only 360 pixels high" },
+        { "Right", "639", "with Left at 0, the picture is only 640 pixels wide" },
+        { "Left", "-1", "is negative" },
+        { "Channels", "2", "" },
+        { "Channels", "3", "is not one of its choices: Auto, 1, 2" },
+        { "Remove Audio", "false", "" },
+        { "Remove Audio", "yes", "is not a check box value" },
+        { "Filename Extension", "anything", "" },
+    };
+    for (const auto &[caption, value, refusal] : rows)
+        QTest::addRow("%s=%s", caption, value)
+            << QString::fromLatin1(caption) << QString::fromLatin1(value)
+            << QString::fromLatin1(refusal);
+}
+
+void TestOutputModel::refusalEdges()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, value);
+    QFETCH(QString, refusal);
+    AdvancedSettings &grid = m_model.grid();
+    grid.setPictureSize(640, 360);
+    const QString said = grid.refusal(caption, value);
+    if (refusal.isEmpty())
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+    else
+        QVERIFY2(said.contains(refusal), qPrintable(said));
+    // The program's own reads name the setting and get the same answer.
+    QCOMPARE(grid.refusal(*AdvancedSettings::settingOf(caption), value), said);
 }
 
 void TestOutputModel::gridHandler()

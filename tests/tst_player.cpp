@@ -49,9 +49,9 @@ void TestPlayer::initTestCase()
 void TestPlayer::openReportsDurationBeforeReturning()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
+    QVERIFY(player.loadLibrary());
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY2(player.open(m_clip, true), qPrintable(player.lastErrorText()));
+    QVERIFY2(player.open(m_clip), qPrintable(player.lastErrorText()));
     QCOMPARE(opened.count(), 1); // raised during open, not later
     const qint64 duration = opened.first().first().toLongLong();
     QVERIFY2(std::abs(duration - 10000000) <= 50000, qPrintable(QString::number(duration)));
@@ -64,13 +64,13 @@ void TestPlayer::openReportsDurationBeforeReturning()
 void TestPlayer::seekIsExact()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
-    QVERIFY(player.open(m_clip, true));
-    player.seek(5000000, 0);
+    QVERIFY(player.loadLibrary());
+    QVERIFY(player.open(m_clip));
+    player.seek(5000000);
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);
-    player.seek(7300000, 0); // between key frames: lands within a frame of the time
+    player.seek(7300000); // between key frames: lands within a frame of the time
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 7300000) <= 40000, 5000);
-    player.seek(-5, 0); // clamped
+    player.seek(-5); // clamped
     QTRY_VERIFY_WITH_TIMEOUT(player.currentPosition() <= 1000, 5000);
     QVERIFY(player.isPaused());
 }
@@ -78,8 +78,8 @@ void TestPlayer::seekIsExact()
 void TestPlayer::positionEventsWhilePlaying()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
-    QVERIFY(player.open(m_clip, true));
+    QVERIFY(player.loadLibrary());
+    QVERIFY(player.open(m_clip));
     QSignalSpy position(&player, &Player::positionChanged);
     QSignalSpy state(&player, &Player::stateChanged);
     player.play();
@@ -100,8 +100,8 @@ void TestPlayer::positionEventsWhilePlaying()
 void TestPlayer::pauseMuteVolume()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
-    QVERIFY(player.open(m_clip, true));
+    QVERIFY(player.loadLibrary());
+    QVERIFY(player.open(m_clip));
     QVERIFY(!player.isMuted());
     player.setMuted(true);
     QVERIFY(player.isMuted());
@@ -122,15 +122,15 @@ void TestPlayer::pauseMuteVolume()
 void TestPlayer::endOfMedia()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
-    QVERIFY(player.open(m_clip, true));
+    QVERIFY(player.loadLibrary());
+    QVERIFY(player.open(m_clip));
     QSignalSpy state(&player, &Player::stateChanged);
-    player.seek(9600000, 0);
+    player.seek(9600000);
     player.play();
     QTRY_VERIFY_WITH_TIMEOUT(state.contains(QVariantList { int(Player::StateEnded) }), 5000);
     QCOMPARE(player.stateCode(), int(Player::StateEnded));
     // Rewinding after the end leaves a paused player at 0.
-    player.seek(0, Player::SeekRewindAtEnd);
+    player.seek(0);
     player.pause();
     QTRY_VERIFY_WITH_TIMEOUT(player.currentPosition() <= 1000, 5000);
     QVERIFY(player.stateCode() != int(Player::StateEnded));
@@ -141,7 +141,7 @@ void TestPlayer::endOfMedia()
     // A paused seek to the very end is no end of playback; play then starts from the top.
     player.pause();
     state.clear();
-    player.seek(10000000, 0);
+    player.seek(10000000);
     QTest::qWait(500);
     QVERIFY(!state.contains(QVariantList { int(Player::StateEnded) }));
     player.play();
@@ -189,32 +189,32 @@ void TestPlayer::openFailures()
         QDir().mkpath(path);
     }
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
+    QVERIFY(player.loadLibrary());
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY(!player.open(path, true));
+    QVERIFY(!player.open(path));
     QCOMPARE(opened.count(), 0);
     QVERIFY(!player.lastErrorText().isEmpty());
     QVERIFY2(player.lastErrorText().contains(expected), qPrintable(player.lastErrorText()));
     QCOMPARE(player.stateCode(), int(Player::StateNoMedia));
     // The player is still usable.
-    QVERIFY(player.open(m_clip, true));
+    QVERIFY(player.open(m_clip));
 }
 
 void TestPlayer::audioOnlyAndReplace()
 {
     MpvPlayer player(MpvPlayer::Options { true });
-    QVERIFY(player.loadLibrary(QString(), true));
+    QVERIFY(player.loadLibrary());
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY(player.open(m_clip, true));
+    QVERIFY(player.open(m_clip));
     player.play();
     QTest::qWait(200);
-    QVERIFY(player.open(m_mp3, true)); // replaces in place, paused
+    QVERIFY(player.open(m_mp3)); // replaces in place, paused
     QVERIFY(player.isPaused());
     QCOMPARE(opened.count(), 2);
     QVERIFY(std::abs(opened.last().first().toLongLong() - 10000000) <= 100000);
-    QVERIFY(player.open(m_silent, true));
+    QVERIFY(player.open(m_silent));
     QVERIFY(std::abs(opened.last().first().toLongLong() - 4000000) <= 50000);
-    player.close(false);
+    player.close();
     QCOMPARE(player.stateCode(), int(Player::StateNoMedia));
 }
 

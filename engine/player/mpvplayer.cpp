@@ -44,7 +44,25 @@ QString openErrorText(int error, const QString &path)
     }
 }
 
+// A string mpv hands out, freed by mpv; null when the property has no value.
+MpvString propertyString(mpv_handle *mpv, const char *name)
+{
+    return MpvString(mpv_get_property_string(mpv, name));
+}
+
 } // namespace
+
+void MpvHandleRelease::operator()(mpv_handle *mpv) const
+{
+    // No wakeup may reach a player that is going away.
+    mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+    mpv_terminate_destroy(mpv);
+}
+
+void MpvStringRelease::operator()(char *text) const
+{
+    mpv_free(text);
+}
 
 MpvPlayer::MpvPlayer(Options options, QObject *parent)
     : Player(parent)
@@ -62,11 +80,7 @@ MpvPlayer::~MpvPlayer()
     m_positionTimer.stop();
     // The render context must go before the mpv handle it belongs to.
     delete m_videoWidget.data();
-    if (m_mpv) {
-        mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-    }
+    m_mpv.reset();
 }
 
 bool MpvPlayer::isLibraryLoaded() const
@@ -74,13 +88,11 @@ bool MpvPlayer::isLibraryLoaded() const
     return m_mpv != nullptr;
 }
 
-bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
+bool MpvPlayer::loadLibrary()
 {
-    Q_UNUSED(folder);
-    Q_UNUSED(flag);
     if (m_mpv)
         return true;
-    mpv_handle *mpv = mpv_create();
+    MpvHandle mpv(mpv_create());
     if (!mpv) {
         m_error = QStringLiteral("The mpv library could not be started.");
         return false;
@@ -109,17 +121,16 @@ bool MpvPlayer::loadLibrary(const QString &folder, bool flag)
     };
     for (const auto &[name, value] : options) {
         if (*value)
-            mpv_set_option_string(mpv, name, value);
+            mpv_set_option_string(mpv.get(), name, value);
     }
-    if (mpv_initialize(mpv) < 0) {
-        mpv_terminate_destroy(mpv);
+    if (mpv_initialize(mpv.get()) < 0) {
         m_error = QStringLiteral("The mpv library could not be initialised.");
         return false;
     }
-    m_mpv = mpv;
-    mpv_observe_property(m_mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(m_mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_set_wakeup_callback(m_mpv, onWakeup, this);
+    m_mpv = std::move(mpv);
+    mpv_observe_property(m_mpv.get(), 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv.get(), 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_set_wakeup_callback(m_mpv.get(), onWakeup, this);
     return true;
 }
 
@@ -134,7 +145,7 @@ QWidget *MpvPlayer::videoWidget(QWidget *parent)
         } else {
             // The handle may be created after the widget (the library check runs later); the
             // widget asks for it when its GL context comes up.
-            m_videoWidget = new MpvVideoWidget([this] { return m_mpv; }, parent);
+            m_videoWidget = new MpvVideoWidget([this] { return m_mpv.get(); }, parent);
         }
     }
     return m_videoWidget;
@@ -145,27 +156,47 @@ QWidget *MpvPlayer::videoWindow() const
     return m_videoWidget;
 }
 
-bool MpvPlayer::open(const QString &path, bool flag)
+bool MpvPlayer::open(const QString &path)
 {
-    Q_UNUSED(flag);
     if (!m_mpv) {
         m_error = QStringLiteral("The player is not ready.");
         return false;
     }
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
-        m_error = QStringLiteral("File not found: %1").arg(path);
+    if (!checkReadable(info, path))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    if (!loadFile(info, path, clock))
+        return false;
+    if (!hasPlayableStream()) {
+        abandonOpen();
+        m_error = openErrorText(MPV_ERROR_NOTHING_TO_PLAY, path);
         return false;
     }
-    if (info.isDir() || !info.isReadable()) {
-        m_error = QStringLiteral("The file cannot be read: %1").arg(path);
-        return false;
-    }
-    if (info.size() == 0) {
-        m_error = QStringLiteral("The file is empty: %1").arg(path);
-        return false;
-    }
+    m_durationMicros = waitForDuration(clock);
+    setSeekOffsetForFormat();
+    m_error.clear();
+    setState(StateStopped);
+    Q_EMIT mediaOpened(m_durationMicros);
+    return true;
+}
 
+bool MpvPlayer::checkReadable(const QFileInfo &info, const QString &path)
+{
+    if (path.isEmpty() || !info.exists())
+        m_error = QStringLiteral("File not found: %1").arg(path);
+    else if (info.isDir() || !info.isReadable())
+        m_error = QStringLiteral("The file cannot be read: %1").arg(path);
+    else if (info.size() == 0)
+        m_error = QStringLiteral("The file is empty: %1").arg(path);
+    else
+        return true;
+    return false;
+}
+
+bool MpvPlayer::loadFile(const QFileInfo &info, const QString &path, const QElapsedTimer &clock)
+{
     m_positionTimer.stop();
     setFlag("pause", true);
     prepareVideoOutput();
@@ -175,56 +206,51 @@ bool MpvPlayer::open(const QString &path, bool flag)
     m_loadDone = false;
     m_loadFailed = false;
     m_loadError = 0;
-    if (mpv_command(m_mpv, command) < 0) {
+    if (mpv_command(m_mpv.get(), command) < 0) {
         m_loading = false;
         m_error = QStringLiteral("Cannot open %1").arg(path);
         return false;
     }
-    QElapsedTimer clock;
-    clock.start();
     while (!m_loadDone && clock.elapsed() < kOpenTimeoutMs) {
-        mpv_event *event = mpv_wait_event(m_mpv, 0.1);
+        mpv_event *event = mpv_wait_event(m_mpv.get(), 0.1);
         if (event->event_id != MPV_EVENT_NONE)
             handleEvent(event);
     }
     m_loading = false;
+    if (!m_loadDone || m_loadFailed) {
+        abandonOpen();
+        m_error = m_loadDone ? openErrorText(m_loadError, path)
+                             : QStringLiteral("Opening took too long: %1").arg(path);
+        return false;
+    }
+    return true;
+}
 
-    auto stopPlayback = [this] {
-        const char *stop[] = { "stop", nullptr };
-        mpv_command(m_mpv, stop);
-        if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
-            video->deactivate();
-        setState(StateNoMedia);
-    };
-    if (!m_loadDone) {
-        stopPlayback();
-        m_error = QStringLiteral("Opening took too long: %1").arg(path);
-        return false;
-    }
-    if (m_loadFailed) {
-        stopPlayback();
-        m_error = openErrorText(m_loadError, path);
-        return false;
-    }
-    char *vid = mpv_get_property_string(m_mpv, "vid");
-    char *aid = mpv_get_property_string(m_mpv, "aid");
-    const bool noVideo = !vid || qstrcmp(vid, "no") == 0;
-    const bool noAudio = !aid || qstrcmp(aid, "no") == 0;
-    mpv_free(vid);
-    mpv_free(aid);
-    if (noVideo && noAudio) {
-        stopPlayback();
-        m_error = openErrorText(MPV_ERROR_NOTHING_TO_PLAY, path);
-        return false;
-    }
+void MpvPlayer::abandonOpen()
+{
+    const char *stop[] = { "stop", nullptr };
+    mpv_command(m_mpv.get(), stop);
+    if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
+        video->deactivate();
+    setState(StateNoMedia);
+}
 
-    // The length is normally known when the file is loaded; give the demuxer a moment more
-    // when it is not (a stream that starts late), then take 0 for an unknown length.
+bool MpvPlayer::hasPlayableStream() const
+{
+    const MpvString vid = propertyString(m_mpv.get(), "vid");
+    const MpvString aid = propertyString(m_mpv.get(), "aid");
+    const bool noVideo = !vid || qstrcmp(vid.get(), "no") == 0;
+    const bool noAudio = !aid || qstrcmp(aid.get(), "no") == 0;
+    return !noVideo || !noAudio;
+}
+
+qint64 MpvPlayer::waitForDuration(const QElapsedTimer &clock)
+{
     double duration = 0;
-    while (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) < 0
+    while (mpv_get_property(m_mpv.get(), "duration", MPV_FORMAT_DOUBLE, &duration) < 0
            && clock.elapsed() < kOpenTimeoutMs + 2000) {
         m_loading = true;
-        mpv_event *event = mpv_wait_event(m_mpv, 0.05);
+        mpv_event *event = mpv_wait_event(m_mpv.get(), 0.05);
         if (event->event_id != MPV_EVENT_NONE)
             handleEvent(event);
         m_loading = false;
@@ -233,18 +259,14 @@ bool MpvPlayer::open(const QString &path, bool flag)
     }
     if (!std::isfinite(duration) || duration < 0)
         duration = 0;
-    m_durationMicros = qint64(std::llround(duration * 1e6));
-    // Containers without an index of their key frames are entered somewhat after the time
-    // asked for, and an exact seek would then show a later frame: enter them earlier and let
-    // the decoder run up to the time.
-    char *format = mpv_get_property_string(m_mpv, "file-format");
-    const bool unindexed = format && HasNoSeekIndex(QString::fromUtf8(format));
-    mpv_free(format);
-    mpv_set_property_string(m_mpv, "hr-seek-demuxer-offset", unindexed ? "5" : "0");
-    m_error.clear();
-    setState(StateStopped);
-    Q_EMIT mediaOpened(m_durationMicros);
-    return true;
+    return qint64(std::llround(duration * 1e6));
+}
+
+void MpvPlayer::setSeekOffsetForFormat()
+{
+    const MpvString format = propertyString(m_mpv.get(), "file-format");
+    const bool unindexed = format && HasNoSeekIndex(QString::fromUtf8(format.get()));
+    mpv_set_property_string(m_mpv.get(), "hr-seek-demuxer-offset", unindexed ? "5" : "0");
 }
 
 QString MpvPlayer::lastErrorText() const
@@ -266,9 +288,8 @@ void MpvPlayer::prepareVideoOutput()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
 }
 
-void MpvPlayer::close(bool flag)
+void MpvPlayer::close()
 {
-    Q_UNUSED(flag);
     dropQueuedSteps();
     m_stepping = m_seeking = false;
     m_steppingDirection = 0;
@@ -279,7 +300,7 @@ void MpvPlayer::close(bool flag)
     if (!m_mpv)
         return;
     const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv, stop);
+    mpv_command(m_mpv.get(), stop);
     m_durationMicros = 0;
     setState(StateNoMedia);
 }
@@ -307,7 +328,7 @@ void MpvPlayer::play()
     if (flag("eof-reached")) {
         // Parked on the last frame: playing starts again from the beginning.
         const char *command[] = { "seek", "0", "absolute+exact", nullptr };
-        mpv_command(m_mpv, command);
+        mpv_command(m_mpv.get(), command);
     }
     setFlag("pause", false);
     setState(StatePlaying);
@@ -334,9 +355,8 @@ int MpvPlayer::stateCode() const
     return m_state;
 }
 
-void MpvPlayer::seek(qint64 micros, int flags)
+void MpvPlayer::seek(qint64 micros)
 {
-    Q_UNUSED(flags);
     if (!m_mpv || m_state == StateNoMedia)
         return;
     dropQueuedSteps(); // the picture goes elsewhere: steps still waiting would move it on
@@ -348,7 +368,7 @@ void MpvPlayer::seek(qint64 micros, int flags)
     const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
     const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
     const char *command[] = { "seek", seconds.constData(), "absolute+exact", nullptr };
-    mpv_command_async(m_mpv, m_seekSerial, command);
+    mpv_command_async(m_mpv.get(), m_seekSerial, command);
     if (m_state == StateEnded)
         setState(flag("pause") ? StatePaused : StatePlaying);
 }
@@ -368,13 +388,13 @@ void MpvPlayer::setVolume(int volume)
     if (!m_mpv)
         return;
     double v = std::clamp(volume, 0, 128) * 100.0 / 128.0;
-    mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &v);
+    mpv_set_property(m_mpv.get(), "volume", MPV_FORMAT_DOUBLE, &v);
 }
 
 int MpvPlayer::volume() const
 {
     double v = 0;
-    if (!m_mpv || mpv_get_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &v) < 0)
+    if (!m_mpv || mpv_get_property(m_mpv.get(), "volume", MPV_FORMAT_DOUBLE, &v) < 0)
         return 0;
     return int(std::lround(v * 128.0 / 100.0));
 }
@@ -408,7 +428,7 @@ void MpvPlayer::startQueuedStep()
     const int direction = m_queuedSteps > 0 ? 1 : -1;
     m_queuedSteps -= direction;
     const char *command[] = { direction > 0 ? "frame-step" : "frame-back-step", nullptr };
-    mpv_command_async(m_mpv, 0, command);
+    mpv_command_async(m_mpv.get(), 0, command);
     m_stepping = true;
     m_steppingDirection = direction;
     m_stepGuard.start();
@@ -434,7 +454,7 @@ void MpvPlayer::onStepGuard()
 qint64 MpvPlayer::currentPosition() const
 {
     double pos = 0;
-    if (!m_mpv || mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &pos) < 0
+    if (!m_mpv || mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) < 0
         || !std::isfinite(pos))
         return -1;
     return qint64(std::llround(std::max(0.0, pos) * 1e6));
@@ -445,7 +465,7 @@ void MpvPlayer::drainEvents()
     if (!m_mpv || m_loading)
         return;
     for (;;) {
-        mpv_event *event = mpv_wait_event(m_mpv, 0);
+        mpv_event *event = mpv_wait_event(m_mpv.get(), 0);
         if (event->event_id == MPV_EVENT_NONE)
             break;
         handleEvent(event);
@@ -460,64 +480,75 @@ void MpvPlayer::handleEvent(const void *raw)
         if (m_loading)
             m_loadDone = true;
         break;
-    case MPV_EVENT_END_FILE: {
-        const auto *end = static_cast<const mpv_event_end_file *>(event->data);
-        if (end->reason == MPV_END_FILE_REASON_ERROR) {
-            if (m_loading) {
-                m_loadDone = true;
-                m_loadFailed = true;
-                m_loadError = end->error;
-            } else if (m_state != StateNoMedia) {
-                m_positionTimer.stop();
-                setState(StateEnded);
-            }
-        }
+    case MPV_EVENT_END_FILE:
+        onEndFile(*static_cast<const mpv_event_end_file *>(event->data));
         break;
-    }
     case MPV_EVENT_VIDEO_RECONFIG:
         Q_EMIT stateChanged(StateVideoReady);
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
-        // A seek has landed: the frame on screen changed, also while paused, and the window
-        // must show its time rather than the time asked for. A step back is such a seek.
-        if (!m_loading && m_state != StateNoMedia)
-            emitPosition();
-        // Seeks asked for in a row land once: only the landing after mpv took the last of them
-        // ends the wait of the steps.
-        if (m_lastSeekTaken)
-            m_seeking = false;
-        if (m_steppingDirection < 0)
-            stepLanded();
-        else if (!m_stepping)
-            startQueuedStep();
+        onPlaybackRestart();
         break;
     case MPV_EVENT_COMMAND_REPLY:
         if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
             m_lastSeekTaken = true;
         break;
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto *property = static_cast<const mpv_event_property *>(event->data);
-        // While paused the picture moves only by seeks and frame steps: report each frame it
-        // lands on (while playing, the position timer reports).
-        if (qstrcmp(property->name, "time-pos") == 0 && property->format == MPV_FORMAT_DOUBLE
-            && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
-            emitPosition();
-            if (m_steppingDirection > 0)
-                stepLanded(); // a step forward shows the next frame
-            break;
-        }
-        // The end of the media is an event of playback only: a paused seek to the very end
-        // (go to end) shows the last frame and stays there.
-        if (qstrcmp(property->name, "eof-reached") == 0 && property->format == MPV_FORMAT_FLAG
-            && *static_cast<int *>(property->data) && !m_loading && m_state == StatePlaying) {
-            m_positionTimer.stop();
-            emitPosition();
-            setState(StateEnded);
-        }
+    case MPV_EVENT_PROPERTY_CHANGE:
+        onPropertyChange(*static_cast<const mpv_event_property *>(event->data));
         break;
-    }
     default:
         break;
+    }
+}
+
+void MpvPlayer::onEndFile(const mpv_event_end_file &end)
+{
+    if (end.reason != MPV_END_FILE_REASON_ERROR)
+        return;
+    if (m_loading) {
+        m_loadDone = true;
+        m_loadFailed = true;
+        m_loadError = end.error;
+    } else if (m_state != StateNoMedia) {
+        m_positionTimer.stop();
+        setState(StateEnded);
+    }
+}
+
+void MpvPlayer::onPlaybackRestart()
+{
+    // A seek has landed: the frame on screen changed, also while paused, and the window must
+    // show its time rather than the time asked for. A step back is such a seek.
+    if (!m_loading && m_state != StateNoMedia)
+        emitPosition();
+    // Seeks asked for in a row land once: only the landing after mpv took the last of them
+    // ends the wait of the steps.
+    if (m_lastSeekTaken)
+        m_seeking = false;
+    if (m_steppingDirection < 0)
+        stepLanded();
+    else if (!m_stepping)
+        startQueuedStep();
+}
+
+void MpvPlayer::onPropertyChange(const mpv_event_property &property)
+{
+    // While paused the picture moves only by seeks and frame steps: report each frame it
+    // lands on (while playing, the position timer reports).
+    if (qstrcmp(property.name, "time-pos") == 0 && property.format == MPV_FORMAT_DOUBLE
+        && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
+        emitPosition();
+        if (m_steppingDirection > 0)
+            stepLanded(); // a step forward shows the next frame
+        return;
+    }
+    // The end of the media is an event of playback only: a paused seek to the very end
+    // (go to end) shows the last frame and stays there.
+    if (qstrcmp(property.name, "eof-reached") == 0 && property.format == MPV_FORMAT_FLAG
+        && *static_cast<int *>(property.data) && !m_loading && m_state == StatePlaying) {
+        m_positionTimer.stop();
+        emitPosition();
+        setState(StateEnded);
     }
 }
 
@@ -539,7 +570,7 @@ void MpvPlayer::emitPosition()
 bool MpvPlayer::flag(const char *name) const
 {
     int value = 0;
-    if (!m_mpv || mpv_get_property(m_mpv, name, MPV_FORMAT_FLAG, &value) < 0)
+    if (!m_mpv || mpv_get_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value) < 0)
         return false;
     return value != 0;
 }
@@ -549,5 +580,5 @@ void MpvPlayer::setFlag(const char *name, bool on)
     if (!m_mpv)
         return;
     int value = on ? 1 : 0;
-    mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &value);
+    mpv_set_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value);
 }

@@ -6,9 +6,28 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <memory>
 
 struct mpv_handle;
+struct mpv_event_end_file;
+struct mpv_event_property;
 class MpvVideoWidget;
+class QElapsedTimer;
+class QFileInfo;
+
+// Ends an mpv handle: its wakeups stop, then the core is terminated and destroyed.
+struct MpvHandleRelease
+{
+    void operator()(mpv_handle *mpv) const;
+};
+using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleRelease>;
+
+// Frees a string mpv handed out.
+struct MpvStringRelease
+{
+    void operator()(char *text) const;
+};
+using MpvString = std::unique_ptr<char, MpvStringRelease>;
 
 // The player on libmpv. mpv's wakeup callback only queues a call onto the UI thread, which
 // drains mpv's events until none is left; every signal is emitted on the UI thread.
@@ -29,14 +48,14 @@ public:
     ~MpvPlayer() override;
 
     bool isLibraryLoaded() const override;
-    bool loadLibrary(const QString &folder, bool flag) override;
+    bool loadLibrary() override;
 
     QWidget *videoWidget(QWidget *parent) override;
     QWidget *videoWindow() const override;
 
-    bool open(const QString &path, bool flag) override;
+    bool open(const QString &path) override;
     QString lastErrorText() const override;
-    void close(bool flag) override;
+    void close() override;
 
     void pause() override;
     void play() override;
@@ -44,7 +63,7 @@ public:
     bool isPaused() const override;
     int stateCode() const override;
 
-    void seek(qint64 micros, int flags) override;
+    void seek(qint64 micros) override;
 
     bool isMuted() const override;
     void setMuted(bool muted) override;
@@ -71,6 +90,22 @@ private:
     Q_INVOKABLE void drainEventsQueued() { drainEvents(); }
     void drainEvents();
     void handleEvent(const void *event);
+    void onEndFile(const mpv_event_end_file &end);
+    void onPlaybackRestart();
+    void onPropertyChange(const mpv_event_property &property);
+    // The steps of open(). checkReadable() and loadFile() set the error text when they fail;
+    // a failed load leaves nothing open (abandonOpen()).
+    bool checkReadable(const QFileInfo &info, const QString &path);
+    bool loadFile(const QFileInfo &info, const QString &path, const QElapsedTimer &clock);
+    void abandonOpen();
+    bool hasPlayableStream() const;
+    // The length once the demuxer knows it, waiting a moment more for a stream that starts
+    // late; 0 for an unknown length.
+    qint64 waitForDuration(const QElapsedTimer &clock);
+    // Containers without an index of their key frames are entered somewhat after the time
+    // asked for, and an exact seek would then show a later frame: those are entered earlier
+    // and the decoder runs up to the time.
+    void setSeekOffsetForFormat();
     void setState(int state);
     void emitPosition();
     void prepareVideoOutput();
@@ -84,7 +119,7 @@ private:
     void setFlag(const char *name, bool on);
 
     Options m_options;
-    mpv_handle *m_mpv = nullptr;
+    MpvHandle m_mpv;
     QPointer<QWidget> m_videoWidget;
     QTimer m_positionTimer;
     QString m_error;

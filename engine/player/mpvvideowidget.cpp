@@ -25,6 +25,11 @@ void onMpvUpdate(void *surface)
 
 } // namespace
 
+void MpvRenderContextRelease::operator()(mpv_render_context *context) const
+{
+    mpv_render_context_free(context);
+}
+
 MpvVideoSurface::MpvVideoSurface(std::function<mpv_handle *()> handle, QWidget *inputTarget)
     : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate)
     , m_handle(std::move(handle))
@@ -73,11 +78,11 @@ void MpvVideoSurface::initializeGL()
         { MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl },
         { MPV_RENDER_PARAM_INVALID, nullptr },
     };
-    if (mpv_render_context_create(&m_context, mpv, params) < 0) {
-        m_context = nullptr;
+    mpv_render_context *created = nullptr;
+    if (mpv_render_context_create(&created, mpv, params) < 0)
         return;
-    }
-    mpv_render_context_set_update_callback(m_context, onMpvUpdate, this);
+    m_context.reset(created);
+    mpv_render_context_set_update_callback(m_context.get(), onMpvUpdate, this);
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
         freeContext();
@@ -102,15 +107,12 @@ void MpvVideoSurface::paintGL()
         { MPV_RENDER_PARAM_FLIP_Y, &flip },
         { MPV_RENDER_PARAM_INVALID, nullptr },
     };
-    mpv_render_context_render(m_context, params);
+    mpv_render_context_render(m_context.get(), params);
 }
 
 void MpvVideoSurface::freeContext()
 {
-    if (!m_context)
-        return;
-    mpv_render_context_free(m_context);
-    m_context = nullptr;
+    m_context.reset();
 }
 
 MpvVideoWidget::MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent)

@@ -5,9 +5,16 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 struct mpv_handle;
 struct mpv_render_context;
+
+// Frees an mpv render context; the GL context it was made in must be current.
+struct MpvRenderContextRelease
+{
+    void operator()(mpv_render_context *context) const;
+};
 
 // The OpenGL surface mpv's render API draws into. The render context is created with the GL
 // context and freed when the GL context goes away or the window is destroyed, whichever comes
@@ -32,7 +39,7 @@ private:
 
     std::function<mpv_handle *()> m_handle;
     QPointer<QWidget> m_inputTarget;
-    mpv_render_context *m_context = nullptr;
+    std::unique_ptr<mpv_render_context, MpvRenderContextRelease> m_context;
 };
 
 // The video pane. It is a plain black widget until the player first needs to draw; only then

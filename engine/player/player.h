@@ -22,15 +22,12 @@ public:
     };
     Q_ENUM(StateCode)
 
-    // Seek flags
-    static constexpr int SeekRewindAtEnd = 4;
-
     using QObject::QObject;
     ~Player() override = default;
 
     // The media library: loadLibrary() makes the player usable and returns whether it is.
     virtual bool isLibraryLoaded() const = 0;
-    virtual bool loadLibrary(const QString &folder, bool flag) = 0;
+    virtual bool loadLibrary() = 0;
 
     // The widget the video is drawn into, created on the first call with the given parent and
     // owned by it. nullptr when the player shows no video.
@@ -40,9 +37,9 @@ public:
 
     // Opens the file, raising mediaOpened() before it returns true. Afterwards the player is
     // paused at the start. On failure returns false and lastErrorText() says why.
-    virtual bool open(const QString &path, bool flag) = 0;
+    virtual bool open(const QString &path) = 0;
     virtual QString lastErrorText() const = 0;
-    virtual void close(bool flag) = 0;
+    virtual void close() = 0;
 
     virtual void pause() = 0;
     virtual void play() = 0;
@@ -50,9 +47,8 @@ public:
     virtual bool isPaused() const = 0;
     virtual int stateCode() const = 0;
 
-    // Exact seek; the picture and position follow asynchronously. flags is 0, or
-    // SeekRewindAtEnd when rewinding after the end of the media.
-    virtual void seek(qint64 micros, int flags) = 0;
+    // Exact seek; the picture and position follow asynchronously.
+    virtual void seek(qint64 micros) = 0;
     // The start time of the frame on screen (microseconds, from the start of the media), -1
     // when nothing is open. Right after a seek it may still be the time before the seek.
     virtual qint64 currentPosition() const = 0;

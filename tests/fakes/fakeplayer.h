@@ -21,7 +21,6 @@ public:
     // Recorded
     QStringList calls;
     QList<qint64> seeks;
-    QList<int> seekFlags;
     int volume = 128;
     bool muted = false;
     bool paused = true;
@@ -30,9 +29,9 @@ public:
     qint64 position = -1; // what currentPosition() reports
 
     bool isLibraryLoaded() const override { return loaded; }
-    bool loadLibrary(const QString &folder, bool) override
+    bool loadLibrary() override
     {
-        calls << QStringLiteral("loadLibrary:") + folder;
+        calls << QStringLiteral("loadLibrary");
         loaded = libraryAvailable;
         return loaded;
     }
@@ -43,7 +42,7 @@ public:
         return m_widget;
     }
     QWidget *videoWindow() const override { return m_widget; }
-    bool open(const QString &path, bool) override
+    bool open(const QString &path) override
     {
         calls << QStringLiteral("open:") + path;
         if (!openSucceeds)
@@ -54,7 +53,7 @@ public:
         return true;
     }
     QString lastErrorText() const override { return errorText; }
-    void close(bool) override
+    void close() override
     {
         calls << QStringLiteral("close");
         state = StateNoMedia;
@@ -75,11 +74,10 @@ public:
     void togglePause() override { paused ? play() : pause(); }
     bool isPaused() const override { return paused; }
     int stateCode() const override { return state; }
-    void seek(qint64 micros, int flags) override
+    void seek(qint64 micros) override
     {
         calls << QStringLiteral("seek");
         seeks << micros;
-        seekFlags << flags;
     }
     qint64 currentPosition() const override { return position; }
     void stepFrame(int direction) override

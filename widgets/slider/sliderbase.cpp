@@ -322,7 +322,7 @@ void SliderBase::paintEvent(QPaintEvent *)
     const int w = width() * kTwips;
     const int h = height() * kTwips;
 
-    // 1. The track strip: a stretched middle and two fixed 100-twip caps.
+    // Painted bottom up: the track strip (a stretched middle and two fixed 100-twip caps),
     const QPixmap &strip = m_artwork.track;
     if (!strip.isNull()) {
         const double cap = 100.0 / kTwips; // in strip pixels
@@ -335,7 +335,7 @@ void SliderBase::paintEvent(QPaintEvent *)
                            QRectF(strip.width() - cap, 0, cap, strip.height()));
     }
 
-    // 2. Ticks hanging from the bottom edge.
+    // the ticks hanging from the bottom edge,
     if (m_showTicks) {
         painter.setPen(QPen(QColor(120, 120, 120), 0));
         auto tick = [&](double x) { painter.drawLine(QPointF(x, h), QPointF(x, h - 100)); };
@@ -348,10 +348,10 @@ void SliderBase::paintEvent(QPaintEvent *)
         }
     }
 
-    // 3. The selection.
+    // the selection,
     paintSelection(painter, h);
 
-    // 4, 5. The thumb.
+    // and the thumb at the value, over everything.
     if (const auto left = SliderMath::thumbLeft(m_value, m_min, m_max, m_trackLength))
         m_thumbLeft = *left;
     drawNatural(painter, isEnabled() ? m_artwork.thumb : m_artwork.thumbDisabled, m_thumbLeft, 0);
