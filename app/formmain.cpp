@@ -3,6 +3,7 @@
 #include "appfolder.h"
 #include "artwork.h"
 #include "clicklabel.h"
+#include "copynotes.h"
 #include "encoder.h"
 #include "eventsound.h"
 #include "formconverting.h"
@@ -19,7 +20,6 @@
 #include "savedpopup.h"
 #include "settings.h"
 #include "slidermath.h"
-#include "streamcopy.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
 
@@ -873,9 +873,8 @@ void FormMain::showOutputDialog()
             = [this] { return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0; };
         parts.startConversion = [this] { startConversion(); };
         parts.copyStartNote = [this](bool exact) {
-            return DescribeCopyStart(
-                PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
-                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds));
+            return CopyStartNote(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
+                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds);
         };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }

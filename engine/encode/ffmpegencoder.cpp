@@ -30,17 +30,6 @@ QString ffmpegPath(const QString &path)
     return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
 }
 
-// Two paths name the same file: compared as canonical paths where the file exists, else as
-// the canonical folder plus the name.
-QString identityPath(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.exists())
-        return info.canonicalFilePath();
-    const QString folder = info.absoluteDir().canonicalPath();
-    return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
-}
-
 // What makes a translated job impossible before ffmpeg starts, as a sentence; "" when nothing.
 QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
                    const TranslatedOptions &t, const QString &extension)
@@ -182,6 +171,7 @@ void FfmpegEncoder::clearJobs()
         stopEncoding(false);
     m_inputs.clear();
     m_outputs.clear();
+    m_mode.reset();
     setReplaceAllowed(false);
 }
 
@@ -229,7 +219,7 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = QStringLiteral("The output file has no name.");
         return -1;
     }
-    if (identityPath(path) == identityPath(input.path)) {
+    if (SameFile(path, input.path)) {
         m_error = QStringLiteral("The output file is the input file itself: %1\n"
                                  "Writing it would destroy the source. Choose another name "
                                  "or folder.")
@@ -280,8 +270,8 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     job.inputIndex = inputIndex;
     job.path = out.absoluteFilePath();
     job.options = options;
-    job.streamCopy = translated.copiesVideo;
-    job.exact = m_exactCopy;
+    job.streamCopy = m_mode ? *m_mode != CutMode::Convert : translated.copiesVideo;
+    job.exact = m_mode ? *m_mode == CutMode::ExactCopy : m_exactCopy;
     job.device = m_deviceLimits;
     m_outputs.clear(); // one output per job
     m_outputs << job;

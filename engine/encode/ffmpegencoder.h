@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
@@ -49,6 +50,7 @@ public:
     bool isRunning() const override;
     QString lastErrorText() const override;
     void setExactCopy(bool exact) override { m_exactCopy = exact; }
+    void setCutMode(CutMode mode) override { m_mode = mode; }
     void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
     // What the last direct copy had to tell (streams left out, a start on a key frame).
     QStringList copyNotes() const { return m_copyNotes; }
@@ -122,6 +124,7 @@ private:
     bool m_stopping = false;
 
     bool m_exactCopy = true;
+    std::optional<CutMode> m_mode; // told by setCutMode() since the last clearJobs()
     DeviceLimits m_deviceLimits;
     std::thread m_copyThread;
     std::atomic<bool> m_cancelCopy { false };
