@@ -535,7 +535,7 @@ bool FormMain::initialise()
     m_shared.MediaLibraryFolder = LibraryFolder(m_programFolder);
 
     // 2, 3. Settings.
-    m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
+    m_shared.Job.output.folder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
 
     // 4. Full volume.
@@ -890,7 +890,7 @@ void FormMain::startConversion()
     parts.taskbar = m_taskbar.get();
     parts.playSound = [this] { m_sound->playExclamation(); };
     parts.showSavedPopup
-        = [this] { m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath()); };
+        = [this] { m_popup->ShowSavedPopup(m_shared.Job.output.folder, m_shared.outputPath()); };
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();
     FormConverting progress(std::move(parts), this);
@@ -936,7 +936,7 @@ void FormMain::unload()
 {
     m_unloaded = true;
     m_timer1.stop();
-    WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
+    WriteSetting(QStringLiteral("OutPath"), m_shared.Job.output.folder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
     WriteSetting(QStringLiteral("Volume"), QString::number(m_naSliderVol->value()));
     WriteSetting(QStringLiteral("WindowGeometry"), QString::fromLatin1(saveGeometry().toBase64()));

@@ -25,20 +25,6 @@ namespace {
 
 const QString kProgramTitle = QStringLiteral("Snipora");
 
-// The job the output dialog left in the shared values.
-CutJob jobOf(const SharedValues &s)
-{
-    CutJob job;
-    job.source.path = s.InputFilePath;
-    job.ranges = { CutSpan { s.CutStartSeconds, s.CutStartSeconds + s.CutLengthSeconds } };
-    job.mode = CutModeOf(s.DirectCopyMode, s.ExactCopyMode);
-    job.encode.options = s.EncoderArguments;
-    job.encode.device = s.OutputDeviceLimits;
-    job.output = CutOutput { s.OutputFolder, s.OutputFileName, s.OutputExtension };
-    job.replaceAllowed = s.ReplaceAgreed;
-    return job;
-}
-
 } // namespace
 
 FormConverting::FormConverting(FormConvertingParts parts, QWidget *parent)
@@ -120,7 +106,7 @@ QString FormConverting::outputPath() const
 int FormConverting::run()
 {
     // The dialog's load.
-    if (m_parts.shared && m_parts.shared->DirectCopyMode)
+    if (m_parts.shared && m_parts.shared->Job.isCopy())
         m_progressBar1->setValue(35);
     StartConversion();
     if (m_closed)
@@ -134,7 +120,7 @@ void FormConverting::StartConversion()
         return;
     const SharedValues &s = *m_parts.shared;
     m_progressClockStart = 0;
-    const Outcome started = startCut(*m_parts.encoder, jobOf(s));
+    const Outcome started = startCut(*m_parts.encoder, s.Job);
     if (!started) {
         // Nothing runs, so a "Cancel" that waits would be a dead end: the dialog closes.
         if (m_parts.messages)
@@ -150,7 +136,7 @@ void FormConverting::showRefusal(const Error &error)
     if (error.code == ErrorCode::SourceUnreadable) {
         m_parts.messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
                                       QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
-                                          .arg(m_parts.shared->InputFilePath, error.sentence));
+                                          .arg(m_parts.shared->Job.source.path, error.sentence));
         return;
     }
     m_parts.messages->showMessage(
