@@ -902,7 +902,7 @@ void FormMain::endSession()
 {
     // The job first: ffmpeg ends and the temporary file goes before anything else can.
     if (m_encoder)
-        m_encoder->stopEncoding(false);
+        m_encoder->stopEncoding();
     // Then every dialog over the window, as its Cancel would (the progress dialog, the output
     // settings, a question or message), and the window itself, which writes the settings.
     for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -929,7 +929,7 @@ void FormMain::queryUnload()
     if (m_player)
         m_player->close(false);
     if (m_encoder)
-        m_encoder->stopEncoding(false);
+        m_encoder->stopEncoding();
 }
 
 void FormMain::unload()

@@ -576,7 +576,7 @@ std::unique_ptr<QSocketNotifier> stopOnSignals(FfmpegEncoder &encoder, const boo
                          if (finished)
                              return;
                          stopped = true;
-                         encoder.stopEncoding(false); // ends ffmpeg and removes the partial file
+                         encoder.stopEncoding(); // ends ffmpeg and removes the partial file
                      });
     return notifier;
 }

@@ -203,7 +203,7 @@ void FormConverting::stop()
     if (m_parts.shared)
         m_parts.shared->StopRequested = true;
     if (m_parts.encoder)
-        m_parts.encoder->stopEncoding(false);
+        m_parts.encoder->stopEncoding();
     if (m_parts.taskbar)
         m_parts.taskbar->clear();
     closeDialog();
@@ -224,7 +224,7 @@ void FormConverting::closeEvent(QCloseEvent *event)
 {
     // Closing never is refused, and always stops the encoder.
     if (m_parts.encoder)
-        m_parts.encoder->stopEncoding(false);
+        m_parts.encoder->stopEncoding();
     event->accept();
     QDialog::closeEvent(event);
     done(QDialog::Rejected);

@@ -30,9 +30,9 @@ public:
     virtual int addOutputFile(int inputIndex, const QString &path, const QString &options) = 0;
     virtual void removeInputFile(int inputIndex) = 0;
     // Starts the job; the outcome arrives as encoderFinished().
-    virtual bool startEncoding(int flag) = 0;
+    virtual bool startEncoding() = 0;
     // Ends a running job; harmless when none runs. A stop is never reported as success.
-    virtual void stopEncoding(bool flag) = 0;
+    virtual void stopEncoding() = 0;
     virtual bool isRunning() const = 0;
     // Whether a direct copy (video and audio codec "copy") set up afterwards cuts to the frame,
     // re-encoding the frames before the first key frame and after the last one it can copy

@@ -54,7 +54,7 @@ Outcome startCut(Encoder &encoder, const CutJob &job)
     const Result<int> input = setUp(encoder, job);
     if (!input)
         return input.error();
-    if (!encoder.startEncoding(1))
+    if (!encoder.startEncoding())
         return refused(encoder, input.value(), ErrorCode::EncoderFailed);
     return {};
 }

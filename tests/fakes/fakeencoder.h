@@ -53,13 +53,13 @@ public:
         return outputResult;
     }
     void removeInputFile(int) override { calls << QStringLiteral("removeInputFile"); }
-    bool startEncoding(int) override
+    bool startEncoding() override
     {
         calls << QStringLiteral("startEncoding");
         running = startResult;
         return startResult;
     }
-    void stopEncoding(bool) override
+    void stopEncoding() override
     {
         calls << QStringLiteral("stopEncoding");
         running = false;
