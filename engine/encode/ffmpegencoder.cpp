@@ -3,6 +3,7 @@
 #include "avprobe.h"
 #include "medialibrary.h"
 #include "optiontranslator.h"
+#include "result.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,32 +21,75 @@ QString ffmpegPath(const QString &path)
     return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
 }
 
-// What makes a translated job impossible before ffmpeg starts, as a sentence; "" when nothing.
-QString jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
+Error nothing(const QString &sentence)
+{
+    return Error { ErrorCode::NotPossible, sentence };
+}
+
+Error unusable(const QString &sentence)
+{
+    return Error { ErrorCode::DestinationUnusable, sentence };
+}
+
+// Where the output may go: it has a name, is not the input, is no folder, and its folder
+// exists, takes the name and can be written to.
+Outcome destinationRefusal(const QString &path, const QString &inputPath)
+{
+    const QFileInfo out(path);
+    if (path.isEmpty() || out.fileName().isEmpty())
+        return Error { ErrorCode::BadRequest, QStringLiteral("The output file has no name.") };
+    if (SameFile(path, inputPath))
+        return Error { ErrorCode::OutputIsInput,
+                       QStringLiteral("The output file is the input file itself: %1\n"
+                                      "Writing it would destroy the source. Choose another name "
+                                      "or folder.")
+                           .arg(path) };
+    if (out.isDir())
+        return unusable(QStringLiteral("A folder has the output file's name: %1").arg(path));
+    const QDir folder = out.absoluteDir();
+    if (!folder.exists())
+        return unusable(
+            QStringLiteral("The destination folder does not exist: %1").arg(folder.absolutePath()));
+    const int nameMax = TemporaryOutput::maximumNameBytes(folder.absolutePath());
+    const qsizetype nameBytes = QFile::encodeName(out.fileName()).size();
+    if (nameBytes > nameMax)
+        return unusable(QStringLiteral("The output file name is too long: %1 bytes where the "
+                                       "folder takes %2.")
+                            .arg(nameBytes)
+                            .arg(nameMax));
+    QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
+    if (!probe.open())
+        return unusable(QStringLiteral("Cannot write to the destination folder: %1")
+                            .arg(folder.absolutePath()));
+    return {};
+}
+
+// What makes a translated job impossible before ffmpeg starts.
+Outcome jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
                    const TranslatedOptions &t, const QString &extension)
 {
     const bool keepsVideo = videoStreams > 0 && !t.outputArgs.contains(QLatin1String("-vn"));
     const bool keepsAudio = audioStreams > 0 && !t.outputArgs.contains(QLatin1String("-an"));
     if (!keepsVideo && !keepsAudio) {
         if (audioStreams == 0)
-            return QStringLiteral("There is nothing to save: %1 has no audio stream, and the "
-                                  "chosen format keeps only audio.")
-                .arg(inputPath);
+            return nothing(QStringLiteral("There is nothing to save: %1 has no audio stream, and "
+                                          "the chosen format keeps only audio.")
+                               .arg(inputPath));
         if (videoStreams == 0)
-            return QStringLiteral("There is nothing to save: %1 has no video stream, and its "
-                                  "audio is removed.")
-                .arg(inputPath);
-        return QStringLiteral("There is nothing to save: the chosen settings remove both the "
-                              "video and the audio of %1.")
-            .arg(inputPath);
+            return nothing(QStringLiteral("There is nothing to save: %1 has no video stream, and "
+                                          "its audio is removed.")
+                               .arg(inputPath));
+        return nothing(QStringLiteral("There is nothing to save: the chosen settings remove both "
+                                      "the video and the audio of %1.")
+                           .arg(inputPath));
     }
     if (!extension.isEmpty() && !t.outputArgs.contains(QLatin1String("-f"))
         && !HasMuxerForExtension(extension))
-        return QStringLiteral("No file type is known for the extension \"%1\" (a direct copy "
-                              "keeps the input's extension): rename the input or convert it to "
-                              "a format.")
-            .arg(extension);
-    return QString();
+        return nothing(QStringLiteral("No file type is known for the extension \"%1\" (a direct "
+                                      "copy keeps the input's extension): rename the input or "
+                                      "convert it to a format.")
+                           .arg(extension));
+    return {};
 }
 
 } // namespace
@@ -138,42 +182,9 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     }
     const Input &input = m_inputs.at(inputIndex);
     const QFileInfo out(path);
-    if (path.isEmpty() || out.fileName().isEmpty()) {
-        m_error = QStringLiteral("The output file has no name.");
+    if (const Outcome destination = destinationRefusal(path, input.path); !destination) {
+        m_error = destination.error().sentence;
         return -1;
-    }
-    if (SameFile(path, input.path)) {
-        m_error = QStringLiteral("The output file is the input file itself: %1\n"
-                                 "Writing it would destroy the source. Choose another name "
-                                 "or folder.")
-                      .arg(path);
-        return -1;
-    }
-    if (out.isDir()) {
-        m_error = QStringLiteral("A folder has the output file's name: %1").arg(path);
-        return -1;
-    }
-    const QDir folder = out.absoluteDir();
-    if (!folder.exists()) {
-        m_error = QStringLiteral("The destination folder does not exist: %1")
-                      .arg(folder.absolutePath());
-        return -1;
-    }
-    const int nameMax = TemporaryOutput::maximumNameBytes(folder.absolutePath());
-    if (QFile::encodeName(out.fileName()).size() > nameMax) {
-        m_error = QStringLiteral("The output file name is too long: %1 bytes where the folder "
-                                 "takes %2.")
-                      .arg(QFile::encodeName(out.fileName()).size())
-                      .arg(nameMax);
-        return -1;
-    }
-    {
-        QTemporaryFile probe(folder.filePath(QStringLiteral(".snipora-write-test-XXXXXX")));
-        if (!probe.open()) {
-            m_error = QStringLiteral("Cannot write to the destination folder: %1")
-                          .arg(folder.absolutePath());
-            return -1;
-        }
     }
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
@@ -183,10 +194,10 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = translated.error;
         return -1;
     }
-    const QString refusal = jobRefusal(input.path, input.media.videoStreams,
+    const Outcome refusal = jobRefusal(input.path, input.media.videoStreams,
                                        input.media.audioStreams, translated, out.suffix());
-    if (!refusal.isEmpty()) {
-        m_error = refusal;
+    if (!refusal) {
+        m_error = refusal.error().sentence;
         return -1;
     }
     Output job;
