@@ -1,5 +1,7 @@
 #include "encoderruns.h"
 
+#include "streamcopy.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>

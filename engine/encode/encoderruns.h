@@ -1,7 +1,6 @@
 #pragma once
 
 #include "progressparser.h"
-#include "streamcopy.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,6 +10,8 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+
+struct StreamCopyJob;
 
 // The two kinds of run an encoder job is: the ffmpeg program in a child process, and the
 // in-process direct copy on a worker thread. Each writes the job's temporary file and reports

@@ -4,6 +4,8 @@
 #include "medialibrary.h"
 #include "optiontranslator.h"
 #include "result.h"
+#include "streamcopy.h"
+#include "temporaryoutput.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,6 +98,7 @@ Outcome jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
 
 FfmpegEncoder::FfmpegEncoder(QObject *parent)
     : Encoder(parent)
+    , m_output(std::make_unique<TemporaryOutput>())
 {
     m_process.progressed
         = [this](const QList<ProgressParser::Block> &blocks) { onProcessProgress(blocks); };
@@ -253,7 +256,7 @@ bool FfmpegEncoder::startEncoding()
     }
     const Input &input = m_inputs.at(output.inputIndex);
     const TranslatedOptions &t = output.translated;
-    if (!m_output.begin(output.path, &m_error))
+    if (!m_output->begin(output.path, &m_error))
         return false;
 
     const qint64 available = input.durationMicros > 0
@@ -270,16 +273,16 @@ bool FfmpegEncoder::startEncoding()
     m_stopping = false;
     m_aborted = false;
     m_folderCheck.start();
-    const RunFiles files { input.path, m_output.temporaryPath(), m_output.finalPath() };
+    const RunFiles files { input.path, m_output->temporaryPath(), m_output->finalPath() };
     if (output.streamCopy) {
         m_copyNotes.clear();
         m_run = &m_copy;
-        m_copy.start(StreamCopyJob { input.path, m_output.temporaryPath(), t.startSeconds,
+        m_copy.start(StreamCopyJob { input.path, m_output->temporaryPath(), t.startSeconds,
                                      t.lengthSeconds, output.exact },
                      files);
     } else {
         m_run = &m_process;
-        m_process.start(m_program, jobArguments(m_output.temporaryPath()), files);
+        m_process.start(m_program, jobArguments(m_output->temporaryPath()), files);
     }
     return true;
 }
@@ -289,7 +292,7 @@ bool FfmpegEncoder::folderGone()
     if (m_aborted || !m_folderCheck.hasExpired(kFolderCheckMs))
         return false;
     m_folderCheck.restart();
-    if (m_output.folderStillThere())
+    if (m_output->folderStillThere())
         return false;
     m_aborted = true;
     endRun(folderGoneMessage());
@@ -315,7 +318,7 @@ void FfmpegEncoder::onCopyProgress(qint64 bytes, double fraction)
     // The last report comes once the copy has closed its file, when the writer counts nothing
     // any more: the file itself tells how much was written.
     if (fraction >= 1.0)
-        bytes = std::max(bytes, QFileInfo(m_output.temporaryPath()).size());
+        bytes = std::max(bytes, QFileInfo(m_output->temporaryPath()).size());
     const qint64 duration = m_jobDurationMicros > 0 ? m_jobDurationMicros : 1000000;
     Q_EMIT encoderProgress(bytes, qint64(fraction * double(duration)), duration);
 }
@@ -351,7 +354,12 @@ QString FfmpegEncoder::folderGoneMessage() const
 {
     return QStringLiteral("The destination folder %1 was moved or removed during the "
                           "conversion; nothing was saved.")
-        .arg(QFileInfo(m_output.finalPath()).absolutePath());
+        .arg(QFileInfo(m_output->finalPath()).absolutePath());
+}
+
+QString FfmpegEncoder::temporaryOutputPath() const
+{
+    return m_output->temporaryPath();
 }
 
 bool FfmpegEncoder::isRunning() const
@@ -367,7 +375,7 @@ QString FfmpegEncoder::lastErrorText() const
 void FfmpegEncoder::saveOutput()
 {
     QString error;
-    if (!m_output.commit(m_expectedMicros, replaceAllowed(), &error)) {
+    if (!m_output->commit(m_expectedMicros, replaceAllowed(), &error)) {
         finishRun(false, error);
         return;
     }
@@ -378,7 +386,7 @@ void FfmpegEncoder::finishRun(bool succeeded, const QString &text)
 {
     const QString message = text; // text may be one of the members cleared below
     m_run = nullptr;
-    m_output.discard();
+    m_output->discard();
     setReplaceAllowed(false); // consent was for this job only
     m_aborted = false;
     const bool stopped = m_stopping;

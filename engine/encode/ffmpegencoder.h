@@ -3,13 +3,15 @@
 #include "encoder.h"
 #include "encoderruns.h"
 #include "optiontranslator.h"
-#include "temporaryoutput.h"
 
 #include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class TemporaryOutput;
 
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
 // shell). One job at a time: the inputs and the output added since the last clearJobs().
@@ -56,7 +58,7 @@ public:
     // file); empty when no job is set up.
     QStringList jobArguments(const QString &outputPath) const;
     // The temporary file a running job writes; "" when none runs.
-    QString temporaryOutputPath() const { return m_output.temporaryPath(); }
+    QString temporaryOutputPath() const;
 
 private:
     struct Input
@@ -88,8 +90,8 @@ private:
     bool folderGone();
     void finishRun(bool succeeded, const QString &message);
     // The one way a job that wrote its temporary file ends: the file is checked and gets its
-    // final name (m_output.commit()), then the run finishes as a success or a failure. Every
-    // kind of job writes to m_output.temporaryPath() and ends here.
+    // final name (m_output->commit()), then the run finishes as a success or a failure. Every
+    // kind of job writes to m_output->temporaryPath() and ends here.
     void saveOutput();
     // Ends the running run, if any, and finishes it as a failure with the message.
     void endRun(const QString &message);
@@ -101,7 +103,7 @@ private:
     QList<Output> m_outputs;
     QString m_error;
 
-    TemporaryOutput m_output;
+    std::unique_ptr<TemporaryOutput> m_output;
     qint64 m_jobDurationMicros = -1;
     qint64 m_expectedMicros = -1; // the length the result must have, as far as the input has it
     QElapsedTimer m_folderCheck;
