@@ -3,6 +3,7 @@
 #include "appfolder.h"
 #include "artwork.h"
 #include "clicklabel.h"
+#include "copynotes.h"
 #include "encoder.h"
 #include "eventsound.h"
 #include "formconverting.h"
@@ -19,7 +20,6 @@
 #include "savedpopup.h"
 #include "settings.h"
 #include "slidermath.h"
-#include "streamcopy.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
 
@@ -567,7 +567,7 @@ bool FormMain::initialise()
     m_shared.MediaLibraryFolder = LibraryFolder(m_programFolder);
 
     // The output folder and the first-start flag as stored.
-    m_shared.OutputFolder = ReadSetting(QStringLiteral("OutPath"));
+    m_shared.Job.output.folder = ReadSetting(QStringLiteral("OutPath"));
     m_firstStartFlag = ReadSetting(QStringLiteral("FirstStartSoftware"));
 
     // Full volume until the stored volume is known.
@@ -904,9 +904,8 @@ void FormMain::showOutputDialog()
             = [this] { return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0; };
         parts.startConversion = [this] { startConversion(); };
         parts.copyStartNote = [this](bool exact) {
-            return DescribeCopyStart(
-                PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
-                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds));
+            return CopyStartNote(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
+                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds);
         };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
@@ -922,7 +921,7 @@ void FormMain::startConversion()
     parts.taskbar = m_taskbar.get();
     parts.playSound = [this] { m_sound->playExclamation(); };
     parts.showSavedPopup
-        = [this] { m_popup->ShowSavedPopup(m_shared.OutputFolder, m_shared.outputPath()); };
+        = [this] { m_popup->ShowSavedPopup(m_shared.Job.output.folder, m_shared.outputPath()); };
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();
     FormConverting progress(std::move(parts), this);
@@ -934,7 +933,7 @@ void FormMain::endSession()
 {
     // The job first: ffmpeg ends and the temporary file goes before anything else can.
     if (m_encoder)
-        m_encoder->stopEncoding(false);
+        m_encoder->stopEncoding();
     // Then every dialog over the window, as its Cancel would (the progress dialog, the output
     // settings, a question or message), and the window itself, which writes the settings.
     for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -961,14 +960,14 @@ void FormMain::queryUnload()
     if (m_player)
         m_player->close();
     if (m_encoder)
-        m_encoder->stopEncoding(false);
+        m_encoder->stopEncoding();
 }
 
 void FormMain::unload()
 {
     m_unloaded = true;
     m_tickTimer.stop();
-    WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
+    WriteSetting(QStringLiteral("OutPath"), m_shared.Job.output.folder);
     WriteSetting(QStringLiteral("ShowMoreBtn"), m_showMoreSetting);
     WriteSetting(QStringLiteral("Volume"), QString::number(m_volumeSlider->value()));
     WriteSetting(QStringLiteral("WindowGeometry"), QString::fromLatin1(saveGeometry().toBase64()));

@@ -86,7 +86,7 @@ Cut cut(const QString &input, const QString &inputOptions, const QString &output
                          result = { ok, m };
                          loop.quit();
                      });
-    encoder.startEncoding(1);
+    encoder.startEncoding();
     loop.exec();
     return result;
 }

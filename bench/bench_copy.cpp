@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
             = encoder.jobArguments(out.filePath(QStringLiteral("byhand.") + ext));
         QEventLoop loop;
         QObject::connect(&encoder, &Encoder::encoderFinished, &loop, &QEventLoop::quit);
-        encoder.startEncoding(1);
+        encoder.startEncoding();
         loop.exec();
         ours.push_back(t.nsecsElapsed() / 1e9);
         QFile::remove(target);

@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
                               QStringLiteral("-vcodec libx264 -vpre libx264-veryfast -vb 800k "
                                              "-ab 128k -ar 44100 -s 640x360 -TimeLength 5"));
         const QStringList args = encoder.jobArguments(out.filePath(QStringLiteral("direct.mp4")));
-        encoder.startEncoding(1);
+        encoder.startEncoding();
         waitUntil([&] { return finished; }, 120000);
         job.push_back(t.nsecsElapsed() / 1e6);
         QFile::remove(out.filePath(QStringLiteral("direct.mp4")));

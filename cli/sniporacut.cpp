@@ -5,10 +5,12 @@
 #include "argumentbuilder.h"
 #include "avprobe.h"
 #include "catalogue.h"
+#include "copynotes.h"
+#include "cutjob.h"
 #include "ffmpegencoder.h"
 #include "outputmodel.h"
 #include "progress.h"
-#include "streamcopy.h"
+#include "startcut.h"
 #include "timecode.h"
 
 #include <QCoreApplication>
@@ -23,6 +25,8 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -171,6 +175,8 @@ struct Options
 {
     QString input;
     QString start, end;
+    bool haveStart = false;
+    bool haveEnd = false;
     bool copy = false;
     bool keyframeCopy = false;
     QString format;
@@ -184,102 +190,119 @@ struct Options
     bool printFfmpeg = false;
 };
 
-} // namespace
+// An exit status when the program ends here, nothing when it goes on.
+using Exit = std::optional<int>;
 
-int main(int argc, char *argv[])
+// The options that take a value, with the complaint when it is missing.
+struct ValueOption
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("snipora-cut"));
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    const char *name;
+    QString Options::*target;
+    const char *missing;
+};
 
-    Options o;
-    bool haveStart = false;
-    bool haveEnd = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        auto value = [&](QString *target) {
-            if (i + 1 >= args.size())
-                return false;
-            *target = args.at(++i);
-            return true;
-        };
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            out() << kHelp;
-            out().flush();
-            return kExitOk;
-        } else if (a == QLatin1String("--list-formats")) {
-            listFormats();
-            return kExitOk;
-        } else if (a == QLatin1String("--start")) {
-            if (!value(&o.start))
-                return usageError(QStringLiteral("--start needs a time"));
-            haveStart = true;
-        } else if (a == QLatin1String("--end")) {
-            if (!value(&o.end))
-                return usageError(QStringLiteral("--end needs a time"));
-            haveEnd = true;
-        } else if (a == QLatin1String("--copy")) {
-            o.copy = true;
-        } else if (a == QLatin1String("--keyframe-copy")) {
-            o.copy = true;
-            o.keyframeCopy = true;
-        } else if (a == QLatin1String("--yes")) {
-            o.yes = true;
-        } else if (a == QLatin1String("--print-args")) {
-            o.printArgs = true;
-        } else if (a == QLatin1String("--print-ffmpeg")) {
-            o.printFfmpeg = true;
-        } else if (a == QLatin1String("--format")) {
-            if (!value(&o.format))
-                return usageError(QStringLiteral("--format needs an entry"));
-        } else if (a == QLatin1String("--size")) {
-            if (!value(&o.size))
-                return usageError(QStringLiteral("--size needs auto or WxH"));
-        } else if (a == QLatin1String("--video-quality")) {
-            if (!value(&o.videoQuality))
-                return usageError(QStringLiteral("--video-quality needs high, normal or low"));
-        } else if (a == QLatin1String("--audio-quality")) {
-            if (!value(&o.audioQuality))
-                return usageError(QStringLiteral("--audio-quality needs high, normal or low"));
-        } else if (a == QLatin1String("--set")) {
-            QString set;
-            if (!value(&set))
-                return usageError(QStringLiteral("--set needs \"Caption=value\""));
-            o.sets << set;
-        } else if (a == QLatin1String("--output-dir")) {
-            if (!value(&o.outputDir))
-                return usageError(QStringLiteral("--output-dir needs a folder"));
-        } else if (a == QLatin1String("--name")) {
-            if (!value(&o.name))
-                return usageError(QStringLiteral("--name needs a name"));
-        } else if (a == QLatin1String("--")) {
-            if (i + 1 < args.size() && o.input.isEmpty())
-                o.input = args.at(++i);
-        } else if (a.startsWith(QLatin1Char('-')) && !QFileInfo::exists(a)) {
-            return usageError(QStringLiteral("unknown option %1 (see --help)").arg(a));
-        } else if (o.input.isEmpty()) {
-            o.input = a;
-        } else {
-            return usageError(QStringLiteral("only one input file can be cut at a time"));
+const ValueOption kValueOptions[] = {
+    { "--start", &Options::start, "--start needs a time" },
+    { "--end", &Options::end, "--end needs a time" },
+    { "--format", &Options::format, "--format needs an entry" },
+    { "--size", &Options::size, "--size needs auto or WxH" },
+    { "--video-quality", &Options::videoQuality, "--video-quality needs high, normal or low" },
+    { "--audio-quality", &Options::audioQuality, "--audio-quality needs high, normal or low" },
+    { "--output-dir", &Options::outputDir, "--output-dir needs a folder" },
+    { "--name", &Options::name, "--name needs a name" },
+};
+
+// The switches, each setting its flag (--keyframe-copy sets two).
+struct SwitchOption
+{
+    const char *name;
+    bool Options::*flag;
+    bool Options::*also;
+};
+
+const SwitchOption kSwitches[] = {
+    { "--copy", &Options::copy, nullptr },
+    { "--keyframe-copy", &Options::copy, &Options::keyframeCopy },
+    { "--yes", &Options::yes, nullptr },
+    { "--print-args", &Options::printArgs, nullptr },
+    { "--print-ffmpeg", &Options::printFfmpeg, nullptr },
+};
+
+// One argument at args[i] (and its value, which moves i on); an exit for --help,
+// --list-formats and bad usage.
+Exit parseArgument(const QStringList &args, int &i, Options &o)
+{
+    const QString &a = args.at(i);
+    if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+        out() << kHelp;
+        out().flush();
+        return kExitOk;
+    }
+    if (a == QLatin1String("--list-formats")) {
+        listFormats();
+        return kExitOk;
+    }
+    for (const SwitchOption &s : kSwitches) {
+        if (a == QLatin1String(s.name)) {
+            o.*s.flag = true;
+            if (s.also)
+                o.*s.also = true;
+            return std::nullopt;
         }
+    }
+    if (a == QLatin1String("--set")) {
+        if (i + 1 >= args.size())
+            return usageError(QStringLiteral("--set needs \"Caption=value\""));
+        o.sets << args.at(++i);
+        return std::nullopt;
+    }
+    for (const ValueOption &v : kValueOptions) {
+        if (a != QLatin1String(v.name))
+            continue;
+        if (i + 1 >= args.size())
+            return usageError(QString::fromLatin1(v.missing));
+        o.*v.target = args.at(++i);
+        o.haveStart = o.haveStart || v.target == &Options::start;
+        o.haveEnd = o.haveEnd || v.target == &Options::end;
+        return std::nullopt;
+    }
+    if (a == QLatin1String("--")) {
+        if (i + 1 < args.size() && o.input.isEmpty())
+            o.input = args.at(++i);
+    } else if (a.startsWith(QLatin1Char('-')) && !QFileInfo::exists(a)) {
+        return usageError(QStringLiteral("unknown option %1 (see --help)").arg(a));
+    } else if (o.input.isEmpty()) {
+        o.input = a;
+    } else {
+        return usageError(QStringLiteral("only one input file can be cut at a time"));
+    }
+    return std::nullopt;
+}
+
+QString notATime(const char *option, const QString &text)
+{
+    return QStringLiteral("%1: \"%2\" is not a time code (hh:mm:ss.t, two-digit minutes and "
+                          "seconds below 60) or a number of seconds")
+        .arg(QLatin1String(option), text);
+}
+
+// The command line, read whole and checked for what needs no file: an input, a range that
+// ends after it starts, and a copy that takes no conversion choices.
+Exit parseOptions(const QStringList &args, Options &o, CutSpan &range)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        if (const Exit exit = parseArgument(args, i, o))
+            return exit;
     }
     if (o.input.isEmpty())
         return usageError(QStringLiteral("no input file (see --help)"));
-    if (!haveStart || !haveEnd)
+    if (!o.haveStart || !o.haveEnd)
         return usageError(QStringLiteral("--start and --end are needed"));
-
-    double start = 0;
-    double end = 0;
-    if (!parseTime(o.start, &start))
-        return usageError(
-            QStringLiteral("--start: \"%1\" is not a time code (hh:mm:ss.t, two-digit minutes and "
-                           "seconds below 60) or a number of seconds")
-                .arg(o.start));
-    if (!parseTime(o.end, &end))
-        return usageError(QStringLiteral("--end: \"%1\" is not a time code (hh:mm:ss.t, two-digit "
-                                         "minutes and seconds below 60) or a number of seconds")
-                              .arg(o.end));
-    if (!(end > start))
+    if (!parseTime(o.start, &range.startSeconds))
+        return usageError(notATime("--start", o.start));
+    if (!parseTime(o.end, &range.endSeconds))
+        return usageError(notATime("--end", o.end));
+    if (!(range.endSeconds > range.startSeconds))
         return usageError(QStringLiteral("the end (%1) must come after the start (%2)")
                               .arg(o.end.trimmed(), o.start.trimmed()));
     // Direct copy keeps the source's format: the choices of a conversion would be dropped.
@@ -294,43 +317,93 @@ int main(int argc, char *argv[])
             return usageError(
                 QStringLiteral("--copy keeps the original format and takes no %1").arg(conflict));
     }
+    return std::nullopt;
+}
 
-    // The source, probed as opening it in the program does.
+// The source, probed as opening it in the program does, and the range within it: a start at or
+// past its end is nothing to cut; an end past it cuts to the end.
+Exit probeSource(const Options &o, CutSource &source, CutSpan &range)
+{
     AvProbe probe;
     if (!probe.open(o.input, QString()))
         return usageError(probe.lastErrorText());
-    BuildInputs in;
-    in.InputFilePath = QFileInfo(o.input).absoluteFilePath();
+    source.path = QFileInfo(o.input).absoluteFilePath();
     const int video = probe.videoStreamIndex();
-    in.SourceWidth = probe.pictureWidth(video);
-    in.SourceHeight = probe.pictureHeight(video);
-    in.SourceHasVideo = probe.videoStreamCount() > 0;
-    in.SourceBitrateKbps = EstimateSourceBitrateKbps(
+    source.width = probe.pictureWidth(video);
+    source.height = probe.pictureHeight(video);
+    source.hasVideo = probe.videoStreamCount() > 0;
+    source.bitrateKbps = EstimateSourceBitrateKbps(
         probe.fileSize(), double(probe.durationMicros()) / 100000.0, probe.audioStreamCount());
-    in.AudioChannelCount = probe.channelCount(probe.audioStreamIndex());
-    // The range within the input: a start at or past its end is nothing to cut; an end past
-    // it cuts to the end.
+    source.channelCount = probe.channelCount(probe.audioStreamIndex());
     const double duration = probe.durationMicros() > 0 ? probe.durationMicros() / 1e6 : -1;
-    if (duration > 0 && start >= duration)
+    source.durationSeconds = duration;
+    if (duration > 0 && range.startSeconds >= duration)
         return usageError(QStringLiteral("--start %1 is at or past the end of %2 (%3 s long)")
                               .arg(o.start.trimmed(), o.input, NumberText(duration)));
-    if (duration > 0 && end > duration) {
+    if (duration > 0 && range.endSeconds > duration) {
         err() << "snipora-cut: --end " << o.end.trimmed().left(40)
               << (o.end.trimmed().size() > 40 ? "..." : "") << " is past the end of " << o.input
               << "; the cut stops at its end (" << NumberText(duration) << " s)" << Qt::endl;
-        end = duration;
+        range.endSeconds = duration;
     }
-    if (!std::isfinite(end))
+    if (!std::isfinite(range.endSeconds))
         return usageError(
             QStringLiteral("--end: \"%1\" is too large").arg(o.end.trimmed().left(40)));
-    in.CutStartSeconds = start;
-    in.CutLengthSeconds = end - start;
+    return std::nullopt;
+}
 
-    // The dialog's choices, in the order the dialog applies them.
-    OutputSettingsModel model;
+// --size: auto, or a width and a height checked as leaving their boxes would.
+Exit applySize(const QString &size, OutputSettingsModel &model)
+{
+    static const QRegularExpression wxh(QStringLiteral("^(\\d+)x(\\d+)$"));
+    const auto m = wxh.match(size.toLower());
+    if (size.toLower() == QLatin1String("auto")) {
+        model.selectSize(0);
+    } else if (m.hasMatch()) {
+        model.selectSize(OutputSettingsModel::CustomSizeIndex);
+        model.setWidthText(m.captured(1));
+        model.ValidateSizeBox(OutputSettingsModel::Box::Width);
+        model.setHeightText(m.captured(2));
+        model.ValidateSizeBox(OutputSettingsModel::Box::Height);
+    } else {
+        return usageError(QStringLiteral("--size: \"%1\" is neither auto nor WxH").arg(size));
+    }
+    return std::nullopt;
+}
+
+// One --set. A value the grid would change or drop is refused: the cut would not be what was
+// asked.
+Exit applySetting(const QString &set, OutputSettingsModel &model)
+{
+    const qsizetype eq = set.indexOf(QLatin1Char('='));
+    const QString caption = set.left(eq).trimmed();
+    const QString value = set.mid(eq + 1).trimmed();
+    const AdvancedSettings &grid = model.grid();
+    if (eq <= 0 || !grid.item(caption))
+        return usageError(QStringLiteral("--set: \"%1\" names no advanced setting").arg(set));
+    if (grid.isHidden(caption))
+        return usageError(QStringLiteral("--set: %1 does not apply to %2 with these settings")
+                              .arg(caption, model.formatCaption()));
+    if (grid.isReadOnly(caption))
+        return usageError(
+            QStringLiteral("--set: \"%1\" cannot be changed (read-only%2)")
+                .arg(set,
+                     grid.item(caption)->parent.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" until \"%1=True\"").arg(grid.item(caption)->parent)));
+    const QString refusal = grid.refusal(caption, value);
+    if (!refusal.isEmpty())
+        return usageError(QStringLiteral("--set: %1").arg(refusal));
+    model.grid().userEdit(caption, value);
+    return std::nullopt;
+}
+
+// The dialog's choices, in the order the dialog applies them.
+Exit applyChoices(const Options &o, const CutSource &source, OutputSettingsModel &model)
+{
     model.load(o.outputDir.isEmpty() ? QDir::currentPath() : o.outputDir);
-    if (in.SourceHasVideo)
-        model.grid().setPictureSize(in.SourceWidth, in.SourceHeight);
+    if (source.hasVideo)
+        model.grid().setPictureSize(source.width, source.height);
     if (!o.format.isEmpty()) {
         const CatalogueEntry *entry = findEntry(o.format);
         if (!entry)
@@ -344,19 +417,8 @@ int main(int argc, char *argv[])
         model.setExactCut(!o.keyframeCopy);
     }
     if (!o.size.isEmpty()) {
-        static const QRegularExpression wxh(QStringLiteral("^(\\d+)x(\\d+)$"));
-        const auto m = wxh.match(o.size.toLower());
-        if (o.size.toLower() == QLatin1String("auto")) {
-            model.selectSize(0);
-        } else if (m.hasMatch()) {
-            model.selectSize(OutputSettingsModel::CustomSizeIndex);
-            model.setWidthText(m.captured(1));
-            model.ValidateSizeBox(OutputSettingsModel::Box::Width);
-            model.setHeightText(m.captured(2));
-            model.ValidateSizeBox(OutputSettingsModel::Box::Height);
-        } else {
-            return usageError(QStringLiteral("--size: \"%1\" is neither auto nor WxH").arg(o.size));
-        }
+        if (const Exit exit = applySize(o.size, model))
+            return exit;
     }
     for (const auto &[text, video] :
          { std::pair { o.videoQuality, true }, std::pair { o.audioQuality, false } }) {
@@ -368,44 +430,32 @@ int main(int argc, char *argv[])
                 QStringLiteral("quality \"%1\" is not high, normal or low").arg(text));
         video ? model.selectVideoQuality(index) : model.selectAudioQuality(index);
     }
-    // A value the grid would change or drop is refused: the cut would not be what was asked.
     for (const QString &set : o.sets) {
-        const qsizetype eq = set.indexOf(QLatin1Char('='));
-        const QString caption = set.left(eq).trimmed();
-        const QString value = set.mid(eq + 1).trimmed();
-        const AdvancedSettings &grid = model.grid();
-        if (eq <= 0 || !grid.item(caption))
-            return usageError(QStringLiteral("--set: \"%1\" names no advanced setting").arg(set));
-        if (grid.isHidden(caption))
-            return usageError(QStringLiteral("--set: %1 does not apply to %2 with these settings")
-                                  .arg(caption, model.formatCaption()));
-        if (grid.isReadOnly(caption))
-            return usageError(QStringLiteral("--set: \"%1\" cannot be changed (read-only%2)")
-                                  .arg(set,
-                                       grid.item(caption)->parent.isEmpty()
-                                           ? QString()
-                                           : QStringLiteral(" until \"%1=True\"")
-                                                 .arg(grid.item(caption)->parent)));
-        const QString refusal = grid.refusal(caption, value);
-        if (!refusal.isEmpty())
-            return usageError(QStringLiteral("--set: %1").arg(refusal));
-        model.grid().userEdit(caption, value);
+        if (const Exit exit = applySetting(set, model))
+            return exit;
     }
+    return std::nullopt;
+}
+
+// The output name (given, or the input's with "-cut") and the folder, checked as the dialog's
+// OK checks them.
+Exit applyName(const Options &o, const CutSource &source, OutputSettingsModel &model)
+{
     if (o.name.isEmpty()) {
-        model.setDefaultName(in.InputFilePath);
+        model.setDefaultName(source.path);
         if (model.fileName().isEmpty()) // a name without extension
             model.setFileName(QFileInfo(o.input).fileName() + QStringLiteral("-cut"));
     } else {
         model.setFileName(o.name);
     }
     const OutputSettingsModel::NameCheck check = model.checkOutputName();
+    if (check.fault == OutputSettingsModel::NameFault::FileName)
+        return usageError(
+            QStringLiteral("Invalid file name! (nothing is left of \"%1\" without blanks, "
+                           "control characters and %2)")
+                .arg(o.name.isEmpty() ? QFileInfo(o.input).completeBaseName() : o.name,
+                     OutputSettingsModel::forbiddenNameCharacters()));
     if (!check.ok) {
-        if (check.message != QLatin1String("Invalid path!"))
-            return usageError(
-                QStringLiteral("Invalid file name! (nothing is left of \"%1\" without blanks, "
-                               "control characters and %2)")
-                    .arg(o.name.isEmpty() ? QFileInfo(o.input).completeBaseName() : o.name,
-                         OutputSettingsModel::forbiddenNameCharacters()));
         const QString folder = model.folder();
         return usageError(
             QFileInfo(folder).isDir()
@@ -416,147 +466,238 @@ int main(int argc, char *argv[])
         model.ValidateSizeBox(OutputSettingsModel::Box::Width);
         model.ValidateSizeBox(OutputSettingsModel::Box::Height);
     }
+    return std::nullopt;
+}
 
+// The job the choices make, as the dialog's OK builds it.
+CutJob buildJob(const Options &o, const CutSource &source, const CutSpan &range,
+                OutputSettingsModel &model)
+{
+    BuildInputs in;
+    in.InputFilePath = source.path;
+    in.SourceWidth = source.width;
+    in.SourceHeight = source.height;
+    in.SourceHasVideo = source.hasVideo;
+    in.SourceBitrateKbps = source.bitrateKbps;
+    in.AudioChannelCount = source.channelCount;
+    in.CutStartSeconds = range.startSeconds;
+    in.CutLengthSeconds = range.lengthSeconds();
     BuilderMemory memory;
-    const EncoderJob job = BuildEncoderArguments(model, in, memory);
-    if (o.printArgs) {
-        out() << job.EncoderArguments << '\n'
-              << job.OutputExtension << '\n'
-              << (job.ExactCopyMode        ? "exact-copy"
-                      : job.DirectCopyMode ? "copy"
-                                           : "convert")
-              << '\n';
-        out().flush();
-        return kExitOk;
-    }
+    const EncoderJob built = BuildEncoderArguments(model, in, memory);
+    CutJob job;
+    job.source = source;
+    job.ranges = { range };
+    job.mode = CutModeOf(built.DirectCopyMode, built.ExactCopyMode);
+    job.encode = EncodeSpec { built.EncoderArguments, built.Device };
+    job.output = CutOutput { model.folder(), model.fileName(), built.OutputExtension };
+    job.replaceAllowed = o.yes;
+    return job;
+}
 
-    // The run. A name without extension gets no trailing dot.
-    const QString outputPath = model.folder() + model.fileName()
-        + (job.OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + job.OutputExtension);
-    const QFileInfo target(outputPath);
-    if (target.exists()
-        && target.canonicalFilePath() == QFileInfo(in.InputFilePath).canonicalFilePath())
-        return usageError(
-            QStringLiteral("%1 is the input file; saving there would destroy it").arg(outputPath));
-    if (target.exists() && !o.yes)
-        return usageError(
-            QStringLiteral("%1 already exists; give --yes to replace it").arg(outputPath));
+void printArgs(const CutJob &job)
+{
+    out() << job.encode.options << '\n'
+          << job.output.extension << '\n'
+          << (job.mode == CutMode::ExactCopy     ? "exact-copy"
+                  : job.mode == CutMode::Convert ? "convert"
+                                                 : "copy")
+          << '\n';
+    out().flush();
+}
 
-    FfmpegEncoder encoder;
-    const QString libraryFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/LibAV");
-    // A direct copy runs in this process and needs no ffmpeg program.
-    if (!encoder.locateLibrary(libraryFolder) && !job.DirectCopyMode)
-        return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
-    encoder.clearJobs();
-    if (job.DirectCopyMode) {
-        // Told before the run: where a copy that is not cut to the frame really starts.
-        const QString line
-            = DescribeCopyStart(PredictCopyStart(in.InputFilePath, start, job.ExactCopyMode, end));
-        if (!line.isEmpty())
-            err() << "snipora-cut: " << line << Qt::endl;
-    }
-    encoder.setExactCopy(job.ExactCopyMode);
-    encoder.setDeviceLimits(job.Device);
-    const int input = encoder.addInputFile(
-        in.InputFilePath,
-        job.DirectCopyMode ? QString() : QStringLiteral("-TimeStart ") + NumberText(start));
-    if (input < 0) {
+// Why the job could not be set up or started, as a usage error.
+int refusal(const Options &o, const CutJob &job, const Error &error)
+{
+    switch (error.code) {
+    case ErrorCode::SourceUnreadable: {
         // The reason does not repeat the path: "Can not open file: a.srt (no audio or video
         // stream)".
-        QString reason = encoder.lastErrorText();
+        QString reason = error.sentence;
         while (reason.endsWith(QLatin1Char('.')))
             reason.chop(1);
         if (reason.size() > 1 && reason.at(1).isLower())
             reason[0] = reason.at(0).toLower();
         return usageError(QStringLiteral("Can not open file: %1 (%2)").arg(o.input, reason));
     }
-    if (encoder.addOutputFile(input, outputPath, job.EncoderArguments) < 0)
-        return usageError(QStringLiteral("Cannot convert. %1").arg(encoder.lastErrorText()));
-    encoder.setReplaceAllowed(o.yes);
-    if (o.printFfmpeg) {
-        // The ffmpeg program's arguments for this job, one a line, writing to the output path
-        // itself; nothing for a direct copy, which runs in this process.
-        if (!job.DirectCopyMode) {
-            for (const QString &argument : encoder.jobArguments(outputPath))
-                out() << argument << '\n';
-        }
-        out().flush();
-        return kExitOk;
+    case ErrorCode::OutputIsInput:
+        return usageError(QStringLiteral("%1 is the input file; saving there would destroy it")
+                              .arg(job.outputPath()));
+    case ErrorCode::NotPossible:
+        return usageError(QStringLiteral("Cannot convert. %1").arg(error.sentence));
+    default:
+        return usageError(error.sentence);
     }
+}
 
+// Where the job may save: never over the input, never over another file without --yes.
+Exit checkTarget(const CutJob &job)
+{
+    const QFileInfo target(job.outputPath());
+    if (target.exists() && job.outputIsInput())
+        return usageError(QStringLiteral("%1 is the input file; saving there would destroy it")
+                              .arg(job.outputPath()));
+    if (target.exists() && !job.replaceAllowed)
+        return usageError(
+            QStringLiteral("%1 already exists; give --yes to replace it").arg(job.outputPath()));
+    return std::nullopt;
+}
+
+// --print-ffmpeg: the ffmpeg program's arguments for this job, one a line, writing to the
+// output path itself; nothing for a direct copy, which runs in this process.
+int printFfmpeg(const Options &o, FfmpegEncoder &encoder, const CutJob &job)
+{
+    const Outcome setUp = setUpCut(encoder, job);
+    if (!setUp)
+        return refusal(o, job, setUp.error());
+    if (!job.isCopy()) {
+        for (const QString &argument : encoder.jobArguments(job.outputPath()))
+            out() << argument << '\n';
+    }
+    out().flush();
+    return kExitOk;
+}
+
+// Ctrl+C, termination, a hang-up and a broken standard error stop the run, all the same way.
+// The notifier lives as long as the run.
+std::unique_ptr<QSocketNotifier> stopOnSignals(FfmpegEncoder &encoder, const bool &finished,
+                                               bool &stopped)
+{
     if (::pipe(g_signalPipe) == 0) {
         // SIGPIPE: a closed standard error while progress is written. After the run it only
         // means nobody reads the output path any more, which changes nothing.
         for (const int sig : { SIGINT, SIGTERM, SIGHUP, SIGPIPE })
             std::signal(sig, onSignal);
     }
-    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
-    bool stopped = false;
-    bool finished = false;
-    QObject::connect(&interrupt, &QSocketNotifier::activated, &app, [&] {
-        char c;
-        [[maybe_unused]] const auto r = ::read(g_signalPipe[0], &c, 1);
-        if (finished)
-            return;
-        stopped = true;
-        encoder.stopEncoding(false); // ends ffmpeg and removes the partial file
-    });
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                     [&encoder, &finished, &stopped] {
+                         char c;
+                         [[maybe_unused]] const auto r = ::read(g_signalPipe[0], &c, 1);
+                         if (finished)
+                             return;
+                         stopped = true;
+                         encoder.stopEncoding(); // ends ffmpeg and removes the partial file
+                     });
+    return notifier;
+}
 
-    const bool terminal = ::isatty(STDERR_FILENO);
+// The progress on standard error: a bar on a terminal, else a line for each new percent.
+struct ProgressPrinter
+{
+    bool terminal = ::isatty(STDERR_FILENO);
     QElapsedTimer clock;
-    clock.start();
     double clockStart = 0;
     int lastPercent = -1;
+
+    void show(qint64 bytes, qint64 position, qint64 duration)
+    {
+        const double now = clock.nsecsElapsed() / 1e9 + 1e-9;
+        if (clockStart == 0)
+            clockStart = now;
+        const ProgressUpdate u = ComputeProgress(bytes, position, duration, now, clockStart);
+        if (!u.ok)
+            return;
+        const int percent = u.hasPercent ? u.percent : 0;
+        if (terminal) {
+            const int filled = percent * 30 / 100;
+            err() << '\r' << '[' << QString(filled, QLatin1Char('#'))
+                  << QString(30 - filled, QLatin1Char('-')) << "] "
+                  << QString::number(percent).rightJustified(3) << "%  elapsed " << u.elapsed
+                  << "  remaining " << u.remaining << "  size " << u.estimatedSize << "   ";
+            err().flush();
+        } else if (percent != lastPercent) {
+            err() << percent << "% elapsed " << u.elapsed << " remaining " << u.remaining
+                  << " size " << u.estimatedSize << Qt::endl;
+        }
+        lastPercent = percent;
+    }
+};
+
+// The end of the run: what the copy found (the start line before the run could not tell of
+// streams left out or the level the re-encoded frames needed), then the path or the reason.
+int reportEnd(FfmpegEncoder &encoder, const CutJob &job, bool succeeded, bool stopped,
+              const QString &message)
+{
+    for (const CopyNote &note : ClassifyCopyNotes(encoder.copyNotes())) {
+        if (note.kind == CopyNote::Kind::StreamLeftOut || note.kind == CopyNote::Kind::LevelHeld)
+            err() << "snipora-cut: " << note.text << Qt::endl;
+    }
+    if (succeeded && !stopped) {
+        out() << job.outputPath() << Qt::endl;
+        return kExitOk;
+    }
+    err() << "snipora-cut: " << (stopped ? QStringLiteral("stopped; nothing was saved") : message)
+          << Qt::endl;
+    return kExitFailed;
+}
+
+// The run, with progress and the signals that stop it; the exit status.
+int runJob(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder, const CutJob &job)
+{
+    bool stopped = false;
+    bool finished = false;
+    const auto interrupt = stopOnSignals(encoder, finished, stopped);
+    ProgressPrinter progress;
+    progress.clock.start();
     QObject::connect(&encoder, &Encoder::encoderProgress, &app,
                      [&](qint64 bytes, qint64 position, qint64 duration) {
-                         const double now = clock.nsecsElapsed() / 1e9 + 1e-9;
-                         if (clockStart == 0)
-                             clockStart = now;
-                         const ProgressUpdate u
-                             = ComputeProgress(bytes, position, duration, now, clockStart);
-                         if (!u.ok)
-                             return;
-                         const int percent = u.hasPercent ? u.percent : 0;
-                         if (terminal) {
-                             const int filled = percent * 30 / 100;
-                             err() << '\r' << '[' << QString(filled, QLatin1Char('#'))
-                                   << QString(30 - filled, QLatin1Char('-')) << "] "
-                                   << QString::number(percent).rightJustified(3) << "%  elapsed "
-                                   << u.elapsed << "  remaining " << u.remaining << "  size "
-                                   << u.estimatedSize << "   ";
-                             err().flush();
-                         } else if (percent != lastPercent) {
-                             err() << percent << "% elapsed " << u.elapsed << " remaining "
-                                   << u.remaining << " size " << u.estimatedSize << Qt::endl;
-                         }
-                         lastPercent = percent;
+                         progress.show(bytes, position, duration);
                      });
     int status = kExitFailed;
     QObject::connect(&encoder, &Encoder::encoderFinished, &app,
                      [&](int, bool succeeded, bool, const QString &message) {
                          finished = true;
-                         if (terminal)
+                         if (progress.terminal)
                              err() << Qt::endl;
-                         // What the start line before the run could not tell: streams left
-                         // out, the level the re-encoded frames needed.
-                         for (const QString &note : encoder.copyNotes()) {
-                             if (note.startsWith(QLatin1String("Left out"))
-                                 || note.startsWith(QLatin1String("The re-encoded frames")))
-                                 err() << "snipora-cut: " << note << Qt::endl;
-                         }
-                         if (succeeded && !stopped) {
-                             status = kExitOk;
-                             out() << outputPath << Qt::endl;
-                         } else {
-                             err() << "snipora-cut: "
-                                   << (stopped ? QStringLiteral("stopped; nothing was saved")
-                                               : message)
-                                   << Qt::endl;
-                         }
+                         status = reportEnd(encoder, job, succeeded, stopped, message);
                          app.quit();
                      });
-    if (!encoder.startEncoding(1))
-        return usageError(encoder.lastErrorText());
+    const Outcome started = startCut(encoder, job);
+    if (!started)
+        return refusal(o, job, started.error());
     app.exec();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("snipora-cut"));
+    Options o;
+    CutSpan range;
+    if (const Exit exit = parseOptions(QCoreApplication::arguments().mid(1), o, range))
+        return *exit;
+    CutSource source;
+    if (const Exit exit = probeSource(o, source, range))
+        return *exit;
+    OutputSettingsModel model;
+    if (const Exit exit = applyChoices(o, source, model))
+        return *exit;
+    if (const Exit exit = applyName(o, source, model))
+        return *exit;
+    const CutJob job = buildJob(o, source, range, model);
+    if (o.printArgs) {
+        printArgs(job);
+        return kExitOk;
+    }
+    if (const Exit exit = checkTarget(job))
+        return *exit;
+
+    FfmpegEncoder encoder;
+    const QString libraryFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/LibAV");
+    // A direct copy runs in this process and needs no ffmpeg program.
+    if (!encoder.locateLibrary(libraryFolder) && !job.isCopy())
+        return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
+    if (job.isCopy()) {
+        // Told before the run: where a copy that is not cut to the frame really starts.
+        const QString line = CopyStartNote(source.path, range.startSeconds,
+                                           job.mode == CutMode::ExactCopy, range.endSeconds);
+        if (!line.isEmpty())
+            err() << "snipora-cut: " << line << Qt::endl;
+    }
+    if (o.printFfmpeg)
+        return printFfmpeg(o, encoder, job);
+    return runJob(app, o, encoder, job);
 }

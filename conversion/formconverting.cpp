@@ -4,6 +4,7 @@
 #include "messagesink.h"
 #include "progress.h"
 #include "sharedvalues.h"
+#include "startcut.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
 
@@ -105,7 +106,7 @@ QString FormConverting::outputPath() const
 int FormConverting::run()
 {
     // The dialog's load.
-    if (m_parts.shared && m_parts.shared->DirectCopyMode)
+    if (m_parts.shared && m_parts.shared->Job.isCopy())
         m_progressBar1->setValue(35);
     StartConversion();
     if (m_closed)
@@ -117,42 +118,31 @@ void FormConverting::StartConversion()
 {
     if (!m_parts.shared || !m_parts.encoder)
         return;
-    SharedValues &s = *m_parts.shared;
+    const SharedValues &s = *m_parts.shared;
     m_progressClockStart = 0;
-    const QString path = outputPath();
-    m_parts.encoder->clearJobs();
-    const QString inputOptions = s.DirectCopyMode
-        ? QString()
-        : QStringLiteral("-TimeStart ") + NumberText(s.CutStartSeconds);
-    const int input = m_parts.encoder->addInputFile(s.InputFilePath, inputOptions);
-    if (input < 0) {
-        if (m_parts.messages)
-            m_parts.messages->showMessage(
-                this, MessageSink::Icon::Error, kProgramTitle,
-                QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
-                    .arg(s.InputFilePath, m_parts.encoder->lastErrorText()));
+    const Outcome started = startCut(*m_parts.encoder, s.Job);
+    if (!started) {
         // Nothing runs, so a "Cancel" that waits would be a dead end: the dialog closes.
-        closeDialog();
-        return;
-    }
-    m_parts.encoder->setExactCopy(s.ExactCopyMode);
-    m_parts.encoder->setDeviceLimits(s.OutputDeviceLimits);
-    m_parts.encoder->setReplaceAllowed(s.ReplaceAgreed);
-    // A job that cannot start (its folder could not be opened) ends like one that cannot be
-    // set up: a dialog waiting for a run that never comes would be a dead end.
-    if (m_parts.encoder->addOutputFile(input, path, s.EncoderArguments) < 0
-        || !m_parts.encoder->startEncoding(1)) {
-        m_parts.encoder->removeInputFile(input);
         if (m_parts.messages)
-            m_parts.messages->showMessage(
-                this, MessageSink::Icon::Error, QStringLiteral("Error"),
-                QStringLiteral(
-                    "Cannot convert.\nError: %1\nPlease try to convert it to another format")
-                    .arg(m_parts.encoder->lastErrorText()));
+            showRefusal(started.error());
         closeDialog();
         return;
     }
     QApplication::processEvents();
+}
+
+void FormConverting::showRefusal(const Error &error)
+{
+    if (error.code == ErrorCode::SourceUnreadable) {
+        m_parts.messages->showMessage(this, MessageSink::Icon::Error, kProgramTitle,
+                                      QStringLiteral("Can not open file: \n%1\n\nError: \n%2")
+                                          .arg(m_parts.shared->Job.source.path, error.sentence));
+        return;
+    }
+    m_parts.messages->showMessage(
+        this, MessageSink::Icon::Error, QStringLiteral("Error"),
+        QStringLiteral("Cannot convert.\nError: %1\nPlease try to convert it to another format")
+            .arg(error.sentence));
 }
 
 void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
@@ -213,7 +203,7 @@ void FormConverting::stop()
     if (m_parts.shared)
         m_parts.shared->StopRequested = true;
     if (m_parts.encoder)
-        m_parts.encoder->stopEncoding(false);
+        m_parts.encoder->stopEncoding();
     if (m_parts.taskbar)
         m_parts.taskbar->clear();
     closeDialog();
@@ -234,7 +224,7 @@ void FormConverting::closeEvent(QCloseEvent *event)
 {
     // Closing never is refused, and always stops the encoder.
     if (m_parts.encoder)
-        m_parts.encoder->stopEncoding(false);
+        m_parts.encoder->stopEncoding();
     event->accept();
     QDialog::closeEvent(event);
     done(QDialog::Rejected);

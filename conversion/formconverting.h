@@ -5,6 +5,7 @@
 
 #include <functional>
 
+struct Error;
 struct SharedValues;
 class Encoder;
 class MessageSink;
@@ -55,6 +56,8 @@ protected:
 private:
     double now() const;
     void closeDialog();
+    // Tells why the job did not start, as the dialog always told it.
+    void showRefusal(const Error &error);
 
     FormConvertingParts m_parts;
     double m_progressClockStart = 0;

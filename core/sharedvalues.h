@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devicelimits.h"
+#include "cutjob.h"
 
 #include <QString>
 
@@ -24,24 +24,13 @@ struct SharedValues
     double CutStartSeconds = 0.0;
     double CutLengthSeconds = 0.0;
 
-    // The job built by the output dialog
-    QString OutputFolder; // ends in the path separator once accepted
-    QString OutputFileName; // without folder and extension
-    QString OutputExtension; // without the dot
-    QString EncoderArguments;
-    bool DirectCopyMode = false;
-    bool ExactCopyMode = false; // a direct copy cut to the frame
-    DeviceLimits OutputDeviceLimits; // of the chosen device preset; none for general formats
+    // The job the output dialog built at its last OK. Its output folder is also the
+    // destination remembered between runs (the "OutPath" setting), read at start-up.
+    CutJob Job;
     bool ExactCut = true; // the dialog's "Exact cut" box; the "ExactCut" setting
-    bool ReplaceAgreed = false; // the user agreed to replace the file at the output path
 
     bool StopRequested = false;
 
-    // Where the job saves: folder, name and, when there is one, "." and the extension (an
-    // input without extension gives a name without a trailing dot).
-    QString outputPath() const
-    {
-        return OutputFolder + OutputFileName
-            + (OutputExtension.isEmpty() ? QString() : QLatin1Char('.') + OutputExtension);
-    }
+    // Where the job saves (see CutJob::outputPath()).
+    QString outputPath() const { return Job.outputPath(); }
 };

@@ -44,7 +44,7 @@ FormVideoFormat::FormVideoFormat(FormVideoFormatParts parts, QWidget *parent)
     buildFormatMenu();
     // The dialog's load: the model sets its initial state; the widgets follow every change.
     connect(&m_model, &OutputSettingsModel::changed, this, &FormVideoFormat::refresh);
-    m_model.load(m_parts.shared ? m_parts.shared->OutputFolder : QString());
+    m_model.load(m_parts.shared ? m_parts.shared->Job.output.folder : QString());
     // The "Exact cut" box lives in the settings store beside "OutPath": read when the dialog
     // is made, written whenever it changes.
     const bool exact = ReadSetting(QStringLiteral("ExactCut")) != QLatin1String("No");
@@ -404,7 +404,7 @@ int FormVideoFormat::showForCut()
         // stored changes only when OK accepts a folder.
         const QString offered
             = AbsoluteFolder(QFileInfo(m_parts.shared->InputFilePath).absolutePath());
-        if (m_parts.shared->OutputFolder.isEmpty() && !m_parts.shared->InputFilePath.isEmpty()
+        if (m_parts.shared->Job.output.folder.isEmpty() && !m_parts.shared->InputFilePath.isEmpty()
             && (m_model.folder().trimmed().isEmpty() || m_model.folder() == m_offeredFolder)) {
             m_offeredFolder = offered;
             m_model.setFolder(offered);
@@ -432,18 +432,8 @@ void FormVideoFormat::browseFolder()
         m_model.setFolder(folder); // the separator is added by OK's check
 }
 
-QString FormVideoFormat::outputPath() const
+bool FormVideoFormat::acceptName()
 {
-    const SharedValues &s = *m_parts.shared;
-    return s.outputPath();
-}
-
-bool FormVideoFormat::ok()
-{
-    if (!m_parts.shared)
-        return false;
-    SharedValues &shared = *m_parts.shared;
-    // 1, 2. The name and the folder.
     OutputSettingsModel::NameCheck check = m_model.checkOutputName();
     if (!check.ok && !check.missingFolder.isEmpty() && m_parts.messages) {
         // A folder that is not there yet is made when the user wants it; a "no" leaves the
@@ -478,43 +468,58 @@ bool FormVideoFormat::ok()
             browseFolder();
         return false;
     }
-    shared.OutputFileName = m_model.fileName();
-    shared.OutputFolder = m_model.folder();
+    return true;
+}
+
+void FormVideoFormat::rememberChoices()
+{
     // Accepted: the folder is the default of the next start from now on, whatever happens to
     // the program before it ends; so are the choice of copy or conversion and the format.
-    WriteSetting(QStringLiteral("OutPath"), shared.OutputFolder);
+    WriteSetting(QStringLiteral("OutPath"), m_model.folder());
     WriteSetting(QStringLiteral("OutputMode"),
                  m_model.directCopySelected() ? QStringLiteral("Copy") : QStringLiteral("Convert"));
     WriteSetting(QStringLiteral("OutputFormat"), QString::number(m_model.entryId()));
+}
 
+CutJob FormVideoFormat::buildJob()
+{
+    const SharedValues &shared = *m_parts.shared;
     // Sizes the user never left the box of are checked as leaving it would.
     if (m_model.sizeIndex() > 0 && !m_model.audioOnlyFormat()) {
         m_model.ValidateSizeBox(OutputSettingsModel::Box::Width);
         m_model.ValidateSizeBox(OutputSettingsModel::Box::Height);
     }
-
-    // 3. The job.
+    CutJob job;
+    job.source.path = shared.InputFilePath;
+    job.source.width = shared.SourceWidth;
+    job.source.height = shared.SourceHeight;
+    job.source.hasVideo = shared.SourceHasVideo;
+    job.source.bitrateKbps = shared.SourceBitrateKbps;
+    job.source.channelCount = m_parts.audioChannelCount ? m_parts.audioChannelCount() : 0;
+    job.ranges
+        = { CutSpan { shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds } };
     BuildInputs in;
-    in.InputFilePath = shared.InputFilePath;
-    in.SourceWidth = shared.SourceWidth;
-    in.SourceHeight = shared.SourceHeight;
-    in.SourceHasVideo = shared.SourceHasVideo;
-    in.SourceBitrateKbps = shared.SourceBitrateKbps;
+    in.InputFilePath = job.source.path;
+    in.SourceWidth = job.source.width;
+    in.SourceHeight = job.source.height;
+    in.SourceHasVideo = job.source.hasVideo;
+    in.SourceBitrateKbps = job.source.bitrateKbps;
     in.CutStartSeconds = shared.CutStartSeconds;
     in.CutLengthSeconds = shared.CutLengthSeconds;
-    in.AudioChannelCount = m_parts.audioChannelCount ? m_parts.audioChannelCount() : 0;
-    const EncoderJob job = BuildEncoderArguments(m_model, in, m_memory);
-    shared.EncoderArguments = job.EncoderArguments;
-    shared.OutputExtension = job.OutputExtension;
-    shared.DirectCopyMode = job.DirectCopyMode;
-    shared.ExactCopyMode = job.ExactCopyMode;
-    shared.OutputDeviceLimits = job.Device;
+    in.AudioChannelCount = job.source.channelCount;
+    const EncoderJob built = BuildEncoderArguments(m_model, in, m_memory);
+    job.mode = CutModeOf(built.DirectCopyMode, built.ExactCopyMode);
+    job.encode = EncodeSpec { built.EncoderArguments, built.Device };
+    job.output = CutOutput { m_model.folder(), m_model.fileName(), built.OutputExtension };
+    return job;
+}
 
+bool FormVideoFormat::agreeToTarget(CutJob &job)
+{
     // Writing over the source would destroy it; replacing another file needs a yes.
-    const QString path = outputPath();
+    const QString path = job.outputPath();
     const QFileInfo out(path);
-    const QFileInfo source(shared.InputFilePath);
-    if (out.exists() && source.exists() && out.canonicalFilePath() == source.canonicalFilePath()) {
+    if (out.exists() && job.outputIsInput()) {
         if (m_parts.messages)
             m_parts.messages->showMessage(
                 this, MessageSink::Icon::Error, QStringLiteral("Error"),
@@ -530,9 +535,21 @@ bool FormVideoFormat::ok()
             != MessageSink::Answer::Yes)
         return false;
     // Only this yes lets the run replace a file; one that appears later is never replaced.
-    shared.ReplaceAgreed = out.exists() && m_parts.messages;
+    job.replaceAllowed = out.exists() && m_parts.messages;
+    return true;
+}
 
-    // 4-6.
+bool FormVideoFormat::ok()
+{
+    if (!m_parts.shared)
+        return false;
+    SharedValues &shared = *m_parts.shared;
+    if (!acceptName())
+        return false;
+    rememberChoices();
+    shared.Job = buildJob();
+    if (!agreeToTarget(shared.Job))
+        return false;
     hide();
     shared.StopRequested = false;
     if (m_parts.startConversion)

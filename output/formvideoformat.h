@@ -1,6 +1,7 @@
 #pragma once
 
 #include "argumentbuilder.h"
+#include "cutjob.h"
 #include "outputmodel.h"
 
 #include <QComboBox>
@@ -89,7 +90,13 @@ private:
     void takeFocusRequest();
     // Gives the dialog the height its left column needs (at least the design's 400 pixels).
     void fitHeight();
-    QString outputPath() const;
+    // The steps of OK: the name and folder checked (a missing folder made when the user wants
+    // it); the choices remembered; the job built; the target agreed to (never the source, a
+    // file replaced only after a yes, which the job then carries).
+    bool acceptName();
+    void rememberChoices();
+    CutJob buildJob();
+    bool agreeToTarget(CutJob &job);
     QString copyStartNote();
 
     FormVideoFormatParts m_parts;

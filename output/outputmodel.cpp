@@ -329,6 +329,7 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     NameCheck check;
     m_fileName = m_fileName.trimmed();
     if (m_fileName.isEmpty()) {
+        check.fault = NameFault::FileName;
         check.message = QStringLiteral("Invalid file name!");
         check.focus = m_focusRequest = Box::FileName;
         Q_EMIT changed();
@@ -344,6 +345,7 @@ OutputSettingsModel::NameCheck OutputSettingsModel::checkOutputName()
     if (!FolderExists(m_folder) || m_folder.size() <= 2) {
         if (m_folder.size() > 2 && !QFileInfo::exists(QDir::cleanPath(m_folder)))
             check.missingFolder = m_folder;
+        check.fault = NameFault::Folder;
         check.message = QStringLiteral("Invalid path!");
         check.focus = m_focusRequest = Box::Folder;
         check.openFolderChooser = true;

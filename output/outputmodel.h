@@ -31,9 +31,16 @@ public:
         bool frame = true;
     };
 
+    // What keeps the output name from being used.
+    enum class NameFault {
+        None,
+        FileName, // nothing is left of the name
+        Folder, // the folder is missing or cannot be the destination
+    };
     struct NameCheck
     {
         bool ok = false;
+        NameFault fault = NameFault::None;
         QString message; // "Invalid file name!" or "Invalid path!" when not ok
         Box focus = Box::None; // the box that gets the keyboard focus
         bool openFolderChooser = false;

@@ -780,7 +780,7 @@ void TestCatalogueEndToEnd::matrix()
                         startNext();
                     });
             ++running;
-            run->encoder->startEncoding(1);
+            run->encoder->startEncoding();
         }
         if (running == 0 && next >= all.size())
             loop.quit();
@@ -846,7 +846,7 @@ void TestCatalogueEndToEnd::directCopies()
         ok = s;
         message = m;
     });
-    encoder.startEncoding(1);
+    encoder.startEncoding();
     QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
     QVERIFY2(ok, qPrintable(message));
     const ProbeResult p = ffprobe(output);

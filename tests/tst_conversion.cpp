@@ -153,10 +153,12 @@ void TestConversion::init()
 {
     m_shared = SharedValues();
     m_shared.InputFilePath = QStringLiteral("/v/Clip.mp4");
-    m_shared.OutputFolder = QStringLiteral("/out/");
-    m_shared.OutputFileName = QStringLiteral("Clip-cut");
-    m_shared.OutputExtension = QStringLiteral("mp4");
-    m_shared.EncoderArguments = QStringLiteral("-vcodec libx264 -TimeLength 30");
+    m_shared.Job.source.path = m_shared.InputFilePath;
+    m_shared.Job.ranges = { CutSpan { 12.5, 42.5 } };
+    m_shared.Job.output.folder = QStringLiteral("/out/");
+    m_shared.Job.output.name = QStringLiteral("Clip-cut");
+    m_shared.Job.output.extension = QStringLiteral("mp4");
+    m_shared.Job.encode.options = QStringLiteral("-vcodec libx264 -TimeLength 30");
     m_shared.CutStartSeconds = 12.5;
     m_encoder.calls.clear();
     m_encoder.inputResult = 0;
@@ -194,10 +196,10 @@ void TestConversion::startHandsOverTheJob()
     QFETCH(bool, copy);
     QFETCH(QString, inputOptions);
     QFETCH(bool, replaceAgreed);
-    m_shared.DirectCopyMode = copy;
-    m_shared.ReplaceAgreed = replaceAgreed;
+    m_shared.Job.mode = copy ? CutMode::KeyFrameCopy : CutMode::Convert;
+    m_shared.Job.replaceAllowed = replaceAgreed;
     m_encoder.setReplaceAllowed(!replaceAgreed);
-    m_shared.OutputDeviceLimits = DeviceLimits { 480, 320, 30 };
+    m_shared.Job.encode.device = DeviceLimits { 480, 320, 30 };
     auto d = makeDialog();
     d->StartConversion();
     QCOMPARE(m_encoder.replaceAllowed(), replaceAgreed);
@@ -206,13 +208,13 @@ void TestConversion::startHandsOverTheJob()
     QCOMPARE(m_encoder.inputPath, QStringLiteral("/v/Clip.mp4"));
     QCOMPARE(m_encoder.inputOptions, inputOptions);
     QCOMPARE(m_encoder.outputPath, QStringLiteral("/out/Clip-cut.mp4"));
-    QCOMPARE(m_encoder.outputOptions, m_shared.EncoderArguments);
-    QCOMPARE(m_encoder.device, m_shared.OutputDeviceLimits);
+    QCOMPARE(m_encoder.outputOptions, m_shared.Job.encode.options);
+    QCOMPARE(m_encoder.device, m_shared.Job.encode.device);
     QCOMPARE(d->windowTitle(), QStringLiteral("Please wait..."));
     QCOMPARE(d->findChild<QPushButton *>(QStringLiteral("BtnStop"))->text(),
              QStringLiteral("Cancel"));
     // An input without extension is copied to a name without a trailing dot.
-    m_shared.OutputExtension.clear();
+    m_shared.Job.output.extension.clear();
     QCOMPARE(m_shared.outputPath(), QStringLiteral("/out/Clip-cut"));
 }
 
@@ -353,7 +355,7 @@ void TestConversion::cannotConvertCloses()
 
 void TestConversion::directCopyStartsAt35()
 {
-    m_shared.DirectCopyMode = true;
+    m_shared.Job.mode = CutMode::KeyFrameCopy;
     auto d = makeDialog();
     QTimer::singleShot(0, [&] {
         QCOMPARE(bar(*d)->value(), 35);

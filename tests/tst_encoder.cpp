@@ -90,7 +90,7 @@ TestEncoder::Run TestEncoder::runJob(FfmpegEncoder &encoder, const QString &inpu
         run.message = encoder.lastErrorText();
         return run;
     }
-    encoder.startEncoding(1);
+    encoder.startEncoding();
     QDeadlineTimer deadline(timeoutMs);
     while (!run.finished && !deadline.hasExpired())
         QTest::qWait(20);
@@ -249,11 +249,11 @@ void TestEncoder::stopMidRunLeavesNothing()
     QVERIFY(encoder.addOutputFile(
                 in, output, QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080"))
             >= 0);
-    QVERIFY(encoder.startEncoding(1));
+    QVERIFY(encoder.startEncoding());
     QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 0 || !encoder.temporaryOutputPath().isEmpty(),
                              20000);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(encoder.temporaryOutputPath()), 20000);
-    encoder.stopEncoding(false);
+    encoder.stopEncoding();
     QVERIFY(!encoder.isRunning());
     QVERIFY(!QFile::exists(output));
     QVERIFY(leftovers().isEmpty());
@@ -274,9 +274,9 @@ void TestEncoder::stopKeepsExistingOutput()
     encoder.clearJobs();
     const int in = encoder.addInputFile(m_clip, QString());
     QVERIFY(encoder.addOutputFile(in, output, QStringLiteral("-vcodec libx264 -s 1920x1080")) >= 0);
-    QVERIFY(encoder.startEncoding(1));
+    QVERIFY(encoder.startEncoding());
     QTest::qWait(300);
-    encoder.stopEncoding(false);
+    encoder.stopEncoding();
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("precious"));
     QVERIFY(leftovers().isEmpty());
@@ -307,7 +307,7 @@ void TestEncoder::killedFromOutsideIsFailure()
     encoder.clearJobs();
     const int in = encoder.addInputFile(m_clip, QString());
     QVERIFY(encoder.addOutputFile(in, output, QStringLiteral("-vcodec libx264 -s 1920x1080")) >= 0);
-    QVERIFY(encoder.startEncoding(1));
+    QVERIFY(encoder.startEncoding());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(encoder.temporaryOutputPath()), 20000);
     QVERIFY(QProcess::execute(
                 QStringLiteral("pkill"),
@@ -424,10 +424,10 @@ void TestEncoder::stopWhenIdleIsHarmless()
 {
     FfmpegEncoder encoder;
     QSignalSpy finished(&encoder, &Encoder::encoderFinished);
-    encoder.stopEncoding(false);
+    encoder.stopEncoding();
     encoder.clearJobs();
     QCOMPARE(finished.count(), 0);
-    QVERIFY(!encoder.startEncoding(1)); // library not loaded
+    QVERIFY(!encoder.startEncoding()); // library not loaded
 }
 
 QTEST_GUILESS_MAIN(TestEncoder)

@@ -280,7 +280,7 @@ Run copyRange(const QString &input, const QString &output, double start, double 
                          run = { ok, message, encoder.copyNotes() };
                          finished = true;
                      });
-    encoder.startEncoding(1);
+    encoder.startEncoding();
     QDeadlineTimer deadline(120000);
     while (!finished && !deadline.hasExpired())
         QTest::qWait(10);

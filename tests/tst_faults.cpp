@@ -140,7 +140,7 @@ bool TestFaults::startSlowJob(FfmpegEncoder &encoder, const QString &output)
                QStringLiteral("-vcodec libx264 -vpre libx264-default -s 1920x1080 -TimeLength 8"))
             < 0)
         return false;
-    return encoder.startEncoding(1);
+    return encoder.startEncoding();
 }
 
 bool TestFaults::startExactCopy(FfmpegEncoder &encoder, const QString &source,
@@ -156,7 +156,7 @@ bool TestFaults::startExactCopy(FfmpegEncoder &encoder, const QString &source,
                QStringLiteral("-vcodec copy -acodec copy -ss %1 -t %2").arg(start).arg(end - start))
             < 0)
         return false;
-    return encoder.startEncoding(1);
+    return encoder.startEncoding();
 }
 
 TestFaults::Outcome TestFaults::wait(FfmpegEncoder &, int timeoutMs)
@@ -178,7 +178,7 @@ void TestFaults::nextCutWorks(FfmpegEncoder &encoder)
     QVERIFY(
         encoder.addOutputFile(input, output, QStringLiteral("-vn -ab 128k -ar 44100 -TimeLength 1"))
         >= 0);
-    QVERIFY(encoder.startEncoding(1));
+    QVERIFY(encoder.startEncoding());
     const Outcome o = wait(encoder);
     QVERIFY2(o.succeeded, qPrintable(o.message));
     QVERIFY(QFile::exists(output));
@@ -236,7 +236,7 @@ void TestFaults::stopAtSeveralPoints()
     if (percent >= 0)
         QTRY_VERIFY_WITH_TIMEOUT(reached || m_last.finished, 60000);
     QVERIFY2(!m_last.finished, "the run ended before the point to stop it at");
-    encoder.stopEncoding(false);
+    encoder.stopEncoding();
     QVERIFY(!encoder.isRunning());
     if (exact)
         QCOMPARE(threadCount(), threads); // the worker and the codecs' threads are gone
@@ -420,7 +420,7 @@ void TestFaults::failureMessages()
         QVERIFY2(encoder.addOutputFile(in, output, args) >= 0, qPrintable(encoder.lastErrorText()));
         if (fault == QLatin1String("removed"))
             QVERIFY(QFile::remove(source));
-        QVERIFY(encoder.startEncoding(1));
+        QVERIFY(encoder.startEncoding());
         const Outcome o = wait(encoder, 120000);
         QVERIFY(o.failed);
         message = o.message;
@@ -468,7 +468,7 @@ void TestFaults::sourceDisappearsAfterOpening()
     QVERIFY(encoder.addOutputFile(input, output, QStringLiteral("-vcodec copy -acodec copy -t 2"))
             >= 0);
     QVERIFY(QFile::remove(source)); // gone between the Open and the OK
-    QVERIFY(encoder.startEncoding(1));
+    QVERIFY(encoder.startEncoding());
     const Outcome o = wait(encoder);
     QVERIFY(o.failed);
     QVERIFY2(o.message.contains(QStringLiteral("vanishing.mp4"))

@@ -90,7 +90,7 @@ void TestFormMainLifecycle::firstStartWritesReturningState()
     auto *guide = w.form->findChild<QLabel *>(QStringLiteral("PicGuide"));
     QVERIFY(guide);
     QVERIFY(!guide->isHidden());
-    QCOMPARE(w.form->shared().OutputFolder, QString());
+    QCOMPARE(w.form->shared().Job.output.folder, QString());
     QVERIFY(m_messages.messages.isEmpty());
     // Full volume; the position slider waits, disabled, for a file.
     auto *volume = w.form->findChild<NaSlider1 *>(QStringLiteral("NaSliderVol"));
@@ -198,7 +198,7 @@ void TestFormMainLifecycle::storedSettings()
     else if (key == QLatin1String("size"))
         seen = QStringLiteral("%1x%2").arg(w.form->width()).arg(w.form->height());
     else if (key == QLatin1String("folder"))
-        seen = w.form->shared().OutputFolder;
+        seen = w.form->shared().Job.output.folder;
     QCOMPARE(key + QLatin1Char('=') + seen, observed);
     if (key == QLatin1String("volume"))
         QCOMPARE(w.player->volume, seen.toInt()); // the player plays at that volume

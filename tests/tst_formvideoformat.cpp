@@ -92,7 +92,7 @@ void TestFormVideoFormat::init()
     QVERIFY(source.open(QIODevice::WriteOnly));
     source.write("source");
     source.close();
-    m_shared.OutputFolder = m_dir.path() + QLatin1Char('/');
+    m_shared.Job.output.folder = m_dir.path() + QLatin1Char('/');
     m_shared.SourceWidth = 1280;
     m_shared.SourceHeight = 720;
     m_shared.SourceHasVideo = true;
@@ -138,7 +138,7 @@ void TestFormVideoFormat::firstDisplay()
     QCOMPARE(child<QPushButton>(*d, "btnMore")->text(), QStringLiteral("More >>"));
     QCOMPARE(d->width(), 487);
     QVERIFY(!d->propertyGrid()->isVisible());
-    QCOMPARE(child<QLineEdit>(*d, "TextFolder")->text(), m_shared.OutputFolder);
+    QCOMPARE(child<QLineEdit>(*d, "TextFolder")->text(), m_shared.Job.output.folder);
 }
 
 void TestFormVideoFormat::menuSelectsEntry()
@@ -298,14 +298,14 @@ void TestFormVideoFormat::okBuildsAndStarts()
     QCOMPARE(m_conversions, 1);
     QVERIFY(!d->isVisible());
     QVERIFY(!m_shared.StopRequested);
-    QCOMPARE(m_shared.OutputFileName, QStringLiteral("Holiday-cut"));
-    QCOMPARE(m_shared.OutputFolder, m_dir.path() + QLatin1Char('/'));
-    QCOMPARE(m_shared.EncoderArguments,
+    QCOMPARE(m_shared.Job.output.name, QStringLiteral("Holiday-cut"));
+    QCOMPARE(m_shared.Job.output.folder, m_dir.path() + QLatin1Char('/'));
+    QCOMPARE(m_shared.Job.encode.options,
              QStringLiteral("-vcodec libx264 -vpre libx264-veryfast -vb 2000k -ab 128k -ar 44100 "
                             "-s 1280x720 -TimeLength 30"));
-    QCOMPARE(m_shared.OutputExtension, QStringLiteral("mp4"));
-    QVERIFY(!m_shared.DirectCopyMode);
-    QCOMPARE(m_shared.OutputDeviceLimits, DeviceLimits()); // a general format
+    QCOMPARE(m_shared.Job.output.extension, QStringLiteral("mp4"));
+    QVERIFY(!m_shared.Job.isCopy());
+    QCOMPARE(m_shared.Job.encode.device, DeviceLimits()); // a general format
 }
 
 void TestFormVideoFormat::okAsksBeforeReplacing()
@@ -325,11 +325,11 @@ void TestFormVideoFormat::okAsksBeforeReplacing()
     m_messages.nextAnswer = MessageSink::Answer::Yes;
     QVERIFY(d->ok());
     QCOMPARE(m_conversions, 1);
-    QVERIFY(m_shared.ReplaceAgreed); // the run may replace this file, and only after this yes
+    QVERIFY(m_shared.Job.replaceAllowed); // the run may replace this file, and only after this yes
     existing.remove();
     d->show();
     QVERIFY(d->ok());
-    QVERIFY(!m_shared.ReplaceAgreed); // nobody was asked: a file made meanwhile stays
+    QVERIFY(!m_shared.Job.replaceAllowed); // nobody was asked: a file made meanwhile stays
 }
 
 void TestFormVideoFormat::okRefusesTheSourceItself()
@@ -369,10 +369,10 @@ void TestFormVideoFormat::exactCutBox()
     QVERIFY(!d->model().exactCut());
     QVERIFY(!m_shared.ExactCut);
     // Kept in the store that holds "OutPath", so a new dialog (a new run) starts with it off.
-    WriteSetting(QStringLiteral("OutPath"), m_shared.OutputFolder);
+    WriteSetting(QStringLiteral("OutPath"), m_shared.Job.output.folder);
     const QSettings store(QStringLiteral("Ferrolan Software"), QStringLiteral("Snipora"));
     QCOMPARE(store.value(QStringLiteral("ExactCut")).toString(), QStringLiteral("No"));
-    QCOMPARE(store.value(QStringLiteral("OutPath")).toString(), m_shared.OutputFolder);
+    QCOMPARE(store.value(QStringLiteral("OutPath")).toString(), m_shared.Job.output.folder);
     d->closeForGood();
     d.reset();
     m_shared.ExactCut = true;
@@ -496,7 +496,7 @@ void TestFormVideoFormat::destinationAndRememberedChoices()
     QFile source(m_shared.InputFilePath);
     QVERIFY(source.open(QIODevice::WriteOnly));
     source.close();
-    m_shared.OutputFolder = outPath;
+    m_shared.Job.output.folder = outPath;
     if (!mode.isNull())
         WriteSetting(QStringLiteral("OutputMode"), mode);
     if (!format.isNull())
@@ -523,7 +523,7 @@ void TestFormVideoFormat::destinationAndRememberedChoices()
     }
     QCOMPARE(ReadSetting(QStringLiteral("OutPath")), written);
     if (accepted) {
-        QCOMPARE(m_shared.OutputFolder, written);
+        QCOMPARE(m_shared.Job.output.folder, written);
         QCOMPARE(ReadSetting(QStringLiteral("OutputMode")),
                  d->model().directCopySelected() ? QStringLiteral("Copy")
                                                  : QStringLiteral("Convert"));

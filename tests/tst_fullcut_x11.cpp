@@ -116,10 +116,10 @@ void TestFullCutX11::cutThroughEveryWindow()
                     screen->grabWindow(0).save(shots + QStringLiteral("/saved-popup.png"));
                 }
                 QTest::mouseClick(w.popup(), Qt::LeftButton, {}, QPoint(110, 45));
-                QCOMPARE(opened, QList<QUrl> { QUrl::fromLocalFile(w.shared().OutputFolder) });
-                QCOMPARE(
-                    shown,
-                    QStringList { w.shared().OutputFolder + QStringLiteral("Holiday-cut.mp4") });
+                QCOMPARE(opened, QList<QUrl> { QUrl::fromLocalFile(w.shared().Job.output.folder) });
+                QCOMPARE(shown,
+                         QStringList { w.shared().Job.output.folder
+                                       + QStringLiteral("Holiday-cut.mp4") });
                 QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("BtnStop")),
                                   Qt::LeftButton);
             }
@@ -140,7 +140,7 @@ void TestFullCutX11::cutThroughEveryWindow()
     QVERIFY(std::abs(result.duration - 3.5) < 0.1);
     QCOMPARE(result.width, 1280);
     QCOMPARE(result.height, 720);
-    QCOMPARE(w.shared().OutputFolder, dir.filePath(QStringLiteral("cuts")) + QLatin1Char('/'));
+    QCOMPARE(w.shared().Job.output.folder, dir.filePath(QStringLiteral("cuts")) + QLatin1Char('/'));
     if (!shots.isEmpty())
         w.grab().save(shots + QStringLiteral("/main-after.png"));
     w.close();
@@ -148,7 +148,7 @@ void TestFullCutX11::cutThroughEveryWindow()
                        QSettings::IniFormat)
                  .value(QStringLiteral("OutPath"))
                  .toString(),
-             w.shared().OutputFolder);
+             w.shared().Job.output.folder);
 }
 
 QTEST_MAIN(TestFullCutX11)

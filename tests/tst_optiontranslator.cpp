@@ -1,3 +1,4 @@
+#include "containerfacts.h"
 #include "optiontranslator.h"
 #include "progressparser.h"
 

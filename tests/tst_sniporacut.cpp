@@ -190,7 +190,7 @@ void TestSniporaCut::sameStringAsTheDialog()
     QVERIFY(probe.open(m_clip, QString()));
     SharedValues shared;
     shared.InputFilePath = m_clip;
-    shared.OutputFolder = m_dir.path() + QLatin1Char('/');
+    shared.Job.output.folder = m_dir.path() + QLatin1Char('/');
     shared.SourceWidth = probe.pictureWidth(probe.videoStreamIndex());
     shared.SourceHeight = probe.pictureHeight(probe.videoStreamIndex());
     shared.SourceHasVideo = true;
@@ -231,12 +231,12 @@ void TestSniporaCut::sameStringAsTheDialog()
     m.setFileName(QStringLiteral("dialog-cut"));
     QVERIFY(dialog.ok());
     QVERIFY(started);
-    QCOMPARE(lines.at(0), shared.EncoderArguments);
-    QCOMPARE(lines.at(1), shared.OutputExtension);
+    QCOMPARE(lines.at(0), shared.Job.encode.options);
+    QCOMPARE(lines.at(1), shared.Job.output.extension);
     QCOMPARE(lines.at(2),
-             shared.ExactCopyMode        ? QStringLiteral("exact-copy")
-                 : shared.DirectCopyMode ? QStringLiteral("copy")
-                                         : QStringLiteral("convert"));
+             shared.Job.mode == CutMode::ExactCopy ? QStringLiteral("exact-copy")
+                 : shared.Job.isCopy()             ? QStringLiteral("copy")
+                                                   : QStringLiteral("convert"));
 }
 
 void TestSniporaCut::badUsage_data()

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include "cutjob.h"
 #include "devicelimits.h"
 
 // Runs one conversion job in the background: inputs with input options, an output with
@@ -29,14 +30,19 @@ public:
     virtual int addOutputFile(int inputIndex, const QString &path, const QString &options) = 0;
     virtual void removeInputFile(int inputIndex) = 0;
     // Starts the job; the outcome arrives as encoderFinished().
-    virtual bool startEncoding(int flag) = 0;
+    virtual bool startEncoding() = 0;
     // Ends a running job; harmless when none runs. A stop is never reported as success.
-    virtual void stopEncoding(bool flag) = 0;
+    virtual void stopEncoding() = 0;
     virtual bool isRunning() const = 0;
     // Whether a direct copy (video and audio codec "copy") set up afterwards cuts to the frame,
     // re-encoding the frames before the first key frame and after the last one it can copy
     // (true, the default), or starts on the key frame at or before the start.
     virtual void setExactCopy(bool exact) { Q_UNUSED(exact); }
+    // How the output set up afterwards is saved: a copy (exact or from a key frame) runs
+    // in-process, a conversion by the encoder program. Until it is told, and after
+    // clearJobs(), an encoder takes a job whose options copy the video (codec "copy") for a
+    // direct copy, exact as setExactCopy() says.
+    virtual void setCutMode(CutMode mode) { Q_UNUSED(mode); }
     // The limits of the device a preset is made for; an output set up afterwards is held
     // within them (a larger frame is scaled down to fit, a higher rate lowered).
     virtual void setDeviceLimits(const DeviceLimits &limits) { Q_UNUSED(limits); }

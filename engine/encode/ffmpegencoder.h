@@ -1,24 +1,24 @@
 #pragma once
 
 #include "encoder.h"
+#include "encoderruns.h"
 #include "optiontranslator.h"
-#include "progressparser.h"
-#include "temporaryoutput.h"
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QPointer>
-#include <QProcess>
 #include <QStringList>
 
-#include <atomic>
-#include <thread>
+#include <memory>
+#include <optional>
+
+class TemporaryOutput;
 
 // The encoder on the ffmpeg program, run through QProcess with an argument list (never a
 // shell). One job at a time: the inputs and the output added since the last clearJobs().
 // A direct copy runs in-process instead (StreamCopy on a worker thread, exact unless
 // setExactCopy(false)); its progress and outcome arrive through the same signals, on the
-// thread the encoder lives in.
+// thread the encoder lives in. The two are separate runs (ProcessRun, CopyRun); the encoder is
+// the one place that decides, from the job's mode, which of them runs.
 //
 // The output is written to a hidden temporary file in the destination folder and given the final
 // name only after ffmpeg succeeded and the file holds what was asked for (see TemporaryOutput).
@@ -44,11 +44,12 @@ public:
     int addInputFile(const QString &path, const QString &options) override;
     int addOutputFile(int inputIndex, const QString &path, const QString &options) override;
     void removeInputFile(int inputIndex) override;
-    bool startEncoding(int flag) override;
-    void stopEncoding(bool flag) override;
+    bool startEncoding() override;
+    void stopEncoding() override;
     bool isRunning() const override;
     QString lastErrorText() const override;
     void setExactCopy(bool exact) override { m_exactCopy = exact; }
+    void setCutMode(CutMode mode) override { m_mode = mode; }
     void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
     // What the last direct copy had to tell (streams left out, a start on a key frame).
     QStringList copyNotes() const { return m_copyNotes; }
@@ -57,7 +58,7 @@ public:
     // file); empty when no job is set up.
     QStringList jobArguments(const QString &outputPath) const;
     // The temporary file a running job writes; "" when none runs.
-    QString temporaryOutputPath() const { return m_output.temporaryPath(); }
+    QString temporaryOutputPath() const;
 
 private:
     struct Input
@@ -67,43 +68,34 @@ private:
         QString formatName;
         SourceMedia media;
         qint64 durationMicros = -1;
-        int videoStreams = 0;
-        int audioStreams = 0;
         bool removed = false;
     };
     struct Output
     {
         int inputIndex = -1;
         QString path;
-        QString options;
-        double copyKeyFrame = -1; // where a copy from an unindexed container starts
+        // The options translated once, when the output was set up: the process start and
+        // jobArguments() use them.
+        TranslatedOptions translated;
         bool streamCopy = false; // a direct copy, run in-process
         bool exact = true;
-        DeviceLimits device;
     };
 
-    void onStandardOutput();
-    void onStandardError();
-    void onFinished(int exitCode, QProcess::ExitStatus status);
-    void onProcessError(QProcess::ProcessError error);
+    // Reports of the runs.
+    void onProcessProgress(const QList<ProgressParser::Block> &blocks);
+    void onCopyProgress(qint64 bytes, double fraction);
+    void onRunEnded(bool written, const QString &failure);
+    // A folder that went away takes the output with it: checked at most once a second during
+    // a run, which it then ends as a failure; true when it did.
+    bool folderGone();
     void finishRun(bool succeeded, const QString &message);
     // The one way a job that wrote its temporary file ends: the file is checked and gets its
-    // final name (m_output.commit()), then the run finishes as a success or a failure. Every
-    // kind of job writes to m_output.temporaryPath() and ends here.
+    // final name (m_output->commit()), then the run finishes as a success or a failure. Every
+    // kind of job writes to m_output->temporaryPath() and ends here.
     void saveOutput();
-    // Ends ffmpeg: terminate, then kill after a bound.
-    void endProcess();
-    // Ends the run as a failure with the message (the destination folder went away).
-    void abortRun(const QString &message);
-    void startCopy(const Output &output, const Input &input, double start, double length);
-    void onCopyProgress(quint64 run, qint64 bytes, double fraction);
-    void onCopyFinished(quint64 run, bool succeeded, const QString &error,
-                        const QStringList &notes);
-    void joinCopy();
+    // Ends the running run, if any, and finishes it as a failure with the message.
+    void endRun(const QString &message);
     QString folderGoneMessage() const;
-    // The message of a conversion by ffmpeg that failed: one sentence naming the file asked for,
-    // and ffmpeg's line about the fault as its details.
-    QString conversionFailure(bool crashed) const;
 
     QString m_program;
     bool m_loaded = false;
@@ -111,21 +103,18 @@ private:
     QList<Output> m_outputs;
     QString m_error;
 
-    QPointer<QProcess> m_process;
-    ProgressParser m_parser;
-    QByteArray m_stderrTail;
-    TemporaryOutput m_output;
+    std::unique_ptr<TemporaryOutput> m_output;
     qint64 m_jobDurationMicros = -1;
     qint64 m_expectedMicros = -1; // the length the result must have, as far as the input has it
     QElapsedTimer m_folderCheck;
-    QString m_abortMessage;
     bool m_stopping = false;
+    bool m_aborted = false;
 
     bool m_exactCopy = true;
+    std::optional<CutMode> m_mode; // told by setCutMode() since the last clearJobs()
     DeviceLimits m_deviceLimits;
-    std::thread m_copyThread;
-    std::atomic<bool> m_cancelCopy { false };
-    bool m_copying = false;
-    quint64 m_copyRun = 0; // events of earlier runs are dropped
+    ProcessRun m_process;
+    CopyRun m_copy;
+    EncoderRun *m_run = nullptr; // the one of the two that runs, if any
     QStringList m_copyNotes;
 };

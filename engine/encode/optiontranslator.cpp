@@ -1,5 +1,6 @@
 #include "optiontranslator.h"
 
+#include "containerfacts.h"
 #include "encoderfacts.h"
 #include "timecode.h"
 

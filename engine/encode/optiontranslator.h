@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "containerfacts.h"
 #include "devicelimits.h"
 
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 // An encoder double: records the job and lets the test raise the events.
 class FakeEncoder final : public Encoder
 {
@@ -15,12 +17,14 @@ public:
     bool loaded = false;
     int inputResult = 0;
     int outputResult = 0;
+    bool startResult = true;
     QString errorText = QStringLiteral("encoder error");
 
     QStringList calls;
     QString inputPath, inputOptions, outputPath, outputOptions;
     bool running = false;
     DeviceLimits device;
+    std::optional<CutMode> mode;
 
     bool isLibraryLoaded() const override { return loaded; }
     bool loadLibrary(const QString &folder) override
@@ -29,7 +33,11 @@ public:
         loaded = libraryAvailable;
         return loaded;
     }
-    void clearJobs() override { calls << QStringLiteral("clearJobs"); }
+    void clearJobs() override
+    {
+        calls << QStringLiteral("clearJobs");
+        mode.reset();
+    }
     int addInputFile(const QString &path, const QString &options) override
     {
         calls << QStringLiteral("addInputFile");
@@ -45,19 +53,20 @@ public:
         return outputResult;
     }
     void removeInputFile(int) override { calls << QStringLiteral("removeInputFile"); }
-    bool startEncoding(int) override
+    bool startEncoding() override
     {
         calls << QStringLiteral("startEncoding");
-        running = true;
-        return true;
+        running = startResult;
+        return startResult;
     }
-    void stopEncoding(bool) override
+    void stopEncoding() override
     {
         calls << QStringLiteral("stopEncoding");
         running = false;
     }
     bool isRunning() const override { return running; }
     void setDeviceLimits(const DeviceLimits &limits) override { device = limits; }
+    void setCutMode(CutMode m) override { mode = m; }
     QString lastErrorText() const override { return errorText; }
 
     void progress(qint64 bytes, qint64 pos, qint64 dur) { Q_EMIT encoderProgress(bytes, pos, dur); }

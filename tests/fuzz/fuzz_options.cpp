@@ -1,6 +1,7 @@
 // The option dialect: tokenising and translating arbitrary option strings never crash, and a
 // translation that succeeds never hands ffmpeg an option without its value or a filter on a
 // copied stream.
+#include "containerfacts.h"
 #include "optiontranslator.h"
 
 #include <cmath>
