@@ -3,6 +3,7 @@
 // with no window.
 
 #include "argumentbuilder.h"
+#include "avlogging.h"
 #include "avprobe.h"
 #include "catalogue.h"
 #include "ffmpegencoder.h"
@@ -188,6 +189,7 @@ struct Options
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("snipora-cut"));
     const QStringList args = QCoreApplication::arguments().mid(1);

@@ -1,5 +1,6 @@
 #include "cutwriter.h"
 
+#include "averror.h"
 #include "containerfacts.h"
 #include "nalunits.h"
 
@@ -12,13 +13,6 @@ extern "C" {
 }
 
 namespace {
-
-QString avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
 
 QString describe(const AVStream *st)
 {
@@ -314,7 +308,7 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         const int r
             = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(), AVIO_FLAG_WRITE);
         if (r < 0) {
-            *error = QStringLiteral("The output file cannot be created: %1").arg(avError(r));
+            *error = QStringLiteral("The output file cannot be created: %1").arg(AvErrorText(r));
             return false;
         }
     }
@@ -336,7 +330,7 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     const int r = avformat_write_header(raw, &options);
     av_dict_free(&options);
     if (r < 0) {
-        *error = QStringLiteral("The output cannot be started: %1").arg(avError(r));
+        *error = QStringLiteral("The output cannot be started: %1").arg(AvErrorText(r));
         return false;
     }
     m_headerWritten = true;
@@ -404,7 +398,7 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         *error = r == AVERROR(EINVAL)
             ? QStringLiteral("The source's timestamps run backwards in the range (a recording "
                              "appended to another?), which the output cannot hold")
-            : QStringLiteral("The output could not be written: %1").arg(avError(r));
+            : QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
         return false;
     }
     return true;
@@ -422,7 +416,7 @@ bool CutWriter::finish(QString *error)
     if (r >= 0 && !(m_ctx->oformat->flags & AVFMT_NOFILE))
         r = avio_closep(&m_ctx->pb);
     if (r < 0) {
-        *error = QStringLiteral("The output could not be written: %1").arg(avError(r));
+        *error = QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
         return false;
     }
     return true;

@@ -385,7 +385,6 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
 {
     m_error.clear();
     m_notes.clear();
-    av_log_set_level(qEnvironmentVariableIsSet("SNIPORA_AVLOG") ? AV_LOG_WARNING : AV_LOG_QUIET);
     CopyRun copy(m_job, cancel, progress, m_notes);
     return copy.run(&m_error);
 }
@@ -420,7 +419,6 @@ QString DescribeCopyStart(const CopyStart &start)
 CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
                            double endSeconds)
 {
-    av_log_set_level(AV_LOG_QUIET);
     StreamCopyJob job;
     job.inputPath = path;
     job.startSeconds = std::isfinite(startSeconds) ? std::clamp(startSeconds, 0.0, kMaxSeconds) : 0;

@@ -53,7 +53,6 @@ AVFormatContext *openFormat(const QString &path, QString *reason)
 {
     if (!checkReadableFile(path, reason))
         return nullptr;
-    av_log_set_level(AV_LOG_QUIET);
     AVFormatContext *ctx = nullptr;
     if (avformat_open_input(&ctx, avPath(path).constData(), nullptr, nullptr) < 0) {
         *reason = QStringLiteral("Not a media file, or a damaged one");

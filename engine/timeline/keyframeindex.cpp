@@ -98,7 +98,7 @@ bool IndexBuilder::readKeySamples()
     m_input.readOnly(m_video);
 
     AVFormatContext *ctx = m_input.context();
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
+    AvPacketPtr packet = MakePacket();
     // Reads the packet of the i-th key sample; false when it does not read as that sample. The
     // demuxer seeks by presentation time: to the last key frame shown at or before the time, so
     // the time just before the next key sample is decoded lands on this one.
@@ -201,7 +201,7 @@ bool IndexBuilder::readEveryPacket()
     m_input.readOnly(m_video);
     QList<qint64> keys;
     QList<qint64> frames;
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
+    AvPacketPtr packet = MakePacket();
     while (packet && nextVideoPacket(packet.get())) {
         const qint64 t = m_input.toMicros(PacketTime(packet.get()), m_video);
         frames << t;

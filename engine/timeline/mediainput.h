@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timelinehandles.h"
+#include "avhandles.h"
 
 #include <QString>
 
@@ -43,10 +43,10 @@ public:
 
     // Opens a decoder for a stream with at most `threads` threads; nullptr when the codec is
     // not known or does not open.
-    TimelineAv::CodecPtr openDecoder(int stream, int threads) const;
+    AvCodecPtr openDecoder(int stream, int threads) const;
 
 private:
-    TimelineAv::InputPtr m_ctx;
+    AvInputPtr m_ctx;
     qint64 m_start = 0;
     qint64 m_size = 0;
 };

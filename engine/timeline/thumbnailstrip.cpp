@@ -9,11 +9,20 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
 }
+
+#include <memory>
 
 namespace {
 
 constexpr int kMaxHeight = 720;
+
+struct ScalerDeleter
+{
+    void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
+};
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 struct StripSettings
 {
@@ -40,9 +49,9 @@ public:
         , m_input(input)
         , m_video(video)
         , m_height(height)
-        , m_packet(TimelineAv::makePacket())
-        , m_key(TimelineAv::makePacket())
-        , m_frame(TimelineAv::makeFrame())
+        , m_packet(MakePacket())
+        , m_key(MakePacket())
+        , m_frame(MakeFrame())
     {
         // These demuxers seek by their index of key frames: the first key frame read after a
         // seek back is the one at or before the time. Others (MPEG-TS, PS...) seek by estimate.
@@ -74,11 +83,11 @@ private:
     const int m_video;
     const int m_height;
     bool m_exactSeek = false;
-    TimelineAv::CodecPtr m_decoder;
-    TimelineAv::PacketPtr m_packet;
-    TimelineAv::PacketPtr m_key;
-    TimelineAv::FramePtr m_frame;
-    TimelineAv::ScalerPtr m_scaler;
+    AvCodecPtr m_decoder;
+    AvPacketPtr m_packet;
+    AvPacketPtr m_key;
+    AvFramePtr m_frame;
+    ScalerPtr m_scaler;
 };
 
 bool StripBuilder::seekTo(qint64 ts)

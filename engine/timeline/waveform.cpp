@@ -181,7 +181,7 @@ void buildWaveform(const JobContext &context, Waveform *job, const WaveSettings 
         return;
     }
     const int audio = input.streamOrFirst(s.stream, AVMEDIA_TYPE_AUDIO);
-    TimelineAv::CodecPtr decoder;
+    AvCodecPtr decoder;
     if (audio >= 0)
         decoder = input.openDecoder(audio, 1);
     if (!decoder) {
@@ -217,8 +217,8 @@ void buildWaveform(const JobContext &context, Waveform *job, const WaveSettings 
                                           : input.readFraction());
         reported = upTo;
     };
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
-    TimelineAv::FramePtr frame = TimelineAv::makeFrame();
+    AvPacketPtr packet = MakePacket();
+    AvFramePtr frame = MakeFrame();
     if (!packet || !frame) {
         context.fail(QCoreApplication::translate(
             "Waveform", "Not enough memory to read this file's timeline."));
