@@ -1,5 +1,6 @@
 #include "edgeencoder.h"
 
+#include "avcompat.h"
 #include "averror.h"
 #include "codeclevels.h"
 
@@ -44,15 +45,15 @@ constexpr double kRateHeadroom = 4.0;
 double h264ProfileFactor(int profile)
 {
     switch (profile) {
-    case FF_PROFILE_H264_HIGH:
+    case SNIPORA_PROFILE(H264_HIGH):
         return 1.25;
-    case FF_PROFILE_H264_HIGH_10:
-    case FF_PROFILE_H264_HIGH_10_INTRA:
+    case SNIPORA_PROFILE(H264_HIGH_10):
+    case SNIPORA_PROFILE(H264_HIGH_10_INTRA):
         return 3.0;
-    case FF_PROFILE_H264_HIGH_422:
-    case FF_PROFILE_H264_HIGH_422_INTRA:
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
-    case FF_PROFILE_H264_HIGH_444_INTRA:
+    case SNIPORA_PROFILE(H264_HIGH_422):
+    case SNIPORA_PROFILE(H264_HIGH_422_INTRA):
+    case SNIPORA_PROFILE(H264_HIGH_444_PREDICTIVE):
+    case SNIPORA_PROFILE(H264_HIGH_444_INTRA):
         return 4.0;
     default:
         return 1.0;
@@ -62,18 +63,18 @@ double h264ProfileFactor(int profile)
 const char *x264Profile(int profile)
 {
     switch (profile) {
-    case FF_PROFILE_H264_BASELINE:
-    case FF_PROFILE_H264_CONSTRAINED_BASELINE:
+    case SNIPORA_PROFILE(H264_BASELINE):
+    case SNIPORA_PROFILE(H264_CONSTRAINED_BASELINE):
         return "baseline";
-    case FF_PROFILE_H264_MAIN:
+    case SNIPORA_PROFILE(H264_MAIN):
         return "main";
-    case FF_PROFILE_H264_HIGH:
+    case SNIPORA_PROFILE(H264_HIGH):
         return "high";
-    case FF_PROFILE_H264_HIGH_10:
+    case SNIPORA_PROFILE(H264_HIGH_10):
         return "high10";
-    case FF_PROFILE_H264_HIGH_422:
+    case SNIPORA_PROFILE(H264_HIGH_422):
         return "high422";
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+    case SNIPORA_PROFILE(H264_HIGH_444_PREDICTIVE):
         return "high444";
     default:
         return nullptr;
@@ -183,9 +184,9 @@ void setUpHevc(const AVCodecParameters *par, const EdgeEncoder::Options &options
     setup.opts.set("preset", "fast");
     setup.opts.set("tune", "psnr");
     setup.opts.set("crf", "15");
-    if (par->profile == FF_PROFILE_HEVC_MAIN_10)
+    if (par->profile == SNIPORA_PROFILE(HEVC_MAIN_10))
         setup.opts.set("profile", "main10");
-    else if (par->profile == FF_PROFILE_HEVC_MAIN)
+    else if (par->profile == SNIPORA_PROFILE(HEVC_MAIN))
         setup.opts.set("profile", "main");
     setup.params << QStringLiteral("log-level=none") << QStringLiteral("scenecut=0")
                  << QStringLiteral("bframes=0") << QStringLiteral("info=0")
