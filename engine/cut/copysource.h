@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cutwriter.h"
+#include "packetdata.h"
 #include "sourcereader.h"
 #include "streamcopy.h"
 
@@ -11,15 +12,12 @@
 #include <atomic>
 #include <limits>
 
-// Pieces every part of one copy shares: the source with the range on it, packet payloads as
-// byte arrays, the stop request and the progress reports.
+// Pieces every part of one copy shares: the source with the range on it, the stop request and
+// the progress reports.
 
 constexpr qint64 kNeverTs = std::numeric_limits<qint64>::max();
 
-QByteArray PacketBytes(const AVPacket *packet);
 QByteArray ExtradataOf(const AVCodecParameters *par);
-// Gives the packet a payload of its own holding data; false when out of memory.
-bool ReplacePacketData(AVPacket *packet, const QByteArray &data);
 // True (with the sentence in *error) once cancel has become true.
 bool CopyCancelled(const std::atomic<bool> &cancel, QString *error);
 

@@ -4,6 +4,7 @@
 #include "averror.h"
 #include "containerfacts.h"
 #include "nalunits.h"
+#include "packetdata.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -146,15 +147,7 @@ void renumberFlacFrame(AVPacket *packet, qint64 *first)
     frame.append(char(crc >> 8));
     frame.append(char(crc & 0xff));
 
-    AVBufferRef *buffer = av_buffer_alloc(size_t(frame.size()) + AV_INPUT_BUFFER_PADDING_SIZE);
-    if (!buffer)
-        return;
-    memcpy(buffer->data, frame.constData(), size_t(frame.size()));
-    memset(buffer->data + frame.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    av_buffer_unref(&packet->buf);
-    packet->buf = buffer;
-    packet->data = buffer->data;
-    packet->size = int(frame.size());
+    ReplacePacketData(packet, frame); // out of memory: the packet stays as it was
 }
 
 // The muxer the output path's extension names; without one (or an unknown one), the one that

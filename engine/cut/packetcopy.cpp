@@ -133,23 +133,33 @@ void PacketCopy::reportProgress(int stream, qint64 t)
 // The stream ended before an edge was complete: write what it gave.
 bool PacketCopy::finishEdges(QString *error)
 {
-    std::optional<EdgeEncoder> &head = m_edges.head;
-    if (head && !m_edges.headDone) {
-        m_edges.headDone = true;
-        if (!writeEdge(*head, true, m_plan.copyFrom >= 0, error))
-            return false;
-        closeEdge(head);
-    }
+    if (m_edges.head && !m_edges.headDone && !finishHead(error))
+        return false;
     if (!writeWaiting(error))
         return false;
     if (!m_edges.tailDone) {
-        m_edges.tailDone = true;
         if (!m_tail && !openTail(error))
             return false;
-        if (!writeEdge(*m_tail, true, false, error))
-            return false;
-        closeEdge(m_tail);
+        return finishTail(error);
     }
+    return true;
+}
+
+bool PacketCopy::finishHead(QString *error)
+{
+    m_edges.headDone = true;
+    if (!writeEdge(*m_edges.head, true, m_plan.copyFrom >= 0, error))
+        return false;
+    closeEdge(m_edges.head);
+    return true;
+}
+
+bool PacketCopy::finishTail(QString *error)
+{
+    m_edges.tailDone = true;
+    if (!writeEdge(*m_tail, true, false, error))
+        return false;
+    closeEdge(m_tail);
     return true;
 }
 
@@ -204,21 +214,11 @@ bool PacketCopy::feedEdges(int i, AVPacket *packet, QString *error)
 
 bool PacketCopy::closeEdgesAt(int i, QString *error)
 {
-    std::optional<EdgeEncoder> &head = m_edges.head;
-    if (head && !m_edges.headDone && i == m_plan.head.decodeTo) {
-        m_edges.headDone = true;
-        if (!writeEdge(*head, true, m_plan.copyFrom >= 0, error))
-            return false;
-        closeEdge(head);
-        if (!writeWaiting(error))
-            return false;
-    }
-    if (m_tail && !m_edges.tailDone && i == m_plan.tail.decodeTo) {
-        m_edges.tailDone = true;
-        if (!writeEdge(*m_tail, true, false, error))
-            return false;
-        closeEdge(m_tail);
-    }
+    if (m_edges.head && !m_edges.headDone && i == m_plan.head.decodeTo
+        && (!finishHead(error) || !writeWaiting(error)))
+        return false;
+    if (m_tail && !m_edges.tailDone && i == m_plan.tail.decodeTo)
+        return finishTail(error);
     return true;
 }
 

@@ -35,6 +35,9 @@ private:
     // Reads to past the end; *pastEnd when the reading stopped there.
     bool readAll(bool *pastEnd, double *reached, QString *error);
     bool finishEdges(QString *error);
+    // Drains the edge's encoder, writes the rest of its frames and closes it.
+    bool finishHead(QString *error);
+    bool finishTail(QString *error);
     bool handleVideo(AVPacket *packet, QString *error);
     bool feedEdges(int index, AVPacket *packet, QString *error);
     bool closeEdgesAt(int index, QString *error);
