@@ -35,6 +35,192 @@ QByteArray renamePps(const QByteArray &unit, int headerBytes, int ppsId, int sps
     return fromRbsp(w.data());
 }
 
+// pic_order_cnt_lsb and delta_pic_order_cnt of a slice header.
+void skipPicOrderCount(Reader &r, const H264Sps &sps, const H264Pps &pps, bool field)
+{
+    if (sps.pocType == 0) {
+        r.bits(sps.log2MaxPocLsb);
+        if (pps.bottomFieldPicOrder && !field)
+            r.se();
+    } else if (sps.pocType == 1 && !sps.deltaPicOrderAlwaysZero) {
+        r.se();
+        if (pps.bottomFieldPicOrder && !field)
+            r.se();
+    }
+}
+
+// From direct_spatial_mv_pred_flag to the end of pred_weight_table() of a P, B or I slice.
+void skipPredictionHeader(Reader &r, const H264Sps &sps, const H264Pps &pps, unsigned kind)
+{
+    int l0 = pps.refIdxL0;
+    int l1 = pps.refIdxL1;
+    if (kind == 1)
+        r.bit(); // direct_spatial_mv_pred_flag
+    if (kind != 2 && r.bit()) {
+        l0 = int(r.ue()) + 1;
+        if (kind == 1)
+            l1 = int(r.ue()) + 1;
+    }
+    for (int list = 0; list < (kind == 1 ? 2 : kind == 0 ? 1 : 0); ++list) {
+        if (r.bit()) {
+            for (unsigned idc = 0; idc != 3 && r.ok();) {
+                idc = r.ue();
+                if (idc <= 2)
+                    r.ue();
+            }
+        }
+    }
+    if (!((pps.weightedPred && kind == 0) || (pps.weightedBipred == 1 && kind == 1)))
+        return;
+    const bool chroma = sps.chromaFormat != 0 && !sps.separateColourPlane;
+    r.ue();
+    if (chroma)
+        r.ue();
+    for (int list = 0; list < (kind == 1 ? 2 : 1); ++list) {
+        for (int i = 0; i < (list == 0 ? l0 : l1) && i < 32 && r.ok(); ++i) {
+            if (r.bit()) {
+                r.se();
+                r.se();
+            }
+            if (chroma && r.bit()) {
+                for (int j = 0; j < 4; ++j)
+                    r.se();
+            }
+        }
+    }
+}
+
+// dec_ref_pic_marking() of a reference slice: the operations of an adaptive marking.
+void readMarkingOperations(Reader &r, H264Marking &m)
+{
+    if (m.idr) {
+        r.bit();
+        r.bit();
+        return;
+    }
+    if (!r.bit())
+        return;
+    for (unsigned op = 1; op != 0 && r.ok() && m.operations.size() < 64;) {
+        op = r.ue();
+        int value = 0;
+        if (op == 1 || op == 3)
+            value = int(r.ue());
+        if (op == 2)
+            value = int(r.ue());
+        if (op == 3 || op == 6)
+            r.ue();
+        if (op == 4)
+            value = int(r.ue());
+        if (op != 0)
+            m.operations << std::pair { int(op), value };
+    }
+}
+
+// num_ref_idx_override and ref_pic_list_modification() of a P slice, as they are.
+void copyPReferenceLists(Reader &r, Writer &w)
+{
+    const unsigned override = r.bit();
+    w.bit(override);
+    if (override)
+        w.ue(r.ue());
+    const unsigned modification = r.bit();
+    w.bit(modification);
+    if (modification) {
+        for (unsigned idc = 0; idc != 3 && r.ok();) {
+            idc = r.ue();
+            w.ue(idc);
+            if (idc <= 2)
+                w.ue(r.ue());
+        }
+    }
+}
+
+// dec_ref_pic_marking() of a reference slice of the head: the pictures in `unmark` marked
+// unused (difference_of_pic_nums_minus1 each), or the encoder's own marking. False where the
+// two would have to be combined, or the encoder's marking would break the numbering.
+bool rewriteMarking(Reader &r, Writer &w, bool idr, const QList<int> &unmark)
+{
+    const auto writeUnmark = [&] {
+        w.bit(1); // adaptive_ref_pic_marking_mode_flag
+        for (const int d : unmark) {
+            w.ue(1);
+            w.ue(unsigned(d));
+        }
+        w.ue(0);
+    };
+    if (idr) {
+        r.bit(); // no_output_of_prior_pics_flag
+        if (r.bit()) // long_term_reference_flag
+            return false;
+        if (unmark.isEmpty())
+            w.bit(0); // adaptive_ref_pic_marking_mode_flag: a sliding window
+        else
+            writeUnmark();
+        return true;
+    }
+    const unsigned adaptive = r.bit();
+    if (!unmark.isEmpty()) {
+        if (adaptive)
+            return false; // the encoder's own operations: not combined
+        writeUnmark();
+    } else {
+        w.bit(adaptive);
+    }
+    if (!adaptive)
+        return true;
+    for (unsigned op = 1; op != 0 && r.ok();) {
+        op = r.ue();
+        w.ue(op);
+        if (op == 1 || op == 3)
+            w.ue(r.ue());
+        if (op == 2)
+            w.ue(r.ue());
+        if (op == 3 || op == 6)
+            w.ue(r.ue());
+        if (op == 4)
+            w.ue(r.ue());
+        if (op == 5)
+            return false; // would reset the numbering that leads into the copy
+    }
+    return true;
+}
+
+// The rest of the slice header as it is, then the slice data: from a byte boundary under
+// CABAC, else bit for bit.
+QByteArray finishSliceHeader(Reader &r, Writer &w, const H264Pps &pps, unsigned kind,
+                             const QByteArray &rbsp)
+{
+    if (pps.cabac && kind != 2)
+        w.ue(r.ue()); // cabac_init_idc
+    w.se(r.se()); // slice_qp_delta
+    if (pps.deblockingControl) {
+        const unsigned disable = r.ue();
+        w.ue(disable);
+        if (disable != 1) {
+            w.se(r.se());
+            w.se(r.se());
+        }
+    }
+    if (!r.ok())
+        return {};
+    if (pps.cabac) {
+        // The slice data begins at a byte boundary after cabac_alignment_one_bits.
+        while (!r.byteAligned())
+            r.bit();
+        while (!w.byteAligned())
+            w.bit(1);
+        QByteArray out = w.data();
+        out.append(rbsp.mid(r.pos() / 8));
+        return fromRbsp(out);
+    }
+    const qsizetype stop = stopBit(rbsp);
+    if (stop < r.pos())
+        return {};
+    w.copy(r, stop);
+    w.trailing();
+    return fromRbsp(w.data());
+}
+
 int ueLength(unsigned v)
 {
     int length = 0;
@@ -294,74 +480,12 @@ H264Marking readH264Marking(const QByteArray &unit, const QList<H264Sps> &spss,
     }
     if (m.idr)
         r.ue();
-    if (sps->pocType == 0) {
-        r.bits(sps->log2MaxPocLsb);
-        if (pps->bottomFieldPicOrder && !field)
-            r.se();
-    } else if (sps->pocType == 1 && !sps->deltaPicOrderAlwaysZero) {
-        r.se();
-        if (pps->bottomFieldPicOrder && !field)
-            r.se();
-    }
+    skipPicOrderCount(r, *sps, *pps, field);
     if (pps->redundantPicCount)
         r.ue();
-    int l0 = pps->refIdxL0;
-    int l1 = pps->refIdxL1;
-    if (kind == 1)
-        r.bit(); // direct_spatial_mv_pred_flag
-    if (kind != 2 && r.bit()) {
-        l0 = int(r.ue()) + 1;
-        if (kind == 1)
-            l1 = int(r.ue()) + 1;
-    }
-    for (int list = 0; list < (kind == 1 ? 2 : kind == 0 ? 1 : 0); ++list) {
-        if (r.bit()) {
-            for (unsigned idc = 0; idc != 3 && r.ok();) {
-                idc = r.ue();
-                if (idc <= 2)
-                    r.ue();
-            }
-        }
-    }
-    if ((pps->weightedPred && kind == 0) || (pps->weightedBipred == 1 && kind == 1)) {
-        const bool chroma = sps->chromaFormat != 0 && !sps->separateColourPlane;
-        r.ue();
-        if (chroma)
-            r.ue();
-        for (int list = 0; list < (kind == 1 ? 2 : 1); ++list) {
-            for (int i = 0; i < (list == 0 ? l0 : l1) && i < 32 && r.ok(); ++i) {
-                if (r.bit()) {
-                    r.se();
-                    r.se();
-                }
-                if (chroma && r.bit()) {
-                    for (int j = 0; j < 4; ++j)
-                        r.se();
-                }
-            }
-        }
-    }
-    if (m.refIdc != 0) {
-        if (m.idr) {
-            r.bit();
-            r.bit();
-        } else if (r.bit()) {
-            for (unsigned op = 1; op != 0 && r.ok() && m.operations.size() < 64;) {
-                op = r.ue();
-                int value = 0;
-                if (op == 1 || op == 3)
-                    value = int(r.ue());
-                if (op == 2)
-                    value = int(r.ue());
-                if (op == 3 || op == 6)
-                    r.ue();
-                if (op == 4)
-                    value = int(r.ue());
-                if (op != 0)
-                    m.operations << std::pair { int(op), value };
-            }
-        }
-    }
+    skipPredictionHeader(r, *sps, *pps, kind);
+    if (m.refIdc != 0)
+        readMarkingOperations(r, m);
     m.ok = r.ok() && !field;
     return m;
 }
@@ -410,113 +534,22 @@ QByteArray rewriteH264Slice(const QByteArray &unit, const H264Sps &encoderSps,
     w.bits(target.log2MaxFrameNum, unsigned(frameNum) & ((1u << target.log2MaxFrameNum) - 1));
     if (idr)
         r.ue(); // idr_pic_id
-    if (encoderSps.pocType == 0) {
-        r.bits(encoderSps.log2MaxPocLsb);
-        if (encoderPps.bottomFieldPicOrder)
-            r.se();
-    } else if (encoderSps.pocType == 1 && !encoderSps.deltaPicOrderAlwaysZero) {
-        r.se();
-        if (encoderPps.bottomFieldPicOrder)
-            r.se();
-    }
+    skipPicOrderCount(r, encoderSps, encoderPps, false);
     if (target.pocType == 0) {
         w.bits(target.log2MaxPocLsb, unsigned(pocLsb) & ((1u << target.log2MaxPocLsb) - 1));
         if (encoderPps.bottomFieldPicOrder)
             w.se(0);
     }
     if (kind == 0) {
-        const unsigned override = r.bit();
-        w.bit(override);
-        if (override)
-            w.ue(r.ue());
-        const unsigned modification = r.bit();
-        w.bit(modification);
-        if (modification) {
-            for (unsigned idc = 0; idc != 3 && r.ok();) {
-                idc = r.ue();
-                w.ue(idc);
-                if (idc <= 2)
-                    w.ue(r.ue());
-            }
-        }
+        copyPReferenceLists(r, w);
         if (encoderPps.weightedPred)
             return {};
     }
     if (refIdc == 0 && !unmark.isEmpty())
         return {};
-    if (refIdc != 0) {
-        const auto writeUnmark = [&] {
-            w.bit(1); // adaptive_ref_pic_marking_mode_flag
-            for (const int d : unmark) {
-                w.ue(1);
-                w.ue(unsigned(d));
-            }
-            w.ue(0);
-        };
-        if (idr) {
-            r.bit(); // no_output_of_prior_pics_flag
-            if (r.bit()) // long_term_reference_flag
-                return {};
-            if (unmark.isEmpty())
-                w.bit(0); // adaptive_ref_pic_marking_mode_flag: a sliding window
-            else
-                writeUnmark();
-        } else {
-            const unsigned adaptive = r.bit();
-            if (!unmark.isEmpty()) {
-                if (adaptive)
-                    return {}; // the encoder's own operations: not combined
-                writeUnmark();
-            } else {
-                w.bit(adaptive);
-            }
-            if (adaptive) {
-                for (unsigned op = 1; op != 0 && r.ok();) {
-                    op = r.ue();
-                    w.ue(op);
-                    if (op == 1 || op == 3)
-                        w.ue(r.ue());
-                    if (op == 2)
-                        w.ue(r.ue());
-                    if (op == 3 || op == 6)
-                        w.ue(r.ue());
-                    if (op == 4)
-                        w.ue(r.ue());
-                    if (op == 5)
-                        return {}; // would reset the numbering that leads into the copy
-                }
-            }
-        }
-    }
-    if (encoderPps.cabac && kind != 2)
-        w.ue(r.ue()); // cabac_init_idc
-    w.se(r.se()); // slice_qp_delta
-    if (encoderPps.deblockingControl) {
-        const unsigned disable = r.ue();
-        w.ue(disable);
-        if (disable != 1) {
-            w.se(r.se());
-            w.se(r.se());
-        }
-    }
-    if (!r.ok())
+    if (refIdc != 0 && !rewriteMarking(r, w, idr, unmark))
         return {};
-    if (encoderPps.cabac) {
-        // The slice data begins at a byte boundary after cabac_alignment_one_bits.
-        while (!r.byteAligned())
-            r.bit();
-        while (!w.byteAligned())
-            w.bit(1);
-        QByteArray out = w.data();
-        out.append(rbsp.mid(r.pos() / 8));
-        return fromRbsp(out);
-    }
-    const qsizetype stop = stopBit(rbsp);
-    if (stop < r.pos())
-        return {};
-    w.copy(r, stop);
-    w.trailing();
-    return fromRbsp(w.data());
+    return finishSliceHeader(r, w, encoderPps, kind, rbsp);
 }
 
 QByteArray h264RecoveryPoint()
