@@ -35,6 +35,16 @@ bool checkReadableFile(const QString &path, QString *error)
 
 } // namespace
 
+bool MediaInput::openForRun(const QString &path, const JobContext &context)
+{
+    QString error;
+    if (open(path, context, &error))
+        return true;
+    if (!context.isCancelled())
+        context.fail(error);
+    return false;
+}
+
 bool MediaInput::open(const QString &path, const JobContext &context, QString *error)
 {
     m_ctx.reset();

@@ -16,6 +16,9 @@ public:
     // Refuses missing, empty and non-regular files before libav reads anything; returns false
     // with a sentence for the user in *error. A cancelled open returns false with "" there.
     bool open(const QString &path, const JobContext &context, QString *error);
+    // open() for a builder's run: a failure is reported to the job (unless the run was
+    // cancelled) and false returned.
+    bool openForRun(const QString &path, const JobContext &context);
 
     AVFormatContext *context() const { return m_ctx.get(); }
     QString formatName() const;
