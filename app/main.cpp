@@ -1,4 +1,5 @@
 #include "appfolder.h"
+#include "avlogging.h"
 #include "avprobe.h"
 #include "boxmessagesink.h"
 #include "commandline.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Snipora"));
     QApplication::setOrganizationName(QStringLiteral("Ferrolan Software"));

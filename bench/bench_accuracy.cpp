@@ -6,6 +6,7 @@
 //
 // Usage: bench_accuracy WORKDIR
 
+#include "avlogging.h"
 #include "ffmpegencoder.h"
 #include "timecode.h"
 
@@ -95,6 +96,7 @@ Cut cut(const QString &input, const QString &inputOptions, const QString &output
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_accuracy WORKDIR\n");

@@ -4,6 +4,7 @@
 //
 // Usage: bench_copy FILE OUTDIR [RUNS]
 
+#include "avlogging.h"
 #include "avprobe.h"
 #include "ffmpegencoder.h"
 #include "timecode.h"
@@ -44,6 +45,7 @@ double timeProgram(const QString &program, const QStringList &args)
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QCoreApplication app(argc, argv);
     if (argc < 3)
         return 2;

@@ -3,6 +3,7 @@
 //
 // Usage: bench_engine CLIP [RUNS]   (CLIP: a 10 s H.264/AAC file; see bench/run.sh)
 
+#include "avlogging.h"
 #include "ffmpegencoder.h"
 #include "mpvplayer.h"
 
@@ -64,6 +65,7 @@ void waitUntil(const std::function<bool()> &done, int timeoutMs)
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     if (argc < 2) {

@@ -5,6 +5,7 @@
 // Usage: bench_memory FILE
 
 #include "appfolder.h"
+#include "avlogging.h"
 #include "avprobe.h"
 #include "ffmpegencoder.h"
 #include "formmain.h"
@@ -46,6 +47,7 @@ long peakKiB()
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     if (argc < 2)

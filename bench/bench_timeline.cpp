@@ -6,6 +6,7 @@
 //
 // Usage: bench_timeline FILE [RUNS] [THUMBNAILS]
 
+#include "avlogging.h"
 #include "keyframeindex.h"
 #include "thumbnailstrip.h"
 #include "waveform.h"
@@ -148,6 +149,7 @@ Run timeline(const QString &file, const TimelineCache &cache, int count, bool in
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QCoreApplication app(argc, argv);
     if (argc < 2)
         return 2;

@@ -3,6 +3,7 @@
 // with no window.
 
 #include "argumentbuilder.h"
+#include "avlogging.h"
 #include "avprobe.h"
 #include "catalogue.h"
 #include "copynotes.h"
@@ -663,6 +664,7 @@ int runJob(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder, cons
 
 int main(int argc, char *argv[])
 {
+    QuietLibavLogging();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("snipora-cut"));
     Options o;

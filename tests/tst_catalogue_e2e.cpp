@@ -1,4 +1,5 @@
 #include "argumentbuilder.h"
+#include "avlogging.h"
 #include "avprobe.h"
 #include "catalogue.h"
 #include "ffmpegencoder.h"
@@ -317,6 +318,7 @@ QString TestCatalogueEndToEnd::Case::label() const
 
 void TestCatalogueEndToEnd::initTestCase()
 {
+    QuietLibavLogging();
     QVERIFY(m_dir.isValid());
     const QDir dir(m_dir.path());
     QVERIFY(dir.mkpath(QStringLiteral("out")));

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "avprobe.h"
 #include "ffmpegencoder.h"
 #include "formconverting.h"
@@ -45,6 +46,7 @@ private:
 
 void TestCutRangeX11::initTestCase()
 {
+    QuietLibavLogging();
     QVERIFY(m_dir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     for (const char *name : { "clip.mp4", "clip.mkv", "clip.ts" }) {

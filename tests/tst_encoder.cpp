@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "ffmpegencoder.h"
 #include "mediafixtures.h"
 
@@ -55,6 +56,7 @@ private:
 
 void TestEncoder::initTestCase()
 {
+    QuietLibavLogging();
     QVERIFY(m_dir.isValid());
     m_clip = makeH264Aac(QDir(m_dir.path()), QStringLiteral("clip.mp4"), 6);
     QVERIFY(!m_clip.isEmpty());

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "cutplanner.h"
 #include "ffmpegencoder.h"
 #include "mediafixtures.h"
@@ -394,6 +395,7 @@ QByteArray withoutPps(const QByteArray &avcc)
 
 void TestExactCopy::initTestCase()
 {
+    QuietLibavLogging();
     QVERIFY(m_dir.isValid());
     // Block b shows digit b of the frame number (base 16) as the grey level digit * 16 + 8.
     const auto paint = [](int seconds) {

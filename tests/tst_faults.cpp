@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "ffmpegencoder.h"
 #include "mediafixtures.h"
 
@@ -67,6 +68,7 @@ private:
 
 void TestFaults::initTestCase()
 {
+    QuietLibavLogging();
     m_clip = makeH264Aac(QDir(m_dir.path()), QStringLiteral("source.mp4"), 8);
     QVERIFY(!m_clip.isEmpty());
     m_longGop = m_dir.filePath(QStringLiteral("longgop.mkv"));

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "catalogue.h"
 #include "formvideoformat.h"
 #include "mediafixtures.h"
@@ -69,6 +70,7 @@ private:
 
 void TestFormVideoFormat::initTestCase()
 {
+    QuietLibavLogging();
     // Sources for the line that tells where a direct copy starts: H.264 (cut exactly), and
     // codecs the exact cut does not re-encode. A key frame every 2 s.
     const QString video = QStringLiteral("testsrc2=size=160x90:rate=25:duration=4");

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "avprobe.h"
 #include "ffmpegencoder.h"
 #include "formconverting.h"
@@ -31,6 +32,7 @@ private Q_SLOTS:
 
 void TestFullCutX11::cutThroughEveryWindow()
 {
+    QuietLibavLogging();
     QTemporaryDir dir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     const QString clip = makeH264Aac(QDir(dir.path()), QStringLiteral("Holiday.mp4"), 10);

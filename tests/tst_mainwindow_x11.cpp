@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "avprobe.h"
 #include "ffmpegencoder.h"
 #include "formmain.h"
@@ -32,6 +33,7 @@ private Q_SLOTS:
 
 void TestMainWindowX11::openPlayMarkCut()
 {
+    QuietLibavLogging();
     QTemporaryDir dir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     const QString clip = makeH264Aac(QDir(dir.path()));

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "avprobe.h"
 #include "mediafixtures.h"
 #include "mpvplayer.h"
@@ -36,6 +37,7 @@ private:
 
 void TestPlayer::initTestCase()
 {
+    QuietLibavLogging();
     const QDir dir(m_dir.path());
     m_clip = makeH264Aac(dir);
     m_mp3 = makeMp3(dir);

@@ -1,3 +1,4 @@
+#include "avlogging.h"
 #include "keyframeindex.h"
 #include "mediafixtures.h"
 #include "thumbnailstrip.h"
@@ -221,6 +222,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 void TestTimeline::initTestCase()
 {
+    QuietLibavLogging();
     QVERIFY(m_dir.isValid());
     qputenv("XDG_CACHE_HOME", m_dir.filePath("cache-home").toUtf8());
     // x264's defaults (scene cuts, B-frames); the picture flips at four scene cuts, the frame

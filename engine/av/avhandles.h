@@ -43,6 +43,24 @@ using AvCodecPtr = std::unique_ptr<AVCodecContext, AvCodecDeleter>;
 using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 using AvFramePtr = std::unique_ptr<AVFrame, AvFrameDeleter>;
 
+// An options dictionary for an opening function (avcodec_open2 and the like), freed with it
+// whatever the function left in it.
+class AvDictionary
+{
+public:
+    AvDictionary() = default;
+    AvDictionary(const AvDictionary &) = delete;
+    AvDictionary &operator=(const AvDictionary &) = delete;
+    ~AvDictionary() { av_dict_free(&m_dict); }
+
+    void set(const char *key, const char *value) { av_dict_set(&m_dict, key, value, 0); }
+    // For the opening function, which takes the entries it uses and leaves the others.
+    AVDictionary **address() { return &m_dict; }
+
+private:
+    AVDictionary *m_dict = nullptr;
+};
+
 inline AvPacketPtr MakePacket()
 {
     return AvPacketPtr(av_packet_alloc());

@@ -107,88 +107,92 @@ bool CutPlan::copies(int packet) const
         && !std::binary_search(skipped.begin(), skipped.end(), packet);
 }
 
-CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact)
+namespace {
+
+// The frame shown at the start: the first one that begins at or after it. An exact seek of the
+// player shows that frame at that time, and a conversion of the range begins with it.
+qint64 firstShown(const QList<CutFrame> &frames, qint64 startPts)
 {
-    CutPlan plan;
-    const int n = int(frames.size());
-    if (n == 0) {
-        plan.error = QStringLiteral("The source has no video frames in the range.");
-        return plan;
-    }
-    // The frame shown at the start: the first one that begins at or after it. An exact seek of
-    // the player shows that frame at that time, and a conversion of the range begins with it.
     qint64 zero = kNone;
     for (const CutFrame &f : frames) {
         if (f.pts >= startPts && (zero == kNone || f.pts < zero))
             zero = f.pts;
     }
-    if (zero == kNone || zero >= endPts) {
-        plan.error = QStringLiteral("The range holds no video frame.");
-        return plan;
-    }
-    plan.endPts = endPts;
+    return zero;
+}
 
+// From the key frame at or before the start, to the last frame that starts before the end and
+// can be shown without a frame shown at or after it.
+void planKeyFrameCopy(const QList<CutFrame> &frames, qint64 zero, CutPlan &plan)
+{
+    const int key = decodeStartFor(frames, int(frames.size()) - 1, zero);
+    if (key < 0) {
+        plan.error = QStringLiteral("No key frame at or before the start.");
+        return;
+    }
+    plan.zeroPts = frames.at(key).pts;
     std::vector<int> leading;
-    if (!exact) {
-        // From the key frame at or before the start, to the last frame that starts before the
-        // end and can be shown without a frame shown at or after it.
-        const int key = decodeStartFor(frames, n - 1, zero);
-        if (key < 0) {
-            plan.error = QStringLiteral("No key frame at or before the start.");
-            return plan;
-        }
-        plan.zeroPts = frames.at(key).pts;
-        const std::vector<int> run = copyRun(frames, key, false, endPts, &leading);
-        if (run.empty()) {
-            plan.error = QStringLiteral("The range holds no video frame.");
-            return plan;
-        }
-        plan.copyFrom = run.front();
-        plan.copyTo = run.back();
-        plan.skipped = QList<int>(leading.begin(), leading.end());
-        plan.lastPacket = plan.copyTo;
-        plan.ok = true;
-        return plan;
+    const std::vector<int> run = copyRun(frames, key, false, plan.endPts, &leading);
+    if (run.empty()) {
+        plan.error = QStringLiteral("The range holds no video frame.");
+        return;
     }
+    plan.copyFrom = run.front();
+    plan.copyTo = run.back();
+    plan.skipped = QList<int>(leading.begin(), leading.end());
+    plan.lastPacket = plan.copyTo;
+    plan.ok = true;
+}
 
-    plan.zeroPts = zero;
-    auto inRange = [&](int i) { return frames.at(i).pts >= zero && frames.at(i).pts < endPts; };
-
-    // The first clean packet that shows inside the range starts the copy.
-    int key = -1;
-    for (int i = 0; i < n && key < 0; ++i) {
-        if (frames.at(i).clean && inRange(i))
-            key = i;
-    }
-    std::vector<int> copied;
-    if (key >= 0)
-        copied = copyRun(frames, key, true, endPts, &leading);
+// The frames of the range that are not copied: before the copy's first frame (the head) or
+// after it (the tail).
+void splitEdges(const QList<CutFrame> &frames, const std::vector<int> &copied, qint64 copyStart,
+                qint64 zero, qint64 endPts, std::vector<int> *head, std::vector<int> *tail)
+{
+    const int n = int(frames.size());
     std::vector<char> isCopied(size_t(n), 0);
     for (const int i : copied)
         isCopied[size_t(i)] = 1;
+    for (int i = 0; i < n; ++i) {
+        const qint64 t = frames.at(i).pts;
+        if (t < zero || t >= endPts || isCopied[size_t(i)])
+            continue;
+        if (copied.empty() || t < copyStart)
+            head->push_back(i);
+        else
+            tail->push_back(i);
+    }
+}
 
-    std::vector<int> head;
-    std::vector<int> tail;
+void planExact(const QList<CutFrame> &frames, qint64 zero, CutPlan &plan)
+{
+    const qint64 endPts = plan.endPts;
+    plan.zeroPts = zero;
+    // The first clean packet that shows inside the range starts the copy.
+    int key = -1;
+    for (int i = 0; i < int(frames.size()) && key < 0; ++i) {
+        if (frames.at(i).clean && frames.at(i).pts >= zero && frames.at(i).pts < endPts)
+            key = i;
+    }
+    std::vector<int> leading;
+    std::vector<int> copied;
+    if (key >= 0)
+        copied = copyRun(frames, key, true, endPts, &leading);
     const qint64 copyStart = copied.empty() ? kNone : frames.at(key).pts;
     qint64 copyEnd = kNone;
     for (const int i : copied)
         copyEnd = std::max(copyEnd, frames.at(i).pts);
-    for (int i = 0; i < n; ++i) {
-        if (!inRange(i) || isCopied[size_t(i)])
-            continue;
-        if (copied.empty() || frames.at(i).pts < copyStart)
-            head.push_back(i);
-        else
-            tail.push_back(i);
-    }
+    std::vector<int> head;
+    std::vector<int> tail;
+    splitEdges(frames, copied, copyStart, zero, endPts, &head, &tail);
     if (!makeEdge(frames, head, zero, copied.empty() ? endPts : copyStart, &plan.head)
         || !makeEdge(frames, tail, copyEnd + 1, endPts, &plan.tail)) {
         plan.error = QStringLiteral("No key frame to decode the edges of the range from.");
-        return plan;
+        return;
     }
     if (head.empty() && copied.empty()) {
         plan.error = QStringLiteral("The range holds no video frame.");
-        return plan;
+        return;
     }
     if (!copied.empty()) {
         plan.copyFrom = copied.front();
@@ -197,5 +201,26 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
     }
     plan.lastPacket = std::max({ plan.copyTo, plan.head.decodeTo, plan.tail.decodeTo });
     plan.ok = true;
+}
+
+} // namespace
+
+CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact)
+{
+    CutPlan plan;
+    if (frames.isEmpty()) {
+        plan.error = QStringLiteral("The source has no video frames in the range.");
+        return plan;
+    }
+    const qint64 zero = firstShown(frames, startPts);
+    if (zero == kNone || zero >= endPts) {
+        plan.error = QStringLiteral("The range holds no video frame.");
+        return plan;
+    }
+    plan.endPts = endPts;
+    if (exact)
+        planExact(frames, zero, plan);
+    else
+        planKeyFrameCopy(frames, zero, plan);
     return plan;
 }

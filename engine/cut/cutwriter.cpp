@@ -1,7 +1,10 @@
 #include "cutwriter.h"
 
+#include "avcompat.h"
+#include "averror.h"
 #include "containerfacts.h"
 #include "nalunits.h"
+#include "packetdata.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,13 +15,6 @@ extern "C" {
 }
 
 namespace {
-
-QString avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
 
 QString describe(const AVStream *st)
 {
@@ -151,15 +147,48 @@ void renumberFlacFrame(AVPacket *packet, qint64 *first)
     frame.append(char(crc >> 8));
     frame.append(char(crc & 0xff));
 
-    AVBufferRef *buffer = av_buffer_alloc(size_t(frame.size()) + AV_INPUT_BUFFER_PADDING_SIZE);
-    if (!buffer)
-        return;
-    memcpy(buffer->data, frame.constData(), size_t(frame.size()));
-    memset(buffer->data + frame.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    av_buffer_unref(&packet->buf);
-    packet->buf = buffer;
-    packet->data = buffer->data;
-    packet->size = int(frame.size());
+    ReplacePacketData(packet, frame); // out of memory: the packet stays as it was
+}
+
+// The muxer the output path's extension names; without one (or an unknown one), the one that
+// writes the source's kind of file.
+const AVOutputFormat *outputFormat(const QString &path, const QByteArray &file,
+                                   const AVFormatContext *input)
+{
+    const AVOutputFormat *format = av_guess_format(nullptr, file.constData(), nullptr);
+    if (!format || QFileInfo(path).suffix().isEmpty()) {
+        const QByteArray muxer
+            = MuxerForInputFormat(QString::fromLatin1(input->iformat->name)).toLatin1();
+        format = av_guess_format(muxer.constData(), nullptr, nullptr);
+    }
+    return format;
+}
+
+// Chapters that overlap the range, cut to it and shifted to begin at 0.
+void copyChapters(AVFormatContext *out, const AVFormatContext *input, qint64 zeroMicros,
+                  qint64 endMicros)
+{
+    for (unsigned c = 0; c < input->nb_chapters; ++c) {
+        const AVChapter *in = input->chapters[c];
+        const qint64 zero = av_rescale_q(zeroMicros, AV_TIME_BASE_Q, in->time_base);
+        const qint64 end = av_rescale_q(endMicros, AV_TIME_BASE_Q, in->time_base);
+        if (in->end <= zero || in->start >= end)
+            continue;
+        auto *chapter = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+        if (!chapter)
+            continue;
+        chapter->id = in->id;
+        chapter->time_base = in->time_base;
+        chapter->start = std::max<qint64>(in->start, zero) - zero;
+        chapter->end = std::min<qint64>(in->end, end) - zero;
+        av_dict_copy(&chapter->metadata, in->metadata, 0);
+        if (av_dynarray_add_nofree(&out->chapters, reinterpret_cast<int *>(&out->nb_chapters),
+                                   chapter)
+            < 0) {
+            av_dict_free(&chapter->metadata);
+            av_free(chapter);
+        }
+    }
 }
 
 } // namespace
@@ -183,12 +212,7 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     m_zero = zeroMicros;
     m_videoInput = video.inputIndex;
     const QByteArray file = QFile::encodeName(QFileInfo(path).absoluteFilePath());
-    const AVOutputFormat *format = av_guess_format(nullptr, file.constData(), nullptr);
-    if (!format || QFileInfo(path).suffix().isEmpty()) {
-        const QByteArray muxer
-            = MuxerForInputFormat(QString::fromLatin1(input->iformat->name)).toLatin1();
-        format = av_guess_format(muxer.constData(), nullptr, nullptr);
-    }
+    const AVOutputFormat *format = outputFormat(path, file, input);
     if (!format) {
         *error = QStringLiteral("No container format is known for %1.").arg(path);
         return false;
@@ -201,13 +225,22 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     m_ctx.reset(raw);
     m_mp3 = qstrcmp(format->name, "mp3") == 0;
     av_dict_copy(&raw->metadata, input->metadata, 0);
-    const bool matroska = isMatroska();
     // Matroska stores presentation times only; the muxer derives decoding times from them.
-    m_dtsByMuxer = matroska;
+    m_dtsByMuxer = isMatroska();
+    if (!addStreams(video, error))
+        return false;
+    readNalLengthSize(video);
+    copyChapters(raw, input, zeroMicros, endMicros);
+    return start(file, error);
+}
 
-    m_map.assign(input->nb_streams, -1);
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream *in = input->streams[i];
+bool CutWriter::addStreams(const VideoOverride &video, QString *error)
+{
+    const AVOutputFormat *format = m_ctx->oformat;
+    const bool matroska = isMatroska();
+    m_map.assign(m_input->nb_streams, -1);
+    for (unsigned i = 0; i < m_input->nb_streams; ++i) {
+        const AVStream *in = m_input->streams[i];
         const AVCodecParameters *par = in->codecpar;
         // Attachments (fonts) exist only in Matroska; the other streams go where the muxer
         // knows their codec.
@@ -220,107 +253,102 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         // The demuxer's own stream of an MP4's chapter titles: the chapters are written from
         // the chapter list.
         const bool chapterTitles = par->codec_type == AVMEDIA_TYPE_DATA
-            && in->discard == AVDISCARD_ALL && input->nb_chapters > 0;
+            && in->discard == AVDISCARD_ALL && m_input->nb_chapters > 0;
         if (!carried) {
             if (!chapterTitles)
                 m_leftOut << describe(in);
             continue;
         }
-        AVStream *out = avformat_new_stream(raw, nullptr);
-        if (!out || avcodec_parameters_copy(out->codecpar, par) < 0) {
-            *error = QStringLiteral("The output cannot be set up.");
+        if (!addStream(i, video, error))
             return false;
-        }
-        if (par->codec_id == AV_CODEC_ID_FLAC) {
-            forgetFlacLength(out->codecpar);
-            if (qstrcmp(format->name, "flac") == 0 && out->codecpar->extradata_size >= 34) {
-                m_flacInfo.resize(size_t(out->index) + 1);
-                m_flacInfo[size_t(out->index)]
-                    = QByteArray(reinterpret_cast<const char *>(out->codecpar->extradata)
-                                     + out->codecpar->extradata_size - 34,
-                                 34);
-            }
-        }
-        // Keep the source's codec tag where the container knows it for this codec.
-        unsigned tag = 0;
-        if (!format->codec_tag
-            || av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id
-            || !av_codec_get_tag2(format->codec_tag, par->codec_id, &tag))
-            out->codecpar->codec_tag = par->codec_tag;
-        else
-            out->codecpar->codec_tag = 0;
-        out->time_base = in->time_base;
-        out->avg_frame_rate = in->avg_frame_rate;
-        out->r_frame_rate = in->r_frame_rate;
-        out->sample_aspect_ratio = in->sample_aspect_ratio;
-        out->disposition = in->disposition;
-        av_dict_copy(&out->metadata, in->metadata, 0);
-        for (int s = 0; s < in->nb_side_data; ++s) {
-            const AVPacketSideData &side = in->side_data[s];
-            uint8_t *data = av_stream_new_side_data(out, side.type, side.size);
-            if (data)
-                memcpy(data, side.data, side.size);
-        }
-        if (int(i) == video.inputIndex) {
-            if (!video.extradata.isEmpty() && !setExtradata(out->codecpar, video.extradata)) {
-                *error = QStringLiteral("Out of memory.");
-                return false;
-            }
-            if (video.codecTag && format->codec_tag
-                && av_codec_get_id(format->codec_tag, video.codecTag) == par->codec_id)
-                out->codecpar->codec_tag = video.codecTag;
-        }
-        m_map[i] = out->index;
     }
     if (m_map.empty() || std::all_of(m_map.begin(), m_map.end(), [](int m) { return m < 0; })) {
         *error = QStringLiteral("The output container can carry none of the source's streams.");
         return false;
     }
-    if (video.inputIndex >= 0 && m_map[size_t(video.inputIndex)] >= 0) {
-        const QByteArray extra(
-            reinterpret_cast<const char *>(
-                raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata),
-            raw->streams[m_map[size_t(video.inputIndex)]]->codecpar->extradata_size);
-        const AVCodecID codec = input->streams[video.inputIndex]->codecpar->codec_id;
-        if (NalUnits::isConfigRecord(extra))
-            m_nalLengthSize = codec == AV_CODEC_ID_HEVC
-                ? NalUnits::parseHevcConfig(extra).lengthSize
-                : NalUnits::parseAvcConfig(extra).lengthSize;
-    }
+    return true;
+}
 
-    // Chapters that overlap the range, cut to it and shifted to begin at 0.
-    for (unsigned c = 0; c < input->nb_chapters; ++c) {
-        const AVChapter *in = input->chapters[c];
-        const qint64 zero = av_rescale_q(zeroMicros, AV_TIME_BASE_Q, in->time_base);
-        const qint64 end = av_rescale_q(endMicros, AV_TIME_BASE_Q, in->time_base);
-        if (in->end <= zero || in->start >= end)
-            continue;
-        auto *out = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
-        if (!out)
-            continue;
-        out->id = in->id;
-        out->time_base = in->time_base;
-        out->start = std::max<qint64>(in->start, zero) - zero;
-        out->end = std::min<qint64>(in->end, end) - zero;
-        av_dict_copy(&out->metadata, in->metadata, 0);
-        if (av_dynarray_add_nofree(&raw->chapters, reinterpret_cast<int *>(&raw->nb_chapters), out)
-            < 0) {
-            av_dict_free(&out->metadata);
-            av_free(out);
+bool CutWriter::addStream(unsigned i, const VideoOverride &video, QString *error)
+{
+    const AVOutputFormat *format = m_ctx->oformat;
+    const AVStream *in = m_input->streams[i];
+    const AVCodecParameters *par = in->codecpar;
+    AVStream *out = avformat_new_stream(m_ctx.get(), nullptr);
+    if (!out || avcodec_parameters_copy(out->codecpar, par) < 0) {
+        *error = QStringLiteral("The output cannot be set up.");
+        return false;
+    }
+    if (par->codec_id == AV_CODEC_ID_FLAC)
+        keepFlacInfo(out, format);
+    // Keep the source's codec tag where the container knows it for this codec.
+    unsigned tag = 0;
+    if (!format->codec_tag || av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id
+        || !av_codec_get_tag2(format->codec_tag, par->codec_id, &tag))
+        out->codecpar->codec_tag = par->codec_tag;
+    else
+        out->codecpar->codec_tag = 0;
+    out->time_base = in->time_base;
+    out->avg_frame_rate = in->avg_frame_rate;
+    out->r_frame_rate = in->r_frame_rate;
+    out->sample_aspect_ratio = in->sample_aspect_ratio;
+    out->disposition = in->disposition;
+    av_dict_copy(&out->metadata, in->metadata, 0);
+    CopyStreamSideData(in, out);
+    if (int(i) == video.inputIndex) {
+        if (!video.extradata.isEmpty() && !setExtradata(out->codecpar, video.extradata)) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
         }
+        if (video.codecTag && format->codec_tag
+            && av_codec_get_id(format->codec_tag, video.codecTag) == par->codec_id)
+            out->codecpar->codec_tag = video.codecTag;
     }
+    m_map[i] = out->index;
+    return true;
+}
 
+// A FLAC stream declares no length (the cut's is not the source's); a FLAC file's header is
+// kept to be written again at the end.
+void CutWriter::keepFlacInfo(AVStream *out, const AVOutputFormat *format)
+{
+    forgetFlacLength(out->codecpar);
+    if (qstrcmp(format->name, "flac") == 0 && out->codecpar->extradata_size >= 34) {
+        m_flacInfo.resize(size_t(out->index) + 1);
+        m_flacInfo[size_t(out->index)]
+            = QByteArray(reinterpret_cast<const char *>(out->codecpar->extradata)
+                             + out->codecpar->extradata_size - 34,
+                         34);
+    }
+}
+
+void CutWriter::readNalLengthSize(const VideoOverride &video)
+{
+    if (video.inputIndex < 0 || m_map[size_t(video.inputIndex)] < 0)
+        return;
+    const AVCodecParameters *out = m_ctx->streams[m_map[size_t(video.inputIndex)]]->codecpar;
+    const QByteArray extra(reinterpret_cast<const char *>(out->extradata), out->extradata_size);
+    const AVCodecID codec = m_input->streams[video.inputIndex]->codecpar->codec_id;
+    if (NalUnits::isConfigRecord(extra))
+        m_nalLengthSize = codec == AV_CODEC_ID_HEVC ? NalUnits::parseHevcConfig(extra).lengthSize
+                                                    : NalUnits::parseAvcConfig(extra).lengthSize;
+}
+
+bool CutWriter::start(const QByteArray &file, QString *error)
+{
+    AVFormatContext *raw = m_ctx.get();
+    const AVOutputFormat *format = raw->oformat;
     if (!(format->flags & AVFMT_NOFILE)) {
         const int r
             = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(), AVIO_FLAG_WRITE);
         if (r < 0) {
-            *error = QStringLiteral("The output file cannot be created: %1").arg(avError(r));
+            *error = QStringLiteral("The output file cannot be created: %1").arg(AvErrorText(r));
             return false;
         }
     }
     // Keys in reverse-DNS form ("com.apple.quicktime.make", a phone's make and model) come
     // from an MP4's "keys" box; the muxer writes them only with every tag in such a box.
-    AVDictionary *options = nullptr;
+    AvDictionary options;
     const AVDictionaryEntry *key = nullptr;
     bool keyed = false;
     while (!keyed && (key = av_dict_get(raw->metadata, "", key, AV_DICT_IGNORE_SUFFIX)))
@@ -328,15 +356,14 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     const AVClass *muxerClass = format->priv_class;
     if (keyed && muxerClass
         && av_opt_find(&muxerClass, "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
-        av_dict_set(&options, "movflags", "+use_metadata_tags", 0);
+        options.set("movflags", "+use_metadata_tags");
         // The file type box is the muxer's own, not a tag.
         for (const char *brand : { "major_brand", "minor_version", "compatible_brands" })
             av_dict_set(&raw->metadata, brand, nullptr, 0);
     }
-    const int r = avformat_write_header(raw, &options);
-    av_dict_free(&options);
+    const int r = avformat_write_header(raw, options.address());
     if (r < 0) {
-        *error = QStringLiteral("The output cannot be started: %1").arg(avError(r));
+        *error = QStringLiteral("The output cannot be started: %1").arg(AvErrorText(r));
         return false;
     }
     m_headerWritten = true;
@@ -404,7 +431,7 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         *error = r == AVERROR(EINVAL)
             ? QStringLiteral("The source's timestamps run backwards in the range (a recording "
                              "appended to another?), which the output cannot hold")
-            : QStringLiteral("The output could not be written: %1").arg(avError(r));
+            : QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
         return false;
     }
     return true;
@@ -422,7 +449,7 @@ bool CutWriter::finish(QString *error)
     if (r >= 0 && !(m_ctx->oformat->flags & AVFMT_NOFILE))
         r = avio_closep(&m_ctx->pb);
     if (r < 0) {
-        *error = QStringLiteral("The output could not be written: %1").arg(avError(r));
+        *error = QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
         return false;
     }
     return true;

@@ -50,6 +50,13 @@ public:
     qint64 bytesWritten() const;
 
 private:
+    bool addStreams(const VideoOverride &video, QString *error);
+    bool addStream(unsigned inputIndex, const VideoOverride &video, QString *error);
+    void keepFlacInfo(AVStream *out, const AVOutputFormat *format);
+    void readNalLengthSize(const VideoOverride &video);
+    // Opens the file and writes the container's header.
+    bool start(const QByteArray &file, QString *error);
+
     AvOutputPtr m_ctx;
     AVFormatContext *m_input = nullptr;
     std::vector<int> m_map;

@@ -1,5 +1,9 @@
 #include "edgeencoder.h"
 
+#include "avcompat.h"
+#include "averror.h"
+#include "codeclevels.h"
+
 extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
@@ -7,56 +11,30 @@ extern "C" {
 
 #include <QStringList>
 
+#include <algorithm>
+#include <climits>
+#include <span>
+
 namespace {
-
-// Maximum bit rate (kbit/s) and buffer (kbit) of H.264 levels for the Main profile; High
-// allows 1.25 times, High 10 three times, High 4:2:2 and 4:4:4 four times.
-struct LevelLimit
-{
-    int level;
-    int maxRate;
-    int buffer;
-};
-constexpr LevelLimit kH264Levels[] = {
-    { 9, 128, 350 },        { 10, 64, 175 },        { 11, 192, 500 },       { 12, 384, 1000 },
-    { 13, 768, 2000 },      { 20, 2000, 2000 },     { 21, 4000, 4000 },     { 22, 4000, 4000 },
-    { 30, 10000, 10000 },   { 31, 14000, 14000 },   { 32, 20000, 20000 },   { 40, 20000, 25000 },
-    { 41, 50000, 62500 },   { 42, 50000, 62500 },   { 50, 135000, 135000 }, { 51, 240000, 240000 },
-    { 52, 240000, 240000 }, { 60, 240000, 240000 }, { 61, 480000, 480000 }, { 62, 800000, 800000 },
-};
-// HEVC Main tier (the level code is 30 times the level number).
-constexpr LevelLimit kHevcLevels[] = {
-    { 30, 128, 350 },        { 60, 1500, 1500 },    { 63, 3000, 3000 },    { 90, 6000, 6000 },
-    { 93, 10000, 10000 },    { 120, 12000, 12000 }, { 123, 20000, 20000 }, { 150, 25000, 25000 },
-    { 153, 40000, 40000 },   { 156, 60000, 60000 }, { 180, 60000, 60000 }, { 183, 120000, 120000 },
-    { 186, 240000, 240000 },
-};
-
-const LevelLimit *findLevel(const LevelLimit *begin, const LevelLimit *end, int level)
-{
-    for (const LevelLimit *l = begin; l != end; ++l) {
-        if (l->level == level)
-            return l;
-    }
-    return nullptr;
-}
 
 // The level for the new frames: the declared one, or where it may rise, the first one after it
 // (in the table's order) whose rate reaches `needed` (bits a second), else the highest.
-const LevelLimit *chooseLevel(const LevelLimit *begin, const LevelLimit *end, int declared,
-                              double factor, double needed, bool mayRise, bool *limited)
+const CodecLevel *chooseLevel(std::span<const CodecLevel> levels, int declared, double factor,
+                              double needed, bool mayRise, bool *limited)
 {
-    const LevelLimit *level = findLevel(begin, end, declared);
     *limited = false;
-    if (!level)
+    auto level = std::find_if(levels.begin(), levels.end(),
+                              [declared](const CodecLevel &l) { return l.code == declared; });
+    if (level == levels.end())
         return nullptr;
-    const auto enough = [&](const LevelLimit *l) { return l->maxRate * factor * 1000 >= needed; };
+    const auto enough
+        = [&](const CodecLevel &l) { return l.maxBitrateKbps * factor * 1000 >= needed; };
     if (mayRise) {
-        while (!enough(level) && level + 1 != end)
+        while (!enough(*level) && level + 1 != levels.end())
             ++level;
     }
-    *limited = !enough(level);
-    return level;
+    *limited = !enough(*level);
+    return &*level;
 }
 
 // The headroom over the source's own bit rate that encoding for fidelity needs on grainy
@@ -67,15 +45,15 @@ constexpr double kRateHeadroom = 4.0;
 double h264ProfileFactor(int profile)
 {
     switch (profile) {
-    case FF_PROFILE_H264_HIGH:
+    case SNIPORA_PROFILE(H264_HIGH):
         return 1.25;
-    case FF_PROFILE_H264_HIGH_10:
-    case FF_PROFILE_H264_HIGH_10_INTRA:
+    case SNIPORA_PROFILE(H264_HIGH_10):
+    case SNIPORA_PROFILE(H264_HIGH_10_INTRA):
         return 3.0;
-    case FF_PROFILE_H264_HIGH_422:
-    case FF_PROFILE_H264_HIGH_422_INTRA:
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
-    case FF_PROFILE_H264_HIGH_444_INTRA:
+    case SNIPORA_PROFILE(H264_HIGH_422):
+    case SNIPORA_PROFILE(H264_HIGH_422_INTRA):
+    case SNIPORA_PROFILE(H264_HIGH_444_PREDICTIVE):
+    case SNIPORA_PROFILE(H264_HIGH_444_INTRA):
         return 4.0;
     default:
         return 1.0;
@@ -85,18 +63,18 @@ double h264ProfileFactor(int profile)
 const char *x264Profile(int profile)
 {
     switch (profile) {
-    case FF_PROFILE_H264_BASELINE:
-    case FF_PROFILE_H264_CONSTRAINED_BASELINE:
+    case SNIPORA_PROFILE(H264_BASELINE):
+    case SNIPORA_PROFILE(H264_CONSTRAINED_BASELINE):
         return "baseline";
-    case FF_PROFILE_H264_MAIN:
+    case SNIPORA_PROFILE(H264_MAIN):
         return "main";
-    case FF_PROFILE_H264_HIGH:
+    case SNIPORA_PROFILE(H264_HIGH):
         return "high";
-    case FF_PROFILE_H264_HIGH_10:
+    case SNIPORA_PROFILE(H264_HIGH_10):
         return "high10";
-    case FF_PROFILE_H264_HIGH_422:
+    case SNIPORA_PROFILE(H264_HIGH_422):
         return "high422";
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+    case SNIPORA_PROFILE(H264_HIGH_444_PREDICTIVE):
         return "high444";
     default:
         return nullptr;
@@ -132,11 +110,123 @@ AVPixelFormat plainFormat(AVPixelFormat f)
     }
 }
 
-QString avError(int code)
+// What the encoder is told beyond its context's fields, and the level whose rate caps it.
+struct EncoderSetup
 {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
+    AvDictionary opts;
+    QStringList params; // x264-params or x265-params
+    const CodecLevel *limit = nullptr;
+    double factor = 1.0; // of the level's rate, for the profile
+};
+
+AVRational nominalRate(const AVStream *source)
+{
+    AVRational rate = source->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = source->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = AVRational { 25, 1 };
+    return rate;
+}
+
+// The picture as the source's: size, aspect, pixel format, colour description; frames numbered
+// 0, 1, 2, ... at the nominal rate (their source times are kept aside), no B-frames, one key
+// frame at the beginning (MPEG-2 allows no more than 600 frames between two).
+void setUpContext(AVCodecContext *enc, const AVStream *source, AVRational rate, bool globalHeader)
+{
+    const AVCodecParameters *par = source->codecpar;
+    enc->width = par->width;
+    enc->height = par->height;
+    enc->pix_fmt = plainFormat(AVPixelFormat(par->format));
+    enc->sample_aspect_ratio
+        = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : source->sample_aspect_ratio;
+    enc->color_range = par->format != enc->pix_fmt ? AVCOL_RANGE_JPEG : par->color_range;
+    enc->color_primaries = par->color_primaries;
+    enc->color_trc = par->color_trc;
+    enc->colorspace = par->color_space;
+    enc->chroma_sample_location = par->chroma_location;
+    enc->field_order = AV_FIELD_PROGRESSIVE;
+    enc->time_base = av_inv_q(rate);
+    enc->framerate = rate;
+    enc->max_b_frames = 0;
+    enc->gop_size = par->codec_id == AV_CODEC_ID_MPEG2VIDEO ? 600 : 1 << 20;
+    enc->thread_count = 0;
+    if (globalHeader)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+}
+
+void setUpH264(const AVCodecParameters *par, const EdgeEncoder::Options &options, double needed,
+               EncoderSetup &setup, bool *limited)
+{
+    setup.opts.set("preset", "fast");
+    setup.opts.set("tune", "psnr");
+    setup.opts.set("crf", "15");
+    if (const char *profile = x264Profile(par->profile))
+        setup.opts.set("profile", profile);
+    setup.factor = h264ProfileFactor(par->profile);
+    setup.limit = chooseLevel(CodecLevels::H264(), par->level, setup.factor, needed,
+                              options.levelMayRise, limited);
+    // No lookahead (an edge is short, and the lookahead's frames are most of the encoder's
+    // memory), one reference frame without weighted copies of it (frames that follow the
+    // source's SPS may use no more), and one encoding thread for large pictures: frame threads
+    // hold frames of their own.
+    setup.params << QStringLiteral("scenecut=0") << QStringLiteral("rc-lookahead=0")
+                 << QStringLiteral("mbtree=0") << QStringLiteral("ref=1")
+                 << QStringLiteral("weightp=0")
+                 << QStringLiteral("sps-id=%1").arg(options.h264ParameterSetId);
+    if (qint64(par->width) * par->height > 1280 * 720)
+        setup.params << QStringLiteral("threads=1");
+}
+
+void setUpHevc(const AVCodecParameters *par, const EdgeEncoder::Options &options, double needed,
+               EncoderSetup &setup, bool *limited)
+{
+    setup.opts.set("preset", "fast");
+    setup.opts.set("tune", "psnr");
+    setup.opts.set("crf", "15");
+    if (par->profile == SNIPORA_PROFILE(HEVC_MAIN_10))
+        setup.opts.set("profile", "main10");
+    else if (par->profile == SNIPORA_PROFILE(HEVC_MAIN))
+        setup.opts.set("profile", "main");
+    setup.params << QStringLiteral("log-level=none") << QStringLiteral("scenecut=0")
+                 << QStringLiteral("bframes=0") << QStringLiteral("info=0")
+                 << QStringLiteral("rc-lookahead=0") << QStringLiteral("cutree=0");
+    if (qint64(par->width) * par->height > 1280 * 720)
+        setup.params << QStringLiteral("frame-threads=1");
+    setup.limit
+        = chooseLevel(CodecLevels::Hevc(), par->level, 1.0, needed, options.levelMayRise, limited);
+}
+
+void setUpMpeg2(AVCodecContext *enc, const AVCodecParameters *par)
+{
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * 2;
+    if (par->profile >= 0)
+        enc->profile = par->profile;
+    if (par->level >= 0)
+        enc->level = par->level;
+    enc->rc_max_rate = par->bit_rate > 0 ? par->bit_rate * 2 : 0;
+    enc->rc_buffer_size = enc->rc_max_rate > 0 ? 1835008 : 0; // the Main level buffer
+}
+
+// The level's rate and buffer cap the encoder; the parameters go to x264 or x265.
+void applyLimit(EncoderSetup &setup, AVCodecContext *enc, AVCodecID codec)
+{
+    if (setup.limit) {
+        const qint64 rate = qint64(setup.limit->maxBitrateKbps * setup.factor) * 1000;
+        const qint64 buffer = qint64(setup.limit->maxBufferKbits * setup.factor) * 1000;
+        if (codec == AV_CODEC_ID_HEVC) {
+            setup.params << QStringLiteral("vbv-maxrate=%1").arg(rate / 1000)
+                         << QStringLiteral("vbv-bufsize=%1").arg(buffer / 1000);
+        } else {
+            enc->rc_max_rate = rate;
+            enc->rc_buffer_size = int(std::min<qint64>(buffer, INT_MAX));
+        }
+    }
+    if (!setup.params.isEmpty()) {
+        const char *key = codec == AV_CODEC_ID_HEVC ? "x265-params" : "x264-params";
+        setup.opts.set(key, setup.params.join(QLatin1Char(':')).toLatin1().constData());
+    }
 }
 
 } // namespace
@@ -169,14 +259,9 @@ bool EdgeEncoder::canEncode(const AVCodecParameters *par, QString *reason)
     return false;
 }
 
-bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *error)
+bool EdgeEncoder::openDecoder(const AVStream *source, QString *error)
 {
     const AVCodecParameters *par = source->codecpar;
-    if (!canEncode(par, error))
-        return false;
-    m_timeBase = source->time_base;
-    m_frame = MakeFrame();
-
     const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
     m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
     if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), par) < 0) {
@@ -190,12 +275,19 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         *error = QStringLiteral("The video decoder cannot be opened.");
         return false;
     }
+    return true;
+}
 
-    AVRational rate = source->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = source->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = AVRational { 25, 1 };
+bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *error)
+{
+    const AVCodecParameters *par = source->codecpar;
+    if (!canEncode(par, error))
+        return false;
+    m_timeBase = source->time_base;
+    m_frame = MakeFrame();
+    if (!openDecoder(source, error))
+        return false;
+    const AVRational rate = nominalRate(source);
     m_defaultDuration = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), m_timeBase));
 
     const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(par->codec_id));
@@ -205,109 +297,33 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         return false;
     }
     AVCodecContext *enc = m_encoder.get();
-    enc->width = par->width;
-    enc->height = par->height;
-    enc->pix_fmt = plainFormat(AVPixelFormat(par->format));
-    enc->sample_aspect_ratio
-        = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : source->sample_aspect_ratio;
-    enc->color_range = par->format != enc->pix_fmt ? AVCOL_RANGE_JPEG : par->color_range;
-    enc->color_primaries = par->color_primaries;
-    enc->color_trc = par->color_trc;
-    enc->colorspace = par->color_space;
-    enc->chroma_sample_location = par->chroma_location;
-    enc->field_order = AV_FIELD_PROGRESSIVE;
-    // Frames are numbered 0, 1, 2, ... at the nominal rate; their source times are kept aside.
-    enc->time_base = av_inv_q(rate);
-    enc->framerate = rate;
-    enc->max_b_frames = 0;
-    // One key frame, at the beginning (MPEG-2 allows no more than 600 frames between two).
-    enc->gop_size = par->codec_id == AV_CODEC_ID_MPEG2VIDEO ? 600 : 1 << 20;
-    enc->thread_count = 0;
-    if (options.globalHeader)
-        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-
-    AVDictionary *opts = nullptr;
-    QStringList params;
-    const LevelLimit *limit = nullptr;
-    double factor = 1.0;
+    setUpContext(enc, source, rate, options.globalHeader);
+    EncoderSetup setup;
     const double needed = kRateHeadroom * options.sourceBitRate;
     m_level = par->level;
     switch (par->codec_id) {
     case AV_CODEC_ID_H264:
-        av_dict_set(&opts, "preset", "fast", 0);
-        av_dict_set(&opts, "tune", "psnr", 0);
-        av_dict_set(&opts, "crf", "15", 0);
-        if (const char *profile = x264Profile(par->profile))
-            av_dict_set(&opts, "profile", profile, 0);
-        factor = h264ProfileFactor(par->profile);
-        limit = chooseLevel(std::begin(kH264Levels), std::end(kH264Levels), par->level, factor,
-                            needed, options.levelMayRise, &m_levelLimited);
-        if (limit)
-            m_level = limit->level;
+        setUpH264(par, options, needed, setup, &m_levelLimited);
+        if (setup.limit)
+            m_level = setup.limit->code;
         if (m_level > 0)
             enc->level = m_level;
-        // No lookahead (an edge is short, and the lookahead's frames are most of the
-        // encoder's memory), one reference frame without weighted copies of it (frames that
-        // follow the source's SPS may use no more), and one encoding thread for large
-        // pictures: frame threads hold frames of their own.
-        params << QStringLiteral("scenecut=0") << QStringLiteral("rc-lookahead=0")
-               << QStringLiteral("mbtree=0") << QStringLiteral("ref=1")
-               << QStringLiteral("weightp=0")
-               << QStringLiteral("sps-id=%1").arg(options.h264ParameterSetId);
-        if (qint64(par->width) * par->height > 1280 * 720)
-            params << QStringLiteral("threads=1");
         break;
     case AV_CODEC_ID_HEVC:
-        av_dict_set(&opts, "preset", "fast", 0);
-        av_dict_set(&opts, "tune", "psnr", 0);
-        av_dict_set(&opts, "crf", "15", 0);
-        if (par->profile == FF_PROFILE_HEVC_MAIN_10)
-            av_dict_set(&opts, "profile", "main10", 0);
-        else if (par->profile == FF_PROFILE_HEVC_MAIN)
-            av_dict_set(&opts, "profile", "main", 0);
-        params << QStringLiteral("log-level=none") << QStringLiteral("scenecut=0")
-               << QStringLiteral("bframes=0") << QStringLiteral("info=0")
-               << QStringLiteral("rc-lookahead=0") << QStringLiteral("cutree=0");
-        if (qint64(par->width) * par->height > 1280 * 720)
-            params << QStringLiteral("frame-threads=1");
-        limit = chooseLevel(std::begin(kHevcLevels), std::end(kHevcLevels), par->level, 1.0, needed,
-                            options.levelMayRise, &m_levelLimited);
-        if (limit)
-            m_level = limit->level;
+        setUpHevc(par, options, needed, setup, &m_levelLimited);
+        if (setup.limit)
+            m_level = setup.limit->code;
         if (m_level > 0)
-            params << QStringLiteral("level-idc=%1").arg(m_level / 3); // tenths of a level
+            setup.params << QStringLiteral("level-idc=%1").arg(m_level / 3); // tenths of a level
         break;
     case AV_CODEC_ID_MPEG2VIDEO:
-        enc->flags |= AV_CODEC_FLAG_QSCALE;
-        enc->global_quality = FF_QP2LAMBDA * 2;
-        if (par->profile >= 0)
-            enc->profile = par->profile;
-        if (par->level >= 0)
-            enc->level = par->level;
-        enc->rc_max_rate = par->bit_rate > 0 ? par->bit_rate * 2 : 0;
-        enc->rc_buffer_size = enc->rc_max_rate > 0 ? 1835008 : 0; // the Main level buffer
+        setUpMpeg2(enc, par);
         break;
     default:
         break;
     }
-    if (limit) {
-        const qint64 rate = qint64(limit->maxRate * factor) * 1000;
-        const qint64 buffer = qint64(limit->buffer * factor) * 1000;
-        if (par->codec_id == AV_CODEC_ID_HEVC) {
-            params << QStringLiteral("vbv-maxrate=%1").arg(rate / 1000)
-                   << QStringLiteral("vbv-bufsize=%1").arg(buffer / 1000);
-        } else {
-            enc->rc_max_rate = rate;
-            enc->rc_buffer_size = int(std::min<qint64>(buffer, INT_MAX));
-        }
-    }
-    if (!params.isEmpty()) {
-        const char *key = par->codec_id == AV_CODEC_ID_HEVC ? "x265-params" : "x264-params";
-        av_dict_set(&opts, key, params.join(QLatin1Char(':')).toLatin1().constData(), 0);
-    }
-    const int r = avcodec_open2(enc, codec, &opts);
-    av_dict_free(&opts);
-    if (r < 0) {
+    applyLimit(setup, enc, par->codec_id);
+    if (avcodec_open2(enc, codec, setup.opts.address()) < 0) {
         *error = QStringLiteral("The video cannot be encoded anew to cut it to the frame (the "
                                 "encoder refuses its settings); a copy that starts on a key frame "
                                 "(Exact cut off, or --keyframe-copy) still works");
@@ -355,7 +371,7 @@ bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
     if (r == AVERROR_INVALIDDATA)
         return damaged(m_lastPacketPts, error);
     if (r < 0 && r != AVERROR_EOF) {
-        *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
+        *error = QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r));
         return false;
     }
     for (;;) {
@@ -365,7 +381,7 @@ bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
         if (r == AVERROR_INVALIDDATA)
             return damaged(m_lastPacketPts, error);
         if (r < 0) {
-            *error = QStringLiteral("The video could not be decoded: %1").arg(avError(r));
+            *error = QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r));
             return false;
         }
         const qint64 pts = m_frame->best_effort_timestamp;
@@ -403,7 +419,7 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
     frame->reordered_opaque = 0;
     const int r = avcodec_send_frame(m_encoder.get(), frame);
     if (r < 0) {
-        *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+        *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
         return false;
     }
     ++m_encoded;
@@ -420,7 +436,7 @@ bool EdgeEncoder::receivePackets(QString *error)
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
             return true;
         if (r < 0) {
-            *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+            *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
             return false;
         }
         const qint64 n = packet->pts;
@@ -446,7 +462,7 @@ bool EdgeEncoder::finish(QString *error)
         return false;
     const int r = avcodec_send_frame(m_encoder.get(), nullptr);
     if (r < 0 && r != AVERROR_EOF) {
-        *error = QStringLiteral("The video could not be encoded: %1").arg(avError(r));
+        *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
         return false;
     }
     return receivePackets(error);

@@ -61,6 +61,7 @@ public:
     static bool canEncode(const AVCodecParameters *par, QString *reason);
 
 private:
+    bool openDecoder(const AVStream *source, QString *error);
     bool encodeFrame(AVFrame *frame, QString *error);
     bool receivePackets(QString *error);
     bool cancelled(QString *error) const;

@@ -1,185 +1,224 @@
 #include "nalrewrite.h"
 
+#include "nalbits.h"
+
 #include <vector>
 
 namespace NalRewrite {
 
+using NalBits::fromRbsp;
+using NalBits::Reader;
+using NalBits::stopBit;
+using NalBits::toRbsp;
+using NalBits::Writer;
+
 namespace {
 
-// The payload with the emulation prevention bytes removed (the header bytes stay).
-QByteArray toRbsp(const QByteArray &unit)
+// A picture parameter set (of either codec) under other ids: its own and its sequence
+// parameter set's, the two fields after its header; the rest is copied bit for bit.
+QByteArray renamePps(const QByteArray &unit, int headerBytes, int ppsId, int spsId)
 {
-    QByteArray out;
-    out.reserve(unit.size());
-    int zeros = 0;
-    for (const char c : unit) {
-        const uchar b = uchar(c);
-        if (zeros >= 2 && b == 3) {
-            zeros = 0;
-            continue;
-        }
-        zeros = b == 0 ? zeros + 1 : 0;
-        out.append(char(b));
-    }
-    return out;
+    const QByteArray rbsp = toRbsp(unit);
+    const qsizetype stop = stopBit(rbsp);
+    Reader r(rbsp, headerBytes);
+    r.ue();
+    r.ue();
+    if (!r.ok() || stop < r.pos())
+        return {};
+    Writer w;
+    for (int i = 0; i < headerBytes; ++i)
+        w.bits(8, uchar(rbsp.at(i)));
+    w.ue(unsigned(ppsId));
+    w.ue(unsigned(spsId));
+    w.copy(r, stop);
+    w.trailing();
+    return fromRbsp(w.data());
 }
 
-// The unit with emulation prevention bytes: no 00 00 0x (x <= 3) inside it, and no 00 at its end.
-QByteArray fromRbsp(const QByteArray &rbsp)
+// pic_order_cnt_lsb and delta_pic_order_cnt of a slice header.
+void skipPicOrderCount(Reader &r, const H264Sps &sps, const H264Pps &pps, bool field)
 {
-    QByteArray out;
-    out.reserve(rbsp.size() + rbsp.size() / 64 + 4);
-    int zeros = 0;
-    for (const char c : rbsp) {
-        const uchar b = uchar(c);
-        if (zeros >= 2 && b <= 3) {
-            out.append(char(3));
-            zeros = 0;
-        }
-        zeros = b == 0 ? zeros + 1 : 0;
-        out.append(char(b));
+    if (sps.pocType == 0) {
+        r.bits(sps.log2MaxPocLsb);
+        if (pps.bottomFieldPicOrder && !field)
+            r.se();
+    } else if (sps.pocType == 1 && !sps.deltaPicOrderAlwaysZero) {
+        r.se();
+        if (pps.bottomFieldPicOrder && !field)
+            r.se();
     }
-    if (!out.isEmpty() && out.back() == 0)
-        out.append(char(3));
-    return out;
 }
 
-class Reader
+// From direct_spatial_mv_pred_flag to the end of pred_weight_table() of a P, B or I slice.
+void skipPredictionHeader(Reader &r, const H264Sps &sps, const H264Pps &pps, unsigned kind)
 {
-public:
-    explicit Reader(const QByteArray &rbsp, qsizetype byteOffset = 0)
-        : m_data(rbsp)
-        , m_pos(byteOffset * 8)
-    {
+    int l0 = pps.refIdxL0;
+    int l1 = pps.refIdxL1;
+    if (kind == 1)
+        r.bit(); // direct_spatial_mv_pred_flag
+    if (kind != 2 && r.bit()) {
+        l0 = int(r.ue()) + 1;
+        if (kind == 1)
+            l1 = int(r.ue()) + 1;
     }
-    bool ok() const { return m_ok; }
-    qsizetype pos() const { return m_pos; }
-    qsizetype size() const { return m_data.size() * 8; }
-    unsigned bit()
-    {
-        if (m_pos >= size()) {
-            m_ok = false;
-            return 0;
-        }
-        const unsigned v = (uchar(m_data.at(m_pos / 8)) >> (7 - m_pos % 8)) & 1;
-        ++m_pos;
-        return v;
-    }
-    unsigned bits(int n)
-    {
-        unsigned v = 0;
-        for (int i = 0; i < n; ++i)
-            v = (v << 1) | bit();
-        return v;
-    }
-    unsigned ue()
-    {
-        int zeros = 0;
-        while (m_ok && bit() == 0) {
-            if (++zeros > 31) {
-                m_ok = false;
-                return 0;
+    for (int list = 0; list < (kind == 1 ? 2 : kind == 0 ? 1 : 0); ++list) {
+        if (r.bit()) {
+            for (unsigned idc = 0; idc != 3 && r.ok();) {
+                idc = r.ue();
+                if (idc <= 2)
+                    r.ue();
             }
         }
-        return m_ok ? (zeros == 0 ? 0u : unsigned((1ull << zeros) - 1 + bits(zeros))) : 0;
     }
-    int se()
-    {
-        const unsigned v = ue();
-        return (v & 1) ? int((v + 1) / 2) : -int(v / 2);
-    }
-    void skip(qsizetype n)
-    {
-        m_pos += n;
-        if (m_pos > size())
-            m_ok = false;
-    }
-    bool byteAligned() const { return m_pos % 8 == 0; }
-    // Whole bytes from a byte boundary.
-    QByteArray bytes(qsizetype n)
-    {
-        const QByteArray out = m_data.mid(m_pos / 8, n);
-        skip(n * 8);
-        return out;
-    }
-
-private:
-    const QByteArray &m_data;
-    qsizetype m_pos = 0;
-    bool m_ok = true;
-};
-
-class Writer
-{
-public:
-    void bit(unsigned v)
-    {
-        if (m_bits % 8 == 0)
-            m_data.append(char(0));
-        if (v & 1)
-            m_data[m_data.size() - 1] = char(uchar(m_data.back()) | (0x80 >> (m_bits % 8)));
-        ++m_bits;
-    }
-    void bits(int n, unsigned v)
-    {
-        for (int i = n - 1; i >= 0; --i)
-            bit((v >> i) & 1);
-    }
-    void ue(unsigned v)
-    {
-        const quint64 x = quint64(v) + 1;
-        int length = 0;
-        while ((x >> length) > 1)
-            ++length;
-        bits(length, 0);
-        for (int i = length; i >= 0; --i)
-            bit(unsigned(x >> i) & 1);
-    }
-    void se(int v) { ue(v > 0 ? unsigned(2 * v - 1) : unsigned(-2 * qint64(v))); }
-    bool byteAligned() const { return m_bits % 8 == 0; }
-    // Copies the reader's bits from its position up to (not including) bit `end`.
-    void copy(Reader &r, qsizetype end)
-    {
-        if ((r.pos() - m_bits) % 8 == 0) {
-            // In step with the reader: whole bytes once both are at a byte boundary.
-            while (r.pos() < end && r.ok() && !r.byteAligned())
-                bit(r.bit());
-            const qsizetype bytes = (end - r.pos()) / 8;
-            if (bytes > 0 && r.ok()) {
-                m_data.append(r.bytes(bytes));
-                m_bits += bytes * 8;
+    if (!((pps.weightedPred && kind == 0) || (pps.weightedBipred == 1 && kind == 1)))
+        return;
+    const bool chroma = sps.chromaFormat != 0 && !sps.separateColourPlane;
+    r.ue();
+    if (chroma)
+        r.ue();
+    for (int list = 0; list < (kind == 1 ? 2 : 1); ++list) {
+        for (int i = 0; i < (list == 0 ? l0 : l1) && i < 32 && r.ok(); ++i) {
+            if (r.bit()) {
+                r.se();
+                r.se();
+            }
+            if (chroma && r.bit()) {
+                for (int j = 0; j < 4; ++j)
+                    r.se();
             }
         }
-        while (r.pos() < end && r.ok())
-            bit(r.bit());
     }
-    // rbsp_trailing_bits: a one, then zeros to the byte boundary.
-    void trailing()
-    {
-        bit(1);
-        while (!byteAligned())
-            bit(0);
-    }
-    QByteArray data() const { return m_data; }
+}
 
-private:
-    QByteArray m_data;
-    qsizetype m_bits = 0;
-};
-
-// The position of the stop bit (the last one bit) of an RBSP; -1 when there is none.
-qsizetype stopBit(const QByteArray &rbsp)
+// dec_ref_pic_marking() of a reference slice: the operations of an adaptive marking.
+void readMarkingOperations(Reader &r, H264Marking &m)
 {
-    for (qsizetype i = rbsp.size() - 1; i >= 0; --i) {
-        const uchar b = uchar(rbsp.at(i));
-        if (b == 0)
-            continue;
-        int lowest = 0;
-        while (!((b >> lowest) & 1))
-            ++lowest;
-        return i * 8 + 7 - lowest;
+    if (m.idr) {
+        r.bit();
+        r.bit();
+        return;
     }
-    return -1;
+    if (!r.bit())
+        return;
+    for (unsigned op = 1; op != 0 && r.ok() && m.operations.size() < 64;) {
+        op = r.ue();
+        int value = 0;
+        if (op == 1 || op == 3)
+            value = int(r.ue());
+        if (op == 2)
+            value = int(r.ue());
+        if (op == 3 || op == 6)
+            r.ue();
+        if (op == 4)
+            value = int(r.ue());
+        if (op != 0)
+            m.operations << std::pair { int(op), value };
+    }
+}
+
+// num_ref_idx_override and ref_pic_list_modification() of a P slice, as they are.
+void copyPReferenceLists(Reader &r, Writer &w)
+{
+    const unsigned override = r.bit();
+    w.bit(override);
+    if (override)
+        w.ue(r.ue());
+    const unsigned modification = r.bit();
+    w.bit(modification);
+    if (modification) {
+        for (unsigned idc = 0; idc != 3 && r.ok();) {
+            idc = r.ue();
+            w.ue(idc);
+            if (idc <= 2)
+                w.ue(r.ue());
+        }
+    }
+}
+
+// dec_ref_pic_marking() of a reference slice of the head: the pictures in `unmark` marked
+// unused (difference_of_pic_nums_minus1 each), or the encoder's own marking. False where the
+// two would have to be combined, or the encoder's marking would break the numbering.
+bool rewriteMarking(Reader &r, Writer &w, bool idr, const QList<int> &unmark)
+{
+    const auto writeUnmark = [&] {
+        w.bit(1); // adaptive_ref_pic_marking_mode_flag
+        for (const int d : unmark) {
+            w.ue(1);
+            w.ue(unsigned(d));
+        }
+        w.ue(0);
+    };
+    if (idr) {
+        r.bit(); // no_output_of_prior_pics_flag
+        if (r.bit()) // long_term_reference_flag
+            return false;
+        if (unmark.isEmpty())
+            w.bit(0); // adaptive_ref_pic_marking_mode_flag: a sliding window
+        else
+            writeUnmark();
+        return true;
+    }
+    const unsigned adaptive = r.bit();
+    if (!unmark.isEmpty()) {
+        if (adaptive)
+            return false; // the encoder's own operations: not combined
+        writeUnmark();
+    } else {
+        w.bit(adaptive);
+    }
+    if (!adaptive)
+        return true;
+    for (unsigned op = 1; op != 0 && r.ok();) {
+        op = r.ue();
+        w.ue(op);
+        if (op == 1 || op == 3)
+            w.ue(r.ue());
+        if (op == 2)
+            w.ue(r.ue());
+        if (op == 3 || op == 6)
+            w.ue(r.ue());
+        if (op == 4)
+            w.ue(r.ue());
+        if (op == 5)
+            return false; // would reset the numbering that leads into the copy
+    }
+    return true;
+}
+
+// The rest of the slice header as it is, then the slice data: from a byte boundary under
+// CABAC, else bit for bit.
+QByteArray finishSliceHeader(Reader &r, Writer &w, const H264Pps &pps, unsigned kind,
+                             const QByteArray &rbsp)
+{
+    if (pps.cabac && kind != 2)
+        w.ue(r.ue()); // cabac_init_idc
+    w.se(r.se()); // slice_qp_delta
+    if (pps.deblockingControl) {
+        const unsigned disable = r.ue();
+        w.ue(disable);
+        if (disable != 1) {
+            w.se(r.se());
+            w.se(r.se());
+        }
+    }
+    if (!r.ok())
+        return {};
+    if (pps.cabac) {
+        // The slice data begins at a byte boundary after cabac_alignment_one_bits.
+        while (!r.byteAligned())
+            r.bit();
+        while (!w.byteAligned())
+            w.bit(1);
+        QByteArray out = w.data();
+        out.append(rbsp.mid(r.pos() / 8));
+        return fromRbsp(out);
+    }
+    const qsizetype stop = stopBit(rbsp);
+    if (stop < r.pos())
+        return {};
+    w.copy(r, stop);
+    w.trailing();
+    return fromRbsp(w.data());
 }
 
 int ueLength(unsigned v)
@@ -353,20 +392,7 @@ QByteArray renameH264Pps(const QByteArray &unit, int ppsId, int spsId)
 {
     if (h264Type(unit) != 8 || unit.size() < 2)
         return {};
-    const QByteArray rbsp = toRbsp(unit);
-    const qsizetype stop = stopBit(rbsp);
-    Reader r(rbsp, 1);
-    r.ue();
-    r.ue();
-    if (!r.ok() || stop < r.pos())
-        return {};
-    Writer w;
-    w.bits(8, uchar(rbsp.at(0)));
-    w.ue(unsigned(ppsId));
-    w.ue(unsigned(spsId));
-    w.copy(r, stop);
-    w.trailing();
-    return fromRbsp(w.data());
+    return renamePps(unit, 1, ppsId, spsId);
 }
 
 QByteArray withH264Level(const QByteArray &sps, int level)
@@ -454,74 +480,12 @@ H264Marking readH264Marking(const QByteArray &unit, const QList<H264Sps> &spss,
     }
     if (m.idr)
         r.ue();
-    if (sps->pocType == 0) {
-        r.bits(sps->log2MaxPocLsb);
-        if (pps->bottomFieldPicOrder && !field)
-            r.se();
-    } else if (sps->pocType == 1 && !sps->deltaPicOrderAlwaysZero) {
-        r.se();
-        if (pps->bottomFieldPicOrder && !field)
-            r.se();
-    }
+    skipPicOrderCount(r, *sps, *pps, field);
     if (pps->redundantPicCount)
         r.ue();
-    int l0 = pps->refIdxL0;
-    int l1 = pps->refIdxL1;
-    if (kind == 1)
-        r.bit(); // direct_spatial_mv_pred_flag
-    if (kind != 2 && r.bit()) {
-        l0 = int(r.ue()) + 1;
-        if (kind == 1)
-            l1 = int(r.ue()) + 1;
-    }
-    for (int list = 0; list < (kind == 1 ? 2 : kind == 0 ? 1 : 0); ++list) {
-        if (r.bit()) {
-            for (unsigned idc = 0; idc != 3 && r.ok();) {
-                idc = r.ue();
-                if (idc <= 2)
-                    r.ue();
-            }
-        }
-    }
-    if ((pps->weightedPred && kind == 0) || (pps->weightedBipred == 1 && kind == 1)) {
-        const bool chroma = sps->chromaFormat != 0 && !sps->separateColourPlane;
-        r.ue();
-        if (chroma)
-            r.ue();
-        for (int list = 0; list < (kind == 1 ? 2 : 1); ++list) {
-            for (int i = 0; i < (list == 0 ? l0 : l1) && i < 32 && r.ok(); ++i) {
-                if (r.bit()) {
-                    r.se();
-                    r.se();
-                }
-                if (chroma && r.bit()) {
-                    for (int j = 0; j < 4; ++j)
-                        r.se();
-                }
-            }
-        }
-    }
-    if (m.refIdc != 0) {
-        if (m.idr) {
-            r.bit();
-            r.bit();
-        } else if (r.bit()) {
-            for (unsigned op = 1; op != 0 && r.ok() && m.operations.size() < 64;) {
-                op = r.ue();
-                int value = 0;
-                if (op == 1 || op == 3)
-                    value = int(r.ue());
-                if (op == 2)
-                    value = int(r.ue());
-                if (op == 3 || op == 6)
-                    r.ue();
-                if (op == 4)
-                    value = int(r.ue());
-                if (op != 0)
-                    m.operations << std::pair { int(op), value };
-            }
-        }
-    }
+    skipPredictionHeader(r, *sps, *pps, kind);
+    if (m.refIdc != 0)
+        readMarkingOperations(r, m);
     m.ok = r.ok() && !field;
     return m;
 }
@@ -570,113 +534,22 @@ QByteArray rewriteH264Slice(const QByteArray &unit, const H264Sps &encoderSps,
     w.bits(target.log2MaxFrameNum, unsigned(frameNum) & ((1u << target.log2MaxFrameNum) - 1));
     if (idr)
         r.ue(); // idr_pic_id
-    if (encoderSps.pocType == 0) {
-        r.bits(encoderSps.log2MaxPocLsb);
-        if (encoderPps.bottomFieldPicOrder)
-            r.se();
-    } else if (encoderSps.pocType == 1 && !encoderSps.deltaPicOrderAlwaysZero) {
-        r.se();
-        if (encoderPps.bottomFieldPicOrder)
-            r.se();
-    }
+    skipPicOrderCount(r, encoderSps, encoderPps, false);
     if (target.pocType == 0) {
         w.bits(target.log2MaxPocLsb, unsigned(pocLsb) & ((1u << target.log2MaxPocLsb) - 1));
         if (encoderPps.bottomFieldPicOrder)
             w.se(0);
     }
     if (kind == 0) {
-        const unsigned override = r.bit();
-        w.bit(override);
-        if (override)
-            w.ue(r.ue());
-        const unsigned modification = r.bit();
-        w.bit(modification);
-        if (modification) {
-            for (unsigned idc = 0; idc != 3 && r.ok();) {
-                idc = r.ue();
-                w.ue(idc);
-                if (idc <= 2)
-                    w.ue(r.ue());
-            }
-        }
+        copyPReferenceLists(r, w);
         if (encoderPps.weightedPred)
             return {};
     }
     if (refIdc == 0 && !unmark.isEmpty())
         return {};
-    if (refIdc != 0) {
-        const auto writeUnmark = [&] {
-            w.bit(1); // adaptive_ref_pic_marking_mode_flag
-            for (const int d : unmark) {
-                w.ue(1);
-                w.ue(unsigned(d));
-            }
-            w.ue(0);
-        };
-        if (idr) {
-            r.bit(); // no_output_of_prior_pics_flag
-            if (r.bit()) // long_term_reference_flag
-                return {};
-            if (unmark.isEmpty())
-                w.bit(0); // adaptive_ref_pic_marking_mode_flag: a sliding window
-            else
-                writeUnmark();
-        } else {
-            const unsigned adaptive = r.bit();
-            if (!unmark.isEmpty()) {
-                if (adaptive)
-                    return {}; // the encoder's own operations: not combined
-                writeUnmark();
-            } else {
-                w.bit(adaptive);
-            }
-            if (adaptive) {
-                for (unsigned op = 1; op != 0 && r.ok();) {
-                    op = r.ue();
-                    w.ue(op);
-                    if (op == 1 || op == 3)
-                        w.ue(r.ue());
-                    if (op == 2)
-                        w.ue(r.ue());
-                    if (op == 3 || op == 6)
-                        w.ue(r.ue());
-                    if (op == 4)
-                        w.ue(r.ue());
-                    if (op == 5)
-                        return {}; // would reset the numbering that leads into the copy
-                }
-            }
-        }
-    }
-    if (encoderPps.cabac && kind != 2)
-        w.ue(r.ue()); // cabac_init_idc
-    w.se(r.se()); // slice_qp_delta
-    if (encoderPps.deblockingControl) {
-        const unsigned disable = r.ue();
-        w.ue(disable);
-        if (disable != 1) {
-            w.se(r.se());
-            w.se(r.se());
-        }
-    }
-    if (!r.ok())
+    if (refIdc != 0 && !rewriteMarking(r, w, idr, unmark))
         return {};
-    if (encoderPps.cabac) {
-        // The slice data begins at a byte boundary after cabac_alignment_one_bits.
-        while (!r.byteAligned())
-            r.bit();
-        while (!w.byteAligned())
-            w.bit(1);
-        QByteArray out = w.data();
-        out.append(rbsp.mid(r.pos() / 8));
-        return fromRbsp(out);
-    }
-    const qsizetype stop = stopBit(rbsp);
-    if (stop < r.pos())
-        return {};
-    w.copy(r, stop);
-    w.trailing();
-    return fromRbsp(w.data());
+    return finishSliceHeader(r, w, encoderPps, kind, rbsp);
 }
 
 QByteArray h264RecoveryPoint()
@@ -736,21 +609,7 @@ QByteArray renameHevcPps(const QByteArray &unit, int ppsId, int spsId)
     if (hevcType(unit) != 34 || unit.size() < 3 || ppsId < 0 || ppsId > 63 || spsId < 0
         || spsId > 15)
         return {};
-    const QByteArray rbsp = toRbsp(unit);
-    const qsizetype stop = stopBit(rbsp);
-    Reader r(rbsp, 2);
-    r.ue();
-    r.ue();
-    if (!r.ok() || stop < r.pos())
-        return {};
-    Writer w;
-    w.bits(8, uchar(rbsp.at(0)));
-    w.bits(8, uchar(rbsp.at(1)));
-    w.ue(unsigned(ppsId));
-    w.ue(unsigned(spsId));
-    w.copy(r, stop);
-    w.trailing();
-    return fromRbsp(w.data());
+    return renamePps(unit, 2, ppsId, spsId);
 }
 
 int hevcPpsIdOfSlice(const QByteArray &unit)

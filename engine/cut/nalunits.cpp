@@ -1,59 +1,17 @@
 #include "nalunits.h"
 
+#include "nalbits.h"
+
 namespace NalUnits {
 
 namespace {
 
-// Reads Exp-Golomb and fixed-width fields from a NAL unit's payload with the emulation
-// prevention bytes removed.
-class BitReader
+// A reader of the payload after the first `skip` bytes of a unit, with the emulation prevention
+// bytes of that part removed.
+NalBits::Reader payloadReader(const QByteArray &unit, int skip)
 {
-public:
-    explicit BitReader(const QByteArray &unit)
-    {
-        int zeros = 0;
-        for (const char c : unit) {
-            const uchar b = uchar(c);
-            if (zeros >= 2 && b == 3) {
-                zeros = 0;
-                continue;
-            }
-            zeros = b == 0 ? zeros + 1 : 0;
-            m_bytes.append(char(b));
-        }
-    }
-    bool ok() const { return m_ok; }
-    qsizetype remaining() const { return m_bytes.size() * 8 - m_pos; }
-    unsigned bits(int n)
-    {
-        unsigned v = 0;
-        for (int i = 0; i < n; ++i) {
-            if (m_pos >= m_bytes.size() * 8) {
-                m_ok = false;
-                return 0;
-            }
-            v = (v << 1) | ((uchar(m_bytes.at(m_pos / 8)) >> (7 - m_pos % 8)) & 1);
-            ++m_pos;
-        }
-        return v;
-    }
-    unsigned ue()
-    {
-        int zeros = 0;
-        while (m_ok && bits(1) == 0 && zeros < 32)
-            ++zeros;
-        if (!m_ok || zeros >= 32) {
-            m_ok = false;
-            return 0;
-        }
-        return (1u << zeros) - 1 + bits(zeros);
-    }
-
-private:
-    QByteArray m_bytes;
-    qsizetype m_pos = 0;
-    bool m_ok = true;
-};
+    return NalBits::Reader(NalBits::toRbsp(unit.mid(skip)));
+}
 
 quint32 readLength(const QByteArray &data, qsizetype at, int size)
 {
@@ -124,7 +82,7 @@ int h264SpsId(const QByteArray &sps)
 {
     if (h264Type(sps) != H264Sps || sps.size() < 5)
         return -1;
-    BitReader r(sps.mid(4)); // after the header, profile, constraint flags and level
+    NalBits::Reader r = payloadReader(sps, 4); // after the header, profile, flags and level
     const unsigned id = r.ue();
     return r.ok() && id < 32 ? int(id) : -1;
 }
@@ -133,7 +91,7 @@ int h264PpsId(const QByteArray &pps)
 {
     if (h264Type(pps) != H264Pps || pps.size() < 2)
         return -1;
-    BitReader r(pps.mid(1));
+    NalBits::Reader r = payloadReader(pps, 1);
     const unsigned id = r.ue();
     return r.ok() && id < 256 ? int(id) : -1;
 }
@@ -142,7 +100,7 @@ int h264RecoveryFrameCount(const QByteArray &sei)
 {
     if (h264Type(sei) != H264Sei)
         return -1;
-    BitReader r(sei.mid(1));
+    NalBits::Reader r = payloadReader(sei, 1);
     // sei_message(): payload type and size as runs of 0xff bytes and a last byte.
     auto value = [&r] {
         unsigned v = 0;
@@ -164,7 +122,7 @@ int h264RecoveryFrameCount(const QByteArray &sei)
         }
         for (unsigned i = 0; i < size && r.ok(); ++i)
             r.bits(8);
-        if (r.remaining() <= 8) // only the stop bit is left
+        if (r.size() - r.pos() <= 8) // only the stop bit is left
             return -1;
     }
     return -1;

@@ -199,20 +199,28 @@ bool TemporaryOutput::commit(qint64 expectedMicros, bool replace, QString *error
         *error = QStringLiteral("There is no output to save.");
         return false;
     }
+    if (!checkResult(expectedMicros, error)) {
+        discard();
+        return false;
+    }
+    return replace ? saveReplacing(error) : saveKeeping(error);
+}
+
+bool TemporaryOutput::checkResult(qint64 expectedMicros, QString *error) const
+{
     if (!folderStillThere()) {
         *error = QStringLiteral("The destination folder %1 was moved or removed during the "
                                 "conversion; nothing was saved.")
                      .arg(m_folderPath);
-        discard();
         return false;
     }
-    const QByteArray temporary = QFile::encodeName(m_temporaryName);
     struct stat st;
-    if (::fstatat(m_folderFd, temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+    if (::fstatat(m_folderFd, QFile::encodeName(m_temporaryName).constData(), &st,
+                  AT_SYMLINK_NOFOLLOW)
+            != 0
         || !S_ISREG(st.st_mode) || st.st_size == 0) {
         *error = QStringLiteral("Nothing was saved as %1: the encoder wrote nothing.")
                      .arg(m_finalPath);
-        discard();
         return false;
     }
     MediaFileInfo info;
@@ -221,7 +229,6 @@ bool TemporaryOutput::commit(qint64 expectedMicros, bool replace, QString *error
         *error = QStringLiteral("Nothing was saved as %1: the result holds no audio or video (the "
                                 "range may lie beyond the data of the input).")
                      .arg(m_finalPath);
-        discard();
         return false;
     }
     if (expectedMicros >= kCheckedLengthMicros && info.durationMicros >= 0
@@ -230,23 +237,30 @@ bool TemporaryOutput::commit(qint64 expectedMicros, bool replace, QString *error
                                 "for (the input's data may end early).")
                      .arg(NumberText(std::round(info.durationMicros / 1e5) / 10),
                           NumberText(std::round(expectedMicros / 1e5) / 10), m_finalPath);
+        return false;
+    }
+    return true;
+}
+
+bool TemporaryOutput::saveReplacing(QString *error)
+{
+    const QByteArray temporary = QFile::encodeName(m_temporaryName);
+    const QByteArray final = QFile::encodeName(m_finalName);
+    if (::renameat(m_folderFd, temporary.constData(), m_folderFd, final.constData()) != 0) {
+        *error = QStringLiteral("The output could not be saved as %1: %2")
+                     .arg(m_finalPath, systemError(errno));
         discard();
         return false;
     }
+    m_temporaryName.clear();
+    close();
+    return true;
+}
 
-    const QByteArray final = QFile::encodeName(m_finalName);
-    if (replace) {
-        if (::renameat(m_folderFd, temporary.constData(), m_folderFd, final.constData()) != 0) {
-            *error = QStringLiteral("The output could not be saved as %1: %2")
-                         .arg(m_finalPath, systemError(errno));
-            discard();
-            return false;
-        }
-        m_temporaryName.clear();
-        close();
-        return true;
-    }
-    int result = renameWithoutReplacing(m_folderFd, temporary, final);
+bool TemporaryOutput::saveKeeping(QString *error)
+{
+    const QByteArray temporary = QFile::encodeName(m_temporaryName);
+    int result = renameWithoutReplacing(m_folderFd, temporary, QFile::encodeName(m_finalName));
     if (result == 0) {
         m_temporaryName.clear();
         close();

@@ -49,6 +49,11 @@ public:
     static int maximumNameBytes(const QString &folder);
 
 private:
+    // False with the sentence in *error when the temporary is no result to keep.
+    bool checkResult(qint64 expectedMicros, QString *error) const;
+    bool saveReplacing(QString *error);
+    // Without replacing a file at the final name: beside it under a free name when one is there.
+    bool saveKeeping(QString *error);
     void close();
 
     int m_folderFd = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codeclevels.h"
+
 #include <QList>
 #include <QString>
 
@@ -50,16 +52,9 @@ int MaxChannels(const QString &encoder);
 // sample rate and channel count; the rate asked for when the encoder takes any.
 qint64 NearestAudioBitrate(const QString &encoder, int sampleRate, int channels, qint64 bitrate);
 
-// H.264 levels (ITU-T H.264 table A-1): limits of Baseline and Main; High allows 1.25 times
-// the bit rate and buffer.
-struct H264Level
-{
-    const char *name; // as x264 takes it: "3.1"
-    qint64 maxMacroblocksPerSecond;
-    int maxFrameMacroblocks;
-    int maxBitrateKbps;
-    int maxBufferKbits;
-};
+// H.264 levels (ITU-T H.264 table A-1) from 1 on: limits of Baseline and Main; High allows
+// 1.25 times the bit rate and buffer.
+using H264Level = CodecLevel;
 std::span<const H264Level> H264Levels();
 
 } // namespace EncoderFacts

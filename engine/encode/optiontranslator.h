@@ -48,7 +48,7 @@ struct TranslatedOptions
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
 // when the output has no extension and the way to seek. copyKeyFrameSeconds is where a stream
 // copy from a container without a seek index starts: the key frame at or before the start
-// (-1 when unknown; see KeyFrameAtOrBefore()). source describes the input's streams; device
+// (-1 when unknown). source describes the input's streams; device
 // the limits of the device a preset is made for (none for general formats).
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,

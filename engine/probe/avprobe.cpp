@@ -3,13 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <memory>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-}
+#include <algorithm>
 
 namespace {
 
@@ -48,19 +42,18 @@ bool checkReadableFile(const QString &path, QString *reason)
     return true;
 }
 
-// Opens and reads the stream information; the caller owns the result. *reason as above.
-AVFormatContext *openFormat(const QString &path, QString *reason)
+// Opens and reads the stream information. *reason as above.
+AvInputPtr openFormat(const QString &path, QString *reason)
 {
     if (!checkReadableFile(path, reason))
         return nullptr;
-    av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext *ctx = nullptr;
-    if (avformat_open_input(&ctx, avPath(path).constData(), nullptr, nullptr) < 0) {
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, avPath(path).constData(), nullptr, nullptr) < 0) {
         *reason = QStringLiteral("Not a media file, or a damaged one");
         return nullptr;
     }
-    if (avformat_find_stream_info(ctx, nullptr) < 0) {
-        avformat_close_input(&ctx);
+    AvInputPtr ctx(opened);
+    if (avformat_find_stream_info(ctx.get(), nullptr) < 0) {
         *reason = QStringLiteral("Not a media file, or a damaged one");
         return nullptr;
     }
@@ -82,7 +75,8 @@ int countStreams(const AVFormatContext *ctx, AVMediaType type)
 
 bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
 {
-    AVFormatContext *ctx = openFormat(path, error);
+    const AvInputPtr owned = openFormat(path, error);
+    AVFormatContext *ctx = owned.get();
     if (!ctx) {
         *error += QLatin1Char('.');
         return false;
@@ -115,10 +109,8 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
             info->sampleRate = par->sample_rate;
         }
     }
-    std::unique_ptr<AVPacket, void (*)(AVPacket *)> packet(av_packet_alloc(),
-                                                           [](AVPacket *p) { av_packet_free(&p); });
+    const AvPacketPtr packet = MakePacket();
     info->hasPackets = packet && av_read_frame(ctx, packet.get()) >= 0;
-    avformat_close_input(&ctx);
     if (info->videoStreams == 0 && info->audioStreams == 0) {
         *error = QStringLiteral("No audio or video stream.");
         return false;
@@ -132,55 +124,6 @@ bool HasMuxerForExtension(const QString &extension)
         return false;
     const QByteArray name = QByteArrayLiteral("output.") + extension.toUtf8();
     return av_guess_format(nullptr, name.constData(), nullptr) != nullptr;
-}
-
-double KeyFrameAtOrBefore(const QString &path, double seconds)
-{
-    QString error;
-    AVFormatContext *ctx = openFormat(path, &error);
-    if (!ctx)
-        return -1;
-    const int video = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (video < 0) {
-        avformat_close_input(&ctx);
-        return seconds; // audio packets can all start a copy
-    }
-    const AVStream *stream = ctx->streams[video];
-    const qint64 start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
-    double best = -1;
-    AVPacket *packet = av_packet_alloc();
-    // Enter a margin before the time (these containers seek only approximately) and widen it
-    // until a key frame turns up.
-    for (const double margin : { 30.0, 180.0, 1e12 }) {
-        const double from = std::max(0.0, seconds - margin);
-        if (av_seek_frame(ctx, -1, start + qint64(from * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD) < 0)
-            av_seek_frame(ctx, -1, start, AVSEEK_FLAG_BACKWARD);
-        auto toSeconds = [&](qint64 ts) {
-            return double(av_rescale_q(ts, stream->time_base, AV_TIME_BASE_Q) - start) / 1e6;
-        };
-        double bestPts = -1;
-        while (av_read_frame(ctx, packet) >= 0) {
-            const qint64 pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const qint64 dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : pts;
-            const bool key = packet->flags & AV_PKT_FLAG_KEY;
-            const bool isVideo = packet->stream_index == video;
-            av_packet_unref(packet);
-            if (!isVideo || pts == AV_NOPTS_VALUE)
-                continue;
-            const double t = toSeconds(pts);
-            if (t > seconds + 1e-6)
-                break;
-            if (key && t > bestPts) {
-                bestPts = t;
-                best = std::max(0.0, toSeconds(dts));
-            }
-        }
-        if (best >= 0 || from == 0)
-            break;
-    }
-    av_packet_free(&packet);
-    avformat_close_input(&ctx);
-    return best;
 }
 
 AvProbe::AvProbe() = default;
@@ -206,10 +149,8 @@ bool AvProbe::open(const QString &path, const QString &options)
 
 void AvProbe::close()
 {
-    if (m_decoder)
-        avcodec_free_context(&m_decoder);
-    if (m_format)
-        avformat_close_input(&m_format);
+    m_decoder.reset();
+    m_format.reset();
     m_path.clear();
     m_fileSize = -1;
     m_frameTimes.clear();
@@ -220,7 +161,7 @@ int AvProbe::videoStreamIndex() const
 {
     if (!m_format)
         return -1;
-    const int i = av_find_best_stream(m_format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int i = av_find_best_stream(m_format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     return i >= 0 ? i : -1;
 }
 
@@ -228,18 +169,18 @@ int AvProbe::audioStreamIndex() const
 {
     if (!m_format)
         return -1;
-    const int i = av_find_best_stream(m_format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    const int i = av_find_best_stream(m_format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     return i >= 0 ? i : -1;
 }
 
 int AvProbe::videoStreamCount() const
 {
-    return countStreams(m_format, AVMEDIA_TYPE_VIDEO);
+    return countStreams(m_format.get(), AVMEDIA_TYPE_VIDEO);
 }
 
 int AvProbe::audioStreamCount() const
 {
-    return countStreams(m_format, AVMEDIA_TYPE_AUDIO);
+    return countStreams(m_format.get(), AVMEDIA_TYPE_AUDIO);
 }
 
 int AvProbe::channelCount(int streamIndex) const
@@ -294,10 +235,10 @@ bool AvProbe::openDecoder()
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         return false;
-    m_decoder = avcodec_alloc_context3(codec);
-    if (!m_decoder || avcodec_parameters_to_context(m_decoder, par) < 0
-        || avcodec_open2(m_decoder, codec, nullptr) < 0) {
-        avcodec_free_context(&m_decoder);
+    m_decoder.reset(avcodec_alloc_context3(codec));
+    if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), par) < 0
+        || avcodec_open2(m_decoder.get(), codec, nullptr) < 0) {
+        m_decoder.reset();
         return false;
     }
     return true;
@@ -333,31 +274,35 @@ bool AvProbe::decodeFrom(qint64 micros, qint64 seekMicros)
     const AVStream *stream = m_format->streams[index];
     const qint64 target
         = av_rescale_q(seekMicros + startOffsetMicros(), AV_TIME_BASE_Q, stream->time_base);
-    if (av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD) < 0
-        && av_seek_frame(m_format, index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+    if (av_seek_frame(m_format.get(), index, target, AVSEEK_FLAG_BACKWARD) < 0
+        && av_seek_frame(m_format.get(), index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
         return false;
-    avcodec_flush_buffers(m_decoder);
+    avcodec_flush_buffers(m_decoder.get());
     m_frameTimes.clear();
     m_current = -1;
 
-    AVPacket *packet = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
+    const AvPacketPtr packetHandle = MakePacket();
+    const AvFramePtr frameHandle = MakeFrame();
+    AVPacket *packet = packetHandle.get();
+    AVFrame *frame = frameHandle.get();
+    if (!packet || !frame)
+        return false;
     bool passed = false;
     bool draining = false;
     while (!passed) {
         if (!draining) {
-            const int r = av_read_frame(m_format, packet);
+            const int r = av_read_frame(m_format.get(), packet);
             if (r < 0) {
                 draining = true;
-                avcodec_send_packet(m_decoder, nullptr);
+                avcodec_send_packet(m_decoder.get(), nullptr);
             } else {
                 if (packet->stream_index == index)
-                    avcodec_send_packet(m_decoder, packet);
+                    avcodec_send_packet(m_decoder.get(), packet);
                 av_packet_unref(packet);
             }
         }
         for (;;) {
-            const int r = avcodec_receive_frame(m_decoder, frame);
+            const int r = avcodec_receive_frame(m_decoder.get(), frame);
             if (r < 0)
                 break;
             const qint64 t = frameTimeMicros(frame);
@@ -376,8 +321,6 @@ bool AvProbe::decodeFrom(qint64 micros, qint64 seekMicros)
         if (draining)
             break;
     }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
     m_current = -1;
     for (int i = 0; i < m_frameTimes.size(); ++i) {
         if (m_frameTimes.at(i) <= micros)

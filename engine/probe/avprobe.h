@@ -1,14 +1,10 @@
 #pragma once
 
+#include "avhandles.h"
 #include "probe.h"
 
 #include <QList>
 #include <QString>
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
 
 // What the encoder needs to know of an input before it starts a job.
 struct MediaFileInfo
@@ -35,12 +31,6 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
 // True when libavformat writes files of this extension (without the dot) by itself, that is
 // without being told the container.
 bool HasMuxerForExtension(const QString &extension);
-
-// Where a stream copy that must begin on a key frame starts for the time: the decoding time
-// (seconds from the file's start) of the last video key frame shown at or before the time,
-// read from the packets. The time itself for a file without video; -1 when no key frame is
-// found or the file cannot be read.
-double KeyFrameAtOrBefore(const QString &path, double seconds);
 
 // The probe on libavformat/libavcodec. Opens files read-only.
 class AvProbe final : public Probe
@@ -79,8 +69,8 @@ private:
     qint64 frameTimeMicros(const AVFrame *frame) const;
     qint64 startOffsetMicros() const;
 
-    AVFormatContext *m_format = nullptr;
-    AVCodecContext *m_decoder = nullptr;
+    AvInputPtr m_format;
+    AvCodecPtr m_decoder;
     QString m_path;
     QString m_error;
     qint64 m_fileSize = -1;

@@ -44,6 +44,11 @@ private:
     // The next packet of the video stream; false at the end, on a read error or a cancel.
     bool nextVideoPacket(AVPacket *packet);
     void reportPartial(QList<qint64> soFar, double fraction);
+    // The decoding times of the key samples the container lists; empty when its list does not
+    // reach the end of the stream.
+    QList<qint64> listedKeySamples();
+    // Reads the packet of the i-th key sample; false when it does not read as that sample.
+    bool readSample(const QList<qint64> &listed, qsizetype i, AVPacket *packet);
     bool partialDue() const { return m_clock.elapsed() >= m_lastReport + kPartialEveryMs; }
 
     const JobContext &m_context;
@@ -78,9 +83,9 @@ void IndexBuilder::reportPartial(QList<qint64> soFar, double fraction)
 // offsets of the wrong samples). Until they are read, each key frame is estimated from the first
 // one's offset, which holds exactly for streams whose key frames all wait the same number of
 // frames. Fragmented files that list only their first fragments are read packet by packet.
-bool IndexBuilder::readKeySamples()
+QList<qint64> IndexBuilder::listedKeySamples()
 {
-    QList<qint64> listed; // decoding times of the key samples, stream time base
+    QList<qint64> listed; // stream time base
     const int entries = avformat_index_get_entries_count(m_stream);
     for (int i = 0; i < entries; ++i) {
         const AVIndexEntry *entry = avformat_index_get_entry(m_stream, i);
@@ -92,39 +97,46 @@ bool IndexBuilder::readKeySamples()
         ? m_input.toMicros(avformat_index_get_entry(m_stream, entries - 1)->timestamp, m_video)
         : 0;
     if (listed.isEmpty() || (duration > 0 && lastSample < duration - 10000000))
+        return {};
+    list.frameCount = entries;
+    return listed;
+}
+
+// The demuxer seeks by presentation time: to the last key frame shown at or before the time, so
+// the time just before the next key sample is decoded lands on this one.
+bool IndexBuilder::readSample(const QList<qint64> &listed, qsizetype i, AVPacket *packet)
+{
+    AVFormatContext *ctx = m_input.context();
+    av_packet_unref(packet);
+    const qint64 target
+        = i + 1 < listed.size() ? listed.at(i + 1) - 1 : std::numeric_limits<qint64>::max() / 4;
+    if (m_context.isCancelled() || av_seek_frame(ctx, m_video, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    for (;;) {
+        const int r = av_read_frame(ctx, packet);
+        if (r < 0) {
+            readError = r != AVERROR_EOF && !m_context.isCancelled();
+            return false;
+        }
+        if (packet->stream_index == m_video)
+            return packet->dts == listed.at(i) && (packet->flags & AV_PKT_FLAG_KEY)
+                && packet->pts != AV_NOPTS_VALUE;
+        av_packet_unref(packet);
+    }
+}
+
+bool IndexBuilder::readKeySamples()
+{
+    const QList<qint64> listed = listedKeySamples();
+    if (listed.isEmpty())
         return false;
     list.fromContainerIndex = true;
-    list.frameCount = entries;
     m_input.readOnly(m_video);
-
-    AVFormatContext *ctx = m_input.context();
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
-    // Reads the packet of the i-th key sample; false when it does not read as that sample. The
-    // demuxer seeks by presentation time: to the last key frame shown at or before the time, so
-    // the time just before the next key sample is decoded lands on this one.
-    auto readSample = [&](qsizetype i) {
-        av_packet_unref(packet.get());
-        const qint64 target
-            = i + 1 < listed.size() ? listed.at(i + 1) - 1 : std::numeric_limits<qint64>::max() / 4;
-        if (m_context.isCancelled()
-            || av_seek_frame(ctx, m_video, target, AVSEEK_FLAG_BACKWARD) < 0)
-            return false;
-        for (;;) {
-            const int r = av_read_frame(ctx, packet.get());
-            if (r < 0) {
-                readError = r != AVERROR_EOF && !m_context.isCancelled();
-                return false;
-            }
-            if (packet->stream_index == m_video)
-                return packet->dts == listed.at(i) && (packet->flags & AV_PKT_FLAG_KEY)
-                    && packet->pts != AV_NOPTS_VALUE;
-            av_packet_unref(packet.get());
-        }
-    };
+    AvPacketPtr packet = MakePacket();
     qint64 offset = 0; // presentation minus decoding time of the first key frame
     QList<qint64> exact;
     qsizetype next = 0; // the first key sample not read yet
-    if (packet && readSample(0)) {
+    if (packet && readSample(listed, 0, packet.get())) {
         offset = packet->pts - packet->dts;
         if (!(packet->flags & AV_PKT_FLAG_DISCARD))
             exact << m_input.toMicros(packet->pts, m_video);
@@ -140,7 +152,7 @@ bool IndexBuilder::readKeySamples()
     };
     reportPartial(soFar(), 0);
     for (; packet && next < listed.size(); ++next) {
-        if (readSample(next)) {
+        if (readSample(listed, next, packet.get())) {
             // Samples the edit list leaves out are not shown: no mark.
             if (!(packet->flags & AV_PKT_FLAG_DISCARD))
                 exact << m_input.toMicros(packet->pts, m_video);
@@ -201,7 +213,7 @@ bool IndexBuilder::readEveryPacket()
     m_input.readOnly(m_video);
     QList<qint64> keys;
     QList<qint64> frames;
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
+    AvPacketPtr packet = MakePacket();
     while (packet && nextVideoPacket(packet.get())) {
         const qint64 t = m_input.toMicros(PacketTime(packet.get()), m_video);
         frames << t;

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
@@ -36,14 +35,21 @@ bool checkReadableFile(const QString &path, QString *error)
 
 } // namespace
 
+bool MediaInput::openForRun(const QString &path, const JobContext &context)
+{
+    QString error;
+    if (open(path, context, &error))
+        return true;
+    if (!context.isCancelled())
+        context.fail(error);
+    return false;
+}
+
 bool MediaInput::open(const QString &path, const JobContext &context, QString *error)
 {
     m_ctx.reset();
     if (!checkReadableFile(path, error))
         return false;
-    // libav's messages would only reach the terminal; the level is set once, not by every run.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     AVFormatContext *ctx = avformat_alloc_context();
     if (!ctx) {
         *error = tr("Not enough memory to read this file's timeline.");
@@ -130,7 +136,7 @@ qint64 MediaInput::lengthMicros(int stream)
         < 0)
         return -1;
     qint64 end = -1;
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
+    AvPacketPtr packet = MakePacket();
     while (packet && av_read_frame(m_ctx.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream && PacketTime(packet.get()) != AV_NOPTS_VALUE)
             end = std::max(
@@ -175,13 +181,13 @@ bool MediaInput::nextPacket(int stream, AVPacket *packet, const JobContext &cont
     }
 }
 
-TimelineAv::CodecPtr MediaInput::openDecoder(int stream, int threads) const
+AvCodecPtr MediaInput::openDecoder(int stream, int threads) const
 {
     const AVCodecParameters *par = m_ctx->streams[stream]->codecpar;
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         return {};
-    TimelineAv::CodecPtr decoder(avcodec_alloc_context3(codec));
+    AvCodecPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), par) < 0)
         return {};
     decoder->thread_count = std::max(1, threads);

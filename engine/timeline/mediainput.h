@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timelinehandles.h"
+#include "avhandles.h"
 
 #include <QString>
 
@@ -16,6 +16,9 @@ public:
     // Refuses missing, empty and non-regular files before libav reads anything; returns false
     // with a sentence for the user in *error. A cancelled open returns false with "" there.
     bool open(const QString &path, const JobContext &context, QString *error);
+    // open() for a builder's run: a failure is reported to the job (unless the run was
+    // cancelled) and false returned.
+    bool openForRun(const QString &path, const JobContext &context);
 
     AVFormatContext *context() const { return m_ctx.get(); }
     QString formatName() const;
@@ -43,10 +46,10 @@ public:
 
     // Opens a decoder for a stream with at most `threads` threads; nullptr when the codec is
     // not known or does not open.
-    TimelineAv::CodecPtr openDecoder(int stream, int threads) const;
+    AvCodecPtr openDecoder(int stream, int threads) const;
 
 private:
-    TimelineAv::InputPtr m_ctx;
+    AvInputPtr m_ctx;
     qint64 m_start = 0;
     qint64 m_size = 0;
 };

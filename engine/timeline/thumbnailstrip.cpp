@@ -9,11 +9,20 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
 }
+
+#include <memory>
 
 namespace {
 
 constexpr int kMaxHeight = 720;
+
+struct ScalerDeleter
+{
+    void operator()(SwsContext *ctx) const { sws_freeContext(ctx); }
+};
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 struct StripSettings
 {
@@ -40,9 +49,9 @@ public:
         , m_input(input)
         , m_video(video)
         , m_height(height)
-        , m_packet(TimelineAv::makePacket())
-        , m_key(TimelineAv::makePacket())
-        , m_frame(TimelineAv::makeFrame())
+        , m_packet(MakePacket())
+        , m_key(MakePacket())
+        , m_frame(MakeFrame())
     {
         // These demuxers seek by their index of key frames: the first key frame read after a
         // seek back is the one at or before the time. Others (MPEG-TS, PS...) seek by estimate.
@@ -74,11 +83,11 @@ private:
     const int m_video;
     const int m_height;
     bool m_exactSeek = false;
-    TimelineAv::CodecPtr m_decoder;
-    TimelineAv::PacketPtr m_packet;
-    TimelineAv::PacketPtr m_key;
-    TimelineAv::FramePtr m_frame;
-    TimelineAv::ScalerPtr m_scaler;
+    AvCodecPtr m_decoder;
+    AvPacketPtr m_packet;
+    AvPacketPtr m_key;
+    AvFramePtr m_frame;
+    ScalerPtr m_scaler;
 };
 
 bool StripBuilder::seekTo(qint64 ts)
@@ -198,6 +207,68 @@ QImage StripBuilder::scaled(const AVFrame *frame)
     return image;
 }
 
+// How many pictures, over which times (microseconds).
+struct StripSpan
+{
+    int count = 0;
+    qint64 from = 0;
+    qint64 to = 0;
+};
+
+StripSpan stripSpan(MediaInput &input, int video, const StripSettings &s)
+{
+    const AVCodecParameters *par = input.context()->streams[video]->codecpar;
+    // As many pictures as fit in the memory bound, at the aspect the stream declares.
+    const double aspect = par->width > 0 && par->height > 0 ? double(par->width) / par->height
+            * (par->sample_aspect_ratio.num > 0 ? av_q2d(par->sample_aspect_ratio) : 1.0)
+                                                            : 16.0 / 9.0;
+    const qint64 imageBytes
+        = qint64(std::clamp(std::lround(s.height * aspect), 1L, long(4 * s.height))) * s.height * 4;
+    StripSpan span;
+    span.count = int(std::min<qint64>(s.count, ThumbnailStrip::kMaxImageBytes / imageBytes));
+    const qint64 duration = s.to < 0 ? input.lengthMicros(video) : input.durationMicros();
+    span.from = std::max<qint64>(0, s.from);
+    span.to = s.to < 0 ? duration : (duration > 0 ? std::min(s.to, duration) : s.to);
+    if (span.to < span.from)
+        span.to = span.from;
+    return span;
+}
+
+// The pictures at the middles of equal parts of the span, each posted as it is made; false
+// when the run was cancelled. *incomplete: a picture could not be made.
+bool makeThumbnails(const JobContext &context, ThumbnailStrip *job, StripBuilder &builder,
+                    const StripSpan &span, ThumbnailSet *set, bool *incomplete)
+{
+    qint64 lastKey = AV_NOPTS_VALUE;
+    QImage lastImage;
+    const int count = span.count;
+    for (int i = 0; i < count; ++i) {
+        if (context.isCancelled())
+            return false;
+        Thumbnail t;
+        t.requestedMicros
+            = span.from + (span.to - span.from) * (2 * qint64(i) + 1) / (2 * qint64(count));
+        if (!builder.findKey(t.requestedMicros)) {
+            *incomplete = true;
+            continue;
+        }
+        t.frameMicros = builder.keyMicros();
+        if (t.frameMicros != lastKey || lastImage.isNull()) {
+            lastImage = builder.decodeKey();
+            lastKey = t.frameMicros;
+        }
+        if (lastImage.isNull()) {
+            *incomplete = true;
+            continue;
+        }
+        t.image = lastImage;
+        set->thumbnails << t;
+        context.post([job, i, t] { Q_EMIT job->thumbnailReady(i, t); });
+        context.postProgress(double(i + 1) / count);
+    }
+    return !context.isCancelled();
+}
+
 void buildStrip(const JobContext &context, ThumbnailStrip *job, const StripSettings &s)
 {
     ThumbnailSet set;
@@ -208,12 +279,8 @@ void buildStrip(const JobContext &context, ThumbnailStrip *job, const StripSetti
         return;
     }
     MediaInput input;
-    QString error;
-    if (!input.open(s.path, context, &error)) {
-        if (!context.isCancelled())
-            context.fail(error);
+    if (!input.openForRun(s.path, context))
         return;
-    }
     const int video = input.firstStream(AVMEDIA_TYPE_VIDEO);
     StripBuilder builder(context, input, video, s.height);
     if (video < 0 || s.count <= 0 || !builder.openDecoder(s.threads)) {
@@ -222,47 +289,9 @@ void buildStrip(const JobContext &context, ThumbnailStrip *job, const StripSetti
         return;
     }
     input.readOnly(video);
-    const AVCodecParameters *par = input.context()->streams[video]->codecpar;
-    // As many pictures as fit in the memory bound, at the aspect the stream declares.
-    const double aspect = par->width > 0 && par->height > 0 ? double(par->width) / par->height
-            * (par->sample_aspect_ratio.num > 0 ? av_q2d(par->sample_aspect_ratio) : 1.0)
-                                                            : 16.0 / 9.0;
-    const qint64 imageBytes
-        = qint64(std::clamp(std::lround(s.height * aspect), 1L, long(4 * s.height))) * s.height * 4;
-    const int count = int(std::min<qint64>(s.count, ThumbnailStrip::kMaxImageBytes / imageBytes));
-    const qint64 duration = s.to < 0 ? input.lengthMicros(video) : input.durationMicros();
-    const qint64 from = std::max<qint64>(0, s.from);
-    qint64 to = s.to < 0 ? duration : (duration > 0 ? std::min(s.to, duration) : s.to);
-    if (to < from)
-        to = from;
-
+    const StripSpan span = stripSpan(input, video, s);
     bool incomplete = false;
-    qint64 lastKey = AV_NOPTS_VALUE;
-    QImage lastImage;
-    for (int i = 0; i < count; ++i) {
-        if (context.isCancelled())
-            return;
-        Thumbnail t;
-        t.requestedMicros = from + (to - from) * (2 * qint64(i) + 1) / (2 * qint64(count));
-        if (!builder.findKey(t.requestedMicros)) {
-            incomplete = true;
-            continue;
-        }
-        t.frameMicros = builder.keyMicros();
-        if (t.frameMicros != lastKey || lastImage.isNull()) {
-            lastImage = builder.decodeKey();
-            lastKey = t.frameMicros;
-        }
-        if (lastImage.isNull()) {
-            incomplete = true;
-            continue;
-        }
-        t.image = lastImage;
-        set.thumbnails << t;
-        context.post([job, i, t] { Q_EMIT job->thumbnailReady(i, t); });
-        context.postProgress(double(i + 1) / count);
-    }
-    if (context.isCancelled())
+    if (!makeThumbnails(context, job, builder, span, &set, &incomplete))
         return;
     // A picture missing for a damaged or unreadable part: the file may still be growing.
     if (!incomplete && !builder.readError)

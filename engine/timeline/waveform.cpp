@@ -165,6 +165,89 @@ private:
     qint64 m_done = 0;
 };
 
+// What one run decodes the peaks from.
+struct WaveSource
+{
+    const JobContext &context;
+    Waveform *job;
+    MediaInput &input;
+    int audio;
+    AVCodecContext *decoder;
+    qint64 duration; // microseconds; 0 or less when unknown
+};
+
+// Takes the decoder's frames into the peaks; true when the decoder wants more input (EAGAIN),
+// false when it is drained or failed.
+bool receivePeaks(const WaveSource &w, AVFrame *frame, PeakCollector &peaks)
+{
+    int r;
+    while ((r = avcodec_receive_frame(w.decoder, frame)) >= 0) {
+        const qint64 ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+        peaks.add(frame, frame->ch_layout.nb_channels,
+                  ts != AV_NOPTS_VALUE ? std::optional(w.input.toMicros(ts, w.audio))
+                                       : std::nullopt);
+        av_frame_unref(frame);
+    }
+    return r == AVERROR(EAGAIN);
+}
+
+// Decodes the stream into peaks, handing them on in parts as they grow; false when the run
+// was cancelled or failed.
+bool decodePeaks(const WaveSource &w, PeakCollector &peaks, const WaveformData &data,
+                 bool *readError)
+{
+    const JobContext &context = w.context;
+    Waveform *job = w.job;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 reported = 0; // buckets handed on so far
+    auto report = [&](qint64 upTo) {
+        peaks.fillGaps(reported, upTo);
+        if (upTo <= reported)
+            return;
+        const QList<WaveformPeak> chunk = peaks.peaks.mid(reported, upTo - reported);
+        const int first = int(reported);
+        context.post([job, first, chunk] { Q_EMIT job->peaksReady(first, chunk); });
+        context.postProgress(w.duration > 0 ? upTo / (w.duration / 1e6 * data.bucketsPerSecond)
+                                            : w.input.readFraction());
+        reported = upTo;
+    };
+    AvPacketPtr packet = MakePacket();
+    AvFramePtr frame = MakeFrame();
+    if (!packet || !frame) {
+        context.fail(QCoreApplication::translate(
+            "Waveform", "Not enough memory to read this file's timeline."));
+        return false;
+    }
+    bool draining = false;
+    while (!context.isCancelled()) {
+        if (!draining) {
+            if (w.input.nextPacket(w.audio, packet.get(), context, readError)) {
+                // A damaged packet is skipped: the decoder goes on with the next one.
+                avcodec_send_packet(w.decoder, packet.get());
+            } else {
+                draining = true;
+                avcodec_send_packet(w.decoder, nullptr);
+            }
+        }
+        if (!receivePeaks(w, frame.get(), peaks) && draining)
+            break;
+        // Now and then, and at least for every minute of sound, so that the picture grows
+        // evenly however fast the decoder runs.
+        if (peaks.done() > reported
+            && (clock.elapsed() >= kPartialEveryMs
+                || peaks.done() - reported >= kPartialSeconds * data.bucketsPerSecond)) {
+            report(peaks.done());
+            clock.restart();
+        }
+    }
+    if (context.isCancelled())
+        return false;
+    peaks.fillGaps(0, peaks.peaks.size());
+    report(peaks.peaks.size());
+    return true;
+}
+
 void buildWaveform(const JobContext &context, Waveform *job, const WaveSettings &s)
 {
     WaveformData data;
@@ -174,14 +257,10 @@ void buildWaveform(const JobContext &context, Waveform *job, const WaveSettings 
         return;
     }
     MediaInput input;
-    QString error;
-    if (!input.open(s.path, context, &error)) {
-        if (!context.isCancelled())
-            context.fail(error);
+    if (!input.openForRun(s.path, context))
         return;
-    }
     const int audio = input.streamOrFirst(s.stream, AVMEDIA_TYPE_AUDIO);
-    TimelineAv::CodecPtr decoder;
+    AvCodecPtr decoder;
     if (audio >= 0)
         decoder = input.openDecoder(audio, 1);
     if (!decoder) {
@@ -202,64 +281,10 @@ void buildWaveform(const JobContext &context, Waveform *job, const WaveSettings 
         peaks.peaks.reserve(
             std::min<qint64>(s.maxBuckets, qint64(duration / 1e6 * data.bucketsPerSecond) + 2));
     input.readOnly(audio);
-
-    QElapsedTimer clock;
-    clock.start();
-    qint64 reported = 0; // buckets handed on so far
-    auto report = [&](qint64 upTo) {
-        peaks.fillGaps(reported, upTo);
-        if (upTo <= reported)
-            return;
-        const QList<WaveformPeak> chunk = peaks.peaks.mid(reported, upTo - reported);
-        const int first = int(reported);
-        context.post([job, first, chunk] { Q_EMIT job->peaksReady(first, chunk); });
-        context.postProgress(duration > 0 ? upTo / (duration / 1e6 * data.bucketsPerSecond)
-                                          : input.readFraction());
-        reported = upTo;
-    };
-    TimelineAv::PacketPtr packet = TimelineAv::makePacket();
-    TimelineAv::FramePtr frame = TimelineAv::makeFrame();
-    if (!packet || !frame) {
-        context.fail(QCoreApplication::translate(
-            "Waveform", "Not enough memory to read this file's timeline."));
-        return;
-    }
     bool readError = false;
-    bool draining = false;
-    while (!context.isCancelled()) {
-        if (!draining) {
-            if (input.nextPacket(audio, packet.get(), context, &readError)) {
-                // A damaged packet is skipped: the decoder goes on with the next one.
-                avcodec_send_packet(decoder.get(), packet.get());
-            } else {
-                draining = true;
-                avcodec_send_packet(decoder.get(), nullptr);
-            }
-        }
-        int r;
-        while ((r = avcodec_receive_frame(decoder.get(), frame.get())) >= 0) {
-            const qint64 ts
-                = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-            peaks.add(frame.get(), frame->ch_layout.nb_channels,
-                      ts != AV_NOPTS_VALUE ? std::optional(input.toMicros(ts, audio))
-                                           : std::nullopt);
-            av_frame_unref(frame.get());
-        }
-        if (draining && r != AVERROR(EAGAIN))
-            break;
-        // Now and then, and at least for every minute of sound, so that the picture grows
-        // evenly however fast the decoder runs.
-        if (peaks.done() > reported
-            && (clock.elapsed() >= kPartialEveryMs
-                || peaks.done() - reported >= kPartialSeconds * data.bucketsPerSecond)) {
-            report(peaks.done());
-            clock.restart();
-        }
-    }
-    if (context.isCancelled())
+    if (!decodePeaks({ context, job, input, audio, decoder.get(), duration }, peaks, data,
+                     &readError))
         return;
-    peaks.fillGaps(0, peaks.peaks.size());
-    report(peaks.peaks.size());
     data.peaks = peaks.peaks;
     if (!readError)
         s.cache.store(s.path, s.cacheKind(), data.toBytes());

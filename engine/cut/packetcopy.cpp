@@ -1,0 +1,395 @@
+#include "packetcopy.h"
+
+#include "nalunits.h"
+#include "timecode.h"
+
+#include <algorithm>
+
+namespace {
+
+// Packets of the other streams are read this far past the end: a muxer may store them a
+// little after the video of the same time.
+constexpr double kTrailSeconds = 2.0;
+// How far before the end of the range the source may end without the copy failing: the last
+// frame of a file often ends a little before the duration its container declares.
+constexpr double kShortfallSeconds = 1.0;
+
+} // namespace
+
+PacketCopy::PacketCopy(CopySource &source, CutWriter &writer, CopyProgress &progress,
+                       const std::atomic<bool> &cancel, const Setup &setup)
+    : m_source(source)
+    , m_writer(writer)
+    , m_progress(progress)
+    , m_cancel(cancel)
+    , m_scan(setup.scan)
+    , m_plan(setup.plan)
+    , m_edges(setup.edges)
+    , m_trimmer(source, writer, setup.audioFrom)
+    , m_frameWeight(setup.frameWeight)
+{
+}
+
+bool PacketCopy::run(QString *error)
+{
+    if (!copyCoverPictures(error))
+        return false;
+    if (!m_source.reader.rewind()) {
+        *error = QStringLiteral("The source cannot be read at the start of the range.");
+        return false;
+    }
+    m_total = std::max<qint64>(
+        1, m_scan.bytes + m_frameWeight * (m_plan.head.frames + m_plan.tail.frames));
+    bool pastEnd = false;
+    double reached = -1e300; // the latest time any packet reaches
+    if (!readAll(&pastEnd, &reached, error))
+        return false;
+    if (!m_trimmer.flush(error))
+        return false;
+    // A file cut short (a download or recording that did not finish) ends before the range
+    // its header promises: a much shorter copy is a failure, not a saved cut.
+    if (!pastEnd && !m_source.toTheEnd && reached < m_source.endSeconds - kShortfallSeconds) {
+        *error
+            = QStringLiteral("The source ends at %1, before the end of the range at %2: the "
+                             "file is incomplete or damaged.")
+                  .arg(FormatTimeCode(std::max(0.0, reached)), FormatTimeCode(m_source.endSeconds));
+        return false;
+    }
+    return finishEdges(error);
+}
+
+// Cover pictures are one packet, kept whatever the range.
+bool PacketCopy::copyCoverPictures(QString *error)
+{
+    AVFormatContext *in = m_source.reader.context();
+    const int video = m_source.video;
+    for (unsigned s = 0; s < in->nb_streams; ++s) {
+        const AVStream *st = in->streams[s];
+        if ((st->disposition & AV_DISPOSITION_ATTACHED_PIC) && st->attached_pic.size > 0
+            && m_writer.outputIndex(int(s)) >= 0) {
+            AvPacketPtr pic(av_packet_clone(&st->attached_pic));
+            if (!pic)
+                continue;
+            pic->pts = pic->dts = av_rescale_q(
+                m_plan.zeroPts, video >= 0 ? in->streams[video]->time_base : AV_TIME_BASE_Q,
+                st->time_base);
+            if (!m_writer.write(pic.get(), int(s), error))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool PacketCopy::readAll(bool *pastEnd, double *reached, QString *error)
+{
+    AVFormatContext *in = m_source.reader.context();
+    AvPacketPtr packet = MakePacket();
+    while (m_source.reader.read(packet.get())) {
+        if (CopyCancelled(m_cancel, error))
+            return false;
+        m_doneBytes += packet->size;
+        const int s = packet->stream_index;
+        const bool videoDone = m_source.video < 0 || m_videoCount > m_plan.lastPacket;
+        const qint64 t = SourceReader::packetTime(packet.get());
+        if (t != AV_NOPTS_VALUE)
+            *reached = std::max(*reached, m_source.reader.toSeconds(t + packet->duration, s));
+        if (videoDone && t != AV_NOPTS_VALUE
+            && m_source.reader.toSeconds(t, s) > m_source.endSeconds + kTrailSeconds) {
+            av_packet_unref(packet.get());
+            *pastEnd = true;
+            break;
+        }
+        const AVMediaType type = in->streams[s]->codecpar->codec_type;
+        const bool ok = s == m_source.video ? handleVideo(packet.get(), error)
+            : type == AVMEDIA_TYPE_AUDIO    ? m_trimmer.audio(packet.get(), error)
+                                            : m_trimmer.other(packet.get(), error);
+        av_packet_unref(packet.get());
+        if (!ok)
+            return false;
+        reportProgress(s, t);
+    }
+    if (m_source.reader.readFailed()) {
+        *error = QStringLiteral("The source could not be read to the end of the range.");
+        return false;
+    }
+    return true;
+}
+
+void PacketCopy::reportProgress(int stream, qint64 t)
+{
+    if (m_source.video >= 0) {
+        // Each frame encoded anew weighs as much as its picture's bytes: the edges take most
+        // of the time.
+        const qint64 encoded = m_encodedDone + (m_edges.head ? m_edges.head->framesEncoded() : 0)
+            + (m_tail ? m_tail->framesEncoded() : 0);
+        m_progress.report(0.1
+                          + 0.9 * double(m_doneBytes + m_frameWeight * encoded) / double(m_total));
+    } else if (!m_source.toTheEnd && m_source.lengthSeconds > 0 && t != AV_NOPTS_VALUE) {
+        m_progress.report((m_source.reader.toSeconds(t, stream) - m_source.startSeconds)
+                          / m_source.lengthSeconds);
+    }
+}
+
+// The stream ended before an edge was complete: write what it gave.
+bool PacketCopy::finishEdges(QString *error)
+{
+    if (m_edges.head && !m_edges.headDone && !finishHead(error))
+        return false;
+    if (!writeWaiting(error))
+        return false;
+    if (!m_edges.tailDone) {
+        if (!m_tail && !openTail(error))
+            return false;
+        return finishTail(error);
+    }
+    return true;
+}
+
+bool PacketCopy::finishHead(QString *error)
+{
+    m_edges.headDone = true;
+    if (!writeEdge(*m_edges.head, true, m_plan.copyFrom >= 0, error))
+        return false;
+    closeEdge(m_edges.head);
+    return true;
+}
+
+bool PacketCopy::finishTail(QString *error)
+{
+    m_edges.tailDone = true;
+    if (!writeEdge(*m_tail, true, false, error))
+        return false;
+    closeEdge(m_tail);
+    return true;
+}
+
+bool PacketCopy::handleVideo(AVPacket *packet, QString *error)
+{
+    if (!m_source.inOrder(SourceReader::packetTime(packet), &m_videoLatest))
+        return true;
+    if (m_videoCount == m_scan.gapIndex) {
+        // Between the windows until the end window's first packet comes.
+        const CutFrame &next = m_scan.frames.at(m_scan.gapIndex + 1);
+        if (SourceReader::packetTime(packet) != next.pts || !(packet->flags & AV_PKT_FLAG_KEY))
+            return copyVideo(packet, false, error);
+        ++m_videoCount;
+    }
+    const int i = m_videoCount++;
+    if (i > m_plan.lastPacket)
+        return true;
+    if (i >= m_scan.frames.size() || SourceReader::packetTime(packet) != m_scan.frames.at(i).pts) {
+        *error = QStringLiteral("The source read differently the second time through, as if "
+                                "another program were changing it");
+        return false;
+    }
+    if (!feedEdges(i, packet, error))
+        return false;
+    if (m_plan.copies(i)) {
+        const bool first = m_firstCopy;
+        m_firstCopy = false;
+        if (!copyVideo(packet, first, error))
+            return false;
+    }
+    return closeEdgesAt(i, error);
+}
+
+bool PacketCopy::feedEdges(int i, AVPacket *packet, QString *error)
+{
+    std::optional<EdgeEncoder> &head = m_edges.head;
+    if (head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_edges.headDone) {
+        // The head comes first in the output: its frames are written as they are encoded.
+        if (!head->feed(packet, error))
+            return edgeFailed(*head, error);
+        if (!writeEdge(*head, false, false, error))
+            return false;
+    }
+    if (!m_edges.tailDone && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo) {
+        if (!m_tail && !openTail(error))
+            return false;
+        if (!m_tail->feed(packet, error))
+            return edgeFailed(*m_tail, error);
+    }
+    return true;
+}
+
+bool PacketCopy::closeEdgesAt(int i, QString *error)
+{
+    if (m_edges.head && !m_edges.headDone && i == m_plan.head.decodeTo
+        && (!finishHead(error) || !writeWaiting(error)))
+        return false;
+    if (m_tail && !m_edges.tailDone && i == m_plan.tail.decodeTo)
+        return finishTail(error);
+    return true;
+}
+
+bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
+{
+    AvPacketPtr copy(av_packet_clone(packet));
+    if (!copy) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    // In containers whose decoder configuration travels in the stream, the first copied frame
+    // brings the source's parameter sets (elsewhere the decoder configuration holds them with
+    // the re-encoded frames', under other ids).
+    if (first && m_writer.configInStream() && needsParameterSets(copy.get())) {
+        const QByteArray sets = m_source.codec == AV_CODEC_ID_MPEG2VIDEO
+            ? ExtradataOf(m_source.reader.videoStream()->codecpar)
+            : NalUnits::join(m_source.parameterSets(), m_writer.nalLengthSize());
+        if (!ReplacePacketData(copy.get(), sets + PacketBytes(copy.get()))) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
+        }
+    }
+    // A head that leads into an open-GOP key frame under a higher level: the source's SPS
+    // declares that level wherever the copy carries it, up to the next IDR.
+    if (m_edges.raising && !first && m_source.reader.isCleanStart(packet))
+        m_edges.raising = false;
+    if (m_edges.raising && !raiseLevel(copy.get(), error))
+        return false;
+    m_waiting.push_back(std::move(copy));
+    return !m_edges.headDone || writeWaiting(error);
+}
+
+bool PacketCopy::raiseLevel(AVPacket *copy, QString *error) const
+{
+    const Splice &splice = m_edges.splice;
+    QList<QByteArray> units = NalUnits::split(PacketBytes(copy), m_writer.nalLengthSize());
+    bool changed = false;
+    for (QByteArray &u : units) {
+        if (u == splice.targetUnit) {
+            u = splice.raisedUnit;
+            changed = true;
+        }
+    }
+    if (changed && !ReplacePacketData(copy, NalUnits::join(units, m_writer.nalLengthSize()))) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    return true;
+}
+
+bool PacketCopy::openTail(QString *error)
+{
+    m_tail.emplace();
+    if (!m_tail->open(m_source.reader.videoStream(), m_edges.tailOptions, error))
+        return false;
+    m_tail->setRange(m_plan.tail.fromPts, m_plan.tail.toPts);
+    m_tail->setCancel(&m_cancel);
+    // The output declares the parameter sets of the first opening.
+    if (m_tail->extradata() != m_edges.tailExtradata) {
+        *error = QStringLiteral("The video encoder set up the frames at the end differently.");
+        return false;
+    }
+    return true;
+}
+
+void PacketCopy::closeEdge(std::optional<EdgeEncoder> &edge)
+{
+    if (edge) {
+        m_encodedDone += edge->framesEncoded();
+        edge.reset();
+    }
+}
+
+bool PacketCopy::edgeFailed(const EdgeEncoder &encoder, QString *error) const
+{
+    if (encoder.damagedAt() != AV_NOPTS_VALUE)
+        *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
+                                "so it cannot be cut to the frame there; a copy that starts on a "
+                                "key frame (Exact cut off, or --keyframe-copy) still works")
+                     .arg(FormatTimeCode(std::max(
+                         0.0, m_source.reader.toSeconds(encoder.damagedAt(), m_source.video))));
+    return false;
+}
+
+bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
+{
+    if (final && !encoder.finish(error))
+        return edgeFailed(encoder, error);
+    const bool head = m_edges.head && &encoder == &*m_edges.head;
+    if (final && head && m_edges.splice.active
+        && encoder.framesEncoded() != m_edges.splice.frames) {
+        *error = QStringLiteral("The frames before the first copied key frame could not all be "
+                                "re-encoded.");
+        return false;
+    }
+    // The last packet stays with the encoder until the end: HEVC ends the sequence in it.
+    std::vector<AvPacketPtr> packets = encoder.takePackets(!final);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        AVPacket *p = packets[i].get();
+        const int index = head ? m_headPackets++ : m_tailPackets++;
+        QByteArray data = m_edges.outputPacket(m_source.codec, m_writer.configInStream(), head,
+                                               index, PacketBytes(p));
+        if (data.isEmpty()) {
+            *error = QStringLiteral("The re-encoded frames could not be joined to the copied "
+                                    "ones.");
+            return false;
+        }
+        if (m_source.codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
+            // End the new frames' sequence so that the copied key frame starts afresh. The new
+            // frames declare no reordering, so each is output as soon as it is decoded: a
+            // copied CRA picture after the end of a sequence discards the pictures still
+            // waiting for output, so a deeper declared reorder (the source's) would lose the
+            // last new frames. A demuxer that takes the reorder depth from the first
+            // parameter sets of an MPEG-TS stream finds the copied frames deeper and grows it.
+            data += QByteArray("\0\0\0\1\x48\x01", 6);
+        }
+        if (!ReplacePacketData(p, toOutputFraming(data))) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
+        }
+        // Decoding times run ahead of presentation by the source's delay, so that the copied
+        // packets that follow keep theirs.
+        qint64 dts = p->pts - m_edges.delay;
+        if (m_lastDts != std::numeric_limits<qint64>::min())
+            dts = std::max(dts, m_lastDts + 1);
+        p->dts = std::min<qint64>(dts, p->pts);
+        if (!writeVideo(p, error))
+            return false;
+    }
+    return true;
+}
+
+bool PacketCopy::writeVideo(AVPacket *packet, QString *error)
+{
+    if (packet->dts != AV_NOPTS_VALUE)
+        m_lastDts = std::max<qint64>(m_lastDts, packet->dts);
+    return m_writer.write(packet, m_source.video, error);
+}
+
+// The copied packets held back while the head was still being encoded, in their order.
+bool PacketCopy::writeWaiting(QString *error)
+{
+    while (!m_waiting.empty()) {
+        if (!writeVideo(m_waiting.front().get(), error))
+            return false;
+        m_waiting.pop_front();
+    }
+    return true;
+}
+
+// The first copied key frame after re-encoded frames must bring the source's parameter sets
+// with it where the stream (not the decoder configuration) carries them.
+bool PacketCopy::needsParameterSets(const AVPacket *packet) const
+{
+    const AVCodecID codec = m_source.codec;
+    if (codec == AV_CODEC_ID_MPEG2VIDEO)
+        return !(packet->size >= 4 && packet->data[0] == 0 && packet->data[1] == 0
+                 && packet->data[2] == 1 && packet->data[3] == 0xb3);
+    if (codec == AV_CODEC_ID_H264 && m_writer.nalLengthSize() > 0)
+        return false; // the shared avcC holds them
+    for (const QByteArray &u : NalUnits::split(PacketBytes(packet), m_writer.nalLengthSize())) {
+        if ((codec == AV_CODEC_ID_H264 && NalUnits::h264Type(u) == NalUnits::H264Sps)
+            || (codec == AV_CODEC_ID_HEVC && NalUnits::hevcType(u) == NalUnits::HevcSps))
+            return false;
+    }
+    return true;
+}
+
+QByteArray PacketCopy::toOutputFraming(const QByteArray &annexB) const
+{
+    if (m_writer.nalLengthSize() == 0 || m_source.codec == AV_CODEC_ID_MPEG2VIDEO)
+        return annexB;
+    return NalUnits::join(NalUnits::split(annexB, 0), m_writer.nalLengthSize());
+}

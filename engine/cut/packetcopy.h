@@ -1,0 +1,82 @@
+#pragma once
+
+#include "copysource.h"
+#include "cutplanner.h"
+#include "edgesetup.h"
+#include "streamtrim.h"
+#include "videoscan.h"
+
+#include <deque>
+#include <limits>
+
+// The second reading of a copy: every packet from the entry to past the end, the video's
+// copied as the plan says (held back while the head is still being encoded, so that the head
+// comes first), the edges' frames encoded and written in their place with decoding times that
+// let the copied packets keep theirs, the other streams trimmed to the range.
+class PacketCopy
+{
+public:
+    struct Setup
+    {
+        const ScanResult &scan;
+        const CutPlan &plan;
+        VideoEdges &edges;
+        double audioFrom = 0; // where the other streams begin (seconds)
+        qint64 frameWeight = 0; // what a re-encoded frame weighs for the progress, in bytes
+    };
+
+    PacketCopy(CopySource &source, CutWriter &writer, CopyProgress &progress,
+               const std::atomic<bool> &cancel, const Setup &setup);
+
+    bool run(QString *error);
+
+private:
+    bool copyCoverPictures(QString *error);
+    // Reads to past the end; *pastEnd when the reading stopped there.
+    bool readAll(bool *pastEnd, double *reached, QString *error);
+    bool finishEdges(QString *error);
+    // Drains the edge's encoder, writes the rest of its frames and closes it.
+    bool finishHead(QString *error);
+    bool finishTail(QString *error);
+    bool handleVideo(AVPacket *packet, QString *error);
+    bool feedEdges(int index, AVPacket *packet, QString *error);
+    bool closeEdgesAt(int index, QString *error);
+    // Takes a copied video packet: held until the head is written, then written.
+    bool copyVideo(const AVPacket *packet, bool first, QString *error);
+    bool raiseLevel(AVPacket *copy, QString *error) const;
+    bool openTail(QString *error);
+    void closeEdge(std::optional<EdgeEncoder> &edge);
+    // Writes what the edge has encoded so far; at the end (final) drains it first.
+    bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
+    bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
+    bool writeVideo(AVPacket *packet, QString *error);
+    bool writeWaiting(QString *error);
+    bool needsParameterSets(const AVPacket *packet) const;
+    QByteArray toOutputFraming(const QByteArray &annexB) const;
+    void reportProgress(int stream, qint64 t);
+
+    CopySource &m_source;
+    CutWriter &m_writer;
+    CopyProgress &m_progress;
+    const std::atomic<bool> &m_cancel;
+    const ScanResult &m_scan;
+    const CutPlan &m_plan;
+    VideoEdges &m_edges;
+    StreamTrimmer m_trimmer;
+    const qint64 m_frameWeight;
+
+    // The tail's encoder is opened when its frames come (its parameter sets are known from a
+    // first opening at the start), and each encoder is closed when its edge is written: at
+    // most one holds its frames at a time.
+    std::optional<EdgeEncoder> m_tail;
+    int m_encodedDone = 0; // frames encoded by edges closed
+    int m_headPackets = 0;
+    int m_tailPackets = 0;
+    std::deque<AvPacketPtr> m_waiting; // copied packets held until the head is written
+    bool m_firstCopy = true;
+    qint64 m_lastDts = std::numeric_limits<qint64>::min();
+    int m_videoCount = 0;
+    qint64 m_videoLatest = std::numeric_limits<qint64>::min(); // of the video packets read
+    qint64 m_doneBytes = 0;
+    qint64 m_total = 1;
+};

@@ -1,0 +1,151 @@
+#include "nalbits.h"
+#include "nalrewrite.h"
+#include "nalunits.h"
+
+#include <QTest>
+
+#include <utility>
+
+// The framing of NAL units and their emulation prevention bytes: what a copy reads from one
+// container must be written into another unchanged.
+class TestNalUnits : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void roundTrip_data();
+    void roundTrip();
+    void split_data();
+    void split();
+    void emulation_data();
+    void emulation();
+    void renamedIds_data();
+    void renamedIds();
+};
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+} // namespace
+
+void TestNalUnits::roundTrip_data()
+{
+    QTest::addColumn<QList<QByteArray>>("units");
+    QTest::addColumn<int>("lengthSize");
+    const QList<QByteArray> three { hex("6742c01e"), hex("68ce3c80"), hex("6588840021") };
+    // A payload that ends in zeros once emulation prevention is undone keeps them behind its
+    // 03 byte: Annex B's trailing zeros belong to the next start code.
+    const QList<QByteArray> zeroEnd { NalBits::fromRbsp(hex("650000")), hex("41e2") };
+    for (const int size : { 0, 1, 2, 4 }) {
+        QTest::addRow("three units, length %d", size) << three << size;
+        QTest::addRow("payload ending in zeros, length %d", size) << zeroEnd << size;
+        QTest::addRow("one unit, length %d", size) << QList<QByteArray> { hex("09f0") } << size;
+    }
+    const QByteArray large(300, '\x41');
+    QTest::newRow("unit over 255 bytes, length 2") << QList<QByteArray> { large } << 2;
+    QTest::newRow("unit over 255 bytes, length 4") << QList<QByteArray> { large, large } << 4;
+}
+
+void TestNalUnits::roundTrip()
+{
+    QFETCH(QList<QByteArray>, units);
+    QFETCH(int, lengthSize);
+    const QByteArray joined = NalUnits::join(units, lengthSize);
+    QCOMPARE(NalUnits::split(joined, lengthSize), units);
+    // From one framing to the other and back, as a copy between containers does.
+    const int other = lengthSize == 0 ? 4 : 0;
+    QCOMPARE(NalUnits::join(NalUnits::split(NalUnits::join(units, other), other), lengthSize),
+             joined);
+}
+
+void TestNalUnits::split_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("lengthSize");
+    QTest::addColumn<QList<QByteArray>>("units");
+    QTest::newRow("empty input") << QByteArray() << 0 << QList<QByteArray> {};
+    QTest::newRow("three-byte start codes") << hex("0000016742000001") + hex("68ce") << 0
+                                            << QList<QByteArray> { hex("6742"), hex("68ce") };
+    QTest::newRow("start codes back to back, no empty unit")
+        << hex("00000001000000016742") << 0 << QList<QByteArray> { hex("6742") };
+    QTest::newRow("trailing start code")
+        << hex("0000000167420000000001") << 0 << QList<QByteArray> { hex("6742") };
+    QTest::newRow("no start code") << hex("6742") << 0 << QList<QByteArray> {};
+    QTest::newRow("length 0 skipped")
+        << hex("000000000000000267") + hex("42") << 4 << QList<QByteArray> { hex("6742") };
+    QTest::newRow("unit past the end cut at the end")
+        << hex("000567420a") << 2 << QList<QByteArray> { hex("67420a") };
+    QTest::newRow("prefix cut short")
+        << hex("0002674200") << 2 << QList<QByteArray> { hex("6742") };
+}
+
+void TestNalUnits::split()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, lengthSize);
+    QFETCH(QList<QByteArray>, units);
+    QCOMPARE(NalUnits::split(data, lengthSize), units);
+}
+
+void TestNalUnits::emulation_data()
+{
+    QTest::addColumn<QByteArray>("rbsp");
+    QTest::addColumn<QByteArray>("unit");
+    QTest::newRow("nothing to escape") << hex("6742c01e") << hex("6742c01e");
+    QTest::newRow("00 00 00") << hex("65000000ff") << hex("6500000300ff");
+    QTest::newRow("00 00 01") << hex("65000001ff") << hex("6500000301ff");
+    QTest::newRow("00 00 02") << hex("65000002ff") << hex("6500000302ff");
+    QTest::newRow("00 00 03") << hex("65000003ff") << hex("6500000303ff");
+    QTest::newRow("00 00 04 stays") << hex("65000004ff") << hex("65000004ff");
+    QTest::newRow("four zeros") << hex("6500000000ff") << hex("650000030000ff");
+    QTest::newRow("zeros at the end") << hex("650000") << hex("65000003");
+}
+
+void TestNalUnits::emulation()
+{
+    QFETCH(QByteArray, rbsp);
+    QFETCH(QByteArray, unit);
+    QCOMPARE(NalBits::fromRbsp(rbsp), unit);
+    QCOMPARE(NalBits::toRbsp(unit), rbsp);
+    // No start code can appear inside a unit written, so Annex B splits it back whole.
+    QCOMPARE(NalUnits::split(NalUnits::join({ unit, unit }, 0), 0),
+             (QList<QByteArray> { unit, unit }));
+}
+
+void TestNalUnits::renamedIds_data()
+{
+    QTest::addColumn<bool>("hevc");
+    QTest::addColumn<QByteArray>("pps");
+    QTest::addColumn<int>("ppsId");
+    QTest::addColumn<int>("spsId");
+    const QByteArray avc = hex("68ce3c80");
+    const QByteArray hevc = hex("4401c172b46240");
+    for (const auto &[pps, sps] : { std::pair { 0, 0 }, { 1, 31 }, { 255, 7 }, { 200, 0 } })
+        QTest::addRow("H.264 PPS %d on SPS %d", pps, sps) << false << avc << pps << sps;
+    for (const auto &[pps, sps] : { std::pair { 0, 0 }, { 63, 15 }, { 5, 1 } })
+        QTest::addRow("HEVC PPS %d on SPS %d", pps, sps) << true << hevc << pps << sps;
+}
+
+void TestNalUnits::renamedIds()
+{
+    QFETCH(bool, hevc);
+    QFETCH(QByteArray, pps);
+    QFETCH(int, ppsId);
+    QFETCH(int, spsId);
+    const auto rename = [hevc](const QByteArray &u, int p, int s) {
+        return hevc ? NalRewrite::renameHevcPps(u, p, s) : NalRewrite::renameH264Pps(u, p, s);
+    };
+    const QByteArray renamed = rename(pps, ppsId, spsId);
+    QVERIFY(!renamed.isEmpty());
+    QCOMPARE(hevc ? NalRewrite::hevcParameterSetId(renamed) : NalUnits::h264PpsId(renamed), ppsId);
+    if (!hevc)
+        QCOMPARE(NalRewrite::parseH264Pps(renamed).spsId, spsId);
+    // Everything after the ids is kept bit for bit: renamed back, the unit is the original.
+    QCOMPARE(rename(renamed, 0, 0), pps);
+}
+
+QTEST_GUILESS_MAIN(TestNalUnits)
+#include "tst_nalunits.moc"
