@@ -34,6 +34,11 @@ struct CopySource
     double endSeconds = 1e300;
     bool toTheEnd = true;
     bool exact = false; // the copy is cut to the frame
+    // Parameter sets other pieces of the same output already use (a copy that joins several
+    // ranges): the edges' new sets take ids of their own beside these too.
+    QList<QByteArray> reservedSets;
+    // This piece follows another in the output (see PacketCopy::writeEdge).
+    bool afterOtherPiece = false;
 
     // The H.264 or HEVC parameter sets of the video's decoder configuration (or of its
     // Annex B extradata).

@@ -383,7 +383,7 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         return true;
     }
     const AVRational inBase = m_input->streams[inputIndex]->time_base;
-    const qint64 shift = av_rescale_q(m_zero, AV_TIME_BASE_Q, inBase);
+    const qint64 shift = av_rescale_q(m_zero - m_offset, AV_TIME_BASE_Q, inBase);
     if (packet->pts != AV_NOPTS_VALUE)
         packet->pts -= shift;
     if (packet->dts != AV_NOPTS_VALUE)
@@ -405,6 +405,11 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
     av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
     packet->stream_index = out;
     packet->pos = -1;
+    if (m_joined && !keepJoinedOrder(packet, out)) {
+        av_packet_unref(packet);
+        return true;
+    }
+    noteEnd(packet, out);
     if (m_mp3)
         keepMp3DelayInRange(packet);
     if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty()) {
@@ -435,6 +440,56 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         return false;
     }
     return true;
+}
+
+void CutWriter::setShift(qint64 zeroMicros, qint64 offsetMicros)
+{
+    m_zero = zeroMicros;
+    m_offset = offsetMicros;
+    m_joined = true;
+}
+
+bool CutWriter::keepJoinedOrder(AVPacket *packet, int out)
+{
+    const size_t o = size_t(out);
+    m_lastDts.resize(m_ctx->nb_streams, AV_NOPTS_VALUE);
+    m_lastEnd.resize(m_ctx->nb_streams, AV_NOPTS_VALUE);
+    const bool audio = m_ctx->streams[out]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    if (audio && packet->pts != AV_NOPTS_VALUE && m_lastEnd[o] != AV_NOPTS_VALUE
+        && packet->pts < m_lastEnd[o]) {
+        if (2 * (m_lastEnd[o] - packet->pts) > packet->duration)
+            return false;
+        packet->dts = packet->pts = m_lastEnd[o];
+    }
+    if (packet->dts != AV_NOPTS_VALUE && m_lastDts[o] != AV_NOPTS_VALUE
+        && packet->dts <= m_lastDts[o])
+        packet->dts = m_lastDts[o] + 1;
+    if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE && packet->pts < packet->dts)
+        packet->pts = packet->dts;
+    if (packet->dts != AV_NOPTS_VALUE)
+        m_lastDts[o] = packet->dts;
+    if (audio && packet->pts != AV_NOPTS_VALUE)
+        m_lastEnd[o] = packet->pts + packet->duration;
+    return true;
+}
+
+void CutWriter::noteEnd(const AVPacket *packet, int out)
+{
+    if (packet->pts == AV_NOPTS_VALUE)
+        return;
+    const AVStream *st = m_ctx->streams[out];
+    const bool video = m_videoInput >= 0 ? out == outputIndex(m_videoInput)
+                                         : st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE;
+    if (!video)
+        return;
+    qint64 duration = packet->duration;
+    if (duration <= 0 && m_videoInput >= 0) {
+        const AVRational rate = m_input->streams[m_videoInput]->avg_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            duration = av_rescale_q(1, av_inv_q(rate), st->time_base);
+    }
+    m_endMicros = std::max<qint64>(
+        m_endMicros, av_rescale_q(packet->pts + duration, st->time_base, AV_TIME_BASE_Q));
 }
 
 bool CutWriter::finish(QString *error)

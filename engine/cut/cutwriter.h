@@ -47,9 +47,23 @@ public:
     // time base and are shifted here. Takes the packet's data.
     bool write(AVPacket *packet, int inputIndex, QString *error);
     bool finish(QString *error);
+
+    // For the later pieces of a copy that joins several ranges: from now on, the source's time
+    // zeroMicros is written at offsetMicros of the output. Once set, every stream's decoding
+    // times are kept rising across the joins, and an audio frame that would overlap the one
+    // before it by more than half is left out (else it starts where that one ends), so that
+    // the sound runs on without a gap or a doubled frame.
+    void setShift(qint64 zeroMicros, qint64 offsetMicros);
+    // Where the latest video frame written ends (the latest packet of any stream when there is
+    // no video), in microseconds of the output.
+    qint64 endMicros() const { return m_endMicros; }
     qint64 bytesWritten() const;
 
 private:
+    // False when the packet is to be left out (see setShift).
+    bool keepJoinedOrder(AVPacket *packet, int out);
+    void noteEnd(const AVPacket *packet, int out);
+
     bool addStreams(const VideoOverride &video, QString *error);
     bool addStream(unsigned inputIndex, const VideoOverride &video, QString *error);
     void keepFlacInfo(AVStream *out, const AVOutputFormat *format);
@@ -62,6 +76,11 @@ private:
     std::vector<int> m_map;
     QStringList m_leftOut;
     qint64 m_zero = 0;
+    qint64 m_offset = 0;
+    bool m_joined = false;
+    std::vector<qint64> m_lastDts; // by output stream, in its time base
+    std::vector<qint64> m_lastEnd;
+    qint64 m_endMicros = 0;
     int m_nalLengthSize = 0;
     int m_videoInput = -1;
     bool m_dtsByMuxer = false;

@@ -269,6 +269,11 @@ bool EdgeEncoder::openDecoder(const AVStream *source, QString *error)
         return false;
     }
     m_decoder->pkt_timebase = source->time_base;
+    // An edge is decoded from a random access point (an IDR, or a recovery point that recovers
+    // at once), from which every frame decodes whole; after a recovery point libavcodec would
+    // still hold back the reference frames that follow it as not known to be sound, and the
+    // frames of the range among them would be missing from the output.
+    m_decoder->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
     // Frame threads hold pictures of their own: large pictures are decoded on one thread.
     m_decoder->thread_count = qint64(par->width) * par->height > 1280 * 720 ? 1 : 0;
     if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0) {

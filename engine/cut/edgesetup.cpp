@@ -113,6 +113,8 @@ QList<int> EdgeSetup::usedParameterSetIds() const
         used << NalUnits::h264PpsId(p);
     for (const QByteArray &u : NalUnits::split(extra, 0))
         used << NalUnits::h264SpsId(u) << NalUnits::h264PpsId(u);
+    for (const QByteArray &u : m_source.reservedSets)
+        used << NalUnits::h264SpsId(u) << NalUnits::h264PpsId(u);
     return used;
 }
 
@@ -402,7 +404,7 @@ bool EdgeSetup::setUpHevcSets(const EdgeEncoder &edge, EdgeSets *sets, const Edg
 {
     // Ids the source (and the other edge) use.
     QSet<int> used[3];
-    QList<QByteArray> taken = m_source.parameterSets() + m_scan.inBandSets;
+    QList<QByteArray> taken = m_source.parameterSets() + m_scan.inBandSets + m_source.reservedSets;
     if (other)
         taken += other->units;
     for (const QByteArray &u : std::as_const(taken)) {

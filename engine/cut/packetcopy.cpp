@@ -326,13 +326,19 @@ bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QS
                                     "ones.");
             return false;
         }
-        if (m_source.codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()) {
+        if (m_source.codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()
+            && !m_source.afterOtherPiece) {
             // End the new frames' sequence so that the copied key frame starts afresh. The new
             // frames declare no reordering, so each is output as soon as it is decoded: a
             // copied CRA picture after the end of a sequence discards the pictures still
             // waiting for output, so a deeper declared reorder (the source's) would lose the
             // last new frames. A demuxer that takes the reorder depth from the first
             // parameter sets of an MPEG-TS stream finds the copied frames deeper and grows it.
+            // A piece that follows another in a joined output keeps the sequence going: the
+            // frames of the pieces before may still wait for output there (libavcodec outputs
+            // one frame of an ended sequence per frame decoded), and would be lost; the copied
+            // key frame then activates the source's parameter sets again, and its leading
+            // pictures are re-encoded in the head, so nothing of it refers across the join.
             data += QByteArray("\0\0\0\1\x48\x01", 6);
         }
         if (!ReplacePacketData(p, toOutputFraming(data))) {

@@ -11,9 +11,13 @@
 #include "timecode.h"
 #include "videoscan.h"
 
+#include <QMap>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -128,16 +132,34 @@ class CopyRun
 {
 public:
     CopyRun(const StreamCopyJob &job, const std::atomic<bool> &cancel,
-            const StreamCopy::Progress &progress, QStringList &notes)
+            const StreamCopy::Progress &progress, QStringList &notes, CutWriter &writer)
         : m_job(job)
         , m_cancel(cancel)
         , m_notes(notes)
+        , m_writer(writer)
         , m_progress(progress, m_writer)
         , m_scan(m_source, cancel, m_progress)
     {
     }
 
     bool run(QString *error);
+    // The two halves of run(), for a copy that joins several ranges into one writer: the look
+    // at the range and the edges, then the packets.
+    bool prepare(QString *error);
+    bool copyPackets(QString *error);
+    CopySource &source() { return m_source; }
+    const VideoEdges &edges() const { return m_edges; }
+    const CutWriter::VideoOverride &videoOverride() const { return m_video; }
+    qint64 zeroMicros() const { return m_zeroMicros; }
+    // How long the piece's picture lasts, from its first frame to the end of its last, once
+    // trimToVideo() knows it; -1 otherwise.
+    qint64 lengthMicros() const
+    {
+        return m_videoEndMicros > m_zeroMicros ? m_videoEndMicros - m_zeroMicros : -1;
+    }
+    // Cuts the other streams where the video shown begins and ends instead of at the marks, so
+    // that pieces joined one after the other keep picture and sound together.
+    void trimToVideo();
     // Where the copy of the job would start, and how much of it would be re-encoded, from a
     // look at the start of the range only.
     CopyStart predict();
@@ -158,8 +180,12 @@ private:
     QStringList &m_notes;
 
     CopySource m_source;
-    CutWriter m_writer;
+    CutWriter &m_writer;
     CopyProgress m_progress;
+    CutWriter::VideoOverride m_video;
+    qint64 m_zeroMicros = 0;
+    qint64 m_videoEndMicros = -1;
+    qint64 m_frameWeight = 0;
     VideoScan m_scan;
     VideoScan::Settings m_scanSettings;
     CutPlan m_plan;
@@ -206,7 +232,10 @@ bool CopyRun::open(QString *error)
             m_source.exact = false;
         // A copy may begin on an H.264 open-GOP key frame when re-encoded frames can be made
         // to follow the source's sequence parameter set.
-        if (m_source.exact && m_source.codec == AV_CODEC_ID_H264) {
+        // Not in a piece that follows another in a joined output: the re-encoded frames before
+        // such a key frame are numbered to continue into it, which the pictures of the piece
+        // before would contradict; that piece's copy begins on an IDR.
+        if (m_source.exact && m_source.codec == AV_CODEC_ID_H264 && !m_source.afterOtherPiece) {
             for (const QByteArray &u : m_source.parameterSets())
                 m_scanSettings.spliceRecovery
                     = m_scanSettings.spliceRecovery || usableSpliceTarget(u);
@@ -271,7 +300,7 @@ bool CopyRun::openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicro
     return true;
 }
 
-bool CopyRun::run(QString *error)
+bool CopyRun::prepare(QString *error)
 {
     if (!open(error))
         return false;
@@ -279,31 +308,60 @@ bool CopyRun::run(QString *error)
     const int videoIndex = m_source.video;
     if (videoIndex >= 0 && m_job.exact && !m_obstacle.isEmpty())
         m_notes << QStringLiteral("Not cut to the frame: %1.").arg(m_obstacle);
-    qint64 zeroMicros = 0;
-    qint64 frameWeight = 0;
-    CutWriter::VideoOverride video;
     if (videoIndex >= 0) {
-        if (!planEdges(&video, error))
+        if (!planEdges(&m_video, error))
             return false;
         const AVStream *st = in->streams[videoIndex];
-        zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
+        m_zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
         m_audioFrom = m_source.exact ? m_job.startSeconds
                                      : m_source.reader.toSeconds(m_plan.zeroPts, videoIndex);
         noteStart();
-        frameWeight = qint64(st->codecpar->width) * st->codecpar->height * 4;
+        m_frameWeight = qint64(st->codecpar->width) * st->codecpar->height * 4;
     } else {
         m_audioFrom = m_job.startSeconds;
         const qint64 start = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
-        zeroMicros = start + qint64(std::llround(m_job.startSeconds * AV_TIME_BASE));
+        m_zeroMicros = start + qint64(std::llround(m_job.startSeconds * AV_TIME_BASE));
     }
-    if (!openWriter(video, zeroMicros, error))
-        return false;
+    return true;
+}
+
+void CopyRun::trimToVideo()
+{
+    const int video = m_source.video;
+    if (video < 0)
+        return;
+    const SourceReader &reader = m_source.reader;
+    m_audioFrom = reader.toSeconds(m_plan.zeroPts, video);
+    if (m_source.toTheEnd)
+        return;
+    qint64 last = AV_NOPTS_VALUE;
+    for (const CutFrame &f : frames()) {
+        if (f.pts < m_source.endTs && (last == AV_NOPTS_VALUE || f.pts > last))
+            last = f.pts;
+    }
+    const AVStream *st = reader.videoStream();
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (last == AV_NOPTS_VALUE || rate.num <= 0 || rate.den <= 0)
+        return;
+    const qint64 end = last + av_rescale_q(1, av_inv_q(rate), st->time_base);
+    m_source.endSeconds = reader.toSeconds(end, video);
+    m_videoEndMicros = av_rescale_q(end, st->time_base, AV_TIME_BASE_Q);
+}
+
+bool CopyRun::copyPackets(QString *error)
+{
     PacketCopy copy(m_source, m_writer, m_progress, m_cancel,
-                    { m_scan.result(), m_plan, m_edges, m_audioFrom, frameWeight });
-    if (!copy.run(error) || !m_writer.finish(error))
+                    { m_scan.result(), m_plan, m_edges, m_audioFrom, m_frameWeight });
+    if (!copy.run(error))
         return false;
     m_progress.report(1.0, true);
     return true;
+}
+
+bool CopyRun::run(QString *error)
+{
+    return prepare(error) && openWriter(m_video, m_zeroMicros, error) && copyPackets(error)
+        && m_writer.finish(error);
 }
 
 CopyStart CopyRun::predict()
@@ -368,6 +426,168 @@ bool CopyRun::planVideo(QString *error)
     return true;
 }
 
+// The parameter sets a piece's new frames stand under in the output.
+QList<QByteArray> edgeParameterSets(const CopyRun &run, AVCodecID codec)
+{
+    const VideoEdges &edges = run.edges();
+    if (codec == AV_CODEC_ID_HEVC)
+        return edges.headSets.units + edges.tailSets.units;
+    QList<QByteArray> units;
+    if (codec != AV_CODEC_ID_H264)
+        return units;
+    if (edges.head)
+        units += NalUnits::split(edges.head->extradata(), 0);
+    units += NalUnits::split(edges.tailExtradata, 0);
+    if (edges.splice.active)
+        units << edges.splice.pps << edges.splice.targetUnit << edges.splice.raisedUnit;
+    return units;
+}
+
+// One avcC for every piece: each id with one set. A piece whose head declares the source's
+// SPS at a higher level has that SPS stand for all pieces (only the level differs).
+bool mergeAvcConfigs(const QList<QByteArray> &records, QByteArray *merged)
+{
+    NalUnits::AvcConfig all;
+    QMap<int, QByteArray> spss, ppss;
+    int level = 0;
+    for (const QByteArray &record : records) {
+        const NalUnits::AvcConfig c = NalUnits::parseAvcConfig(record);
+        if (!c.ok || c.head.size() < 4)
+            return false;
+        if (!all.ok)
+            all = c;
+        level = std::max(level, int(uchar(c.head.at(3))));
+        for (const QByteArray &u : c.sps) {
+            const int id = NalUnits::h264SpsId(u);
+            QByteArray &kept = spss[id];
+            if (kept.isEmpty()
+                || (kept != u && u.size() == kept.size() && u.size() > 3
+                    && uchar(u.at(3)) > uchar(kept.at(3)) && u.mid(4) == kept.mid(4)
+                    && u.left(3) == kept.left(3)))
+                kept = u;
+            else if (kept != u && !(u.mid(4) == kept.mid(4) && u.left(3) == kept.left(3)))
+                return false;
+        }
+        for (const QByteArray &u : c.pps) {
+            QByteArray &kept = ppss[NalUnits::h264PpsId(u)];
+            if (!kept.isEmpty() && kept != u)
+                return false;
+            kept = u;
+        }
+    }
+    all.sps = spss.values();
+    all.pps = ppss.values();
+    all.head[3] = char(level);
+    *merged = NalUnits::buildAvcConfig(all);
+    return true;
+}
+
+// The video declaration of a joined output: the decoder configuration holds the parameter
+// sets of every piece's new frames beside the source's.
+bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
+                         CutWriter::VideoOverride *merged, QString *error)
+{
+    CopySource &first = runs.front()->source();
+    *merged = runs.front()->videoOverride();
+    if (first.video < 0)
+        return true;
+    const QByteArray source = ExtradataOf(first.reader.videoStream()->codecpar);
+    if (!NalUnits::isConfigRecord(source))
+        return true; // the stream carries the sets (MPEG-TS, -PS)
+    QList<QByteArray> records;
+    QList<QByteArray> hevcUnits;
+    int hevcLevel = first.reader.videoStream()->codecpar->level;
+    for (const auto &run : runs) {
+        const QByteArray extra = run->videoOverride().extradata;
+        records << (extra.isEmpty() ? source : extra);
+        hevcUnits += edgeParameterSets(*run, first.codec);
+        if (!extra.isEmpty() && extra.size() > 12)
+            hevcLevel = std::max(hevcLevel, int(uchar(extra.at(12))));
+        if (run->videoOverride().codecTag)
+            merged->codecTag = run->videoOverride().codecTag;
+    }
+    merged->inputIndex = first.video;
+    bool ok = true;
+    if (first.codec == AV_CODEC_ID_H264)
+        ok = mergeAvcConfigs(records, &merged->extradata);
+    else if (first.codec == AV_CODEC_ID_HEVC)
+        merged->extradata = NalRewrite::hevcConfigWith(source, hevcUnits, hevcLevel);
+    if (!ok)
+        *error = QStringLiteral("The re-encoded frames of the pieces cannot share one decoder "
+                                "configuration.");
+    return ok;
+}
+
+// A copy that joins several ranges of one source, in the order given, into one output: each
+// range is cut as a copy of its own would cut it (its edges re-encoded, the rest copied), its
+// new frames under parameter set ids no other piece uses, and written one after the other
+// into the one output, each piece starting where the picture of the one before ends.
+bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
+                   const StreamCopy::Progress &progress, QStringList &notes, QString *error)
+{
+    const qsizetype n = job.ranges.size();
+    double total = 0;
+    for (const CopyRange &r : job.ranges)
+        total += r.lengthSeconds > 0 ? r.lengthSeconds : 1;
+    std::vector<StreamCopyJob> jobs(static_cast<size_t>(n), job);
+    std::vector<StreamCopy::Progress> progresses(static_cast<size_t>(n));
+    double done = 0;
+    for (qsizetype k = 0; k < n; ++k) {
+        const CopyRange &r = job.ranges.at(k);
+        StreamCopyJob &piece = jobs[size_t(k)];
+        piece.ranges.clear();
+        piece.startSeconds = r.startSeconds;
+        piece.lengthSeconds = r.lengthSeconds;
+        const double share = (r.lengthSeconds > 0 ? r.lengthSeconds : 1) / total;
+        if (progress)
+            progresses[size_t(k)] = [&progress, done, share](qint64 bytes, double fraction) {
+                progress(bytes, done + fraction * share);
+            };
+        done += share;
+    }
+    CutWriter writer;
+    std::vector<std::unique_ptr<CopyRun>> runs;
+    QList<QByteArray> reserved;
+    for (qsizetype k = 0; k < n; ++k) {
+        runs.push_back(std::make_unique<CopyRun>(jobs[size_t(k)], cancel, progresses[size_t(k)],
+                                                 notes, writer));
+        CopyRun &run = *runs.back();
+        run.source().reservedSets = reserved;
+        run.source().afterOtherPiece = k > 0;
+        if (!run.prepare(error))
+            return false;
+        // MPEG-PS keeps the times of only some packets; a reader rebuilds the others from
+        // those, and across a join it rebuilds them out of order.
+        if (QLatin1String(run.source().reader.context()->iformat->name) == QLatin1String("mpeg")) {
+            *error = QStringLiteral("Ranges of an MPEG-PS file (.mpg, .vob) cannot be joined by a "
+                                    "direct copy yet; save them one file each, or convert them");
+            return false;
+        }
+        run.trimToVideo();
+        reserved += edgeParameterSets(run, run.source().codec);
+    }
+    CutWriter::VideoOverride video;
+    if (!mergeVideoOverrides(runs, &video, error))
+        return false;
+    // Chapters belong to the source's timeline, which the joined output does not follow.
+    const qint64 zero = runs.front()->zeroMicros();
+    if (!writer.open(job.outputPath, runs.front()->source().reader.context(), video, zero, zero,
+                     error))
+        return false;
+    for (const QString &stream : writer.leftOut())
+        notes << QStringLiteral("Left out (the container cannot carry it): %1.").arg(stream);
+    // Each piece begins where the picture of the one before ends (as the plan knows it: some
+    // containers leave the times of a few packets unknown), or where the writing ended.
+    qint64 offset = 0;
+    for (const auto &run : runs) {
+        writer.setShift(run->zeroMicros(), offset);
+        if (!run->copyPackets(error))
+            return false;
+        offset = run->lengthMicros() >= 0 ? offset + run->lengthMicros() : writer.endMicros();
+    }
+    return writer.finish(error);
+}
+
 } // namespace
 
 StreamCopy::StreamCopy(StreamCopyJob job)
@@ -385,7 +605,10 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
 {
     m_error.clear();
     m_notes.clear();
-    CopyRun copy(m_job, cancel, progress, m_notes);
+    if (m_job.ranges.size() > 1)
+        return RunJoinedCopy(m_job, cancel, progress, m_notes, &m_error);
+    CutWriter writer;
+    CopyRun copy(m_job, cancel, progress, m_notes, writer);
     return copy.run(&m_error);
 }
 
@@ -429,6 +652,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
     const std::atomic<bool> cancel { false };
     const StreamCopy::Progress none;
     QStringList notes;
-    CopyRun run(job, cancel, none, notes);
+    CutWriter writer;
+    CopyRun run(job, cancel, none, notes, writer);
     return run.predict();
 }

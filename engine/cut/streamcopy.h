@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,13 @@
 // An H.264 copy may also begin on an open-GOP key frame (a recovery point): the frames before
 // it are re-encoded under the source's own sequence parameter set and numbered so that the
 // copied frame continues them, and its leading B-frames are re-encoded with them.
+// One range of a copy that joins several.
+struct CopyRange
+{
+    double startSeconds = 0;
+    double lengthSeconds = -1; // -1: to the end
+};
+
 struct StreamCopyJob
 {
     QString inputPath;
@@ -31,6 +39,9 @@ struct StreamCopyJob
     double startSeconds = 0; // from the start of the file, as the player shows it
     double lengthSeconds = -1; // -1: to the end
     bool exact = true;
+    // Two or more: these ranges, joined in this order, instead of startSeconds and
+    // lengthSeconds.
+    QList<CopyRange> ranges;
 };
 
 // Where a copy will really start, for telling the user before it runs.

@@ -43,6 +43,10 @@ public:
     // clearJobs(), an encoder takes a job whose options copy the video (codec "copy") for a
     // direct copy, exact as setExactCopy() says.
     virtual void setCutMode(CutMode mode) { Q_UNUSED(mode); }
+    // Two ranges or more: the output set up afterwards holds these ranges of the input, joined
+    // in this order, instead of the one range its options give. Fewer: the options' range.
+    // Cleared by clearJobs().
+    virtual void setRanges(const QList<CutSpan> &ranges) { Q_UNUSED(ranges); }
     // The limits of the device a preset is made for; an output set up afterwards is held
     // within them (a larger frame is scaled down to fit, a higher rate lowered).
     virtual void setDeviceLimits(const DeviceLimits &limits) { Q_UNUSED(limits); }

@@ -3,13 +3,16 @@
 #include "avprobe.h"
 #include "medialibrary.h"
 #include "optiontranslator.h"
+#include "rangejoin.h"
 #include "result.h"
 #include "streamcopy.h"
 #include "temporaryoutput.h"
+#include "timecode.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 namespace {
@@ -144,6 +147,7 @@ void FfmpegEncoder::clearJobs()
     m_inputs.clear();
     m_outputs.clear();
     m_mode.reset();
+    m_ranges.clear();
     setReplaceAllowed(false);
 }
 
@@ -208,6 +212,14 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     job.path = out.absoluteFilePath();
     job.streamCopy = m_mode ? *m_mode != CutMode::Convert : translated.copiesVideo;
     job.exact = m_mode ? *m_mode == CutMode::ExactCopy : m_exactCopy;
+    if (!m_ranges.isEmpty() && !job.streamCopy) {
+        const RangeJoin joined = joinRanges(input, options, out.suffix());
+        if (!joined.ok) {
+            m_error = joined.error;
+            return -1;
+        }
+        job.joinedArgs = joined.args;
+    }
     job.translated = std::move(translated);
     m_outputs.clear(); // one output per job
     m_outputs << job;
@@ -222,6 +234,22 @@ void FfmpegEncoder::removeInputFile(int inputIndex)
     m_outputs.removeIf([inputIndex](const Output &o) { return o.inputIndex == inputIndex; });
 }
 
+RangeJoin FfmpegEncoder::joinRanges(const Input &input, const QString &options,
+                                    const QString &extension) const
+{
+    // Each range is translated as the job of that one range would be.
+    static const QRegularExpression length(QStringLiteral("(^|\\s)-TimeLength\\s+\\S+"));
+    QString rest = options;
+    rest.remove(length);
+    QList<TranslatedOptions> pieces;
+    for (const CutSpan &range : m_ranges)
+        pieces << TranslateOptions(QStringLiteral("-TimeStart ") + NumberText(range.startSeconds),
+                                   rest + QStringLiteral(" -TimeLength ")
+                                       + NumberText(range.lengthSeconds()),
+                                   extension, input.formatName, -1, input.media, m_deviceLimits);
+    return JoinRanges(ffmpegPath(input.path), pieces, input.media.audioStreams != 0);
+}
+
 QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
 {
     if (m_outputs.isEmpty())
@@ -233,8 +261,11 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
                        QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
                        QStringLiteral("error"),    QStringLiteral("-progress"),
                        QStringLiteral("pipe:1"),   QStringLiteral("-n") };
-    args << t.inputArgs << QStringLiteral("-i") << ffmpegPath(input.path) << t.outputArgs
-         << ffmpegPath(outputPath);
+    if (!output.joinedArgs.isEmpty())
+        args << output.joinedArgs;
+    else
+        args << t.inputArgs << QStringLiteral("-i") << ffmpegPath(input.path) << t.outputArgs;
+    args << ffmpegPath(outputPath);
     return args;
 }
 
@@ -259,13 +290,25 @@ bool FfmpegEncoder::startEncoding()
     if (!m_output->begin(output.path, &m_error))
         return false;
 
-    const qint64 available = input.durationMicros > 0
+    qint64 available = input.durationMicros > 0
         ? std::max<qint64>(0, input.durationMicros - qint64(t.startSeconds * 1e6))
         : -1;
-    if (t.lengthSeconds >= 0)
+    if (!m_ranges.isEmpty()) {
+        // The ranges together, each as far as the input reaches.
+        qint64 joined = 0;
+        for (const CutSpan &range : m_ranges) {
+            const double end = input.durationMicros > 0
+                ? std::min(range.endSeconds, input.durationMicros / 1e6)
+                : range.endSeconds;
+            joined += qint64(std::max(0.0, end - range.startSeconds) * 1e6);
+        }
+        available = joined;
+        m_jobDurationMicros = joined;
+    } else if (t.lengthSeconds >= 0) {
         m_jobDurationMicros = qint64(t.lengthSeconds * 1e6);
-    else
+    } else {
         m_jobDurationMicros = available;
+    }
     m_expectedMicros = available >= 0 && m_jobDurationMicros >= 0
         ? std::min(available, m_jobDurationMicros)
         : m_jobDurationMicros;
@@ -277,9 +320,12 @@ bool FfmpegEncoder::startEncoding()
     if (output.streamCopy) {
         m_copyNotes.clear();
         m_run = &m_copy;
-        m_copy.start(StreamCopyJob { input.path, m_output->temporaryPath(), t.startSeconds,
-                                     t.lengthSeconds, output.exact },
-                     files);
+        StreamCopyJob job { input.path,     m_output->temporaryPath(),
+                            t.startSeconds, t.lengthSeconds,
+                            output.exact,   {} };
+        for (const CutSpan &range : m_ranges)
+            job.ranges << CopyRange { range.startSeconds, range.lengthSeconds() };
+        m_copy.start(job, files);
     } else {
         m_run = &m_process;
         m_process.start(m_program, jobArguments(m_output->temporaryPath()), files);

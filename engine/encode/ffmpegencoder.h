@@ -25,6 +25,8 @@ class TemporaryOutput;
 // stopEncoding() ends ffmpeg (terminate, then kill after a bound) and removes the temporary file
 // before it returns. A destination folder that disappears during the run ends it as a failure.
 // No ffmpeg outlives the encoder or the program.
+struct RangeJoin;
+
 class FfmpegEncoder final : public Encoder
 {
     Q_OBJECT
@@ -50,6 +52,10 @@ public:
     QString lastErrorText() const override;
     void setExactCopy(bool exact) override { m_exactCopy = exact; }
     void setCutMode(CutMode mode) override { m_mode = mode; }
+    void setRanges(const QList<CutSpan> &ranges) override
+    {
+        m_ranges = ranges.size() > 1 ? ranges : QList<CutSpan>();
+    }
     void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
     // What the last direct copy had to tell (streams left out, a start on a key frame).
     QStringList copyNotes() const { return m_copyNotes; }
@@ -77,9 +83,16 @@ private:
         // The options translated once, when the output was set up: the process start and
         // jobArguments() use them.
         TranslatedOptions translated;
+        // A conversion of several ranges: its inputs, filter graph and output options (see
+        // JoinRanges); empty for one range.
+        QStringList joinedArgs;
         bool streamCopy = false; // a direct copy, run in-process
         bool exact = true;
     };
+
+    // The conversion of several ranges (m_ranges) of the input with these options.
+    RangeJoin joinRanges(const Input &input, const QString &options,
+                         const QString &extension) const;
 
     // Reports of the runs.
     void onProcessProgress(const QList<ProgressParser::Block> &blocks);
@@ -112,6 +125,7 @@ private:
 
     bool m_exactCopy = true;
     std::optional<CutMode> m_mode; // told by setCutMode() since the last clearJobs()
+    QList<CutSpan> m_ranges; // told by setRanges(): two or more, or none
     DeviceLimits m_deviceLimits;
     ProcessRun m_process;
     CopyRun m_copy;

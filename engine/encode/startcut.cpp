@@ -31,6 +31,7 @@ Result<int> setUp(Encoder &encoder, const CutJob &job)
                                       "or folder.")
                            .arg(path));
     encoder.setCutMode(job.mode);
+    encoder.setRanges(job.ranges);
     encoder.setExactCopy(job.mode == CutMode::ExactCopy);
     encoder.setDeviceLimits(job.encode.device);
     if (encoder.addOutputFile(input, path, job.encode.options) < 0)

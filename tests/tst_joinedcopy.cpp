@@ -1,0 +1,148 @@
+// Exact copies that join several ranges of one source: on frame-indexed H.264 (B-frames,
+// closed GOPs every 3 s) in MP4, Matroska and MPEG-TS, and on HEVC, with marks between key
+// frames, on key frames and at the file's ends, the saved frames are exactly the ranges'
+// frames in list order, the file decodes without an error, and its sound lasts as long as its
+// picture within an audio frame.
+
+#include "avlogging.h"
+#include "indexedmedia.h"
+#include "streamcopy.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+using Ranges = QList<std::pair<double, double>>;
+
+// The end of a stream's last packet, in seconds from the output's start.
+double streamEnd(const QString &path, const char *stream)
+{
+    QByteArray out;
+    MediaFixtures::run(QStringLiteral("ffprobe"),
+                       { "-v", "error", "-select_streams", stream, "-show_entries",
+                         "packet=pts_time,duration_time", "-of", "csv=p=0", path },
+                       &out);
+    double end = 0;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> f = line.trimmed().split(',');
+        if (f.size() >= 2)
+            end = std::max(end, f.at(0).toDouble() + f.at(1).toDouble());
+    }
+    return end;
+}
+
+// A frame-indexed source (see IndexedMedia) made with other encoder settings.
+QString makeWith(const QDir &dir, const QString &name, const QStringList &video)
+{
+    const QString path = dir.filePath(name);
+    const QString paint
+        = QStringLiteral("geq=lum='(floor(mod(N/pow(16,2-floor(X/64)),16))*16+8)':cb=128:cr=128");
+    QStringList args {
+        "-f", "lavfi",
+        "-i", QStringLiteral("color=black:s=192x64:r=25:d=10,format=yuv420p,%1").arg(paint),
+        "-f", "lavfi",
+        "-i", "sine=frequency=440:sample_rate=48000:duration=10"
+    };
+    args << QStringList { "-c:a", "aac" } << video << QStringList { "-shortest", path };
+    return MediaFixtures::ffmpeg(args) ? path : QString();
+}
+
+// The sources by name: s.* is IndexedMedia's H.264; h.* HEVC; o.* H.264 with open GOPs and
+// x264's scene cuts; m.* MPEG-2.
+QString makeSource(const QDir &dir, const QString &name)
+{
+    if (name.startsWith(QLatin1Char('s')))
+        return IndexedMedia::make(dir, name);
+    if (name.startsWith(QLatin1Char('h')))
+        return makeWith(dir, name,
+                        { "-c:v", "libx265", "-preset", "fast", "-crf", "12", "-x265-params",
+                          "keyint=75:min-keyint=75:bframes=3:log-level=error" });
+    if (name.startsWith(QLatin1Char('o')))
+        return makeWith(
+            dir, name, { "-c:v", "libx264", "-crf", "12", "-x264-params", "open-gop=1:keyint=75" });
+    return makeWith(dir, name,
+                    { "-c:v", "mpeg2video", "-q:v", "2", "-g", "15", "-bf", "2", "-c:a", "mp2" });
+}
+
+} // namespace
+
+class TestJoinedCopy : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QuietLibavLogging(); }
+
+    // Where a join is not possible, the copy says so and writes nothing of use.
+    void refusedJoin()
+    {
+        QTemporaryDir dir;
+        const QString source = makeSource(QDir(dir.path()), QStringLiteral("m.mpg"));
+        QVERIFY(!source.isEmpty());
+        StreamCopyJob job;
+        job.inputPath = source;
+        job.outputPath = dir.filePath(QStringLiteral("joined.mpg"));
+        job.ranges = { { 1, 1 }, { 4, 1 } };
+        StreamCopy copy(job);
+        const std::atomic<bool> cancel { false };
+        QVERIFY(!copy.run(cancel, {}));
+        QVERIFY2(copy.errorText().contains(QLatin1String("MPEG-PS")), qPrintable(copy.errorText()));
+        QVERIFY(!QFileInfo::exists(job.outputPath));
+    }
+
+    void joined_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<Ranges>("ranges");
+        for (const char *name :
+             { "s.mp4", "s.mkv", "s.ts", "h.mkv", "h.mp4", "h.ts", "o.mp4", "m.ts" }) {
+            QTest::addRow("%s, two between key frames", name)
+                << name << Ranges { { 1.3, 2.1 }, { 4.5, 5.02 } };
+            QTest::addRow("%s, three, one on a key frame", name)
+                << name << Ranges { { 0.5, 1.7 }, { 3.0, 4.1 }, { 6.6, 8.9 } };
+            QTest::addRow("%s, five, the ends of the file", name)
+                << name
+                << Ranges { { 0, 0.6 }, { 1.1, 1.5 }, { 2.9, 3.3 }, { 5.5, 6.1 }, { 9.2, 10 } };
+        }
+    }
+
+    void joined()
+    {
+        QFETCH(QString, name);
+        QFETCH(Ranges, ranges);
+        QTemporaryDir dir;
+        const QString source = makeSource(QDir(dir.path()), name);
+        QVERIFY(!source.isEmpty());
+        const double offset = IndexedMedia::videoOffset(source);
+        StreamCopyJob job;
+        job.inputPath = source;
+        job.outputPath = dir.filePath(QStringLiteral("joined.") + QFileInfo(name).suffix());
+        QList<int> expected;
+        for (const auto &[from, to] : ranges) {
+            job.ranges << CopyRange { from, to - from };
+            const int last = std::min(IndexedMedia::lastFrameBefore(to, offset), 249);
+            for (int i = std::max(0, IndexedMedia::firstFrameAt(from, offset)); i <= last; ++i)
+                expected << i;
+        }
+        StreamCopy copy(job);
+        const std::atomic<bool> cancel { false };
+        double reached = 0;
+        QVERIFY2(copy.run(cancel, [&](qint64, double f) { reached = std::max(reached, f); }),
+                 qPrintable(copy.errorText()));
+        QCOMPARE(reached, 1.0);
+        const QList<int> got = IndexedMedia::frameIndexes(job.outputPath);
+        if (got != expected)
+            qWarning() << "got" << got << "\nexpected" << expected;
+        QCOMPARE(got, expected);
+        QString errors;
+        QVERIFY2(MediaFixtures::decodesCleanly(job.outputPath, &errors), qPrintable(errors));
+        const double video = streamEnd(job.outputPath, "v:0");
+        const double audio = streamEnd(job.outputPath, "a:0");
+        QVERIFY2(qAbs(video - audio) <= 1024.0 / 48000 + 1e-3,
+                 qPrintable(QStringLiteral("video %1 s, audio %2 s").arg(video).arg(audio)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJoinedCopy)
+#include "tst_joinedcopy.moc"
