@@ -11,6 +11,7 @@
 #include "ffmpegencoder.h"
 #include "outputmodel.h"
 #include "progress.h"
+#include "segmentargs.h"
 #include "startcut.h"
 #include "timecode.h"
 
@@ -39,6 +40,8 @@ constexpr int kExitUsage = 2;
 const char kHelp[] = R"HELP(Usage:
   snipora-cut --list-formats
   snipora-cut INPUT --start T --end T [options]
+  snipora-cut INPUT --keep T-T [--keep T-T ...] | --remove T-T [...] | --segments FILE
+              [--each] [options]
 
 Cuts the range from --start to --end out of INPUT and saves it, by direct stream copy
 (--copy) or by converting it to one of Snipora's output formats. T is a time code
@@ -46,6 +49,14 @@ Cuts the range from --start to --end out of INPUT and saves it, by direct stream
 of seconds (12.5). An end past the end of INPUT cuts to its end.
 
 Options:
+  --keep START-END           a segment to keep (instead of --start and --end); may be
+                             given many times: the segments are saved joined, in the
+                             order given (overlapping or touching ones are merged)
+  --remove START-END         a segment to leave out; everything else is saved, joined
+  --segments FILE.csv        the segments of a CSV file (start,end,label a line, seconds
+                             with a point); kept, or removed with --remove-listed
+  --each                     one file per segment (NAME-1, NAME-2, ... or the segment's
+                             label) instead of one joined file
   --copy                     keep the original format (direct stream copy), cut to the
                              frame: only the frames before the first key frame (and,
                              at the end, those that depend on later frames) are
@@ -189,6 +200,8 @@ struct Options
     bool yes = false;
     bool printArgs = false;
     bool printFfmpeg = false;
+    bool removeListed = false;
+    SegmentArgs segments;
 };
 
 // An exit status when the program ends here, nothing when it goes on.
@@ -227,7 +240,42 @@ const SwitchOption kSwitches[] = {
     { "--yes", &Options::yes, nullptr },
     { "--print-args", &Options::printArgs, nullptr },
     { "--print-ffmpeg", &Options::printFfmpeg, nullptr },
+    { "--remove-listed", &Options::removeListed, nullptr },
 };
+
+// --keep, --remove, --segments and --each; false when the argument is none of them.
+Exit parseSegmentArgument(const QStringList &args, int &i, Options &o, bool *taken)
+{
+    const QString &a = args.at(i);
+    *taken = true;
+    if (a == QLatin1String("--each")) {
+        o.segments.each = true;
+        return std::nullopt;
+    }
+    const bool keep = a == QLatin1String("--keep");
+    const bool remove = a == QLatin1String("--remove");
+    if (!keep && !remove && a != QLatin1String("--segments")) {
+        *taken = false;
+        return std::nullopt;
+    }
+    if (i + 1 >= args.size())
+        return usageError(
+            QStringLiteral("%1 needs %2")
+                .arg(a,
+                     keep || remove ? QStringLiteral("START-END") : QStringLiteral("a CSV file")));
+    const QString value = args.at(++i);
+    if (!keep && !remove) {
+        o.segments.csvPath = value;
+        return std::nullopt;
+    }
+    Segment segment;
+    QString error;
+    if (!ParseSpan(a, value, &segment, &error))
+        return usageError(error);
+    o.segments.segments << segment;
+    (keep ? o.segments.keepGiven : o.segments.removeGiven) = true;
+    return std::nullopt;
+}
 
 // One argument at args[i] (and its value, which moves i on); an exit for --help,
 // --list-formats and bad usage.
@@ -251,6 +299,9 @@ Exit parseArgument(const QStringList &args, int &i, Options &o)
             return std::nullopt;
         }
     }
+    bool segment = false;
+    if (const Exit exit = parseSegmentArgument(args, i, o, &segment); exit || segment)
+        return exit;
     if (a == QLatin1String("--set")) {
         if (i + 1 >= args.size())
             return usageError(QStringLiteral("--set needs \"Caption=value\""));
@@ -287,6 +338,23 @@ QString notATime(const char *option, const QString &text)
         .arg(QLatin1String(option), text);
 }
 
+// Direct copy keeps the source's format: the choices of a conversion would be dropped.
+Exit copyConflict(const Options &o)
+{
+    if (!o.copy)
+        return std::nullopt;
+    const QString conflict = !o.format.isEmpty() ? QStringLiteral("--format")
+        : !o.size.isEmpty()                      ? QStringLiteral("--size")
+        : !o.videoQuality.isEmpty()              ? QStringLiteral("--video-quality")
+        : !o.audioQuality.isEmpty()              ? QStringLiteral("--audio-quality")
+        : !o.sets.isEmpty()                      ? QStringLiteral("--set")
+                                                 : QString();
+    if (!conflict.isEmpty())
+        return usageError(
+            QStringLiteral("--copy keeps the original format and takes no %1").arg(conflict));
+    return std::nullopt;
+}
+
 // The command line, read whole and checked for what needs no file: an input, a range that
 // ends after it starts, and a copy that takes no conversion choices.
 Exit parseOptions(const QStringList &args, Options &o, CutSpan &range)
@@ -297,6 +365,16 @@ Exit parseOptions(const QStringList &args, Options &o, CutSpan &range)
     }
     if (o.input.isEmpty())
         return usageError(QStringLiteral("no input file (see --help)"));
+    if (o.removeListed)
+        o.segments.removeGiven = true;
+    if (o.segments.any()) {
+        if (o.haveStart || o.haveEnd)
+            return usageError(QStringLiteral("--start and --end cannot be mixed with --keep, "
+                                             "--remove or --segments"));
+        return copyConflict(o);
+    }
+    if (o.segments.each)
+        return usageError(QStringLiteral("--each needs segments (--keep, --remove or --segments)"));
     if (!o.haveStart || !o.haveEnd)
         return usageError(QStringLiteral("--start and --end are needed"));
     if (!parseTime(o.start, &range.startSeconds))
@@ -306,19 +384,7 @@ Exit parseOptions(const QStringList &args, Options &o, CutSpan &range)
     if (!(range.endSeconds > range.startSeconds))
         return usageError(QStringLiteral("the end (%1) must come after the start (%2)")
                               .arg(o.end.trimmed(), o.start.trimmed()));
-    // Direct copy keeps the source's format: the choices of a conversion would be dropped.
-    if (o.copy) {
-        const QString conflict = !o.format.isEmpty() ? QStringLiteral("--format")
-            : !o.size.isEmpty()                      ? QStringLiteral("--size")
-            : !o.videoQuality.isEmpty()              ? QStringLiteral("--video-quality")
-            : !o.audioQuality.isEmpty()              ? QStringLiteral("--audio-quality")
-            : !o.sets.isEmpty()                      ? QStringLiteral("--set")
-                                                     : QString();
-        if (!conflict.isEmpty())
-            return usageError(
-                QStringLiteral("--copy keeps the original format and takes no %1").arg(conflict));
-    }
-    return std::nullopt;
+    return copyConflict(o);
 }
 
 // The source, probed as opening it in the program does, and the range within it: a start at or
@@ -654,10 +720,52 @@ int runJob(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder, cons
                          app.quit();
                      });
     const Outcome started = startCut(encoder, job);
-    if (!started)
-        return refusal(o, job, started.error());
-    app.exec();
-    return status;
+    if (started)
+        app.exec();
+    // The next job (--each) connects anew: nothing of this one may outlive it.
+    QObject::disconnect(&encoder, nullptr, &app, nullptr);
+    return started ? status : refusal(o, job, started.error());
+}
+
+// The segments resolved against the source: the ranges to save, each with its label; the
+// notes of what was merged or clipped go to standard error.
+Exit resolveRanges(const Options &o, const CutSource &source, QList<Segment> *ranges)
+{
+    SegmentPlan plan;
+    QString error;
+    if (!ResolveSegments(o.segments, source.durationSeconds, o.input, &plan, &error))
+        return usageError(error);
+    for (const QString &note : std::as_const(plan.notes))
+        err() << "snipora-cut: " << note << Qt::endl;
+    *ranges = plan.ranges;
+    return std::nullopt;
+}
+
+// The name of the k-th file of --each: the segment's label where it makes a file name, else
+// NAME-k.
+QString eachName(const QString &base, int k, const QString &label)
+{
+    QString name = label;
+    for (const QChar c : OutputSettingsModel::forbiddenNameCharacters())
+        name.remove(c);
+    name = name.trimmed();
+    return name.isEmpty() ? QStringLiteral("%1-%2").arg(base).arg(k + 1) : name;
+}
+
+// --each: one job per range, one after the other; the first that fails ends the run.
+int runEach(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder,
+            const CutSource &source, const QList<Segment> &ranges, OutputSettingsModel &model)
+{
+    for (int k = 0; k < ranges.size(); ++k) {
+        const CutSpan span { ranges.at(k).start, ranges.at(k).end };
+        CutJob job = buildJob(o, source, span, model);
+        job.output.name = eachName(model.fileName(), k, ranges.at(k).label);
+        if (const Exit exit = checkTarget(job))
+            return *exit;
+        if (const int status = runJob(app, o, encoder, job); status != kExitOk)
+            return status;
+    }
+    return kExitOk;
 }
 
 } // namespace
@@ -674,17 +782,28 @@ int main(int argc, char *argv[])
     CutSource source;
     if (const Exit exit = probeSource(o, source, range))
         return *exit;
+    QList<Segment> ranges { Segment { range.startSeconds, range.endSeconds, QString() } };
+    if (o.segments.any()) {
+        if (const Exit exit = resolveRanges(o, source, &ranges))
+            return *exit;
+        range = CutSpan { ranges.first().start, ranges.first().end };
+    }
     OutputSettingsModel model;
     if (const Exit exit = applyChoices(o, source, model))
         return *exit;
     if (const Exit exit = applyName(o, source, model))
         return *exit;
-    const CutJob job = buildJob(o, source, range, model);
+    CutJob job = buildJob(o, source, range, model);
+    if (!o.segments.each) {
+        job.ranges.clear();
+        for (const Segment &r : std::as_const(ranges))
+            job.ranges << CutSpan { r.start, r.end };
+    }
     if (o.printArgs) {
         printArgs(job);
         return kExitOk;
     }
-    if (const Exit exit = checkTarget(job))
+    if (const Exit exit = o.segments.each ? Exit() : checkTarget(job))
         return *exit;
 
     FfmpegEncoder encoder;
@@ -692,7 +811,7 @@ int main(int argc, char *argv[])
     // A direct copy runs in this process and needs no ffmpeg program.
     if (!encoder.locateLibrary(libraryFolder) && !job.isCopy())
         return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
-    if (job.isCopy()) {
+    if (job.isCopy() && ranges.size() == 1) {
         // Told before the run: where a copy that is not cut to the frame really starts.
         const QString line = CopyStartNote(source.path, range.startSeconds,
                                            job.mode == CutMode::ExactCopy, range.endSeconds);
@@ -701,5 +820,7 @@ int main(int argc, char *argv[])
     }
     if (o.printFfmpeg)
         return printFfmpeg(o, encoder, job);
+    if (o.segments.each)
+        return runEach(app, o, encoder, source, ranges, model);
     return runJob(app, o, encoder, job);
 }

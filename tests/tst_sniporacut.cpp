@@ -33,6 +33,8 @@ private Q_SLOTS:
     void rangeAgainstTheData();
     void savedNames_data();
     void savedNames();
+    void segments_data();
+    void segments();
     void runSavesAndRefusesToOverwrite();
     void neverReplacesWithoutConsent_data();
     void neverReplacesWithoutConsent();
@@ -336,6 +338,58 @@ void TestSniporaCut::badUsage_data()
                                  << "/ cannot be the destination folder";
     QTest::newRow("name of removed characters") << range + QStringList { "--name", "*?*" }
                                                 << "Invalid file name! (nothing is left of \"*?*\"";
+    // Segments.
+    const QStringList clip { "clip.mp4" };
+    for (const auto &[name, extra, message] : {
+             std::tuple { "segments with --start", QStringList { "--keep", "1-2", "--start", "1" },
+                          "cannot be mixed" },
+             std::tuple { "segment past the end", QStringList { "--keep", "1-2", "--keep", "9-10" },
+                          "starts at or past the end of clip.mp4" },
+             std::tuple { "not a span", QStringList { "--keep", "5" }, "is not START-END" },
+             std::tuple { "span backwards", QStringList { "--remove", "5-3" }, "must come after" },
+             std::tuple { "--each alone", QStringList { "--each" } + range.mid(1),
+                          "--each needs segments" },
+             std::tuple { "nothing left", QStringList { "--remove", "0-8" }, "leaves nothing" },
+             std::tuple { "keep and remove", QStringList { "--keep", "1-2", "--remove", "3-4" },
+                          "cannot be mixed" },
+             std::tuple { "missing list", QStringList { "--segments", "none.csv" }, "cannot read" },
+         })
+        QTest::newRow(name) << clip + extra << QString::fromLatin1(message);
+}
+
+// Several segments saved joined or one file each, by copy and by conversion: the files and
+// their lengths.
+void TestSniporaCut::segments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QList<double>>("lengths");
+    QTest::newRow("keep two, copy") << QStringList { "--keep", "1-2", "--keep", "4-5.5", "--copy" }
+                                    << QStringList { "clip-cut.mp4" } << QList<double> { 2.5 };
+    QTest::newRow("remove one, converted")
+        << QStringList { "--remove", "2-6" } << QStringList { "clip-cut.mp4" }
+        << QList<double> { 4.0 };
+    QTest::newRow("each, key-frame copy")
+        << QStringList { "--keep", "0-1", "--keep", "4-6", "--each", "--keyframe-copy" }
+        << QStringList { "clip-cut-1.mp4", "clip-cut-2.mp4" } << QList<double> { 1.0, 2.0 };
+}
+
+void TestSniporaCut::segments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, files);
+    QFETCH(QList<double>, lengths);
+    const QString folder = m_dir.filePath(QStringLiteral("segments"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    const Result r = cut(QStringList { "clip.mp4", "--output-dir", folder } + args, 120000);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), files);
+    for (int i = 0; i < files.size(); ++i) {
+        const double length = ffprobe(QDir(folder).filePath(files.at(i))).duration;
+        QVERIFY2(qAbs(length - lengths.at(i)) < 0.1,
+                 qPrintable(QStringLiteral("%1: %2 s").arg(files.at(i)).arg(length)));
+    }
 }
 
 void TestSniporaCut::badUsage()
