@@ -117,27 +117,6 @@ int usageError(const QString &message)
     return kExitUsage;
 }
 
-// A time code as the program writes it (hours of any length, minutes and seconds of two digits
-// below 60, optional fraction) or a plain number of seconds; false for anything else. A number
-// too large for a double is infinity: past the end of any input.
-bool parseTime(const QString &text, double *seconds)
-{
-    static const QRegularExpression code(QStringLiteral("^\\d+:[0-5]\\d:[0-5]\\d(\\.\\d+)?$"));
-    static const QRegularExpression number(QStringLiteral("^\\d+(\\.\\d*)?$|^\\.\\d+$"));
-    const QString t = text.trimmed();
-    if (code.match(t).hasMatch()) {
-        *seconds = ParseTimeCode(t);
-    } else if (number.match(t).hasMatch()) {
-        bool ok = false;
-        *seconds = t.toDouble(&ok);
-        if (!ok || !std::isfinite(*seconds))
-            *seconds = std::numeric_limits<double>::infinity();
-    } else {
-        return false;
-    }
-    return true;
-}
-
 int qualityIndex(const QString &text)
 {
     const QString t = text.toLower();
@@ -377,9 +356,9 @@ Exit parseOptions(const QStringList &args, Options &o, CutSpan &range)
         return usageError(QStringLiteral("--each needs segments (--keep, --remove or --segments)"));
     if (!o.haveStart || !o.haveEnd)
         return usageError(QStringLiteral("--start and --end are needed"));
-    if (!parseTime(o.start, &range.startSeconds))
+    if (!ReadTimeOrSeconds(o.start, &range.startSeconds))
         return usageError(notATime("--start", o.start));
-    if (!parseTime(o.end, &range.endSeconds))
+    if (!ReadTimeOrSeconds(o.end, &range.endSeconds))
         return usageError(notATime("--end", o.end));
     if (!(range.endSeconds > range.startSeconds))
         return usageError(QStringLiteral("the end (%1) must come after the start (%2)")

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+
 // Media made at test time with ffmpeg's lavfi sources, and ffprobe/ffmpeg checks of outputs.
 namespace MediaFixtures {
 
@@ -89,6 +91,23 @@ inline QString makeMpeg2Offset(const QDir &dir)
                              "lavfi", "-i", "sine=duration=6", "-c:v", "mpeg2video", "-c:a", "mp2",
                              "-output_ts_offset", "10", "-shortest", path });
     return ok ? path : QString();
+}
+
+// Where a stream of a file ends: the latest end of its packets, in seconds ("v:0", "a:0").
+inline double streamEnd(const QString &path, const char *stream)
+{
+    QByteArray out;
+    run(QStringLiteral("ffprobe"),
+        { "-v", "error", "-select_streams", stream, "-show_entries",
+          "packet=pts_time,duration_time", "-of", "csv=p=0", path },
+        &out);
+    double end = 0;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> f = line.trimmed().split(',');
+        if (f.size() >= 2)
+            end = std::max(end, f.at(0).toDouble() + f.at(1).toDouble());
+    }
+    return end;
 }
 
 struct ProbeResult

@@ -15,23 +15,6 @@ namespace {
 
 using Ranges = QList<std::pair<double, double>>;
 
-// The end of a stream's last packet, in seconds from the output's start.
-double streamEnd(const QString &path, const char *stream)
-{
-    QByteArray out;
-    MediaFixtures::run(QStringLiteral("ffprobe"),
-                       { "-v", "error", "-select_streams", stream, "-show_entries",
-                         "packet=pts_time,duration_time", "-of", "csv=p=0", path },
-                       &out);
-    double end = 0;
-    for (const QByteArray &line : out.split('\n')) {
-        const QList<QByteArray> f = line.trimmed().split(',');
-        if (f.size() >= 2)
-            end = std::max(end, f.at(0).toDouble() + f.at(1).toDouble());
-    }
-    return end;
-}
-
 // A frame-indexed source (see IndexedMedia) made with other encoder settings.
 QString makeWith(const QDir &dir, const QString &name, const QStringList &video)
 {
@@ -137,8 +120,8 @@ private slots:
         QCOMPARE(got, expected);
         QString errors;
         QVERIFY2(MediaFixtures::decodesCleanly(job.outputPath, &errors), qPrintable(errors));
-        const double video = streamEnd(job.outputPath, "v:0");
-        const double audio = streamEnd(job.outputPath, "a:0");
+        const double video = MediaFixtures::streamEnd(job.outputPath, "v:0");
+        const double audio = MediaFixtures::streamEnd(job.outputPath, "a:0");
         QVERIFY2(qAbs(video - audio) <= 1024.0 / 48000 + 1e-3,
                  qPrintable(QStringLiteral("video %1 s, audio %2 s").arg(video).arg(audio)));
     }

@@ -16,22 +16,6 @@ using Ranges = QList<std::pair<double, double>>;
 const QString kOptions = QStringLiteral(
     "-vcodec libx264 -vpre libx264-default -vb 2000k -ab 128k -ar 44100 -s 192x64");
 
-double duration(const QString &path, const char *stream)
-{
-    QByteArray out;
-    MediaFixtures::run(QStringLiteral("ffprobe"),
-                       { "-v", "error", "-select_streams", stream, "-show_entries",
-                         "packet=pts_time,duration_time", "-of", "csv=p=0", path },
-                       &out);
-    double end = 0;
-    for (const QByteArray &line : out.split('\n')) {
-        const QList<QByteArray> f = line.trimmed().split(',');
-        if (f.size() >= 2)
-            end = std::max(end, f.at(0).toDouble() + f.at(1).toDouble());
-    }
-    return end;
-}
-
 } // namespace
 
 class TestRangeJoin : public QObject
@@ -95,8 +79,8 @@ private slots:
         QCOMPARE(got, expected);
         QString errors;
         QVERIFY2(MediaFixtures::decodesCleanly(output, &errors), qPrintable(errors));
-        const double video = duration(output, "v:0");
-        const double audio = duration(output, "a:0");
+        const double video = MediaFixtures::streamEnd(output, "v:0");
+        const double audio = MediaFixtures::streamEnd(output, "a:0");
         QVERIFY2(qAbs(video - audio) <= 1024.0 / 44100 + 1e-3,
                  qPrintable(QStringLiteral("video %1 s, audio %2 s").arg(video).arg(audio)));
     }
