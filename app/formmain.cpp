@@ -18,10 +18,13 @@
 #include "propertybag.h"
 #include "rangemarks.h"
 #include "savedpopup.h"
+#include "segmentpanel.h"
 #include "settings.h"
 #include "slidermath.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
+#include "timelineview.h"
+#include "workbench.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -158,7 +161,8 @@ void FormMain::updateMinimumSize()
                         + MainLayout::TwipsPerPixel - 1)
         / MainLayout::TwipsPerPixel;
     const int width = std::max(centre + 2 * gap, 2 * right - centre + 2 * (column + gap));
-    const int height = MainLayout::PaneHeightPixels + m_guidePicture->height() + 2 * gap;
+    const int height = MainLayout::PaneHeightPixels + TimelineView::kPreferredHeight
+        + m_guidePicture->height() + 2 * gap;
     setMinimumSize(width, height);
 }
 
@@ -214,6 +218,7 @@ void FormMain::buildControls()
     buildVolumeControls();
     buildCutAndTimes();
     buildSideButtons();
+    m_workbench = new Workbench(this);
     // Before the first file is opened only Open, the volume and the secondary commands work.
     setFileControlsEnabled(false);
 }
@@ -382,8 +387,16 @@ void FormMain::connectControls()
                 marks->applyPendingEdits();
                 playback->positionMouseDown(button);
             });
+    connect(m_positionSlider, &SliderBase::mouseMove, this,
+            [this](int button, int, float x, float) {
+                if (button == 1)
+                    scrubTo(x);
+            });
     connect(m_positionSlider, &SliderBase::mouseUp, this,
-            [playback](int button, int, float x, float) { playback->positionMouseUp(button, x); });
+            [this, playback](int button, int, float x, float) {
+                m_scrubbing = false;
+                playback->positionMouseUp(button, x);
+            });
     connect(m_volumeSlider, &SliderBase::clicked, this, [playback] { playback->volumeClick(); });
     connect(m_volumeSlider, &SliderBase::mouseUp, this,
             [playback](int button, int, float x, float) { playback->volumeMouseUp(button, x); });
@@ -392,7 +405,7 @@ void FormMain::connectControls()
 
     connect(m_btnSetStart, &QPushButton::clicked, this, [marks] { marks->setStart(); });
     connect(m_btnSetEnd, &QPushButton::clicked, this, [marks] { marks->setEnd(); });
-    connect(m_btnCut, &QPushButton::clicked, this, [marks] { marks->cut(); });
+    connect(m_btnCut, &QPushButton::clicked, this, &FormMain::cutCommand);
     // The boxes act when editing ends (Enter or leaving the box) and only after the user
     // changed the text, so a half-typed time code never seeks.
     connect(m_editStart, &QLineEdit::editingFinished, this, [this, marks] {
@@ -403,6 +416,7 @@ void FormMain::connectControls()
         if (takePendingEndEdit())
             marks->editEnd();
     });
+    connectWorkbench();
     // The window's keys (Ctrl+O, Ctrl+E, Return, Space, the arrows, I, O, Home, End), wherever
     // the focus is, and the focus leaving the time boxes.
     qApp->installEventFilter(this);
@@ -451,7 +465,7 @@ bool FormMain::handleKey(QKeyEvent *key)
     // Ctrl+E cuts, wherever the focus is; a time code being typed counts, as for the button.
     if (key->key() == Qt::Key_E && mods == Qt::ControlModifier) {
         if (press && !key->isAutoRepeat() && m_btnPause->isEnabled())
-            runCommand([this] { m_rangeMarks->cut(); });
+            cutCommand();
         return true;
     }
     // Return and Enter press the button that has the focus.
@@ -466,6 +480,8 @@ bool FormMain::handleKey(QKeyEvent *key)
     // The time-code boxes keep their own keys.
     if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
         return false;
+    if (handleWorkbenchKey(key))
+        return true;
     struct Command
     {
         int key;
@@ -677,7 +693,11 @@ int FormMain::positionValue() const
 
 void FormMain::setPositionValue(int value)
 {
-    m_positionSlider->setValue(value);
+    // While the thumb is dragged it shows where the user points, not where the player is.
+    if (!m_scrubbing)
+        m_positionSlider->setValue(value);
+    if (m_playback && m_workbench)
+        m_workbench->positionShown(qint64(std::llround(m_playback->positionSeconds() * 1e6)));
 }
 
 int FormMain::positionMin() const
@@ -703,6 +723,9 @@ void FormMain::setPositionSelStart(int start)
 void FormMain::setPositionSelLength(int length)
 {
     m_positionSlider->setSelLength(length);
+    // The band's length is the last of a range's changes to be shown.
+    if (m_playback && m_workbench)
+        m_workbench->rangeShown(m_playback->range().start(), m_playback->range().end());
 }
 
 int FormMain::positionValueAt(double xTwips) const
@@ -812,11 +835,22 @@ void FormMain::setFileControlsEnabled(bool enabled)
                         static_cast<QWidget *>(m_btnSetEnd), static_cast<QWidget *>(m_btnCut),
                         static_cast<QWidget *>(m_editStart), static_cast<QWidget *>(m_editEnd) })
         w->setEnabled(enabled);
+    if (!m_workbench)
+        return;
+    if (enabled && m_playback)
+        m_workbench->fileShown(m_shared.InputFilePath, m_playback->durationMicros(),
+                               m_shared.SourceHasVideo, m_probe && m_probe->audioStreamCount() > 0,
+                               m_playback->range().start(), m_playback->range().end(),
+                               m_player ? m_player->frameRate() : 0);
+    else
+        m_workbench->fileClosed();
+    layoutWindow();
 }
 
 void FormMain::setCutEnabled(bool enabled)
 {
-    m_btnCut->setEnabled(enabled);
+    m_cutByMarks = enabled;
+    refreshCutEnabled();
 }
 
 void FormMain::setMutedPicture(bool muted)
@@ -914,6 +948,12 @@ void FormMain::showOutputDialog()
 
 void FormMain::startConversion()
 {
+    if (!runEachFile())
+        runOneConversion();
+}
+
+bool FormMain::runOneConversion()
+{
     FormConvertingParts parts;
     parts.shared = &m_shared;
     parts.encoder = m_encoder;
@@ -922,11 +962,14 @@ void FormMain::startConversion()
     parts.playSound = [this] { m_sound->playExclamation(); };
     parts.showSavedPopup
         = [this] { m_popup->ShowSavedPopup(m_shared.Job.output.folder, m_shared.outputPath()); };
+    // Of several files, every one but the last goes on to the next by itself.
+    parts.closeWhenSaved = m_eachFileRemaining > 0;
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();
     FormConverting progress(std::move(parts), this);
     progress.run();
     m_popup->release();
+    return progress.saved();
 }
 
 void FormMain::endSession()
@@ -985,7 +1028,12 @@ void FormMain::resizeEvent(QResizeEvent *event)
 
 void FormMain::layoutWindow()
 {
-    const MainLayout::Result r = MainLayout::Compute(size(), m_guidePicture->size());
+    MainLayout::Extras extras;
+    const bool fileOpen = m_playback && m_playback->fileOpen();
+    extras.timelineHeight = fileOpen ? TimelineView::kPreferredHeight : 0;
+    extras.timelineFillsVideoArea = fileOpen && m_workbench && !m_workbench->hasVideo();
+    extras.panelWidth = m_workbench ? SegmentPanel::kPreferredWidth : 0;
+    const MainLayout::Result r = MainLayout::Compute(size(), m_guidePicture->size(), extras);
     m_bottomPane->setGeometry(0, height() - MainLayout::PaneHeightPixels, width(),
                               MainLayout::PaneHeightPixels);
     if (r.sliderOk) {
@@ -999,6 +1047,7 @@ void FormMain::layoutWindow()
         const int column = int(std::lround(r.columnLeftTwips / 15.0));
         for (QWidget *w : { m_btnHelp, m_btnAbout, m_btnMore })
             w->move(column, w->y());
+        layoutWorkbench(r.timelineRect, r.panelRect);
     }
     if (m_player) {
         m_player->setDisplayWidth(r.displaySize.width());

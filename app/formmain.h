@@ -28,6 +28,7 @@ class RangeMarks;
 class SavedPopup;
 class TaskbarProgress;
 class EventSound;
+class Workbench;
 
 // What the main window is built from. The window owns the engines; the message sink is
 // borrowed and must outlive the window.
@@ -84,8 +85,12 @@ public:
     void runMore();
     void showHelp();
     void showAbout();
-    // Runs the conversion of the job the output dialog built.
+    // Runs the conversion of the job the output dialog built (one job a segment when the
+    // segments are saved one file each).
     void startConversion();
+    // Cut (the button, Ctrl+E): the segment list's cut where it has one, else the marks'.
+    void cutCommand();
+    Workbench *workbench() const { return m_workbench; }
     // Ends the session as closing the window does, also while a cut is being saved.
     void endSession();
     // Opens a file handed over from outside (the command line, a drop) as Open would.
@@ -160,6 +165,17 @@ private:
     bool openUrl(const QUrl &url);
     bool handleKey(QKeyEvent *key);
     void runCommand(const std::function<void()> &action);
+    bool handleWorkbenchKey(QKeyEvent *key);
+    void connectWorkbench();
+    void layoutWorkbench(const QRect &timeline, const QRect &panel);
+    void showTimelinePosition(qint64 micros, bool exact);
+    void applySegmentMarks(double startSeconds, double endSeconds);
+    void stepKeyFrame(int direction);
+    void goToMark(bool end);
+    void scrubTo(double xTwips);
+    void refreshCutEnabled();
+    bool runEachFile();
+    bool runOneConversion();
 
     SharedValues m_shared;
     Player *m_player;
@@ -186,6 +202,10 @@ private:
     bool m_loaded = false;
     bool m_unloaded = false;
     int m_busyDepth = 0;
+    bool m_cutByMarks = false; // the marks make a range Cut can save
+    bool m_scrubbing = false; // the position slider is being dragged
+    int m_eachFileRemaining = 0; // files still to save after the one running
+    Workbench *m_workbench = nullptr;
 
     QTimer m_tickTimer; // once a second: Playback::timerTick()
 

@@ -16,6 +16,21 @@ constexpr int CentreGroupWidthTwips = 9210;
 constexpr int ColumnButtonWidthTwips = 360;
 constexpr int ColumnMarginTwips = 100;
 
+// What the window shows besides the Part's own controls: the timeline strip just above the
+// pane (under the video, over the position slider's span) and the segment panel at the right of
+// the video area. Zero sizes leave the classic layout.
+struct Extras
+{
+    int timelineHeight = 0; // pixels
+    int panelWidth = 0; // pixels; the panel is left out when the window is too narrow for it
+    // A file without video: the timeline takes the whole area above the pane (its waveform
+    // stands where the picture would be).
+    bool timelineFillsVideoArea = false;
+};
+
+// The narrowest video area beside which the segment panel is still shown.
+constexpr int MinimumVideoWidthBesidePanel = 320;
+
 struct Result
 {
     // Steps that may fail (a window too narrow for the slider): when sliderOk is false the
@@ -26,12 +41,14 @@ struct Result
     QRect playerRect; // pixels, in the window
     QPoint guideTopLeft; // pixels, in the video area
     int columnLeftTwips = 0;
+    QRect timelineRect; // pixels, in the window; empty without a timeline
+    QRect panelRect; // pixels, in the window; empty when the panel is not shown
     // Always computed: the size the player is told to draw at.
     QSize displaySize;
 };
 
 // window: the window's client size in pixels; guide: the guide picture's size in pixels.
-Result Compute(QSize window, QSize guide);
+Result Compute(QSize window, QSize guide, const Extras &extras = {});
 
 // Twips to pixels for a stored design rectangle.
 QRect TwipsToPixels(int left, int top, int width, int height);

@@ -720,25 +720,18 @@ Exit resolveRanges(const Options &o, const CutSource &source, QList<Segment> *ra
     return std::nullopt;
 }
 
-// The name of the k-th file of --each: the segment's label where it makes a file name, else
-// NAME-k.
-QString eachName(const QString &base, int k, const QString &label)
-{
-    QString name = label;
-    for (const QChar c : OutputSettingsModel::forbiddenNameCharacters())
-        name.remove(c);
-    name = name.trimmed();
-    return name.isEmpty() ? QStringLiteral("%1-%2").arg(base).arg(k + 1) : name;
-}
-
 // --each: one job per range, one after the other; the first that fails ends the run.
 int runEach(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder,
             const CutSource &source, const QList<Segment> &ranges, OutputSettingsModel &model)
 {
+    QStringList labels;
+    for (const Segment &r : ranges)
+        labels << r.label;
+    const QStringList names = OutputSettingsModel::eachFileNames(model.fileName(), labels);
     for (int k = 0; k < ranges.size(); ++k) {
         const CutSpan span { ranges.at(k).start, ranges.at(k).end };
         CutJob job = buildJob(o, source, span, model);
-        job.output.name = eachName(model.fileName(), k, ranges.at(k).label);
+        job.output.name = names.at(k);
         if (const Exit exit = checkTarget(job))
             return *exit;
         if (const int status = runJob(app, o, encoder, job); status != kExitOk)

@@ -168,6 +168,7 @@ void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
 void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, const QString &message)
 {
     if (taskIndex >= 0 && succeeded) {
+        m_saved = true;
         m_progressBar1->setValue(100);
         setWindowTitle(QStringLiteral("File Saved!"));
         m_btnStop->setText(QStringLiteral("Close"));
@@ -188,6 +189,8 @@ void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, cons
             m_parts.taskbar->clear();
         if (m_parts.showSavedPopup)
             m_parts.showSavedPopup();
+        if (m_parts.closeWhenSaved)
+            closeDialog();
     }
     if (failed) {
         if (m_parts.messages)

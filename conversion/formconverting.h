@@ -26,6 +26,9 @@ struct FormConvertingParts
     std::function<void()> playSound; // the finished sound
     std::function<void()> showSavedPopup; // the notice on the main window
     std::function<double()> clock; // seconds; a monotonic clock when empty
+    // One job of several run one after the other: the dialog closes by itself once the file is
+    // saved, so the next can start.
+    bool closeWhenSaved = false;
 };
 
 // The progress dialog ("Please wait..."): loading it hands the job to the encoder; progress
@@ -47,6 +50,8 @@ public:
     void stop();
 
     QString outputPath() const;
+    // The job's file was saved.
+    bool saved() const { return m_saved; }
     double progressClockStart() const { return m_progressClockStart; }
 
 protected:
@@ -63,6 +68,7 @@ private:
     double m_progressClockStart = 0;
     QElapsedTimer m_monotonic;
     bool m_closed = false;
+    bool m_saved = false;
 
     QGroupBox *m_group = nullptr;
     QLineEdit *m_text1 = nullptr;

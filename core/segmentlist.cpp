@@ -240,6 +240,12 @@ void SegmentList::apply(State next)
     m_state = std::move(next);
 }
 
+SegmentList::SegmentList(double startMark, double endMark)
+{
+    m_state.startMark = startMark;
+    m_state.endMark = endMark;
+}
+
 bool SegmentList::addFromMarks()
 {
     if (!(m_state.endMark > m_state.startMark))

@@ -62,6 +62,10 @@ public:
         bool operator==(const State &other) const = default;
     };
 
+    // A list without segments whose marks start where the window's are, with no history.
+    SegmentList() = default;
+    SegmentList(double startMark, double endMark);
+
     const State &state() const { return m_state; }
     const QList<Segment> &segments() const { return m_state.segments; }
     int selected() const { return m_state.selected; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cutjob.h"
+#include "segmentlist.h"
 
 #include <QString>
 
@@ -23,6 +24,13 @@ struct SharedValues
     // The range to save, in seconds
     double CutStartSeconds = 0.0;
     double CutLengthSeconds = 0.0;
+
+    // The ranges of a cut of the segment list, in the order they are saved, with their labels;
+    // empty for a cut of the marks' range. With OneFileEach each is saved to a file of its own.
+    QList<Segment> Segments;
+    bool OneFileEach = false;
+    // With OneFileEach, the dialog's job for each segment's file (else empty).
+    QList<CutJob> EachJobs;
 
     // The job the output dialog built at its last OK. Its output folder is also the
     // destination remembered between runs (the "OutPath" setting), read at start-up.

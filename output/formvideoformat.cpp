@@ -481,7 +481,7 @@ void FormVideoFormat::rememberChoices()
     WriteSetting(QStringLiteral("OutputFormat"), QString::number(m_model.entryId()));
 }
 
-CutJob FormVideoFormat::buildJob()
+CutJob FormVideoFormat::buildJob(const QList<CutSpan> &ranges)
 {
     const SharedValues &shared = *m_parts.shared;
     // Sizes the user never left the box of are checked as leaving it would.
@@ -496,16 +496,15 @@ CutJob FormVideoFormat::buildJob()
     job.source.hasVideo = shared.SourceHasVideo;
     job.source.bitrateKbps = shared.SourceBitrateKbps;
     job.source.channelCount = m_parts.audioChannelCount ? m_parts.audioChannelCount() : 0;
-    job.ranges
-        = { CutSpan { shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds } };
+    job.ranges = ranges;
     BuildInputs in;
     in.InputFilePath = job.source.path;
     in.SourceWidth = job.source.width;
     in.SourceHeight = job.source.height;
     in.SourceHasVideo = job.source.hasVideo;
     in.SourceBitrateKbps = job.source.bitrateKbps;
-    in.CutStartSeconds = shared.CutStartSeconds;
-    in.CutLengthSeconds = shared.CutLengthSeconds;
+    in.CutStartSeconds = ranges.constFirst().startSeconds;
+    in.CutLengthSeconds = ranges.constFirst().lengthSeconds();
     in.AudioChannelCount = job.source.channelCount;
     const EncoderJob built = BuildEncoderArguments(m_model, in, m_memory);
     job.mode = CutModeOf(built.DirectCopyMode, built.ExactCopyMode);
@@ -514,29 +513,34 @@ CutJob FormVideoFormat::buildJob()
     return job;
 }
 
-bool FormVideoFormat::agreeToTarget(CutJob &job)
+bool AgreeToTarget(CutJob &job, MessageSink *messages, QWidget *parent)
 {
     // Writing over the source would destroy it; replacing another file needs a yes.
     const QString path = job.outputPath();
     const QFileInfo out(path);
     if (out.exists() && job.outputIsInput()) {
-        if (m_parts.messages)
-            m_parts.messages->showMessage(
-                this, MessageSink::Icon::Error, QStringLiteral("Error"),
+        if (messages)
+            messages->showMessage(
+                parent, MessageSink::Icon::Error, QStringLiteral("Error"),
                 QStringLiteral("%1 is the file you opened. Saving the cut there would destroy "
                                "it; choose another name or folder.")
                     .arg(path));
         return false;
     }
-    if (out.exists() && m_parts.messages
-        && m_parts.messages->askYesNo(
-               this, QStringLiteral("Snipora"),
+    if (out.exists() && messages
+        && messages->askYesNo(
+               parent, QStringLiteral("Snipora"),
                QStringLiteral("%1 already exists. Do you want to replace it?").arg(path))
             != MessageSink::Answer::Yes)
         return false;
     // Only this yes lets the run replace a file; one that appears later is never replaced.
-    job.replaceAllowed = out.exists() && m_parts.messages;
+    job.replaceAllowed = out.exists() && messages;
     return true;
+}
+
+bool FormVideoFormat::agreeToTarget(CutJob &job)
+{
+    return AgreeToTarget(job, m_parts.messages, this);
 }
 
 bool FormVideoFormat::ok()
@@ -547,9 +551,31 @@ bool FormVideoFormat::ok()
     if (!acceptName())
         return false;
     rememberChoices();
-    shared.Job = buildJob();
-    if (!agreeToTarget(shared.Job))
+    QList<CutSpan> ranges { CutSpan { shared.CutStartSeconds,
+                                      shared.CutStartSeconds + shared.CutLengthSeconds } };
+    if (!shared.Segments.isEmpty()) {
+        ranges.clear();
+        for (const Segment &s : std::as_const(shared.Segments))
+            ranges << CutSpan { s.start, s.end };
+    }
+    shared.Job = buildJob(ranges);
+    // One file per segment: a job each, named by the segment's label or NAME-k; the window
+    // agrees to each file's name before the first is saved.
+    shared.EachJobs.clear();
+    const bool eachFile = shared.OneFileEach && shared.Segments.size() > 1;
+    if (eachFile) {
+        QStringList labels;
+        for (const Segment &s : std::as_const(shared.Segments))
+            labels << s.label;
+        const QStringList names
+            = OutputSettingsModel::eachFileNames(shared.Job.output.name, labels);
+        for (qsizetype k = 0; k < ranges.size(); ++k) {
+            shared.EachJobs << buildJob({ ranges.at(k) });
+            shared.EachJobs.last().output.name = names.at(k);
+        }
+    } else if (!agreeToTarget(shared.Job)) {
         return false;
+    }
     hide();
     shared.StopRequested = false;
     if (m_parts.startConversion)

@@ -22,6 +22,11 @@ class QRadioButton;
 class QVBoxLayout;
 
 // The output format combo: its drop-down is the catalogue menu, not a list.
+// Agrees to the file a job saves before it runs: saving over the source is refused with a
+// message; replacing another file needs the user's yes (then job.replaceAllowed is set).
+// False when the job must not run.
+bool AgreeToTarget(CutJob &job, MessageSink *messages, QWidget *parent);
+
 class FormatCombo final : public QComboBox
 {
     Q_OBJECT
@@ -95,7 +100,8 @@ private:
     // file replaced only after a yes, which the job then carries).
     bool acceptName();
     void rememberChoices();
-    CutJob buildJob();
+    // The job of the dialog's choices for the ranges (the builder's options show the first).
+    CutJob buildJob(const QList<CutSpan> &ranges);
     bool agreeToTarget(CutJob &job);
     QString copyStartNote();
 

@@ -62,6 +62,23 @@ QString OutputSettingsModel::forbiddenNameCharacters()
     return QStringLiteral("*/:?<>|\\@\"");
 }
 
+QStringList OutputSettingsModel::eachFileNames(const QString &base, const QStringList &labels)
+{
+    QStringList names;
+    for (qsizetype k = 0; k < labels.size(); ++k) {
+        QString name = withoutForbidden(labels.at(k)).trimmed();
+        // "." and ".." name folders, and a repeated label would make the later file replace
+        // the earlier one of the same run.
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
+            || names.contains(name, Qt::CaseInsensitive))
+            name = QStringLiteral("%1-%2").arg(base).arg(k + 1);
+        while (names.contains(name, Qt::CaseInsensitive))
+            name += QStringLiteral("-%1").arg(k + 1);
+        names << name;
+    }
+    return names;
+}
+
 double OutputSettingsModel::leadingNumber(const QString &text)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\s*([+-]?(\\d+\\.?\\d*|\\.\\d+))"));

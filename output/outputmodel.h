@@ -58,6 +58,9 @@ public:
     static const QStringList &sizeItems();
     static const QStringList &qualityItems();
     static QString forbiddenNameCharacters();
+    // The names of the files of a cut saved one file per segment: each segment's label where it
+    // makes a file name, else (and for a label used before) BASE-k, counting from 1.
+    static QStringList eachFileNames(const QString &base, const QStringList &labels);
 
     // The dialog's load: grid, default format, sizes, qualities, folder, narrow width; then
     // conversion is selected so the dialog shows what OK will do.

@@ -327,6 +327,32 @@ void TestFormMainLifecycle::layoutNumbers()
     QCOMPARE(r.centreGroupLeftTwips, (12000 - 9210) / 2);
     QCOMPARE(r.playerRect, QRect(0, 0, 800, 600 - 122));
     QCOMPARE(r.guideTopLeft, QPoint(250, (478 - 150) / 2));
+    QVERIFY(r.timelineRect.isEmpty() && r.panelRect.isEmpty());
+
+    // The timeline over the slider's span above the pane, the segment panel beside the video
+    // (left out where the video would get too narrow), and for a file without video the
+    // timeline in the video's place.
+    struct Row
+    {
+        QSize window;
+        MainLayout::Extras extras;
+        QRect player, timeline, panel;
+    };
+    const Row rows[] = {
+        { { 800, 600 }, { 84, 0, false }, { 0, 0, 800, 394 }, { 11, 394, 773, 84 }, {} },
+        { { 800, 600 }, { 84, 330, false }, { 0, 0, 470, 394 }, { 11, 394, 773, 84 },
+          { 470, 0, 330, 394 } },
+        { { 640, 600 }, { 84, 330, false }, { 0, 0, 640, 394 }, { 11, 394, 613, 84 }, {} },
+        { { 800, 600 }, { 84, 330, true }, { 0, 0, 470, 394 }, { 11, 0, 459, 478 },
+          { 470, 0, 330, 394 } },
+    };
+    for (const Row &row : rows) {
+        const MainLayout::Result e = MainLayout::Compute(row.window, QSize(300, 150), row.extras);
+        QCOMPARE(e.playerRect, row.player);
+        QCOMPARE(e.timelineRect, row.timeline);
+        QCOMPARE(e.panelRect, row.panel);
+        QCOMPARE(e.displaySize, row.player.size());
+    }
 
     Window w = makeWindow();
     QVERIFY(w.form->load());
@@ -336,7 +362,8 @@ void TestFormMainLifecycle::layoutNumbers()
     auto *slider = w.form->findChild<QWidget *>(QStringLiteral("NaSlider1"));
     QCOMPARE(slider->width(), 11600 / 15);
     QCOMPARE(w.form->findChild<QWidget *>(QStringLiteral("btnMore"))->x(), 11540 / 15);
-    QCOMPARE(w.player->displayWidth(), 800);
+    // No file open: no timeline; the segment panel beside the video.
+    QCOMPARE(w.player->displayWidth(), 800 - 330);
     QCOMPARE(w.player->displayHeight(), 478);
     // Vertical positions inside the pane never change with the window.
     const int top = slider->y();

@@ -357,6 +357,25 @@ int MpvPlayer::stateCode() const
 
 void MpvPlayer::seek(qint64 micros)
 {
+    seekWith(micros, "absolute+exact");
+}
+
+void MpvPlayer::seekFast(qint64 micros)
+{
+    seekWith(micros, "absolute+keyframes");
+}
+
+double MpvPlayer::frameRate() const
+{
+    double fps = 0;
+    if (!m_mpv || mpv_get_property(m_mpv.get(), "container-fps", MPV_FORMAT_DOUBLE, &fps) < 0
+        || !(fps > 0))
+        return 0;
+    return fps;
+}
+
+void MpvPlayer::seekWith(qint64 micros, const char *flags)
+{
     if (!m_mpv || m_state == StateNoMedia)
         return;
     dropQueuedSteps(); // the picture goes elsewhere: steps still waiting would move it on
@@ -367,7 +386,7 @@ void MpvPlayer::seek(qint64 micros)
         m_stepGuard.start();
     const qint64 clamped = std::clamp<qint64>(micros, 0, std::max<qint64>(0, m_durationMicros));
     const QByteArray seconds = QByteArray::number(double(clamped) / 1e6, 'f', 6);
-    const char *command[] = { "seek", seconds.constData(), "absolute+exact", nullptr };
+    const char *command[] = { "seek", seconds.constData(), flags, nullptr };
     mpv_command_async(m_mpv.get(), m_seekSerial, command);
     if (m_state == StateEnded)
         setState(flag("pause") ? StatePaused : StatePlaying);

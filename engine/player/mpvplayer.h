@@ -64,6 +64,8 @@ public:
     int stateCode() const override;
 
     void seek(qint64 micros) override;
+    void seekFast(qint64 micros) override;
+    double frameRate() const override;
 
     bool isMuted() const override;
     void setMuted(bool muted) override;
@@ -87,6 +89,7 @@ public:
     qint64 durationMicros() const { return m_durationMicros; }
 
 private:
+    void seekWith(qint64 micros, const char *flags);
     Q_INVOKABLE void drainEventsQueued() { drainEvents(); }
     void drainEvents();
     void handleEvent(const void *event);

@@ -49,6 +49,9 @@ public:
 
     // Exact seek; the picture and position follow asynchronously.
     virtual void seek(qint64 micros) = 0;
+    // A seek that may land on a nearby key frame instead, for pictures shown while the user
+    // drags over the timeline; an exact seek where the player has no faster one.
+    virtual void seekFast(qint64 micros) { seek(micros); }
     // The start time of the frame on screen (microseconds, from the start of the media), -1
     // when nothing is open. Right after a seek it may still be the time before the seek.
     virtual qint64 currentPosition() const = 0;
@@ -56,6 +59,8 @@ public:
     // follows asynchronously. Steps asked for while one is on its way are made one after the
     // other: N steps move N frames.
     virtual void stepFrame(int direction) = 0;
+    // Frames a second of the open file's video as its container tells; 0 when unknown.
+    virtual double frameRate() const { return 0; }
     // The frame steps asked for that have not landed yet.
     virtual int pendingSteps() const { return 0; }
 

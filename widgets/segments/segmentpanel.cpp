@@ -117,10 +117,10 @@ SegmentPanel::SegmentPanel(QWidget *parent)
     refresh(m_list.state());
 }
 
-void SegmentPanel::reset(double durationSeconds)
+void SegmentPanel::reset(double durationSeconds, double startMark, double endMark)
 {
     const SegmentList::State before = m_list.state();
-    m_list = SegmentList();
+    m_list = SegmentList(startMark, endMark);
     m_duration = durationSeconds;
     refresh(before);
 }

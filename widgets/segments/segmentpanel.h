@@ -33,11 +33,14 @@ public:
     // Chooses a CSV file to read (save false) or write (save true); "" when cancelled.
     using ChooseFile = std::function<QString(QWidget *, bool save)>;
 
+    // The width the window gives it beside the video.
+    static constexpr int kPreferredWidth = 330;
+
     explicit SegmentPanel(QWidget *parent = nullptr);
 
     void setChooseFile(ChooseFile choose) { m_choose = std::move(choose); }
-    // Forgets the list and its history (a new file).
-    void reset(double durationSeconds);
+    // Forgets the list and its history (a new file), the marks starting at the given ones.
+    void reset(double durationSeconds, double startMark = 0, double endMark = 0);
 
     const SegmentList &list() const { return m_list; }
     SegmentChoice choice() const;

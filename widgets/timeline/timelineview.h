@@ -19,6 +19,9 @@ class TimelineView : public QWidget
     Q_OBJECT
 
 public:
+    // The height the window gives it under the video: ticks, thumbnails and waveform.
+    static constexpr int kPreferredHeight = 84;
+
     explicit TimelineView(QWidget *parent = nullptr);
 
     // Forgets everything drawn: a new file (duration <= 0: none) at zoom 1.
