@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kStatusHeight = 20;
+constexpr int kStatusHeight = 36; // two lines
 
 qint64 toMicros(double seconds)
 {

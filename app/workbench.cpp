@@ -52,6 +52,7 @@ Workbench::Workbench(QWidget *window)
     });
     m_stepStatus = new QLabel(window);
     m_stepStatus->setObjectName(QStringLiteral("StepStatus"));
+    m_stepStatus->setWordWrap(true);
 
     connect(m_timeline, &TimelineView::positionRequested, this, &Workbench::positionRequested);
     connect(m_feeder, &TimelineFeeder::keyFramesChanged, this, &Workbench::showStepStatus);

@@ -4,7 +4,7 @@
 
 #include <QButtonGroup>
 #include <QFile>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -40,6 +40,15 @@ SegmentPanel::SegmentPanel(QWidget *parent)
     setObjectName(QStringLiteral("SegmentPanel"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(buildTable(), 1);
+    layout->addLayout(buildButtons());
+    layout->addLayout(buildChoices());
+    connectButtons();
+    refresh(m_list.state());
+}
+
+QTableWidget *SegmentPanel::buildTable()
+{
     m_table = new QTableWidget(0, 4, this);
     m_table->setObjectName(QStringLiteral("SegmentTable"));
     m_table->setHorizontalHeaderLabels({ QStringLiteral("Start"), QStringLiteral("End"),
@@ -47,23 +56,42 @@ SegmentPanel::SegmentPanel(QWidget *parent)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The times take what they need; the label gets the rest, so that every column is seen
+    // in a narrow panel.
+    QHeaderView *header = m_table->horizontalHeader();
+    for (int column : { StartColumn, EndColumn, LengthColumn })
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(LabelColumn, QHeaderView::Stretch);
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
-    layout->addWidget(m_table, 1);
+    return m_table;
+}
 
-    auto *buttons = new QHBoxLayout;
+// Two rows of buttons: adding and removing, then the order and the files the list comes from
+// or goes to.
+QGridLayout *SegmentPanel::buildButtons()
+{
+    auto *buttons = new QGridLayout;
     m_add = button(QStringLiteral("Add segment"), QStringLiteral("btnAddSegment"), this);
+    m_add->setToolTip(QStringLiteral("Add the marks as a segment (S)"));
     m_remove = button(QStringLiteral("Remove"), QStringLiteral("btnRemoveSegment"), this);
+    m_remove->setToolTip(QStringLiteral("Remove the selected segment (Delete)"));
     m_up = button(QStringLiteral("Up"), QStringLiteral("btnSegmentUp"), this);
     m_down = button(QStringLiteral("Down"), QStringLiteral("btnSegmentDown"), this);
-    auto *import = button(QStringLiteral("Import..."), QStringLiteral("btnImportSegments"), this);
-    auto *exportButton
-        = button(QStringLiteral("Export..."), QStringLiteral("btnExportSegments"), this);
-    for (QPushButton *b : { m_add, m_remove, m_up, m_down, import, exportButton })
-        buttons->addWidget(b);
-    layout->addLayout(buttons);
+    m_import = button(QStringLiteral("Import..."), QStringLiteral("btnImportSegments"), this);
+    m_export = button(QStringLiteral("Export..."), QStringLiteral("btnExportSegments"), this);
+    buttons->addWidget(m_add, 0, 0, 1, 2);
+    buttons->addWidget(m_remove, 0, 2, 1, 2);
+    buttons->addWidget(m_up, 1, 0);
+    buttons->addWidget(m_down, 1, 1);
+    buttons->addWidget(m_import, 1, 2);
+    buttons->addWidget(m_export, 1, 3);
+    return buttons;
+}
 
-    auto *choices = new QHBoxLayout;
+// What a cut takes from the list, and into how many files, one choice a row.
+QGridLayout *SegmentPanel::buildChoices()
+{
+    auto *choices = new QGridLayout;
     m_keep = new QRadioButton(QStringLiteral("Keep the segments"), this);
     m_keep->setObjectName(QStringLiteral("optKeepSegments"));
     m_removeUse = new QRadioButton(QStringLiteral("Remove the segments"), this);
@@ -80,11 +108,15 @@ SegmentPanel::SegmentPanel(QWidget *parent)
     files->addButton(m_eachFile);
     m_keep->setChecked(true);
     m_oneFile->setChecked(true);
-    for (QRadioButton *r : { m_keep, m_removeUse, m_oneFile, m_eachFile })
-        choices->addWidget(r);
-    choices->addStretch(1);
-    layout->addLayout(choices);
+    choices->addWidget(m_keep, 0, 0);
+    choices->addWidget(m_removeUse, 0, 1);
+    choices->addWidget(m_oneFile, 1, 0);
+    choices->addWidget(m_eachFile, 1, 1);
+    return choices;
+}
 
+void SegmentPanel::connectButtons()
+{
     connect(m_add, &QPushButton::clicked, this, &SegmentPanel::addSegment);
     connect(m_remove, &QPushButton::clicked, this, &SegmentPanel::removeSelected);
     connect(m_up, &QPushButton::clicked, this, [this] {
@@ -97,8 +129,8 @@ SegmentPanel::SegmentPanel(QWidget *parent)
         m_list.move(m_list.selected(), m_list.selected() + 1);
         refresh(before);
     });
-    connect(import, &QPushButton::clicked, this, &SegmentPanel::onImport);
-    connect(exportButton, &QPushButton::clicked, this, &SegmentPanel::onExport);
+    connect(m_import, &QPushButton::clicked, this, &SegmentPanel::onImport);
+    connect(m_export, &QPushButton::clicked, this, &SegmentPanel::onExport);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] {
         if (m_refreshing)
             return;
@@ -114,7 +146,6 @@ SegmentPanel::SegmentPanel(QWidget *parent)
         m_list.setLabel(item->row(), item->text().trimmed());
         refresh(before);
     });
-    refresh(m_list.state());
 }
 
 void SegmentPanel::reset(double durationSeconds, double startMark, double endMark)

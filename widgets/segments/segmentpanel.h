@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QGridLayout;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
@@ -65,6 +66,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    QTableWidget *buildTable();
+    QGridLayout *buildButtons();
+    QGridLayout *buildChoices();
+    void connectButtons();
     // Shows the model's state; emits what changed compared with `before`.
     void refresh(const SegmentList::State &before);
     void onImport();
@@ -79,6 +84,8 @@ private:
     QPushButton *m_remove = nullptr;
     QPushButton *m_up = nullptr;
     QPushButton *m_down = nullptr;
+    QPushButton *m_import = nullptr;
+    QPushButton *m_export = nullptr;
     QRadioButton *m_keep = nullptr;
     QRadioButton *m_removeUse = nullptr;
     QRadioButton *m_oneFile = nullptr;
