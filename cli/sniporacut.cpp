@@ -664,7 +664,7 @@ struct ProgressPrinter
 int reportEnd(FfmpegEncoder &encoder, const CutJob &job, bool succeeded, bool stopped,
               const QString &message)
 {
-    for (const CopyNote &note : ClassifyCopyNotes(encoder.copyNotes())) {
+    for (const CopyNote &note : encoder.copyNotes()) {
         if (note.kind == CopyNote::Kind::StreamLeftOut || note.kind == CopyNote::Kind::LevelHeld)
             err() << "snipora-cut: " << note.text << Qt::endl;
     }

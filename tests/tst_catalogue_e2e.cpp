@@ -206,7 +206,10 @@ double rateOf(const QString &fraction)
 // The last value of an option in the builder's string ("" when absent).
 QString optionValue(const QString &options, const QString &name)
 {
-    const QStringList tokens = TokenizeOptions(options);
+    const Result<QStringList> parsed = TokenizeOptions(options);
+    if (!parsed)
+        return QString();
+    const QStringList &tokens = parsed.value();
     const qsizetype i = tokens.lastIndexOf(name);
     return i >= 0 && i + 1 < tokens.size() ? tokens.at(i + 1) : QString();
 }

@@ -1,4 +1,3 @@
-#include "copynotes.h"
 #include "cutjob.h"
 #include "fakeencoder.h"
 #include "startcut.h"
@@ -16,8 +15,6 @@ private Q_SLOTS:
     void refusals_data();
     void refusals();
     void sameFileSeesThroughSpellings();
-    void copyNoteKinds_data();
-    void copyNoteKinds();
 };
 
 void TestCutJob::outputPathAndMode_data()
@@ -130,41 +127,6 @@ void TestCutJob::sameFileSeesThroughSpellings()
     QVERIFY(SameFile(file.fileName(), dir.filePath(QStringLiteral("sub/../a.mp4"))));
     QVERIFY(SameFile(file.fileName(), dir.filePath(QStringLiteral("link.mp4"))));
     QVERIFY(!SameFile(file.fileName(), dir.filePath(QStringLiteral("b.mp4"))));
-}
-
-// The copy's own sentences, as it writes them: snipora-cut shows some kinds and not others.
-void TestCutJob::copyNoteKinds_data()
-{
-    QTest::addColumn<QString>("note");
-    QTest::addColumn<int>("kind");
-    using K = CopyNote::Kind;
-    QTest::newRow("not exact") << "Not cut to the frame: the video is interlaced."
-                               << int(K::NotExact);
-    QTest::newRow("start re-encoded")
-        << "Re-encoded 4.2 s at the start: the video has no key frame before 46.7 s."
-        << int(K::StartReencoded);
-    QTest::newRow("key frame") << "The copy starts on the key frame at 40 s."
-                               << int(K::KeyFrameStart);
-    QTest::newRow("left out") << "Left out (the container cannot carry it): subtitle stream 2."
-                              << int(K::StreamLeftOut);
-    QTest::newRow("level raised")
-        << "The re-encoded frames need more bits than level 3.1 allows: the video now declares "
-           "level 4."
-        << int(K::LevelHeld);
-    QTest::newRow("level held") << "The re-encoded frames are held to the bit rate of level 4, "
-                                   "below what the source spends there."
-                                << int(K::LevelHeld);
-    QTest::newRow("other") << "Something new." << int(K::Other);
-}
-
-void TestCutJob::copyNoteKinds()
-{
-    QFETCH(QString, note);
-    QFETCH(int, kind);
-    const QList<CopyNote> notes = ClassifyCopyNotes({ note });
-    QCOMPARE(notes.size(), 1);
-    QCOMPARE(int(notes.constFirst().kind), kind);
-    QCOMPARE(notes.constFirst().text, note);
 }
 
 QTEST_GUILESS_MAIN(TestCutJob)

@@ -59,7 +59,7 @@ private slots:
             translated << TranslateOptions(
                 QStringLiteral("-TimeStart ") + QString::number(from),
                 kOptions + QStringLiteral(" -TimeLength ") + QString::number(to - from),
-                QStringLiteral("mp4"), QString::fromLatin1(formatName.trimmed()), -1, media);
+                QStringLiteral("mp4"), QString::fromLatin1(formatName.trimmed()), media);
             const int last = std::min(IndexedMedia::lastFrameBefore(to, offset), 249);
             for (int i = std::max(0, IndexedMedia::firstFrameAt(from, offset)); i <= last; ++i)
                 expected << i;

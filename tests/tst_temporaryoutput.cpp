@@ -59,29 +59,33 @@ void TestTemporaryOutput::commit_data()
     QTest::addColumn<bool>("existing");
     QTest::addColumn<bool>("replace");
     QTest::addColumn<bool>("folderGone");
-    QTest::addColumn<bool>("ok");
+    QTest::addColumn<ErrorCode>("code"); // ErrorCode::None: saved
     QTest::addColumn<Final>("final");
     QTest::addColumn<bool>("beside"); // the result kept under "out-2.wav"
     const qint64 s = 1000000;
-    QTest::newRow("new file") << Written::Wav << 2.0 << 2 * s << false << false << false << true
+    using E = ErrorCode;
+    QTest::newRow("new file") << Written::Wav << 2.0 << 2 * s << false << false << false << E::None
                               << Final::Result << false;
-    QTest::newRow("replaced with consent")
-        << Written::Wav << 2.0 << 2 * s << true << true << false << true << Final::Result << false;
+    QTest::newRow("replaced with consent") << Written::Wav << 2.0 << 2 * s << true << true << false
+                                           << E::None << Final::Result << false;
     QTest::newRow("existing file kept, result beside it")
-        << Written::Wav << 2.0 << 2 * s << true << false << false << false << Final::Old << true;
+        << Written::Wav << 2.0 << 2 * s << true << false << false << E::OutputExists << Final::Old
+        << true;
     QTest::newRow("not media") << Written::Garbage << 0.0 << 2 * s << false << false << false
-                               << false << Final::Absent << false;
-    QTest::newRow("not media, existing file kept") << Written::Garbage << 0.0 << 2 * s << true
-                                                   << true << false << false << Final::Old << false;
+                               << E::EncoderFailed << Final::Absent << false;
+    QTest::newRow("not media, existing file kept")
+        << Written::Garbage << 0.0 << 2 * s << true << true << false << E::EncoderFailed
+        << Final::Old << false;
     QTest::newRow("nothing written") << Written::Nothing << 0.0 << 2 * s << false << false << false
-                                     << false << Final::Absent << false;
-    QTest::newRow("less than half the length") << Written::Wav << 0.9 << 2 * s << false << false
-                                               << false << false << Final::Absent << false;
+                                     << E::EncoderFailed << Final::Absent << false;
+    QTest::newRow("less than half the length")
+        << Written::Wav << 0.9 << 2 * s << false << false << false << E::EncoderFailed
+        << Final::Absent << false;
     QTest::newRow("short but under a second asked for")
-        << Written::Wav << 0.2 << s / 2 << false << false << false << true << Final::Result
+        << Written::Wav << 0.2 << s / 2 << false << false << false << E::None << Final::Result
         << false;
-    QTest::newRow("folder gone") << Written::Wav << 2.0 << 2 * s << false << false << true << false
-                                 << Final::Absent << false;
+    QTest::newRow("folder gone") << Written::Wav << 2.0 << 2 * s << false << false << true
+                                 << E::DestinationUnusable << Final::Absent << false;
 }
 
 void TestTemporaryOutput::commit()
@@ -92,7 +96,7 @@ void TestTemporaryOutput::commit()
     QFETCH(bool, existing);
     QFETCH(bool, replace);
     QFETCH(bool, folderGone);
-    QFETCH(bool, ok);
+    QFETCH(ErrorCode, code);
     QFETCH(Final, final);
     QFETCH(bool, beside);
     QTemporaryDir root;
@@ -104,8 +108,8 @@ void TestTemporaryOutput::commit()
         QVERIFY(write(folder + QStringLiteral("/out.wav"), old));
 
     TemporaryOutput output;
-    QString error;
-    QVERIFY2(output.begin(folder + QStringLiteral("/out.wav"), &error), qPrintable(error));
+    const Outcome begun = output.begin(folder + QStringLiteral("/out.wav"));
+    QVERIFY2(begun, qPrintable(begun.error().sentence));
     QVERIFY(output.temporaryPath().endsWith(QLatin1String(".wav")));
     if (written == Written::Wav)
         QVERIFY(WriteWav(output.temporaryPath(), seconds));
@@ -118,8 +122,9 @@ void TestTemporaryOutput::commit()
         folder = moved;
     }
 
-    QCOMPARE(output.commit(expectedMicros, replace, &error), ok);
-    QCOMPARE(error.isEmpty(), ok);
+    const Outcome saved = output.commit(expectedMicros, replace);
+    QCOMPARE(saved.code(), code);
+    QCOMPARE(saved.error().sentence.isEmpty(), saved.ok());
     QVERIFY(!output.isActive());
     QCOMPARE(temporaries(folder), QStringList());
     const QString finalPath = folder + QStringLiteral("/out.wav");
@@ -142,11 +147,11 @@ void TestTemporaryOutput::commit()
 void TestTemporaryOutput::refusedFolder()
 {
     TemporaryOutput output;
-    QString error;
-    QVERIFY(!output.begin(QStringLiteral("/nonexistent-folder-of-snipora/out.wav"), &error));
-    QVERIFY(!error.isEmpty());
+    const Outcome begun = output.begin(QStringLiteral("/nonexistent-folder-of-snipora/out.wav"));
+    QCOMPARE(begun.code(), ErrorCode::DestinationUnusable);
+    QVERIFY(!begun.error().sentence.isEmpty());
     QVERIFY(!output.isActive());
-    QVERIFY(!output.commit(0, false, &error));
+    QVERIFY(!output.commit(0, false));
 }
 
 QTEST_GUILESS_MAIN(TestTemporaryOutput)

@@ -382,29 +382,7 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         av_packet_unref(packet);
         return true;
     }
-    const AVRational inBase = m_input->streams[inputIndex]->time_base;
-    const qint64 shift = av_rescale_q(m_zero - m_offset, AV_TIME_BASE_Q, inBase);
-    if (packet->pts != AV_NOPTS_VALUE)
-        packet->pts -= shift;
-    if (packet->dts != AV_NOPTS_VALUE)
-        packet->dts -= shift;
-    if (inputIndex == m_videoInput && m_dtsByMuxer && packet->pts != AV_NOPTS_VALUE) {
-        // Matroska keeps presentation times only: decoding times are derived from them the
-        // way libavformat does, each the smallest of the last delay + 1 presentation times.
-        const int delay = std::clamp(m_input->streams[inputIndex]->codecpar->video_delay, 0, 16);
-        if (m_ptsBuffer.empty())
-            m_ptsBuffer.assign(size_t(delay) + 1, AV_NOPTS_VALUE);
-        const qint64 step = packet->duration > 0 ? packet->duration : 1;
-        m_ptsBuffer[0] = packet->pts;
-        for (int i = 1; i <= delay && m_ptsBuffer[size_t(i)] == AV_NOPTS_VALUE; ++i)
-            m_ptsBuffer[size_t(i)] = packet->pts + (i - delay - 1) * step;
-        for (int i = 0; i < delay && m_ptsBuffer[size_t(i)] > m_ptsBuffer[size_t(i) + 1]; ++i)
-            std::swap(m_ptsBuffer[size_t(i)], m_ptsBuffer[size_t(i) + 1]);
-        packet->dts = m_ptsBuffer[0];
-    }
-    av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
-    packet->stream_index = out;
-    packet->pos = -1;
+    toOutputTime(packet, inputIndex, out);
     if (m_joined && !keepJoinedOrder(packet, out)) {
         av_packet_unref(packet);
         return true;
@@ -412,24 +390,8 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
     noteEnd(packet, out);
     if (m_mp3)
         keepMp3DelayInRange(packet);
-    if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty()) {
-        m_flacFirst.resize(m_flacInfo.size(), -1);
-        renumberFlacFrame(packet, &m_flacFirst[size_t(out)]);
-        // The header with the samples so far: the last packet's is the one the file keeps.
-        m_flacSamples.resize(m_flacInfo.size());
-        const AVStream *st = m_ctx->streams[out];
-        m_flacSamples[size_t(out)]
-            += av_rescale_q(packet->duration, st->time_base,
-                            AVRational { 1, std::max(1, st->codecpar->sample_rate) });
-        const quint64 samples = quint64(m_flacSamples[size_t(out)]) & ((quint64(1) << 36) - 1);
-        QByteArray &info = m_flacInfo[size_t(out)];
-        info[13] = char((uchar(info.at(13)) & 0xf0) | (samples >> 32));
-        for (int i = 0; i < 4; ++i)
-            info[14 + i] = char((samples >> (24 - 8 * i)) & 0xff);
-        uint8_t *side = av_packet_new_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, 34);
-        if (side)
-            memcpy(side, info.constData(), 34);
-    }
+    if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty())
+        carryFlacHeader(packet, out);
     const int r = av_interleaved_write_frame(m_ctx.get(), packet);
     if (r < 0) {
         // The muxer refuses a packet as invalid when its timestamps run backwards.
@@ -440,6 +402,56 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         return false;
     }
     return true;
+}
+
+void CutWriter::toOutputTime(AVPacket *packet, int inputIndex, int out)
+{
+    const AVRational inBase = m_input->streams[inputIndex]->time_base;
+    const qint64 shift = av_rescale_q(m_zero - m_offset, AV_TIME_BASE_Q, inBase);
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts -= shift;
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts -= shift;
+    if (inputIndex == m_videoInput && m_dtsByMuxer && packet->pts != AV_NOPTS_VALUE)
+        deriveDts(packet, inputIndex);
+    av_packet_rescale_ts(packet, inBase, m_ctx->streams[out]->time_base);
+    packet->stream_index = out;
+    packet->pos = -1;
+}
+
+// Matroska keeps presentation times only: decoding times are derived from them the way
+// libavformat does, each the smallest of the last delay + 1 presentation times.
+void CutWriter::deriveDts(AVPacket *packet, int inputIndex)
+{
+    const int delay = std::clamp(m_input->streams[inputIndex]->codecpar->video_delay, 0, 16);
+    if (m_ptsBuffer.empty())
+        m_ptsBuffer.assign(size_t(delay) + 1, AV_NOPTS_VALUE);
+    const qint64 step = packet->duration > 0 ? packet->duration : 1;
+    m_ptsBuffer[0] = packet->pts;
+    for (int i = 1; i <= delay && m_ptsBuffer[size_t(i)] == AV_NOPTS_VALUE; ++i)
+        m_ptsBuffer[size_t(i)] = packet->pts + (i - delay - 1) * step;
+    for (int i = 0; i < delay && m_ptsBuffer[size_t(i)] > m_ptsBuffer[size_t(i) + 1]; ++i)
+        std::swap(m_ptsBuffer[size_t(i)], m_ptsBuffer[size_t(i) + 1]);
+    packet->dts = m_ptsBuffer[0];
+}
+
+void CutWriter::carryFlacHeader(AVPacket *packet, int out)
+{
+    m_flacFirst.resize(m_flacInfo.size(), -1);
+    renumberFlacFrame(packet, &m_flacFirst[size_t(out)]);
+    // The header with the samples so far: the last packet's is the one the file keeps.
+    m_flacSamples.resize(m_flacInfo.size());
+    const AVStream *st = m_ctx->streams[out];
+    m_flacSamples[size_t(out)] += av_rescale_q(
+        packet->duration, st->time_base, AVRational { 1, std::max(1, st->codecpar->sample_rate) });
+    const quint64 samples = quint64(m_flacSamples[size_t(out)]) & ((quint64(1) << 36) - 1);
+    QByteArray &info = m_flacInfo[size_t(out)];
+    info[13] = char((uchar(info.at(13)) & 0xf0) | (samples >> 32));
+    for (int i = 0; i < 4; ++i)
+        info[14 + i] = char((samples >> (24 - 8 * i)) & 0xff);
+    uint8_t *side = av_packet_new_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, 34);
+    if (side)
+        memcpy(side, info.constData(), 34);
 }
 
 void CutWriter::setShift(qint64 zeroMicros, qint64 offsetMicros)

@@ -60,6 +60,12 @@ public:
     qint64 bytesWritten() const;
 
 private:
+    // Shifts and rescales the packet's times into the output stream's time base.
+    void toOutputTime(AVPacket *packet, int inputIndex, int out);
+    void deriveDts(AVPacket *packet, int inputIndex);
+    // A FLAC file's frames numbered from the cut's start, and its header's sample count kept
+    // up to date in the packet's side data.
+    void carryFlacHeader(AVPacket *packet, int out);
     // False when the packet is to be left out (see setShift).
     bool keepJoinedOrder(AVPacket *packet, int out);
     void noteEnd(const AVPacket *packet, int out);

@@ -264,14 +264,16 @@ int EdgeSetup::noteLevel(const VideoEdges &edges, const std::optional<EdgeEncode
         }
     }
     if (level > declared)
-        m_notes << QStringLiteral("The re-encoded frames need more bits than level %1 allows: the "
-                                  "video now declares level %2.")
-                       .arg(levelName(codec, declared), levelName(codec, level));
+        m_notes << CopyNote { CopyNote::Kind::LevelHeld,
+                              QStringLiteral("The re-encoded frames need more bits than level %1 "
+                                             "allows: the video now declares level %2.")
+                                  .arg(levelName(codec, declared), levelName(codec, level)) };
     if (limited)
-        m_notes << QStringLiteral("The re-encoded frames are held to the bit rate of level %1, "
-                                  "below what the source spends there: they may look softer "
-                                  "than the copied frames.")
-                       .arg(levelName(codec, level));
+        m_notes << CopyNote { CopyNote::Kind::LevelHeld,
+                              QStringLiteral("The re-encoded frames are held to the bit rate of "
+                                             "level %1, below what the source spends there: they "
+                                             "may look softer than the copied frames.")
+                                  .arg(levelName(codec, level)) };
     return level;
 }
 

@@ -67,7 +67,7 @@ class EdgeSetup
 {
 public:
     EdgeSetup(const CopySource &source, const ScanResult &scan, const CutPlan &plan,
-              const std::atomic<bool> &cancel, QStringList &notes)
+              const std::atomic<bool> &cancel, CopyNotes &notes)
         : m_source(source)
         , m_scan(scan)
         , m_plan(plan)
@@ -96,5 +96,5 @@ private:
     const ScanResult &m_scan;
     const CutPlan &m_plan;
     const std::atomic<bool> &m_cancel;
-    QStringList &m_notes;
+    CopyNotes &m_notes;
 };

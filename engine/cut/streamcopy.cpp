@@ -126,13 +126,23 @@ QString exactObstacle(const SourceReader &reader)
     return QString();
 }
 
+// The streams the writer left out, one note each.
+void noteLeftOut(const CutWriter &writer, CopyNotes &notes)
+{
+    for (const QString &stream : writer.leftOut())
+        notes << CopyNote {
+            CopyNote::Kind::StreamLeftOut,
+            QStringLiteral("Left out (the container cannot carry it): %1.").arg(stream)
+        };
+}
+
 // One run of a copy: it opens the source, plans the video on a look at the range, sets up the
 // edges, and hands the packets to the packet copy.
 class CopyRun
 {
 public:
     CopyRun(const StreamCopyJob &job, const std::atomic<bool> &cancel,
-            const StreamCopy::Progress &progress, QStringList &notes, CutWriter &writer)
+            const StreamCopy::Progress &progress, CopyNotes &notes, CutWriter &writer)
         : m_job(job)
         , m_cancel(cancel)
         , m_notes(notes)
@@ -177,7 +187,7 @@ private:
 
     const StreamCopyJob &m_job;
     const std::atomic<bool> &m_cancel;
-    QStringList &m_notes;
+    CopyNotes &m_notes;
 
     CopySource m_source;
     CutWriter &m_writer;
@@ -278,12 +288,14 @@ void CopyRun::noteStart()
             - m_job.startSeconds
         : 0.0;
     if (m_source.exact && headSeconds > kLongHeadSeconds)
-        m_notes << QStringLiteral("Re-encoded %1 s at the start: the video has no key frame "
-                                  "that copied frames can follow until then.")
-                       .arg(headSeconds, 0, 'f', 1);
+        m_notes << CopyNote { CopyNote::Kind::StartReencoded,
+                              QStringLiteral("Re-encoded %1 s at the start: the video has no key "
+                                             "frame that copied frames can follow until then.")
+                                  .arg(headSeconds, 0, 'f', 1) };
     if (!m_source.exact && m_plan.zeroPts < m_source.startTs)
-        m_notes << QStringLiteral("The copy starts on the key frame at %1 s.")
-                       .arg(reader.toSeconds(m_plan.zeroPts, video), 0, 'f', 3);
+        m_notes << CopyNote { CopyNote::Kind::KeyFrameStart,
+                              QStringLiteral("The copy starts on the key frame at %1 s.")
+                                  .arg(reader.toSeconds(m_plan.zeroPts, video), 0, 'f', 3) };
 }
 
 bool CopyRun::openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros, QString *error)
@@ -295,8 +307,7 @@ bool CopyRun::openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicro
         : std::numeric_limits<qint64>::max() / 2;
     if (!m_writer.open(m_job.outputPath, in, video, zeroMicros, endMicros, error))
         return false;
-    for (const QString &stream : m_writer.leftOut())
-        m_notes << QStringLiteral("Left out (the container cannot carry it): %1.").arg(stream);
+    noteLeftOut(m_writer, m_notes);
     return true;
 }
 
@@ -307,7 +318,8 @@ bool CopyRun::prepare(QString *error)
     AVFormatContext *in = m_source.reader.context();
     const int videoIndex = m_source.video;
     if (videoIndex >= 0 && m_job.exact && !m_obstacle.isEmpty())
-        m_notes << QStringLiteral("Not cut to the frame: %1.").arg(m_obstacle);
+        m_notes << CopyNote { CopyNote::Kind::NotExact,
+                              QStringLiteral("Not cut to the frame: %1.").arg(m_obstacle) };
     if (videoIndex >= 0) {
         if (!planEdges(&m_video, error))
             return false;
@@ -518,19 +530,17 @@ bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
     return ok;
 }
 
-// A copy that joins several ranges of one source, in the order given, into one output: each
-// range is cut as a copy of its own would cut it (its edges re-encoded, the rest copied), its
-// new frames under parameter set ids no other piece uses, and written one after the other
-// into the one output, each piece starting where the picture of the one before ends.
-bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
-                   const StreamCopy::Progress &progress, QStringList &notes, QString *error)
+// The job of each range of a joined copy, and its progress as a share of the whole (by its
+// length; a range to the end counts as one second).
+std::vector<StreamCopyJob> pieceJobs(const StreamCopyJob &job, const StreamCopy::Progress &progress,
+                                     std::vector<StreamCopy::Progress> &progresses)
 {
     const qsizetype n = job.ranges.size();
     double total = 0;
     for (const CopyRange &r : job.ranges)
         total += r.lengthSeconds > 0 ? r.lengthSeconds : 1;
     std::vector<StreamCopyJob> jobs(static_cast<size_t>(n), job);
-    std::vector<StreamCopy::Progress> progresses(static_cast<size_t>(n));
+    progresses.assign(static_cast<size_t>(n), StreamCopy::Progress());
     double done = 0;
     for (qsizetype k = 0; k < n; ++k) {
         const CopyRange &r = job.ranges.at(k);
@@ -545,13 +555,15 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
             };
         done += share;
     }
-    CutWriter writer;
-    std::vector<std::unique_ptr<CopyRun>> runs;
+    return jobs;
+}
+
+// Plans each piece, its new frames under parameter set ids the pieces before it do not use.
+bool preparePieces(std::vector<std::unique_ptr<CopyRun>> &runs, QString *error)
+{
     QList<QByteArray> reserved;
-    for (qsizetype k = 0; k < n; ++k) {
-        runs.push_back(std::make_unique<CopyRun>(jobs[size_t(k)], cancel, progresses[size_t(k)],
-                                                 notes, writer));
-        CopyRun &run = *runs.back();
+    for (size_t k = 0; k < runs.size(); ++k) {
+        CopyRun &run = *runs[k];
         run.source().reservedSets = reserved;
         run.source().afterOtherPiece = k > 0;
         if (!run.prepare(error))
@@ -566,6 +578,40 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
         run.trimToVideo();
         reserved += edgeParameterSets(run, run.source().codec);
     }
+    return true;
+}
+
+// Writes the pieces one after the other: each begins where the picture of the one before
+// ends (as the plan knows it: some containers leave the times of a few packets unknown), or
+// where the writing ended.
+bool writePieces(const std::vector<std::unique_ptr<CopyRun>> &runs, CutWriter &writer,
+                 QString *error)
+{
+    qint64 offset = 0;
+    for (const auto &run : runs) {
+        writer.setShift(run->zeroMicros(), offset);
+        if (!run->copyPackets(error))
+            return false;
+        offset = run->lengthMicros() >= 0 ? offset + run->lengthMicros() : writer.endMicros();
+    }
+    return true;
+}
+
+// A copy that joins several ranges of one source, in the order given, into one output: each
+// range is cut as a copy of its own would cut it (its edges re-encoded, the rest copied), its
+// new frames under parameter set ids no other piece uses, and written one after the other
+// into the one output, each piece starting where the picture of the one before ends.
+bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
+                   const StreamCopy::Progress &progress, CopyNotes &notes, QString *error)
+{
+    std::vector<StreamCopy::Progress> progresses;
+    std::vector<StreamCopyJob> jobs = pieceJobs(job, progress, progresses);
+    CutWriter writer;
+    std::vector<std::unique_ptr<CopyRun>> runs;
+    for (size_t k = 0; k < jobs.size(); ++k)
+        runs.push_back(std::make_unique<CopyRun>(jobs[k], cancel, progresses[k], notes, writer));
+    if (!preparePieces(runs, error))
+        return false;
     CutWriter::VideoOverride video;
     if (!mergeVideoOverrides(runs, &video, error))
         return false;
@@ -574,18 +620,8 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
     if (!writer.open(job.outputPath, runs.front()->source().reader.context(), video, zero, zero,
                      error))
         return false;
-    for (const QString &stream : writer.leftOut())
-        notes << QStringLiteral("Left out (the container cannot carry it): %1.").arg(stream);
-    // Each piece begins where the picture of the one before ends (as the plan knows it: some
-    // containers leave the times of a few packets unknown), or where the writing ended.
-    qint64 offset = 0;
-    for (const auto &run : runs) {
-        writer.setShift(run->zeroMicros(), offset);
-        if (!run->copyPackets(error))
-            return false;
-        offset = run->lengthMicros() >= 0 ? offset + run->lengthMicros() : writer.endMicros();
-    }
-    return writer.finish(error);
+    noteLeftOut(writer, notes);
+    return writePieces(runs, writer, error) && writer.finish(error);
 }
 
 } // namespace
@@ -651,7 +687,7 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
     job.exact = exactWanted;
     const std::atomic<bool> cancel { false };
     const StreamCopy::Progress none;
-    QStringList notes;
+    CopyNotes notes;
     CutWriter writer;
     CopyRun run(job, cancel, none, notes, writer);
     return run.predict();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "copynote.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -76,10 +78,10 @@ public:
     bool run(const std::atomic<bool> &cancel, const Progress &progress);
     QString errorText() const { return m_error; }
     // Things the user should know about the result (streams left out, a start on a key frame).
-    QStringList notes() const { return m_notes; }
+    CopyNotes notes() const { return m_notes; }
 
 private:
     StreamCopyJob m_job;
     QString m_error;
-    QStringList m_notes;
+    CopyNotes m_notes;
 };

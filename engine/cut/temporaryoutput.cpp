@@ -132,7 +132,7 @@ int TemporaryOutput::maximumNameBytes(const QString &folder)
     return max > 0 && max < 65536 ? int(max) : kDefaultNameMax;
 }
 
-bool TemporaryOutput::begin(const QString &finalPath, QString *error)
+Outcome TemporaryOutput::begin(const QString &finalPath)
 {
     discard();
     const QFileInfo final(finalPath);
@@ -141,11 +141,12 @@ bool TemporaryOutput::begin(const QString &finalPath, QString *error)
         = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        *error = QStringLiteral("The destination folder cannot be opened: %1 (%2)")
-                     .arg(folder, systemError(errno));
+        const Error error { ErrorCode::DestinationUnusable,
+                            QStringLiteral("The destination folder cannot be opened: %1 (%2)")
+                                .arg(folder, systemError(errno)) };
         if (fd >= 0)
             ::close(fd);
-        return false;
+        return error;
     }
     m_folderFd = fd;
     m_folderDevice = st.st_dev;
@@ -166,13 +167,15 @@ bool TemporaryOutput::begin(const QString &finalPath, QString *error)
     } while (::fstatat(m_folderFd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW)
              == 0);
     if (QFile::encodeName(name).size() > maximumNameBytes(folder)) {
-        *error
-            = QStringLiteral("The extension of %1 is too long to write the file.").arg(m_finalName);
+        const Error error {
+            ErrorCode::BadRequest,
+            QStringLiteral("The extension of %1 is too long to write the file.").arg(m_finalName)
+        };
         close();
-        return false;
+        return error;
     }
     m_temporaryName = name;
-    return true;
+    return {};
 }
 
 QString TemporaryOutput::temporaryPath() const
@@ -193,84 +196,85 @@ bool TemporaryOutput::folderStillThere() const
         && quint64(st.st_dev) == m_folderDevice && quint64(st.st_ino) == m_folderInode;
 }
 
-bool TemporaryOutput::commit(qint64 expectedMicros, bool replace, QString *error)
+Outcome TemporaryOutput::commit(qint64 expectedMicros, bool replace)
 {
-    if (!isActive()) {
-        *error = QStringLiteral("There is no output to save.");
-        return false;
-    }
-    if (!checkResult(expectedMicros, error)) {
+    if (!isActive())
+        return Error { ErrorCode::BadRequest, QStringLiteral("There is no output to save.") };
+    if (Outcome checked = checkResult(expectedMicros); !checked) {
         discard();
-        return false;
+        return checked;
     }
-    return replace ? saveReplacing(error) : saveKeeping(error);
+    return replace ? saveReplacing() : saveKeeping();
 }
 
-bool TemporaryOutput::checkResult(qint64 expectedMicros, QString *error) const
+Outcome TemporaryOutput::checkResult(qint64 expectedMicros) const
 {
     if (!folderStillThere()) {
-        *error = QStringLiteral("The destination folder %1 was moved or removed during the "
-                                "conversion; nothing was saved.")
-                     .arg(m_folderPath);
-        return false;
+        return Error { ErrorCode::DestinationUnusable,
+                       QStringLiteral("The destination folder %1 was moved or removed during the "
+                                      "conversion; nothing was saved.")
+                           .arg(m_folderPath) };
     }
     struct stat st;
     if (::fstatat(m_folderFd, QFile::encodeName(m_temporaryName).constData(), &st,
                   AT_SYMLINK_NOFOLLOW)
             != 0
         || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        *error = QStringLiteral("Nothing was saved as %1: the encoder wrote nothing.")
-                     .arg(m_finalPath);
-        return false;
+        return Error {
+            ErrorCode::EncoderFailed,
+            QStringLiteral("Nothing was saved as %1: the encoder wrote nothing.").arg(m_finalPath)
+        };
     }
     MediaFileInfo info;
     QString inspectError;
     if (!InspectMediaFile(temporaryPath(), &info, &inspectError) || !info.hasPackets) {
-        *error = QStringLiteral("Nothing was saved as %1: the result holds no audio or video (the "
-                                "range may lie beyond the data of the input).")
-                     .arg(m_finalPath);
-        return false;
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("Nothing was saved as %1: the result holds no audio or "
+                                      "video (the range may lie beyond the data of the input).")
+                           .arg(m_finalPath) };
     }
     if (expectedMicros >= kCheckedLengthMicros && info.durationMicros >= 0
         && double(info.durationMicros) < kShortestShare * double(expectedMicros)) {
-        *error = QStringLiteral("Nothing was saved as %3: the result lasts %1 s of the %2 s asked "
-                                "for (the input's data may end early).")
-                     .arg(NumberText(std::round(info.durationMicros / 1e5) / 10),
-                          NumberText(std::round(expectedMicros / 1e5) / 10), m_finalPath);
-        return false;
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("Nothing was saved as %3: the result lasts %1 s of the %2 s "
+                                      "asked for (the input's data may end early).")
+                           .arg(NumberText(std::round(info.durationMicros / 1e5) / 10),
+                                NumberText(std::round(expectedMicros / 1e5) / 10), m_finalPath) };
     }
-    return true;
+    return {};
 }
 
-bool TemporaryOutput::saveReplacing(QString *error)
+Outcome TemporaryOutput::saveReplacing()
 {
     const QByteArray temporary = QFile::encodeName(m_temporaryName);
     const QByteArray final = QFile::encodeName(m_finalName);
     if (::renameat(m_folderFd, temporary.constData(), m_folderFd, final.constData()) != 0) {
-        *error = QStringLiteral("The output could not be saved as %1: %2")
-                     .arg(m_finalPath, systemError(errno));
+        const Error error { ErrorCode::DestinationUnusable,
+                            QStringLiteral("The output could not be saved as %1: %2")
+                                .arg(m_finalPath, systemError(errno)) };
         discard();
-        return false;
+        return error;
     }
     m_temporaryName.clear();
     close();
-    return true;
+    return {};
 }
 
-bool TemporaryOutput::saveKeeping(QString *error)
+Outcome TemporaryOutput::saveKeeping()
 {
     const QByteArray temporary = QFile::encodeName(m_temporaryName);
     int result = renameWithoutReplacing(m_folderFd, temporary, QFile::encodeName(m_finalName));
     if (result == 0) {
         m_temporaryName.clear();
         close();
-        return true;
+        return {};
     }
     if (result != EEXIST) {
-        *error = QStringLiteral("The output could not be saved as %1: %2")
-                     .arg(m_finalPath, systemError(result));
+        const Error error { ErrorCode::DestinationUnusable,
+                            QStringLiteral("The output could not be saved as %1: %2")
+                                .arg(m_finalPath, systemError(result)) };
         discard();
-        return false;
+        return error;
     }
     // Someone else wrote a file of that name while the cut was being made: both stay.
     const int nameMax = maximumNameBytes(m_folderPath);
@@ -278,21 +282,25 @@ bool TemporaryOutput::saveKeeping(QString *error)
         const QString other = alternativeName(m_finalName, n, nameMax);
         result = renameWithoutReplacing(m_folderFd, temporary, QFile::encodeName(other));
         if (result == 0) {
-            *error = QStringLiteral("%1 appeared while the cut was being made and was left as "
-                                    "it is; the cut was saved as %2 instead.")
-                         .arg(m_finalPath, QFileInfo(m_finalPath).absoluteDir().filePath(other));
+            const Error error {
+                ErrorCode::OutputExists,
+                QStringLiteral("%1 appeared while the cut was being made and was left as it is; "
+                               "the cut was saved as %2 instead.")
+                    .arg(m_finalPath, QFileInfo(m_finalPath).absoluteDir().filePath(other))
+            };
             m_temporaryName.clear();
             close();
-            return false;
+            return error;
         }
         if (result != EEXIST)
             break;
     }
-    *error = QStringLiteral("%1 appeared while the cut was being made and was left as it is; "
-                            "the cut could not be saved beside it.")
-                 .arg(m_finalPath);
+    const Error error { ErrorCode::OutputExists,
+                        QStringLiteral("%1 appeared while the cut was being made and was left as "
+                                       "it is; the cut could not be saved beside it.")
+                            .arg(m_finalPath) };
     discard();
-    return false;
+    return error;
 }
 
 void TemporaryOutput::discard()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -26,8 +28,9 @@ public:
     TemporaryOutput &operator=(const TemporaryOutput &) = delete;
 
     // Opens the final path's folder, removes stale temporaries there and picks a free temporary
-    // name. False with a sentence in *error when the folder cannot be opened.
-    bool begin(const QString &finalPath, QString *error);
+    // name. An error (DestinationUnusable) when the folder cannot be opened, (BadRequest) when
+    // the final name's extension leaves no room for a temporary name.
+    Outcome begin(const QString &finalPath);
     bool isActive() const { return m_folderFd >= 0; }
     QString temporaryPath() const;
     QString finalPath() const { return m_finalPath; }
@@ -38,9 +41,11 @@ public:
     // Checks the written temporary and gives it the final name. The check: the file holds at
     // least one audio or video stream with data and, when expectedMicros is 1 s or more, lasts
     // at least half of it (a wrong result is never a success). replace: the user agreed to
-    // replace an existing file at the final name. On failure returns false with a sentence in
-    // *error; nothing is left under the final name that was not there before.
-    bool commit(qint64 expectedMicros, bool replace, QString *error);
+    // replace an existing file at the final name. On failure an error: EncoderFailed (the check),
+    // DestinationUnusable (the folder went away, the rename failed), OutputExists (a file
+    // appeared at the final name; the cut may be kept beside it, as the sentence says), and
+    // nothing is left under the final name that was not there before.
+    Outcome commit(qint64 expectedMicros, bool replace);
 
     // Removes the temporary (if any) and closes the folder.
     void discard();
@@ -49,11 +54,11 @@ public:
     static int maximumNameBytes(const QString &folder);
 
 private:
-    // False with the sentence in *error when the temporary is no result to keep.
-    bool checkResult(qint64 expectedMicros, QString *error) const;
-    bool saveReplacing(QString *error);
+    // An error when the temporary is no result to keep.
+    Outcome checkResult(qint64 expectedMicros) const;
+    Outcome saveReplacing();
     // Without replacing a file at the final name: beside it under a free name when one is there.
-    bool saveKeeping(QString *error);
+    Outcome saveKeeping();
     void close();
 
     int m_folderFd = -1;

@@ -285,8 +285,7 @@ void CopyRun::onProgress(quint64 run, qint64 bytes, double fraction)
         progressed(bytes, fraction);
 }
 
-void CopyRun::onFinished(quint64 run, bool succeeded, const QString &error,
-                         const QStringList &notes)
+void CopyRun::onFinished(quint64 run, bool succeeded, const QString &error, const CopyNotes &notes)
 {
     if (run != m_run || !m_running)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "copynote.h"
 #include "progressparser.h"
 
 #include <QObject>
@@ -81,14 +82,14 @@ public:
     void stop() override;
     bool isRunning() const override { return m_running; }
     // What the last finished copy had to tell (streams left out, a start on a key frame).
-    QStringList notes() const { return m_notes; }
+    CopyNotes notes() const { return m_notes; }
 
     // Bytes written so far and the fraction of the work done (0..1).
     std::function<void(qint64 bytes, double fraction)> progressed;
 
 private:
     void onProgress(quint64 run, qint64 bytes, double fraction);
-    void onFinished(quint64 run, bool succeeded, const QString &error, const QStringList &notes);
+    void onFinished(quint64 run, bool succeeded, const QString &error, const CopyNotes &notes);
     void join();
 
     QObject m_context; // where the worker's reports are delivered
@@ -96,6 +97,6 @@ private:
     std::atomic<bool> m_cancel { false };
     bool m_running = false;
     quint64 m_run = 0;
-    QStringList m_notes;
+    CopyNotes m_notes;
     RunFiles m_files;
 };

@@ -159,9 +159,7 @@ int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
         m_error = error;
         return -1;
     }
-    bool ok = true;
-    TokenizeOptions(options, &ok);
-    if (!ok) {
+    if (!TokenizeOptions(options)) {
         m_error = QStringLiteral("Unbalanced quotes in the input options.");
         return -1;
     }
@@ -195,8 +193,8 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     }
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
-    TranslatedOptions translated = TranslateOptions(
-        input.options, options, out.suffix(), input.formatName, -1, input.media, m_deviceLimits);
+    TranslatedOptions translated = TranslateOptions(input.options, options, out.suffix(),
+                                                    input.formatName, input.media, m_deviceLimits);
     if (!translated.ok) {
         m_error = translated.error;
         return -1;
@@ -246,7 +244,7 @@ RangeJoin FfmpegEncoder::joinRanges(const Input &input, const QString &options,
         pieces << TranslateOptions(QStringLiteral("-TimeStart ") + NumberText(range.startSeconds),
                                    rest + QStringLiteral(" -TimeLength ")
                                        + NumberText(range.lengthSeconds()),
-                                   extension, input.formatName, -1, input.media, m_deviceLimits);
+                                   extension, input.formatName, input.media, m_deviceLimits);
     return JoinRanges(ffmpegPath(input.path), pieces, input.media.audioStreams != 0);
 }
 
@@ -269,27 +267,10 @@ QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
     return args;
 }
 
-bool FfmpegEncoder::startEncoding()
+// How long the job's output should last (m_jobDurationMicros, -1 when unknown) and how much
+// of it the commit's check expects (m_expectedMicros): the range, as far as the input reaches.
+void FfmpegEncoder::planDurations(const Input &input, const TranslatedOptions &t)
 {
-    if (isRunning()) {
-        m_error = QStringLiteral("A conversion is already running.");
-        return false;
-    }
-    if (m_outputs.isEmpty()) {
-        m_error = QStringLiteral("There is no output to write.");
-        return false;
-    }
-    const Output &output = m_outputs.constFirst();
-    // A direct copy runs in this process; only a conversion needs the ffmpeg program.
-    if (!m_loaded && !output.streamCopy) {
-        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
-        return false;
-    }
-    const Input &input = m_inputs.at(output.inputIndex);
-    const TranslatedOptions &t = output.translated;
-    if (!m_output->begin(output.path, &m_error))
-        return false;
-
     qint64 available = input.durationMicros > 0
         ? std::max<qint64>(0, input.durationMicros - qint64(t.startSeconds * 1e6))
         : -1;
@@ -312,6 +293,32 @@ bool FfmpegEncoder::startEncoding()
     m_expectedMicros = available >= 0 && m_jobDurationMicros >= 0
         ? std::min(available, m_jobDurationMicros)
         : m_jobDurationMicros;
+}
+
+bool FfmpegEncoder::startEncoding()
+{
+    if (isRunning()) {
+        m_error = QStringLiteral("A conversion is already running.");
+        return false;
+    }
+    if (m_outputs.isEmpty()) {
+        m_error = QStringLiteral("There is no output to write.");
+        return false;
+    }
+    const Output &output = m_outputs.constFirst();
+    // A direct copy runs in this process; only a conversion needs the ffmpeg program.
+    if (!m_loaded && !output.streamCopy) {
+        m_error = QStringLiteral("The ffmpeg program was not found or does not run.");
+        return false;
+    }
+    const Input &input = m_inputs.at(output.inputIndex);
+    const TranslatedOptions &t = output.translated;
+    if (const Outcome begun = m_output->begin(output.path); !begun) {
+        m_error = begun.error().sentence;
+        return false;
+    }
+
+    planDurations(input, t);
 
     m_stopping = false;
     m_aborted = false;
@@ -420,9 +427,8 @@ QString FfmpegEncoder::lastErrorText() const
 
 void FfmpegEncoder::saveOutput()
 {
-    QString error;
-    if (!m_output->commit(m_expectedMicros, replaceAllowed(), &error)) {
-        finishRun(false, error);
+    if (const Outcome saved = m_output->commit(m_expectedMicros, replaceAllowed()); !saved) {
+        finishRun(false, saved.error().sentence);
         return;
     }
     finishRun(true, QString());

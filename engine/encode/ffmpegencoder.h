@@ -1,5 +1,6 @@
 #pragma once
 
+#include "copynote.h"
 #include "encoder.h"
 #include "encoderruns.h"
 #include "optiontranslator.h"
@@ -58,7 +59,7 @@ public:
     }
     void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
     // What the last direct copy had to tell (streams left out, a start on a key frame).
-    QStringList copyNotes() const { return m_copyNotes; }
+    CopyNotes copyNotes() const { return m_copyNotes; }
 
     // The full ffmpeg argument list of the job as it would run (the output being the temporary
     // file); empty when no job is set up.
@@ -102,6 +103,7 @@ private:
     // a run, which it then ends as a failure; true when it did.
     bool folderGone();
     void finishRun(bool succeeded, const QString &message);
+    void planDurations(const Input &input, const TranslatedOptions &t);
     // The one way a job that wrote its temporary file ends: the file is checked and gets its
     // final name (m_output->commit()), then the run finishes as a success or a failure. Every
     // kind of job writes to m_output->temporaryPath() and ends here.
@@ -130,5 +132,5 @@ private:
     ProcessRun m_process;
     CopyRun m_copy;
     EncoderRun *m_run = nullptr; // the one of the two that runs, if any
-    QStringList m_copyNotes;
+    CopyNotes m_copyNotes;
 };

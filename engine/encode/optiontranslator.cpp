@@ -251,7 +251,6 @@ class Job
 public:
     QString extension; // lower case, without the dot
     QString inputFormat;
-    double copyKeyFrame = -1;
     SourceMedia source;
     DeviceLimits device;
 
@@ -456,34 +455,24 @@ void muxerForExtensionlessOutput(Job &job)
 }
 
 // The start is an input seek: ffmpeg then seeks instead of decoding and dropping everything
-// before it. Containers without a seek index land only near the time, so they are entered
-// earlier and the rest is dropped exactly (or, for a copy, kept from the key frame on).
+// before it. Containers without a seek index land only near the time, so an encoded job
+// enters them earlier and drops the rest exactly; a copy seeks to the start as it stands.
 void seekToStart(Job &job)
 {
     const QString &startText = job.startText;
     if (startText.isEmpty())
         return;
-    TranslatedOptions &r = job.result;
-    if (!parseSeconds(startText, &r.startSeconds)) {
+    if (!parseSeconds(startText, &job.result.startSeconds)) {
         job.fail(QStringLiteral("The start \"%1\" is not a number.").arg(startText));
         return;
     }
-    const double start = r.startSeconds;
+    const double start = job.result.startSeconds;
     const bool unindexed = HasNoSeekIndex(job.inputFormat) && start > 0;
     if (unindexed && !job.copiesVideo()) {
         // The frames up to the start are dropped after decoding (see framesOfTheRange()).
         const double early = std::max(0.0, start - kUnindexedSeekMargin);
         job.input.append({ QStringLiteral("-ss"), NumberText(early), true });
         job.decoderSkip = start - early;
-    } else if (unindexed && job.copyKeyFrame >= 0 && job.copyKeyFrame <= start) {
-        const double key = job.copyKeyFrame;
-        const double early = std::max(0.0, key - kUnindexedSeekMargin);
-        job.input.append({ QStringLiteral("-ss"), NumberText(early), true });
-        job.append("-ss", NumberText(key - early));
-        if (job.has("-t") && r.lengthSeconds >= 0) {
-            r.lengthSeconds += start - key; // the end stays where it was marked
-            job.set("-t", NumberText(r.lengthSeconds));
-        }
     } else {
         job.input.append({ QStringLiteral("-ss"), startText, true });
     }
@@ -892,7 +881,7 @@ QStringList flatten(const QList<Option> &options)
 
 } // namespace
 
-QStringList TokenizeOptions(const QString &options, bool *ok)
+Result<QStringList> TokenizeOptions(const QString &options)
 {
     QStringList tokens;
     QString current;
@@ -912,36 +901,34 @@ QStringList TokenizeOptions(const QString &options, bool *ok)
             haveToken = true;
         }
     }
+    if (inQuotes)
+        return Error { ErrorCode::BadRequest,
+                       QStringLiteral("Unbalanced quotes in the encoder options.") };
     if (haveToken)
         tokens << current;
-    if (ok)
-        *ok = !inQuotes;
     return tokens;
 }
 
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
-                                   double copyKeyFrameSeconds, const SourceMedia &source,
-                                   const DeviceLimits &device)
+                                   const SourceMedia &source, const DeviceLimits &device)
 {
     Job job;
     job.device = device;
     job.extension = outputExtension.toLower();
     job.inputFormat = inputFormatName;
-    job.copyKeyFrame = copyKeyFrameSeconds;
     job.source = source;
 
-    bool okIn = true;
-    bool okOut = true;
-    const QStringList in = TokenizeOptions(inputOptions, &okIn);
-    const QStringList out = TokenizeOptions(outputOptions, &okOut);
-    if (!okIn || !okOut) {
-        job.result.error = QStringLiteral("Unbalanced quotes in the encoder options.");
+    const Result<QStringList> in = TokenizeOptions(inputOptions);
+    const Result<QStringList> out = TokenizeOptions(outputOptions);
+    if (!in || !out) {
+        job.result.error = (in ? out : in).error().sentence;
         return job.result;
     }
     QList<Option> inputOptionList;
     QList<Option> outputOptionList;
-    if (!readOptions(in, &inputOptionList, job) || !readOptions(out, &outputOptionList, job))
+    if (!readOptions(in.value(), &inputOptionList, job)
+        || !readOptions(out.value(), &outputOptionList, job))
         return job.result;
 
     // The start, wherever it stands, and the filter chain (the last -vf wins, as in ffmpeg)

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "devicelimits.h"
+#include "result.h"
 
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
 // is ffmpeg command-line syntax as older ffmpeg releases understood it, plus "-TimeStart S"
@@ -13,9 +14,9 @@
 // A job that would still make ffmpeg refuse after the rules is refused here, with one
 // sentence that names the setting to change.
 
-// Splits an option string at blanks; a double-quoted run is one token without its quotes.
-// Sets *ok to false on an unbalanced quote.
-QStringList TokenizeOptions(const QString &options, bool *ok = nullptr);
+// Splits an option string at blanks; a double-quoted run is one token without its quotes. An
+// unbalanced quote is an error (BadRequest).
+Result<QStringList> TokenizeOptions(const QString &options);
 
 // What the translation knows of the input, from a probe of it. Zero (or -1 for the counts)
 // where it is unknown; the rules then assume nothing about it.
@@ -46,12 +47,9 @@ struct TranslatedOptions
 
 // outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
-// when the output has no extension and the way to seek. copyKeyFrameSeconds is where a stream
-// copy from a container without a seek index starts: the key frame at or before the start
-// (-1 when unknown). source describes the input's streams; device
-// the limits of the device a preset is made for (none for general formats).
+// when the output has no extension and the way to seek. source describes the input's streams;
+// device the limits of the device a preset is made for (none for general formats).
 TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
                                    const QString &outputExtension, const QString &inputFormatName,
-                                   double copyKeyFrameSeconds = -1,
                                    const SourceMedia &source = SourceMedia(),
                                    const DeviceLimits &device = DeviceLimits());

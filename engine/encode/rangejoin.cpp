@@ -45,74 +45,104 @@ QString audioTrim(const TranslatedOptions &range)
         + QStringLiteral(",asetpts=PTS-STARTPTS");
 }
 
+// Why these translations cannot be joined by a conversion; "" when they can.
+QString joinRefusal(const QList<TranslatedOptions> &ranges)
+{
+    if (ranges.size() < 2)
+        return QStringLiteral("Joining needs two ranges or more.");
+    for (const TranslatedOptions &r : ranges) {
+        if (!r.ok)
+            return r.error;
+        if (r.copiesVideo)
+            return QStringLiteral("Ranges joined by a conversion need the video encoded.");
+    }
+    return QString();
+}
+
+// The filter graph being built: each range's trimmed pieces, then their join.
+struct JoinGraph
+{
+    bool video = false;
+    bool audio = false;
+    QStringList audioFilters; // the job's own, applied after the join
+    QStringList graph;
+    QString pieces; // the labels the concat filter takes, in order
+};
+
+// Adds each range as an input of its own, entered as its job would enter it, and its trimmed
+// pieces to the graph. False with the sentence in *error when a range's video is not trimmed.
+bool addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ranges, JoinGraph &g,
+                    QStringList &args, QString *error)
+{
+    for (qsizetype k = 0; k < ranges.size(); ++k) {
+        const TranslatedOptions &r = ranges.at(k);
+        args << r.inputArgs << QStringLiteral("-i") << inputUrl;
+        QStringList range = r.outputArgs;
+        const QString chain = takeOption(&range, QStringLiteral("-vf"));
+        const QString n = QString::number(k);
+        if (g.video) {
+            if (!chain.contains(QLatin1String("trim="))) {
+                *error = QStringLiteral("The video of a range is not cut to its frames.");
+                return false;
+            }
+            g.graph << QStringLiteral("[%1:v:0]%2[v%1]").arg(n, chain);
+            g.pieces += QStringLiteral("[v%1]").arg(n);
+        }
+        if (g.audio) {
+            g.graph << QStringLiteral("[%1:a:0]%2[a%1]").arg(n, audioTrim(r));
+            g.pieces += QStringLiteral("[a%1]").arg(n);
+        }
+    }
+    return true;
+}
+
+// The concat filter over the pieces, the job's audio filters after it, and the maps.
+void addJoin(const JoinGraph &g, qsizetype count, QStringList &args)
+{
+    QStringList graph = g.graph;
+    const QString joined = QStringLiteral("%1concat=n=%2:v=%3:a=%4")
+                               .arg(g.pieces)
+                               .arg(count)
+                               .arg(g.video ? 1 : 0)
+                               .arg(g.audio ? 1 : 0);
+    QString outputs = (g.video ? QStringLiteral("[v]") : QString())
+        + (g.audio ? QStringLiteral("[ajoined]") : QString());
+    graph << joined + outputs;
+    if (g.audio)
+        graph << QStringLiteral("[ajoined]%1[a]")
+                     .arg(g.audioFilters.isEmpty() ? QStringLiteral("anull")
+                                                   : g.audioFilters.join(QLatin1Char(',')));
+    args << QStringLiteral("-filter_complex") << graph.join(QLatin1Char(';'));
+    // The concat filter starts each piece where the longest stream of the one before ends: the
+    // sound, by up to a frame. Frames keep those times instead of being repeated into the gap.
+    if (g.video)
+        args << QStringLiteral("-map") << QStringLiteral("[v]") << QStringLiteral("-fps_mode")
+             << QStringLiteral("vfr");
+    if (g.audio)
+        args << QStringLiteral("-map") << QStringLiteral("[a]");
+}
+
 } // namespace
 
 RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio)
 {
     RangeJoin join;
-    if (ranges.size() < 2) {
-        join.error = QStringLiteral("Joining needs two ranges or more.");
+    join.error = joinRefusal(ranges);
+    if (!join.error.isEmpty())
         return join;
-    }
-    for (const TranslatedOptions &r : ranges) {
-        if (!r.ok) {
-            join.error = r.error;
-            return join;
-        }
-        if (r.copiesVideo) {
-            join.error = QStringLiteral("Ranges joined by a conversion need the video encoded.");
-            return join;
-        }
-    }
+    // The output options of the first range without what each range sets for itself.
     QStringList output = ranges.first().outputArgs;
-    const bool video = !output.contains(QLatin1String("-vn"));
-    audio = audio && !output.contains(QLatin1String("-an"));
+    JoinGraph g;
+    g.video = !output.contains(QLatin1String("-vn"));
+    g.audio = audio && !output.contains(QLatin1String("-an"));
     takeOption(&output, QStringLiteral("-vf"));
-    const QStringList audioFilters = userAudioFilters(takeOption(&output, QStringLiteral("-af")));
+    g.audioFilters = userAudioFilters(takeOption(&output, QStringLiteral("-af")));
     takeOption(&output, QStringLiteral("-t"));
     takeOption(&output, QStringLiteral("-ss"));
 
-    QStringList graph;
-    QString pieces;
-    for (qsizetype k = 0; k < ranges.size(); ++k) {
-        const TranslatedOptions &r = ranges.at(k);
-        join.args << r.inputArgs << QStringLiteral("-i") << inputUrl;
-        QStringList range = r.outputArgs;
-        const QString chain = takeOption(&range, QStringLiteral("-vf"));
-        const QString n = QString::number(k);
-        if (video) {
-            if (!chain.contains(QLatin1String("trim="))) {
-                join.error = QStringLiteral("The video of a range is not cut to its frames.");
-                return join;
-            }
-            graph << QStringLiteral("[%1:v:0]%2[v%1]").arg(n, chain);
-            pieces += QStringLiteral("[v%1]").arg(n);
-        }
-        if (audio) {
-            graph << QStringLiteral("[%1:a:0]%2[a%1]").arg(n, audioTrim(r));
-            pieces += QStringLiteral("[a%1]").arg(n);
-        }
-    }
-    const QString joined = QStringLiteral("%1concat=n=%2:v=%3:a=%4")
-                               .arg(pieces)
-                               .arg(ranges.size())
-                               .arg(video ? 1 : 0)
-                               .arg(audio ? 1 : 0);
-    QString outputs = (video ? QStringLiteral("[v]") : QString())
-        + (audio ? QStringLiteral("[ajoined]") : QString());
-    graph << joined + outputs;
-    if (audio)
-        graph << QStringLiteral("[ajoined]%1[a]")
-                     .arg(audioFilters.isEmpty() ? QStringLiteral("anull")
-                                                 : audioFilters.join(QLatin1Char(',')));
-    join.args << QStringLiteral("-filter_complex") << graph.join(QLatin1Char(';'));
-    // The concat filter starts each piece where the longest stream of the one before ends: the
-    // sound, by up to a frame. Frames keep those times instead of being repeated into the gap.
-    if (video)
-        join.args << QStringLiteral("-map") << QStringLiteral("[v]") << QStringLiteral("-fps_mode")
-                  << QStringLiteral("vfr");
-    if (audio)
-        join.args << QStringLiteral("-map") << QStringLiteral("[a]");
+    if (!addRangeInputs(inputUrl, ranges, g, join.args, &join.error))
+        return join;
+    addJoin(g, ranges.size(), join.args);
     join.args << output;
     join.ok = true;
     return join;

@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString output = split2 < 0 ? rest : rest.left(split2);
     const QString extension = split2 < 0 ? QStringLiteral("mp4") : rest.mid(split2 + 1, 8);
 
-    bool ok = false;
-    (void)TokenizeOptions(all, &ok);
+    (void)TokenizeOptions(all);
     const TranslatedOptions t
         = TranslateOptions(input, output, extension, QStringLiteral("mov,mp4"));
     if (t.ok) {
