@@ -139,17 +139,16 @@ bool interlaced(const AVCodecParameters *par)
     return ExactCodecs::codedInterlaced(par);
 }
 
-// True when the new frames are coded interlaced: MPEG-2's. Interlaced H.264 edges are coded
-// as progressive frames (each picture whole, both fields in it): libavcodec's decoder, which
-// keeps its state across parameter sets that allow field coding on both sides, would take the
-// copied IDR's pictures for ones out of order and drop them up to the next reference frame.
+// True when the new frames are coded interlaced (H.264 as MBAFF frames, MPEG-2 with field DCT
+// and field motion).
 bool codesFields(const AVCodecParameters *par)
 {
-    return interlaced(par) && par->codec_id == AV_CODEC_ID_MPEG2VIDEO;
+    return interlaced(par)
+        && (par->codec_id == AV_CODEC_ID_MPEG2VIDEO || par->codec_id == AV_CODEC_ID_H264);
 }
 
-// The field order the new frames are coded with: the stream's where it declares one, else
-// the one each frame was decoded with (-1).
+// The field order the stream declares (1 top field first, 0 bottom first, -1 none: the new
+// frames are then coded top field first, as x264 and broadcast SD and HD have it).
 int topFieldFirst(const AVCodecParameters *par)
 {
     switch (par->field_order) {
@@ -392,6 +391,15 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     switch (par->codec_id) {
     case AV_CODEC_ID_H264:
         setUpH264(par, options, needed, setup, &m_levelLimited);
+        // Interlaced frames declare a reorder depth (one B-frame allowed, every frame still
+        // coded as a P-frame), so that a decoder holds the last new frame back until the copied
+        // IDR comes and starts its output afresh there. Without it, libavcodec (which does not
+        // restart between parameter sets that both allow field coding) would take the IDR and
+        // the frames after it for pictures out of order, below the last new one, and drop them.
+        if (codesFields(par)) {
+            enc->max_b_frames = 1;
+            m_onlyP = true;
+        }
         if (setup.limit)
             m_level = setup.limit->code;
         if (m_level > 0)

@@ -11,8 +11,9 @@
 
 // Encodes frames of a source video stream anew so that they can stand in the same stream as
 // copied packets: the same codec, profile, level, pixel format, size, aspect and colour
-// description, no B-frames (so the new frames never wait for later ones), one key frame at the
-// beginning. Source packets go in; the decoded frames shown in [fromPts, toPts) are encoded.
+// description, interlaced where the source is (with its field order), no B-frames (so the new
+// frames never wait for later ones), one key frame at the beginning. Source packets go in; the
+// decoded frames shown in [fromPts, toPts) are encoded.
 //
 // Quality: the new frames stand beside the source's, so they are encoded for fidelity to the
 // decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 15, HEVC at x265's CRF 15
@@ -83,7 +84,7 @@ private:
     qint64 m_damagedAt = AV_NOPTS_VALUE;
     int m_level = 0;
     bool m_levelLimited = false;
-    int m_topFieldFirst = -1; // the field order given to each frame (-1: as decoded)
+    int m_topFieldFirst = -1; // the field order given to each frame (-1: progressive)
     bool m_onlyP = false; // every frame after the first forced to be a P-frame
     const std::atomic<bool> *m_cancel = nullptr;
 };

@@ -1,6 +1,5 @@
 #include "edgesetup.h"
 
-#include "exactcodecs.h"
 #include "nalunits.h"
 
 #include <QHash>
@@ -212,10 +211,6 @@ bool EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video, QStrin
     std::optional<EdgeEncoder> tail;
     if (!openEdges(edges, &tail, splice, error))
         return false;
-    if (codec == AV_CODEC_ID_H264
-        && ExactCodecs::codedInterlaced(m_source.reader.videoStream()->codecpar))
-        m_notes << QStringLiteral("The video is interlaced: the re-encoded frames are coded as "
-                                  "whole frames, both fields in each.");
     if (splice && !setUpSplice(*edges->head, &edges->splice)) {
         edges->head.reset();
         return false; // with no error: planned again without the splice
