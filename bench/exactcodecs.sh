@@ -5,6 +5,7 @@
 # (luma) of those against the source's, and the time against the key-frame copy of the same
 # range (medians of RUNS runs). A copy that is not exact gives its reason.
 # Usage: bench/exactcodecs.sh BUILD_DIR WORKDIR [RUNS]   Prints a Markdown table (RUNS: 3).
+# ROWS="vp9.webm mpeg4.avi" runs those sources only.
 set -euo pipefail
 BUILD=$1; work=$2; RUNS=${3:-3}
 cut="$BUILD/bin/snipora-cut"
@@ -36,18 +37,26 @@ timed() { # median wall time of a cut
         tail -1 "$work/time.txt"
     done | median
 }
-# Per-frame luma PSNR of the output against the source frames from the first one shown at the
-# start mark; copied frames are identical (inf).
+# Per-frame luma PSNR of the output against the source frames from the first one shown at or
+# after the start mark, compared by time; copied frames are identical (inf). AVI stores no
+# presentation times (its frames come out a frame late): there the frames are compared in
+# order, from the first whose time from the file's start reaches the mark.
 psnrs() {
-    local first; first=$(awk -v s=$start 'BEGIN { f = s * 25; printf "%d", (f == int(f)) ? f : int(f) + 1 }')
+    local first align="setpts=PTS-STARTPTS"
+    first=$(awk -v s=$start 'BEGIN { f = s * 25; printf "%d", (f == int(f)) ? f : int(f) + 1 }')
+    if [ "${2##*.}" = avi ]; then
+        align="setpts=N/(25*TB)"
+        first=$(ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time \
+            -of csv=p=0 "$2" | awk -v s=$start '$1 != "N/A" && $1 >= s - 1e-6 { print NR - 1; exit }')
+    fi
     ffmpeg -nostdin -v error -i "$1" -i "$2" -lavfi \
-        "[1:v]trim=start_frame=$first,setpts=PTS-STARTPTS[s];[0:v]setpts=PTS-STARTPTS[o];[o][s]psnr=stats_file=$work/psnr.txt" \
-        -fps_mode passthrough -f null - || true
+        "[1:v]trim=start_frame=$first,$align[s];[0:v]$align[o];[o][s]psnr=stats_file=$work/psnr.txt:shortest=1" \
+        -f null - || true
     sed -n 's/.*psnr_y:\([^ ]*\).*/\1/p' "$work/psnr.txt"
 }
 echo "| codec, container | exact | frames re-encoded | lowest PSNR of those (dB) | exact copy (s) | key-frame copy (s) | ratio | reason, when not exact |"
 echo "|---|---|---|---|---|---|---|---|"
-for f in vp9.webm vp9.mkv vp9.mp4 mpeg4.avi mpeg4.mp4 xvid.avi av1.mkv h264.mp4 h264-i.ts h264-i.mkv mpeg2-576i.ts; do
+for f in ${ROWS:-vp9.webm vp9.mkv vp9.mp4 mpeg4.avi mpeg4.mp4 xvid.avi av1.mkv h264.mp4 h264-i.ts h264-i.mkv mpeg2-576i.ts}; do
     src="$work/$f"; ext=${f##*.}
     log=$("$cut" "$src" --copy --start $start --end $end --output-dir "$work" --name out-exact --yes 2>&1 | tr '\r' '\n' || true)
     out="$work/out-exact.$ext"
