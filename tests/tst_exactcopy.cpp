@@ -947,7 +947,7 @@ void TestExactCopy::keyFrameCopy()
     QFETCH(int, first);
     QFETCH(QString, refusal);
     const bool exact = !refusal.isEmpty();
-    const QString output = m_dir.filePath(QStringLiteral("keyframe-") + file);
+    const QString output = m_dir.filePath(QLatin1String(exact ? "refused-" : "keyframe-") + file);
     const QList<double> times = frameTimes(source(file));
     // Told before the copy: where it really starts (and why, where an exact cut was asked).
     const QString line = DescribeCopyStart(PredictCopyStart(source(file), start, exact, end));
