@@ -1,3 +1,4 @@
+#include "exactcodecs.h"
 #include "nalbits.h"
 #include "nalrewrite.h"
 #include "nalunits.h"
@@ -20,6 +21,8 @@ private Q_SLOTS:
     void emulation();
     void renamedIds_data();
     void renamedIds();
+    void streamHeaders_data();
+    void streamHeaders();
 };
 
 namespace {
@@ -145,6 +148,51 @@ void TestNalUnits::renamedIds()
         QCOMPARE(NalRewrite::parseH264Pps(renamed).spsId, spsId);
     // Everything after the ids is kept bit for bit: renamed back, the unit is the original.
     QCOMPARE(rename(renamed, 0, 0), pps);
+}
+
+// What the first bytes of an MPEG-2 or MPEG-4 part 2 picture say: whether the decoder headers
+// come with it (else a copied key frame needs the source's in front), and whether the user
+// data declares packed B-frames.
+void TestNalUnits::streamHeaders_data()
+{
+    QTest::addColumn<int>("codec");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("lacksHeader");
+    QTest::addColumn<bool>("packed");
+    const int mpeg4 = AV_CODEC_ID_MPEG4;
+    const QByteArray vol = hex("00000120088400");
+    const QByteArray vop = hex("000001b61061");
+    QTest::newRow("MPEG-4 visual object sequence")
+        << mpeg4 << hex("000001b0f5") + vop << false << false;
+    QTest::newRow("MPEG-4 video object and layer")
+        << mpeg4 << hex("0000010100") + vol << false << false;
+    QTest::newRow("MPEG-4 group of VOPs only")
+        << mpeg4 << hex("000001b3001007") + vop << true << false;
+    QTest::newRow("MPEG-4 VOP only") << mpeg4 << vop << true << false;
+    QTest::newRow("DivX packed") << mpeg4 << vol + hex("000001b2") + "DivX503b1393p" + vop << false
+                                 << true;
+    QTest::newRow("DivX not packed")
+        << mpeg4 << vol + hex("000001b2") + "DivX503b1393" + vop << false << false;
+    QTest::newRow("XviD") << mpeg4 << vol + hex("000001b2") + "XviD0069" + vop << false << false;
+    QTest::newRow("short packet") << mpeg4 << hex("0000") << true << false;
+    const int mpeg2 = AV_CODEC_ID_MPEG2VIDEO;
+    QTest::newRow("MPEG-2 sequence header") << mpeg2 << hex("000001b31400") << false << false;
+    QTest::newRow("MPEG-2 picture only") << mpeg2 << hex("0000010000") << true << false;
+    QTest::newRow("VP9 needs nothing")
+        << int(AV_CODEC_ID_VP9) << hex("8249834200") << false << false;
+}
+
+void TestNalUnits::streamHeaders()
+{
+    QFETCH(int, codec);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, lacksHeader);
+    QFETCH(bool, packed);
+    AVPacket packet {};
+    packet.data = reinterpret_cast<uint8_t *>(data.data());
+    packet.size = int(data.size());
+    QCOMPARE(ExactCodecs::lacksInBandHeader(AVCodecID(codec), &packet), lacksHeader);
+    QCOMPARE(ExactCodecs::packedBitstream(data), packed);
 }
 
 QTEST_GUILESS_MAIN(TestNalUnits)

@@ -3,6 +3,7 @@
 #include "avcompat.h"
 #include "averror.h"
 #include "codeclevels.h"
+#include "exactcodecs.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -90,6 +91,10 @@ const char *encoderName(AVCodecID id)
         return "libx265";
     case AV_CODEC_ID_MPEG2VIDEO:
         return "mpeg2video";
+    case AV_CODEC_ID_MPEG4:
+        return "mpeg4";
+    case AV_CODEC_ID_VP9:
+        return "libvpx-vp9";
     default:
         return nullptr;
     }
@@ -129,9 +134,39 @@ AVRational nominalRate(const AVStream *source)
     return rate;
 }
 
-// The picture as the source's: size, aspect, pixel format, colour description; frames numbered
-// 0, 1, 2, ... at the nominal rate (their source times are kept aside), no B-frames, one key
-// frame at the beginning (MPEG-2 allows no more than 600 frames between two).
+bool interlaced(const AVCodecParameters *par)
+{
+    return ExactCodecs::codedInterlaced(par);
+}
+
+// True when the new frames are coded interlaced (H.264 as MBAFF frames, MPEG-2 with field DCT
+// and field motion).
+bool codesFields(const AVCodecParameters *par)
+{
+    return interlaced(par)
+        && (par->codec_id == AV_CODEC_ID_MPEG2VIDEO || par->codec_id == AV_CODEC_ID_H264);
+}
+
+// The field order the stream declares (1 top field first, 0 bottom first, -1 none: the new
+// frames are then coded top field first, as x264 and broadcast SD and HD have it).
+int topFieldFirst(const AVCodecParameters *par)
+{
+    switch (par->field_order) {
+    case AV_FIELD_TT:
+    case AV_FIELD_TB:
+        return 1;
+    case AV_FIELD_BB:
+    case AV_FIELD_BT:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+// The picture as the source's: size, aspect, pixel format, colour description, field order
+// (interlaced frames coded as such, each with the field order it was decoded with); frames
+// numbered 0, 1, 2, ... at the nominal rate (their source times are kept aside), no B-frames,
+// one key frame at the beginning (MPEG-2 allows no more than 600 frames between two).
 void setUpContext(AVCodecContext *enc, const AVStream *source, AVRational rate, bool globalHeader)
 {
     const AVCodecParameters *par = source->codecpar;
@@ -145,7 +180,11 @@ void setUpContext(AVCodecContext *enc, const AVStream *source, AVRational rate, 
     enc->color_trc = par->color_trc;
     enc->colorspace = par->color_space;
     enc->chroma_sample_location = par->chroma_location;
-    enc->field_order = AV_FIELD_PROGRESSIVE;
+    enc->field_order = !codesFields(par) ? AV_FIELD_PROGRESSIVE
+        : topFieldFirst(par) == 0        ? AV_FIELD_BB
+                                         : AV_FIELD_TT;
+    if (codesFields(par))
+        enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     enc->time_base = av_inv_q(rate);
     enc->framerate = rate;
     enc->max_b_frames = 0;
@@ -197,16 +236,55 @@ void setUpHevc(const AVCodecParameters *par, const EdgeEncoder::Options &options
         = chooseLevel(CodecLevels::Hevc(), par->level, 1.0, needed, options.levelMayRise, limited);
 }
 
-void setUpMpeg2(AVCodecContext *enc, const AVCodecParameters *par)
+void setUpMpeg2(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &setup)
 {
+    if (codesFields(par))
+        setup.opts.set("top", topFieldFirst(par) == 0 ? "0" : "1");
+    // Interlaced grainy pictures need quantiser 1 to reach 40 dB (2 gives 39.9).
+    const int quantiser = interlaced(par) ? 1 : 2;
     enc->flags |= AV_CODEC_FLAG_QSCALE;
-    enc->global_quality = FF_QP2LAMBDA * 2;
+    enc->global_quality = FF_QP2LAMBDA * quantiser;
+    enc->qmin = std::min(enc->qmin, quantiser);
     if (par->profile >= 0)
         enc->profile = par->profile;
     if (par->level >= 0)
         enc->level = par->level;
     enc->rc_max_rate = par->bit_rate > 0 ? par->bit_rate * 2 : 0;
     enc->rc_buffer_size = enc->rc_max_rate > 0 ? 1835008 : 0; // the Main level buffer
+}
+
+// MPEG-4 part 2 as MPEG-2: quantiser 2, the source's profile and level; its headers (VOL) in
+// the first frame, so that the copied frames, which bring the source's, can follow. Where the
+// source has B-frames the new frames' VOL declares them too (every frame is still coded as a
+// P-frame): a decoder that holds each reference frame back until the next one does so on both
+// sides of a join, and shows no frame twice there.
+void setUpMpeg4(AVCodecContext *enc, const AVCodecParameters *par, bool sourceHasBFrames)
+{
+    if (sourceHasBFrames)
+        enc->max_b_frames = 1;
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * 2;
+    if (par->profile >= 0)
+        enc->profile = par->profile;
+    if (par->level >= 0)
+        enc->level = par->level;
+}
+
+// VP9 at constant quality 10 (no rate target, 42 dB and more against grainy pictures, about
+// twice the source's bytes there), the source's profile; frames encoded one at a time, none
+// held back for a hidden reference (no lag, no alternate reference frames), so each packet
+// is one frame shown.
+void setUpVp9(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &setup)
+{
+    enc->bit_rate = 0;
+    if (par->profile >= 0)
+        enc->profile = par->profile;
+    setup.opts.set("crf", "10");
+    setup.opts.set("deadline", "realtime");
+    setup.opts.set("cpu-used", "8");
+    setup.opts.set("lag-in-frames", "0");
+    setup.opts.set("auto-alt-ref", "0");
+    setup.opts.set("row-mt", "1");
 }
 
 // The level's rate and buffer cap the encoder; the parameters go to x264 or x265.
@@ -241,8 +319,11 @@ bool EdgeEncoder::canEncode(const AVCodecParameters *par, QString *reason)
                              .arg(QString::fromLatin1(avcodec_get_name(par->codec_id)).toUpper());
         return false;
     }
-    if (par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE) {
-        *reason = QStringLiteral("interlaced video");
+    // The encoders of H.264 and MPEG-2 code interlaced frames with their field order.
+    if (interlaced(par) && par->codec_id != AV_CODEC_ID_H264
+        && par->codec_id != AV_CODEC_ID_MPEG2VIDEO) {
+        *reason = QStringLiteral("interlaced %1 video")
+                      .arg(QString::fromLatin1(avcodec_get_name(par->codec_id)).toUpper());
         return false;
     }
     const AVPixelFormat format = plainFormat(AVPixelFormat(par->format));
@@ -306,9 +387,19 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
     EncoderSetup setup;
     const double needed = kRateHeadroom * options.sourceBitRate;
     m_level = par->level;
+    m_topFieldFirst = codesFields(par) ? (topFieldFirst(par) == 0 ? 0 : 1) : -1;
     switch (par->codec_id) {
     case AV_CODEC_ID_H264:
         setUpH264(par, options, needed, setup, &m_levelLimited);
+        // Interlaced frames declare a reorder depth (one B-frame allowed, every frame still
+        // coded as a P-frame), so that a decoder holds the last new frame back until the copied
+        // IDR comes and starts its output afresh there. Without it, libavcodec (which does not
+        // restart between parameter sets that both allow field coding) would take the IDR and
+        // the frames after it for pictures out of order, below the last new one, and drop them.
+        if (codesFields(par)) {
+            enc->max_b_frames = 1;
+            m_onlyP = true;
+        }
         if (setup.limit)
             m_level = setup.limit->code;
         if (m_level > 0)
@@ -322,7 +413,14 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
             setup.params << QStringLiteral("level-idc=%1").arg(m_level / 3); // tenths of a level
         break;
     case AV_CODEC_ID_MPEG2VIDEO:
-        setUpMpeg2(enc, par);
+        setUpMpeg2(enc, par, setup);
+        break;
+    case AV_CODEC_ID_MPEG4:
+        setUpMpeg4(enc, par, par->video_delay > 0);
+        m_onlyP = enc->max_b_frames > 0;
+        break;
+    case AV_CODEC_ID_VP9:
+        setUpVp9(enc, par, setup);
         break;
     default:
         break;
@@ -415,8 +513,14 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
     m_sourcePts.push_back(frame->best_effort_timestamp);
     m_lastPts = frame->best_effort_timestamp;
     frame->format = m_encoder->pix_fmt;
+    if (m_topFieldFirst >= 0) {
+        frame->interlaced_frame = 1;
+        frame->top_field_first = m_topFieldFirst;
+    }
     frame->pts = qint64(m_sourcePts.size()) - 1;
-    frame->pict_type = m_encoded == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame->pict_type = m_encoded == 0 ? AV_PICTURE_TYPE_I
+        : m_onlyP                     ? AV_PICTURE_TYPE_P
+                                      : AV_PICTURE_TYPE_NONE;
     frame->key_frame = m_encoded == 0;
     // Nothing rides along with the frame: libx265 would keep a copy of this value for each
     // frame until it comes out, and lose those of the frames still inside when the encoder is

@@ -11,12 +11,14 @@
 
 // Encodes frames of a source video stream anew so that they can stand in the same stream as
 // copied packets: the same codec, profile, level, pixel format, size, aspect and colour
-// description, no B-frames (so the new frames never wait for later ones), one key frame at the
-// beginning. Source packets go in; the decoded frames shown in [fromPts, toPts) are encoded.
+// description, interlaced where the source is (with its field order), no B-frames (so the new
+// frames never wait for later ones), one key frame at the beginning. Source packets go in; the
+// decoded frames shown in [fromPts, toPts) are encoded.
 //
 // Quality: the new frames stand beside the source's, so they are encoded for fidelity to the
 // decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 15, HEVC at x265's CRF 15
-// (40 dB and more against the source on grainy pictures), MPEG-2 at quantiser 2; without
+// (40 dB and more against the source on grainy pictures), MPEG-2 and MPEG-4 part 2 at
+// quantiser 2, VP9 at libvpx's constant quality 10 (one packet a frame shown); without
 // lookahead, and above 720p on one encoding thread, to hold memory down. The rate is
 // capped by the limits of a level: the source's, or, where the level may rise, the lowest one
 // that gives four times the bit rate the source spends on the frames around the edge (what the
@@ -82,5 +84,7 @@ private:
     qint64 m_damagedAt = AV_NOPTS_VALUE;
     int m_level = 0;
     bool m_levelLimited = false;
+    int m_topFieldFirst = -1; // the field order given to each frame (-1: progressive)
+    bool m_onlyP = false; // every frame after the first forced to be a P-frame
     const std::atomic<bool> *m_cancel = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "packetcopy.h"
 
+#include "exactcodecs.h"
 #include "nalunits.h"
 #include "timecode.h"
 
@@ -232,8 +233,9 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
     // In containers whose decoder configuration travels in the stream, the first copied frame
     // brings the source's parameter sets (elsewhere the decoder configuration holds them with
     // the re-encoded frames', under other ids).
-    if (first && m_writer.configInStream() && needsParameterSets(copy.get())) {
-        const QByteArray sets = m_source.codec == AV_CODEC_ID_MPEG2VIDEO
+    if (first && (m_writer.configInStream() || ExactCodecs::headersInStream(m_source.codec))
+        && needsParameterSets(copy.get())) {
+        const QByteArray sets = !ExactCodecs::usesNalUnits(m_source.codec)
             ? ExtradataOf(m_source.reader.videoStream()->codecpar)
             : NalUnits::join(m_source.parameterSets(), m_writer.nalLengthSize());
         if (!ReplacePacketData(copy.get(), sets + PacketBytes(copy.get()))) {
@@ -380,9 +382,8 @@ bool PacketCopy::writeWaiting(QString *error)
 bool PacketCopy::needsParameterSets(const AVPacket *packet) const
 {
     const AVCodecID codec = m_source.codec;
-    if (codec == AV_CODEC_ID_MPEG2VIDEO)
-        return !(packet->size >= 4 && packet->data[0] == 0 && packet->data[1] == 0
-                 && packet->data[2] == 1 && packet->data[3] == 0xb3);
+    if (!ExactCodecs::usesNalUnits(codec))
+        return ExactCodecs::lacksInBandHeader(codec, packet);
     if (codec == AV_CODEC_ID_H264 && m_writer.nalLengthSize() > 0)
         return false; // the shared avcC holds them
     for (const QByteArray &u : NalUnits::split(PacketBytes(packet), m_writer.nalLengthSize())) {
@@ -395,7 +396,7 @@ bool PacketCopy::needsParameterSets(const AVPacket *packet) const
 
 QByteArray PacketCopy::toOutputFraming(const QByteArray &annexB) const
 {
-    if (m_writer.nalLengthSize() == 0 || m_source.codec == AV_CODEC_ID_MPEG2VIDEO)
+    if (m_writer.nalLengthSize() == 0 || !ExactCodecs::usesNalUnits(m_source.codec))
         return annexB;
     return NalUnits::join(NalUnits::split(annexB, 0), m_writer.nalLengthSize());
 }

@@ -5,6 +5,7 @@
 #include "cutwriter.h"
 #include "edgeencoder.h"
 #include "edgesetup.h"
+#include "exactcodecs.h"
 #include "nalrewrite.h"
 #include "nalunits.h"
 #include "packetcopy.h"
@@ -94,7 +95,7 @@ bool usableSpliceTarget(const QByteArray &unit)
 }
 
 // Why this source cannot be cut exactly; "" when it can.
-QString exactObstacle(const SourceReader &reader)
+QString exactObstacle(SourceReader &reader)
 {
     const AVStream *video = reader.videoStream();
     if (!video)
@@ -102,16 +103,7 @@ QString exactObstacle(const SourceReader &reader)
     const AVCodecParameters *par = video->codecpar;
     const QString container = QString::fromLatin1(reader.context()->iformat->name);
     const QString family = container.section(QLatin1Char(','), 0, 0);
-    if (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_HEVC
-        && par->codec_id != AV_CODEC_ID_MPEG2VIDEO)
-        return QStringLiteral("the video is %1; exact cuts need H.264, HEVC or MPEG-2 video")
-            .arg(QString::fromLatin1(avcodec_get_name(par->codec_id)).toUpper());
-    if (family != QLatin1String("mov") && family != QLatin1String("matroska")
-        && family != QLatin1String("mpegts") && family != QLatin1String("mpeg"))
-        return QStringLiteral("exact cuts need an MP4, MOV, Matroska, WebM, MPEG-TS or MPEG-PS "
-                              "file");
-    QString reason;
-    if (!EdgeEncoder::canEncode(par, &reason))
+    if (QString reason = ExactCodecs::obstacle(reader); !reason.isEmpty())
         return reason;
     const QByteArray extra = ExtradataOf(par);
     if ((par->codec_id == AV_CODEC_ID_H264 && NalUnits::isConfigRecord(extra)
