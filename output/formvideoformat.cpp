@@ -496,8 +496,8 @@ CutJob FormVideoFormat::buildJob()
     job.source.hasVideo = shared.SourceHasVideo;
     job.source.bitrateKbps = shared.SourceBitrateKbps;
     job.source.channelCount = m_parts.audioChannelCount ? m_parts.audioChannelCount() : 0;
-    job.ranges
-        = { CutSpan { shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds } };
+    job.ranges = { CutSpan { shared.CutStartSeconds,
+                             shared.CutStartSeconds + shared.CutLengthSeconds, QString() } };
     BuildInputs in;
     in.InputFilePath = job.source.path;
     in.SourceWidth = job.source.width;
