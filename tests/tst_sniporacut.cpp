@@ -438,6 +438,8 @@ void TestSniporaCut::chapters()
     QVERIFY2(r.status == 0, qPrintable(r.err));
     const QString output = r.out.trimmed();
     QVERIFY2(output.endsWith(QLatin1Char('.') + container), qPrintable(output));
+    QString errors;
+    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
 
     // The segments' starts in the output: where the frame indexes stop running on.
     const QList<int> indexes = IndexedMedia::frameIndexes(output);

@@ -557,16 +557,19 @@ bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
     return ok;
 }
 
-// One chapter per piece of a joined output, titled as its range, from where the piece starts
-// in the output to where the next one does (the last to `end`).
+// One chapter per piece of a joined output, titled as its range (else "Segment N"), from where
+// the piece starts in the output to where the next one does (the last to `end`).
 QList<CutWriter::Chapter> pieceChapters(const StreamCopyJob &job, const QList<qint64> &starts,
                                         qint64 end)
 {
     QList<CutWriter::Chapter> chapters;
     for (qsizetype k = 0; k < starts.size() && k < job.ranges.size(); ++k) {
         const qint64 next = k + 1 < starts.size() ? starts.at(k + 1) : end;
+        // MP4 leaves a chapter without title out of its chapter track, and then the track.
+        const QString title = job.ranges.at(k).chapterTitle;
         chapters << CutWriter::Chapter { starts.at(k), std::max(starts.at(k), next),
-                                         job.ranges.at(k).chapterTitle };
+                                         title.isEmpty() ? QStringLiteral("Segment %1").arg(k + 1)
+                                                         : title };
     }
     return chapters;
 }

@@ -31,7 +31,7 @@ struct CopyRange
 {
     double startSeconds = 0;
     double lengthSeconds = -1; // -1: to the end
-    QString chapterTitle; // "": a chapter without title
+    QString chapterTitle; // "": "Segment N", N its place from 1
 };
 
 struct StreamCopyJob
