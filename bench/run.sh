@@ -54,6 +54,9 @@ echo; echo "## Exact direct copy"
 cmake --build "$BUILD" --target snipora-cut >/dev/null
 bench/exactcopy.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"
 
+echo; echo "## Several segments"
+bench/segments.sh "$BUILD" "$work" "$(( RUNS < 3 ? RUNS : 3 ))"
+
 echo; echo "## snipora-cut against ffmpeg by hand"
 bench/clicut.sh "$BUILD" "$work" "$RUNS"
 

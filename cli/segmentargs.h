@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cutjob.h"
 #include "segmentlist.h"
 
 #include <QString>
@@ -30,3 +31,10 @@ bool ParseSpan(const QString &option, const QString &text, Segment *segment, QSt
 // empty, a segment lies wholly past the end, or what is left to save is nothing.
 bool ResolveSegments(SegmentArgs args, double duration, const QString &inputName, SegmentPlan *plan,
                      QString *error);
+
+// The ranges of a job, in the order of the plan, each with its segment's label.
+QList<CutSpan> CutSpansOf(const QList<Segment> &ranges);
+
+// The line that tells, before a key-frame copy of several segments, where segment `index`
+// (from 0) really lies: "Segment 2 (label): 12.000 to 18.480 (key frames)".
+QString SavedRangeLine(const CutSpan &saved, qsizetype index);

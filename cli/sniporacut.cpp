@@ -9,6 +9,7 @@
 #include "copynotes.h"
 #include "cutjob.h"
 #include "ffmpegencoder.h"
+#include "joinedranges.h"
 #include "outputmodel.h"
 #include "progress.h"
 #include "segmentargs.h"
@@ -729,7 +730,7 @@ int runEach(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder,
         labels << r.label;
     const QStringList names = OutputSettingsModel::eachFileNames(model.fileName(), labels);
     for (int k = 0; k < ranges.size(); ++k) {
-        const CutSpan span { ranges.at(k).start, ranges.at(k).end };
+        const CutSpan span { ranges.at(k).start, ranges.at(k).end, ranges.at(k).label };
         CutJob job = buildJob(o, source, span, model);
         job.output.name = names.at(k);
         if (const Exit exit = checkTarget(job))
@@ -758,7 +759,7 @@ int main(int argc, char *argv[])
     if (o.segments.any()) {
         if (const Exit exit = resolveRanges(o, source, &ranges))
             return *exit;
-        range = CutSpan { ranges.first().start, ranges.first().end };
+        range = CutSpan { ranges.first().start, ranges.first().end, ranges.first().label };
     }
     OutputSettingsModel model;
     if (const Exit exit = applyChoices(o, source, model))
@@ -766,11 +767,8 @@ int main(int argc, char *argv[])
     if (const Exit exit = applyName(o, source, model))
         return *exit;
     CutJob job = buildJob(o, source, range, model);
-    if (!o.segments.each) {
-        job.ranges.clear();
-        for (const Segment &r : std::as_const(ranges))
-            job.ranges << CutSpan { r.start, r.end };
-    }
+    if (!o.segments.each)
+        job.ranges = CutSpansOf(ranges);
     if (o.printArgs) {
         printArgs(job);
         return kExitOk;
@@ -789,6 +787,13 @@ int main(int argc, char *argv[])
                                            job.mode == CutMode::ExactCopy, range.endSeconds);
         if (!line.isEmpty())
             err() << "snipora-cut: " << line << Qt::endl;
+    }
+    if (job.mode == CutMode::KeyFrameCopy && ranges.size() > 1) {
+        // Told before the run: the key frames each segment really starts on, and the last
+        // frame it keeps.
+        const QList<CutSpan> saved = KeyFrameRanges(source.path, CutSpansOf(ranges));
+        for (qsizetype k = 0; k < saved.size(); ++k)
+            err() << "snipora-cut: " << SavedRangeLine(saved.at(k), k) << Qt::endl;
     }
     if (o.printFfmpeg)
         return printFfmpeg(o, encoder, job);

@@ -16,6 +16,13 @@ QString identityPath(const QString &path)
 
 } // namespace
 
+QString ChapterTitleOf(const QList<CutSpan> &ranges, qsizetype index)
+{
+    const QString label
+        = index >= 0 && index < ranges.size() ? ranges.at(index).label.trimmed() : QString();
+    return label.isEmpty() ? QStringLiteral("Segment %1").arg(index + 1) : label;
+}
+
 CutMode CutModeOf(bool directCopy, bool exact)
 {
     if (!directCopy)

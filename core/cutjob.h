@@ -6,15 +6,21 @@
 #include <QString>
 
 // A stretch of the source to save, in seconds from the start of the file as the player shows
-// it. A range is usable when it ends after it starts.
+// it. A range is usable when it ends after it starts. Its label names the range's chapter when
+// several are saved joined; two spans are equal when their times and labels are.
 struct CutSpan
 {
     double startSeconds = 0;
     double endSeconds = 0;
+    QString label;
 
     double lengthSeconds() const { return endSeconds - startSeconds; }
     bool operator==(const CutSpan &) const = default;
 };
+
+// The chapter title of the range at `index` of a joined output: its label, else "Segment N"
+// (N counted from 1), the name snipora-cut gives it too.
+QString ChapterTitleOf(const QList<CutSpan> &ranges, qsizetype index);
 
 // How the range is saved: copied with every stream, cut to the frame (the frames that cannot
 // be copied are encoded anew) or from the key frame at or before the start; or converted by
@@ -59,7 +65,7 @@ struct CutOutput
 struct CutJob
 {
     CutSource source;
-    QList<CutSpan> ranges; // in the order they are saved; one today
+    QList<CutSpan> ranges; // in the order they are saved
     CutMode mode = CutMode::Convert;
     EncodeSpec encode;
     CutOutput output;

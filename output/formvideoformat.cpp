@@ -551,12 +551,12 @@ bool FormVideoFormat::ok()
     if (!acceptName())
         return false;
     rememberChoices();
-    QList<CutSpan> ranges { CutSpan { shared.CutStartSeconds,
-                                      shared.CutStartSeconds + shared.CutLengthSeconds } };
+    QList<CutSpan> ranges { CutSpan {
+        shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds, QString() } };
     if (!shared.Segments.isEmpty()) {
         ranges.clear();
         for (const Segment &s : std::as_const(shared.Segments))
-            ranges << CutSpan { s.start, s.end };
+            ranges << CutSpan { s.start, s.end, s.label };
     }
     shared.Job = buildJob(ranges);
     // One file per segment: a job each, named by the segment's label or NAME-k; the window

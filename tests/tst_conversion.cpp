@@ -154,7 +154,7 @@ void TestConversion::init()
     m_shared = SharedValues();
     m_shared.InputFilePath = QStringLiteral("/v/Clip.mp4");
     m_shared.Job.source.path = m_shared.InputFilePath;
-    m_shared.Job.ranges = { CutSpan { 12.5, 42.5 } };
+    m_shared.Job.ranges = { CutSpan { 12.5, 42.5, QString() } };
     m_shared.Job.output.folder = QStringLiteral("/out/");
     m_shared.Job.output.name = QStringLiteral("Clip-cut");
     m_shared.Job.output.extension = QStringLiteral("mp4");

@@ -47,7 +47,7 @@ void TestCutJob::outputPathAndMode()
     QFETCH(QString, inputOptions);
     CutJob job;
     job.source.path = QStringLiteral("/v/Clip.mp4");
-    job.ranges = { CutSpan { 12.5, 42.5 } };
+    job.ranges = { CutSpan { 12.5, 42.5, QString() } };
     job.mode = CutModeOf(directCopy, exact);
     job.output = CutOutput { QStringLiteral("/out/"), QStringLiteral("Clip-cut"), extension };
     QCOMPARE(job.outputPath(), path);
@@ -97,7 +97,7 @@ void TestCutJob::refusals()
     QVERIFY(source.open(QIODevice::WriteOnly));
     CutJob job;
     job.source.path = source.fileName();
-    job.ranges = { CutSpan { 1, 2 } };
+    job.ranges = { CutSpan { 1, 2, QString() } };
     job.output = CutOutput { dir.path() + QStringLiteral("/"),
                              outputIsInput ? QStringLiteral("Clip") : QStringLiteral("Clip-cut"),
                              QStringLiteral("mp4") };

@@ -964,8 +964,8 @@ void TestExactCopy::keyFrameCopy()
     QVERIFY2(!exact || line.contains(QRegularExpression(refusal)), qPrintable(line));
     const Run run = copyRange(source(file), output, start, end, exact);
     QVERIFY2(run.ok, qPrintable(run.message));
-    QVERIFY2(!exact || run.notes.join(' ').contains(QRegularExpression(refusal)),
-             qPrintable(run.notes.join(' ')));
+    QVERIFY2(!exact || run.noteText().contains(QRegularExpression(refusal)),
+             qPrintable(run.noteText()));
     const QList<int> shown = frameIndexes(output);
     QVERIFY(!shown.isEmpty());
     QCOMPARE(shown.first(), first);

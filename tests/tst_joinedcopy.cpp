@@ -6,6 +6,7 @@
 
 #include "avlogging.h"
 #include "indexedmedia.h"
+#include "joinedranges.h"
 #include "streamcopy.h"
 
 #include <QTemporaryDir>
@@ -66,7 +67,7 @@ private slots:
         StreamCopyJob job;
         job.inputPath = source;
         job.outputPath = dir.filePath(QStringLiteral("joined.mpg"));
-        job.ranges = { { 1, 1 }, { 4, 1 } };
+        job.ranges = { { 1, 1, QString() }, { 4, 1, QString() } };
         StreamCopy copy(job);
         const std::atomic<bool> cancel { false };
         QVERIFY(!copy.run(cancel, {}));
@@ -103,7 +104,7 @@ private slots:
         job.outputPath = dir.filePath(QStringLiteral("joined.") + QFileInfo(name).suffix());
         QList<int> expected;
         for (const auto &[from, to] : ranges) {
-            job.ranges << CopyRange { from, to - from };
+            job.ranges << CopyRange { from, to - from, QString() };
             const int last = std::min(IndexedMedia::lastFrameBefore(to, offset), 249);
             for (int i = std::max(0, IndexedMedia::firstFrameAt(from, offset)); i <= last; ++i)
                 expected << i;
@@ -124,6 +125,67 @@ private slots:
         const double audio = MediaFixtures::streamEnd(job.outputPath, "a:0");
         QVERIFY2(qAbs(video - audio) <= 1024.0 / 48000 + 1e-3,
                  qPrintable(QStringLiteral("video %1 s, audio %2 s").arg(video).arg(audio)));
+    }
+
+    // A key-frame copy of a list saves exactly the ranges KeyFrameRanges reports: each from
+    // its key frame to its last kept frame, joined in order, on closed and open GOPs, HEVC and
+    // MPEG-2, with marks between key frames and past the file's end.
+    void keyFrameRanges_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<Ranges>("ranges");
+        for (const char *name : { "s.mp4", "s.mkv", "s.ts", "o.mp4", "h.mkv", "m.ts" }) {
+            QTest::addRow("%s, three between key frames", name)
+                << name << Ranges { { 1.3, 2.1 }, { 4.5, 5.02 }, { 6.6, 8.9 } };
+            QTest::addRow("%s, reordered, to the end", name)
+                << name << Ranges { { 7.1, 12 }, { 0.5, 1.7 } };
+        }
+    }
+
+    void keyFrameRanges()
+    {
+        QFETCH(QString, name);
+        QFETCH(Ranges, ranges);
+        QTemporaryDir dir;
+        const QString source = makeSource(QDir(dir.path()), name);
+        QVERIFY(!source.isEmpty());
+        const double offset = IndexedMedia::videoOffset(source);
+        QList<CutSpan> asked;
+        for (const auto &[from, to] : ranges)
+            asked << CutSpan { from, to, QString() };
+        QString error;
+        const QList<CutSpan> saved = KeyFrameRanges(source, asked, &error);
+        QVERIFY2(saved.size() == asked.size(), qPrintable(error));
+        StreamCopyJob job;
+        job.inputPath = source;
+        job.outputPath = dir.filePath(QStringLiteral("joined.") + QFileInfo(name).suffix());
+        job.exact = false;
+        QList<int> expected;
+        for (qsizetype k = 0; k < asked.size(); ++k) {
+            job.ranges << CopyRange { asked.at(k).startSeconds, asked.at(k).lengthSeconds(),
+                                      QString() };
+            // A key frame at or before the start's frame; the end within a frame of the mark.
+            const double frame = 1.0 / IndexedMedia::kRate;
+            QVERIFY2(saved.at(k).startSeconds < asked.at(k).startSeconds + frame
+                         && saved.at(k).endSeconds < asked.at(k).endSeconds + frame,
+                     qPrintable(QStringLiteral("%1 to %2 saved as %3 to %4")
+                                    .arg(asked.at(k).startSeconds)
+                                    .arg(asked.at(k).endSeconds)
+                                    .arg(saved.at(k).startSeconds)
+                                    .arg(saved.at(k).endSeconds)));
+            const int last
+                = std::min(IndexedMedia::lastFrameBefore(saved.at(k).endSeconds, offset), 249);
+            for (int i = std::max(0, IndexedMedia::firstFrameAt(saved.at(k).startSeconds, offset));
+                 i <= last; ++i)
+                expected << i;
+        }
+        StreamCopy copy(job);
+        const std::atomic<bool> cancel { false };
+        QVERIFY2(copy.run(cancel, {}), qPrintable(copy.errorText()));
+        const QList<int> got = IndexedMedia::frameIndexes(job.outputPath);
+        if (got != expected)
+            qWarning() << "got" << got << "\nexpected" << expected;
+        QCOMPARE(got, expected);
     }
 };
 

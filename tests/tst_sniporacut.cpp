@@ -1,10 +1,14 @@
 #include "avprobe.h"
 #include "formvideoformat.h"
+#include "indexedmedia.h"
 #include "mediafixtures.h"
 #include "recordingmessagesink.h"
 #include "sharedvalues.h"
 #include "timecode.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -35,6 +39,8 @@ private Q_SLOTS:
     void savedNames();
     void segments_data();
     void segments();
+    void chapters_data();
+    void chapters();
     void runSavesAndRefusesToOverwrite();
     void neverReplacesWithoutConsent_data();
     void neverReplacesWithoutConsent();
@@ -389,6 +395,90 @@ void TestSniporaCut::segments()
         const double length = ffprobe(QDir(folder).filePath(files.at(i))).duration;
         QVERIFY2(qAbs(length - lengths.at(i)) < 0.1,
                  qPrintable(QStringLiteral("%1: %2 s").arg(files.at(i)).arg(length)));
+    }
+}
+
+// Segments saved joined into Matroska and MP4, by exact copy, key-frame copy and conversion:
+// one chapter per segment, starting where the segment's first frame is in the output (within a
+// frame), titled with its label (the characters the metadata formats reserve kept) or
+// "Segment N".
+void TestSniporaCut::chapters_data()
+{
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QStringList>("mode");
+    for (const QString &container : { QStringLiteral("mkv"), QStringLiteral("mp4") }) {
+        const QString format = container == QLatin1String("mkv") ? QStringLiteral("ID_MKV")
+                                                                 : QStringLiteral("ID_MPH");
+        for (const auto &[name, mode] :
+             { std::pair { "exact copy", QStringList { "--copy" } },
+               std::pair { "key-frame copy", QStringList { "--keyframe-copy" } },
+               std::pair { "conversion", QStringList { "--format", format } } })
+            QTest::addRow("%s, %s", qPrintable(container), name) << container << mode;
+    }
+}
+
+void TestSniporaCut::chapters()
+{
+    QFETCH(QString, container);
+    QFETCH(QStringList, mode);
+    const QDir dir(m_dir.path());
+    const QString source = QStringLiteral("indexed.") + container;
+    if (!QFileInfo::exists(dir.filePath(source)))
+        QVERIFY(!IndexedMedia::make(dir, source).isEmpty());
+    QFile csv(dir.filePath(QStringLiteral("chapters.csv")));
+    QVERIFY(csv.open(QIODevice::WriteOnly));
+    csv.write("start,end,label\n1.3,2.1,Intro\n4.5,5.02,\n6.6,8.9,\"Act 1; scene=2, \\ end\"\n");
+    csv.close();
+    const QString folder = m_dir.filePath(QStringLiteral("chapters"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    const Result r = cut(QStringList { source, "--segments", csv.fileName(), "--output-dir", folder,
+                                       "--name", "joined" }
+                         + mode);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const QString output = r.out.trimmed();
+    QVERIFY2(output.endsWith(QLatin1Char('.') + container), qPrintable(output));
+    QString errors;
+    QVERIFY2(decodesCleanly(output, &errors), qPrintable(errors));
+
+    // The segments' starts in the output: where the frame indexes stop running on.
+    const QList<int> indexes = IndexedMedia::frameIndexes(output);
+    QByteArray times;
+    run(QStringLiteral("ffprobe"),
+        { "-v", "error", "-select_streams", "v:0", "-show_entries",
+          "frame=best_effort_timestamp_time", "-of", "csv=p=0", output },
+        &times);
+    QList<double> pts;
+    for (const QByteArray &line : times.split('\n')) {
+        if (!line.trimmed().isEmpty()) // the chapters' lines are empty
+            pts << line.split(',').first().toDouble();
+    }
+    QCOMPARE(pts.size(), indexes.size());
+    QList<double> starts;
+    for (qsizetype i = 0; i < indexes.size(); ++i) {
+        if (i == 0 || indexes.at(i) != indexes.at(i - 1) + 1)
+            starts << pts.at(i);
+    }
+    QCOMPARE(starts.size(), 3);
+
+    QByteArray chapters;
+    run(QStringLiteral("ffprobe"),
+        { "-v", "error", "-print_format", "json", "-show_chapters", output }, &chapters);
+    const QJsonArray list
+        = QJsonDocument::fromJson(chapters).object().value(QStringLiteral("chapters")).toArray();
+    const QStringList titles { "Intro", "Segment 2", "Act 1; scene=2, \\ end" };
+    QCOMPARE(list.size(), titles.size());
+    for (qsizetype k = 0; k < list.size(); ++k) {
+        const QJsonObject c = list.at(k).toObject();
+        const double start = c.value(QStringLiteral("start_time")).toString().toDouble();
+        QVERIFY2(qAbs(start - starts.at(k)) <= 1.0 / IndexedMedia::kRate + 1e-3,
+                 qPrintable(QStringLiteral("chapter %1 at %2 s, its segment at %3 s")
+                                .arg(k + 1)
+                                .arg(start)
+                                .arg(starts.at(k))));
+        QCOMPARE(
+            c.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString(),
+            titles.at(k));
     }
 }
 

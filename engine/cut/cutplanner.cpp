@@ -123,9 +123,20 @@ qint64 firstShown(const QList<CutFrame> &frames, qint64 startPts)
 
 // From the key frame at or before the start, to the last frame that starts before the end and
 // can be shown without a frame shown at or after it.
-void planKeyFrameCopy(const QList<CutFrame> &frames, qint64 zero, CutPlan &plan)
+// The last clean packet that shows at or before `pts`.
+int cleanStartFor(const QList<CutFrame> &frames, qint64 pts)
 {
-    const int key = decodeStartFor(frames, int(frames.size()) - 1, zero);
+    for (int i = int(frames.size()) - 1; i >= 0; --i) {
+        if (frames.at(i).clean && frames.at(i).pts <= pts)
+            return i;
+    }
+    return -1;
+}
+
+void planKeyFrameCopy(const QList<CutFrame> &frames, qint64 zero, bool cleanStart, CutPlan &plan)
+{
+    const int key = cleanStart ? cleanStartFor(frames, zero)
+                               : decodeStartFor(frames, int(frames.size()) - 1, zero);
     if (key < 0) {
         plan.error = QStringLiteral("No key frame at or before the start.");
         return;
@@ -205,7 +216,8 @@ void planExact(const QList<CutFrame> &frames, qint64 zero, CutPlan &plan)
 
 } // namespace
 
-CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact)
+CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact,
+                bool cleanStart)
 {
     CutPlan plan;
     if (frames.isEmpty()) {
@@ -221,6 +233,6 @@ CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, b
     if (exact)
         planExact(frames, zero, plan);
     else
-        planKeyFrameCopy(frames, zero, plan);
+        planKeyFrameCopy(frames, zero, cleanStart, plan);
     return plan;
 }

@@ -61,5 +61,9 @@ struct CutPlan
 // Not exact: the copy starts at the last packet where decoding can begin at or before
 // startPts and ends with the last frame shown before endPts that needs no frame shown at or
 // after it; nothing is encoded.
+// cleanStart (not exact only): the copy starts at the last clean packet at or before startPts,
+// never on an open-GOP key frame (for a piece that follows another in a joined output, where a
+// decoder does not start afresh).
 // Linear in the number of frames.
-CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact);
+CutPlan PlanCut(const QList<CutFrame> &frames, qint64 startPts, qint64 endPts, bool exact,
+                bool cleanStart = false);

@@ -230,7 +230,10 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     if (!addStreams(video, error))
         return false;
     readNalLengthSize(video);
-    copyChapters(raw, input, zeroMicros, endMicros);
+    if (!m_ownChapters)
+        copyChapters(raw, input, zeroMicros, endMicros);
+    else if (!isMatroska())
+        putChapters();
     return start(file, error);
 }
 
@@ -504,10 +507,54 @@ void CutWriter::noteEnd(const AVPacket *packet, int out)
         m_endMicros, av_rescale_q(packet->pts + duration, st->time_base, AV_TIME_BASE_Q));
 }
 
+void CutWriter::setChapters(const QList<Chapter> &chapters)
+{
+    m_chapters = chapters;
+    m_ownChapters = true;
+}
+
+void CutWriter::putChapters()
+{
+    AVFormatContext *out = m_ctx.get();
+    // The muxer may hold the chapters' number since the header: the same ones get new times.
+    if (out->nb_chapters != unsigned(m_chapters.size())) {
+        for (unsigned c = 0; c < out->nb_chapters; ++c) {
+            av_dict_free(&out->chapters[c]->metadata);
+            av_freep(&out->chapters[c]);
+        }
+        av_freep(&out->chapters);
+        out->nb_chapters = 0;
+        for (qsizetype k = 0; k < m_chapters.size(); ++k) {
+            auto *chapter = static_cast<AVChapter *>(av_mallocz(sizeof(AVChapter)));
+            if (!chapter
+                || av_dynarray_add_nofree(&out->chapters,
+                                          reinterpret_cast<int *>(&out->nb_chapters), chapter)
+                    < 0) {
+                av_free(chapter);
+                return;
+            }
+            chapter->id = k + 1;
+        }
+    }
+    for (unsigned c = 0; c < out->nb_chapters; ++c) {
+        const Chapter &from = m_chapters.at(c);
+        AVChapter *chapter = out->chapters[c];
+        chapter->time_base = AV_TIME_BASE_Q;
+        chapter->start = std::max<qint64>(0, from.startMicros);
+        chapter->end = std::max<qint64>(chapter->start, from.endMicros);
+        av_dict_set(&chapter->metadata, "title",
+                    from.title.isEmpty() ? nullptr : from.title.toUtf8().constData(), 0);
+    }
+}
+
 bool CutWriter::finish(QString *error)
 {
     if (!m_headerWritten)
         return false;
+    // Matroska writes chapters it did not have at the header after the clusters; MP4 reads
+    // their times at the end.
+    if (m_ownChapters)
+        putChapters();
     int r = av_write_trailer(m_ctx.get());
     if (r >= 0 && m_ctx->pb) {
         avio_flush(m_ctx->pb);

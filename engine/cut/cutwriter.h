@@ -3,6 +3,7 @@
 #include "avhandles.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,19 @@ public:
     // the source's AV_TIME_BASE time (chapters are cut to it).
     bool open(const QString &path, AVFormatContext *input, const VideoOverride &video,
               qint64 zeroMicros, qint64 endMicros, QString *error);
+    // A chapter of the output, in microseconds of the output.
+    struct Chapter
+    {
+        qint64 startMicros = 0;
+        qint64 endMicros = 0;
+        QString title; // "": none
+    };
+    // The chapters of an output that joins several ranges, in place of the source's: once
+    // before open() (MP4 sets up its chapter track with the header; the times may still change)
+    // and again before finish() with the times the pieces really took, which the file keeps
+    // (Matroska writes its chapters after the clusters then).
+    void setChapters(const QList<Chapter> &chapters);
+
     // -1 when the stream is left out of the output.
     int outputIndex(int inputIndex) const;
     // The streams left out, described for the user.
@@ -76,6 +90,7 @@ private:
     void readNalLengthSize(const VideoOverride &video);
     // Opens the file and writes the container's header.
     bool start(const QByteArray &file, QString *error);
+    void putChapters();
 
     AvOutputPtr m_ctx;
     AVFormatContext *m_input = nullptr;
@@ -98,4 +113,6 @@ private:
     std::vector<qint64> m_flacSamples;
     std::vector<qint64> m_flacFirst; // the number of the first frame written (-1: none yet)
     bool m_mp3 = false;
+    QList<Chapter> m_chapters;
+    bool m_ownChapters = false;
 };

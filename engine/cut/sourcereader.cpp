@@ -125,7 +125,7 @@ bool SourceReader::isRandomAccess(const AVPacket *packet) const
     return false;
 }
 
-bool SourceReader::findEntry(double seconds, QString *error)
+bool SourceReader::findEntry(double seconds, QString *error, bool cleanOnly)
 {
     AVFormatContext *ctx = m_ctx.get();
     const qint64 start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
@@ -149,7 +149,8 @@ bool SourceReader::findEntry(double seconds, QString *error)
         bool found = false;
         bool early = false;
         while (!found && read(packet.get())) {
-            if (packet->stream_index == m_video && isRandomAccess(packet.get())) {
+            if (packet->stream_index == m_video
+                && (cleanOnly ? isCleanStart(packet.get()) : isRandomAccess(packet.get()))) {
                 found = true;
                 const qint64 t = packetTime(packet.get());
                 early = m_entryAtStart

@@ -21,8 +21,8 @@ public:
     // Finds where to begin reading so that the video random access point at or before `seconds`,
     // and every packet of the other streams from about a second before it, are read. For
     // containers without an index the seek is widened until that holds. Returns false when the
-    // file cannot be read there.
-    bool findEntry(double seconds, QString *error);
+    // file cannot be read there. cleanOnly: a clean start (see isCleanStart()) instead.
+    bool findEntry(double seconds, QString *error, bool cleanOnly = false);
     // Goes to the entry found last; reading then gives the same packets every time.
     bool rewind();
     // Goes to a point from which the first random access point of the video read is at or

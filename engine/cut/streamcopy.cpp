@@ -162,6 +162,8 @@ public:
     // Cuts the other streams where the video shown begins and ends instead of at the marks, so
     // that pieces joined one after the other keep picture and sound together.
     void trimToVideo();
+    // prepare() and trimToVideo(), and where the piece then lies in the source.
+    bool savedRange(CopyRange *range, QString *error);
     // Where the copy of the job would start, and how much of it would be re-encoded, from a
     // look at the start of the range only.
     CopyStart predict();
@@ -175,6 +177,14 @@ private:
     bool planEdges(CutWriter::VideoOverride *video, QString *error);
     void noteStart();
     bool openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros, QString *error);
+    // The presentation time of the last video frame the piece shows (AV_NOPTS_VALUE: none).
+    qint64 lastShownPts() const;
+    // A copy that is not exact, of a piece that follows another, begins on a clean H.264 key
+    // frame (see planVideo()).
+    bool cleanStart() const
+    {
+        return !m_source.exact && m_source.afterOtherPiece && m_source.codec == AV_CODEC_ID_H264;
+    }
     const QList<CutFrame> &frames() const { return m_scan.result().frames; }
 
     const StreamCopyJob &m_job;
@@ -243,7 +253,7 @@ bool CopyRun::open(QString *error)
                     = m_scanSettings.spliceRecovery || usableSpliceTarget(u);
         }
     }
-    return reader.findEntry(m_job.startSeconds, error);
+    return reader.findEntry(m_job.startSeconds, error, cleanStart());
 }
 
 bool CopyRun::planEdges(CutWriter::VideoOverride *video, QString *error)
@@ -338,11 +348,7 @@ void CopyRun::trimToVideo()
     m_audioFrom = reader.toSeconds(m_plan.zeroPts, video);
     if (m_source.toTheEnd)
         return;
-    qint64 last = AV_NOPTS_VALUE;
-    for (const CutFrame &f : frames()) {
-        if (f.pts < m_source.endTs && (last == AV_NOPTS_VALUE || f.pts > last))
-            last = f.pts;
-    }
+    const qint64 last = lastShownPts();
     const AVStream *st = reader.videoStream();
     const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     if (last == AV_NOPTS_VALUE || rate.num <= 0 || rate.den <= 0)
@@ -350,6 +356,33 @@ void CopyRun::trimToVideo()
     const qint64 end = last + av_rescale_q(1, av_inv_q(rate), st->time_base);
     m_source.endSeconds = reader.toSeconds(end, video);
     m_videoEndMicros = av_rescale_q(end, st->time_base, AV_TIME_BASE_Q);
+}
+
+qint64 CopyRun::lastShownPts() const
+{
+    // A copy that is not exact ends with the last frame it copies: frames before the end that
+    // need one after it are not shown.
+    qint64 last = AV_NOPTS_VALUE;
+    const QList<CutFrame> &all = frames();
+    for (int i = 0; i < int(all.size()); ++i) {
+        const CutFrame &f = all.at(i);
+        const bool shown = m_source.exact ? f.pts < m_source.endTs : m_plan.copies(i);
+        if (shown && i != m_scan.result().gapIndex && (last == AV_NOPTS_VALUE || f.pts > last))
+            last = f.pts;
+    }
+    return last;
+}
+
+bool CopyRun::savedRange(CopyRange *range, QString *error)
+{
+    if (!prepare(error))
+        return false;
+    trimToVideo();
+    if (m_source.video < 0)
+        return true;
+    range->startSeconds = std::max(0.0, m_source.reader.toSeconds(m_plan.zeroPts, m_source.video));
+    range->lengthSeconds = m_source.toTheEnd ? -1 : m_source.endSeconds - range->startSeconds;
+    return true;
 }
 
 bool CopyRun::copyPackets(QString *error)
@@ -410,7 +443,12 @@ bool CopyRun::planVideo(QString *error)
     if (!m_scan.run(true, false, m_scanSettings, error))
         return false;
     const ScanResult &scan = m_scan.result();
-    m_plan = PlanCut(scan.frames, m_source.startTs, m_source.endTs, m_source.exact);
+    // A piece that follows another: a decoder reaches its first frame with the pictures of the
+    // piece before still held, and an H.264 open-GOP key frame would number its pictures on
+    // from them (out of order); the copy begins on a clean key frame instead.
+    const bool cleanStart
+        = !m_source.exact && m_source.afterOtherPiece && m_source.codec == AV_CODEC_ID_H264;
+    m_plan = PlanCut(scan.frames, m_source.startTs, m_source.endTs, m_source.exact, cleanStart);
     // The packets between the windows must all be copied, and no edge may need them decoded;
     // otherwise the range is looked at whole.
     const CutPlan::Edge &head = m_plan.head;
@@ -421,7 +459,8 @@ bool CopyRun::planVideo(QString *error)
             || (tail.active() && tail.decodeFrom <= gap))) {
         if (!m_scan.run(false, false, m_scanSettings, error))
             return false;
-        m_plan = PlanCut(m_scan.result().frames, m_source.startTs, m_source.endTs, m_source.exact);
+        m_plan = PlanCut(m_scan.result().frames, m_source.startTs, m_source.endTs, m_source.exact,
+                         cleanStart);
     }
     if (!m_plan.ok) {
         *error = m_plan.error;
@@ -522,6 +561,39 @@ bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
     return ok;
 }
 
+// One chapter per piece of a joined output, titled as its range (else "Segment N"), from where
+// the piece starts in the output to where the next one does (the last to `end`).
+QList<CutWriter::Chapter> pieceChapters(const StreamCopyJob &job, const QList<qint64> &starts,
+                                        qint64 end)
+{
+    QList<CutWriter::Chapter> chapters;
+    for (qsizetype k = 0; k < starts.size() && k < job.ranges.size(); ++k) {
+        const qint64 next = k + 1 < starts.size() ? starts.at(k + 1) : end;
+        // MP4 leaves a chapter without title out of its chapter track, and then the track.
+        const QString title = job.ranges.at(k).chapterTitle;
+        chapters << CutWriter::Chapter { starts.at(k), std::max(starts.at(k), next),
+                                         title.isEmpty() ? QStringLiteral("Segment %1").arg(k + 1)
+                                                         : title };
+    }
+    return chapters;
+}
+
+// Where the pieces will start in the output, as far as their plans tell before the writing.
+QList<qint64> plannedStarts(const StreamCopyJob &job,
+                            const std::vector<std::unique_ptr<CopyRun>> &runs, qint64 *end)
+{
+    QList<qint64> starts;
+    qint64 at = 0;
+    for (size_t k = 0; k < runs.size(); ++k) {
+        starts << at;
+        const double seconds = job.ranges.at(qsizetype(k)).lengthSeconds;
+        at += runs[k]->lengthMicros() >= 0 ? runs[k]->lengthMicros()
+                                           : qint64(std::llround(std::max(0.0, seconds) * 1e6));
+    }
+    *end = at;
+    return starts;
+}
+
 // The job of each range of a joined copy, and its progress as a share of the whole (by its
 // length; a range to the end counts as one second).
 std::vector<StreamCopyJob> pieceJobs(const StreamCopyJob &job, const StreamCopy::Progress &progress,
@@ -575,17 +647,19 @@ bool preparePieces(std::vector<std::unique_ptr<CopyRun>> &runs, QString *error)
 
 // Writes the pieces one after the other: each begins where the picture of the one before
 // ends (as the plan knows it: some containers leave the times of a few packets unknown), or
-// where the writing ended.
+// where the writing ended. `starts` gets where each piece began, `end` where the last ended.
 bool writePieces(const std::vector<std::unique_ptr<CopyRun>> &runs, CutWriter &writer,
-                 QString *error)
+                 QList<qint64> *starts, qint64 *end, QString *error)
 {
     qint64 offset = 0;
     for (const auto &run : runs) {
+        *starts << offset;
         writer.setShift(run->zeroMicros(), offset);
         if (!run->copyPackets(error))
             return false;
         offset = run->lengthMicros() >= 0 ? offset + run->lengthMicros() : writer.endMicros();
     }
+    *end = std::max(offset, writer.endMicros());
     return true;
 }
 
@@ -607,13 +681,22 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
     CutWriter::VideoOverride video;
     if (!mergeVideoOverrides(runs, &video, error))
         return false;
-    // Chapters belong to the source's timeline, which the joined output does not follow.
+    // The source's chapters belong to its timeline, which the joined output does not follow:
+    // the output has one chapter per piece.
+    qint64 plannedEnd = 0;
+    const QList<qint64> planned = plannedStarts(job, runs, &plannedEnd);
+    writer.setChapters(pieceChapters(job, planned, plannedEnd));
     const qint64 zero = runs.front()->zeroMicros();
     if (!writer.open(job.outputPath, runs.front()->source().reader.context(), video, zero, zero,
                      error))
         return false;
     noteLeftOut(writer, notes);
-    return writePieces(runs, writer, error) && writer.finish(error);
+    QList<qint64> starts;
+    qint64 end = 0;
+    if (!writePieces(runs, writer, &starts, &end, error))
+        return false;
+    writer.setChapters(pieceChapters(job, starts, end));
+    return writer.finish(error);
 }
 
 } // namespace
@@ -638,6 +721,37 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
     CutWriter writer;
     CopyRun copy(m_job, cancel, progress, m_notes, writer);
     return copy.run(&m_error);
+}
+
+bool PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges,
+                        QList<CopyRange> *saved, QString *error)
+{
+    saved->clear();
+    const std::atomic<bool> cancel { false };
+    const StreamCopy::Progress none;
+    for (qsizetype k = 0; k < ranges.size(); ++k) {
+        StreamCopyJob job;
+        job.inputPath = path;
+        job.exact = false;
+        // The marks as StreamCopy takes them.
+        job.startSeconds = std::isfinite(ranges.at(k).startSeconds)
+            ? std::clamp(ranges.at(k).startSeconds, 0.0, kMaxSeconds)
+            : 0;
+        const double length = ranges.at(k).lengthSeconds;
+        job.lengthSeconds
+            = std::isfinite(length) && length >= 0 ? std::min(length, kMaxSeconds) : -1;
+        CopyNotes notes;
+        CutWriter writer;
+        CopyRun run(job, cancel, none, notes, writer);
+        run.source().afterOtherPiece = k > 0;
+        CopyRange range = ranges.at(k);
+        range.startSeconds = job.startSeconds;
+        range.lengthSeconds = job.lengthSeconds;
+        if (!run.savedRange(&range, error))
+            return false;
+        *saved << range;
+    }
+    return true;
 }
 
 QString DescribeCopyStart(const CopyStart &start)

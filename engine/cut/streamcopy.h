@@ -28,10 +28,12 @@
 // it are re-encoded under the source's own sequence parameter set and numbered so that the
 // copied frame continues them, and its leading B-frames are re-encoded with them.
 // One range of a copy that joins several.
+// A joined output has one chapter per range, where the range's piece starts in it.
 struct CopyRange
 {
     double startSeconds = 0;
     double lengthSeconds = -1; // -1: to the end
+    QString chapterTitle; // "": "Segment N", N its place from 1
 };
 
 struct StreamCopyJob
@@ -64,6 +66,15 @@ CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactW
 // The line that tells the user where a copy that is not exact starts, or how much of an exact
 // one is re-encoded when that is more than 2 s; "" otherwise.
 QString DescribeCopyStart(const CopyStart &start);
+
+// Where the pieces of a key-frame copy (exact false) that joins these ranges really lie in the
+// source, as the copy will save them: each from the key frame at or before its start to the
+// end of the last frame it keeps (one that needs no frame from after the range), the sound
+// with them. Reads the video's key frames and frame times around each range with libavformat.
+// A source without video keeps the ranges as they are. False with a sentence on a file that
+// cannot be read or a range without video frames.
+bool PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges,
+                        QList<CopyRange> *saved, QString *error);
 
 class StreamCopy
 {

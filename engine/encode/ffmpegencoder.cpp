@@ -1,6 +1,7 @@
 #include "ffmpegencoder.h"
 
 #include "avprobe.h"
+#include "joinedranges.h"
 #include "medialibrary.h"
 #include "optiontranslator.h"
 #include "rangejoin.h"
@@ -95,6 +96,17 @@ Outcome jobRefusal(const QString &inputPath, int videoStreams, int audioStreams,
                                       "convert it to a format.")
                            .arg(extension));
     return {};
+}
+
+// The containers that keep chapters, by the output's extension: Matroska and WebM, MP4 and
+// QuickTime.
+bool ChaptersFit(const QString &extension)
+{
+    static const QStringList kinds { QStringLiteral("mkv"),  QStringLiteral("mka"),
+                                     QStringLiteral("webm"), QStringLiteral("mp4"),
+                                     QStringLiteral("m4v"),  QStringLiteral("m4a"),
+                                     QStringLiteral("mov") };
+    return kinds.contains(extension.toLower());
 }
 
 } // namespace
@@ -245,7 +257,21 @@ RangeJoin FfmpegEncoder::joinRanges(const Input &input, const QString &options,
                                    rest + QStringLiteral(" -TimeLength ")
                                        + NumberText(range.lengthSeconds()),
                                    extension, input.formatName, input.media, m_deviceLimits);
-    return JoinRanges(ffmpegPath(input.path), pieces, input.media.audioStreams != 0);
+    RangeJoin join = JoinRanges(ffmpegPath(input.path), pieces, input.media.audioStreams != 0);
+    if (join.ok && ChaptersFit(extension))
+        AddJoinChapters(&join, m_ranges.size(),
+                        joinedChapters(input, !join.args.contains(QLatin1String("-an"))));
+    return join;
+}
+
+QList<JoinChapter> FfmpegEncoder::joinedChapters(const Input &input, bool audio) const
+{
+    const QList<double> starts
+        = ConvertedPieceStarts(input.path, m_ranges, audio && input.media.audioStreams != 0);
+    QList<JoinChapter> chapters;
+    for (qsizetype k = 0; k + 1 < starts.size() && k < m_ranges.size(); ++k)
+        chapters << JoinChapter { starts.at(k), starts.at(k + 1), ChapterTitleOf(m_ranges, k) };
+    return chapters;
 }
 
 QStringList FfmpegEncoder::jobArguments(const QString &outputPath) const
@@ -330,8 +356,9 @@ bool FfmpegEncoder::startEncoding()
         StreamCopyJob job { input.path,     m_output->temporaryPath(),
                             t.startSeconds, t.lengthSeconds,
                             output.exact,   {} };
-        for (const CutSpan &range : m_ranges)
-            job.ranges << CopyRange { range.startSeconds, range.lengthSeconds() };
+        for (qsizetype k = 0; k < m_ranges.size(); ++k)
+            job.ranges << CopyRange { m_ranges.at(k).startSeconds, m_ranges.at(k).lengthSeconds(),
+                                      ChapterTitleOf(m_ranges, k) };
         m_copy.start(job, files);
     } else {
         m_run = &m_process;

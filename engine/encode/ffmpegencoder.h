@@ -27,6 +27,7 @@ class TemporaryOutput;
 // before it returns. A destination folder that disappears during the run ends it as a failure.
 // No ffmpeg outlives the encoder or the program.
 struct RangeJoin;
+struct JoinChapter;
 
 class FfmpegEncoder final : public Encoder
 {
@@ -94,6 +95,8 @@ private:
     // The conversion of several ranges (m_ranges) of the input with these options.
     RangeJoin joinRanges(const Input &input, const QString &options,
                          const QString &extension) const;
+    // One chapter per range of that conversion, where its piece starts in the output.
+    QList<JoinChapter> joinedChapters(const Input &input, bool audio) const;
 
     // Reports of the runs.
     void onProcessProgress(const QList<ProgressParser::Block> &blocks);

@@ -2,6 +2,8 @@
 
 #include "timecode.h"
 
+#include <cmath>
+
 namespace {
 
 // The value of an output option and the arguments without it; "" when absent.
@@ -146,4 +148,47 @@ RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ra
     join.args << output;
     join.ok = true;
     return join;
+}
+
+QString ChapterMetadata(const QList<JoinChapter> &chapters)
+{
+    const auto escaped = [](const QString &text) {
+        QString out;
+        for (const QChar c : text) {
+            if (c == QLatin1Char('=') || c == QLatin1Char(';') || c == QLatin1Char('#')
+                || c == QLatin1Char('\\') || c == QLatin1Char('\n'))
+                out += QLatin1Char('\\');
+            out += c;
+        }
+        return out;
+    };
+    QString text = QStringLiteral(";FFMETADATA1\n");
+    for (const JoinChapter &c : chapters) {
+        const qint64 start = std::max<qint64>(0, qint64(std::llround(c.startSeconds * 1e6)));
+        const qint64 end = std::max(start, qint64(std::llround(c.endSeconds * 1e6)));
+        text += QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000000\nSTART=%1\nEND=%2\n")
+                    .arg(start)
+                    .arg(end);
+        if (!c.title.isEmpty())
+            text += QStringLiteral("title=") + escaped(c.title) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+void AddJoinChapters(RangeJoin *join, qsizetype rangeCount, const QList<JoinChapter> &chapters)
+{
+    if (!join->ok || chapters.isEmpty())
+        return;
+    const QString url = QStringLiteral("data:text/plain;base64,")
+        + QString::fromLatin1(ChapterMetadata(chapters).toUtf8().toBase64());
+    // An input before the graph, after the ranges' inputs: the options that follow the graph
+    // are the output's.
+    qsizetype at = join->args.indexOf(QStringLiteral("-filter_complex"));
+    if (at < 0)
+        at = join->args.size();
+    join->args = join->args.mid(0, at)
+        + QStringList { QStringLiteral("-f"), QStringLiteral("ffmetadata"), QStringLiteral("-i"),
+                        url }
+        + join->args.mid(at);
+    join->args << QStringLiteral("-map_chapters") << QString::number(rangeCount);
 }

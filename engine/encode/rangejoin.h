@@ -27,3 +27,20 @@ struct RangeJoin
 // -TimeStart and -TimeLength); `inputUrl` is the input as ffmpeg takes it. `audio` tells whether
 // the input has a sound track to join (ffmpeg's pick of one).
 RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio);
+
+// A chapter of a joined output, in seconds of the output.
+struct JoinChapter
+{
+    double startSeconds = 0;
+    double endSeconds = 0;
+    QString title; // "": none
+};
+
+// The chapters as an ffmpeg metadata file (";FFMETADATA1", times in microseconds, the
+// characters the format reserves escaped).
+QString ChapterMetadata(const QList<JoinChapter> &chapters);
+
+// Gives the output of a join of `rangeCount` ranges these chapters and no other: their
+// metadata becomes one more input, carried in the argument itself as a data: URL (nothing
+// to write beforehand or remove afterwards), and the output takes its chapters from it alone.
+void AddJoinChapters(RangeJoin *join, qsizetype rangeCount, const QList<JoinChapter> &chapters);
