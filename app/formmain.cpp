@@ -20,6 +20,7 @@
 #include "savedpopup.h"
 #include "settings.h"
 #include "slidermath.h"
+#include "streamlist.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
 
@@ -907,6 +908,7 @@ void FormMain::showOutputDialog()
             return CopyStartNote(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
                                  m_shared.CutStartSeconds + m_shared.CutLengthSeconds);
         };
+        parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
     m_formVideoFormat->showForCut();

@@ -546,6 +546,7 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
         done += share;
     }
     CutWriter writer;
+    writer.keepOnly(job.streams);
     std::vector<std::unique_ptr<CopyRun>> runs;
     QList<QByteArray> reserved;
     for (qsizetype k = 0; k < n; ++k) {
@@ -608,6 +609,7 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
     if (m_job.ranges.size() > 1)
         return RunJoinedCopy(m_job, cancel, progress, m_notes, &m_error);
     CutWriter writer;
+    writer.keepOnly(m_job.streams);
     CopyRun copy(m_job, cancel, progress, m_notes, writer);
     return copy.run(&m_error);
 }

@@ -47,7 +47,8 @@ QString audioTrim(const TranslatedOptions &range)
 
 } // namespace
 
-RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio)
+RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio,
+                     const JoinStreams &streams)
 {
     RangeJoin join;
     if (ranges.size() < 2) {
@@ -65,8 +66,12 @@ RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ra
         }
     }
     QStringList output = ranges.first().outputArgs;
-    const bool video = !output.contains(QLatin1String("-vn"));
-    audio = audio && !output.contains(QLatin1String("-an"));
+    const bool video = !output.contains(QLatin1String("-vn")) && !streams.video.isEmpty();
+    audio = audio && !output.contains(QLatin1String("-an")) && !streams.audio.isEmpty();
+    // The join maps its own outputs; the audio streams after the first get names of their own.
+    const qsizetype audioCount = audio ? streams.audio.size() : 0;
+    const auto suffix = [](qsizetype j) { return j == 0 ? QString() : QString::number(j); };
+    takeOption(&output, QStringLiteral("-map"));
     takeOption(&output, QStringLiteral("-vf"));
     const QStringList audioFilters = userAudioFilters(takeOption(&output, QStringLiteral("-af")));
     takeOption(&output, QStringLiteral("-t"));
@@ -85,34 +90,39 @@ RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ra
                 join.error = QStringLiteral("The video of a range is not cut to its frames.");
                 return join;
             }
-            graph << QStringLiteral("[%1:v:0]%2[v%1]").arg(n, chain);
+            graph << QStringLiteral("[%1:%3]%2[v%1]").arg(n, chain, streams.video);
             pieces += QStringLiteral("[v%1]").arg(n);
         }
-        if (audio) {
-            graph << QStringLiteral("[%1:a:0]%2[a%1]").arg(n, audioTrim(r));
-            pieces += QStringLiteral("[a%1]").arg(n);
+        for (qsizetype j = 0; j < audioCount; ++j) {
+            const QString piece
+                = QStringLiteral("a%1%2").arg(n, j == 0 ? QString() : QStringLiteral("_%1").arg(j));
+            graph
+                << QStringLiteral("[%1:%2]%3[%4]").arg(n, streams.audio.at(j), audioTrim(r), piece);
+            pieces += QStringLiteral("[%1]").arg(piece);
         }
     }
     const QString joined = QStringLiteral("%1concat=n=%2:v=%3:a=%4")
                                .arg(pieces)
                                .arg(ranges.size())
                                .arg(video ? 1 : 0)
-                               .arg(audio ? 1 : 0);
-    QString outputs = (video ? QStringLiteral("[v]") : QString())
-        + (audio ? QStringLiteral("[ajoined]") : QString());
+                               .arg(audioCount);
+    QString outputs = video ? QStringLiteral("[v]") : QString();
+    for (qsizetype j = 0; j < audioCount; ++j)
+        outputs += QStringLiteral("[ajoined%1]").arg(suffix(j));
     graph << joined + outputs;
-    if (audio)
-        graph << QStringLiteral("[ajoined]%1[a]")
+    for (qsizetype j = 0; j < audioCount; ++j)
+        graph << QStringLiteral("[ajoined%2]%1[a%2]")
                      .arg(audioFilters.isEmpty() ? QStringLiteral("anull")
-                                                 : audioFilters.join(QLatin1Char(',')));
+                                                 : audioFilters.join(QLatin1Char(',')),
+                          suffix(j));
     join.args << QStringLiteral("-filter_complex") << graph.join(QLatin1Char(';'));
     // The concat filter starts each piece where the longest stream of the one before ends: the
     // sound, by up to a frame. Frames keep those times instead of being repeated into the gap.
     if (video)
         join.args << QStringLiteral("-map") << QStringLiteral("[v]") << QStringLiteral("-fps_mode")
                   << QStringLiteral("vfr");
-    if (audio)
-        join.args << QStringLiteral("-map") << QStringLiteral("[a]");
+    for (qsizetype j = 0; j < audioCount; ++j)
+        join.args << QStringLiteral("-map") << QStringLiteral("[a%1]").arg(suffix(j));
     join.args << output;
     join.ok = true;
     return join;
