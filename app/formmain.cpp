@@ -21,6 +21,7 @@
 #include "segmentpanel.h"
 #include "settings.h"
 #include "slidermath.h"
+#include "streamlist.h"
 #include "taskbarprogress.h"
 #include "timecode.h"
 #include "timelineview.h"
@@ -941,6 +942,7 @@ void FormMain::showOutputDialog()
             return CopyStartNote(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
                                  m_shared.CutStartSeconds + m_shared.CutLengthSeconds);
         };
+        parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
     m_formVideoFormat->showForCut();

@@ -14,6 +14,7 @@
 #include "progress.h"
 #include "segmentargs.h"
 #include "startcut.h"
+#include "streamlist.h"
 #include "timecode.h"
 
 #include <QCoreApplication>
@@ -40,6 +41,7 @@ constexpr int kExitUsage = 2;
 
 const char kHelp[] = R"HELP(Usage:
   snipora-cut --list-formats
+  snipora-cut --list-streams INPUT
   snipora-cut INPUT --start T --end T [options]
   snipora-cut INPUT --keep T-T [--keep T-T ...] | --remove T-T [...] | --segments FILE
               [--each] [options]
@@ -56,6 +58,10 @@ Options:
   --remove START-END         a segment to leave out; everything else is saved, joined
   --segments FILE.csv        the segments of a CSV file (start,end,label a line, seconds
                              with a point); kept, or removed with --remove-listed
+  --streams N,N,...          keep only these streams of INPUT (indexes as
+                             --list-streams shows them), with any mode: a copy keeps
+                             them all, a conversion every chosen track its format
+                             holds (one audio track where the format holds one)
   --each                     one file per segment (NAME-1, NAME-2, ... or the segment's
                              label) instead of one joined file
   --copy                     keep the original format (direct stream copy), cut to the
@@ -87,6 +93,9 @@ Options:
   --list-formats             list the catalogue, one entry per line, tab-separated:
                              Id, Symbol, Caption, Group, FormatKey, AudioOnly, Width,
                              Height, FrameRate, AudioBitrate, Channels
+  --list-streams INPUT       list the streams of INPUT, one per line, tab-separated:
+                             index, kind (video, audio, subtitle, other), codec,
+                             language, title
   -h, --help                 show this text
 
 The format, the size, the qualities and then the settings are applied in that order,
@@ -153,6 +162,21 @@ void listFormats()
     out().flush();
 }
 
+// --list-streams: one line per stream of the file, tab-separated.
+int listStreams(const QString &path)
+{
+    QList<SourceStream> streams;
+    QString error;
+    if (!ListStreams(path, &streams, &error))
+        return usageError(QStringLiteral("Can not open file: %1 (%2)")
+                              .arg(path, error.left(error.size() - 1).toLower()));
+    for (const SourceStream &s : std::as_const(streams))
+        out() << s.index << '\t' << StreamKindName(s.kind) << '\t' << s.codec << '\t' << s.language
+              << '\t' << s.title << '\n';
+    out().flush();
+    return kExitOk;
+}
+
 // Ctrl+C, termination, a hang-up and a broken standard error reach the event loop through a
 // pipe, and all stop the run the same way.
 int g_signalPipe[2] = { -1, -1 };
@@ -182,6 +206,8 @@ struct Options
     bool printFfmpeg = false;
     bool removeListed = false;
     SegmentArgs segments;
+    QString streams; // --streams as given
+    QList<int> streamIndexes; // read from it and checked against the source
 };
 
 // An exit status when the program ends here, nothing when it goes on.
@@ -204,6 +230,7 @@ const ValueOption kValueOptions[] = {
     { "--audio-quality", &Options::audioQuality, "--audio-quality needs high, normal or low" },
     { "--output-dir", &Options::outputDir, "--output-dir needs a folder" },
     { "--name", &Options::name, "--name needs a name" },
+    { "--streams", &Options::streams, "--streams needs stream indexes (see --list-streams)" },
 };
 
 // The switches, each setting its flag (--keyframe-copy sets two).
@@ -271,6 +298,9 @@ Exit parseArgument(const QStringList &args, int &i, Options &o)
         listFormats();
         return kExitOk;
     }
+    if (a == QLatin1String("--list-streams"))
+        return i + 1 < args.size() ? listStreams(args.at(i + 1))
+                                   : usageError(QStringLiteral("--list-streams needs a file"));
     for (const SwitchOption &s : kSwitches) {
         if (a == QLatin1String(s.name)) {
             o.*s.flag = true;
@@ -308,6 +338,44 @@ Exit parseArgument(const QStringList &args, int &i, Options &o)
     } else {
         return usageError(QStringLiteral("only one input file can be cut at a time"));
     }
+    return std::nullopt;
+}
+
+// --streams: the indexes, each a stream of the source, with a video or an audio stream among
+// them (without one nothing would be saved).
+Exit chooseStreams(Options &o)
+{
+    if (o.streams.isNull())
+        return std::nullopt;
+    QList<SourceStream> streams;
+    QString error;
+    if (!ListStreams(o.input, &streams, &error))
+        return usageError(error);
+    bool media = false;
+    for (const QString &part : o.streams.split(QLatin1Char(','))) {
+        bool number = false;
+        const int index = part.trimmed().toInt(&number);
+        if (!number || index < 0)
+            return usageError(QStringLiteral("--streams: \"%1\" is not a list of stream indexes "
+                                             "such as 0,2,3")
+                                  .arg(o.streams));
+        const SourceStream *s = FindStream(streams, index);
+        if (!s)
+            return usageError(QStringLiteral("--streams: %1 has no stream %2 (its streams are 0 "
+                                             "to %3; see --list-streams)")
+                                  .arg(o.input)
+                                  .arg(index)
+                                  .arg(streams.size() - 1));
+        media
+            = media || s->kind == SourceStream::Kind::Video || s->kind == SourceStream::Kind::Audio;
+        if (!o.streamIndexes.contains(index))
+            o.streamIndexes << index;
+    }
+    if (!media)
+        return usageError(QStringLiteral("--streams: none of the streams %1 is video or audio; "
+                                         "there would be nothing to save")
+                              .arg(o.streams));
+    std::sort(o.streamIndexes.begin(), o.streamIndexes.end());
     return std::nullopt;
 }
 
@@ -538,6 +606,7 @@ CutJob buildJob(const Options &o, const CutSource &source, const CutSpan &range,
     job.encode = EncodeSpec { built.EncoderArguments, built.Device };
     job.output = CutOutput { model.folder(), model.fileName(), built.OutputExtension };
     job.replaceAllowed = o.yes;
+    job.streams = o.streamIndexes;
     return job;
 }
 
@@ -596,6 +665,8 @@ int printFfmpeg(const Options &o, FfmpegEncoder &encoder, const CutJob &job)
     const Outcome setUp = setUpCut(encoder, job);
     if (!setUp)
         return refusal(o, job, setUp.error());
+    for (const QString &note : encoder.jobNotes())
+        err() << "snipora-cut: " << note << Qt::endl;
     if (!job.isCopy()) {
         for (const QString &argument : encoder.jobArguments(job.outputPath()))
             out() << argument << '\n';
@@ -700,8 +771,11 @@ int runJob(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder, cons
                          app.quit();
                      });
     const Outcome started = startCut(encoder, job);
-    if (started)
+    if (started) {
+        for (const QString &note : encoder.jobNotes())
+            err() << "snipora-cut: " << note << Qt::endl;
         app.exec();
+    }
     // The next job (--each) connects anew: nothing of this one may outlive it.
     QObject::disconnect(&encoder, nullptr, &app, nullptr);
     return started ? status : refusal(o, job, started.error());
@@ -754,6 +828,8 @@ int main(int argc, char *argv[])
         return *exit;
     CutSource source;
     if (const Exit exit = probeSource(o, source, range))
+        return *exit;
+    if (const Exit exit = chooseStreams(o))
         return *exit;
     QList<Segment> ranges { Segment { range.startSeconds, range.endSeconds, QString() } };
     if (o.segments.any()) {

@@ -94,6 +94,7 @@ void FormVideoFormat::buildControls()
     column->addLayout(exact);
     column->addWidget(m_convertOption);
     buildFormatFrame(column);
+    buildTracksGroup(column);
     buildNamingAndButtons(column);
 
     m_grid = new PropertyGrid(m_model.grid(), this);
@@ -160,6 +161,100 @@ void FormVideoFormat::buildFormatFrame(QVBoxLayout *column)
     frame->setColumnStretch(3, 1);
     frame->setColumnMinimumWidth(4, 0);
     column->addWidget(m_formatGroup);
+}
+
+void FormVideoFormat::buildTracksGroup(QVBoxLayout *column)
+{
+    m_tracksGroup = new QGroupBox(QStringLiteral("Tracks"), m_leftPanel);
+    m_tracksGroup->setObjectName(QStringLiteral("GroupTracks"));
+    auto *grid = new QGridLayout(m_tracksGroup);
+    grid->setContentsMargins(8, 4, 8, 4);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(2);
+    m_tracksGroup->setVisible(false);
+    column->addWidget(m_tracksGroup);
+}
+
+void FormVideoFormat::loadTracks()
+{
+    const QString path = m_parts.shared ? m_parts.shared->InputFilePath : QString();
+    if (path == m_tracksPath && !m_trackBoxes.isEmpty())
+        return; // the same file: the boxes keep what the user chose for it
+    m_tracksPath = path;
+    qDeleteAll(m_trackBoxes);
+    m_trackBoxes.clear();
+    m_tracksEdited = false;
+    m_streams = m_parts.sourceStreams && !path.isEmpty() ? m_parts.sourceStreams()
+                                                         : QList<SourceStream>();
+    const bool offered = OffersTrackChoice(m_streams);
+    auto *grid = static_cast<QGridLayout *>(m_tracksGroup->layout());
+    QWidget *previous = m_btnMore;
+    for (qsizetype k = 0; offered && k < m_streams.size(); ++k) {
+        const SourceStream &s = m_streams.at(k);
+        auto *box = new QCheckBox(
+            QStringLiteral("%1: %2").arg(QString::number(s.index), DescribeStream(s)),
+            m_tracksGroup);
+        box->setObjectName(QStringLiteral("Track%1").arg(s.index));
+        // Two columns keep the group short; a long title is cut in the box and shown whole
+        // in its tip.
+        box->setToolTip(box->text());
+        box->setMaximumWidth((kLeftWidth - 60) / 2);
+        grid->addWidget(box, int(k / 2), int(k % 2));
+        connect(box, &QCheckBox::toggled, this, [this] {
+            if (!m_refreshing)
+                m_tracksEdited = true;
+        });
+        setTabOrder(previous, box);
+        previous = box;
+        m_trackBoxes << box;
+    }
+    setTabOrder(previous, m_textFileName);
+    m_tracksGroup->setVisible(offered);
+    refreshTracks();
+    fitHeight();
+}
+
+void FormVideoFormat::refreshTracks()
+{
+    if (m_tracksEdited)
+        return;
+    const QList<int> chosen = defaultTracks();
+    const bool was = m_refreshing;
+    m_refreshing = true;
+    for (qsizetype k = 0; k < m_trackBoxes.size(); ++k)
+        m_trackBoxes.at(k)->setChecked(chosen.contains(m_streams.at(k).index));
+    m_refreshing = was;
+}
+
+QList<int> FormVideoFormat::checkedTracks() const
+{
+    QList<int> chosen;
+    for (qsizetype k = 0; k < m_trackBoxes.size(); ++k) {
+        if (m_trackBoxes.at(k)->isChecked())
+            chosen << m_streams.at(k).index;
+    }
+    return chosen;
+}
+
+QList<int> FormVideoFormat::defaultTracks() const
+{
+    // ffmpeg keeps a subtitle stream by itself only in the containers made for them.
+    if (!m_model.directCopySelected())
+        return ConvertDefaultChoice(m_streams,
+                                    m_model.formatKey() == QLatin1String("mkv")
+                                        || m_model.formatKey() == QLatin1String("webm"));
+    QList<int> all;
+    for (const SourceStream &s : m_streams)
+        all << s.index;
+    return all;
+}
+
+QList<int> FormVideoFormat::jobStreams() const
+{
+    if (m_trackBoxes.isEmpty())
+        return {};
+    const QList<int> chosen = checkedTracks();
+    return chosen == defaultTracks() ? QList<int>() : chosen;
 }
 
 // The file name and destination rows and the OK and Cancel buttons, added to the left column
@@ -296,6 +391,7 @@ void FormVideoFormat::refresh()
     if (m_textFolder->text() != m_model.folder())
         m_textFolder->setText(m_model.folder());
     refreshEnabled();
+    refreshTracks();
     takeFocusRequest();
     m_refreshing = false;
 }
@@ -397,6 +493,7 @@ QString FormVideoFormat::copyStartNote()
 int FormVideoFormat::showForCut()
 {
     m_copyStartKnown[0] = m_copyStartKnown[1] = false;
+    loadTracks();
     refresh();
     if (m_parts.shared) {
         // No folder accepted yet (a first cut): the source's own folder is offered, and offered
@@ -510,6 +607,7 @@ CutJob FormVideoFormat::buildJob(const QList<CutSpan> &ranges)
     job.mode = CutModeOf(built.DirectCopyMode, built.ExactCopyMode);
     job.encode = EncodeSpec { built.EncoderArguments, built.Device };
     job.output = CutOutput { m_model.folder(), m_model.fileName(), built.OutputExtension };
+    job.streams = jobStreams();
     return job;
 }
 
@@ -550,6 +648,20 @@ bool FormVideoFormat::ok()
     SharedValues &shared = *m_parts.shared;
     if (!acceptName())
         return false;
+    if (!m_trackBoxes.isEmpty()) {
+        const QList<int> chosen = checkedTracks();
+        if (std::none_of(chosen.cbegin(), chosen.cend(), [this](int index) {
+                const SourceStream *s = FindStream(m_streams, index);
+                return s->kind == SourceStream::Kind::Video || s->kind == SourceStream::Kind::Audio;
+            })) {
+            if (m_parts.messages)
+                m_parts.messages->showMessage(this, MessageSink::Icon::Error,
+                                              QStringLiteral("Error"),
+                                              QStringLiteral("Choose a video or an audio track: "
+                                                             "the tracks ticked hold neither."));
+            return false;
+        }
+    }
     rememberChoices();
     QList<CutSpan> ranges { CutSpan {
         shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds, QString() } };

@@ -3,6 +3,7 @@
 #include "argumentbuilder.h"
 #include "cutjob.h"
 #include "outputmodel.h"
+#include "sourcestreams.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -52,6 +53,8 @@ struct FormVideoFormatParts
     // The line telling where a direct copy of the cut will really start ("" when it starts
     // with the frame at the start mark); exact is the "Exact cut" box.
     std::function<QString(bool exact)> copyStartNote;
+    // The streams of the opened file, for the track list (asked once per cut).
+    std::function<QList<SourceStream>()> sourceStreams;
 };
 
 // The output settings dialog ("Output Settings"). Created on first use and afterwards only
@@ -76,6 +79,10 @@ public:
     void browseFolder();
     // The OK command; returns true when the job was built and handed on.
     bool ok();
+    // The streams the job keeps as the track list has them: empty while the list is hidden or
+    // shows the choice the mode makes by itself (every stream for a copy, ffmpeg's pick for a
+    // conversion).
+    QList<int> jobStreams() const;
     // Lets the next close go ahead (the program is ending).
     void closeForGood() { m_closeForGood = true; }
 
@@ -87,6 +94,14 @@ private:
     void buildControls();
     void buildFormatFrame(QVBoxLayout *column);
     void buildNamingAndButtons(QVBoxLayout *column);
+    // The "Tracks" group: a check box for each stream of the source, shown only where there is
+    // a choice to make (see OffersTrackChoice()).
+    void buildTracksGroup(QVBoxLayout *column);
+    void loadTracks();
+    // Until the user changes a box, the boxes show the choice of the mode.
+    void refreshTracks();
+    QList<int> checkedTracks() const;
+    QList<int> defaultTracks() const;
     void connectControls();
     void buildFormatMenu();
     // Brings every widget up to date with the model.
@@ -134,4 +149,9 @@ private:
     QPushButton *m_btnCancel = nullptr;
     PropertyGrid *m_grid = nullptr;
     QMenu *m_formatMenu = nullptr;
+    QGroupBox *m_tracksGroup = nullptr;
+    QList<QCheckBox *> m_trackBoxes; // in the order of m_streams
+    QList<SourceStream> m_streams;
+    QString m_tracksPath; // the file the boxes were made for
+    bool m_tracksEdited = false;
 };

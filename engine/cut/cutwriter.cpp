@@ -229,6 +229,9 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
     m_dtsByMuxer = isMatroska();
     if (!addStreams(video, error))
         return false;
+    // A video left out by the choice of streams times nothing: the end is the other streams'.
+    if (m_videoInput >= 0 && outputIndex(m_videoInput) < 0)
+        m_videoInput = -1;
     readNalLengthSize(video);
     if (!m_ownChapters)
         copyChapters(raw, input, zeroMicros, endMicros);
@@ -243,6 +246,8 @@ bool CutWriter::addStreams(const VideoOverride &video, QString *error)
     const bool matroska = isMatroska();
     m_map.assign(m_input->nb_streams, -1);
     for (unsigned i = 0; i < m_input->nb_streams; ++i) {
+        if (!m_chosen.isEmpty() && !m_chosen.contains(int(i)))
+            continue;
         const AVStream *in = m_input->streams[i];
         const AVCodecParameters *par = in->codecpar;
         // Attachments (fonts) exist only in Matroska; the other streams go where the muxer

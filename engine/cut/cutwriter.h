@@ -27,6 +27,9 @@ public:
         unsigned codecTag = 0; // used where the container knows it; else as for the source
     };
 
+    // Keeps only these input streams (by index) in the output opened afterwards; empty: every
+    // stream the container can carry. The others are not written and not reported as left out.
+    void keepOnly(const QList<int> &streams) { m_chosen = streams; }
     // Opens the file at path for writing (its extension picks the container; without one, the
     // muxer that writes the source's kind of file). zeroMicros and endMicros bound the range in
     // the source's AV_TIME_BASE time (chapters are cut to it).
@@ -92,6 +95,7 @@ private:
     bool start(const QByteArray &file, QString *error);
     void putChapters();
 
+    QList<int> m_chosen;
     AvOutputPtr m_ctx;
     AVFormatContext *m_input = nullptr;
     std::vector<int> m_map;

@@ -673,6 +673,7 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
     std::vector<StreamCopy::Progress> progresses;
     std::vector<StreamCopyJob> jobs = pieceJobs(job, progress, progresses);
     CutWriter writer;
+    writer.keepOnly(job.streams);
     std::vector<std::unique_ptr<CopyRun>> runs;
     for (size_t k = 0; k < jobs.size(); ++k)
         runs.push_back(std::make_unique<CopyRun>(jobs[k], cancel, progresses[k], notes, writer));
@@ -719,6 +720,7 @@ bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
     if (m_job.ranges.size() > 1)
         return RunJoinedCopy(m_job, cancel, progress, m_notes, &m_error);
     CutWriter writer;
+    writer.keepOnly(m_job.streams);
     CopyRun copy(m_job, cancel, progress, m_notes, writer);
     return copy.run(&m_error);
 }

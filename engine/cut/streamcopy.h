@@ -46,6 +46,8 @@ struct StreamCopyJob
     // Two or more: these ranges, joined in this order, instead of startSeconds and
     // lengthSeconds.
     QList<CopyRange> ranges;
+    // The source's streams (by index) to keep; empty: every stream.
+    QList<int> streams;
 };
 
 // Where a copy will really start, for telling the user before it runs.

@@ -47,6 +47,9 @@ public:
     // in this order, instead of the one range its options give. Fewer: the options' range.
     // Cleared by clearJobs().
     virtual void setRanges(const QList<CutSpan> &ranges) { Q_UNUSED(ranges); }
+    // The source's streams (by index) the output set up afterwards keeps; empty: every stream
+    // for a copy, ffmpeg's pick for a conversion. Cleared by clearJobs().
+    virtual void setStreams(const QList<int> &streams) { Q_UNUSED(streams); }
     // The limits of the device a preset is made for; an output set up afterwards is held
     // within them (a larger frame is scaled down to fit, a higher rate lowered).
     virtual void setDeviceLimits(const DeviceLimits &limits) { Q_UNUSED(limits); }

@@ -77,6 +77,30 @@ template<typename Range> qint64 nearestIn(const Range &kbits, qint64 bitrate)
 
 namespace EncoderFacts {
 
+QString SubtitleCodecFor(const QString &muxer, const QString &codec)
+{
+    const AVOutputFormat *format = muxerNamed(muxer);
+    const AVCodecDescriptor *d = avcodec_descriptor_get_by_name(codec.toLatin1().constData());
+    if (!format || !d || d->type != AVMEDIA_TYPE_SUBTITLE)
+        return QString();
+    if (avformat_query_codec(format, d->id, FF_COMPLIANCE_NORMAL) == 1)
+        return QStringLiteral("copy");
+    if (!(d->props & AV_CODEC_PROP_TEXT_SUB))
+        return QString();
+    if (isOneOf(muxer, { "matroska" }))
+        return QStringLiteral("srt");
+    if (isOneOf(muxer, { "webm" }))
+        return QStringLiteral("webvtt");
+    if (isOneOf(muxer, { "mp4", "mov", "ipod", "3gp", "3g2", "ismv", "f4v" }))
+        return QStringLiteral("mov_text");
+    return QString();
+}
+
+bool HoldsSeveralTracks(const QString &muxer)
+{
+    return isOneOf(muxer, { "matroska", "webm", "mp4", "mov", "mpegts" });
+}
+
 QString MuxerFor(const QString &formatName, const QString &extension)
 {
     const AVOutputFormat *format = nullptr;

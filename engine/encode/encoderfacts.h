@@ -22,6 +22,16 @@ QString MuxerFor(const QString &formatName, const QString &extension);
 QString DefaultVideoEncoder(const QString &muxer);
 QString DefaultAudioEncoder(const QString &muxer);
 
+// How a subtitle stream of this codec (libavcodec's name) goes into the muxer: "copy" where the
+// muxer carries the codec itself, else the text subtitle encoder the muxer takes for a text
+// codec (SubRip for Matroska, WebVTT for WebM, mov_text for the MP4 family); "" where it
+// cannot go (a picture subtitle outside Matroska, or a muxer without subtitles).
+QString SubtitleCodecFor(const QString &muxer, const QString &codec);
+
+// True when the muxer writes more than one audio (and video) track that players let the
+// user choose: Matroska, WebM, MP4, MOV and MPEG-TS.
+bool HoldsSeveralTracks(const QString &muxer);
+
 // True when ffmpeg has an encoder of this name.
 bool EncoderExists(const QString &encoder);
 

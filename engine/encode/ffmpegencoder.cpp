@@ -7,6 +7,7 @@
 #include "rangejoin.h"
 #include "result.h"
 #include "streamcopy.h"
+#include "streamlist.h"
 #include "temporaryoutput.h"
 #include "timecode.h"
 
@@ -109,6 +110,32 @@ bool ChaptersFit(const QString &extension)
     return kinds.contains(extension.toLower());
 }
 
+// What the translation knows of the input when only the chosen streams are kept: their counts,
+// the first chosen video's picture and the first chosen audio's channels and rate.
+SourceMedia chosenMedia(SourceMedia media, const QList<SourceStream> &chosen)
+{
+    media.videoStreams = media.audioStreams = 0;
+    bool video = false;
+    bool audio = false;
+    for (const SourceStream &s : chosen) {
+        if (s.kind == SourceStream::Kind::Video) {
+            ++media.videoStreams;
+            if (!std::exchange(video, true)) {
+                media.width = s.width;
+                media.height = s.height;
+            }
+        } else if (s.kind == SourceStream::Kind::Audio) {
+            ++media.audioStreams;
+            if (!std::exchange(audio, true)) {
+                media.audioChannels = s.channels;
+                media.sampleRate = s.sampleRate > 0 ? s.sampleRate : media.sampleRate;
+            }
+        }
+    }
+    media.chosen = chosen;
+    return media;
+}
+
 } // namespace
 
 FfmpegEncoder::FfmpegEncoder(QObject *parent)
@@ -160,6 +187,7 @@ void FfmpegEncoder::clearJobs()
     m_outputs.clear();
     m_mode.reset();
     m_ranges.clear();
+    m_streams.clear();
     setReplaceAllowed(false);
 }
 
@@ -203,16 +231,20 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         m_error = destination.error().sentence;
         return -1;
     }
+    QList<SourceStream> chosen;
+    if (!m_streams.isEmpty() && !chosenStreams(input, &chosen))
+        return -1;
+    const SourceMedia media = chosen.isEmpty() ? input.media : chosenMedia(input.media, chosen);
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
     TranslatedOptions translated = TranslateOptions(input.options, options, out.suffix(),
-                                                    input.formatName, input.media, m_deviceLimits);
+                                                    input.formatName, media, m_deviceLimits);
     if (!translated.ok) {
         m_error = translated.error;
         return -1;
     }
-    const Outcome refusal = jobRefusal(input.path, input.media.videoStreams,
-                                       input.media.audioStreams, translated, out.suffix());
+    const Outcome refusal
+        = jobRefusal(input.path, media.videoStreams, media.audioStreams, translated, out.suffix());
     if (!refusal) {
         m_error = refusal.error().sentence;
         return -1;
@@ -222,8 +254,20 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     job.path = out.absoluteFilePath();
     job.streamCopy = m_mode ? *m_mode != CutMode::Convert : translated.copiesVideo;
     job.exact = m_mode ? *m_mode == CutMode::ExactCopy : m_exactCopy;
+    job.streams = m_streams;
+    job.notes = translated.notes;
     if (!m_ranges.isEmpty() && !job.streamCopy) {
-        const RangeJoin joined = joinRanges(input, options, out.suffix());
+        // The concat filter joins pictures and sounds: subtitles stay out of a joined
+        // conversion.
+        QList<SourceStream> joinable = chosen;
+        const bool subtitles = joinable.removeIf(
+            [](const SourceStream &s) { return s.kind == SourceStream::Kind::Subtitle; });
+        if (subtitles && translated.outputArgs.contains(QLatin1String("-c:s:0")))
+            job.notes << QStringLiteral("leaves out the subtitles: joined segments of a "
+                                        "conversion hold pictures and sound only");
+        const RangeJoin joined = joinRanges(
+            input, joinable.isEmpty() ? input.media : chosenMedia(input.media, joinable), options,
+            out.suffix());
         if (!joined.ok) {
             m_error = joined.error;
             return -1;
@@ -244,8 +288,43 @@ void FfmpegEncoder::removeInputFile(int inputIndex)
     m_outputs.removeIf([inputIndex](const Output &o) { return o.inputIndex == inputIndex; });
 }
 
-RangeJoin FfmpegEncoder::joinRanges(const Input &input, const QString &options,
-                                    const QString &extension) const
+bool FfmpegEncoder::chosenStreams(const Input &input, QList<SourceStream> *chosen)
+{
+    QList<SourceStream> streams;
+    if (!ListStreams(input.path, &streams, &m_error))
+        return false;
+    bool media = false;
+    for (const int index : std::as_const(m_streams)) {
+        const SourceStream *s = FindStream(streams, index);
+        if (!s) {
+            m_error = QStringLiteral("The source has no stream %1 (its streams are 0 to %2).")
+                          .arg(index)
+                          .arg(streams.size() - 1);
+            return false;
+        }
+        if (!std::any_of(chosen->cbegin(), chosen->cend(),
+                         [index](const SourceStream &c) { return c.index == index; }))
+            *chosen << *s;
+        media
+            = media || s->kind == SourceStream::Kind::Video || s->kind == SourceStream::Kind::Audio;
+    }
+    if (!media) {
+        m_error = QStringLiteral("None of the chosen tracks is video or audio: there is nothing "
+                                 "to save.");
+        return false;
+    }
+    std::sort(chosen->begin(), chosen->end(),
+              [](const SourceStream &a, const SourceStream &b) { return a.index < b.index; });
+    return true;
+}
+
+QStringList FfmpegEncoder::jobNotes() const
+{
+    return m_outputs.isEmpty() ? QStringList() : m_outputs.constFirst().notes;
+}
+
+RangeJoin FfmpegEncoder::joinRanges(const Input &input, const SourceMedia &media,
+                                    const QString &options, const QString &extension) const
 {
     // Each range is translated as the job of that one range would be.
     static const QRegularExpression length(QStringLiteral("(^|\\s)-TimeLength\\s+\\S+"));
@@ -256,8 +335,26 @@ RangeJoin FfmpegEncoder::joinRanges(const Input &input, const QString &options,
         pieces << TranslateOptions(QStringLiteral("-TimeStart ") + NumberText(range.startSeconds),
                                    rest + QStringLiteral(" -TimeLength ")
                                        + NumberText(range.lengthSeconds()),
-                                   extension, input.formatName, input.media, m_deviceLimits);
-    RangeJoin join = JoinRanges(ffmpegPath(input.path), pieces, input.media.audioStreams != 0);
+                                   extension, input.formatName, media, m_deviceLimits);
+    // The streams the translation mapped (as far as the format holds them) are the ones
+    // joined.
+    JoinStreams streams;
+    if (!media.chosen.isEmpty() && !pieces.isEmpty()) {
+        streams.video.clear();
+        streams.audio.clear();
+        const QStringList &args = pieces.constFirst().outputArgs;
+        for (qsizetype i = 0; i + 1 < args.size(); ++i) {
+            if (args.at(i) != QLatin1String("-map"))
+                continue;
+            const SourceStream *s = FindStream(media.chosen, args.at(i + 1).mid(2).toInt());
+            if (s && s->kind == SourceStream::Kind::Video && streams.video.isEmpty())
+                streams.video = QString::number(s->index);
+            else if (s && s->kind == SourceStream::Kind::Audio)
+                streams.audio << QString::number(s->index);
+        }
+    }
+    RangeJoin join = JoinRanges(ffmpegPath(input.path), pieces,
+                                media.audioStreams != 0 && !streams.audio.isEmpty(), streams);
     if (join.ok && ChaptersFit(extension))
         AddJoinChapters(&join, m_ranges.size(),
                         joinedChapters(input, !join.args.contains(QLatin1String("-an"))));
@@ -355,7 +452,8 @@ bool FfmpegEncoder::startEncoding()
         m_run = &m_copy;
         StreamCopyJob job { input.path,     m_output->temporaryPath(),
                             t.startSeconds, t.lengthSeconds,
-                            output.exact,   {} };
+                            output.exact,   {},
+                            output.streams };
         for (qsizetype k = 0; k < m_ranges.size(); ++k)
             job.ranges << CopyRange { m_ranges.at(k).startSeconds, m_ranges.at(k).lengthSeconds(),
                                       ChapterTitleOf(m_ranges, k) };

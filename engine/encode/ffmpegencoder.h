@@ -59,6 +59,10 @@ public:
         m_ranges = ranges.size() > 1 ? ranges : QList<CutSpan>();
     }
     void setDeviceLimits(const DeviceLimits &limits) override { m_deviceLimits = limits; }
+    void setStreams(const QList<int> &streams) override { m_streams = streams; }
+    // What the job set up last has to tell before it runs: chosen tracks its format cannot
+    // hold ("keeps one audio track: AVI holds one").
+    QStringList jobNotes() const;
     // What the last direct copy had to tell (streams left out, a start on a key frame).
     CopyNotes copyNotes() const { return m_copyNotes; }
 
@@ -88,15 +92,20 @@ private:
         // A conversion of several ranges: its inputs, filter graph and output options (see
         // JoinRanges); empty for one range.
         QStringList joinedArgs;
+        QList<int> streams; // the chosen streams; empty: the default ones
+        QStringList notes; // of the translation, for jobNotes()
         bool streamCopy = false; // a direct copy, run in-process
         bool exact = true;
     };
 
     // The conversion of several ranges (m_ranges) of the input with these options.
-    RangeJoin joinRanges(const Input &input, const QString &options,
+    RangeJoin joinRanges(const Input &input, const SourceMedia &media, const QString &options,
                          const QString &extension) const;
     // One chapter per range of that conversion, where its piece starts in the output.
     QList<JoinChapter> joinedChapters(const Input &input, bool audio) const;
+    // The chosen streams (m_streams) of the input, with what the translation needs to know of
+    // them; false with m_error set when one does not exist or none is video or audio.
+    bool chosenStreams(const Input &input, QList<SourceStream> *chosen);
 
     // Reports of the runs.
     void onProcessProgress(const QList<ProgressParser::Block> &blocks);
@@ -132,6 +141,7 @@ private:
     std::optional<CutMode> m_mode; // told by setCutMode() since the last clearJobs()
     QList<CutSpan> m_ranges; // told by setRanges(): two or more, or none
     DeviceLimits m_deviceLimits;
+    QList<int> m_streams; // told by setStreams()
     ProcessRun m_process;
     CopyRun m_copy;
     EncoderRun *m_run = nullptr; // the one of the two that runs, if any

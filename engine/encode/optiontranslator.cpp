@@ -814,6 +814,79 @@ void streamsTheFormatPlays(Job &job)
         job.append("-map_chapters", QStringLiteral("-1"));
 }
 
+// A choice of tracks: each chosen stream is mapped by its index, in the source's order, as far
+// as the format holds it. A format with one audio (or video) track keeps the first chosen one;
+// subtitles go where the container carries them, converted to the text format it takes. What
+// is left out is said in a note, and a choice that leaves nothing to save is refused.
+void chosenStreams(Job &job)
+{
+    if (job.source.chosen.isEmpty() || !job.converts())
+        return;
+    const QString muxer = job.muxer();
+    const QString format = job.extension.isEmpty() ? muxer : job.extension.toUpper();
+    const bool several = HoldsSeveralTracks(muxer);
+    const bool video = job.writesVideo();
+    const bool audio = job.writesAudio();
+    QList<Option> maps;
+    int videos = 0;
+    int audios = 0;
+    int subtitles = 0;
+    bool droppedAudio = false;
+    bool droppedVideo = false;
+    const auto map = [&maps](const SourceStream &s) {
+        maps.append({ QStringLiteral("-map"), QStringLiteral("0:%1").arg(s.index), true });
+    };
+    for (const SourceStream &s : std::as_const(job.source.chosen)) {
+        switch (s.kind) {
+        case SourceStream::Kind::Video:
+            if (video && (videos == 0 || several)) {
+                map(s);
+                ++videos;
+            } else {
+                droppedVideo = droppedVideo || video;
+            }
+            break;
+        case SourceStream::Kind::Audio:
+            if (audio && (audios == 0 || several)) {
+                map(s);
+                ++audios;
+            } else {
+                droppedAudio = droppedAudio || audio;
+            }
+            break;
+        case SourceStream::Kind::Subtitle: {
+            const QString codec = SubtitleCodecFor(muxer, s.codec);
+            if (codec.isEmpty()) {
+                job.result.notes << QStringLiteral("leaves out subtitle track %1: %2 holds no %3 "
+                                                   "subtitles")
+                                        .arg(QString::number(s.index), format, s.codec);
+                break;
+            }
+            map(s);
+            maps.append({ QStringLiteral("-c:s:%1").arg(subtitles++), codec, true });
+            break;
+        }
+        case SourceStream::Kind::Other:
+            job.result.notes << QStringLiteral("leaves out track %1: a converted file holds "
+                                               "video, audio and subtitles only")
+                                    .arg(s.index);
+            break;
+        }
+    }
+    if (videos == 0 && audios == 0) {
+        job.fail(QStringLiteral("There is nothing to save: %1 keeps none of the chosen tracks.")
+                     .arg(format));
+        return;
+    }
+    if (droppedVideo)
+        job.result.notes << QStringLiteral("keeps one video track: %1 holds one").arg(format);
+    if (droppedAudio)
+        job.result.notes << QStringLiteral("keeps one audio track: %1 holds one").arg(format);
+    if (subtitles > 0)
+        job.removeAll({ "-sn" });
+    job.output << maps;
+}
+
 // The rules in the order they run, each with its reason above its function.
 struct Rule
 {
@@ -847,6 +920,7 @@ const Rule kRules[] = {
     { "channels the encoder takes", channelsTheEncoderTakes },
     { "audio bit rate the encoder takes", audioBitrateTheEncoderTakes },
     { "streams the format plays", streamsTheFormatPlays },
+    { "chosen streams", chosenStreams },
 };
 
 // Reads a token list into options; false with the job's error set on an option that lacks

@@ -5,6 +5,7 @@
 
 #include "devicelimits.h"
 #include "result.h"
+#include "sourcestreams.h"
 
 // Turns the program's option dialect into arguments that today's ffmpeg accepts. The dialect
 // is ffmpeg command-line syntax as older ffmpeg releases understood it, plus "-TimeStart S"
@@ -29,6 +30,9 @@ struct SourceMedia
     double frameRate = 0; // its frames a second
     int audioChannels = 0; // of the audio stream ffmpeg picks
     int sampleRate = 0;
+    // The streams the user chose, in the source's order; empty: ffmpeg's pick. The counts and
+    // the facts above then describe these streams (the first chosen video and audio).
+    QList<SourceStream> chosen;
 };
 
 struct TranslatedOptions
@@ -43,6 +47,8 @@ struct TranslatedOptions
     // Seconds the decoder drops after the input seek before the range begins (containers
     // without a seek index are entered early); 0 when the seek lands on the start.
     double decoderSkipSeconds = 0;
+    // What the user should know of the result: chosen tracks the format cannot hold.
+    QStringList notes;
 };
 
 // outputExtension is the output file's extension without the dot (it decides ffmpeg's muxer);

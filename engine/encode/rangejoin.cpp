@@ -65,11 +65,18 @@ QString joinRefusal(const QList<TranslatedOptions> &ranges)
 struct JoinGraph
 {
     bool video = false;
-    bool audio = false;
+    qsizetype audioCount = 0; // the sound tracks joined, each on its own
+    JoinStreams streams;
     QStringList audioFilters; // the job's own, applied after the join
     QStringList graph;
     QString pieces; // the labels the concat filter takes, in order
 };
+
+// The name of the j-th joined sound track's labels: none for the first.
+QString audioSuffix(qsizetype j)
+{
+    return j == 0 ? QString() : QString::number(j);
+}
 
 // Adds each range as an input of its own, entered as its job would enter it, and its trimmed
 // pieces to the graph. False with the sentence in *error when a range's video is not trimmed.
@@ -87,12 +94,15 @@ bool addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ran
                 *error = QStringLiteral("The video of a range is not cut to its frames.");
                 return false;
             }
-            g.graph << QStringLiteral("[%1:v:0]%2[v%1]").arg(n, chain);
+            g.graph << QStringLiteral("[%1:%3]%2[v%1]").arg(n, chain, g.streams.video);
             g.pieces += QStringLiteral("[v%1]").arg(n);
         }
-        if (g.audio) {
-            g.graph << QStringLiteral("[%1:a:0]%2[a%1]").arg(n, audioTrim(r));
-            g.pieces += QStringLiteral("[a%1]").arg(n);
+        for (qsizetype j = 0; j < g.audioCount; ++j) {
+            const QString piece
+                = QStringLiteral("a%1%2").arg(n, j == 0 ? QString() : QStringLiteral("_%1").arg(j));
+            g.graph << QStringLiteral("[%1:%2]%3[%4]")
+                           .arg(n, g.streams.audio.at(j), audioTrim(r), piece);
+            g.pieces += QStringLiteral("[%1]").arg(piece);
         }
     }
     return true;
@@ -106,37 +116,45 @@ void addJoin(const JoinGraph &g, qsizetype count, QStringList &args)
                                .arg(g.pieces)
                                .arg(count)
                                .arg(g.video ? 1 : 0)
-                               .arg(g.audio ? 1 : 0);
-    QString outputs = (g.video ? QStringLiteral("[v]") : QString())
-        + (g.audio ? QStringLiteral("[ajoined]") : QString());
+                               .arg(g.audioCount);
+    QString outputs = g.video ? QStringLiteral("[v]") : QString();
+    for (qsizetype j = 0; j < g.audioCount; ++j)
+        outputs += QStringLiteral("[ajoined%1]").arg(audioSuffix(j));
     graph << joined + outputs;
-    if (g.audio)
-        graph << QStringLiteral("[ajoined]%1[a]")
+    for (qsizetype j = 0; j < g.audioCount; ++j)
+        graph << QStringLiteral("[ajoined%2]%1[a%2]")
                      .arg(g.audioFilters.isEmpty() ? QStringLiteral("anull")
-                                                   : g.audioFilters.join(QLatin1Char(',')));
+                                                   : g.audioFilters.join(QLatin1Char(',')),
+                          audioSuffix(j));
     args << QStringLiteral("-filter_complex") << graph.join(QLatin1Char(';'));
     // The concat filter starts each piece where the longest stream of the one before ends: the
     // sound, by up to a frame. Frames keep those times instead of being repeated into the gap.
     if (g.video)
         args << QStringLiteral("-map") << QStringLiteral("[v]") << QStringLiteral("-fps_mode")
              << QStringLiteral("vfr");
-    if (g.audio)
-        args << QStringLiteral("-map") << QStringLiteral("[a]");
+    for (qsizetype j = 0; j < g.audioCount; ++j)
+        args << QStringLiteral("-map") << QStringLiteral("[a%1]").arg(audioSuffix(j));
 }
 
 } // namespace
 
-RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio)
+RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio,
+                     const JoinStreams &streams)
 {
     RangeJoin join;
     join.error = joinRefusal(ranges);
     if (!join.error.isEmpty())
         return join;
-    // The output options of the first range without what each range sets for itself.
+    // The output options of the first range without what each range sets for itself; the join
+    // maps its own outputs.
     QStringList output = ranges.first().outputArgs;
     JoinGraph g;
-    g.video = !output.contains(QLatin1String("-vn"));
-    g.audio = audio && !output.contains(QLatin1String("-an"));
+    g.streams = streams;
+    g.video = !output.contains(QLatin1String("-vn")) && !streams.video.isEmpty();
+    const bool joinAudio
+        = audio && !output.contains(QLatin1String("-an")) && !streams.audio.isEmpty();
+    g.audioCount = joinAudio ? streams.audio.size() : 0;
+    takeOption(&output, QStringLiteral("-map"));
     takeOption(&output, QStringLiteral("-vf"));
     g.audioFilters = userAudioFilters(takeOption(&output, QStringLiteral("-af")));
     takeOption(&output, QStringLiteral("-t"));

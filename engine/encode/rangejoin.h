@@ -23,10 +23,20 @@ struct RangeJoin
     QStringList args;
 };
 
+// The input streams a join takes, as stream specifiers of ffmpeg's ("v:0", or "3" for the
+// stream of index 3): one video and the audio streams, each joined on its own.
+struct JoinStreams
+{
+    QString video = QStringLiteral("v:0");
+    QStringList audio { QStringLiteral("a:0") };
+};
+
 // `ranges` are the translations of the job for each range (TranslateOptions with that range's
 // -TimeStart and -TimeLength); `inputUrl` is the input as ffmpeg takes it. `audio` tells whether
-// the input has a sound track to join (ffmpeg's pick of one).
-RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio);
+// the input has a sound track to join (ffmpeg's pick of one); `streams` which of its streams
+// are joined.
+RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio,
+                     const JoinStreams &streams = JoinStreams());
 
 // A chapter of a joined output, in seconds of the output.
 struct JoinChapter

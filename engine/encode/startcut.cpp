@@ -32,6 +32,7 @@ Result<int> setUp(Encoder &encoder, const CutJob &job)
                            .arg(path));
     encoder.setCutMode(job.mode);
     encoder.setRanges(job.ranges);
+    encoder.setStreams(job.streams);
     encoder.setExactCopy(job.mode == CutMode::ExactCopy);
     encoder.setDeviceLimits(job.encode.device);
     if (encoder.addOutputFile(input, path, job.encode.options) < 0)

@@ -1,0 +1,160 @@
+#include "avlogging.h"
+#include "catalogue.h"
+#include "ffmpegencoder.h"
+#include "formvideoformat.h"
+#include "recordingmessagesink.h"
+#include "sharedvalues.h"
+#include "startcut.h"
+#include "streamlist.h"
+#include "trackmedia.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace MediaFixtures;
+using namespace TrackMedia;
+
+// The dialog's track list on a file with four tracks: what it shows, what it ticks by itself,
+// and that the boxes decide what the saved file holds.
+class TestFormVideoFormatTracks : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void shownOnlyWithAChoice();
+    void boxesDecideTheSavedFile_data();
+    void boxesDecideTheSavedFile();
+
+private:
+    // The dialog for a cut of 0.5 to 2.5 s of the file; OK runs the job with the real encoder.
+    std::unique_ptr<FormVideoFormat> makeDialog(const QString &source);
+
+    QTemporaryDir m_dir;
+    QString m_source;
+    SharedValues m_shared;
+    RecordingMessageSink m_messages;
+    bool m_saved = false;
+};
+
+void TestFormVideoFormatTracks::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("settings"));
+    m_source = makeFourTracks(QDir(m_dir.path()));
+    QVERIFY(!m_source.isEmpty());
+    QuietLibavLogging();
+}
+
+std::unique_ptr<FormVideoFormat> TestFormVideoFormatTracks::makeDialog(const QString &source)
+{
+    m_shared = SharedValues();
+    m_shared.InputFilePath = source;
+    m_shared.Job.output.folder = m_dir.path() + QLatin1Char('/');
+    m_shared.SourceWidth = 320;
+    m_shared.SourceHeight = 240;
+    m_shared.SourceHasVideo = true;
+    m_shared.SourceBitrateKbps = 500;
+    m_shared.CutStartSeconds = 0.5;
+    m_shared.CutLengthSeconds = 2;
+    m_saved = false;
+    FormVideoFormatParts parts;
+    parts.shared = &m_shared;
+    parts.messages = &m_messages;
+    parts.audioChannelCount = [] { return 2; };
+    parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
+    parts.startConversion = [this] {
+        FfmpegEncoder encoder;
+        QVERIFY(encoder.locateLibrary(QString()));
+        QEventLoop loop;
+        connect(&encoder, &Encoder::encoderFinished, &loop,
+                [&](int, bool succeeded, bool, const QString &message) {
+                    m_saved = succeeded;
+                    if (!succeeded)
+                        qWarning() << message;
+                    loop.quit();
+                });
+        if (startCut(encoder, m_shared.Job))
+            loop.exec();
+    };
+    return std::make_unique<FormVideoFormat>(std::move(parts), nullptr);
+}
+
+void TestFormVideoFormatTracks::shownOnlyWithAChoice()
+{
+    const QString plain = makeH264Aac(QDir(m_dir.path()), QStringLiteral("plain.mp4"), 2);
+    for (const auto &[file, shown] : { std::pair { plain, false }, std::pair { m_source, true } }) {
+        auto d = makeDialog(file);
+        QTimer::singleShot(0, d.get(), [&d, shown = shown] {
+            auto *group = d->findChild<QGroupBox *>(QStringLiteral("GroupTracks"));
+            QVERIFY(group);
+            QCOMPARE(group->isVisible(), shown);
+            QCOMPARE(group->findChildren<QCheckBox *>().size(), shown ? 4 : 0);
+            d->hide();
+        });
+        d->showForCut();
+        d->closeForGood();
+    }
+}
+
+// The mode's own choice until a box changes: every track for a copy, ffmpeg's pick (the
+// video, the stereo track and, Matroska taking them, the subtitles) for a conversion.
+void TestFormVideoFormatTracks::boxesDecideTheSavedFile_data()
+{
+    QTest::addColumn<bool>("copy");
+    QTest::addColumn<QStringList>("toggled"); // object names of the boxes clicked
+    QTest::addColumn<QStringList>("kept");
+    const QStringList all { "video", "audio 2ch", "audio 1ch", "subtitle" };
+    QTest::newRow("copy, as it is") << true << QStringList() << all;
+    QTest::newRow("copy without the second audio")
+        << true << QStringList { "Track2" } << QStringList { "video", "audio 2ch", "subtitle" };
+    QTest::newRow("copy of the sound only")
+        << true << QStringList { "Track0", "Track3" } << QStringList { "audio 2ch", "audio 1ch" };
+    QTest::newRow("conversion, as it is")
+        << false << QStringList() << QStringList { "video", "audio 2ch", "subtitle" };
+    QTest::newRow("conversion with every track") << false << QStringList { "Track2" } << all;
+    QTest::newRow("conversion with the other audio")
+        << false << QStringList { "Track1", "Track2", "Track3" }
+        << QStringList { "video", "audio 1ch" };
+}
+
+void TestFormVideoFormatTracks::boxesDecideTheSavedFile()
+{
+    QFETCH(bool, copy);
+    QFETCH(QStringList, toggled);
+    QFETCH(QStringList, kept);
+    auto d = makeDialog(m_source);
+    const QString name = QStringLiteral("dialog-%1").arg(QTest::currentDataTag()).replace(' ', '-');
+    QTimer::singleShot(0, d.get(), [&] {
+        if (copy) {
+            d->model().option1Click();
+        } else {
+            const CatalogueEntry *mkv = Catalogue::findById(1030);
+            d->model().SelectCatalogueEntry(mkv->Id, mkv->caption());
+            d->model().option2Click();
+        }
+        const QList<QCheckBox *> boxes
+            = d->findChildren<QCheckBox *>(QRegularExpression(QStringLiteral("^Track\\d$")));
+        QCOMPARE(boxes.size(), 4);
+        for (QCheckBox *box : boxes)
+            QCOMPARE(box->isChecked(), copy || box->objectName() != QLatin1String("Track2"));
+        for (const QString &toggle : toggled)
+            d->findChild<QCheckBox *>(toggle)->click();
+        if (qEnvironmentVariableIsSet("SNIPORA_TRACKS_SHOT"))
+            d->grab().save(qEnvironmentVariable("SNIPORA_TRACKS_SHOT") + name + ".png");
+        d->model().setFileName(name);
+        QVERIFY(d->ok());
+    });
+    d->showForCut();
+    d->closeForGood();
+    QVERIFY(m_saved);
+    QCOMPARE(streamKinds(m_dir.filePath(name + QStringLiteral(".mkv"))), kept);
+}
+
+QTEST_MAIN(TestFormVideoFormatTracks)
+#include "tst_formvideoformat_tracks.moc"
