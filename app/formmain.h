@@ -125,11 +125,12 @@ public:
     void setGuideVisible(bool visible) override;
     void clearVideo() override;
     void setBusy(bool busy) override;
+    void showOpening(const QString &fileName) override;
+    void hideOpening() override;
     void leaveTopmost() override;
     void repaintVideo() override;
     QString chooseMediaFile(const QString &folder, const QStringList &filters) override;
     void showPlainMessage(const QString &text) override;
-    void waitPumping(int milliseconds) override;
     void showOutputDialog() override;
 
 protected:
@@ -160,6 +161,8 @@ private:
     bool openUrl(const QUrl &url);
     bool handleKey(QKeyEvent *key);
     void runCommand(const std::function<void()> &action);
+    void buildOpeningPanel();
+    void placeOpeningPanel();
 
     SharedValues m_shared;
     Player *m_player;
@@ -188,6 +191,12 @@ private:
     int m_busyDepth = 0;
 
     QTimer m_tickTimer; // once a second: Playback::timerTick()
+    QTimer m_openingDelay; // an open this long on its way shows the opening panel
+
+    // Over the video area while a file takes long to open: its name and Cancel (Esc).
+    QWidget *m_openingPanel = nullptr;
+    QLabel *m_openingLabel = nullptr;
+    QObject *m_openingEscape = nullptr; // Esc cancels, while an open is on its way
 
     // Controls. Each keeps the Qt object name of its design (PicPane, NaSlider1, btbOpen...),
     // which the skin and the tests address; the members say what the controls are.
