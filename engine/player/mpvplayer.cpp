@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -25,6 +26,9 @@ constexpr int kDurationGraceMs = 2000;
 constexpr int kPositionIntervalMs = 40;
 // A frame step that shows no new frame (the first or the last one) lands after this.
 constexpr int kStepGuardMs = 2000;
+// The reply tags of our own flag changes.
+constexpr quint64 kPauseSet = 1;
+constexpr quint64 kMuteSet = 2;
 
 void onWakeup(void *player)
 {
@@ -137,6 +141,8 @@ bool MpvPlayer::loadLibrary()
     m_mpv = std::move(mpv);
     mpv_observe_property(m_mpv.get(), 0, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv.get(), 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv.get(), 0, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv.get(), 0, "mute", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(m_mpv.get(), onWakeup, this);
     return true;
 }
@@ -178,6 +184,7 @@ void MpvPlayer::open(const QString &path)
         return;
     }
     m_openFile = info.absoluteFilePath();
+    m_timePos = std::numeric_limits<double>::quiet_NaN();
     resetSteps();
     m_positionTimer.stop();
     setFlag("pause", true);
@@ -338,8 +345,7 @@ void MpvPlayer::endOpenStage()
 
 void MpvPlayer::abandonOpen()
 {
-    const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv.get(), stop);
+    stopPlayback();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate();
     m_durationMicros = 0;
@@ -397,8 +403,7 @@ void MpvPlayer::close()
         video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
-    const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv.get(), stop);
+    stopPlayback();
     m_durationMicros = 0;
     setState(StateNoMedia);
 }
@@ -412,7 +417,7 @@ void MpvPlayer::pause()
     m_positionTimer.stop();
     // The frame the picture stops on: the slider and the marks must not keep the time of the
     // last tick, up to a frame or two earlier.
-    if (wasPlaying)
+    if (wasPlaying && !m_seeking)
         emitPosition();
     if (m_state == StatePlaying)
         setState(StatePaused);
@@ -423,10 +428,14 @@ void MpvPlayer::play()
     if (!m_mpv || m_state == StateNoMedia)
         return;
     dropQueuedSteps();
-    if (flag("eof-reached")) {
+    // Asked of mpv itself: it does not report every change of this flag (a paused seek to the
+    // end), and while paused the core answers at once.
+    int eof = 0;
+    mpv_get_property(m_mpv.get(), "eof-reached", MPV_FORMAT_FLAG, &eof);
+    if (eof) {
         // Parked on the last frame: playing starts again from the beginning.
         const char *command[] = { "seek", "0", "absolute+exact", nullptr };
-        mpv_command(m_mpv.get(), command);
+        mpv_command_async(m_mpv.get(), 0, command);
     }
     setFlag("pause", false);
     setState(StatePlaying);
@@ -445,7 +454,7 @@ bool MpvPlayer::isPaused() const
 {
     if (!m_mpv || m_state == StateNoMedia)
         return true;
-    return flag("pause");
+    return m_pausedFlag;
 }
 
 int MpvPlayer::stateCode() const
@@ -468,12 +477,12 @@ void MpvPlayer::seek(qint64 micros)
     const char *command[] = { "seek", seconds.constData(), "absolute+exact", nullptr };
     mpv_command_async(m_mpv.get(), m_seekSerial, command);
     if (m_state == StateEnded)
-        setState(flag("pause") ? StatePaused : StatePlaying);
+        setState(m_pausedFlag ? StatePaused : StatePlaying);
 }
 
 bool MpvPlayer::isMuted() const
 {
-    return flag("mute");
+    return m_mutedFlag;
 }
 
 void MpvPlayer::setMuted(bool muted)
@@ -553,11 +562,25 @@ void MpvPlayer::onStepGuard()
 
 qint64 MpvPlayer::currentPosition() const
 {
-    double pos = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) < 0
-        || !std::isfinite(pos))
+    if (!m_mpv || !std::isfinite(m_timePos))
         return -1;
-    return qint64(std::llround(std::max(0.0, pos) * 1e6));
+    return qint64(std::llround(std::max(0.0, m_timePos) * 1e6));
+}
+
+void MpvPlayer::readTimePos()
+{
+    double pos = 0;
+    m_timePos = mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) >= 0
+        ? pos
+        : std::numeric_limits<double>::quiet_NaN();
+}
+
+void MpvPlayer::stopPlayback()
+{
+    // Waited for: a load asked for after it must not be overtaken by it.
+    const char *stop[] = { "stop", nullptr };
+    mpv_command(m_mpv.get(), stop);
+    m_timePos = std::numeric_limits<double>::quiet_NaN();
 }
 
 void MpvPlayer::drainEvents()
@@ -591,6 +614,12 @@ void MpvPlayer::handleEvent(const void *raw)
     case MPV_EVENT_PLAYBACK_RESTART:
         onPlaybackRestart();
         break;
+    case MPV_EVENT_SET_PROPERTY_REPLY:
+        if (event->reply_userdata == kPauseSet && m_pauseSets > 0)
+            --m_pauseSets;
+        else if (event->reply_userdata == kMuteSet && m_muteSets > 0)
+            --m_muteSets;
+        break;
     case MPV_EVENT_COMMAND_REPLY:
         if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
             m_lastSeekTaken = true;
@@ -622,9 +651,12 @@ void MpvPlayer::onEndFile(const mpv_event_end_file &end)
 void MpvPlayer::onPlaybackRestart()
 {
     // A seek has landed: the frame on screen changed, also while paused, and the window must
-    // show its time rather than the time asked for. A step back is such a seek.
-    if (!isOpening() && m_state != StateNoMedia)
+    // show its time rather than the time asked for. A step back is such a seek. The core has
+    // just finished the seek: asking it for the time does not wait for a decode.
+    if (!isOpening() && m_state != StateNoMedia) {
+        readTimePos();
         emitPosition();
+    }
     // Seeks asked for in a row land once: only the landing after mpv took the last of them
     // ends the wait of the steps.
     if (m_lastSeekTaken)
@@ -637,10 +669,23 @@ void MpvPlayer::onPlaybackRestart()
 
 void MpvPlayer::onPropertyChange(const mpv_event_property &property)
 {
+    // The values asked for most are kept as mpv reports them, so that asking never waits for
+    // the core (busy decoding while a seek runs); a flag being set by us keeps the value set.
+    const bool isFlag = property.format == MPV_FORMAT_FLAG;
+    const bool flagValue = isFlag && *static_cast<int *>(property.data) != 0;
+    if (qstrcmp(property.name, "time-pos") == 0)
+        m_timePos = property.format == MPV_FORMAT_DOUBLE ? *static_cast<double *>(property.data)
+                                                         : std::numeric_limits<double>::quiet_NaN();
+    else if (qstrcmp(property.name, "pause") == 0 && isFlag && m_pauseSets == 0)
+        m_pausedFlag = flagValue;
+    else if (qstrcmp(property.name, "mute") == 0 && isFlag && m_muteSets == 0)
+        m_mutedFlag = flagValue;
     // While paused the picture moves only by seeks and frame steps: report each frame it
     // lands on (while playing, the position timer reports).
+    // A seek on its way reports where it lands (onPlaybackRestart): a time from before it is
+    // no frame the window may take.
     if (qstrcmp(property.name, "time-pos") == 0 && property.format == MPV_FORMAT_DOUBLE
-        && !isOpening() && m_state != StateNoMedia && m_state != StatePlaying) {
+        && !isOpening() && m_state != StateNoMedia && m_state != StatePlaying && !m_seeking) {
         emitPosition();
         if (m_steppingDirection > 0)
             stepLanded(); // a step forward shows the next frame
@@ -671,18 +716,20 @@ void MpvPlayer::emitPosition()
         Q_EMIT positionChanged(position);
 }
 
-bool MpvPlayer::flag(const char *name) const
-{
-    int value = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value) < 0)
-        return false;
-    return value != 0;
-}
-
 void MpvPlayer::setFlag(const char *name, bool on)
 {
     if (!m_mpv)
         return;
     int value = on ? 1 : 0;
-    mpv_set_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value);
+    quint64 tag = 0;
+    if (qstrcmp(name, "pause") == 0) {
+        m_pausedFlag = on;
+        ++m_pauseSets;
+        tag = kPauseSet;
+    } else if (qstrcmp(name, "mute") == 0) {
+        m_mutedFlag = on;
+        ++m_muteSets;
+        tag = kMuteSet;
+    }
+    mpv_set_property_async(m_mpv.get(), tag, name, MPV_FORMAT_FLAG, &value);
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 struct mpv_handle;
@@ -127,8 +128,10 @@ private:
     void onStepGuard();
     void dropQueuedSteps() { m_queuedSteps = 0; }
     void resetSteps();
-    bool flag(const char *name) const;
+    // Sets a flag without waiting for mpv; isPaused() and isMuted() say the value set at once.
     void setFlag(const char *name, bool on);
+    void readTimePos();
+    void stopPlayback();
 
     Options m_options;
     MpvHandle m_mpv;
@@ -151,6 +154,13 @@ private:
     int m_steppingDirection = 0;
     int m_queuedSteps = 0;
     QTimer m_stepGuard; // a step or seek that shows no new frame lands after a while
+
+    // What mpv last reported (or we last set) of its properties.
+    double m_timePos = std::numeric_limits<double>::quiet_NaN();
+    bool m_pausedFlag = true;
+    bool m_mutedFlag = false;
+    int m_pauseSets = 0; // our changes of the flag mpv has not answered yet
+    int m_muteSets = 0;
 
     // The open on its way.
     OpenStage m_openStage = OpenStage::None;
