@@ -44,6 +44,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QThread>
@@ -53,6 +54,8 @@
 namespace {
 
 const QString kProgramTitle = QStringLiteral("Snipora");
+// An open that takes longer than this says so in the window.
+constexpr int kOpeningPanelDelayMs = 400;
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &tooltip)
 {
@@ -74,6 +77,32 @@ void place(QWidget *w, int left, int top, int width, int height)
 {
     w->setGeometry(MainLayout::TwipsToPixels(left, top, width, height));
 }
+
+// Esc pressed anywhere in the window, while installed on the application.
+class EscapeKey final : public QObject
+{
+public:
+    EscapeKey(QWidget *window, std::function<void()> pressed)
+        : QObject(window)
+        , m_window(window)
+        , m_pressed(std::move(pressed))
+    {
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() != QEvent::KeyPress || !widget || widget->window() != m_window
+            || static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape)
+            return false;
+        m_pressed();
+        return true;
+    }
+
+private:
+    QWidget *m_window;
+    std::function<void()> m_pressed;
+};
 
 // The More button points down while the column is open and up while it is collapsed.
 QString moreGlyph(bool open)
@@ -880,6 +909,65 @@ void FormMain::setBusy(bool busy)
     }
 }
 
+void FormMain::showOpening(const QString &fileName)
+{
+    if (!m_openingPanel)
+        buildOpeningPanel();
+    m_openingLabel->setText(QStringLiteral("Opening %1...").arg(fileName));
+    m_openingDelay.start();
+    qApp->installEventFilter(m_openingEscape);
+}
+
+void FormMain::hideOpening()
+{
+    m_openingDelay.stop();
+    if (!m_openingPanel)
+        return;
+    m_openingPanel->hide();
+    qApp->removeEventFilter(m_openingEscape);
+}
+
+void FormMain::buildOpeningPanel()
+{
+    // A window of its own, so that it shows above the video surface (one too).
+    m_openingPanel = new QWidget(this);
+    m_openingPanel->setObjectName(QStringLiteral("PanelOpening"));
+    m_openingPanel->setAttribute(Qt::WA_NativeWindow);
+    m_openingPanel->setAttribute(Qt::WA_StyledBackground);
+    m_openingPanel->setStyleSheet(QStringLiteral("#PanelOpening { background-color: #f0f0f0; }"));
+    m_openingLabel = makeLabel(m_openingPanel, "LabelOpening", QString());
+    auto *bar = new QProgressBar(m_openingPanel);
+    bar->setObjectName(QStringLiteral("BarOpening"));
+    bar->setRange(0, 0); // busy, no known share
+    bar->setTextVisible(false);
+    auto *cancel = makeButton(m_openingPanel, "btnCancelOpen", QStringLiteral("Cancel (Esc)"));
+    cancel->setText(QStringLiteral("Cancel"));
+    m_openingLabel->setGeometry(12, 10, 296, 20);
+    bar->setGeometry(12, 36, 210, 22);
+    cancel->setGeometry(232, 34, 76, 26);
+    m_openingPanel->resize(320, 70);
+    m_openingPanel->hide();
+    const auto cancelOpen = [this] {
+        if (m_playback)
+            m_playback->cancelOpen();
+    };
+    connect(cancel, &QPushButton::clicked, this, cancelOpen);
+    m_openingEscape = new EscapeKey(this, cancelOpen);
+    m_openingDelay.setSingleShot(true);
+    m_openingDelay.setInterval(kOpeningPanelDelayMs);
+    connect(&m_openingDelay, &QTimer::timeout, this, [this] {
+        placeOpeningPanel();
+        m_openingPanel->show();
+        m_openingPanel->raise();
+    });
+}
+
+void FormMain::placeOpeningPanel()
+{
+    const QRect area = m_videoPane->geometry();
+    m_openingPanel->move(area.center() - m_openingPanel->rect().center());
+}
+
 void FormMain::leaveTopmost()
 {
     if (windowFlags() & Qt::WindowStaysOnTopHint) {
@@ -913,16 +1001,6 @@ void FormMain::showPlainMessage(const QString &text)
 {
     if (m_messages)
         m_messages->showMessage(this, MessageSink::Icon::None, kProgramTitle, text);
-}
-
-void FormMain::waitPumping(int milliseconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
 }
 
 void FormMain::showOutputDialog()

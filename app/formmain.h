@@ -130,11 +130,12 @@ public:
     void setGuideVisible(bool visible) override;
     void clearVideo() override;
     void setBusy(bool busy) override;
+    void showOpening(const QString &fileName) override;
+    void hideOpening() override;
     void leaveTopmost() override;
     void repaintVideo() override;
     QString chooseMediaFile(const QString &folder, const QStringList &filters) override;
     void showPlainMessage(const QString &text) override;
-    void waitPumping(int milliseconds) override;
     void showOutputDialog() override;
 
 protected:
@@ -176,6 +177,8 @@ private:
     void refreshCutEnabled();
     bool runEachFile();
     bool runOneConversion();
+    void buildOpeningPanel();
+    void placeOpeningPanel();
 
     SharedValues m_shared;
     Player *m_player;
@@ -208,6 +211,12 @@ private:
     Workbench *m_workbench = nullptr;
 
     QTimer m_tickTimer; // once a second: Playback::timerTick()
+    QTimer m_openingDelay; // an open this long on its way shows the opening panel
+
+    // Over the video area while a file takes long to open: its name and Cancel (Esc).
+    QWidget *m_openingPanel = nullptr;
+    QLabel *m_openingLabel = nullptr;
+    QObject *m_openingEscape = nullptr; // Esc cancels, while an open is on its way
 
     // Controls. Each keeps the Qt object name of its design (PicPane, NaSlider1, btbOpen...),
     // which the skin and the tests address; the members say what the controls are.

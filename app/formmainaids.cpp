@@ -157,13 +157,14 @@ void FormMain::stepKeyFrame(int direction)
 {
     if (!m_playback->fileOpen())
         return;
-    const qint64 now = toMicros(m_playback->frameOnScreenSeconds());
-    const qint64 key = m_workbench->keyFrameFrom(now, direction);
-    if (key < 0)
-        return; // no key frame that way, or the index is still being read
-    m_player->pause();
-    setOffersPlay(true);
-    showTimelinePosition(key, true);
+    m_playback->withFrameOnScreen([this, direction](double seconds) {
+        const qint64 key = m_workbench->keyFrameFrom(toMicros(seconds), direction);
+        if (key < 0 || !m_playback->fileOpen())
+            return; // no key frame that way, or the index is still being read
+        m_player->pause();
+        setOffersPlay(true);
+        showTimelinePosition(key, true);
+    });
 }
 
 void FormMain::goToMark(bool end)

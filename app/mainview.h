@@ -57,6 +57,10 @@ public:
     virtual void setGuideVisible(bool visible) = 0;
     virtual void clearVideo() = 0;
     virtual void setBusy(bool busy) = 0;
+    // An open of the named file has started: should it take more than a moment, the window
+    // says so and offers to cancel it. hideOpening() ends that.
+    virtual void showOpening(const QString &fileName) = 0;
+    virtual void hideOpening() = 0;
     // Keeps the main window out of the always-on-top band without moving it.
     virtual void leaveTopmost() = 0;
     // Repaints the player's video window at once.
@@ -65,8 +69,6 @@ public:
     // The Open dialog: the chosen path, or "" when cancelled.
     virtual QString chooseMediaFile(const QString &folder, const QStringList &filters) = 0;
     virtual void showPlainMessage(const QString &text) = 0;
-    // Processes pending window events for the given milliseconds.
-    virtual void waitPumping(int milliseconds) = 0;
     // Shows the output settings dialog modally.
     virtual void showOutputDialog() = 0;
 };

@@ -16,6 +16,13 @@ namespace {
 
 const QString kProgramTitle = QStringLiteral("Snipora");
 
+// How long the frame on screen is waited for: frame steps still on their way (a decode back
+// from a distant key frame takes its time), then a seek, and a RealMedia frame lookup.
+constexpr int kStepsWaitMs = 10000;
+constexpr int kSeekWaitMs = 200;
+constexpr int kLookupWaitMs = 2000;
+constexpr int kSettleCheckMs = 25;
+
 std::optional<int> toInt(double value)
 {
     const qint64 r = RoundHalfEven(value);
@@ -33,6 +40,19 @@ Playback::Playback(Player &player, Probe &probe, SharedValues &shared, MainView 
     , m_shared(shared)
     , m_view(view)
 {
+    m_openConnection = QObject::connect(&m_player, &Player::openFinished, &m_player,
+                                        [this](bool opened) { onOpenFinished(opened); });
+    m_stepsConnection = QObject::connect(&m_player, &Player::stepsLanded, &m_player,
+                                         [this] { answerFrameQueries(); });
+    m_settleTimer.setInterval(kSettleCheckMs);
+    QObject::connect(&m_settleTimer, &QTimer::timeout, &m_settleTimer,
+                     [this] { answerFrameQueries(); });
+}
+
+Playback::~Playback()
+{
+    QObject::disconnect(m_openConnection);
+    QObject::disconnect(m_stepsConnection);
 }
 
 void Playback::openCommand()
@@ -56,6 +76,17 @@ void Playback::openFile(const QString &path)
 
 void Playback::openChosenFile(QString path)
 {
+    if (m_opening) {
+        // A new choice replaces the open on its way; the window before that one is kept.
+        m_player.cancelOpen();
+        m_view.hideOpening();
+        if (!m_restoring)
+            m_view.setBusy(false);
+    } else {
+        m_folderBeforeOpen = m_lastOpenFolder;
+        m_secondsBeforeOpen = m_positionSeconds;
+    }
+    answerFrameQueries(true);
     m_view.setGuideVisible(false);
     m_view.setBusy(true);
 
@@ -68,8 +99,51 @@ void Playback::openChosenFile(QString path)
             break;
         }
     }
+    m_view.showOpening(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    startOpen(path, false);
+}
 
-    if (!m_player.open(path)) {
+void Playback::startOpen(const QString &path, bool restoring)
+{
+    // The player and the probe read the file at the same time; the open goes on once both
+    // have answered (at once when the player fails).
+    m_opening = true;
+    m_restoring = restoring;
+    m_openingPath = path;
+    m_playerAnswer = m_probeAnswer = Answer::Waiting;
+    const quint64 attempt = ++m_openAttempt;
+    m_player.open(path);
+    m_probe.openInBackground(path, [this, attempt](bool probed) {
+        if (attempt != m_openAttempt || !m_opening)
+            return;
+        m_probeAnswer = probed ? Answer::Yes : Answer::No;
+        openAnswered();
+    });
+}
+
+void Playback::onOpenFinished(bool opened)
+{
+    if (!m_opening)
+        return; // an open already given up
+    m_playerAnswer = opened ? Answer::Yes : Answer::No;
+    openAnswered();
+}
+
+void Playback::openAnswered()
+{
+    if (m_playerAnswer == Answer::Waiting
+        || (m_playerAnswer == Answer::Yes && m_probeAnswer == Answer::Waiting))
+        return;
+    const bool opened = m_playerAnswer == Answer::Yes;
+    const bool probed = m_probeAnswer == Answer::Yes;
+    ++m_openAttempt; // a probe answer still to come is no longer wanted
+    if (m_restoring) {
+        finishRestore(opened);
+        return;
+    }
+    m_opening = false;
+    m_view.hideOpening();
+    if (!opened) {
         m_view.showPlainMessage(m_player.lastErrorText());
         // Whatever was open before is gone too: the pane, the controls and the values a
         // conversion reads all say "no file", so nothing of the old file can be cut by mistake.
@@ -77,8 +151,12 @@ void Playback::openChosenFile(QString path)
         m_view.setBusy(false);
         return;
     }
+    continueOpen(m_openingPath, probed);
+}
 
-    probeOpenedFile(path);
+void Playback::continueOpen(const QString &path, bool probed)
+{
+    probeOpenedFile(path, probed);
 
     m_view.setWindowCaption(path + QStringLiteral(" - ") + kProgramTitle);
     m_shared.InputFilePath = path;
@@ -89,6 +167,41 @@ void Playback::openChosenFile(QString path)
     // (a file of no length has none).
     showRange();
     m_view.setBusy(false);
+}
+
+void Playback::cancelOpen()
+{
+    if (!m_opening || m_restoring)
+        return;
+    m_player.cancelOpen();
+    ++m_openAttempt;
+    m_opening = false;
+    m_view.hideOpening();
+    m_lastOpenFolder = m_folderBeforeOpen;
+    m_view.setBusy(false);
+    if (!m_fileOpen) {
+        m_view.setGuideVisible(true);
+        return;
+    }
+    // The player let go of the file that was open, and the probe may have read the other:
+    // both take it again, and it comes back where it was, its marks and the window's values
+    // untouched.
+    startOpen(m_shared.InputFilePath, true);
+}
+
+void Playback::finishRestore(bool opened)
+{
+    m_opening = m_restoring = false;
+    if (!opened) {
+        m_view.showPlainMessage(m_player.lastErrorText());
+        closeMedia();
+        return;
+    }
+    const qint64 target = targetForSeconds(m_secondsBeforeOpen);
+    if (target > 0) {
+        seekTo(target);
+        refreshStillFrame(target);
+    }
 }
 
 void Playback::closeMedia()
@@ -128,24 +241,70 @@ void Playback::showRange()
     m_shared.CutLengthSeconds = empty ? 0.0 : m_range.length();
 }
 
-double Playback::frameOnScreenSeconds()
+void Playback::withFrameOnScreen(std::function<void(double)> use)
+{
+    m_frameQueries.push_back({ std::move(use), true });
+    answerFrameQueries();
+}
+
+void Playback::afterFrameQueries(std::function<void()> action)
+{
+    m_frameQueries.push_back({ [action = std::move(action)](double) { action(); }, false });
+    answerFrameQueries();
+}
+
+bool Playback::frameSettled()
+{
+    if (!m_stepsWait.isValid())
+        m_stepsWait.start();
+    if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb)
+        return !m_lookupPending || m_stepsWait.elapsed() >= kLookupWaitMs;
+    if (m_player.pendingSteps() > 0 && m_stepsWait.elapsed() < kStepsWaitMs)
+        return false;
+    if (!m_seekPending)
+        return true;
+    if (!m_seekWait.isValid())
+        m_seekWait.start();
+    return m_seekWait.elapsed() >= kSeekWaitMs;
+}
+
+double Playback::knownFrameSeconds() const
 {
     if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb)
         return m_positionSeconds; // the frame found by the probe
-    // Frame steps still on their way (a key held down) land first, each a frame further; a
-    // decode back from a distant key frame takes its time, so the wait is generous.
-    for (int i = 0; m_player.pendingSteps() > 0 && i < 400; ++i)
-        m_view.waitPumping(25);
-    for (int i = 0; m_seekPending && i < 8; ++i)
-        m_view.waitPumping(25);
     if (m_seekPending && m_targetKnown)
         return m_positionSeconds; // the seek's target: the frame the player is about to show
     const qint64 micros = m_player.currentPosition();
     return micros >= 0 ? Int64ToSeconds(micros) : m_positionSeconds;
 }
 
+void Playback::answerFrameQueries(bool force)
+{
+    // One at a time: a use may move the picture (a jump), and the next one then waits for that.
+    if (m_answering)
+        return;
+    m_answering = true;
+    while (!m_frameQueries.empty()) {
+        const bool needsFrame = m_frameQueries.front().needsFrame;
+        if (needsFrame && !force && !frameSettled())
+            break;
+        FrameQuery query = std::move(m_frameQueries.front());
+        m_frameQueries.pop_front();
+        m_stepsWait.invalidate();
+        m_seekWait.invalidate();
+        query.use(needsFrame ? knownFrameSeconds() : m_positionSeconds);
+    }
+    m_answering = false;
+    if (m_frameQueries.empty())
+        m_settleTimer.stop();
+    else if (!m_settleTimer.isActive())
+        m_settleTimer.start();
+}
+
 void Playback::seekTo(qint64 micros)
 {
+    // Uses asked for before this seek get the frame they were asked about, not its target.
+    answerFrameQueries(true);
     m_player.seek(micros);
     m_positionSeconds = Int64ToSeconds(micros);
     m_seekPending = true;
@@ -154,7 +313,7 @@ void Playback::seekTo(qint64 micros)
 
 void Playback::stepFrame(int direction)
 {
-    if (!m_fileOpen || !m_view.offersPlay() || direction == 0)
+    if (!fileOpen() || !m_view.offersPlay() || direction == 0)
         return;
     m_freezePositionUpdates = false;
     m_player.stepFrame(direction);
@@ -164,15 +323,18 @@ void Playback::stepFrame(int direction)
 
 void Playback::jump(double seconds)
 {
-    if (!m_fileOpen)
+    if (!fileOpen())
         return;
     m_freezePositionUpdates = false;
-    const double from = frameOnScreenSeconds();
-    const double to = std::clamp(from + seconds, 0.0, Int64ToSeconds(m_durationMicros));
-    const qint64 target = targetForSeconds(to);
-    seekTo(target);
-    showPositionSeconds(Int64ToSeconds(target));
-    refreshStillFrame(target);
+    withFrameOnScreen([this, seconds](double from) {
+        if (!fileOpen())
+            return;
+        const double to = std::clamp(from + seconds, 0.0, Int64ToSeconds(m_durationMicros));
+        const qint64 target = targetForSeconds(to);
+        seekTo(target);
+        showPositionSeconds(Int64ToSeconds(target));
+        refreshStillFrame(target);
+    });
 }
 
 void Playback::showPositionSeconds(double seconds)
@@ -183,9 +345,8 @@ void Playback::showPositionSeconds(double seconds)
     showPosition(int(tenths));
 }
 
-void Playback::probeOpenedFile(const QString &path)
+void Playback::probeOpenedFile(const QString &path, bool probed)
 {
-    const bool probed = m_probe.open(path, QString());
     // A probe that cannot answer leaves no picture size: never the previous file's.
     m_shared.SourceWidth = m_shared.SourceHeight = 0;
     if (probed) {
@@ -206,6 +367,8 @@ void Playback::probeOpenedFile(const QString &path)
 
 void Playback::onMediaOpened(qint64 durationMicros)
 {
+    if (m_restoring)
+        return; // the same file again: its marks and values stay
     m_durationMicros = durationMicros;
     const double seconds = Int64ToSeconds(durationMicros);
     m_durationText = FormatTimeCode(seconds);
@@ -222,14 +385,35 @@ void Playback::onMediaOpened(qint64 durationMicros)
 void Playback::onPosition(qint64 micros)
 {
     if (m_shared.SourceHasVideo && m_shared.SourceIsRmvb) {
-        // RealMedia timestamps: show the start of the frame before the reported time.
-        m_probe.positionAtTime(micros, 0);
-        m_probe.step(-1);
-        m_positionSeconds = Int64ToSeconds(m_probe.currentTime());
-    } else {
-        m_positionSeconds = Int64ToSeconds(micros);
+        // RealMedia timestamps: show the start of the frame before the reported time. The
+        // probe decodes from a key frame to find it, away from the UI thread; a newer position
+        // replaces one still waiting for its turn.
+        const quint64 lookup = ++m_frameLookup;
+        m_lookupPending = true;
+        m_probe.findFrameBefore(micros, [this, lookup, micros](qint64 frame, bool found) {
+            onFrameFound(lookup, micros, frame, found);
+        });
+        return;
     }
+    m_positionSeconds = Int64ToSeconds(micros);
+    showReportedPosition(micros);
+}
+
+void Playback::onFrameFound(quint64 lookup, qint64 reportedMicros, qint64 frameMicros, bool found)
+{
+    if (lookup == m_frameLookup)
+        m_lookupPending = false;
+    if (!m_fileOpen || !m_shared.SourceIsRmvb)
+        return; // the file has changed meanwhile
+    // A frame the probe cannot find is shown at the player's time, never at zero.
+    m_positionSeconds = Int64ToSeconds(found ? frameMicros : reportedMicros);
+    showReportedPosition(reportedMicros);
+}
+
+void Playback::showReportedPosition(qint64 micros)
+{
     m_seekPending = false;
+    answerFrameQueries();
     if (m_freezePositionUpdates || micros <= 0 || m_durationMicros <= 0)
         return;
     const double tenths = std::trunc(m_positionSeconds * 10.0);
@@ -260,6 +444,8 @@ void Playback::onStateChanged(int code)
 
 void Playback::playPause()
 {
+    if (m_opening)
+        return;
     m_freezePositionUpdates = false;
     m_player.togglePause();
     m_view.setOffersPlay(m_player.isPaused());
@@ -267,8 +453,9 @@ void Playback::playPause()
 
 void Playback::goToStart()
 {
+    if (m_opening)
+        return;
     m_player.pause();
-    m_view.waitPumping(50);
     m_freezePositionUpdates = true;
     seekTo(0);
     refreshStillFrame(0);
@@ -280,14 +467,14 @@ void Playback::goToStart()
 
 void Playback::goToEnd()
 {
+    if (m_opening)
+        return;
     m_player.pause();
-    m_view.waitPumping(50);
     m_freezePositionUpdates = true;
     seekTo(m_durationMicros);
     m_player.pause();
     m_view.setOffersPlay(true);
     m_view.setPositionValue(m_view.positionMax());
-    m_view.waitPumping(50);
     // The position is now the end: a mark set here must not take an older position.
     seekTo(m_durationMicros);
     m_view.setPositionLabel(m_durationText + QLatin1Char('/') + m_durationText);
@@ -316,7 +503,7 @@ qint64 Playback::targetForSeconds(double seconds) const
 
 void Playback::positionMouseUp(int button, double xTwips)
 {
-    if (button != 1)
+    if (button != 1 || m_opening)
         return;
     m_view.setBusy(true);
     // The slider's own mapping, so that the thumb and the picture agree.
@@ -344,7 +531,7 @@ void Playback::refreshStillFrame(qint64 targetMicros)
         m_player.setMuted(true);
     m_player.play();
     m_player.pause();
-    m_view.waitPumping(50);
+    // The player draws the frame a paused seek lands on: nothing has to be waited for here.
     seekTo(targetMicros);
     if (!wasMuted)
         m_player.setMuted(false);

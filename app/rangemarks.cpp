@@ -8,6 +8,20 @@
 
 #include <QString>
 
+#include <optional>
+
+namespace {
+
+std::optional<double> typedSeconds(const QString &text)
+{
+    double seconds = 0;
+    if (!ReadTypedTimeCode(text, &seconds))
+        return std::nullopt;
+    return seconds;
+}
+
+} // namespace
+
 RangeMarks::RangeMarks(Playback &playback, Player &player, SharedValues &shared, MainView &view)
     : m_playback(playback)
     , m_player(player)
@@ -35,8 +49,12 @@ void RangeMarks::setStart()
     applyPendingEdits();
     if (!m_playback.fileOpen())
         return;
-    m_playback.range().markStart(m_playback.frameOnScreenSeconds());
-    m_playback.showRange();
+    m_playback.withFrameOnScreen([this](double seconds) {
+        if (!m_playback.fileOpen())
+            return;
+        m_playback.range().markStart(seconds);
+        m_playback.showRange();
+    });
 }
 
 void RangeMarks::setEnd()
@@ -44,8 +62,12 @@ void RangeMarks::setEnd()
     applyPendingEdits();
     if (!m_playback.fileOpen())
         return;
-    m_playback.range().markEnd(m_playback.frameOnScreenSeconds());
-    m_playback.showRange();
+    m_playback.withFrameOnScreen([this](double seconds) {
+        if (!m_playback.fileOpen())
+            return;
+        m_playback.range().markEnd(seconds);
+        m_playback.showRange();
+    });
 }
 
 void RangeMarks::editStart()
@@ -87,15 +109,20 @@ void RangeMarks::applyEnd(const QString &text)
 {
     if (!m_playback.fileOpen())
         return;
-    double seconds = 0;
-    if (ReadTypedTimeCode(text, &seconds))
-        m_playback.range().typeEnd(seconds); // at most the end of the file
+    if (const std::optional<double> seconds = typedSeconds(text))
+        m_playback.range().typeEnd(*seconds); // at most the end of the file
     m_playback.showRange(); // what is no time at all brings the box back to the mark
 }
 
 void RangeMarks::cut()
 {
     applyPendingEdits();
+    // A mark still waiting for its frame is set first.
+    m_playback.afterFrameQueries([this] { cutMarkedRange(); });
+}
+
+void RangeMarks::cutMarkedRange()
+{
     m_player.pause();
     m_view.setOffersPlay(true);
     m_playback.showRange();

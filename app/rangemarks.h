@@ -21,6 +21,7 @@ public:
     // pressed straight after typing acts on what the box shows.
     void applyPendingEdits();
 
+    // The marks take the frame on screen once it is known (after the steps on their way).
     void setStart();
     void setEnd();
     // Run when editing of the Start or End box is finished (Enter or leaving the box).
@@ -29,6 +30,7 @@ public:
     void cut();
 
 private:
+    void cutMarkedRange();
     void applyStart(const QString &text);
     void applyEnd(const QString &text);
 

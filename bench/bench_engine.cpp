@@ -94,6 +94,7 @@ int main(int argc, char *argv[])
         MpvPlayer player(MpvPlayer::Options { true });
         player.loadLibrary();
         player.open(clip);
+        waitUntil([&] { return !player.isOpening(); }, 20000);
         QRandomGenerator rng(42);
         for (int i = 0; i < runs; ++i) {
             const qint64 target = 40000 * rng.bounded(1, 240); // frame starts of the 10 s clip

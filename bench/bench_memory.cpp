@@ -11,6 +11,7 @@
 #include "formmain.h"
 #include "messagesink.h"
 #include "mpvplayer.h"
+#include "player.h"
 
 #include <QApplication>
 #include <QFile>
@@ -67,8 +68,12 @@ int main(int argc, char *argv[])
     window.resize(1280, 800);
     window.show();
     QTimer::singleShot(500, [&] {
+        // Play once the file is open: the open goes on from the event loop.
+        QObject::connect(
+            window.player(), &Player::openFinished, &window,
+            [&] { window.findChild<QPushButton *>(QStringLiteral("btnPause"))->click(); },
+            Qt::SingleShotConnection);
         window.findChild<QPushButton *>(QStringLiteral("btbOpen"))->click();
-        window.findChild<QPushButton *>(QStringLiteral("btnPause"))->click();
         QTimer::singleShot(5000, [&] {
             std::printf("%.1f\n", peakKiB() / 1024.0);
             app.quit();

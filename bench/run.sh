@@ -62,3 +62,7 @@ bench/clicut.sh "$BUILD" "$work" "$RUNS"
 
 echo; echo "## Timeline of a 2 h file"
 bench/timeline.sh "$BUILD" "$work" "$(( RUNS < 3 ? RUNS : 3 ))"
+
+echo; echo "## Responsiveness"
+cmake --build "$BUILD" --target bench_stall >/dev/null
+bench/stall.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"

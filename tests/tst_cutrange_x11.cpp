@@ -219,6 +219,7 @@ void TestCutRangeX11::savedRangeIsShownRange()
     auto *slider = w.findChild<NaSlider *>(QStringLiteral("NaSlider1"));
     auto button = [&](const char *name) { return w.findChild<QPushButton *>(QLatin1String(name)); };
     QTest::mouseClick(button("btbOpen"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.playback().opening(), 20000);
     QVERIFY(messages.messages.isEmpty());
     if (end < 0)
         end = Int64ToSeconds(w.playback().durationMicros());

@@ -4,6 +4,7 @@
 #include "formflash.h"
 #include "formmain.h"
 #include "nasliders.h"
+#include "playback.h"
 #include "recordingmessagesink.h"
 #include "savedpopup.h"
 
@@ -28,6 +29,8 @@ private Q_SLOTS:
     void keys_data();
     void keys();
     void dropsOpen();
+    void slowOpenShowsAndCancels_data();
+    void slowOpenShowsAndCancels();
     void controlsNeverOverlap_data();
     void controlsNeverOverlap();
     void desktopOpens_data();
@@ -113,6 +116,7 @@ void TestFormMain::buttonsDriveTheWorkflow()
     QVERIFY(!slider->isEnabled());
 
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QTRY_VERIFY(w->playback().fileOpen());
     QCOMPARE(m_chooserCalls, 1);
     QVERIFY(cut->isEnabled());
     QVERIFY(slider->isEnabled());
@@ -161,6 +165,7 @@ void TestFormMain::editsActWhenEdited()
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QTRY_VERIFY(w->playback().fileOpen());
     auto *start = w->findChild<QLineEdit *>(QStringLiteral("EditStart"));
     auto *slider = w->findChild<NaSlider *>(QStringLiteral("NaSlider1"));
     QCOMPARE(start->displayText(), QStringLiteral("00:00:00.0"));
@@ -224,6 +229,7 @@ void TestFormMain::keys()
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QTRY_VERIFY(w->playback().fileOpen());
     m_player->position = 4000000; // the frame on screen is at 4 s
     Q_EMIT m_player->positionChanged(m_player->position);
     m_player->calls.clear();
@@ -276,12 +282,12 @@ void TestFormMain::dropsOpen()
     QMimeData first;
     first.setUrls({ QUrl::fromLocalFile(QStringLiteral("/v/first.mkv")) });
     QVERIFY(drop(&first));
-    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/first.mkv"));
+    QTRY_COMPARE(w->shared().InputFilePath, QStringLiteral("/v/first.mkv"));
     QMimeData second;
     second.setUrls({ QUrl(QStringLiteral("https://example.org/a.mp4")),
                      QUrl::fromLocalFile(QStringLiteral("/v/second.mp4")) });
     QVERIFY(drop(&second));
-    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
+    QTRY_COMPARE(w->shared().InputFilePath, QStringLiteral("/v/second.mp4"));
     // Text, a web address or a folder: ignored.
     QMimeData text;
     text.setText(QStringLiteral("/v/third.mp4"));
@@ -296,7 +302,57 @@ void TestFormMain::dropsOpen()
     QCOMPARE(m_chooserCalls, 0);
     // The command line opens the same way.
     w->openFile(QStringLiteral("/v/fourth.mp4"));
-    QCOMPARE(w->shared().InputFilePath, QStringLiteral("/v/fourth.mp4"));
+    QTRY_COMPARE(w->shared().InputFilePath, QStringLiteral("/v/fourth.mp4"));
+}
+
+// A quick open shows nothing; one that takes long names its file and is given up with its
+// Cancel button or Esc, leaving the window with no file as it was.
+void TestFormMain::slowOpenShowsAndCancels_data()
+{
+    QTest::addColumn<int>("openMs");
+    QTest::addColumn<QString>("cancel");
+    QTest::newRow("quick") << 100 << "";
+    QTest::newRow("slow, Cancel") << 700 << "button";
+    QTest::newRow("slow, Esc") << 700 << "esc";
+}
+
+void TestFormMain::slowOpenShowsAndCancels()
+{
+    QFETCH(int, openMs);
+    QFETCH(QString, cancel);
+    auto w = makeWindow();
+    QVERIFY(w->load());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    m_chosen = QStringLiteral("/v/slow/film.mkv");
+    m_player->holdOpen = true;
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QVERIFY(w->playback().opening());
+    QTest::qWait(openMs);
+    QWidget *panel = w->findChild<QWidget *>(QStringLiteral("PanelOpening"));
+    QVERIFY(panel);
+    QCOMPARE(panel->isVisible(), openMs > 400);
+    if (cancel.isEmpty()) {
+        m_player->finishOpen();
+        QVERIFY(w->playback().fileOpen());
+        QTest::qWait(500);
+        QVERIFY(!panel->isVisible());
+        return;
+    }
+    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("LabelOpening"))->text(),
+             QStringLiteral("Opening film.mkv..."));
+    if (cancel == QLatin1String("esc"))
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("btnCancelOpen")),
+                          Qt::LeftButton);
+    QVERIFY(!w->playback().opening());
+    QVERIFY(!panel->isVisible());
+    QVERIFY(m_player->calls.contains(QStringLiteral("cancelOpen")));
+    QVERIFY(w->findChild<QLabel *>(QStringLiteral("PicGuide"))->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Snipora"));
+    QVERIFY(!w->findChild<QPushButton *>(QStringLiteral("btnCut"))->isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 // At the minimum size and at 800 px no control covers another; the window cannot be made

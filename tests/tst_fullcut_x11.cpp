@@ -6,6 +6,7 @@
 #include "formvideoformat.h"
 #include "mediafixtures.h"
 #include "mpvplayer.h"
+#include "playback.h"
 #include "recordingmessagesink.h"
 #include "savedpopup.h"
 
@@ -64,6 +65,7 @@ void TestFullCutX11::cutThroughEveryWindow()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.playback().opening(), 20000);
     QVERIFY(messages.messages.isEmpty());
 
     // Type the range.

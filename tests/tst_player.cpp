@@ -2,6 +2,7 @@
 #include "avprobe.h"
 #include "mediafixtures.h"
 #include "mpvplayer.h"
+#include "openplayer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,7 +18,9 @@ class TestPlayer : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void openReportsDurationBeforeReturning();
+    void openAnswersFromTheEventLoop();
+    void openCancelledOrReplaced_data();
+    void openCancelledOrReplaced();
     void seekIsExact();
     void positionEventsWhilePlaying();
     void pauseMuteVolume();
@@ -29,6 +32,8 @@ private Q_SLOTS:
     void probeSamples();
     void probeStepsBack();
     void probeFailures();
+    void probeFindsFramesAway();
+    void probeOpensAway();
 
 private:
     QTemporaryDir m_dir;
@@ -48,13 +53,20 @@ void TestPlayer::initTestCase()
         QVERIFY(!p.isEmpty());
 }
 
-void TestPlayer::openReportsDurationBeforeReturning()
+void TestPlayer::openAnswersFromTheEventLoop()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
+    QStringList order;
+    connect(&player, &Player::mediaOpened, this, [&order] { order << "opened"; });
+    connect(&player, &Player::openFinished, this,
+            [&order](bool ok) { order << (ok ? "finished" : "failed"); });
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY2(player.open(m_clip), qPrintable(player.lastErrorText()));
-    QCOMPARE(opened.count(), 1); // raised during open, not later
+    player.open(m_clip);
+    QVERIFY(player.isOpening());
+    QVERIFY(order.isEmpty()); // nothing from within open()
+    QTRY_COMPARE_WITH_TIMEOUT(order, (QStringList { "opened", "finished" }), 20000);
+    QVERIFY(!player.isOpening());
     const qint64 duration = opened.first().first().toLongLong();
     QVERIFY2(std::abs(duration - 10000000) <= 50000, qPrintable(QString::number(duration)));
     QVERIFY(player.isPaused());
@@ -67,7 +79,7 @@ void TestPlayer::seekIsExact()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
     player.seek(5000000);
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);
     player.seek(7300000); // between key frames: lands within a frame of the time
@@ -81,7 +93,7 @@ void TestPlayer::positionEventsWhilePlaying()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
     QSignalSpy position(&player, &Player::positionChanged);
     QSignalSpy state(&player, &Player::stateChanged);
     player.play();
@@ -103,7 +115,7 @@ void TestPlayer::pauseMuteVolume()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
     QVERIFY(!player.isMuted());
     player.setMuted(true);
     QVERIFY(player.isMuted());
@@ -125,7 +137,7 @@ void TestPlayer::endOfMedia()
 {
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
     QSignalSpy state(&player, &Player::stateChanged);
     player.seek(9600000);
     player.play();
@@ -193,13 +205,63 @@ void TestPlayer::openFailures()
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY(!player.open(path));
+    QSignalSpy finished(&player, &Player::openFinished);
+    player.open(path);
+    QCOMPARE(finished.count(), 0); // failures too answer from the event loop
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toBool(), false);
     QCOMPARE(opened.count(), 0);
     QVERIFY(!player.lastErrorText().isEmpty());
     QVERIFY2(player.lastErrorText().contains(expected), qPrintable(player.lastErrorText()));
     QCOMPARE(player.stateCode(), int(Player::StateNoMedia));
     // The player is still usable.
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
+}
+
+// An open given up (cancelOpen, close) or replaced by another: no answer of the one given up
+// comes, ever, and the player opens the next file as usual.
+void TestPlayer::openCancelledOrReplaced_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("cancelled") << "cancel";
+    QTest::newRow("closed") << "close";
+    QTest::newRow("replaced") << "replace";
+    QTest::newRow("cancelled once opened") << "late cancel";
+}
+
+void TestPlayer::openCancelledOrReplaced()
+{
+    QFETCH(QString, how);
+    MpvPlayer player(MpvPlayer::Options { true });
+    QVERIFY(player.loadLibrary());
+    QVERIFY(OpenAndWait(player, m_clip));
+    QSignalSpy opened(&player, &Player::mediaOpened);
+    QSignalSpy finished(&player, &Player::openFinished);
+    player.open(m_mp3);
+    if (how == QLatin1String("late cancel")) {
+        QVERIFY(finished.wait(20000));
+        player.cancelOpen(); // nothing on its way: nothing changes
+        QCOMPARE(player.stateCode(), int(Player::StateStopped));
+        return;
+    }
+    if (how == QLatin1String("replace")) {
+        player.open(m_silent);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(opened.count(), 1);
+        QVERIFY(std::abs(opened.first().first().toLongLong() - 4000000) <= 50000);
+    } else {
+        how == QLatin1String("cancel") ? player.cancelOpen() : player.close();
+        QVERIFY(!player.isOpening());
+        QCOMPARE(player.stateCode(), int(Player::StateNoMedia));
+        QTest::qWait(1500);
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(opened.count(), 0);
+        QCOMPARE(player.currentPosition(), -1);
+        QVERIFY(OpenAndWait(player, m_silent));
+    }
+    QTest::qWait(300);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(player.stateCode(), int(Player::StateStopped));
 }
 
 void TestPlayer::audioOnlyAndReplace()
@@ -207,14 +269,14 @@ void TestPlayer::audioOnlyAndReplace()
     MpvPlayer player(MpvPlayer::Options { true });
     QVERIFY(player.loadLibrary());
     QSignalSpy opened(&player, &Player::mediaOpened);
-    QVERIFY(player.open(m_clip));
+    QVERIFY(OpenAndWait(player, m_clip));
     player.play();
     QTest::qWait(200);
-    QVERIFY(player.open(m_mp3)); // replaces in place, paused
+    QVERIFY(OpenAndWait(player, m_mp3)); // replaces in place, paused
     QVERIFY(player.isPaused());
     QCOMPARE(opened.count(), 2);
     QVERIFY(std::abs(opened.last().first().toLongLong() - 10000000) <= 100000);
-    QVERIFY(player.open(m_silent));
+    QVERIFY(OpenAndWait(player, m_silent));
     QVERIFY(std::abs(opened.last().first().toLongLong() - 4000000) <= 50000);
     player.close();
     QCOMPARE(player.stateCode(), int(Player::StateNoMedia));
@@ -297,6 +359,65 @@ void TestPlayer::probeFailures()
     AvProbe audio;
     QVERIFY(audio.open(m_mp3, QString()));
     QVERIFY(!audio.positionAtTime(1000000, 0)); // no video to step through
+}
+
+void TestPlayer::probeFindsFramesAway()
+{
+    // What the probe finds on its own thread is what it finds here; the answer comes from the
+    // event loop, the newest of a burst of times is answered, and a file let go answers nothing.
+    AvProbe here;
+    QVERIFY(here.open(m_clip, QString()));
+    AvProbe away;
+    QVERIFY(away.open(m_clip, QString()));
+    QList<std::pair<qint64, qint64>> answers; // (asked, frame)
+    const QList<qint64> times { 1000000, 2500000, 4010911, 7300000, 8123456 };
+    for (qint64 t : times)
+        away.findFrameBefore(t, [&answers, t](qint64 frame, bool found) {
+            QVERIFY(found);
+            answers.append({ t, frame });
+        });
+    QVERIFY(answers.isEmpty());
+    QTRY_VERIFY(!answers.isEmpty() && answers.last().first == times.last());
+    QVERIFY(answers.size() <= times.size());
+    for (const auto &[asked, frame] : answers) {
+        QVERIFY(here.positionAtTime(asked, 0));
+        QVERIFY(here.step(-1));
+        QCOMPARE(frame, here.currentTime());
+    }
+    answers.clear();
+    away.findFrameBefore(5000000, [&answers](qint64 frame, bool) { answers.append({ 0, frame }); });
+    away.close();
+    QTest::qWait(500);
+    QVERIFY(answers.isEmpty());
+    bool answered = false, wasFound = true;
+    away.findFrameBefore(5000000, [&](qint64, bool found) { answered = true, wasFound = found; });
+    QTRY_VERIFY(answered);
+    QVERIFY(!wasFound); // no file
+}
+
+void TestPlayer::probeOpensAway()
+{
+    // The answer comes from the event loop; until then the file before is still the probe's.
+    // Of two opens in a row only the second answers, and close() drops one on its way.
+    AvProbe probe;
+    QVERIFY(probe.open(m_mp3, QString()));
+    QStringList answers;
+    auto record = [&answers](const QString &name) {
+        return [&answers, name](bool opened) { answers << name + (opened ? "+" : "-"); };
+    };
+    probe.openInBackground(m_silent, record("silent"));
+    probe.openInBackground(m_clip, record("clip"));
+    QCOMPARE(probe.videoStreamCount(), 0); // still the mp3
+    QTRY_COMPARE(answers, QStringList { "clip+" });
+    QCOMPARE(probe.pictureWidth(probe.videoStreamIndex()), 640);
+    probe.openInBackground(m_dir.filePath(QStringLiteral("nothing.mp4")), record("nothing"));
+    QTRY_COMPARE(answers, (QStringList { "clip+", "nothing-" }));
+    QVERIFY(probe.lastErrorText().contains(QStringLiteral("nothing.mp4")));
+    QCOMPARE(probe.videoStreamCount(), 0);
+    probe.openInBackground(m_clip, record("dropped"));
+    probe.close();
+    QTest::qWait(500);
+    QCOMPARE(answers.size(), 2);
 }
 
 QTEST_MAIN(TestPlayer)

@@ -1,6 +1,7 @@
 #include "mediafixtures.h"
 #include "mpvplayer.h"
 #include "mpvvideowidget.h"
+#include "openplayer.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -36,7 +37,7 @@ void TestVideoWidget::showsFrameAfterSeek()
     QVERIFY(!video->isActive());
 
     QSignalSpy state(&player, &Player::stateChanged);
-    QVERIFY2(player.open(clip), qPrintable(player.lastErrorText()));
+    QVERIFY2(OpenAndWait(player, clip), qPrintable(player.lastErrorText()));
     QVERIFY(video->hasRenderContext());
     player.seek(5000000);
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 5000000) <= 1000, 5000);

@@ -81,12 +81,16 @@ std::unique_ptr<TestWorkbenchX11::Window> TestWorkbenchX11::openWindow(const QSt
     w->form = std::make_unique<FormMain>(std::move(parts));
     if (!w->form->load())
         return nullptr;
-    w->form->resize(1000, 640);
+    w->form->resize(800, 600);
     w->form->show();
     w->form->activateWindow(); // no window manager under Xvfb gives it the keyboard
     if (!QTest::qWaitForWindowActive(w->form.get()))
         return nullptr;
     QTest::mouseClick(w->form->findChild<QPushButton *>(QStringLiteral("btbOpen")), Qt::LeftButton);
+    // The file opens in the background.
+    auto *box = w->form->findChild<QLineEdit *>(QStringLiteral("EditStart"));
+    if (!QTest::qWaitFor([&] { return box->isEnabled() && !w->form->playback().opening(); }, 20000))
+        return nullptr;
     return w;
 }
 

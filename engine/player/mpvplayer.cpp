@@ -14,14 +14,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
 constexpr int kOpenTimeoutMs = 20000;
 constexpr int kSurfaceTimeoutMs = 5000;
+constexpr int kSurfacePollMs = 10;
+// After the file is loaded, the time its length may take to become known.
+constexpr int kDurationGraceMs = 2000;
 constexpr int kPositionIntervalMs = 40;
 // A frame step that shows no new frame (the first or the last one) lands after this.
 constexpr int kStepGuardMs = 2000;
+// The reply tags of our own flag changes.
+constexpr quint64 kPauseSet = 1;
+constexpr quint64 kMuteSet = 2;
 
 void onWakeup(void *player)
 {
@@ -73,6 +80,10 @@ MpvPlayer::MpvPlayer(Options options, QObject *parent)
     m_stepGuard.setSingleShot(true);
     m_stepGuard.setInterval(kStepGuardMs);
     connect(&m_stepGuard, &QTimer::timeout, this, &MpvPlayer::onStepGuard);
+    m_openTimer.setSingleShot(true);
+    connect(&m_openTimer, &QTimer::timeout, this, &MpvPlayer::onOpenTimeout);
+    m_surfacePoll.setInterval(kSurfacePollMs);
+    connect(&m_surfacePoll, &QTimer::timeout, this, &MpvPlayer::onSurfacePoll);
 }
 
 MpvPlayer::~MpvPlayer()
@@ -130,6 +141,8 @@ bool MpvPlayer::loadLibrary()
     m_mpv = std::move(mpv);
     mpv_observe_property(m_mpv.get(), 0, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv.get(), 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv.get(), 0, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv.get(), 0, "mute", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(m_mpv.get(), onWakeup, this);
     return true;
 }
@@ -156,30 +169,47 @@ QWidget *MpvPlayer::videoWindow() const
     return m_videoWidget;
 }
 
-bool MpvPlayer::open(const QString &path)
+void MpvPlayer::open(const QString &path)
 {
+    cancelOpen();
+    ++m_openSerial;
+    m_openPath = path;
     if (!m_mpv) {
-        m_error = QStringLiteral("The player is not ready.");
-        return false;
+        failOpenLater(QStringLiteral("The player is not ready."));
+        return;
     }
     const QFileInfo info(path);
-    if (!checkReadable(info, path))
-        return false;
-    QElapsedTimer clock;
-    clock.start();
-    if (!loadFile(info, path, clock))
-        return false;
-    if (!hasPlayableStream()) {
-        abandonOpen();
-        m_error = openErrorText(MPV_ERROR_NOTHING_TO_PLAY, path);
-        return false;
+    if (!checkReadable(info, path)) {
+        failOpenLater(m_error);
+        return;
     }
-    m_durationMicros = waitForDuration(clock);
-    setSeekOffsetForFormat();
-    m_error.clear();
-    setState(StateStopped);
-    Q_EMIT mediaOpened(m_durationMicros);
-    return true;
+    m_openFile = info.absoluteFilePath();
+    m_timePos = std::numeric_limits<double>::quiet_NaN();
+    resetSteps();
+    m_positionTimer.stop();
+    setFlag("pause", true);
+    m_openStage = OpenStage::Surface;
+    m_openTimer.start(kOpenTimeoutMs);
+    waitForSurface();
+}
+
+void MpvPlayer::cancelOpen()
+{
+    if (m_openStage == OpenStage::None)
+        return;
+    ++m_openSerial;
+    endOpenStage();
+    abandonOpen();
+}
+
+void MpvPlayer::failOpenLater(const QString &text)
+{
+    m_error = text;
+    // The answer never comes from within open(): the caller has not yet seen it return.
+    QTimer::singleShot(0, this, [this, serial = m_openSerial] {
+        if (serial == m_openSerial)
+            Q_EMIT openFinished(false);
+    });
 }
 
 bool MpvPlayer::checkReadable(const QFileInfo &info, const QString &path)
@@ -195,43 +225,130 @@ bool MpvPlayer::checkReadable(const QFileInfo &info, const QString &path)
     return false;
 }
 
-bool MpvPlayer::loadFile(const QFileInfo &info, const QString &path, const QElapsedTimer &clock)
+void MpvPlayer::waitForSurface()
 {
-    m_positionTimer.stop();
-    setFlag("pause", true);
-    prepareVideoOutput();
-    const QByteArray file = QFile::encodeName(info.absoluteFilePath());
+    // mpv's video output needs its render context before a file is loaded; the pane creates
+    // its OpenGL surface only now, so that start-up never waits for OpenGL. The surface comes
+    // up from the event loop: it is looked at every few milliseconds, for a bounded time.
+    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
+    if (!video || !video->isVisible() || video->hasRenderContext()) {
+        if (video && video->isVisible())
+            video->activate();
+        startLoad();
+        return;
+    }
+    video->activate();
+    m_surfaceClock.start();
+    m_surfacePoll.start();
+}
+
+void MpvPlayer::onSurfacePoll()
+{
+    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
+    if (m_openStage != OpenStage::Surface)
+        return m_surfacePoll.stop();
+    if (video && !video->hasRenderContext() && m_surfaceClock.elapsed() < kSurfaceTimeoutMs)
+        return;
+    m_surfacePoll.stop();
+    startLoad();
+}
+
+void MpvPlayer::startLoad()
+{
+    // Events still waiting belong to what was open before: they go before the load's own.
+    m_openStage = OpenStage::None;
+    drainEvents();
+    m_openStage = OpenStage::Loading;
+    m_openEntry = -1;
+    m_openEntryStarted = false;
+    const QByteArray file = QFile::encodeName(m_openFile);
     const char *command[] = { "loadfile", file.constData(), "replace", nullptr };
-    m_loading = true;
-    m_loadDone = false;
-    m_loadFailed = false;
-    m_loadError = 0;
-    if (mpv_command(m_mpv.get(), command) < 0) {
-        m_loading = false;
-        m_error = QStringLiteral("Cannot open %1").arg(path);
-        return false;
+    mpv_node result {};
+    if (mpv_command_ret(m_mpv.get(), command, &result) < 0) {
+        failOpen(QStringLiteral("Cannot open %1").arg(m_openPath));
+        return;
     }
-    while (!m_loadDone && clock.elapsed() < kOpenTimeoutMs) {
-        mpv_event *event = mpv_wait_event(m_mpv.get(), 0.1);
-        if (event->event_id != MPV_EVENT_NONE)
-            handleEvent(event);
+    if (result.format == MPV_FORMAT_NODE_MAP) {
+        for (int i = 0; i < result.u.list->num; ++i) {
+            if (qstrcmp(result.u.list->keys[i], "playlist_entry_id") == 0
+                && result.u.list->values[i].format == MPV_FORMAT_INT64)
+                m_openEntry = result.u.list->values[i].u.int64;
+        }
     }
-    m_loading = false;
-    if (!m_loadDone || m_loadFailed) {
-        abandonOpen();
-        m_error = m_loadDone ? openErrorText(m_loadError, path)
-                             : QStringLiteral("Opening took too long: %1").arg(path);
-        return false;
+    mpv_free_node_contents(&result);
+}
+
+void MpvPlayer::onOpenStart(qint64 entry)
+{
+    // The first file started after the load command is the load's when mpv did not say.
+    if (m_openStage != OpenStage::Loading)
+        return;
+    if (m_openEntry < 0)
+        m_openEntry = entry;
+    if (entry == m_openEntry)
+        m_openEntryStarted = true;
+}
+
+void MpvPlayer::onFileLoaded()
+{
+    if (m_openStage != OpenStage::Loading || !m_openEntryStarted)
+        return;
+    if (!hasPlayableStream()) {
+        failOpen(openErrorText(MPV_ERROR_NOTHING_TO_PLAY, m_openPath));
+        return;
     }
-    return true;
+    // The length may come a moment later (a stream that starts late): a file whose length
+    // never comes opens with none.
+    m_openStage = OpenStage::Duration;
+    qint64 duration = 0;
+    if (knownDuration(&duration))
+        completeOpen();
+    else
+        m_openTimer.start(kDurationGraceMs);
+}
+
+void MpvPlayer::completeOpen()
+{
+    qint64 duration = 0;
+    knownDuration(&duration);
+    endOpenStage();
+    m_durationMicros = duration;
+    setSeekOffsetForFormat();
+    m_error.clear();
+    setState(StateStopped);
+    Q_EMIT mediaOpened(m_durationMicros);
+    Q_EMIT openFinished(true);
+}
+
+void MpvPlayer::failOpen(const QString &text)
+{
+    endOpenStage();
+    abandonOpen();
+    m_error = text;
+    Q_EMIT openFinished(false);
+}
+
+void MpvPlayer::onOpenTimeout()
+{
+    if (m_openStage == OpenStage::Duration)
+        completeOpen();
+    else if (m_openStage != OpenStage::None)
+        failOpen(QStringLiteral("Opening took too long: %1").arg(m_openPath));
+}
+
+void MpvPlayer::endOpenStage()
+{
+    m_openStage = OpenStage::None;
+    m_openTimer.stop();
+    m_surfacePoll.stop();
 }
 
 void MpvPlayer::abandonOpen()
 {
-    const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv.get(), stop);
+    stopPlayback();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate();
+    m_durationMicros = 0;
     setState(StateNoMedia);
 }
 
@@ -244,22 +361,14 @@ bool MpvPlayer::hasPlayableStream() const
     return !noVideo || !noAudio;
 }
 
-qint64 MpvPlayer::waitForDuration(const QElapsedTimer &clock)
+bool MpvPlayer::knownDuration(qint64 *micros) const
 {
     double duration = 0;
-    while (mpv_get_property(m_mpv.get(), "duration", MPV_FORMAT_DOUBLE, &duration) < 0
-           && clock.elapsed() < kOpenTimeoutMs + 2000) {
-        m_loading = true;
-        mpv_event *event = mpv_wait_event(m_mpv.get(), 0.05);
-        if (event->event_id != MPV_EVENT_NONE)
-            handleEvent(event);
-        m_loading = false;
-        if (m_loadFailed)
-            break;
-    }
-    if (!std::isfinite(duration) || duration < 0)
+    const bool known = mpv_get_property(m_mpv.get(), "duration", MPV_FORMAT_DOUBLE, &duration) >= 0;
+    if (!known || !std::isfinite(duration) || duration < 0)
         duration = 0;
-    return qint64(std::llround(duration * 1e6));
+    *micros = qint64(std::llround(duration * 1e6));
+    return known;
 }
 
 void MpvPlayer::setSeekOffsetForFormat()
@@ -274,33 +383,27 @@ QString MpvPlayer::lastErrorText() const
     return m_error;
 }
 
-void MpvPlayer::prepareVideoOutput()
-{
-    // mpv's video output needs its render context before a file is loaded; the pane creates
-    // its OpenGL surface only now, so that start-up never waits for OpenGL.
-    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
-    if (!video || !video->isVisible())
-        return;
-    video->activate();
-    QElapsedTimer clock;
-    clock.start();
-    while (!video->hasRenderContext() && clock.elapsed() < kSurfaceTimeoutMs)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-}
-
-void MpvPlayer::close()
+void MpvPlayer::resetSteps()
 {
     dropQueuedSteps();
     m_stepping = m_seeking = false;
     m_steppingDirection = 0;
     m_stepGuard.stop();
+}
+
+void MpvPlayer::close()
+{
+    if (isOpening()) {
+        ++m_openSerial;
+        endOpenStage();
+    }
+    resetSteps();
     m_positionTimer.stop();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
         return;
-    const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv.get(), stop);
+    stopPlayback();
     m_durationMicros = 0;
     setState(StateNoMedia);
 }
@@ -314,7 +417,7 @@ void MpvPlayer::pause()
     m_positionTimer.stop();
     // The frame the picture stops on: the slider and the marks must not keep the time of the
     // last tick, up to a frame or two earlier.
-    if (wasPlaying)
+    if (wasPlaying && !m_seeking)
         emitPosition();
     if (m_state == StatePlaying)
         setState(StatePaused);
@@ -325,10 +428,14 @@ void MpvPlayer::play()
     if (!m_mpv || m_state == StateNoMedia)
         return;
     dropQueuedSteps();
-    if (flag("eof-reached")) {
+    // Asked of mpv itself: it does not report every change of this flag (a paused seek to the
+    // end), and while paused the core answers at once.
+    int eof = 0;
+    mpv_get_property(m_mpv.get(), "eof-reached", MPV_FORMAT_FLAG, &eof);
+    if (eof) {
         // Parked on the last frame: playing starts again from the beginning.
         const char *command[] = { "seek", "0", "absolute+exact", nullptr };
-        mpv_command(m_mpv.get(), command);
+        mpv_command_async(m_mpv.get(), 0, command);
     }
     setFlag("pause", false);
     setState(StatePlaying);
@@ -347,7 +454,7 @@ bool MpvPlayer::isPaused() const
 {
     if (!m_mpv || m_state == StateNoMedia)
         return true;
-    return flag("pause");
+    return m_pausedFlag;
 }
 
 int MpvPlayer::stateCode() const
@@ -389,12 +496,12 @@ void MpvPlayer::seekWith(qint64 micros, const char *flags)
     const char *command[] = { "seek", seconds.constData(), flags, nullptr };
     mpv_command_async(m_mpv.get(), m_seekSerial, command);
     if (m_state == StateEnded)
-        setState(flag("pause") ? StatePaused : StatePlaying);
+        setState(m_pausedFlag ? StatePaused : StatePlaying);
 }
 
 bool MpvPlayer::isMuted() const
 {
-    return flag("mute");
+    return m_mutedFlag;
 }
 
 void MpvPlayer::setMuted(bool muted)
@@ -461,6 +568,8 @@ void MpvPlayer::stepLanded()
     m_steppingDirection = 0;
     m_stepGuard.stop();
     startQueuedStep();
+    if (pendingSteps() == 0)
+        Q_EMIT stepsLanded();
 }
 
 void MpvPlayer::onStepGuard()
@@ -472,16 +581,30 @@ void MpvPlayer::onStepGuard()
 
 qint64 MpvPlayer::currentPosition() const
 {
-    double pos = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) < 0
-        || !std::isfinite(pos))
+    if (!m_mpv || !std::isfinite(m_timePos))
         return -1;
-    return qint64(std::llround(std::max(0.0, pos) * 1e6));
+    return qint64(std::llround(std::max(0.0, m_timePos) * 1e6));
+}
+
+void MpvPlayer::readTimePos()
+{
+    double pos = 0;
+    m_timePos = mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) >= 0
+        ? pos
+        : std::numeric_limits<double>::quiet_NaN();
+}
+
+void MpvPlayer::stopPlayback()
+{
+    // Waited for: a load asked for after it must not be overtaken by it.
+    const char *stop[] = { "stop", nullptr };
+    mpv_command(m_mpv.get(), stop);
+    m_timePos = std::numeric_limits<double>::quiet_NaN();
 }
 
 void MpvPlayer::drainEvents()
 {
-    if (!m_mpv || m_loading)
+    if (!m_mpv)
         return;
     for (;;) {
         mpv_event *event = mpv_wait_event(m_mpv.get(), 0);
@@ -495,9 +618,11 @@ void MpvPlayer::handleEvent(const void *raw)
 {
     const auto *event = static_cast<const mpv_event *>(raw);
     switch (event->event_id) {
+    case MPV_EVENT_START_FILE:
+        onOpenStart(static_cast<const mpv_event_start_file *>(event->data)->playlist_entry_id);
+        break;
     case MPV_EVENT_FILE_LOADED:
-        if (m_loading)
-            m_loadDone = true;
+        onFileLoaded();
         break;
     case MPV_EVENT_END_FILE:
         onEndFile(*static_cast<const mpv_event_end_file *>(event->data));
@@ -507,6 +632,12 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         onPlaybackRestart();
+        break;
+    case MPV_EVENT_SET_PROPERTY_REPLY:
+        if (event->reply_userdata == kPauseSet && m_pauseSets > 0)
+            --m_pauseSets;
+        else if (event->reply_userdata == kMuteSet && m_muteSets > 0)
+            --m_muteSets;
         break;
     case MPV_EVENT_COMMAND_REPLY:
         if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
@@ -524,10 +655,12 @@ void MpvPlayer::onEndFile(const mpv_event_end_file &end)
 {
     if (end.reason != MPV_END_FILE_REASON_ERROR)
         return;
-    if (m_loading) {
-        m_loadDone = true;
-        m_loadFailed = true;
-        m_loadError = end.error;
+    if (isOpening()) {
+        // Only the load's own end says it failed; an earlier file's end is no answer.
+        const bool ours = m_openStage != OpenStage::Loading
+            || (m_openEntryStarted && end.playlist_entry_id == m_openEntry);
+        if (ours)
+            failOpen(openErrorText(end.error, m_openPath));
     } else if (m_state != StateNoMedia) {
         m_positionTimer.stop();
         setState(StateEnded);
@@ -537,9 +670,12 @@ void MpvPlayer::onEndFile(const mpv_event_end_file &end)
 void MpvPlayer::onPlaybackRestart()
 {
     // A seek has landed: the frame on screen changed, also while paused, and the window must
-    // show its time rather than the time asked for. A step back is such a seek.
-    if (!m_loading && m_state != StateNoMedia)
+    // show its time rather than the time asked for. A step back is such a seek. The core has
+    // just finished the seek: asking it for the time does not wait for a decode.
+    if (!isOpening() && m_state != StateNoMedia) {
+        readTimePos();
         emitPosition();
+    }
     // Seeks asked for in a row land once: only the landing after mpv took the last of them
     // ends the wait of the steps.
     if (m_lastSeekTaken)
@@ -552,10 +688,23 @@ void MpvPlayer::onPlaybackRestart()
 
 void MpvPlayer::onPropertyChange(const mpv_event_property &property)
 {
+    // The values asked for most are kept as mpv reports them, so that asking never waits for
+    // the core (busy decoding while a seek runs); a flag being set by us keeps the value set.
+    const bool isFlag = property.format == MPV_FORMAT_FLAG;
+    const bool flagValue = isFlag && *static_cast<int *>(property.data) != 0;
+    if (qstrcmp(property.name, "time-pos") == 0)
+        m_timePos = property.format == MPV_FORMAT_DOUBLE ? *static_cast<double *>(property.data)
+                                                         : std::numeric_limits<double>::quiet_NaN();
+    else if (qstrcmp(property.name, "pause") == 0 && isFlag && m_pauseSets == 0)
+        m_pausedFlag = flagValue;
+    else if (qstrcmp(property.name, "mute") == 0 && isFlag && m_muteSets == 0)
+        m_mutedFlag = flagValue;
     // While paused the picture moves only by seeks and frame steps: report each frame it
     // lands on (while playing, the position timer reports).
+    // A seek on its way reports where it lands (onPlaybackRestart): a time from before it is
+    // no frame the window may take.
     if (qstrcmp(property.name, "time-pos") == 0 && property.format == MPV_FORMAT_DOUBLE
-        && !m_loading && m_state != StateNoMedia && m_state != StatePlaying) {
+        && !isOpening() && m_state != StateNoMedia && m_state != StatePlaying && !m_seeking) {
         emitPosition();
         if (m_steppingDirection > 0)
             stepLanded(); // a step forward shows the next frame
@@ -564,7 +713,7 @@ void MpvPlayer::onPropertyChange(const mpv_event_property &property)
     // The end of the media is an event of playback only: a paused seek to the very end
     // (go to end) shows the last frame and stays there.
     if (qstrcmp(property.name, "eof-reached") == 0 && property.format == MPV_FORMAT_FLAG
-        && *static_cast<int *>(property.data) && !m_loading && m_state == StatePlaying) {
+        && *static_cast<int *>(property.data) && !isOpening() && m_state == StatePlaying) {
         m_positionTimer.stop();
         emitPosition();
         setState(StateEnded);
@@ -586,18 +735,20 @@ void MpvPlayer::emitPosition()
         Q_EMIT positionChanged(position);
 }
 
-bool MpvPlayer::flag(const char *name) const
-{
-    int value = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value) < 0)
-        return false;
-    return value != 0;
-}
-
 void MpvPlayer::setFlag(const char *name, bool on)
 {
     if (!m_mpv)
         return;
     int value = on ? 1 : 0;
-    mpv_set_property(m_mpv.get(), name, MPV_FORMAT_FLAG, &value);
+    quint64 tag = 0;
+    if (qstrcmp(name, "pause") == 0) {
+        m_pausedFlag = on;
+        ++m_pauseSets;
+        tag = kPauseSet;
+    } else if (qstrcmp(name, "mute") == 0) {
+        m_mutedFlag = on;
+        ++m_muteSets;
+        tag = kMuteSet;
+    }
+    mpv_set_property_async(m_mpv.get(), tag, name, MPV_FORMAT_FLAG, &value);
 }

@@ -2,17 +2,18 @@
 
 #include "player.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 struct mpv_handle;
 struct mpv_event_end_file;
 struct mpv_event_property;
 class MpvVideoWidget;
-class QElapsedTimer;
 class QFileInfo;
 
 // Ends an mpv handle: its wakeups stop, then the core is terminated and destroyed.
@@ -53,7 +54,9 @@ public:
     QWidget *videoWidget(QWidget *parent) override;
     QWidget *videoWindow() const override;
 
-    bool open(const QString &path) override;
+    void open(const QString &path) override;
+    void cancelOpen() override;
+    bool isOpening() const override { return m_openStage != OpenStage::None; }
     QString lastErrorText() const override;
     void close() override;
 
@@ -96,30 +99,42 @@ private:
     void onEndFile(const mpv_event_end_file &end);
     void onPlaybackRestart();
     void onPropertyChange(const mpv_event_property &property);
-    // The steps of open(). checkReadable() and loadFile() set the error text when they fail;
-    // a failed load leaves nothing open (abandonOpen()).
+    // The stages of open(), each started by the event that ends the one before: the video
+    // surface comes up, mpv loads the file, the length becomes known. Every failure ends in
+    // failOpen(), which leaves nothing open.
+    enum class OpenStage { None, Surface, Loading, Duration };
     bool checkReadable(const QFileInfo &info, const QString &path);
-    bool loadFile(const QFileInfo &info, const QString &path, const QElapsedTimer &clock);
+    void waitForSurface();
+    void onSurfacePoll();
+    void startLoad();
+    void onOpenStart(qint64 entry);
+    void onFileLoaded();
+    void completeOpen();
+    void failOpen(const QString &text);
+    void failOpenLater(const QString &text);
+    void onOpenTimeout();
+    void endOpenStage();
     void abandonOpen();
     bool hasPlayableStream() const;
-    // The length once the demuxer knows it, waiting a moment more for a stream that starts
-    // late; 0 for an unknown length.
-    qint64 waitForDuration(const QElapsedTimer &clock);
+    // The length once the demuxer knows it; false while it does not.
+    bool knownDuration(qint64 *micros) const;
     // Containers without an index of their key frames are entered somewhat after the time
     // asked for, and an exact seek would then show a later frame: those are entered earlier
     // and the decoder runs up to the time.
     void setSeekOffsetForFormat();
     void setState(int state);
     void emitPosition();
-    void prepareVideoOutput();
     // Sends the next waiting step to mpv when nothing else is on its way.
     void startQueuedStep();
     // The step on its way has shown its frame: the next one may go.
     void stepLanded();
     void onStepGuard();
     void dropQueuedSteps() { m_queuedSteps = 0; }
-    bool flag(const char *name) const;
+    void resetSteps();
+    // Sets a flag without waiting for mpv; isPaused() and isMuted() say the value set at once.
     void setFlag(const char *name, bool on);
+    void readTimePos();
+    void stopPlayback();
 
     Options m_options;
     MpvHandle m_mpv;
@@ -143,11 +158,23 @@ private:
     int m_queuedSteps = 0;
     QTimer m_stepGuard; // a step or seek that shows no new frame lands after a while
 
-    // Set while open() waits for its load to end.
-    bool m_loading = false;
-    bool m_loadDone = false;
-    bool m_loadFailed = false;
-    int m_loadError = 0;
+    // What mpv last reported (or we last set) of its properties.
+    double m_timePos = std::numeric_limits<double>::quiet_NaN();
+    bool m_pausedFlag = true;
+    bool m_mutedFlag = false;
+    int m_pauseSets = 0; // our changes of the flag mpv has not answered yet
+    int m_muteSets = 0;
+
+    // The open on its way.
+    OpenStage m_openStage = OpenStage::None;
+    QString m_openPath;
+    QString m_openFile; // the absolute path mpv is given
+    qint64 m_openEntry = -1; // mpv's playlist entry of the load, -1 until known
+    bool m_openEntryStarted = false;
+    quint64 m_openSerial = 0; // every open and cancel counts: late answers of older ones drop
+    QTimer m_openTimer; // the time an open or its stage may take
+    QTimer m_surfacePoll;
+    QElapsedTimer m_surfaceClock;
 
     friend class MpvVideoWidget;
 };

@@ -102,9 +102,13 @@ void MpvVideoSurface::paintGL()
     mpv_opengl_fbo fbo { int(defaultFramebufferObject()), int(width() * ratio),
                          int(height() * ratio), 0 };
     int flip = 1;
+    // The frame is drawn when mpv says it is due: the UI thread never sleeps here until its
+    // display time.
+    int block = 0;
     mpv_render_param params[] = {
         { MPV_RENDER_PARAM_OPENGL_FBO, &fbo },
         { MPV_RENDER_PARAM_FLIP_Y, &flip },
+        { MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block },
         { MPV_RENDER_PARAM_INVALID, nullptr },
     };
     mpv_render_context_render(m_context.get(), params);

@@ -35,9 +35,14 @@ public:
     // The video window, or nullptr when there is none yet.
     virtual QWidget *videoWindow() const = 0;
 
-    // Opens the file, raising mediaOpened() before it returns true. Afterwards the player is
-    // paused at the start. On failure returns false and lastErrorText() says why.
-    virtual bool open(const QString &path) = 0;
+    // Starts opening the file and returns at once; whatever was open before is closed. The
+    // answer always comes later, from the event loop: mediaOpened() and then
+    // openFinished(true), the player paused at the start; or openFinished(false), with
+    // lastErrorText() saying why and nothing open.
+    virtual void open(const QString &path) = 0;
+    // Stops the open on its way, if any: nothing is open afterwards and no openFinished() comes.
+    virtual void cancelOpen() = 0;
+    virtual bool isOpening() const = 0;
     virtual QString lastErrorText() const = 0;
     virtual void close() = 0;
 
@@ -61,7 +66,7 @@ public:
     virtual void stepFrame(int direction) = 0;
     // Frames a second of the open file's video as its container tells; 0 when unknown.
     virtual double frameRate() const { return 0; }
-    // The frame steps asked for that have not landed yet.
+    // The frame steps asked for that have not landed yet; stepsLanded() says when none is left.
     virtual int pendingSteps() const { return 0; }
 
     virtual bool isMuted() const = 0;
@@ -82,6 +87,8 @@ public:
 
 Q_SIGNALS:
     void mediaOpened(qint64 durationMicros);
+    void openFinished(bool opened);
+    void stepsLanded();
     void positionChanged(qint64 micros);
     void stateChanged(int code);
 };

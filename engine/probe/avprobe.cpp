@@ -1,7 +1,11 @@
 #include "avprobe.h"
 
+#include "framefinder.h"
+
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -126,11 +130,65 @@ bool HasMuxerForExtension(const QString &extension)
     return av_guess_format(nullptr, name.constData(), nullptr) != nullptr;
 }
 
+// An open read on a pool thread. The thread fills format and error, then queues finish onto
+// the application's thread; finish is set and cleared on that thread only.
+struct BackgroundOpen
+{
+    QString path;
+    AvInputPtr format;
+    QString error;
+    std::function<void()> finish;
+};
+
 AvProbe::AvProbe() = default;
 
 AvProbe::~AvProbe()
 {
+    m_finder.reset();
     close();
+}
+
+void AvProbe::dropBackgroundOpen()
+{
+    if (m_backgroundOpen)
+        m_backgroundOpen->finish = nullptr;
+    m_backgroundOpen.reset();
+}
+
+void AvProbe::openInBackground(const QString &path, Opened opened)
+{
+    dropBackgroundOpen();
+    auto job = std::make_shared<BackgroundOpen>();
+    job->path = path;
+    job->finish = [this, job = std::weak_ptr(job), opened = std::move(opened)] {
+        const std::shared_ptr<BackgroundOpen> done = job.lock();
+        if (!done || done != m_backgroundOpen)
+            return;
+        m_backgroundOpen.reset();
+        close();
+        m_format = std::move(done->format);
+        if (!m_format) {
+            m_error = done->error + QStringLiteral(": ") + done->path;
+            opened(false);
+            return;
+        }
+        m_path = done->path;
+        m_fileSize = QFileInfo(m_path).size();
+        if (m_finder)
+            m_finder->setFile(m_path);
+        opened(true);
+    };
+    m_backgroundOpen = job;
+    QThreadPool::globalInstance()->start([job] {
+        job->format = openFormat(job->path, &job->error);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [job] {
+                if (job->finish)
+                    job->finish();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool AvProbe::open(const QString &path, const QString &options)
@@ -144,17 +202,22 @@ bool AvProbe::open(const QString &path, const QString &options)
     }
     m_path = path;
     m_fileSize = QFileInfo(path).size();
+    if (m_finder)
+        m_finder->setFile(m_path);
     return true;
 }
 
 void AvProbe::close()
 {
+    dropBackgroundOpen();
     m_decoder.reset();
     m_format.reset();
     m_path.clear();
     m_fileSize = -1;
     m_frameTimes.clear();
     m_current = -1;
+    if (m_finder)
+        m_finder->setFile(QString());
 }
 
 int AvProbe::videoStreamIndex() const
@@ -366,4 +429,13 @@ qint64 AvProbe::currentTime() const
     if (m_current < 0 || m_current >= m_frameTimes.size())
         return 0;
     return m_frameTimes.at(m_current);
+}
+
+void AvProbe::findFrameBefore(qint64 micros, FrameFound found)
+{
+    if (!m_finder) {
+        m_finder = std::make_unique<FrameFinder>();
+        m_finder->setFile(m_path);
+    }
+    m_finder->findFrameBefore(micros, std::move(found));
 }

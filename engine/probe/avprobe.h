@@ -6,6 +6,11 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
+class FrameFinder;
+struct BackgroundOpen;
+
 // What the encoder needs to know of an input before it starts a job.
 struct MediaFileInfo
 {
@@ -42,6 +47,9 @@ public:
     AvProbe &operator=(const AvProbe &) = delete;
 
     bool open(const QString &path, const QString &options) override;
+    // Reads the file on a pool thread (QThreadPool); the answer comes through the application
+    // object's event loop.
+    void openInBackground(const QString &path, Opened opened) override;
     void close() override;
     QString lastErrorText() const { return m_error; }
 
@@ -59,8 +67,11 @@ public:
     bool positionAtTime(qint64 micros, int flags) override;
     bool step(int frames) override;
     qint64 currentTime() const override;
+    // Searches on a thread of its own, with a reader of its own (FrameFinder).
+    void findFrameBefore(qint64 micros, FrameFound found) override;
 
 private:
+    void dropBackgroundOpen();
     bool openDecoder();
     // Decodes from the key frame before the time up to the first frame after it, collecting
     // the start times of the frames on the way.
@@ -76,4 +87,6 @@ private:
     qint64 m_fileSize = -1;
     QList<qint64> m_frameTimes; // start times of the decoded frames up to the target
     int m_current = -1; // index into m_frameTimes
+    std::unique_ptr<FrameFinder> m_finder; // made on the first search
+    std::shared_ptr<BackgroundOpen> m_backgroundOpen; // the one whose answer counts
 };

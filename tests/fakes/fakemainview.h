@@ -18,9 +18,10 @@ public:
                                    end = QStringLiteral("00:00:00.0"), caption;
     bool startEdited = false, endEdited = false; // an edit not yet confirmed
     bool play = true, fileControls = false, cut = false, muted = false, guideHidden = false;
-    int busyDepth = 0, clears = 0, pumps = 0, dialogs = 0, repaints = 0;
+    int busyDepth = 0, clears = 0, dialogs = 0, repaints = 0;
     int paneWidth = 800, paneHeight = 478;
     QString chosenFile;
+    QString opening; // the name the open indicator shows, "" while hidden
     QString chooserFolder;
     QStringList messages;
     std::function<void()> onDialog;
@@ -70,6 +71,8 @@ public:
     void setGuideVisible(bool visible) override { guideHidden = !visible; }
     void clearVideo() override { ++clears; }
     void setBusy(bool b) override { busyDepth += b ? 1 : -1; }
+    void showOpening(const QString &name) override { opening = name; }
+    void hideOpening() override { opening.clear(); }
     void leaveTopmost() override { }
     void repaintVideo() override { ++repaints; }
     QString chooseMediaFile(const QString &folder, const QStringList &) override
@@ -78,7 +81,6 @@ public:
         return chosenFile;
     }
     void showPlainMessage(const QString &t) override { messages << t; }
-    void waitPumping(int) override { ++pumps; }
     void showOutputDialog() override
     {
         ++dialogs;

@@ -15,6 +15,7 @@ public:
     // Set by the test
     bool libraryAvailable = true;
     bool openSucceeds = true;
+    bool holdOpen = false;
     qint64 openDuration = 10000000;
     QString errorText = QStringLiteral("Cannot open the file.");
 
@@ -27,6 +28,8 @@ public:
     int state = StateNoMedia;
     bool loaded = false;
     qint64 position = -1; // what currentPosition() reports
+    bool opening = false;
+    int stepsOnTheirWay = 0; // what pendingSteps() reports
 
     bool isLibraryLoaded() const override { return loaded; }
     bool loadLibrary() override
@@ -42,16 +45,46 @@ public:
         return m_widget;
     }
     QWidget *videoWindow() const override { return m_widget; }
-    bool open(const QString &path) override
+    // Answers from the event loop, as the real player does; with holdOpen the open waits for
+    // finishOpen().
+    void open(const QString &path) override
     {
         calls << QStringLiteral("open:") + path;
-        if (!openSucceeds)
-            return false;
+        state = StateNoMedia;
+        opening = true;
+        const quint64 serial = ++m_openSerial;
+        if (!holdOpen)
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial] {
+                    if (serial == m_openSerial)
+                        finishOpen();
+                },
+                Qt::QueuedConnection);
+    }
+    void finishOpen()
+    {
+        if (!opening)
+            return;
+        opening = false;
+        if (!openSucceeds) {
+            Q_EMIT openFinished(false);
+            return;
+        }
         state = StateStopped;
         paused = true;
         Q_EMIT mediaOpened(openDuration);
-        return true;
+        Q_EMIT openFinished(true);
     }
+    void cancelOpen() override
+    {
+        if (!opening)
+            return;
+        calls << QStringLiteral("cancelOpen");
+        opening = false;
+        ++m_openSerial;
+    }
+    bool isOpening() const override { return opening; }
     QString lastErrorText() const override { return errorText; }
     void close() override
     {
@@ -86,6 +119,7 @@ public:
         if (state == StateStopped)
             state = StatePaused;
     }
+    int pendingSteps() const override { return stepsOnTheirWay; }
     bool isMuted() const override { return muted; }
     void setMuted(bool m) override
     {
@@ -105,5 +139,6 @@ public:
 
 private:
     QWidget *m_widget = nullptr;
+    quint64 m_openSerial = 0;
     int m_dw = 0, m_dh = 0, m_pw = 0, m_ph = 0;
 };
