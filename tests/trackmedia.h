@@ -71,7 +71,7 @@ inline QString makeFourTracks(const QDir &dir)
 }
 
 // The streams of a file as ffprobe sees them, in order: "video", "audio 2ch", "audio 1ch",
-// "subtitle".
+// "subtitle" (data streams, such as MP4's chapter track, left out).
 inline QStringList streamKinds(const QString &path)
 {
     QByteArray out;
@@ -87,6 +87,8 @@ inline QStringList streamKinds(const QString &path)
         if (f.first().isEmpty())
             continue;
         QString kind = QString::fromLatin1(f.first());
+        if (kind == QLatin1String("data"))
+            continue; // MP4's chapter track: the chapters of joined segments, not a track
         if (kind == QLatin1String("audio") && f.size() > 1)
             kind += QStringLiteral(" %1ch").arg(QString::fromLatin1(f.at(1)));
         kinds << kind;

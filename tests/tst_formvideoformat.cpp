@@ -398,15 +398,11 @@ void TestFormVideoFormat::copyStartLine_data()
                                             "or before the start mark");
     QTest::newRow("H.264, exact") << "h264.mp4" << true << QString();
     QTest::newRow("H.264, exact off") << "h264.mp4" << false << keyFrame + QLatin1Char('.');
-    QTest::newRow("MPEG-4 part 2") << "mpeg4.avi" << true
-                                   << keyFrame
-            + QStringLiteral(" (no exact cut: the video is "
-                             "MPEG4; exact cuts need H.264, "
-                             "HEVC or MPEG-2 video).");
+    QTest::newRow("MPEG-4 part 2, exact") << "mpeg4.avi" << true << QString();
     QTest::newRow("VP8") << "vp8.webm" << true
                          << keyFrame
-            + QStringLiteral(" (no exact cut: the video is VP8; exact "
-                             "cuts need H.264, HEVC or MPEG-2 video).");
+            + QStringLiteral(" (no exact cut: the video is VP8; exact cuts need H.264, HEVC, "
+                             "MPEG-2, MPEG-4 part 2 or VP9 video).");
     QTest::newRow("audio only") << "tone.mp3" << true << QString();
 }
 
