@@ -270,10 +270,11 @@ void TestOptionTranslator::translate()
     QFETCH(QString, inputArgs);
     QFETCH(QString, outputArgs);
     QFETCH(QString, inputFormat);
-    const TranslatedOptions t = TranslateOptions(
+    const Result<TranslatedOptions> r = TranslateOptions(
         input, output, extension,
         inputFormat.isEmpty() ? QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2") : inputFormat);
-    QVERIFY2(t.ok, qPrintable(t.error));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     QCOMPARE(t.inputArgs.join(QLatin1Char(' ')), inputArgs);
     QCOMPARE(t.outputArgs.join(QLatin1Char(' ')), outputArgs);
 }
@@ -298,9 +299,10 @@ void TestOptionTranslator::errors()
 {
     QFETCH(QString, input);
     QFETCH(QString, output);
-    const TranslatedOptions t = TranslateOptions(input, output, QStringLiteral("mp4"), QString());
-    QVERIFY(!t.ok);
-    QVERIFY(!t.error.isEmpty());
+    const Result<TranslatedOptions> r
+        = TranslateOptions(input, output, QStringLiteral("mp4"), QString());
+    QCOMPARE(r.code(), ErrorCode::BadRequest);
+    QVERIFY(!r.error().sentence.isEmpty());
 }
 
 namespace {
@@ -387,9 +389,10 @@ void TestOptionTranslator::sampleRates()
     QFETCH(QString, options);
     QFETCH(QString, extension);
     QFETCH(QString, rate);
-    const TranslatedOptions t = TranslateOptions(QString(), options, extension, QString(),
-                                                 source(QStringLiteral("640x480"), 25, 2));
-    QVERIFY2(t.ok, qPrintable(t.error));
+    const Result<TranslatedOptions> r = TranslateOptions(QString(), options, extension, QString(),
+                                                         source(QStringLiteral("640x480"), 25, 2));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-ar")), rate);
 }
 
@@ -449,9 +452,10 @@ void TestOptionTranslator::audioBitrates()
     QFETCH(int, channels);
     QFETCH(QString, bitrate);
     QFETCH(QString, ac);
-    const TranslatedOptions t = TranslateOptions(QString(), options, extension, QString(),
-                                                 source(QStringLiteral("640x480"), 25, channels));
-    QVERIFY2(t.ok, qPrintable(t.error));
+    const Result<TranslatedOptions> r = TranslateOptions(
+        QString(), options, extension, QString(), source(QStringLiteral("640x480"), 25, channels));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-b:a")), bitrate);
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-ac")), ac);
 }
@@ -521,9 +525,10 @@ void TestOptionTranslator::pictures()
     QFETCH(QString, extension);
     QFETCH(QString, filters);
     QFETCH(QString, rate);
-    const TranslatedOptions t = TranslateOptions(QString(), options, extension, QString(),
-                                                 source(QStringLiteral("640x480"), 12, 2));
-    QVERIFY2(t.ok, qPrintable(t.error));
+    const Result<TranslatedOptions> r = TranslateOptions(QString(), options, extension, QString(),
+                                                         source(QStringLiteral("640x480"), 12, 2));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-vf")), filters);
     QCOMPARE(valueOf(t.outputArgs, QStringLiteral("-pix_fmt")), QStringLiteral("yuv420p"));
     QVERIFY(!t.outputArgs.contains(QStringLiteral("-s")));
@@ -573,10 +578,11 @@ void TestOptionTranslator::h264Devices()
     QFETCH(QString, options);
     QFETCH(QString, extension);
     QFETCH(QString, profile);
-    const TranslatedOptions t
+    const Result<TranslatedOptions> r
         = TranslateOptions(QString(), QStringLiteral("-vcodec libx264 ") + options, extension,
                            QString(), source(QStringLiteral("640x480"), 25, 2));
-    QVERIFY2(t.ok, qPrintable(t.error));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     QCOMPARE(QStringList({ valueOf(t.outputArgs, QStringLiteral("-profile:v")),
                            valueOf(t.outputArgs, QStringLiteral("-level:v")),
                            valueOf(t.outputArgs, QStringLiteral("-maxrate")) })
@@ -616,9 +622,10 @@ void TestOptionTranslator::deviceLimits()
     SourceMedia media
         = source(sourceSize.isEmpty() ? QStringLiteral("0x0") : sourceSize, sourceRate, 2);
     const DeviceLimits iPod { 320, 240, 30 };
-    const TranslatedOptions t
+    const Result<TranslatedOptions> r
         = TranslateOptions(QString(), options, QStringLiteral("mp4"), QString(), media, iPod);
-    QVERIFY2(t.ok, qPrintable(t.error));
+    QVERIFY2(r, qPrintable(r.error().sentence));
+    const TranslatedOptions &t = r.value();
     const auto orDash = [](const QString &v) { return v.isEmpty() ? QStringLiteral("-") : v; };
     const QString chain = valueOf(t.outputArgs, QStringLiteral("-vf"));
     QCOMPARE(QStringList({ chain.mid(chain.lastIndexOf(QLatin1String("scale="))),
@@ -680,10 +687,11 @@ void TestOptionTranslator::refusals()
     QFETCH(int, channels);
     QFETCH(QString, setting);
     QFETCH(QString, streams);
-    const TranslatedOptions t
+    const Result<TranslatedOptions> r
         = TranslateOptions(QString(), options, extension, QString(), source(size, 25, channels));
     if (setting.isEmpty()) {
-        QVERIFY2(t.ok, qPrintable(t.error));
+        QVERIFY2(r, qPrintable(r.error().sentence));
+        const TranslatedOptions &t = r.value();
         QStringList tail;
         for (const QString &a : t.outputArgs) {
             if (a == QLatin1String("-sn") || a == QLatin1String("-dn")
@@ -695,23 +703,24 @@ void TestOptionTranslator::refusals()
         QCOMPARE(tail.join(QLatin1Char(' ')), streams);
         return;
     }
-    QVERIFY(!t.ok);
-    QVERIFY2(t.error.contains(setting), qPrintable(t.error));
-    QVERIFY2(t.error.endsWith(QLatin1Char('.')) && t.error.count(QLatin1String(". ")) == 0,
-             qPrintable(t.error));
+    const QString &sentence = r.error().sentence;
+    QCOMPARE(r.code(), ErrorCode::NotPossible);
+    QVERIFY2(sentence.contains(setting), qPrintable(sentence));
+    QVERIFY2(sentence.endsWith(QLatin1Char('.')) && sentence.count(QLatin1String(". ")) == 0,
+             qPrintable(sentence));
 }
 
 void TestOptionTranslator::timesAreRead()
 {
-    const TranslatedOptions t = TranslateOptions(QStringLiteral("-TimeStart 12.5"),
-                                                 QStringLiteral("-vb 1k -TimeLength 30"),
-                                                 QStringLiteral("mp4"), QString());
-    QCOMPARE(t.startSeconds, 12.5);
-    QCOMPARE(t.lengthSeconds, 30.0);
-    const TranslatedOptions none
+    const Result<TranslatedOptions> r = TranslateOptions(QStringLiteral("-TimeStart 12.5"),
+                                                         QStringLiteral("-vb 1k -TimeLength 30"),
+                                                         QStringLiteral("mp4"), QString());
+    QCOMPARE(r.value().startSeconds, 12.5);
+    QCOMPARE(r.value().lengthSeconds, 30.0);
+    const Result<TranslatedOptions> none
         = TranslateOptions(QString(), QStringLiteral("-vn"), QStringLiteral("mp3"), QString());
-    QCOMPARE(none.startSeconds, 0.0);
-    QCOMPARE(none.lengthSeconds, -1.0);
+    QCOMPARE(none.value().startSeconds, 0.0);
+    QCOMPARE(none.value().lengthSeconds, -1.0);
     QCOMPARE(MuxerForInputFormat(QStringLiteral("matroska,webm")), QStringLiteral("matroska"));
     QCOMPARE(MuxerForInputFormat(QStringLiteral("aac")), QStringLiteral("adts"));
     QCOMPARE(MuxerForInputFormat(QStringLiteral("mp3")), QStringLiteral("mp3"));

@@ -56,17 +56,20 @@ private slots:
         QList<TranslatedOptions> translated;
         QList<int> expected;
         for (const auto &[from, to] : ranges) {
-            translated << TranslateOptions(
+            const Result<TranslatedOptions> piece = TranslateOptions(
                 QStringLiteral("-TimeStart ") + QString::number(from),
                 kOptions + QStringLiteral(" -TimeLength ") + QString::number(to - from),
                 QStringLiteral("mp4"), QString::fromLatin1(formatName.trimmed()), media);
+            QVERIFY2(piece, qPrintable(piece.error().sentence));
+            translated << piece.value();
             const int last = std::min(IndexedMedia::lastFrameBefore(to, offset), 249);
             for (int i = std::max(0, IndexedMedia::firstFrameAt(from, offset)); i <= last; ++i)
                 expected << i;
         }
-        const RangeJoin join
+        const Result<RangeJoin> joined
             = JoinRanges(QStringLiteral("file:") + source, translated, /*audio=*/true);
-        QVERIFY2(join.ok, qPrintable(join.error));
+        QVERIFY2(joined, qPrintable(joined.error().sentence));
+        const RangeJoin &join = joined.value();
         const QString output = dir.filePath(QStringLiteral("joined.mp4"));
         QByteArray log;
         const int code = MediaFixtures::run(
@@ -87,15 +90,12 @@ private slots:
 
     void refusals()
     {
-        TranslatedOptions one;
-        one.ok = true;
-        QVERIFY(!JoinRanges(QStringLiteral("x"), { one }, true).ok);
+        const TranslatedOptions one;
+        QCOMPARE(JoinRanges(QStringLiteral("x"), { one }, true).code(), ErrorCode::BadRequest);
         TranslatedOptions copy = one;
         copy.copiesVideo = true;
-        QVERIFY(!JoinRanges(QStringLiteral("x"), { one, copy }, true).ok);
-        TranslatedOptions failed;
-        failed.error = QStringLiteral("The start \"x\" is not a number.");
-        QCOMPARE(JoinRanges(QStringLiteral("x"), { one, failed }, true).error, failed.error);
+        QCOMPARE(JoinRanges(QStringLiteral("x"), { one, copy }, true).code(),
+                 ErrorCode::NotPossible);
     }
 };
 

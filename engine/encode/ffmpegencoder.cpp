@@ -237,12 +237,13 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
     const SourceMedia media = chosen.isEmpty() ? input.media : chosenMedia(input.media, chosen);
     // A combination that ffmpeg would refuse even after the translation is refused here, with
     // the translation's sentence, before anything starts.
-    TranslatedOptions translated = TranslateOptions(input.options, options, out.suffix(),
-                                                    input.formatName, media, m_deviceLimits);
-    if (!translated.ok) {
-        m_error = translated.error;
+    Result<TranslatedOptions> translation = TranslateOptions(
+        input.options, options, out.suffix(), input.formatName, media, m_deviceLimits);
+    if (!translation) {
+        m_error = translation.error().sentence;
         return -1;
     }
+    TranslatedOptions &translated = translation.value();
     const Outcome refusal
         = jobRefusal(input.path, media.videoStreams, media.audioStreams, translated, out.suffix());
     if (!refusal) {
@@ -265,14 +266,14 @@ int FfmpegEncoder::addOutputFile(int inputIndex, const QString &path, const QStr
         if (subtitles && translated.outputArgs.contains(QLatin1String("-c:s:0")))
             job.notes << QStringLiteral("leaves out the subtitles: joined segments of a "
                                         "conversion hold pictures and sound only");
-        const RangeJoin joined = joinRanges(
+        const Result<RangeJoin> joined = joinRanges(
             input, joinable.isEmpty() ? input.media : chosenMedia(input.media, joinable), options,
             out.suffix());
-        if (!joined.ok) {
-            m_error = joined.error;
+        if (!joined) {
+            m_error = joined.error().sentence;
             return -1;
         }
-        job.joinedArgs = joined.args;
+        job.joinedArgs = joined.value().args;
     }
     job.translated = std::move(translated);
     m_outputs.clear(); // one output per job
@@ -323,19 +324,23 @@ QStringList FfmpegEncoder::jobNotes() const
     return m_outputs.isEmpty() ? QStringList() : m_outputs.constFirst().notes;
 }
 
-RangeJoin FfmpegEncoder::joinRanges(const Input &input, const SourceMedia &media,
-                                    const QString &options, const QString &extension) const
+Result<RangeJoin> FfmpegEncoder::joinRanges(const Input &input, const SourceMedia &media,
+                                            const QString &options, const QString &extension) const
 {
     // Each range is translated as the job of that one range would be.
     static const QRegularExpression length(QStringLiteral("(^|\\s)-TimeLength\\s+\\S+"));
     QString rest = options;
     rest.remove(length);
     QList<TranslatedOptions> pieces;
-    for (const CutSpan &range : m_ranges)
-        pieces << TranslateOptions(QStringLiteral("-TimeStart ") + NumberText(range.startSeconds),
-                                   rest + QStringLiteral(" -TimeLength ")
-                                       + NumberText(range.lengthSeconds()),
-                                   extension, input.formatName, media, m_deviceLimits);
+    for (const CutSpan &range : m_ranges) {
+        Result<TranslatedOptions> piece = TranslateOptions(
+            QStringLiteral("-TimeStart ") + NumberText(range.startSeconds),
+            rest + QStringLiteral(" -TimeLength ") + NumberText(range.lengthSeconds()), extension,
+            input.formatName, media, m_deviceLimits);
+        if (!piece)
+            return piece.error();
+        pieces << std::move(piece).value();
+    }
     // The streams the translation mapped (as far as the format holds them) are the ones
     // joined.
     JoinStreams streams;
@@ -353,11 +358,12 @@ RangeJoin FfmpegEncoder::joinRanges(const Input &input, const SourceMedia &media
                 streams.audio << QString::number(s->index);
         }
     }
-    RangeJoin join = JoinRanges(ffmpegPath(input.path), pieces,
-                                media.audioStreams != 0 && !streams.audio.isEmpty(), streams);
-    if (join.ok && ChaptersFit(extension))
-        AddJoinChapters(&join, m_ranges.size(),
-                        joinedChapters(input, !join.args.contains(QLatin1String("-an"))));
+    Result<RangeJoin> join
+        = JoinRanges(ffmpegPath(input.path), pieces,
+                     media.audioStreams != 0 && !streams.audio.isEmpty(), streams);
+    if (join && ChaptersFit(extension))
+        AddJoinChapters(&join.value(), m_ranges.size(),
+                        joinedChapters(input, !join.value().args.contains(QLatin1String("-an"))));
     return join;
 }
 

@@ -99,8 +99,8 @@ private:
     };
 
     // The conversion of several ranges (m_ranges) of the input with these options.
-    RangeJoin joinRanges(const Input &input, const SourceMedia &media, const QString &options,
-                         const QString &extension) const;
+    Result<RangeJoin> joinRanges(const Input &input, const SourceMedia &media,
+                                 const QString &options, const QString &extension) const;
     // One chapter per range of that conversion, where its piece starts in the output.
     QList<JoinChapter> joinedChapters(const Input &input, bool audio) const;
     // The chosen streams (m_streams) of the input, with what the translation needs to know of

@@ -261,9 +261,15 @@ public:
     QStringList chain; // the video filters, in order
     std::optional<QSize> frameSize; // of the encoded video, where it is known
     TranslatedOptions result;
+    Error error; // why the options cannot be used; ErrorCode::None while they can
 
-    bool failed() const { return !result.error.isEmpty(); }
-    void fail(const QString &sentence) { result.error = sentence; }
+    bool failed() const { return error.isError(); }
+    // The options ask for what makes no sense (BadRequest), or for what the chosen format
+    // cannot hold (NotPossible).
+    void fail(const QString &sentence, ErrorCode code = ErrorCode::BadRequest)
+    {
+        error = Error { code, sentence };
+    }
 
     qsizetype lastIndex(std::initializer_list<const char *> names) const
     {
@@ -725,7 +731,8 @@ void realMediaPackets(Job &job)
     if (job.frameSize
         && job.frameSize->width() * qint64(job.frameSize->height()) > kRealVideoMaxPixels) {
         job.fail(QStringLiteral("RealVideo cannot hold frames larger than 2048 x 1152; choose a "
-                                "smaller Video Size."));
+                                "smaller Video Size."),
+                 ErrorCode::NotPossible);
         return;
     }
     // The encoder takes a buffer only with a rate limit; RealVideo goes at 1000 kbit/s at most.
@@ -742,7 +749,8 @@ void refuseFrameSidesTooLarge(Job &job)
     if (max > 0 && job.frameSize && std::max(job.frameSize->width(), job.frameSize->height()) > max)
         job.fail(QStringLiteral("MPEG-1 video cannot be wider or taller than %1 pixels; choose a "
                                 "smaller Video Size.")
-                     .arg(max));
+                     .arg(max),
+                 ErrorCode::NotPossible);
 }
 
 // SWF stores the frame rate in 8 bits before the point.
@@ -750,7 +758,8 @@ void refuseSwfFrameRate(Job &job)
 {
     if (job.muxer() == QLatin1String("swf") && job.writesVideo() && job.frameRate() >= 256)
         job.fail(QStringLiteral("SWF cannot show 256 or more frames a second; lower Frame Rate "
-                                "(FPS)."));
+                                "(FPS)."),
+                 ErrorCode::NotPossible);
 }
 
 // DVD-Video carries audio at 48 kHz only; the -ar that follows -target would otherwise win.
@@ -875,7 +884,8 @@ void chosenStreams(Job &job)
     }
     if (videos == 0 && audios == 0) {
         job.fail(QStringLiteral("There is nothing to save: %1 keeps none of the chosen tracks.")
-                     .arg(format));
+                     .arg(format),
+                 ErrorCode::NotPossible);
         return;
     }
     if (droppedVideo)
@@ -983,9 +993,11 @@ Result<QStringList> TokenizeOptions(const QString &options)
     return tokens;
 }
 
-TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
-                                   const QString &outputExtension, const QString &inputFormatName,
-                                   const SourceMedia &source, const DeviceLimits &device)
+Result<TranslatedOptions> TranslateOptions(const QString &inputOptions,
+                                           const QString &outputOptions,
+                                           const QString &outputExtension,
+                                           const QString &inputFormatName,
+                                           const SourceMedia &source, const DeviceLimits &device)
 {
     Job job;
     job.device = device;
@@ -995,15 +1007,13 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
 
     const Result<QStringList> in = TokenizeOptions(inputOptions);
     const Result<QStringList> out = TokenizeOptions(outputOptions);
-    if (!in || !out) {
-        job.result.error = (in ? out : in).error().sentence;
-        return job.result;
-    }
+    if (!in || !out)
+        return (in ? out : in).error();
     QList<Option> inputOptionList;
     QList<Option> outputOptionList;
     if (!readOptions(in.value(), &inputOptionList, job)
         || !readOptions(out.value(), &outputOptionList, job))
-        return job.result;
+        return job.error;
 
     // The start, wherever it stands, and the filter chain (the last -vf wins, as in ffmpeg)
     // are kept aside; every other option keeps its place.
@@ -1025,7 +1035,7 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
     for (const Rule &rule : kRules) {
         rule.apply(job);
         if (job.failed())
-            return job.result;
+            return job.error;
     }
 
     TranslatedOptions &result = job.result;
@@ -1035,6 +1045,5 @@ TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &o
         result.outputArgs << QStringLiteral("-vf") << job.chain.join(QLatin1Char(','));
     result.copiesVideo = job.copiesVideo();
     result.decoderSkipSeconds = job.decoderSkip;
-    result.ok = true;
     return result;
 }

@@ -37,8 +37,6 @@ struct SourceMedia
 
 struct TranslatedOptions
 {
-    bool ok = false;
-    QString error; // why the options cannot be used, when !ok
     QStringList inputArgs; // before "-i input"
     QStringList outputArgs; // after "-i input", before the output path
     double startSeconds = 0; // where reading begins (0 when not given)
@@ -55,7 +53,11 @@ struct TranslatedOptions
 // inputFormatName is libavformat's name of the input's container, used to choose the muxer
 // when the output has no extension and the way to seek. source describes the input's streams;
 // device the limits of the device a preset is made for (none for general formats).
-TranslatedOptions TranslateOptions(const QString &inputOptions, const QString &outputOptions,
-                                   const QString &outputExtension, const QString &inputFormatName,
-                                   const SourceMedia &source = SourceMedia(),
-                                   const DeviceLimits &device = DeviceLimits());
+// The error is BadRequest for options that make no sense, NotPossible for what the format
+// cannot hold.
+Result<TranslatedOptions> TranslateOptions(const QString &inputOptions,
+                                           const QString &outputOptions,
+                                           const QString &outputExtension,
+                                           const QString &inputFormatName,
+                                           const SourceMedia &source = SourceMedia(),
+                                           const DeviceLimits &device = DeviceLimits());

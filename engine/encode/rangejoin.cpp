@@ -47,18 +47,18 @@ QString audioTrim(const TranslatedOptions &range)
         + QStringLiteral(",asetpts=PTS-STARTPTS");
 }
 
-// Why these translations cannot be joined by a conversion; "" when they can.
-QString joinRefusal(const QList<TranslatedOptions> &ranges)
+// Why these translations cannot be joined by a conversion.
+Outcome joinRefusal(const QList<TranslatedOptions> &ranges)
 {
     if (ranges.size() < 2)
-        return QStringLiteral("Joining needs two ranges or more.");
+        return Error { ErrorCode::BadRequest, QStringLiteral("Joining needs two ranges or more.") };
     for (const TranslatedOptions &r : ranges) {
-        if (!r.ok)
-            return r.error;
         if (r.copiesVideo)
-            return QStringLiteral("Ranges joined by a conversion need the video encoded.");
+            return Error { ErrorCode::NotPossible,
+                           QStringLiteral(
+                               "Ranges joined by a conversion need the video encoded.") };
     }
-    return QString();
+    return {};
 }
 
 // The filter graph being built: each range's trimmed pieces, then their join.
@@ -79,9 +79,9 @@ QString audioSuffix(qsizetype j)
 }
 
 // Adds each range as an input of its own, entered as its job would enter it, and its trimmed
-// pieces to the graph. False with the sentence in *error when a range's video is not trimmed.
-bool addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ranges, JoinGraph &g,
-                    QStringList &args, QString *error)
+// pieces to the graph. An error when a range's video is not trimmed.
+Outcome addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ranges,
+                       JoinGraph &g, QStringList &args)
 {
     for (qsizetype k = 0; k < ranges.size(); ++k) {
         const TranslatedOptions &r = ranges.at(k);
@@ -90,10 +90,9 @@ bool addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ran
         const QString chain = takeOption(&range, QStringLiteral("-vf"));
         const QString n = QString::number(k);
         if (g.video) {
-            if (!chain.contains(QLatin1String("trim="))) {
-                *error = QStringLiteral("The video of a range is not cut to its frames.");
-                return false;
-            }
+            if (!chain.contains(QLatin1String("trim=")))
+                return Error { ErrorCode::NotPossible,
+                               QStringLiteral("The video of a range is not cut to its frames.") };
             g.graph << QStringLiteral("[%1:%3]%2[v%1]").arg(n, chain, g.streams.video);
             g.pieces += QStringLiteral("[v%1]").arg(n);
         }
@@ -105,7 +104,7 @@ bool addRangeInputs(const QString &inputUrl, const QList<TranslatedOptions> &ran
             g.pieces += QStringLiteral("[%1]").arg(piece);
         }
     }
-    return true;
+    return {};
 }
 
 // The concat filter over the pieces, the job's audio filters after it, and the maps.
@@ -138,13 +137,12 @@ void addJoin(const JoinGraph &g, qsizetype count, QStringList &args)
 
 } // namespace
 
-RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio,
-                     const JoinStreams &streams)
+Result<RangeJoin> JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges,
+                             bool audio, const JoinStreams &streams)
 {
+    if (const Outcome refused = joinRefusal(ranges); !refused)
+        return refused.error();
     RangeJoin join;
-    join.error = joinRefusal(ranges);
-    if (!join.error.isEmpty())
-        return join;
     // The output options of the first range without what each range sets for itself; the join
     // maps its own outputs.
     QStringList output = ranges.first().outputArgs;
@@ -160,11 +158,10 @@ RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ra
     takeOption(&output, QStringLiteral("-t"));
     takeOption(&output, QStringLiteral("-ss"));
 
-    if (!addRangeInputs(inputUrl, ranges, g, join.args, &join.error))
-        return join;
+    if (const Outcome added = addRangeInputs(inputUrl, ranges, g, join.args); !added)
+        return added.error();
     addJoin(g, ranges.size(), join.args);
     join.args << output;
-    join.ok = true;
     return join;
 }
 
@@ -195,7 +192,7 @@ QString ChapterMetadata(const QList<JoinChapter> &chapters)
 
 void AddJoinChapters(RangeJoin *join, qsizetype rangeCount, const QList<JoinChapter> &chapters)
 {
-    if (!join->ok || chapters.isEmpty())
+    if (chapters.isEmpty())
         return;
     const QString url = QStringLiteral("data:text/plain;base64,")
         + QString::fromLatin1(ChapterMetadata(chapters).toUtf8().toBase64());

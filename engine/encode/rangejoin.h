@@ -16,8 +16,6 @@
 // each piece before the join, other audio filters after it.
 struct RangeJoin
 {
-    bool ok = false;
-    QString error; // why the ranges cannot be joined, when !ok
     // Everything between the program's global options and the output path: the inputs, the
     // filter graph, the maps and the output options.
     QStringList args;
@@ -34,9 +32,9 @@ struct JoinStreams
 // `ranges` are the translations of the job for each range (TranslateOptions with that range's
 // -TimeStart and -TimeLength); `inputUrl` is the input as ffmpeg takes it. `audio` tells whether
 // the input has a sound track to join (ffmpeg's pick of one); `streams` which of its streams
-// are joined.
-RangeJoin JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges, bool audio,
-                     const JoinStreams &streams = JoinStreams());
+// are joined. The error (NotPossible) says why the ranges cannot be joined.
+Result<RangeJoin> JoinRanges(const QString &inputUrl, const QList<TranslatedOptions> &ranges,
+                             bool audio, const JoinStreams &streams = JoinStreams());
 
 // A chapter of a joined output, in seconds of the output.
 struct JoinChapter

@@ -18,9 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString extension = split2 < 0 ? QStringLiteral("mp4") : rest.mid(split2 + 1, 8);
 
     (void)TokenizeOptions(all);
-    const TranslatedOptions t
+    const Result<TranslatedOptions> r
         = TranslateOptions(input, output, extension, QStringLiteral("mov,mp4"));
-    if (t.ok) {
+    if (r) {
+        const TranslatedOptions &t = r.value();
         const QStringList &out = t.outputArgs;
         // Walking the list as ffmpeg does, an option that takes a value always has one, and a
         // copied video stream (the last -vcodec is "copy") never gets a filter.
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
         if (t.inputArgs.contains(QStringLiteral("-ss")) && !std::isfinite(t.startSeconds))
             __builtin_trap();
-    } else if (t.error.isEmpty()) {
+    } else if (r.error().sentence.isEmpty()) {
         __builtin_trap();
     }
     (void)MuxerForInputFormat(all);
