@@ -49,6 +49,7 @@
 #include <QStyle>
 #include <QThread>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -484,6 +485,16 @@ bool FormMain::eventFilter(QObject *watched, QEvent *event)
 
 bool FormMain::handleKey(QKeyEvent *key)
 {
+    if (const std::optional<bool> handled = handleWindowKey(key))
+        return *handled;
+    // The time-code boxes keep their own keys.
+    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+        return false;
+    return handleWorkbenchKey(key) || handlePlaybackKey(key);
+}
+
+std::optional<bool> FormMain::handleWindowKey(QKeyEvent *key)
+{
     const bool press = key->type() == QEvent::KeyPress;
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     // Ctrl+O released over the window opens a file, wherever the focus is.
@@ -507,11 +518,11 @@ bool FormMain::handleKey(QKeyEvent *key)
             button->click();
         return true;
     }
-    // The time-code boxes keep their own keys.
-    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
-        return false;
-    if (handleWorkbenchKey(key))
-        return true;
+    return std::nullopt;
+}
+
+bool FormMain::handlePlaybackKey(QKeyEvent *key)
+{
     struct Command
     {
         int key;
@@ -530,21 +541,18 @@ bool FormMain::handleKey(QKeyEvent *key)
         { Qt::Key_Home, Qt::NoModifier, false, [this] { m_playback->goToStart(); } },
         { Qt::Key_End, Qt::NoModifier, false, [this] { m_playback->goToEnd(); } },
     };
-    std::function<void()> action;
-    bool repeats = false;
-    for (const Command &c : commands) {
-        if (c.key == key->key() && c.modifiers == mods) {
-            action = c.run;
-            repeats = c.repeats;
-            break;
-        }
-    }
-    if (!action)
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    const auto found
+        = std::find_if(std::begin(commands), std::end(commands), [&](const Command &c) {
+              return c.key == key->key() && c.modifiers == mods;
+          });
+    if (found == std::end(commands))
         return false;
     // Both the press and the release are ours: a focused button would otherwise click on the
     // release of Space, and the arrows would move the focus.
-    if (press && (repeats || !key->isAutoRepeat()) && m_btnPause->isEnabled())
-        runCommand(action);
+    if (key->type() == QEvent::KeyPress && (found->repeats || !key->isAutoRepeat())
+        && m_btnPause->isEnabled())
+        runCommand(found->run);
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ClickLabel;
 class Encoder;
@@ -165,6 +166,11 @@ private:
     void updateMinimumSize();
     bool openUrl(const QUrl &url);
     bool handleKey(QKeyEvent *key);
+    // The keys that act wherever the focus is (open, cut, Return on a button); nullopt for
+    // any other key.
+    std::optional<bool> handleWindowKey(QKeyEvent *key);
+    // Play, step, jump, mark and go to the ends; false for any other key.
+    bool handlePlaybackKey(QKeyEvent *key);
     void runCommand(const std::function<void()> &action);
     bool handleWorkbenchKey(QKeyEvent *key);
     void connectWorkbench();
