@@ -823,45 +823,43 @@ void streamsTheFormatPlays(Job &job)
         job.append("-map_chapters", QStringLiteral("-1"));
 }
 
-// A choice of tracks: each chosen stream is mapped by its index, in the source's order, as far
-// as the format holds it. A format with one audio (or video) track keeps the first chosen one;
-// subtitles go where the container carries them, converted to the text format it takes. What
-// is left out is said in a note, and a choice that leaves nothing to save is refused.
-void chosenStreams(Job &job)
+// The maps of a choice of tracks, made one stream at a time, and what the format left out.
+struct ChosenMaps
 {
-    if (job.source.chosen.isEmpty() || !job.converts())
-        return;
-    const QString muxer = job.muxer();
-    const QString format = job.extension.isEmpty() ? muxer : job.extension.toUpper();
-    const bool several = HoldsSeveralTracks(muxer);
-    const bool video = job.writesVideo();
-    const bool audio = job.writesAudio();
+    QString muxer;
+    QString format; // as the notes name it
+    bool several = false; // the format holds several video (audio) tracks
     QList<Option> maps;
     int videos = 0;
     int audios = 0;
     int subtitles = 0;
-    bool droppedAudio = false;
     bool droppedVideo = false;
-    const auto map = [&maps](const SourceStream &s) {
+    bool droppedAudio = false;
+
+    void map(const SourceStream &s)
+    {
         maps.append({ QStringLiteral("-map"), QStringLiteral("0:%1").arg(s.index), true });
-    };
-    for (const SourceStream &s : std::as_const(job.source.chosen)) {
+    }
+
+    // A picture or sound track: mapped while the format has room for it, else left out.
+    void mapTrack(const SourceStream &s, bool written, int &count, bool &dropped)
+    {
+        if (written && (count == 0 || several)) {
+            map(s);
+            ++count;
+        } else {
+            dropped = dropped || written;
+        }
+    }
+
+    void add(const SourceStream &s, Job &job)
+    {
         switch (s.kind) {
         case SourceStream::Kind::Video:
-            if (video && (videos == 0 || several)) {
-                map(s);
-                ++videos;
-            } else {
-                droppedVideo = droppedVideo || video;
-            }
+            mapTrack(s, job.writesVideo(), videos, droppedVideo);
             break;
         case SourceStream::Kind::Audio:
-            if (audio && (audios == 0 || several)) {
-                map(s);
-                ++audios;
-            } else {
-                droppedAudio = droppedAudio || audio;
-            }
+            mapTrack(s, job.writesAudio(), audios, droppedAudio);
             break;
         case SourceStream::Kind::Subtitle: {
             const QString codec = SubtitleCodecFor(muxer, s.codec);
@@ -882,19 +880,37 @@ void chosenStreams(Job &job)
             break;
         }
     }
-    if (videos == 0 && audios == 0) {
+};
+
+// A choice of tracks: each chosen stream is mapped by its index, in the source's order, as far
+// as the format holds it. A format with one audio (or video) track keeps the first chosen one;
+// subtitles go where the container carries them, converted to the text format it takes. What
+// is left out is said in a note, and a choice that leaves nothing to save is refused.
+void chosenStreams(Job &job)
+{
+    if (job.source.chosen.isEmpty() || !job.converts())
+        return;
+    ChosenMaps chosen;
+    chosen.muxer = job.muxer();
+    chosen.format = job.extension.isEmpty() ? chosen.muxer : job.extension.toUpper();
+    chosen.several = HoldsSeveralTracks(chosen.muxer);
+    for (const SourceStream &s : std::as_const(job.source.chosen))
+        chosen.add(s, job);
+    if (chosen.videos == 0 && chosen.audios == 0) {
         job.fail(QStringLiteral("There is nothing to save: %1 keeps none of the chosen tracks.")
-                     .arg(format),
+                     .arg(chosen.format),
                  ErrorCode::NotPossible);
         return;
     }
-    if (droppedVideo)
-        job.result.notes << QStringLiteral("keeps one video track: %1 holds one").arg(format);
-    if (droppedAudio)
-        job.result.notes << QStringLiteral("keeps one audio track: %1 holds one").arg(format);
-    if (subtitles > 0)
+    if (chosen.droppedVideo)
+        job.result.notes
+            << QStringLiteral("keeps one video track: %1 holds one").arg(chosen.format);
+    if (chosen.droppedAudio)
+        job.result.notes
+            << QStringLiteral("keeps one audio track: %1 holds one").arg(chosen.format);
+    if (chosen.subtitles > 0)
         job.removeAll({ "-sn" });
-    job.output << maps;
+    job.output << chosen.maps;
 }
 
 // The rules in the order they run, each with its reason above its function.
