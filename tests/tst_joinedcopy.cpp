@@ -167,7 +167,7 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<Ranges>("ranges");
-        for (const char *name : { "s.mp4", "s.mkv", "s.ts", "o.mp4", "h.mkv", "m.ts" }) {
+        for (const char *name : { "s.mp4", "s.mkv", "s.ts", "o.mp4", "h.mkv", "m.ts", "m.mpg" }) {
             QTest::addRow("%s, three between key frames", name)
                 << name << Ranges { { 1.3, 2.1 }, { 4.5, 5.02 }, { 6.6, 8.9 } };
             QTest::addRow("%s, reordered, to the end", name)
