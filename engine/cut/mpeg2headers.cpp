@@ -37,19 +37,9 @@ int temporalReference(const QByteArray &data)
     return (uchar(data.at(at)) << 2) | (uchar(data.at(at + 1)) >> 6);
 }
 
-bool gopFlags(const QByteArray &data, bool *closedGop, bool *brokenLink)
-{
-    const qsizetype at = findHeader(data, kGop, 0, 4);
-    if (at < 0)
-        return false;
-    // time_code (25 bits), closed_gop, broken_link: the flags are bits 6 and 5 of byte 3.
-    *closedGop = uchar(data.at(at + 3)) & 0x40;
-    *brokenLink = uchar(data.at(at + 3)) & 0x20;
-    return true;
-}
-
 QByteArray withGopFlags(QByteArray data, bool closedGop, bool brokenLink)
 {
+    // time_code (25 bits), closed_gop, broken_link: the flags are bits 6 and 5 of byte 3.
     const qsizetype at = findHeader(data, kGop, 0, 4);
     if (at < 0)
         return data;

@@ -12,8 +12,6 @@ namespace Mpeg2Headers {
 bool hasGopHeader(const QByteArray &data);
 // The temporal_reference of the first picture header (00 00 01 00) in the data; -1: none.
 int temporalReference(const QByteArray &data);
-// The flags of the first group of pictures header; false when there is none.
-bool gopFlags(const QByteArray &data, bool *closedGop, bool *brokenLink);
 
 // The data with the first group of pictures header's flags set as given (unchanged without
 // one).
