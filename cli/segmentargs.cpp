@@ -85,13 +85,3 @@ QList<CutSpan> CutSpansOf(const QList<Segment> &ranges)
         spans << CutSpan { r.start, r.end, r.label };
     return spans;
 }
-
-QString SavedRangeLine(const CutSpan &saved, qsizetype index)
-{
-    const QString label = saved.label.trimmed();
-    return QStringLiteral("Segment %1%2: %3 to %4 (key frames)")
-        .arg(index + 1)
-        .arg(label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(label))
-        .arg(QString::number(saved.startSeconds, 'f', 3),
-             QString::number(saved.endSeconds, 'f', 3));
-}

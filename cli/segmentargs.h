@@ -34,7 +34,3 @@ bool ResolveSegments(SegmentArgs args, double duration, const QString &inputName
 
 // The ranges of a job, in the order of the plan, each with its segment's label.
 QList<CutSpan> CutSpansOf(const QList<Segment> &ranges);
-
-// The line that tells, before a key-frame copy of several segments, where segment `index`
-// (from 0) really lies: "Segment 2 (label): 12.000 to 18.480 (key frames)".
-QString SavedRangeLine(const CutSpan &saved, qsizetype index);

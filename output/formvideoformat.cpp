@@ -483,11 +483,27 @@ QString FormVideoFormat::copyStartNote()
     // Asked once per cut and box state: finding the key frame reads the file.
     const int state = m_model.exactCut() ? 1 : 0;
     if (!m_copyStartKnown[state]) {
-        m_copyStartNote[state]
-            = m_parts.copyStartNote ? m_parts.copyStartNote(m_model.exactCut()) : QString();
+        m_copyStartNote[state] = m_parts.copyStartNote
+            ? m_parts.copyStartNote(joinedRanges(), m_model.exactCut())
+            : QString();
         m_copyStartKnown[state] = true;
     }
     return m_copyStartNote[state];
+}
+
+QList<CutSpan> FormVideoFormat::joinedRanges() const
+{
+    if (!m_parts.shared)
+        return {};
+    const SharedValues &shared = *m_parts.shared;
+    if (shared.Segments.size() > 1 && !shared.OneFileEach) {
+        QList<CutSpan> ranges;
+        for (const Segment &s : std::as_const(shared.Segments))
+            ranges << CutSpan { s.start, s.end, s.label };
+        return ranges;
+    }
+    return { CutSpan { shared.CutStartSeconds, shared.CutStartSeconds + shared.CutLengthSeconds,
+                       QString() } };
 }
 
 int FormVideoFormat::showForCut()

@@ -50,9 +50,9 @@ struct FormVideoFormatParts
     std::function<void()> startConversion;
     // Chooses a folder ("" when cancelled); tests replace the dialog.
     std::function<QString(QWidget *, const QString &)> chooseFolder;
-    // The line telling where a direct copy of the cut will really start ("" when it starts
-    // with the frame at the start mark); exact is the "Exact cut" box.
-    std::function<QString(bool exact)> copyStartNote;
+    // The note telling where a direct copy of the ranges (joined in their order) will really
+    // lie ("" when it starts with the frame at the start mark); exact is the "Exact cut" box.
+    std::function<QString(const QList<CutSpan> &ranges, bool exact)> copyStartNote;
     // The streams of the opened file, for the track list (asked once per cut).
     std::function<QList<SourceStream>()> sourceStreams;
 };
@@ -117,6 +117,8 @@ private:
     void rememberChoices();
     // The job of the dialog's choices for the ranges (the builder's options show the first).
     CutJob buildJob(const QList<CutSpan> &ranges);
+    // The ranges one output of the cut holds: the segments joined, else the cut.
+    QList<CutSpan> joinedRanges() const;
     bool agreeToTarget(CutJob &job);
     QString copyStartNote();
 

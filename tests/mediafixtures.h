@@ -94,13 +94,17 @@ inline QString makeMpeg2Offset(const QDir &dir)
 }
 
 // Where a stream of a file ends: the latest end of its packets, in seconds ("v:0", "a:0").
-inline double streamEnd(const QString &path, const char *stream)
+// fillTimes: with the times of packets the container does not stamp (MPEG-PS) worked out
+// from the others, as a player does.
+inline double streamEnd(const QString &path, const char *stream, bool fillTimes = false)
 {
     QByteArray out;
-    run(QStringLiteral("ffprobe"),
-        { "-v", "error", "-select_streams", stream, "-show_entries",
-          "packet=pts_time,duration_time", "-of", "csv=p=0", path },
-        &out);
+    QStringList args { "-v",   "error",         "-select_streams",
+                       stream, "-show_entries", "packet=pts_time,duration_time",
+                       "-of",  "csv=p=0",       path };
+    if (fillTimes)
+        args = QStringList { "-fflags", "+genpts" } + args;
+    run(QStringLiteral("ffprobe"), args, &out);
     double end = 0;
     for (const QByteArray &line : out.split('\n')) {
         const QList<QByteArray> f = line.trimmed().split(',');

@@ -1,5 +1,6 @@
 #include "avlogging.h"
 #include "catalogue.h"
+#include "copynotes.h"
 #include "formvideoformat.h"
 #include "mediafixtures.h"
 #include "propertygrid.h"
@@ -26,6 +27,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+
+using Segments = QList<Segment>;
+Q_DECLARE_METATYPE(Segments)
 
 // The output settings dialog's widgets over its model.
 class TestFormVideoFormat : public QObject
@@ -393,33 +397,44 @@ void TestFormVideoFormat::copyStartLine_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("exact");
+    QTest::addColumn<Segments>("segments"); // joined into one file
     QTest::addColumn<QString>("line"); // what the line says; "" when it is absent
     const QString keyFrame = QStringLiteral("The copy starts at 00:00:02.0, on the key frame at "
                                             "or before the start mark");
-    QTest::newRow("H.264, exact") << "h264.mp4" << true << QString();
-    QTest::newRow("H.264, exact off") << "h264.mp4" << false << keyFrame + QLatin1Char('.');
-    QTest::newRow("MPEG-4 part 2, exact") << "mpeg4.avi" << true << QString();
-    QTest::newRow("VP8") << "vp8.webm" << true
+    const Segments none;
+    QTest::newRow("H.264, exact") << "h264.mp4" << true << none << QString();
+    QTest::newRow("H.264, exact off") << "h264.mp4" << false << none << keyFrame + QLatin1Char('.');
+    QTest::newRow("MPEG-4 part 2, exact") << "mpeg4.avi" << true << none << QString();
+    QTest::newRow("VP8") << "vp8.webm" << true << none
                          << keyFrame
             + QStringLiteral(" (no exact cut: the video is VP8; exact cuts need H.264, HEVC, "
                              "MPEG-2, MPEG-4 part 2 or VP9 video).");
-    QTest::newRow("audio only") << "tone.mp3" << true << QString();
+    QTest::newRow("audio only") << "tone.mp3" << true << none << QString();
+    // Each segment from its key frame to its last frame kept, as the copy will save it.
+    QTest::newRow("H.264, segments joined, exact off")
+        << "h264.mp4" << false
+        << Segments { Segment { 2.5, 3.3, QStringLiteral("goal") },
+                      Segment { 0.7, 1.5, QString() } }
+        << QStringLiteral("Segment 1 (goal): 2.000 to 3.280 (key frames)\n"
+                          "Segment 2: 0.000 to 1.480 (key frames)");
 }
 
 void TestFormVideoFormat::copyStartLine()
 {
     QFETCH(QString, file);
     QFETCH(bool, exact);
+    QFETCH(Segments, segments);
     QFETCH(QString, line);
     WriteSetting(QStringLiteral("ExactCut"), exact ? QStringLiteral("Yes") : QStringLiteral("No"));
     m_shared.InputFilePath = m_media.filePath(file);
     m_shared.CutStartSeconds = 2.5;
+    m_shared.Segments = segments;
+    const auto reset = qScopeGuard([this] { m_shared.Segments.clear(); });
     FormVideoFormatParts parts;
     parts.shared = &m_shared;
     parts.messages = &m_messages;
-    parts.copyStartNote = [this](bool exactWanted) {
-        return DescribeCopyStart(
-            PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exactWanted));
+    parts.copyStartNote = [this](const QList<CutSpan> &ranges, bool exactWanted) {
+        return CopyRangesNote(m_shared.InputFilePath, ranges, exactWanted);
     };
     FormVideoFormat d(std::move(parts), nullptr);
     QTimer::singleShot(0, &d, [&] {

@@ -312,6 +312,13 @@ bool CutWriter::addStream(unsigned i, const VideoOverride &video, QString *error
             && av_codec_get_id(format->codec_tag, video.codecTag) == par->codec_id)
             out->codecpar->codec_tag = video.codecTag;
     }
+    const bool mpegVideo
+        = par->codec_id == AV_CODEC_ID_MPEG2VIDEO || par->codec_id == AV_CODEC_ID_MPEG1VIDEO;
+    const QByteArray muxer(format->name);
+    if (mpegVideo && m_pictureAligned < 0
+        && (muxer == "mpeg" || muxer == "vob" || muxer == "dvd" || muxer == "svcd"
+            || muxer == "vcd"))
+        m_pictureAligned = out->index;
     m_map[i] = out->index;
     return true;
 }
@@ -400,6 +407,36 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         keepMp3DelayInRange(packet);
     if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty())
         carryFlacHeader(packet, out);
+    return out == m_pictureAligned ? holdPicture(packet, error) : mux(packet, error);
+}
+
+bool CutWriter::holdPicture(AVPacket *packet, QString *error)
+{
+    AvPacketPtr next(av_packet_alloc());
+    if (!next) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    av_packet_move_ref(next.get(), packet);
+    if (m_held) {
+        const QByteArray data = PacketBytes(next.get());
+        const qsizetype picture = data.indexOf(QByteArray("\0\0\1\0", 4));
+        if (picture > 0
+            && (!ReplacePacketData(m_held.get(), PacketBytes(m_held.get()) + data.left(picture))
+                || !ReplacePacketData(next.get(), data.mid(picture)))) {
+            *error = QStringLiteral("Out of memory.");
+            return false;
+        }
+        const AvPacketPtr held = std::move(m_held);
+        if (!mux(held.get(), error))
+            return false;
+    }
+    m_held = std::move(next);
+    return true;
+}
+
+bool CutWriter::mux(AVPacket *packet, QString *error)
+{
     const int r = av_interleaved_write_frame(m_ctx.get(), packet);
     if (r < 0) {
         // The muxer refuses a packet as invalid when its timestamps run backwards.
@@ -558,6 +595,11 @@ bool CutWriter::finish(QString *error)
         return false;
     // Matroska writes chapters it did not have at the header after the clusters; MP4 reads
     // their times at the end.
+    if (m_held) {
+        const AvPacketPtr held = std::move(m_held);
+        if (!mux(held.get(), error))
+            return false;
+    }
     if (m_ownChapters)
         putChapters();
     int r = av_write_trailer(m_ctx.get());

@@ -86,6 +86,10 @@ private:
     // False when the packet is to be left out (see setShift).
     bool keepJoinedOrder(AVPacket *packet, int out);
     void noteEnd(const AVPacket *packet, int out);
+    // Hands the packet to the muxer (which takes it).
+    bool mux(AVPacket *packet, QString *error);
+    // MPEG-PS: writes the picture held before this one, and holds this one (see m_held).
+    bool holdPicture(AVPacket *packet, QString *error);
 
     bool addStreams(const VideoOverride &video, QString *error);
     bool addStream(unsigned inputIndex, const VideoOverride &video, QString *error);
@@ -111,6 +115,13 @@ private:
     bool m_dtsByMuxer = false;
     std::vector<qint64> m_ptsBuffer;
     bool m_headerWritten = false;
+    // MPEG-PS with MPEG-1/2 video: the muxer stamps a PES packet with the times of the first
+    // packet that begins in it, a reader with those of the first picture whose picture start
+    // code does. The headers before a picture (sequence, group of pictures) go with the packet
+    // before it, so that each packet begins with its picture and the two agree; the last video
+    // packet is held until the next one comes or the file ends.
+    int m_pictureAligned = -1; // the output stream so written
+    AvPacketPtr m_held;
     // A FLAC file's header, by output stream (empty for others), and the samples written: the
     // muxer writes the header again at the end with the cut's own sample count.
     std::vector<QByteArray> m_flacInfo;

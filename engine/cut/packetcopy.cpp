@@ -1,6 +1,7 @@
 #include "packetcopy.h"
 
 #include "exactcodecs.h"
+#include "mpeg2headers.h"
 #include "nalunits.h"
 #include "timecode.h"
 
@@ -243,6 +244,8 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
             return false;
         }
     }
+    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO && !renumberGroup(copy.get(), first, error))
+        return false;
     // A head that leads into an open-GOP key frame under a higher level: the source's SPS
     // declares that level wherever the copy carries it, up to the next IDR.
     if (m_edges.raising && !first && m_source.reader.isCleanStart(packet))
@@ -251,6 +254,32 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
         return false;
     m_waiting.push_back(std::move(copy));
     return !m_edges.headDone || writeWaiting(error);
+}
+
+bool PacketCopy::renumberGroup(AVPacket *copy, bool first, QString *error)
+{
+    QByteArray data = PacketBytes(copy);
+    const bool group = Mpeg2Headers::hasGopHeader(data);
+    if (first) {
+        // The copy begins on an I picture whose leading B pictures (shown before it, predicted
+        // from the group before) are left out: re-encoded with the frames before it, or not in
+        // the range. Nothing copied then refers to a picture before the group, which is closed
+        // (a decoder that meets it after other pictures, a head or another piece, uses none of
+        // theirs), and its pictures are numbered from 0 in display order again.
+        m_temporalShift = group ? std::max(0, Mpeg2Headers::temporalReference(data)) : 0;
+        data = Mpeg2Headers::withGopFlags(data, true, false);
+    } else if (group) {
+        m_temporalShift = 0; // the next group is copied as it is
+    }
+    if (m_temporalShift > 0)
+        data = Mpeg2Headers::withTemporalShift(data, m_temporalShift);
+    else if (!first)
+        return true;
+    if (!ReplacePacketData(copy, data)) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    return true;
 }
 
 bool PacketCopy::raiseLevel(AVPacket *copy, QString *error) const
@@ -361,9 +390,30 @@ bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QS
 
 bool PacketCopy::writeVideo(AVPacket *packet, QString *error)
 {
+    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO)
+        regularDts(packet);
     if (packet->dts != AV_NOPTS_VALUE)
         m_lastDts = std::max<qint64>(m_lastDts, packet->dts);
     return m_writer.write(packet, m_source.video, error);
+}
+
+// MPEG-2 decodes each picture one frame after the one before it, the first one frame before
+// it is shown (a B picture is shown as it is decoded, an I or P picture when the next one is).
+// The copied packets' own decoding times do not follow the re-encoded ones where the leading
+// pictures of the first copied group are left out, and MPEG-PS (and many players of MPEG-TS)
+// carry the times of only some packets: a reader counts the others on a frame at a time from
+// those, so the times must run on that grid through every join.
+void PacketCopy::regularDts(AVPacket *packet)
+{
+    const AVStream *st = m_source.reader.videoStream();
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (packet->pts == AV_NOPTS_VALUE || rate.num <= 0 || rate.den <= 0)
+        return;
+    const qint64 step = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), st->time_base));
+    if (m_nextDts == std::numeric_limits<qint64>::min())
+        m_nextDts = m_plan.zeroPts - step;
+    packet->dts = std::min<qint64>(m_nextDts, packet->pts);
+    m_nextDts += step;
 }
 
 // The copied packets held back while the head was still being encoded, in their order.

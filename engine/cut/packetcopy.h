@@ -44,12 +44,16 @@ private:
     // Takes a copied video packet: held until the head is written, then written.
     bool copyVideo(const AVPacket *packet, bool first, QString *error);
     bool raiseLevel(AVPacket *copy, QString *error) const;
+    // Renumbers the first copied MPEG-2 group of pictures, whose leading pictures are left out.
+    bool renumberGroup(AVPacket *copy, bool first, QString *error);
     bool openTail(QString *error);
     void closeEdge(std::optional<EdgeEncoder> &edge);
     // Writes what the edge has encoded so far; at the end (final) drains it first.
     bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
     bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
     bool writeVideo(AVPacket *packet, QString *error);
+    // Gives an MPEG-2 packet the decoding time one frame after the one before.
+    void regularDts(AVPacket *packet);
     bool writeWaiting(QString *error);
     bool needsParameterSets(const AVPacket *packet) const;
     QByteArray toOutputFraming(const QByteArray &annexB) const;
@@ -74,6 +78,8 @@ private:
     int m_tailPackets = 0;
     std::deque<AvPacketPtr> m_waiting; // copied packets held until the head is written
     bool m_firstCopy = true;
+    int m_temporalShift = 0; // taken from the pictures of the first copied MPEG-2 group
+    qint64 m_nextDts = std::numeric_limits<qint64>::min(); // of the next MPEG-2 packet
     qint64 m_lastDts = std::numeric_limits<qint64>::min();
     int m_videoCount = 0;
     qint64 m_videoLatest = std::numeric_limits<qint64>::min(); // of the video packets read

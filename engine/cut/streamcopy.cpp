@@ -632,13 +632,6 @@ bool preparePieces(std::vector<std::unique_ptr<CopyRun>> &runs, QString *error)
         run.source().afterOtherPiece = k > 0;
         if (!run.prepare(error))
             return false;
-        // MPEG-PS keeps the times of only some packets; a reader rebuilds the others from
-        // those, and across a join it rebuilds them out of order.
-        if (QLatin1String(run.source().reader.context()->iformat->name) == QLatin1String("mpeg")) {
-            *error = QStringLiteral("Ranges of an MPEG-PS file (.mpg, .vob) cannot be joined by a "
-                                    "direct copy yet; save them one file each, or convert them");
-            return false;
-        }
         run.trimToVideo();
         reserved += edgeParameterSets(run, run.source().codec);
     }

@@ -89,6 +89,16 @@ QList<CutSpan> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges,
     return spans;
 }
 
+QString SavedRangeLine(const CutSpan &saved, qsizetype index)
+{
+    const QString label = saved.label.trimmed();
+    return QStringLiteral("Segment %1%2: %3 to %4 (key frames)")
+        .arg(index + 1)
+        .arg(label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(label))
+        .arg(QString::number(saved.startSeconds, 'f', 3),
+             QString::number(saved.endSeconds, 'f', 3));
+}
+
 QList<double> ConvertedPieceStarts(const QString &path, const QList<CutSpan> &ranges, bool audio)
 {
     const FrameGrid grid = readGrid(path);

@@ -17,6 +17,10 @@
 QList<CutSpan> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges,
                               QString *error = nullptr);
 
+// The line that tells, before a key-frame copy of several segments, where segment `index`
+// (from 0) really lies: "Segment 2 (label): 12.000 to 18.480 (key frames)".
+QString SavedRangeLine(const CutSpan &saved, qsizetype index);
+
 // Where each range starts in the output of a conversion that joins them, in seconds, and as
 // the last entry where the output ends. A range's picture holds the frames that start in it
 // (counted on the video's frame grid: its first frame and frame rate), its sound lasts the

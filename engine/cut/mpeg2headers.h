@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+// The few fields of MPEG-2 video headers a copy rewrites where copied pictures follow other
+// ones: the group of pictures header's closed_gop and broken_link flags, and each picture's
+// temporal_reference (its place in display order within its group). Start codes cannot occur
+// inside MPEG-2 headers or slices, so the headers are found by their start codes alone.
+namespace Mpeg2Headers {
+
+// True when the data holds a group of pictures header (00 00 01 B8).
+bool hasGopHeader(const QByteArray &data);
+// The temporal_reference of the first picture header (00 00 01 00) in the data; -1: none.
+int temporalReference(const QByteArray &data);
+
+// The data with the first group of pictures header's flags set as given (unchanged without
+// one).
+QByteArray withGopFlags(QByteArray data, bool closedGop, bool brokenLink);
+// The data with `shift` taken from every picture's temporal_reference (kept at 0 or more).
+QByteArray withTemporalShift(QByteArray data, int shift);
+
+} // namespace Mpeg2Headers
