@@ -2,7 +2,9 @@
 
 #include "streamcopy.h"
 
-QString CopyStartNote(const QString &path, double startSeconds, bool exactWanted, double endSeconds)
+QString CopyStartNote(const QString &path, double startSeconds, bool exactWanted, double endSeconds,
+                      const QList<int> &streams)
 {
-    return DescribeCopyStart(PredictCopyStart(path, startSeconds, exactWanted, endSeconds));
+    return DescribeCopyStart(
+        PredictCopyStart(path, startSeconds, exactWanted, endSeconds, streams));
 }

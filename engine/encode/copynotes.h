@@ -2,10 +2,12 @@
 
 #include "copynote.h"
 
+#include <QList>
 #include <QString>
 
 // The line that tells the user where a direct copy of the range will really start (one that is
 // not exact), or how much of an exact one is re-encoded when that is much; "" otherwise.
-// endSeconds -1: to the end of the file. Looks at the file's start of the range only.
+// endSeconds -1: to the end of the file. Looks at the file's start of the range only. With
+// streams chosen (by index) that leave the video out: "".
 QString CopyStartNote(const QString &path, double startSeconds, bool exactWanted,
-                      double endSeconds = -1);
+                      double endSeconds = -1, const QList<int> &streams = {});
