@@ -1016,10 +1016,11 @@ void FormMain::showOutputDialog()
         parts.audioChannelCount
             = [this] { return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0; };
         parts.startConversion = [this] { startConversion(); };
-        parts.copyStartNote = [this](bool exact) {
+        parts.copyStartNote = [this](bool exact, const QList<int> &streams) {
             return CopyStartNote(m_shared.InputFilePath, m_shared.CutStartSeconds, exact,
-                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds);
+                                 m_shared.CutStartSeconds + m_shared.CutLengthSeconds, streams);
         };
+        parts.trackNotes = ConversionTrackNotes;
         parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }

@@ -402,7 +402,7 @@ void TestFormVideoFormat::copyStartLine_data()
     QTest::newRow("VP8") << "vp8.webm" << true
                          << keyFrame
             + QStringLiteral(" (no exact cut: the video is VP8; exact cuts need H.264, HEVC, "
-                             "MPEG-2, MPEG-4 part 2 or VP9 video).");
+                             "MPEG-2, MPEG-4 part 2, VP9 or AV1 video).");
     QTest::newRow("audio only") << "tone.mp3" << true << QString();
 }
 
@@ -417,9 +417,9 @@ void TestFormVideoFormat::copyStartLine()
     FormVideoFormatParts parts;
     parts.shared = &m_shared;
     parts.messages = &m_messages;
-    parts.copyStartNote = [this](bool exactWanted) {
-        return DescribeCopyStart(
-            PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds, exactWanted));
+    parts.copyStartNote = [this](bool exactWanted, const QList<int> &streams) {
+        return DescribeCopyStart(PredictCopyStart(m_shared.InputFilePath, m_shared.CutStartSeconds,
+                                                  exactWanted, -1, streams));
     };
     FormVideoFormat d(std::move(parts), nullptr);
     QTimer::singleShot(0, &d, [&] {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "copynote.h"
+#include "cutjob.h"
+#include "sourcestreams.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The line that tells the user where a direct copy of the range will really start (one that is
 // not exact), or how much of an exact one is re-encoded when that is much; "" otherwise.
@@ -11,3 +14,8 @@
 // streams chosen (by index) that leave the video out: "".
 QString CopyStartNote(const QString &path, double startSeconds, bool exactWanted,
                       double endSeconds = -1, const QList<int> &streams = {});
+
+// What a conversion of the job will say, before it runs, of the chosen tracks its format
+// cannot keep ("keeps one audio track: AVI holds one"), as the translation of its options says
+// it; streams are the source's. Nothing for a copy or where no tracks were chosen.
+QStringList ConversionTrackNotes(const CutJob &job, const QList<SourceStream> &streams);
