@@ -233,7 +233,9 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
     }
     // In containers whose decoder configuration travels in the stream, the first copied frame
     // brings the source's parameter sets (elsewhere the decoder configuration holds them with
-    // the re-encoded frames', under other ids).
+    // the re-encoded frames', under other ids). AV1's new frames begin with a sequence header
+    // of their own in every container: the copied key frame brings the source's back in its
+    // temporal unit, where the source does not carry it there already.
     if (first && (m_writer.configInStream() || ExactCodecs::headersInStream(m_source.codec))
         && needsParameterSets(copy.get())) {
         const QByteArray extra = ExtradataOf(m_source.reader.videoStream()->codecpar);
