@@ -1024,9 +1024,11 @@ void FormMain::showOutputDialog()
         parts.audioChannelCount
             = [this] { return m_probe ? m_probe->channelCount(m_probe->audioStreamIndex()) : 0; };
         parts.startConversion = [this] { startConversion(); };
-        parts.copyStartNote = [this](const QList<CutSpan> &ranges, bool exact) {
-            return CopyRangesNote(m_shared.InputFilePath, ranges, exact);
-        };
+        parts.copyStartNote
+            = [this](const QList<CutSpan> &ranges, bool exact, const QList<int> &streams) {
+                  return CopyRangesNote(m_shared.InputFilePath, ranges, exact, streams);
+              };
+        parts.trackNotes = ConversionTrackNotes;
         parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }

@@ -859,8 +859,9 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
     if (job.isCopy() && ranges.size() == 1) {
         // Told before the run: where a copy that is not cut to the frame really starts.
-        const QString line = CopyStartNote(source.path, range.startSeconds,
-                                           job.mode == CutMode::ExactCopy, range.endSeconds);
+        const QString line
+            = CopyStartNote(source.path, range.startSeconds, job.mode == CutMode::ExactCopy,
+                            range.endSeconds, job.streams);
         if (!line.isEmpty())
             err() << "snipora-cut: " << line << Qt::endl;
     }

@@ -201,8 +201,10 @@ void FormVideoFormat::loadTracks()
         box->setMaximumWidth((kLeftWidth - 60) / 2);
         grid->addWidget(box, int(k / 2), int(k % 2));
         connect(box, &QCheckBox::toggled, this, [this] {
-            if (!m_refreshing)
-                m_tracksEdited = true;
+            if (m_refreshing)
+                return;
+            m_tracksEdited = true;
+            refreshNote(); // the tracks decide what the job has to say
         });
         setTabOrder(previous, box);
         previous = box;
@@ -364,12 +366,6 @@ void FormVideoFormat::refresh()
     m_convertOption->setChecked(m_model.option() == OutputSettingsModel::Option::Convert);
     m_checkExactCut->setChecked(m_model.exactCut());
     m_checkExactCut->setEnabled(m_model.directCopySelected());
-    const QString note = m_model.directCopySelected() ? copyStartNote() : QString();
-    if (m_labelCopyStart->text() != note || m_labelCopyStart->isHidden() != note.isEmpty()) {
-        m_labelCopyStart->setText(note);
-        m_labelCopyStart->setVisible(!note.isEmpty());
-        fitHeight(); // the line takes room under the option; nothing else gives it up
-    }
     if (m_comboFormat->count() != 1 || m_comboFormat->itemText(0) != m_model.formatCaption()) {
         m_comboFormat->clear();
         m_comboFormat->addItem(m_model.formatCaption());
@@ -392,8 +388,47 @@ void FormVideoFormat::refresh()
         m_textFolder->setText(m_model.folder());
     refreshEnabled();
     refreshTracks();
+    refreshNote();
     takeFocusRequest();
     m_refreshing = false;
+}
+
+void FormVideoFormat::refreshNote()
+{
+    const QString note = jobNote();
+    if (m_labelCopyStart->text() != note || m_labelCopyStart->isHidden() != note.isEmpty()) {
+        m_labelCopyStart->setText(note);
+        m_labelCopyStart->setVisible(!note.isEmpty());
+        fitHeight(); // the line takes room under the option; nothing else gives it up
+    }
+}
+
+QString FormVideoFormat::jobNote()
+{
+    if (m_model.directCopySelected())
+        return copyStartNote();
+    const QList<int> streams = jobStreams();
+    if (streams.isEmpty() || !m_parts.trackNotes || !m_parts.shared)
+        return QString();
+    // The job as OK would build it, without checking the boxes or keeping what it works out.
+    BuilderMemory memory = m_memory;
+    BuildInputs in;
+    in.InputFilePath = m_parts.shared->InputFilePath;
+    in.SourceWidth = m_parts.shared->SourceWidth;
+    in.SourceHeight = m_parts.shared->SourceHeight;
+    in.SourceHasVideo = m_parts.shared->SourceHasVideo;
+    in.SourceBitrateKbps = m_parts.shared->SourceBitrateKbps;
+    const EncoderJob built = BuildEncoderArguments(m_model, in, memory);
+    CutJob job;
+    job.source.path = in.InputFilePath;
+    job.mode = CutModeOf(built.DirectCopyMode, built.ExactCopyMode);
+    job.encode = EncodeSpec { built.EncoderArguments, built.Device };
+    job.output = CutOutput { m_model.folder(), m_model.fileName(), built.OutputExtension };
+    job.streams = streams;
+    QStringList sentences;
+    for (const QString &note : m_parts.trackNotes(job, m_streams))
+        sentences << note.left(1).toUpper() + note.mid(1) + QLatin1Char('.');
+    return sentences.join(QLatin1Char(' '));
 }
 
 // The enabled states, the advanced panel and the dialog's width as the model has them.
@@ -482,11 +517,13 @@ QString FormVideoFormat::copyStartNote()
 {
     // Asked once per cut and box state: finding the key frame reads the file.
     const int state = m_model.exactCut() ? 1 : 0;
-    if (!m_copyStartKnown[state]) {
+    const QList<int> streams = jobStreams();
+    if (!m_copyStartKnown[state] || m_copyStartStreams[state] != streams) {
         m_copyStartNote[state] = m_parts.copyStartNote
-            ? m_parts.copyStartNote(joinedRanges(), m_model.exactCut())
+            ? m_parts.copyStartNote(joinedRanges(), m_model.exactCut(), streams)
             : QString();
         m_copyStartKnown[state] = true;
+        m_copyStartStreams[state] = streams;
     }
     return m_copyStartNote[state];
 }

@@ -51,8 +51,13 @@ struct FormVideoFormatParts
     // Chooses a folder ("" when cancelled); tests replace the dialog.
     std::function<QString(QWidget *, const QString &)> chooseFolder;
     // The note telling where a direct copy of the ranges (joined in their order) will really
-    // lie ("" when it starts with the frame at the start mark); exact is the "Exact cut" box.
-    std::function<QString(const QList<CutSpan> &ranges, bool exact)> copyStartNote;
+    // lie ("" when it starts with the frame at the start mark); exact is the "Exact cut" box,
+    // streams the tracks the job keeps (empty: every one).
+    std::function<QString(const QList<CutSpan> &ranges, bool exact, const QList<int> &streams)>
+        copyStartNote;
+    // What a conversion of the job will say of the chosen tracks it cannot keep ("keeps one
+    // audio track: AVI holds one"), for the streams of the source.
+    std::function<QStringList(const CutJob &job, const QList<SourceStream> &streams)> trackNotes;
     // The streams of the opened file, for the track list (asked once per cut).
     std::function<QList<SourceStream>()> sourceStreams;
 };
@@ -121,6 +126,10 @@ private:
     QList<CutSpan> joinedRanges() const;
     bool agreeToTarget(CutJob &job);
     QString copyStartNote();
+    // The notes of the job shown under the option: where a copy starts, or what a conversion
+    // leaves out of the chosen tracks.
+    QString jobNote();
+    void refreshNote();
 
     FormVideoFormatParts m_parts;
     OutputSettingsModel m_model;
@@ -134,8 +143,9 @@ private:
     QRadioButton *m_convertOption = nullptr;
     QCheckBox *m_checkExactCut = nullptr;
     QLabel *m_labelCopyStart = nullptr;
-    QString m_copyStartNote[2]; // by the box's state, for the cut being shown
+    QString m_copyStartNote[2]; // by the box's state, for the cut and tracks being shown
     bool m_copyStartKnown[2] = { false, false };
+    QList<int> m_copyStartStreams[2];
     QGroupBox *m_formatGroup = nullptr;
     FormatCombo *m_comboFormat = nullptr;
     QComboBox *m_comboSize = nullptr;

@@ -408,7 +408,7 @@ void TestFormVideoFormat::copyStartLine_data()
     QTest::newRow("VP8") << "vp8.webm" << true << none
                          << keyFrame
             + QStringLiteral(" (no exact cut: the video is VP8; exact cuts need H.264, HEVC, "
-                             "MPEG-2, MPEG-4 part 2 or VP9 video).");
+                             "MPEG-2, MPEG-4 part 2, VP9 or AV1 video).");
     QTest::newRow("audio only") << "tone.mp3" << true << none << QString();
     // Each segment from its key frame to its last frame kept, as the copy will save it.
     QTest::newRow("H.264, segments joined, exact off")
@@ -433,9 +433,10 @@ void TestFormVideoFormat::copyStartLine()
     FormVideoFormatParts parts;
     parts.shared = &m_shared;
     parts.messages = &m_messages;
-    parts.copyStartNote = [this](const QList<CutSpan> &ranges, bool exactWanted) {
-        return CopyRangesNote(m_shared.InputFilePath, ranges, exactWanted);
-    };
+    parts.copyStartNote
+        = [this](const QList<CutSpan> &ranges, bool exactWanted, const QList<int> &streams) {
+              return CopyRangesNote(m_shared.InputFilePath, ranges, exactWanted, streams);
+          };
     FormVideoFormat d(std::move(parts), nullptr);
     QTimer::singleShot(0, &d, [&] {
         const auto done = qScopeGuard([&] { d.hide(); });

@@ -1,5 +1,6 @@
 #include "avlogging.h"
 #include "catalogue.h"
+#include "copynotes.h"
 #include "ffmpegencoder.h"
 #include "formvideoformat.h"
 #include "recordingmessagesink.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -68,6 +70,11 @@ std::unique_ptr<FormVideoFormat> TestFormVideoFormatTracks::makeDialog(const QSt
     parts.messages = &m_messages;
     parts.audioChannelCount = [] { return 2; };
     parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
+    parts.copyStartNote
+        = [this](const QList<CutSpan> &ranges, bool exact, const QList<int> &streams) {
+              return CopyRangesNote(m_shared.InputFilePath, ranges, exact, streams);
+          };
+    parts.trackNotes = ConversionTrackNotes;
     parts.startConversion = [this] {
         FfmpegEncoder encoder;
         QVERIFY(encoder.locateLibrary(QString()));
@@ -107,44 +114,69 @@ void TestFormVideoFormatTracks::shownOnlyWithAChoice()
 void TestFormVideoFormatTracks::boxesDecideTheSavedFile_data()
 {
     QTest::addColumn<bool>("copy");
+    QTest::addColumn<QString>("format"); // of a conversion (the catalogue's format key)
     QTest::addColumn<QStringList>("toggled"); // object names of the boxes clicked
     QTest::addColumn<QStringList>("kept");
+    // The line under the options before OK: where a copy (one that starts on a key frame)
+    // starts, nothing of a video left out; what a conversion cannot keep of the chosen tracks.
+    QTest::addColumn<QString>("note");
     const QStringList all { "video", "audio 2ch", "audio 1ch", "subtitle" };
-    QTest::newRow("copy, as it is") << true << QStringList() << all;
+    const QString start = QStringLiteral("The copy starts at 00:00:00.0, on the key frame at "
+                                         "or before the start mark.");
+    QTest::newRow("copy, as it is") << true << "" << QStringList() << all << start;
     QTest::newRow("copy without the second audio")
-        << true << QStringList { "Track2" } << QStringList { "video", "audio 2ch", "subtitle" };
-    QTest::newRow("copy of the sound only")
-        << true << QStringList { "Track0", "Track3" } << QStringList { "audio 2ch", "audio 1ch" };
-    QTest::newRow("conversion, as it is")
-        << false << QStringList() << QStringList { "video", "audio 2ch", "subtitle" };
-    QTest::newRow("conversion with every track") << false << QStringList { "Track2" } << all;
+        << true << "" << QStringList { "Track2" }
+        << QStringList { "video", "audio 2ch", "subtitle" } << start;
+    QTest::newRow("copy of the sound only") << true << "" << QStringList { "Track0", "Track3" }
+                                            << QStringList { "audio 2ch", "audio 1ch" } << "";
+    QTest::newRow("conversion, as it is") << false << "mkv" << QStringList()
+                                          << QStringList { "video", "audio 2ch", "subtitle" } << "";
+    QTest::newRow("conversion with every track")
+        << false << "mkv" << QStringList { "Track2" } << all << "";
     QTest::newRow("conversion with the other audio")
-        << false << QStringList { "Track1", "Track2", "Track3" }
-        << QStringList { "video", "audio 1ch" };
+        << false << "mkv" << QStringList { "Track1", "Track2", "Track3" }
+        << QStringList { "video", "audio 1ch" } << "";
+    QTest::newRow("conversion to AVI of both audio tracks")
+        << false << "avi" << QStringList { "Track2" } << QStringList { "video", "audio 2ch" }
+        << "Keeps one audio track: AVI holds one.";
 }
 
 void TestFormVideoFormatTracks::boxesDecideTheSavedFile()
 {
     QFETCH(bool, copy);
+    QFETCH(QString, format);
     QFETCH(QStringList, toggled);
     QFETCH(QStringList, kept);
+    QFETCH(QString, note);
     auto d = makeDialog(m_source);
     const QString name = QStringLiteral("dialog-%1").arg(QTest::currentDataTag()).replace(' ', '-');
+    QString extension = QStringLiteral("mkv");
     QTimer::singleShot(0, d.get(), [&] {
         if (copy) {
             d->model().option1Click();
+            d->model().setExactCut(false);
         } else {
-            const CatalogueEntry *mkv = Catalogue::findById(1030);
-            d->model().SelectCatalogueEntry(mkv->Id, mkv->caption());
+            for (const CatalogueEntry &e : Catalogue::entries()) {
+                if (e.formatKey() == format && !e.Width) {
+                    d->model().SelectCatalogueEntry(e.Id, e.caption());
+                    extension = format;
+                    break;
+                }
+            }
             d->model().option2Click();
         }
         const QList<QCheckBox *> boxes
             = d->findChildren<QCheckBox *>(QRegularExpression(QStringLiteral("^Track\\d$")));
         QCOMPARE(boxes.size(), 4);
-        for (QCheckBox *box : boxes)
-            QCOMPARE(box->isChecked(), copy || box->objectName() != QLatin1String("Track2"));
+        for (QCheckBox *box : boxes) {
+            if (copy || format == QLatin1String("mkv"))
+                QCOMPARE(box->isChecked(), copy || box->objectName() != QLatin1String("Track2"));
+        }
         for (const QString &toggle : toggled)
             d->findChild<QCheckBox *>(toggle)->click();
+        const auto *line = d->findChild<QLabel *>(QStringLiteral("LabelCopyStart"));
+        QVERIFY(line);
+        QCOMPARE(line->isVisible() ? line->text() : QString(), note);
         if (qEnvironmentVariableIsSet("SNIPORA_TRACKS_SHOT"))
             d->grab().save(qEnvironmentVariable("SNIPORA_TRACKS_SHOT") + name + ".png");
         d->model().setFileName(name);
@@ -153,7 +185,7 @@ void TestFormVideoFormatTracks::boxesDecideTheSavedFile()
     d->showForCut();
     d->closeForGood();
     QVERIFY(m_saved);
-    QCOMPARE(streamKinds(m_dir.filePath(name + QStringLiteral(".mkv"))), kept);
+    QCOMPARE(streamKinds(m_dir.filePath(name + QLatin1Char('.') + extension)), kept);
 }
 
 QTEST_MAIN(TestFormVideoFormatTracks)

@@ -1,3 +1,4 @@
+#include "av1obus.h"
 #include "exactcodecs.h"
 #include "nalbits.h"
 #include "nalrewrite.h"
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void renamedIds();
     void streamHeaders_data();
     void streamHeaders();
+    void av1Starts_data();
+    void av1Starts();
 };
 
 namespace {
@@ -180,6 +183,46 @@ void TestNalUnits::streamHeaders_data()
     QTest::newRow("MPEG-2 picture only") << mpeg2 << hex("0000010000") << true << false;
     QTest::newRow("VP9 needs nothing")
         << int(AV_CODEC_ID_VP9) << hex("8249834200") << false << false;
+    // AV1 units with size fields: a sequence header (type 1), a frame (6).
+    const int av1 = AV_CODEC_ID_AV1;
+    QTest::newRow("AV1 sequence header and key frame")
+        << av1 << hex("0a020000") + hex("320110") << false << false;
+    QTest::newRow("AV1 key frame only") << av1 << hex("320110") << true << false;
+    QTest::newRow("AV1 cut short") << av1 << hex("0a05") << true << false;
+}
+
+// Where an AV1 copy may follow new frames (a key frame shown at once), and the source's
+// sequence header put in front of the first copied frame: after the temporal delimiter, never
+// twice.
+void TestNalUnits::av1Starts_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("shownKey");
+    QTest::addColumn<QByteArray>("joined"); // with the sequence header 0a020000
+    const QByteArray header = hex("0a020000");
+    const QByteArray key = hex("320110"); // show_existing 0, key frame, shown
+    QTest::newRow("key frame") << key << true << header + key;
+    QTest::newRow("after a temporal delimiter")
+        << hex("1200") + key << true << hex("1200") + header + key;
+    QTest::newRow("with its own header") << header + key << true << header + key;
+    QTest::newRow("extension byte, key frame header")
+        << hex("1e00011058") << true << header + hex("1e00011058");
+    QTest::newRow("inter frame") << hex("320130") << false << header + hex("320130");
+    QTest::newRow("key frame shown later") << hex("320100") << false << header + hex("320100");
+    QTest::newRow("frame shown again") << hex("1a0180") << false << header + hex("1a0180");
+    QTest::newRow("size past the end") << hex("3205") + key << false << header + hex("3205") + key;
+}
+
+void TestNalUnits::av1Starts()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, shownKey);
+    QFETCH(QByteArray, joined);
+    QCOMPARE(Av1Obus::startsShownKeyFrame(data), shownKey);
+    QCOMPARE(Av1Obus::withSequenceHeader(data, hex("0a020000")), joined);
+    if (shownKey)
+        QCOMPARE(Av1Obus::sequenceHeader(joined), hex("0a020000"));
+    QCOMPARE(Av1Obus::configSequenceHeader(hex("81000c00") + hex("0a020000")), hex("0a020000"));
 }
 
 void TestNalUnits::streamHeaders()

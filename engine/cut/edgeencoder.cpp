@@ -95,6 +95,8 @@ const char *encoderName(AVCodecID id)
         return "mpeg4";
     case AV_CODEC_ID_VP9:
         return "libvpx-vp9";
+    case AV_CODEC_ID_AV1:
+        return "libaom-av1";
     default:
         return nullptr;
     }
@@ -287,6 +289,24 @@ void setUpVp9(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &s
     setup.opts.set("row-mt", "1");
 }
 
+// AV1 with libaom for real time at constant quality 12 (41 dB and more against grainy pictures,
+// twice the source's bytes there and more), the source's profile (its bit depth and chroma
+// format come with the pixel format); no frames held back (no lag, no alternate reference),
+// so each packet is one frame shown. Its first packet begins with a sequence header of its
+// own: the copied key frame after the new frames brings the source's back.
+void setUpAv1(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &setup)
+{
+    enc->bit_rate = 0;
+    if (par->profile >= 0)
+        enc->profile = par->profile;
+    setup.opts.set("usage", "realtime");
+    setup.opts.set("cpu-used", "8");
+    setup.opts.set("crf", "12");
+    setup.opts.set("lag-in-frames", "0");
+    setup.opts.set("auto-alt-ref", "0");
+    setup.opts.set("row-mt", "1");
+}
+
 // The level's rate and buffer cap the encoder; the parameters go to x264 or x265.
 void applyLimit(EncoderSetup &setup, AVCodecContext *enc, AVCodecID codec)
 {
@@ -421,6 +441,9 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         break;
     case AV_CODEC_ID_VP9:
         setUpVp9(enc, par, setup);
+        break;
+    case AV_CODEC_ID_AV1:
+        setUpAv1(enc, par, setup);
         break;
     default:
         break;

@@ -1,5 +1,6 @@
 #include "exactcodecs.h"
 
+#include "av1obus.h"
 #include "edgeencoder.h"
 #include "nalrewrite.h"
 #include "nalunits.h"
@@ -38,6 +39,7 @@ bool containerCarries(AVCodecID codec, const QString &family)
         return isoOrMatroska || family == QLatin1String("mpegts")
             || family == QLatin1String("mpeg");
     case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1:
         return isoOrMatroska;
     case AV_CODEC_ID_MPEG4:
         return isoOrMatroska || family == QLatin1String("avi");
@@ -50,6 +52,7 @@ QString containersFor(AVCodecID codec)
 {
     switch (codec) {
     case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1:
         return QStringLiteral("a WebM, Matroska or MP4 file");
     case AV_CODEC_ID_MPEG4:
         return QStringLiteral("an AVI, MP4 or Matroska file");
@@ -90,16 +93,19 @@ QString obstacle(SourceReader &reader)
     const AVCodecID codec = par->codec_id;
     const QString family
         = QString::fromLatin1(reader.context()->iformat->name).section(QLatin1Char(','), 0, 0);
-    if (codec == AV_CODEC_ID_AV1)
-        // An AV1 stream declares one sequence header per track (MP4's av1C, Matroska's
-        // CodecPrivate), and the re-encoded frames would begin a sequence of their own.
-        return QStringLiteral("the video is AV1, and frames encoded anew would need a sequence "
-                              "header of their own, which the file can declare only one of");
     if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC && codec != AV_CODEC_ID_MPEG2VIDEO
-        && codec != AV_CODEC_ID_VP9 && codec != AV_CODEC_ID_MPEG4)
+        && codec != AV_CODEC_ID_VP9 && codec != AV_CODEC_ID_MPEG4 && codec != AV_CODEC_ID_AV1)
         return QStringLiteral("the video is %1; exact cuts need H.264, HEVC, MPEG-2, MPEG-4 "
-                              "part 2 or VP9 video")
+                              "part 2, VP9 or AV1 video")
             .arg(codecName(codec));
+    // The copied key frame after new frames brings the source's sequence header back; it is
+    // taken from the decoder configuration.
+    if (codec == AV_CODEC_ID_AV1
+        && Av1Obus::configSequenceHeader(
+               QByteArray(reinterpret_cast<const char *>(par->extradata), par->extradata_size))
+               .isEmpty())
+        return QStringLiteral("the AV1 video's decoder configuration holds no sequence header "
+                              "to bring back after the re-encoded frames");
     if (!containerCarries(codec, family))
         return QStringLiteral("exact cuts of %1 video need %2")
             .arg(codecName(codec), containersFor(codec));
@@ -144,7 +150,7 @@ bool codedInterlaced(const AVCodecParameters *par)
 
 bool headersInStream(AVCodecID codec)
 {
-    return codec == AV_CODEC_ID_MPEG4;
+    return codec == AV_CODEC_ID_MPEG4 || codec == AV_CODEC_ID_AV1;
 }
 
 bool lacksInBandHeader(AVCodecID codec, const AVPacket *packet)
@@ -152,6 +158,8 @@ bool lacksInBandHeader(AVCodecID codec, const AVPacket *packet)
     const bool startCode
         = packet->size >= 4 && packet->data[0] == 0 && packet->data[1] == 0 && packet->data[2] == 1;
     const int code = startCode ? packet->data[3] : -1;
+    if (codec == AV_CODEC_ID_AV1)
+        return Av1Obus::sequenceHeader(PacketBytes(packet)).isEmpty();
     if (codec == AV_CODEC_ID_MPEG2VIDEO)
         return code != 0xb3; // sequence header
     if (codec == AV_CODEC_ID_MPEG4)

@@ -1,5 +1,6 @@
 #include "packetcopy.h"
 
+#include "av1obus.h"
 #include "exactcodecs.h"
 #include "mpeg2headers.h"
 #include "nalunits.h"
@@ -233,13 +234,19 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
     }
     // In containers whose decoder configuration travels in the stream, the first copied frame
     // brings the source's parameter sets (elsewhere the decoder configuration holds them with
-    // the re-encoded frames', under other ids).
+    // the re-encoded frames', under other ids). AV1's new frames begin with a sequence header
+    // of their own in every container: the copied key frame brings the source's back in its
+    // temporal unit, where the source does not carry it there already.
     if (first && (m_writer.configInStream() || ExactCodecs::headersInStream(m_source.codec))
         && needsParameterSets(copy.get())) {
-        const QByteArray sets = !ExactCodecs::usesNalUnits(m_source.codec)
-            ? ExtradataOf(m_source.reader.videoStream()->codecpar)
-            : NalUnits::join(m_source.parameterSets(), m_writer.nalLengthSize());
-        if (!ReplacePacketData(copy.get(), sets + PacketBytes(copy.get()))) {
+        const QByteArray extra = ExtradataOf(m_source.reader.videoStream()->codecpar);
+        const QByteArray data = m_source.codec == AV_CODEC_ID_AV1 ? Av1Obus::withSequenceHeader(
+                                    PacketBytes(copy.get()), Av1Obus::configSequenceHeader(extra))
+            : !ExactCodecs::usesNalUnits(m_source.codec)
+            ? extra + PacketBytes(copy.get())
+            : NalUnits::join(m_source.parameterSets(), m_writer.nalLengthSize())
+                + PacketBytes(copy.get());
+        if (!ReplacePacketData(copy.get(), data)) {
             *error = QStringLiteral("Out of memory.");
             return false;
         }

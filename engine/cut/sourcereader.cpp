@@ -1,5 +1,6 @@
 #include "sourcereader.h"
 
+#include "av1obus.h"
 #include "containerfacts.h"
 #include "nalunits.h"
 
@@ -92,10 +93,14 @@ bool SourceReader::isCleanStart(const AVPacket *packet) const
     if (!(packet->flags & AV_PKT_FLAG_KEY))
         return false;
     const AVCodecID codec = m_ctx->streams[m_video]->codecpar->codec_id;
-    if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC)
-        return true;
     const QByteArray data
         = QByteArray::fromRawData(reinterpret_cast<const char *>(packet->data), packet->size);
+    // An AV1 sync sample may be a key frame decoded earlier and shown only now, or one decoded
+    // now and shown later: neither starts a sequence on its own.
+    if (codec == AV_CODEC_ID_AV1)
+        return Av1Obus::startsShownKeyFrame(data);
+    if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC)
+        return true;
     for (const QByteArray &unit : NalUnits::split(data, m_lengthSize)) {
         if (codec == AV_CODEC_ID_H264 && NalUnits::h264Type(unit) == NalUnits::H264Idr)
             return true;

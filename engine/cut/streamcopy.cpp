@@ -228,6 +228,10 @@ bool CopyRun::open(QString *error)
     if (!reader.open(m_job.inputPath, error))
         return false;
     m_source.video = reader.videoIndex();
+    // A video left out by the choice of streams is read past like any stream not kept: no
+    // edge of it is encoded, nothing is said of it, and the other streams are cut at the marks.
+    if (!m_job.streams.isEmpty() && !m_job.streams.contains(m_source.video))
+        m_source.video = -1;
     setMarks();
     m_source.exact = m_job.exact;
     if (const QString defect = sourceDefect(reader); !defect.isEmpty()) {
@@ -777,10 +781,11 @@ QString DescribeCopyStart(const CopyStart &start)
 }
 
 CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
-                           double endSeconds)
+                           double endSeconds, const QList<int> &streams)
 {
     StreamCopyJob job;
     job.inputPath = path;
+    job.streams = streams;
     job.startSeconds = std::isfinite(startSeconds) ? std::clamp(startSeconds, 0.0, kMaxSeconds) : 0;
     job.lengthSeconds = std::isfinite(endSeconds) && endSeconds > job.startSeconds
         ? std::min(endSeconds - job.startSeconds, kMaxSeconds)

@@ -62,9 +62,10 @@ struct CopyStart
     double copiedFromSeconds = -1;
     bool reencodedBeyond = false;
 };
-// Looks at the start of the range (endSeconds -1: to the end of the file).
+// Looks at the start of the range (endSeconds -1: to the end of the file); with streams
+// chosen (by index) that leave the video out, there is nothing to say.
 CopyStart PredictCopyStart(const QString &path, double startSeconds, bool exactWanted,
-                           double endSeconds = -1);
+                           double endSeconds = -1, const QList<int> &streams = {});
 // The line that tells the user where a copy that is not exact starts, or how much of an exact
 // one is re-encoded when that is more than 2 s; "" otherwise.
 QString DescribeCopyStart(const CopyStart &start);
