@@ -6,15 +6,34 @@
 
 #include <mpv/render.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // mpv's software renderer works fastest on rows and pictures aligned to 64 bytes.
 constexpr qsizetype kAlign = 64;
+// The drawing thread (and the scaler's threads it starts) yields to the user interface, as
+// mpv's own threads do: on Linux each thread has its own nice value, inherited by the threads
+// it starts.
+constexpr int kRenderNiceness = 4;
+
+void lowerThisThreadsPriority()
+{
+#ifdef __linux__
+    const id_t thread = static_cast<id_t>(gettid());
+    const int now = getpriority(PRIO_PROCESS, thread);
+    setpriority(PRIO_PROCESS, thread, std::min(19, std::max(now, 0) + kRenderNiceness));
+#endif
+}
 
 void freeAligned(void *data)
 {
@@ -91,6 +110,7 @@ private:
     }
     void run()
     {
+        lowerThisThreadsPriority();
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return m_quit || m_update || m_redraw; });
