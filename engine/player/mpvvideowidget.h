@@ -39,6 +39,8 @@ public:
     bool hasRenderContext() const;
     // What the pane shows now (a black image while it is not active).
     QImage grabPicture();
+    // The size, in device pixels, of the last frame drawn (empty when there is none).
+    QSize frameSize() const { return m_frame.size(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
