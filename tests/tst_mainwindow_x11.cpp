@@ -107,12 +107,8 @@ void TestMainWindowX11::openPlayMarkCut()
     const QString tone = makeMp3(QDir(dir.path()), 4);
     const QString silent = makeVideoOnly(QDir(dir.path()));
 
-    // A file dropped on the picture (a window of its own) opens as a drop on the window does.
-    MpvVideoSurface *surface = nullptr;
-    for (QWindow *window : QGuiApplication::allWindows()) {
-        if (auto *s = qobject_cast<MpvVideoSurface *>(window))
-            surface = s;
-    }
+    // A file dropped on the picture opens as a drop on the window does.
+    QWidget *surface = w.findChild<QWidget *>(QStringLiteral("PicPlayer"));
     QVERIFY(surface);
     QMimeData dropped;
     dropped.setUrls({ QUrl::fromLocalFile(silent) });

@@ -15,6 +15,8 @@ class TestVideoWidget : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void showsFrameAfterSeek();
+    void drawsAtThePanesSize_data();
+    void drawsAtThePanesSize();
 };
 
 void TestVideoWidget::showsFrameAfterSeek()
@@ -61,6 +63,52 @@ void TestVideoWidget::showsFrameAfterSeek()
     player.close();
     QVERIFY(!video->isActive());
     QCOMPARE(colourfulPixels(), 0);
+}
+
+void TestVideoWidget::drawsAtThePanesSize_data()
+{
+    // The pane's sizes one after the other, paused: each is drawn again at once, at that size,
+    // whatever the video's own size.
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::newRow("smaller, then larger than the video")
+        << QList<QSize> { QSize(320, 180), QSize(960, 540) };
+    QTest::newRow("other shapes") << QList<QSize> { QSize(400, 400), QSize(800, 200) };
+}
+
+void TestVideoWidget::drawsAtThePanesSize()
+{
+    QFETCH(QList<QSize>, sizes);
+    QTemporaryDir dir;
+    const QString clip = makeH264Aac(QDir(dir.path()));
+    QVERIFY(!clip.isEmpty());
+    QWidget window;
+    window.resize(1000, 600);
+    MpvPlayer player(MpvPlayer::Options { false });
+    QVERIFY(player.loadLibrary());
+    auto *video = qobject_cast<MpvVideoWidget *>(player.videoWidget(&window));
+    QVERIFY(video);
+    video->setGeometry(0, 0, 640, 360);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY2(OpenAndWait(player, clip), qPrintable(player.lastErrorText()));
+    player.seek(2000000);
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(player.currentPosition() - 2000000) <= 1000, 5000);
+    auto brightest = [&] {
+        const QImage shot = video->grabPicture();
+        int most = 0;
+        for (int y = 0; y < shot.height(); y += 7)
+            for (int x = 0; x < shot.width(); x += 7)
+                most = std::max(most, qGray(shot.pixel(x, y)));
+        return most;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(brightest() > 64, 10000);
+    const qreal ratio = video->devicePixelRatio();
+    for (const QSize &size : sizes) {
+        video->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(video->frameSize(), size * ratio, 5000);
+        QCOMPARE(video->grabPicture().size(), size);
+        QVERIFY2(brightest() > 64, "the frame on screen is drawn again, not a black pane");
+    }
 }
 
 QTEST_MAIN(TestVideoWidget)

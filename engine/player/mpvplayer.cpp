@@ -12,15 +12,20 @@
 
 #include <mpv/client.h>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <thread>
 
 namespace {
 
 constexpr int kOpenTimeoutMs = 20000;
-constexpr int kSurfaceTimeoutMs = 5000;
-constexpr int kSurfacePollMs = 10;
 // After the file is loaded, the time its length may take to become known.
 constexpr int kDurationGraceMs = 2000;
 constexpr int kPositionIntervalMs = 40;
@@ -29,6 +34,13 @@ constexpr int kStepGuardMs = 2000;
 // The reply tags of our own flag changes.
 constexpr quint64 kPauseSet = 1;
 constexpr quint64 kMuteSet = 2;
+// The facts of a loaded file, asked for without waiting; each reply's tag is the open's
+// number shifted left by kFactShift plus the fact's index, so that late replies of an open
+// given up are known.
+constexpr int kFactShift = 4;
+constexpr const char *kFactNames[] = { "vid", "aid", "duration", "file-format", "container-fps" };
+enum Fact { FactVideo, FactAudio, FactDuration, FactFormat, FactFps, FactCount };
+static_assert(FactCount == std::size(kFactNames) && FactCount < (1 << kFactShift));
 
 void onWakeup(void *player)
 {
@@ -51,10 +63,41 @@ QString openErrorText(int error, const QString &path)
     }
 }
 
-// A string mpv hands out, freed by mpv; null when the property has no value.
-MpvString propertyString(mpv_handle *mpv, const char *name)
+// A track property's answer names a track: anything but "no" or no value at all.
+bool namesTrack(const mpv_event_property &property)
 {
-    return MpvString(mpv_get_property_string(mpv, name));
+    if (property.format == MPV_FORMAT_NONE || !property.data)
+        return false;
+    if (property.format == MPV_FORMAT_STRING)
+        return qstrcmp(*static_cast<char **>(property.data), "no") != 0;
+    return true;
+}
+
+double finiteOr(const mpv_event_property &property, double fallback)
+{
+    if (property.format != MPV_FORMAT_DOUBLE || !property.data)
+        return fallback;
+    const double value = *static_cast<double *>(property.data);
+    return std::isfinite(value) ? value : fallback;
+}
+
+// mpv's core, demuxer and decoder threads take a lower priority than the user interface:
+// decoding for a seek or a drag of the slider takes both cores, and the window must still
+// be drawn and answer at once. On Linux each thread has its own nice value, and a thread
+// starts with that of the thread that creates it: the core is created on a thread of a lower
+// priority, and everything mpv starts from it inherits that.
+constexpr int kPlayerNiceness = 4;
+
+template<typename Work> void runAtLowerPriority(Work work)
+{
+    std::thread([&work] {
+#ifdef __linux__
+        const id_t thread = static_cast<id_t>(gettid());
+        const int now = getpriority(PRIO_PROCESS, thread);
+        setpriority(PRIO_PROCESS, thread, std::min(19, std::max(now, 0) + kPlayerNiceness));
+#endif
+        work();
+    }).join();
 }
 
 } // namespace
@@ -82,8 +125,6 @@ MpvPlayer::MpvPlayer(Options options, QObject *parent)
     connect(&m_stepGuard, &QTimer::timeout, this, &MpvPlayer::onStepGuard);
     m_openTimer.setSingleShot(true);
     connect(&m_openTimer, &QTimer::timeout, this, &MpvPlayer::onOpenTimeout);
-    m_surfacePoll.setInterval(kSurfacePollMs);
-    connect(&m_surfacePoll, &QTimer::timeout, this, &MpvPlayer::onSurfacePoll);
 }
 
 MpvPlayer::~MpvPlayer()
@@ -103,7 +144,8 @@ bool MpvPlayer::loadLibrary()
 {
     if (m_mpv)
         return true;
-    MpvHandle mpv(mpv_create());
+    MpvHandle mpv;
+    runAtLowerPriority([&mpv] { mpv.reset(mpv_create()); });
     if (!mpv) {
         m_error = QStringLiteral("The mpv library could not be started.");
         return false;
@@ -128,13 +170,18 @@ bool MpvPlayer::loadLibrary()
         { "pause", "yes" },
         { "audio-fallback-to-null", "yes" },
         { "vo", m_options.headless ? "null" : "libmpv" },
+        // The software renderer's faster scaling: a 1080p frame is drawn in time for playback
+        // on one core.
+        { "sw-fast", "yes" },
         { "ao", m_options.headless ? "null" : "" },
     };
     for (const auto &[name, value] : options) {
         if (*value)
             mpv_set_option_string(mpv.get(), name, value);
     }
-    if (mpv_initialize(mpv.get()) < 0) {
+    int initialized = -1;
+    runAtLowerPriority([&] { initialized = mpv_initialize(mpv.get()); });
+    if (initialized < 0) {
         m_error = QStringLiteral("The mpv library could not be initialised.");
         return false;
     }
@@ -143,6 +190,7 @@ bool MpvPlayer::loadLibrary()
     mpv_observe_property(m_mpv.get(), 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv.get(), 0, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv.get(), 0, "mute", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv.get(), 0, "duration", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(m_mpv.get(), onWakeup, this);
     return true;
 }
@@ -188,9 +236,9 @@ void MpvPlayer::open(const QString &path)
     resetSteps();
     m_positionTimer.stop();
     setFlag("pause", true);
-    m_openStage = OpenStage::Surface;
+    showVideo();
     m_openTimer.start(kOpenTimeoutMs);
-    waitForSurface();
+    startLoad();
 }
 
 void MpvPlayer::cancelOpen()
@@ -225,32 +273,13 @@ bool MpvPlayer::checkReadable(const QFileInfo &info, const QString &path)
     return false;
 }
 
-void MpvPlayer::waitForSurface()
+void MpvPlayer::showVideo()
 {
-    // mpv's video output needs its render context before a file is loaded; the pane creates
-    // its OpenGL surface only now, so that start-up never waits for OpenGL. The surface comes
-    // up from the event loop: it is looked at every few milliseconds, for a bounded time.
+    // mpv's video output needs its render context before a file is loaded; the pane makes it
+    // only now (at once, and without OpenGL), so that start-up never waits for it.
     auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
-    if (!video || !video->isVisible() || video->hasRenderContext()) {
-        if (video && video->isVisible())
-            video->activate();
-        startLoad();
-        return;
-    }
-    video->activate();
-    m_surfaceClock.start();
-    m_surfacePoll.start();
-}
-
-void MpvPlayer::onSurfacePoll()
-{
-    auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data());
-    if (m_openStage != OpenStage::Surface)
-        return m_surfacePoll.stop();
-    if (video && !video->hasRenderContext() && m_surfaceClock.elapsed() < kSurfaceTimeoutMs)
-        return;
-    m_surfacePoll.stop();
-    startLoad();
+    if (video && video->isVisible())
+        video->activate();
 }
 
 void MpvPlayer::startLoad()
@@ -293,15 +322,71 @@ void MpvPlayer::onFileLoaded()
 {
     if (m_openStage != OpenStage::Loading || !m_openEntryStarted)
         return;
-    if (!hasPlayableStream()) {
+    // The core may already be decoding the first frame: what the open needs to know of the
+    // file is asked for without waiting, and the answers come as events.
+    m_openStage = OpenStage::Facts;
+    m_factsPending = FactCount;
+    m_factVideo = m_factAudio = m_factDurationKnown = m_factUnindexed = false;
+    m_factDuration = m_factFps = 0;
+    for (int fact = 0; fact < FactCount; ++fact) {
+        const mpv_format format
+            = fact == FactDuration || fact == FactFps ? MPV_FORMAT_DOUBLE : MPV_FORMAT_STRING;
+        const quint64 tag = (m_openSerial << kFactShift) | quint64(fact);
+        if (mpv_get_property_async(m_mpv.get(), tag, kFactNames[fact], format) < 0)
+            --m_factsPending;
+    }
+    if (m_factsPending == 0)
+        factsKnown();
+}
+
+void MpvPlayer::onFactReply(quint64 tag, const mpv_event_property &property)
+{
+    if (m_openStage != OpenStage::Facts || (tag >> kFactShift) != m_openSerial)
+        return; // an answer for an open given up
+    switch (int(tag & ((1u << kFactShift) - 1))) {
+    case FactVideo:
+        m_factVideo = namesTrack(property);
+        break;
+    case FactAudio:
+        m_factAudio = namesTrack(property);
+        break;
+    case FactDuration:
+        // A length reported meanwhile (observed) is not undone by an answer without one.
+        if (property.format == MPV_FORMAT_DOUBLE) {
+            m_factDurationKnown = true;
+            m_factDuration = std::max(0.0, finiteOr(property, 0));
+        }
+        break;
+    case FactFormat:
+        m_factUnindexed = property.format == MPV_FORMAT_STRING
+            && HasNoSeekIndex(QString::fromUtf8(*static_cast<char **>(property.data)));
+        break;
+    case FactFps:
+        m_factFps = std::max(0.0, finiteOr(property, 0));
+        break;
+    default:
+        return;
+    }
+    if (--m_factsPending == 0)
+        factsKnown();
+}
+
+void MpvPlayer::factsKnown()
+{
+    if (!m_factVideo && !m_factAudio) {
         failOpen(openErrorText(MPV_ERROR_NOTHING_TO_PLAY, m_openPath));
         return;
     }
-    // The length may come a moment later (a stream that starts late): a file whose length
-    // never comes opens with none.
+    // Containers without an index of their key frames are entered somewhat after the time
+    // asked for, and an exact seek would then show a later frame: those are entered earlier
+    // and the decoder runs up to the time.
+    const char *offset = m_factUnindexed ? "5" : "0";
+    mpv_set_property_async(m_mpv.get(), 0, "hr-seek-demuxer-offset", MPV_FORMAT_STRING, &offset);
+    m_frameRate = m_factFps;
+    // The length may come a moment later (a stream that starts late): it is watched for a
+    // while, and a file whose length never comes opens with none.
     m_openStage = OpenStage::Duration;
-    qint64 duration = 0;
-    if (knownDuration(&duration))
+    if (m_factDurationKnown)
         completeOpen();
     else
         m_openTimer.start(kDurationGraceMs);
@@ -309,11 +394,8 @@ void MpvPlayer::onFileLoaded()
 
 void MpvPlayer::completeOpen()
 {
-    qint64 duration = 0;
-    knownDuration(&duration);
     endOpenStage();
-    m_durationMicros = duration;
-    setSeekOffsetForFormat();
+    m_durationMicros = qint64(std::llround(m_factDuration * 1e6));
     m_error.clear();
     setState(StateStopped);
     Q_EMIT mediaOpened(m_durationMicros);
@@ -340,7 +422,6 @@ void MpvPlayer::endOpenStage()
 {
     m_openStage = OpenStage::None;
     m_openTimer.stop();
-    m_surfacePoll.stop();
 }
 
 void MpvPlayer::abandonOpen()
@@ -350,32 +431,6 @@ void MpvPlayer::abandonOpen()
         video->deactivate();
     m_durationMicros = 0;
     setState(StateNoMedia);
-}
-
-bool MpvPlayer::hasPlayableStream() const
-{
-    const MpvString vid = propertyString(m_mpv.get(), "vid");
-    const MpvString aid = propertyString(m_mpv.get(), "aid");
-    const bool noVideo = !vid || qstrcmp(vid.get(), "no") == 0;
-    const bool noAudio = !aid || qstrcmp(aid.get(), "no") == 0;
-    return !noVideo || !noAudio;
-}
-
-bool MpvPlayer::knownDuration(qint64 *micros) const
-{
-    double duration = 0;
-    const bool known = mpv_get_property(m_mpv.get(), "duration", MPV_FORMAT_DOUBLE, &duration) >= 0;
-    if (!known || !std::isfinite(duration) || duration < 0)
-        duration = 0;
-    *micros = qint64(std::llround(duration * 1e6));
-    return known;
-}
-
-void MpvPlayer::setSeekOffsetForFormat()
-{
-    const MpvString format = propertyString(m_mpv.get(), "file-format");
-    const bool unindexed = format && HasNoSeekIndex(QString::fromUtf8(format.get()));
-    mpv_set_property_string(m_mpv.get(), "hr-seek-demuxer-offset", unindexed ? "5" : "0");
 }
 
 QString MpvPlayer::lastErrorText() const
@@ -429,9 +484,12 @@ void MpvPlayer::play()
         return;
     dropQueuedSteps();
     // Asked of mpv itself: it does not report every change of this flag (a paused seek to the
-    // end), and while paused the core answers at once.
+    // end), and while paused the core answers at once. A seek or a step on its way keeps the
+    // core decoding and decides where the picture is: the picture is not parked on the last
+    // frame then, and asking would only wait for the decode.
     int eof = 0;
-    mpv_get_property(m_mpv.get(), "eof-reached", MPV_FORMAT_FLAG, &eof);
+    if (!m_seeking && !m_stepping)
+        mpv_get_property(m_mpv.get(), "eof-reached", MPV_FORMAT_FLAG, &eof);
     if (eof) {
         // Parked on the last frame: playing starts again from the beginning.
         const char *command[] = { "seek", "0", "absolute+exact", nullptr };
@@ -474,11 +532,8 @@ void MpvPlayer::seekFast(qint64 micros)
 
 double MpvPlayer::frameRate() const
 {
-    double fps = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), "container-fps", MPV_FORMAT_DOUBLE, &fps) < 0
-        || !(fps > 0))
-        return 0;
-    return fps;
+    // Known once the open has asked: asking mpv now would wait for a core that is decoding.
+    return m_mpv && m_state != StateNoMedia ? m_frameRate : 0;
 }
 
 void MpvPlayer::seekWith(qint64 micros, const char *flags)
@@ -639,6 +694,9 @@ void MpvPlayer::handleEvent(const void *raw)
         else if (event->reply_userdata == kMuteSet && m_muteSets > 0)
             --m_muteSets;
         break;
+    case MPV_EVENT_GET_PROPERTY_REPLY:
+        onFactReply(event->reply_userdata, *static_cast<const mpv_event_property *>(event->data));
+        break;
     case MPV_EVENT_COMMAND_REPLY:
         if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
             m_lastSeekTaken = true;
@@ -692,6 +750,14 @@ void MpvPlayer::onPropertyChange(const mpv_event_property &property)
     // the core (busy decoding while a seek runs); a flag being set by us keeps the value set.
     const bool isFlag = property.format == MPV_FORMAT_FLAG;
     const bool flagValue = isFlag && *static_cast<int *>(property.data) != 0;
+    if (qstrcmp(property.name, "duration") == 0 && property.format == MPV_FORMAT_DOUBLE
+        && (m_openStage == OpenStage::Facts || m_openStage == OpenStage::Duration)) {
+        m_factDurationKnown = true;
+        m_factDuration = std::max(0.0, finiteOr(property, 0));
+        if (m_openStage == OpenStage::Duration)
+            completeOpen();
+        return;
+    }
     if (qstrcmp(property.name, "time-pos") == 0)
         m_timePos = property.format == MPV_FORMAT_DOUBLE ? *static_cast<double *>(property.data)
                                                          : std::numeric_limits<double>::quiet_NaN();

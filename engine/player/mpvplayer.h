@@ -33,9 +33,9 @@ using MpvString = std::unique_ptr<char, MpvStringRelease>;
 // The player on libmpv. mpv's wakeup callback only queues a call onto the UI thread, which
 // drains mpv's events until none is left; every signal is emitted on the UI thread.
 //
-// With a video output the picture is drawn through mpv's render API into a QOpenGLWidget
-// (MpvVideoWidget). Headless runs (tests, the offscreen platform) use vo=null and ao=null and a
-// plain widget, since a QOpenGLWidget must never be shown there.
+// With a video output the picture is drawn by mpv's software renderer on a thread of the video
+// pane (MpvVideoWidget). Headless runs (tests, the offscreen platform) use vo=null and ao=null
+// and a plain widget.
 class MpvPlayer final : public Player
 {
     Q_OBJECT
@@ -99,29 +99,24 @@ private:
     void onEndFile(const mpv_event_end_file &end);
     void onPlaybackRestart();
     void onPropertyChange(const mpv_event_property &property);
-    // The stages of open(), each started by the event that ends the one before: the video
-    // surface comes up, mpv loads the file, the length becomes known. Every failure ends in
-    // failOpen(), which leaves nothing open.
-    enum class OpenStage { None, Surface, Loading, Duration };
+    // The stages of open(), each started by the event that ends the one before: mpv loads the
+    // file, mpv answers what the open needs to know of it (its
+    // tracks, length, container and frame rate), the length becomes known. Every failure ends
+    // in failOpen(), which leaves nothing open.
+    enum class OpenStage { None, Loading, Facts, Duration };
     bool checkReadable(const QFileInfo &info, const QString &path);
-    void waitForSurface();
-    void onSurfacePoll();
+    void showVideo();
     void startLoad();
     void onOpenStart(qint64 entry);
     void onFileLoaded();
+    void onFactReply(quint64 tag, const mpv_event_property &property);
+    void factsKnown();
     void completeOpen();
     void failOpen(const QString &text);
     void failOpenLater(const QString &text);
     void onOpenTimeout();
     void endOpenStage();
     void abandonOpen();
-    bool hasPlayableStream() const;
-    // The length once the demuxer knows it; false while it does not.
-    bool knownDuration(qint64 *micros) const;
-    // Containers without an index of their key frames are entered somewhat after the time
-    // asked for, and an exact seek would then show a later frame: those are entered earlier
-    // and the decoder runs up to the time.
-    void setSeekOffsetForFormat();
     void setState(int state);
     void emitPosition();
     // Sends the next waiting step to mpv when nothing else is on its way.
@@ -173,8 +168,14 @@ private:
     bool m_openEntryStarted = false;
     quint64 m_openSerial = 0; // every open and cancel counts: late answers of older ones drop
     QTimer m_openTimer; // the time an open or its stage may take
-    QTimer m_surfacePoll;
-    QElapsedTimer m_surfaceClock;
+    int m_factsPending = 0;
+    bool m_factVideo = false;
+    bool m_factAudio = false;
+    bool m_factDurationKnown = false;
+    bool m_factUnindexed = false;
+    double m_factDuration = 0; // seconds
+    double m_factFps = 0;
+    double m_frameRate = 0; // of the file open, 0 when unknown
 
     friend class MpvVideoWidget;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QOpenGLWindow>
-#include <QPointer>
+#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -10,42 +9,18 @@
 struct mpv_handle;
 struct mpv_render_context;
 
-// Frees an mpv render context; the GL context it was made in must be current.
+// Frees an mpv render context.
 struct MpvRenderContextRelease
 {
     void operator()(mpv_render_context *context) const;
 };
 
-// The OpenGL surface mpv's render API draws into. The render context is created with the GL
-// context and freed when the GL context goes away or the window is destroyed, whichever comes
-// first; after that mpv calls nothing of the window.
-class MpvVideoSurface final : public QOpenGLWindow
-{
-    Q_OBJECT
-public:
-    // Input over the surface (clicks, keys, files dropped) belongs to inputTarget's window.
-    MpvVideoSurface(std::function<mpv_handle *()> handle, QWidget *inputTarget);
-    ~MpvVideoSurface() override;
-
-    bool hasRenderContext() const { return m_context != nullptr; }
-
-protected:
-    bool event(QEvent *event) override;
-    void initializeGL() override;
-    void paintGL() override;
-
-private:
-    void freeContext();
-
-    std::function<mpv_handle *()> m_handle;
-    QPointer<QWidget> m_inputTarget;
-    std::unique_ptr<mpv_render_context, MpvRenderContextRelease> m_context;
-};
-
-// The video pane. It is a plain black widget until the player first needs to draw; only then
-// does it create its OpenGL surface, a window of its own inside the pane. The main window thus
-// shows without starting OpenGL at all (on software rendering that is most of a start-up), and
-// never has to be created again as an OpenGL window later.
+// The video pane. mpv's software renderer draws each frame at the pane's size into memory on
+// a thread of its own; the pane only paints the finished picture. Converting and scaling a
+// large frame thus never holds up the user interface thread, and no OpenGL is needed (where
+// there is no GPU, software OpenGL on the UI thread took up to a tenth of a second a frame).
+// The pane is plain black until the player first needs to draw: the render context and its
+// thread are made on the first activate().
 class MpvVideoWidget final : public QWidget
 {
     Q_OBJECT
@@ -53,24 +28,30 @@ public:
     MpvVideoWidget(std::function<mpv_handle *()> handle, QWidget *parent);
     ~MpvVideoWidget() override;
 
-    // Creates the OpenGL surface if need be and shows it; deactivate() hides it, leaving the
-    // black pane (nothing open).
+    // Makes the render context and its thread if need be and shows the picture;
+    // deactivate() leaves the black pane (nothing open).
     void activate();
     void deactivate();
-    bool isActive() const;
-    // Asks for a new frame to be drawn.
+    bool isActive() const { return m_active; }
+    // Asks for the frame to be drawn again (at the pane's size now).
     void refresh();
 
-    bool hasRenderContext() const { return m_surface && m_surface->hasRenderContext(); }
-    // What the surface shows now (a black image while it is not active).
+    bool hasRenderContext() const;
+    // What the pane shows now (a black image while it is not active).
     QImage grabPicture();
+    // The size, in device pixels, of the last frame drawn (empty when there is none).
+    QSize frameSize() const { return m_frame.size(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    class Renderer;
+    Q_INVOKABLE void takeFrame();
+
     std::function<mpv_handle *()> m_handle;
-    QPointer<MpvVideoSurface> m_surface;
-    QWidget *m_container = nullptr;
+    std::unique_ptr<Renderer> m_renderer;
+    QImage m_frame;
+    bool m_active = false;
 };
