@@ -29,8 +29,11 @@ constexpr int kOpenTimeoutMs = 20000;
 // After the file is loaded, the time its length may take to become known.
 constexpr int kDurationGraceMs = 2000;
 constexpr int kPositionIntervalMs = 40;
-// A frame step that shows no new frame (the first or the last one) lands after this.
-constexpr int kStepGuardMs = 2000;
+// A frame step that shows no new frame (the first or the last one) lands after this. A step
+// back decodes from the key frame before it, which on a busy machine can take seconds; a guard
+// that fires before it lands lets the next step start while mpv is still on this one, and mpv
+// then takes the two as one.
+constexpr int kStepGuardMs = 5000;
 // The reply tags of our own flag changes.
 constexpr quint64 kPauseSet = 1;
 constexpr quint64 kMuteSet = 2;
