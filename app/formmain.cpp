@@ -1041,7 +1041,7 @@ void FormMain::startConversion()
         runOneConversion();
 }
 
-bool FormMain::runOneConversion()
+bool FormMain::runOneConversion(const QList<CutJob> &jobs)
 {
     FormConvertingParts parts;
     parts.shared = &m_shared;
@@ -1051,8 +1051,7 @@ bool FormMain::runOneConversion()
     parts.playSound = [this] { m_sound->playExclamation(); };
     parts.showSavedPopup
         = [this] { m_popup->ShowSavedPopup(m_shared.Job.output.folder, m_shared.outputPath()); };
-    // Of several files, every one but the last goes on to the next by itself.
-    parts.closeWhenSaved = m_eachFileRemaining > 0;
+    parts.jobs = jobs;
     // The popup stays while the finished dialog is open, and its full time after that.
     m_popup->hold();
     FormConverting progress(std::move(parts), this);

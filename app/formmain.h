@@ -182,7 +182,8 @@ private:
     void scrubTo(double xTwips);
     void refreshCutEnabled();
     bool runEachFile();
-    bool runOneConversion();
+    // The shared job, or else the files of `jobs` one after the other, in one progress dialog.
+    bool runOneConversion(const QList<CutJob> &jobs = {});
     void buildOpeningPanel();
     void placeOpeningPanel();
 
@@ -213,7 +214,6 @@ private:
     int m_busyDepth = 0;
     bool m_cutByMarks = false; // the marks make a range Cut can save
     bool m_scrubbing = false; // the position slider is being dragged
-    int m_eachFileRemaining = 0; // files still to save after the one running
     Workbench *m_workbench = nullptr;
 
     QTimer m_tickTimer; // once a second: Playback::timerTick()

@@ -228,14 +228,8 @@ bool FormMain::runEachFile()
         if (!AgreeToTarget(job, m_messages, this))
             return true;
     }
-    for (qsizetype k = 0; k < jobs.size(); ++k) {
-        m_shared.Job = jobs.at(k);
-        m_shared.StopRequested = false;
-        m_eachFileRemaining = int(jobs.size() - k - 1);
-        if (!runOneConversion())
-            break; // stopped or failed: the files not yet saved are not started
-    }
-    m_eachFileRemaining = 0;
+    m_shared.StopRequested = false;
+    runOneConversion(jobs); // one dialog over all of them
     m_shared.Job = whole;
     return true;
 }

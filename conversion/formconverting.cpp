@@ -19,11 +19,23 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace {
 
 const QString kProgramTitle = QStringLiteral("Snipora");
+
+// Seconds of the source that a job saves.
+double JobSeconds(const CutJob &job)
+{
+    double seconds = 0;
+    for (const CutSpan &span : job.ranges)
+        seconds += std::max(0.0, span.lengthSeconds());
+    return seconds;
+}
 
 } // namespace
 
@@ -105,9 +117,13 @@ QString FormConverting::outputPath() const
 
 int FormConverting::run()
 {
-    // The dialog's load.
-    if (m_parts.shared && m_parts.shared->Job.isCopy())
-        m_progressBar1->setValue(35);
+    // The dialog's load; of several files, the first one's share of the bar.
+    if (m_parts.shared) {
+        const CutJob &first
+            = m_parts.jobs.isEmpty() ? m_parts.shared->Job : m_parts.jobs.constFirst();
+        if (first.isCopy())
+            m_progressBar1->setValue(35 / std::max(1, int(m_parts.jobs.size())));
+    }
     StartConversion();
     if (m_closed)
         return QDialog::Rejected; // the start failed (or the job already ended in failure)
@@ -118,8 +134,11 @@ void FormConverting::StartConversion()
 {
     if (!m_parts.shared || !m_parts.encoder)
         return;
+    if (!m_parts.jobs.isEmpty())
+        m_parts.shared->Job = m_parts.jobs.at(m_fileIndex);
     const SharedValues &s = *m_parts.shared;
-    m_progressClockStart = 0;
+    if (m_fileIndex == 0)
+        m_progressClockStart = 0;
     const Outcome started = startCut(*m_parts.encoder, s.Job);
     if (!started) {
         // Nothing runs, so a "Cancel" that waits would be a dead end: the dialog closes.
@@ -152,6 +171,21 @@ void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
     const double t = now();
     if (m_progressClockStart == 0)
         m_progressClockStart = t;
+    // Of several files, the figures are the whole run's: the files saved count in full, the
+    // one running by its own fraction, each weighed by the seconds of the source it saves.
+    if (m_parts.jobs.size() > 1 && duration > 0 && position > 0) {
+        double total = 0;
+        for (const CutJob &job : std::as_const(m_parts.jobs))
+            total += JobSeconds(job);
+        const double share = JobSeconds(m_parts.jobs.at(m_fileIndex));
+        const double fraction = double(position) / double(duration);
+        if (total > 0) {
+            constexpr qint64 kWhole = 1000000000;
+            position = qint64(std::llround((m_savedSeconds + fraction * share) / total * kWhole));
+            duration = kWhole;
+            bytes += m_savedBytes;
+        }
+    }
     const ProgressUpdate u = ComputeProgress(bytes, position, duration, t, m_progressClockStart);
     if (!u.ok)
         return; // the previous figures stay
@@ -168,29 +202,11 @@ void FormConverting::onProgress(qint64 bytes, qint64 position, qint64 duration)
 void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, const QString &message)
 {
     if (taskIndex >= 0 && succeeded) {
+        m_savedPaths << outputPath();
+        if (startNextFile())
+            return;
         m_saved = true;
-        m_progressBar1->setValue(100);
-        setWindowTitle(QStringLiteral("File Saved!"));
-        m_btnStop->setText(QStringLiteral("Close"));
-        if (m_parts.playSound)
-            m_parts.playSound();
-        m_text2->setText(QStringLiteral("00:00:00"));
-        // The file as it was saved: where it is, and its size (the last estimate of a copy or
-        // of a conversion is taken before its last bytes are written).
-        const QString path = outputPath();
-        const QFileInfo saved(path);
-        m_labelSaved->setText(QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path)));
-        m_labelSaved->show();
-        if (saved.exists())
-            m_text3->setText(FormatMegabytes(BytesToMegabytes(saved.size()))
-                             + QStringLiteral(" MB"));
-        m_progressClockStart = 0;
-        if (m_parts.taskbar)
-            m_parts.taskbar->clear();
-        if (m_parts.showSavedPopup)
-            m_parts.showSavedPopup();
-        if (m_parts.closeWhenSaved)
-            closeDialog();
+        showFinished();
     }
     if (failed) {
         if (m_parts.messages)
@@ -199,6 +215,51 @@ void FormConverting::onFinished(int taskIndex, bool succeeded, bool failed, cons
             m_parts.taskbar->clear();
         closeDialog();
     }
+}
+
+bool FormConverting::startNextFile()
+{
+    if (m_fileIndex + 1 >= m_parts.jobs.size() || !m_parts.shared)
+        return false;
+    m_savedSeconds += JobSeconds(m_parts.jobs.at(m_fileIndex));
+    m_savedBytes += QFileInfo(outputPath()).size();
+    ++m_fileIndex;
+    m_labelSaved->setText(
+        QStringLiteral("Saved %1 of %2 files").arg(m_fileIndex).arg(m_parts.jobs.size()));
+    m_labelSaved->show();
+    // Out of the encoder's finished event first: the next job starts on a quiet encoder.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_closed && !m_parts.shared->StopRequested)
+            StartConversion();
+    });
+    return true;
+}
+
+void FormConverting::showFinished()
+{
+    m_progressBar1->setValue(100);
+    setWindowTitle(QStringLiteral("File Saved!"));
+    m_btnStop->setText(QStringLiteral("Close"));
+    if (m_parts.playSound)
+        m_parts.playSound();
+    m_text2->setText(QStringLiteral("00:00:00"));
+    // The file as it was saved: where it is, and its size (the last estimate of a copy or
+    // of a conversion is taken before its last bytes are written).
+    QStringList lines;
+    qint64 bytes = 0;
+    for (const QString &path : std::as_const(m_savedPaths)) {
+        lines << QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path));
+        bytes += QFileInfo(path).size();
+    }
+    m_labelSaved->setText(lines.join(QLatin1Char('\n')));
+    m_labelSaved->show();
+    if (bytes > 0)
+        m_text3->setText(FormatMegabytes(BytesToMegabytes(bytes)) + QStringLiteral(" MB"));
+    m_progressClockStart = 0;
+    if (m_parts.taskbar)
+        m_parts.taskbar->clear();
+    if (m_parts.showSavedPopup)
+        m_parts.showSavedPopup();
 }
 
 void FormConverting::stop()

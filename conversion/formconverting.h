@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cutjob.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 
@@ -26,9 +28,9 @@ struct FormConvertingParts
     std::function<void()> playSound; // the finished sound
     std::function<void()> showSavedPopup; // the notice on the main window
     std::function<double()> clock; // seconds; a monotonic clock when empty
-    // One job of several run one after the other: the dialog closes by itself once the file is
-    // saved, so the next can start.
-    bool closeWhenSaved = false;
+    // Several files saved one after the other in this one dialog (each becomes the shared job
+    // in turn); empty for the shared job alone. The bar, the times and the size cover them all.
+    QList<CutJob> jobs;
 };
 
 // The progress dialog ("Please wait..."): loading it hands the job to the encoder; progress
@@ -50,7 +52,7 @@ public:
     void stop();
 
     QString outputPath() const;
-    // The job's file was saved.
+    // The job's file was saved; of several files, every one.
     bool saved() const { return m_saved; }
     double progressClockStart() const { return m_progressClockStart; }
 
@@ -63,12 +65,20 @@ private:
     void closeDialog();
     // Tells why the job did not start, as the dialog always told it.
     void showRefusal(const Error &error);
+    // Of several files: the next one after the one just saved starts. False after the last.
+    bool startNextFile();
+    void showFinished();
 
     FormConvertingParts m_parts;
     double m_progressClockStart = 0;
     QElapsedTimer m_monotonic;
     bool m_closed = false;
     bool m_saved = false;
+    // Of several files: the one running, and what the ones before it took.
+    int m_fileIndex = 0;
+    double m_savedSeconds = 0; // of the source
+    qint64 m_savedBytes = 0;
+    QStringList m_savedPaths;
 
     QGroupBox *m_group = nullptr;
     QLineEdit *m_text1 = nullptr;

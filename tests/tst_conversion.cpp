@@ -7,12 +7,15 @@
 #include "taskbarprogress.h"
 
 #include <QDBusConnection>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <tuple>
 
 // The conversion run with the encoder double: progress, finish, failure, stop, the popup and
 // the taskbar progress on a private session bus.
@@ -33,6 +36,7 @@ private Q_SLOTS:
     void stopSetsFlagStopsAndCloses();
     void queuedProgressAfterStopDoesNothing();
     void eachRunMeasuresFromItsOwnStart();
+    void severalFilesShareOneDialog();
     void cannotOpenCloses();
     void cannotConvertCloses();
     void directCopyStartsAt35();
@@ -259,6 +263,72 @@ void TestConversion::successTurnsIntoFileSaved()
     QVERIFY(m_shared.StopRequested);
     QVERIFY(m_encoder.calls.contains(QStringLiteral("stopEncoding")));
     QVERIFY(!d->isVisible());
+}
+
+// Files of one run, one after another: the bar covers the whole run, weighed by the seconds
+// each file saves; the next file starts once the last is saved; the finish (sound, popup,
+// "File Saved!") comes once, after the last, and names every file. A stop between two files
+// starts no further one.
+void TestConversion::severalFilesShareOneDialog()
+{
+    for (const bool stopAfterFirst : { false, true }) {
+        init();
+        QList<CutJob> jobs;
+        for (const auto &[name, start, end] :
+             { std::tuple { "A", 0.0, 10.0 }, { "B", 20.0, 50.0 }, { "C", 60.0, 70.0 } }) {
+            CutJob job = m_shared.Job;
+            job.ranges = { CutSpan { start, end, QString() } };
+            job.output.name = QString::fromLatin1(name);
+            jobs << job;
+        }
+        FormConvertingParts parts;
+        parts.shared = &m_shared;
+        parts.encoder = &m_encoder;
+        parts.playSound = [this] { ++m_sounds; };
+        parts.showSavedPopup = [this] { ++m_popups; };
+        parts.clock = [this] { return m_now; };
+        parts.jobs = jobs;
+        FormConverting d(std::move(parts), nullptr);
+        d.show();
+        d.StartConversion();
+        QCOMPARE(m_shared.Job.output.name, QStringLiteral("A"));
+        m_encoder.progress(100, 5, 10); // half of A: 5 of 50 seconds
+        QCOMPARE(bar(d)->value(), 10);
+        m_encoder.finish(0, true, false, QString());
+        QCOMPARE(d.windowTitle(), QStringLiteral("Please wait..."));
+        QCOMPARE(m_sounds + m_popups, 0);
+        if (stopAfterFirst) {
+            QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("BtnStop")),
+                              Qt::LeftButton);
+            QCoreApplication::processEvents();
+            QCOMPARE(m_encoder.calls.count(QStringLiteral("startEncoding")), 1);
+            QVERIFY(!d.saved());
+            continue;
+        }
+        QTRY_COMPARE(m_encoder.calls.count(QStringLiteral("startEncoding")), 2);
+        QCOMPARE(m_shared.Job.output.name, QStringLiteral("B"));
+        m_encoder.progress(100, 15, 30); // A and half of B: 25 of 50 seconds
+        QCOMPARE(bar(d)->value(), 50);
+        const QString shots = qEnvironmentVariable("SNIPORA_SCREENSHOTS");
+        if (!shots.isEmpty())
+            d.grab().save(shots + QStringLiteral("/files-running.png"));
+        m_encoder.finish(0, true, false, QString());
+        QTRY_COMPARE(m_encoder.calls.count(QStringLiteral("startEncoding")), 3);
+        m_encoder.finish(0, true, false, QString());
+        QCOMPARE(d.windowTitle(), QStringLiteral("File Saved!"));
+        QCOMPARE(bar(d)->value(), 100);
+        QCOMPARE(m_sounds, 1);
+        QCOMPARE(m_popups, 1);
+        QVERIFY(d.saved());
+        const QString saved = d.findChild<QLabel *>(QStringLiteral("LabelSaved"))->text();
+        QCOMPARE(saved.count(QStringLiteral("Saved as")), 3);
+        if (!shots.isEmpty()) {
+            QTest::qWait(50); // the layout takes the label's new lines
+            d.grab().save(shots + QStringLiteral("/files-saved.png"));
+        }
+        QVERIFY2(saved.contains(QStringLiteral("A.mp4")) && saved.contains(QStringLiteral("C.mp4")),
+                 qPrintable(saved));
+    }
 }
 
 void TestConversion::failureShowsMessageAndCloses()
