@@ -37,6 +37,12 @@ constexpr int kStepGuardMs = 5000;
 // The reply tags of our own flag changes.
 constexpr quint64 kPauseSet = 1;
 constexpr quint64 kMuteSet = 2;
+constexpr quint64 kVolumeSet = 3;
+// The reply tags of the questions asked without waiting after a seek lands (the time of the
+// frame it landed on) and before playing starts (whether the picture is parked at the end):
+// their own bits above those of an open's facts.
+constexpr quint64 kLandingAsk = quint64(1) << 62;
+constexpr quint64 kPlayAsk = quint64(1) << 61;
 // The facts of a loaded file, asked for without waiting; each reply's tag is the open's
 // number shifted left by kFactShift plus the fact's index, so that late replies of an open
 // given up are known.
@@ -194,6 +200,7 @@ bool MpvPlayer::loadLibrary()
     mpv_observe_property(m_mpv.get(), 0, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv.get(), 0, "mute", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv.get(), 0, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv.get(), 0, "volume", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(m_mpv.get(), onWakeup, this);
     return true;
 }
@@ -238,6 +245,7 @@ void MpvPlayer::open(const QString &path)
     m_timePos = std::numeric_limits<double>::quiet_NaN();
     resetSteps();
     m_positionTimer.stop();
+    cancelPendingPlay();
     setFlag("pause", true);
     showVideo();
     m_openTimer.start(kOpenTimeoutMs);
@@ -429,6 +437,7 @@ void MpvPlayer::endOpenStage()
 
 void MpvPlayer::abandonOpen()
 {
+    cancelPendingPlay();
     stopPlayback();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate();
@@ -457,6 +466,7 @@ void MpvPlayer::close()
     }
     resetSteps();
     m_positionTimer.stop();
+    cancelPendingPlay();
     if (auto *video = qobject_cast<MpvVideoWidget *>(m_videoWidget.data()))
         video->deactivate(); // the black pane: nothing is open
     if (!m_mpv)
@@ -470,6 +480,7 @@ void MpvPlayer::pause()
 {
     if (!m_mpv)
         return;
+    cancelPendingPlay();
     setFlag("pause", true);
     const bool wasPlaying = m_positionTimer.isActive();
     m_positionTimer.stop();
@@ -486,21 +497,52 @@ void MpvPlayer::play()
     if (!m_mpv || m_state == StateNoMedia)
         return;
     dropQueuedSteps();
-    // Asked of mpv itself: it does not report every change of this flag (a paused seek to the
-    // end), and while paused the core answers at once. A seek or a step on its way keeps the
-    // core decoding and decides where the picture is: the picture is not parked on the last
-    // frame then, and asking would only wait for the decode.
-    int eof = 0;
-    if (!m_seeking && !m_stepping)
-        mpv_get_property(m_mpv.get(), "eof-reached", MPV_FORMAT_FLAG, &eof);
-    if (eof) {
-        // Parked on the last frame: playing starts again from the beginning.
+    if (!m_playPending) {
+        // Whether the picture is parked on the last frame is asked of mpv itself: it does not
+        // report every change of that flag (a paused seek to the end). The answer is not waited
+        // for (the core answers once it is done with the frame it is decoding, tens of
+        // milliseconds on a busy machine): mpv is told to play when it comes. A seek or a step
+        // on its way decides where the picture is, and the picture is not parked then.
+        if (!m_seeking && !m_stepping
+            && mpv_get_property_async(m_mpv.get(), kPlayAsk | ++m_playSerial, "eof-reached",
+                                      MPV_FORMAT_FLAG)
+                >= 0) {
+            m_playPending = true;
+            m_playSeekSerial = m_seekSerial;
+            m_pausedFlag = false;
+            ++m_pauseSets; // the change sent with the answer is ours
+        } else {
+            setFlag("pause", false);
+        }
+    }
+    setState(StatePlaying);
+    m_positionTimer.start();
+}
+
+void MpvPlayer::onPlayReply(quint64 serial, const mpv_event_property &property)
+{
+    if (!m_playPending || serial != m_playSerial)
+        return; // paused, closed or opened again before the answer came
+    m_playPending = false;
+    const bool parked = property.format == MPV_FORMAT_FLAG && property.data
+        && *static_cast<int *>(property.data) != 0;
+    // Parked on the last frame: playing starts again from the beginning, unless a seek has
+    // been asked for meanwhile.
+    if (parked && m_seekSerial == m_playSeekSerial) {
         const char *command[] = { "seek", "0", "absolute+exact", nullptr };
         mpv_command_async(m_mpv.get(), 0, command);
     }
-    setFlag("pause", false);
-    setState(StatePlaying);
-    m_positionTimer.start();
+    int value = 0;
+    mpv_set_property_async(m_mpv.get(), kPauseSet, "pause", MPV_FORMAT_FLAG, &value);
+}
+
+void MpvPlayer::cancelPendingPlay()
+{
+    if (!m_playPending)
+        return;
+    m_playPending = false;
+    if (m_pauseSets > 0)
+        --m_pauseSets; // the change that was to go with the answer is never sent
 }
 
 void MpvPlayer::togglePause()
@@ -572,15 +614,16 @@ void MpvPlayer::setVolume(int volume)
     if (!m_mpv)
         return;
     double v = std::clamp(volume, 0, 128) * 100.0 / 128.0;
-    mpv_set_property(m_mpv.get(), "volume", MPV_FORMAT_DOUBLE, &v);
+    m_volume = v;
+    ++m_volumeSets;
+    mpv_set_property_async(m_mpv.get(), kVolumeSet, "volume", MPV_FORMAT_DOUBLE, &v);
 }
 
 int MpvPlayer::volume() const
 {
-    double v = 0;
-    if (!m_mpv || mpv_get_property(m_mpv.get(), "volume", MPV_FORMAT_DOUBLE, &v) < 0)
+    if (!m_mpv)
         return 0;
-    return int(std::lround(v * 128.0 / 100.0));
+    return int(std::lround(m_volume * 128.0 / 100.0));
 }
 
 void MpvPlayer::applySize()
@@ -613,6 +656,7 @@ void MpvPlayer::startQueuedStep()
     m_queuedSteps -= direction;
     const char *command[] = { direction > 0 ? "frame-step" : "frame-back-step", nullptr };
     mpv_command_async(m_mpv.get(), 0, command);
+    ++m_stepSerial;
     m_stepping = true;
     m_steppingDirection = direction;
     m_stepGuard.start();
@@ -642,14 +686,6 @@ qint64 MpvPlayer::currentPosition() const
     if (!m_mpv || !std::isfinite(m_timePos))
         return -1;
     return qint64(std::llround(std::max(0.0, m_timePos) * 1e6));
-}
-
-void MpvPlayer::readTimePos()
-{
-    double pos = 0;
-    m_timePos = mpv_get_property(m_mpv.get(), "time-pos", MPV_FORMAT_DOUBLE, &pos) >= 0
-        ? pos
-        : std::numeric_limits<double>::quiet_NaN();
 }
 
 void MpvPlayer::stopPlayback()
@@ -696,10 +732,20 @@ void MpvPlayer::handleEvent(const void *raw)
             --m_pauseSets;
         else if (event->reply_userdata == kMuteSet && m_muteSets > 0)
             --m_muteSets;
+        else if (event->reply_userdata == kVolumeSet && m_volumeSets > 0)
+            --m_volumeSets;
         break;
-    case MPV_EVENT_GET_PROPERTY_REPLY:
-        onFactReply(event->reply_userdata, *static_cast<const mpv_event_property *>(event->data));
+    case MPV_EVENT_GET_PROPERTY_REPLY: {
+        const auto &property = *static_cast<const mpv_event_property *>(event->data);
+        const quint64 tag = event->reply_userdata;
+        if (tag & kLandingAsk)
+            onLandingReply(property);
+        else if (tag & kPlayAsk)
+            onPlayReply(tag & ~kPlayAsk, property);
+        else
+            onFactReply(tag, property);
         break;
+    }
     case MPV_EVENT_COMMAND_REPLY:
         if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
             m_lastSeekTaken = true;
@@ -731,17 +777,46 @@ void MpvPlayer::onEndFile(const mpv_event_end_file &end)
 void MpvPlayer::onPlaybackRestart()
 {
     // A seek has landed: the frame on screen changed, also while paused, and the window must
-    // show its time rather than the time asked for. A step back is such a seek. The core has
-    // just finished the seek: asking it for the time does not wait for a decode.
-    if (!isOpening() && m_state != StateNoMedia) {
-        readTimePos();
-        emitPosition();
+    // show its time rather than the time asked for. A step back is such a seek. The time is
+    // asked for without waiting (mpv reports it as a change only when it differs from the
+    // seek's target); the landing counts once the answer is here, so that the position is
+    // known by whoever waits for the seek or the step. What the landing ends is decided now:
+    // seeks asked for in a row land once, and only the landing after mpv took the last of
+    // them ends the wait of the steps.
+    Landing landing;
+    landing.openSerial = m_openSerial;
+    landing.seekSerial = m_lastSeekTaken ? m_seekSerial : 0;
+    landing.stepSerial = m_steppingDirection < 0 ? m_stepSerial : 0;
+    if (mpv_get_property_async(m_mpv.get(), kLandingAsk, "time-pos", MPV_FORMAT_DOUBLE) >= 0) {
+        m_landings.push_back(landing);
+        return;
     }
-    // Seeks asked for in a row land once: only the landing after mpv took the last of them
-    // ends the wait of the steps.
-    if (m_lastSeekTaken)
+    mpv_event_property none {};
+    none.format = MPV_FORMAT_NONE;
+    land(landing, none);
+}
+
+void MpvPlayer::onLandingReply(const mpv_event_property &property)
+{
+    // mpv answers in the order it was asked.
+    if (m_landings.empty())
+        return;
+    const Landing landing = m_landings.front();
+    m_landings.pop_front();
+    land(landing, property);
+}
+
+void MpvPlayer::land(const Landing &landing, const mpv_event_property &timePos)
+{
+    if (landing.openSerial != m_openSerial)
+        return; // a landing of what was open before
+    if (timePos.format == MPV_FORMAT_DOUBLE && timePos.data)
+        m_timePos = *static_cast<double *>(timePos.data);
+    if (!isOpening() && m_state != StateNoMedia)
+        emitPosition();
+    if (landing.seekSerial != 0 && landing.seekSerial == m_seekSerial)
         m_seeking = false;
-    if (m_steppingDirection < 0)
+    if (landing.stepSerial != 0 && landing.stepSerial == m_stepSerial && m_steppingDirection < 0)
         stepLanded();
     else if (!m_stepping)
         startQueuedStep();
@@ -768,6 +843,9 @@ void MpvPlayer::onPropertyChange(const mpv_event_property &property)
         m_pausedFlag = flagValue;
     else if (qstrcmp(property.name, "mute") == 0 && isFlag && m_muteSets == 0)
         m_mutedFlag = flagValue;
+    else if (qstrcmp(property.name, "volume") == 0 && property.format == MPV_FORMAT_DOUBLE
+             && m_volumeSets == 0)
+        m_volume = *static_cast<double *>(property.data);
     // While paused the picture moves only by seeks and frame steps: report each frame it
     // lands on (while playing, the position timer reports).
     // A seek on its way reports where it lands (onPlaybackRestart): a time from before it is
@@ -782,7 +860,8 @@ void MpvPlayer::onPropertyChange(const mpv_event_property &property)
     // The end of the media is an event of playback only: a paused seek to the very end
     // (go to end) shows the last frame and stays there.
     if (qstrcmp(property.name, "eof-reached") == 0 && property.format == MPV_FORMAT_FLAG
-        && *static_cast<int *>(property.data) && !isOpening() && m_state == StatePlaying) {
+        && *static_cast<int *>(property.data) && !isOpening() && m_state == StatePlaying
+        && !m_playPending) { // the answer to the play decides then
         m_positionTimer.stop();
         emitPosition();
         setState(StateEnded);

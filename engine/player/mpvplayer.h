@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <deque>
 #include <limits>
 #include <memory>
 
@@ -85,7 +86,8 @@ public:
     void setPictureHeight(int height) override { m_pictureHeight = height; }
     void applySize() override;
 
-    // The playback position mpv reports now, in microseconds (-1 when none).
+    // The playback position mpv last reported, in microseconds (-1 when none): after a seek,
+    // the time of the frame it landed on once that is known.
     qint64 currentPosition() const override;
     void stepFrame(int direction) override;
     int pendingSteps() const override { return std::abs(m_queuedSteps) + (m_stepping ? 1 : 0); }
@@ -98,6 +100,19 @@ private:
     void handleEvent(const void *event);
     void onEndFile(const mpv_event_end_file &end);
     void onPlaybackRestart();
+    // What a seek's landing ends, decided when mpv says it landed; it counts once the time of
+    // the frame it landed on is known.
+    struct Landing
+    {
+        quint64 openSerial = 0;
+        quint64 seekSerial = 0; // the seek it ends, 0 when none
+        quint64 stepSerial = 0; // the step back it ends, 0 when none
+    };
+    void onLandingReply(const mpv_event_property &property);
+    void land(const Landing &landing, const mpv_event_property &timePos);
+    // Playing waits for mpv's answer whether the picture is parked at the end.
+    void onPlayReply(quint64 serial, const mpv_event_property &property);
+    void cancelPendingPlay();
     void onPropertyChange(const mpv_event_property &property);
     // The stages of open(), each started by the event that ends the one before: mpv loads the
     // file, mpv answers what the open needs to know of it (its
@@ -128,7 +143,6 @@ private:
     void resetSteps();
     // Sets a flag without waiting for mpv; isPaused() and isMuted() say the value set at once.
     void setFlag(const char *name, bool on);
-    void readTimePos();
     void stopPlayback();
 
     Options m_options;
@@ -150,6 +164,11 @@ private:
     quint64 m_seekSerial = 0; // the last seek's number, its command's reply tag
     bool m_lastSeekTaken = false; // mpv has taken the last seek asked for
     int m_steppingDirection = 0;
+    quint64 m_stepSerial = 0; // the number of the last step sent
+    std::deque<Landing> m_landings; // landings whose time mpv has yet to answer
+    bool m_playPending = false; // playing waits for the answer whether it is parked at the end
+    quint64 m_playSerial = 0;
+    quint64 m_playSeekSerial = 0; // the last seek's number when playing was asked for
     int m_queuedSteps = 0;
     QTimer m_stepGuard; // a step or seek that shows no new frame lands after a while
 
@@ -159,6 +178,8 @@ private:
     bool m_mutedFlag = false;
     int m_pauseSets = 0; // our changes of the flag mpv has not answered yet
     int m_muteSets = 0;
+    double m_volume = 100; // percent, as mpv has it
+    int m_volumeSets = 0;
 
     // The open on its way.
     OpenStage m_openStage = OpenStage::None;
