@@ -1029,7 +1029,7 @@ void FormMain::showOutputDialog()
                   return CopyRangesNote(m_shared.InputFilePath, ranges, exact, streams);
               };
         parts.trackNotes = ConversionTrackNotes;
-        parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
+        parts.sourceStreams = [this] { return ListStreamsOrNone(m_shared.InputFilePath); };
         m_formVideoFormat = new FormVideoFormat(std::move(parts), this);
     }
     m_formVideoFormat->showForCut();

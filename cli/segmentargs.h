@@ -21,16 +21,17 @@ struct SegmentArgs
     SegmentUse use() const { return removeGiven ? SegmentUse::Remove : SegmentUse::Keep; }
 };
 
-// Reads "S-E" (a time, a minus sign, a time) into a segment; false with a sentence naming the
-// option for anything else, or an end not after the start.
-bool ParseSpan(const QString &option, const QString &text, Segment *segment, QString *error);
+// Reads "S-E" (a time, a minus sign, a time) into a segment; BadRequest with a sentence naming
+// the option for anything else, or an end not after the start.
+Result<Segment> ParseSpan(const QString &option, const QString &text);
 
 // The ranges a cut saves from a source `duration` seconds long (<= 0: unknown), after reading
 // the CSV file when one is given: overlapping or touching segments are merged (one note each,
-// for standard error). False with a sentence when --keep and --remove are mixed, the list is
-// empty, a segment lies wholly past the end, or what is left to save is nothing.
-bool ResolveSegments(SegmentArgs args, double duration, const QString &inputName, SegmentPlan *plan,
-                     QString *error);
+// for standard error). Fails with a sentence: BadRequest when --keep and --remove are mixed,
+// the CSV file holds a line that is no segment, or the list is empty; SourceUnreadable when the
+// CSV file cannot be read; NotPossible when a segment lies wholly past the end of the source,
+// or what is left to save is nothing.
+Result<SegmentPlan> ResolveSegments(SegmentArgs args, double duration, const QString &inputName);
 
 // The ranges of a job, in the order of the plan, each with its segment's label.
 QList<CutSpan> CutSpansOf(const QList<Segment> &ranges);

@@ -165,12 +165,13 @@ void listFormats()
 // --list-streams: one line per stream of the file, tab-separated.
 int listStreams(const QString &path)
 {
-    QList<SourceStream> streams;
-    QString error;
-    if (!ListStreams(path, &streams, &error))
+    const Result<QList<SourceStream>> streams = ListStreams(path);
+    if (!streams) {
+        const QString &error = streams.error().sentence;
         return usageError(QStringLiteral("Can not open file: %1 (%2)")
                               .arg(path, error.left(error.size() - 1).toLower()));
-    for (const SourceStream &s : std::as_const(streams))
+    }
+    for (const SourceStream &s : streams.value())
         out() << s.index << '\t' << StreamKindName(s.kind) << '\t' << s.codec << '\t' << s.language
               << '\t' << s.title << '\n';
     out().flush();
@@ -275,11 +276,10 @@ Exit parseSegmentArgument(const QStringList &args, int &i, Options &o, bool *tak
         o.segments.csvPath = value;
         return std::nullopt;
     }
-    Segment segment;
-    QString error;
-    if (!ParseSpan(a, value, &segment, &error))
-        return usageError(error);
-    o.segments.segments << segment;
+    const Result<Segment> segment = ParseSpan(a, value);
+    if (!segment)
+        return usageError(segment.error().sentence);
+    o.segments.segments << segment.value();
     (keep ? o.segments.keepGiven : o.segments.removeGiven) = true;
     return std::nullopt;
 }
@@ -347,10 +347,10 @@ Exit chooseStreams(Options &o)
 {
     if (o.streams.isNull())
         return std::nullopt;
-    QList<SourceStream> streams;
-    QString error;
-    if (!ListStreams(o.input, &streams, &error))
-        return usageError(error);
+    const Result<QList<SourceStream>> listed = ListStreams(o.input);
+    if (!listed)
+        return usageError(listed.error().sentence);
+    const QList<SourceStream> &streams = listed.value();
     bool media = false;
     for (const QString &part : o.streams.split(QLatin1Char(','))) {
         bool number = false;
@@ -785,13 +785,12 @@ int runJob(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder, cons
 // notes of what was merged or clipped go to standard error.
 Exit resolveRanges(const Options &o, const CutSource &source, QList<Segment> *ranges)
 {
-    SegmentPlan plan;
-    QString error;
-    if (!ResolveSegments(o.segments, source.durationSeconds, o.input, &plan, &error))
-        return usageError(error);
-    for (const QString &note : std::as_const(plan.notes))
+    const Result<SegmentPlan> plan = ResolveSegments(o.segments, source.durationSeconds, o.input);
+    if (!plan)
+        return usageError(plan.error().sentence);
+    for (const QString &note : plan.value().notes)
         err() << "snipora-cut: " << note << Qt::endl;
-    *ranges = plan.ranges;
+    *ranges = plan.value().ranges;
     return std::nullopt;
 }
 

@@ -203,7 +203,7 @@ QString SegmentsToCsv(const QList<Segment> &segments)
     return text;
 }
 
-QList<Segment> SegmentsFromCsv(const QString &text, QString *error)
+Result<QList<Segment>> SegmentsFromCsv(const QString &text)
 {
     QList<Segment> result;
     const QStringList records = csvRecords(text);
@@ -219,10 +219,11 @@ QList<Segment> SegmentsFromCsv(const QString &text, QString *error)
             // A header line names the columns instead of giving times.
             if (result.isEmpty() && !record.contains(QRegularExpression(QStringLiteral("\\d"))))
                 continue;
-            *error = QStringLiteral("Line %1 is not a segment (start,end,label in seconds): %2")
-                         .arg(i + 1)
-                         .arg(record.left(80));
-            return {};
+            return Error { ErrorCode::BadRequest,
+                           QStringLiteral(
+                               "Line %1 is not a segment (start,end,label in seconds): %2")
+                               .arg(i + 1)
+                               .arg(record.left(80)) };
         }
         if (fields.size() == 3)
             s.label = fields.at(2).trimmed();

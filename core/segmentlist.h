@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -43,9 +45,9 @@ QString SegmentsToCsv(const QList<Segment> &segments);
 
 // Reads a list written by SegmentsToCsv or by hand or another program: an optional header
 // line, then "start,end[,label]" a line; times in seconds with a point or as time codes
-// (hh:mm:ss.t); blank lines skipped. On a line that is not a segment, `error` gets a sentence
-// naming the line and the result is empty.
-QList<Segment> SegmentsFromCsv(const QString &text, QString *error);
+// (hh:mm:ss.t); blank lines skipped. A line that is not a segment fails the whole list with
+// BadRequest and a sentence naming the line.
+Result<QList<Segment>> SegmentsFromCsv(const QString &text);
 
 // The segment list of the window: its segments, which of them the marks edit, and an
 // undo history of every change of the list and the marks.

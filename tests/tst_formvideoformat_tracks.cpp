@@ -69,7 +69,7 @@ std::unique_ptr<FormVideoFormat> TestFormVideoFormatTracks::makeDialog(const QSt
     parts.shared = &m_shared;
     parts.messages = &m_messages;
     parts.audioChannelCount = [] { return 2; };
-    parts.sourceStreams = [this] { return ListStreams(m_shared.InputFilePath); };
+    parts.sourceStreams = [this] { return ListStreamsOrNone(m_shared.InputFilePath); };
     parts.copyStartNote
         = [this](const QList<CutSpan> &ranges, bool exact, const QList<int> &streams) {
               return CopyRangesNote(m_shared.InputFilePath, ranges, exact, streams);

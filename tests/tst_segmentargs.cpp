@@ -31,15 +31,14 @@ private slots:
         QFETCH(QString, text);
         QFETCH(double, start);
         QFETCH(double, end);
-        Segment s;
-        QString error;
-        const bool ok = ParseSpan(QStringLiteral("--keep"), text, &s, &error);
-        QCOMPARE(ok, start >= 0);
-        if (ok) {
-            QCOMPARE(s.start, start);
-            QCOMPARE(s.end, end);
+        const Result<Segment> s = ParseSpan(QStringLiteral("--keep"), text);
+        QCOMPARE(s.ok(), start >= 0);
+        if (s) {
+            QCOMPARE(s.value().start, start);
+            QCOMPARE(s.value().end, end);
         } else {
-            QVERIFY(error.startsWith(QLatin1String("--keep")));
+            QCOMPARE(s.code(), ErrorCode::BadRequest);
+            QVERIFY(s.error().sentence.startsWith(QLatin1String("--keep")));
         }
     }
 
@@ -49,19 +48,28 @@ private slots:
         QTest::addColumn<QStringList>("spans");
         QTest::addColumn<int>("ranges"); // -1: refused
         QTest::addColumn<QString>("sentence"); // the refusal, or the first note
-        QTest::newRow("keep two") << "keep" << QStringList { "1-2", "5-6" } << 2 << "";
+        QTest::addColumn<ErrorCode>("code"); // of the refusal
+        using E = ErrorCode;
+        QTest::newRow("keep two") << "keep" << QStringList { "1-2", "5-6" } << 2 << "" << E::None;
         QTest::newRow("overlap merged with a note")
-            << "keep" << QStringList { "1-3", "2-4" } << 1 << "overlap or touch";
-        QTest::newRow("remove the middle") << "remove" << QStringList { "4-5" } << 2 << "";
-        QTest::newRow("past the end") << "keep" << QStringList { "1-2", "20-30" } << -1
-                                      << "starts at or past the end of in.mp4 (10 s long)";
+            << "keep" << QStringList { "1-3", "2-4" } << 1 << "overlap or touch" << E::None;
+        QTest::newRow("remove the middle")
+            << "remove" << QStringList { "4-5" } << 2 << "" << E::None;
+        QTest::newRow("past the end")
+            << "keep" << QStringList { "1-2", "20-30" } << -1
+            << "starts at or past the end of in.mp4 (10 s long)" << E::NotPossible;
         QTest::newRow("end clipped")
-            << "keep" << QStringList { "8-30" } << 1 << "ends past the end";
-        QTest::newRow("remove all") << "remove" << QStringList { "0-10" } << -1 << "leaves nothing";
-        QTest::newRow("mixed kinds") << "both" << QStringList { "1-2" } << -1 << "cannot be mixed";
-        QTest::newRow("empty list") << "keep" << QStringList {} << -1 << "is empty";
-        QTest::newRow("from a file") << "csv" << QStringList { "1,2,a", "3,4,b" } << 2 << "";
-        QTest::newRow("bad file") << "csv" << QStringList { "1,2", "x" } << -1 << "Line 2";
+            << "keep" << QStringList { "8-30" } << 1 << "ends past the end" << E::None;
+        QTest::newRow("remove all")
+            << "remove" << QStringList { "0-10" } << -1 << "leaves nothing" << E::NotPossible;
+        QTest::newRow("mixed kinds")
+            << "both" << QStringList { "1-2" } << -1 << "cannot be mixed" << E::BadRequest;
+        QTest::newRow("empty list")
+            << "keep" << QStringList {} << -1 << "is empty" << E::BadRequest;
+        QTest::newRow("from a file")
+            << "csv" << QStringList { "1,2,a", "3,4,b" } << 2 << "" << E::None;
+        QTest::newRow("bad file") << "csv" << QStringList { "1,2", "x" } << -1 << "Line 2"
+                                  << E::BadRequest;
     }
 
     void resolve()
@@ -70,6 +78,7 @@ private slots:
         QFETCH(QStringList, spans);
         QFETCH(int, ranges);
         QFETCH(QString, sentence);
+        QFETCH(ErrorCode, code);
         SegmentArgs args;
         QTemporaryDir dir;
         if (kind == QLatin1String("csv")) {
@@ -81,20 +90,20 @@ private slots:
             args.keepGiven = kind != QLatin1String("remove");
             args.removeGiven = kind != QLatin1String("keep");
             for (const QString &span : spans) {
-                Segment s;
-                QString error;
-                QVERIFY(ParseSpan(QStringLiteral("--keep"), span, &s, &error));
-                args.segments << s;
+                const Result<Segment> s = ParseSpan(QStringLiteral("--keep"), span);
+                QVERIFY(s);
+                args.segments << s.value();
             }
         }
-        SegmentPlan plan;
-        QString error;
-        const bool ok = ResolveSegments(args, 10, QStringLiteral("in.mp4"), &plan, &error);
-        QCOMPARE(ok, ranges >= 0);
-        if (!ok) {
+        const Result<SegmentPlan> resolved = ResolveSegments(args, 10, QStringLiteral("in.mp4"));
+        QCOMPARE(resolved.ok(), ranges >= 0);
+        QCOMPARE(resolved.code(), code);
+        if (!resolved) {
+            const QString &error = resolved.error().sentence;
             QVERIFY2(error.contains(sentence), qPrintable(error));
             return;
         }
+        const SegmentPlan &plan = resolved.value();
         QCOMPARE(plan.ranges.size(), ranges);
         QCOMPARE(plan.notes.isEmpty(), sentence.isEmpty());
         if (!sentence.isEmpty())

@@ -73,9 +73,9 @@ private slots:
                               { 1.0 / 3.0, 62.04, QStringLiteral("a, \"quoted\" one") },
                               { 3600.25, 3700, QStringLiteral("two\nlines") },
                               { 5, 6, QString() } };
-        QString error;
-        QCOMPARE(SegmentsFromCsv(SegmentsToCsv(list), &error), list);
-        QVERIFY(error.isEmpty());
+        const Result<Segments> read = SegmentsFromCsv(SegmentsToCsv(list));
+        QVERIFY(read);
+        QCOMPARE(read.value(), list);
     }
 
     void csvRead_data()
@@ -104,15 +104,14 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, segments);
-        QString error;
-        const Segments read = SegmentsFromCsv(text, &error);
+        const Result<Segments> read = SegmentsFromCsv(text);
         if (segments == QLatin1String("!")) {
-            QVERIFY(read.isEmpty());
-            QVERIFY(error.startsWith(QLatin1String("Line ")));
+            QCOMPARE(read.code(), ErrorCode::BadRequest);
+            QVERIFY(read.error().sentence.startsWith(QLatin1String("Line ")));
             return;
         }
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        Segments bare = read;
+        QVERIFY2(read, qPrintable(read.error().sentence));
+        Segments bare = read.value();
         for (Segment &s : bare)
             s.label.clear();
         QCOMPARE(bare, parse(segments));

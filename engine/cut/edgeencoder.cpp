@@ -16,7 +16,18 @@ extern "C" {
 #include <climits>
 #include <span>
 
+// What the encoder is told beyond its context's fields, and the level whose rate caps it.
+struct EdgeEncoder::EncoderSetup
+{
+    AvDictionary opts;
+    QStringList params; // x264-params or x265-params
+    const CodecLevel *limit = nullptr;
+    double factor = 1.0; // of the level's rate, for the profile
+};
+
 namespace {
+
+using EncoderSetup = EdgeEncoder::EncoderSetup;
 
 // The level for the new frames: the declared one, or where it may rise, the first one after it
 // (in the table's order) whose rate reaches `needed` (bits a second), else the highest.
@@ -116,15 +127,6 @@ AVPixelFormat plainFormat(AVPixelFormat f)
         return f;
     }
 }
-
-// What the encoder is told beyond its context's fields, and the level whose rate caps it.
-struct EncoderSetup
-{
-    AvDictionary opts;
-    QStringList params; // x264-params or x265-params
-    const CodecLevel *limit = nullptr;
-    double factor = 1.0; // of the level's rate, for the profile
-};
 
 AVRational nominalRate(const AVStream *source)
 {
@@ -360,15 +362,14 @@ bool EdgeEncoder::canEncode(const AVCodecParameters *par, QString *reason)
     return false;
 }
 
-bool EdgeEncoder::openDecoder(const AVStream *source, QString *error)
+Outcome EdgeEncoder::openDecoder(const AVStream *source)
 {
     const AVCodecParameters *par = source->codecpar;
     const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
     m_decoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-    if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), par) < 0) {
-        *error = QStringLiteral("The video decoder cannot be set up.");
-        return false;
-    }
+    if (!m_decoder || avcodec_parameters_to_context(m_decoder.get(), par) < 0)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The video decoder cannot be set up.") };
     m_decoder->pkt_timebase = source->time_base;
     // An edge is decoded from a random access point (an IDR, or a recovery point that recovers
     // at once), from which every frame decodes whole; after a recovery point libavcodec would
@@ -377,34 +378,15 @@ bool EdgeEncoder::openDecoder(const AVStream *source, QString *error)
     m_decoder->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
     // Frame threads hold pictures of their own: large pictures are decoded on one thread.
     m_decoder->thread_count = qint64(par->width) * par->height > 1280 * 720 ? 1 : 0;
-    if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0) {
-        *error = QStringLiteral("The video decoder cannot be opened.");
-        return false;
-    }
-    return true;
+    if (avcodec_open2(m_decoder.get(), decoder, nullptr) < 0)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The video decoder cannot be opened.") };
+    return {};
 }
 
-bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *error)
+void EdgeEncoder::setUpCodec(AVCodecContext *enc, const AVCodecParameters *par,
+                             const Options &options, EncoderSetup &setup)
 {
-    const AVCodecParameters *par = source->codecpar;
-    if (!canEncode(par, error))
-        return false;
-    m_timeBase = source->time_base;
-    m_frame = MakeFrame();
-    if (!openDecoder(source, error))
-        return false;
-    const AVRational rate = nominalRate(source);
-    m_defaultDuration = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), m_timeBase));
-
-    const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(par->codec_id));
-    m_encoder.reset(avcodec_alloc_context3(codec));
-    if (!m_encoder) {
-        *error = QStringLiteral("The video encoder cannot be set up.");
-        return false;
-    }
-    AVCodecContext *enc = m_encoder.get();
-    setUpContext(enc, source, rate, options.globalHeader);
-    EncoderSetup setup;
     const double needed = kRateHeadroom * options.sourceBitRate;
     m_level = par->level;
     m_topFieldFirst = codesFields(par) ? (topFieldFirst(par) == 0 ? 0 : 1) : -1;
@@ -449,13 +431,41 @@ bool EdgeEncoder::open(const AVStream *source, const Options &options, QString *
         break;
     }
     applyLimit(setup, enc, par->codec_id);
-    if (avcodec_open2(enc, codec, setup.opts.address()) < 0) {
-        *error = QStringLiteral("The video cannot be encoded anew to cut it to the frame (the "
-                                "encoder refuses its settings); a copy that starts on a key frame "
-                                "(Exact cut off, or --keyframe-copy) still works");
-        return false;
-    }
-    return true;
+}
+
+Outcome EdgeEncoder::openEncoder(const AVStream *source, const Options &options)
+{
+    const AVCodecParameters *par = source->codecpar;
+    const AVRational rate = nominalRate(source);
+    m_defaultDuration = std::max<qint64>(1, av_rescale_q(1, av_inv_q(rate), m_timeBase));
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoderName(par->codec_id));
+    m_encoder.reset(avcodec_alloc_context3(codec));
+    if (!m_encoder)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The video encoder cannot be set up.") };
+    AVCodecContext *enc = m_encoder.get();
+    setUpContext(enc, source, rate, options.globalHeader);
+    EncoderSetup setup;
+    setUpCodec(enc, par, options, setup);
+    if (avcodec_open2(enc, codec, setup.opts.address()) < 0)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The video cannot be encoded anew to cut it to the frame "
+                                      "(the encoder refuses its settings); a copy that starts on "
+                                      "a key frame (Exact cut off, or --keyframe-copy) still "
+                                      "works") };
+    return {};
+}
+
+Outcome EdgeEncoder::open(const AVStream *source, const Options &options)
+{
+    QString reason;
+    if (!canEncode(source->codecpar, &reason))
+        return Error { ErrorCode::NotPossible, reason };
+    m_timeBase = source->time_base;
+    m_frame = MakeFrame();
+    if (Outcome decoder = openDecoder(source); !decoder)
+        return decoder;
+    return openEncoder(source, options);
 }
 
 QByteArray EdgeEncoder::extradata() const
@@ -472,67 +482,67 @@ void EdgeEncoder::setRange(qint64 fromPts, qint64 toPts)
     m_to = toPts;
 }
 
-bool EdgeEncoder::cancelled(QString *error) const
+Outcome EdgeEncoder::checkCancel() const
 {
     if (!m_cancel || !m_cancel->load())
-        return false;
-    *error = QStringLiteral("The copy was stopped.");
-    return true;
+        return {};
+    return Error { ErrorCode::Stopped, QStringLiteral("The copy was stopped.") };
 }
 
-bool EdgeEncoder::damaged(qint64 pts, QString *error)
+Error EdgeEncoder::damaged(qint64 pts)
 {
     m_damagedAt = pts;
-    *error = QStringLiteral("The video is damaged there: a frame to re-encode cannot be decoded.");
-    return false;
+    return Error { ErrorCode::SourceDamaged,
+                   QStringLiteral("The video is damaged there: a frame to re-encode cannot be "
+                                  "decoded.") };
 }
 
-bool EdgeEncoder::feed(const AVPacket *packet, QString *error)
+Outcome EdgeEncoder::feed(const AVPacket *packet)
 {
-    if (cancelled(error))
-        return false;
+    if (Outcome going = checkCancel(); !going)
+        return going;
     if (packet)
         m_lastPacketPts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     int r = avcodec_send_packet(m_decoder.get(), packet);
     if (r == AVERROR_INVALIDDATA)
-        return damaged(m_lastPacketPts, error);
-    if (r < 0 && r != AVERROR_EOF) {
-        *error = QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r));
-        return false;
-    }
+        return damaged(m_lastPacketPts);
+    if (r < 0 && r != AVERROR_EOF)
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r)) };
     for (;;) {
         r = avcodec_receive_frame(m_decoder.get(), m_frame.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-            return true;
+            return {};
         if (r == AVERROR_INVALIDDATA)
-            return damaged(m_lastPacketPts, error);
-        if (r < 0) {
-            *error = QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r));
-            return false;
-        }
+            return damaged(m_lastPacketPts);
+        if (r < 0)
+            return Error {
+                ErrorCode::SourceDamaged,
+                QStringLiteral("The video could not be decoded: %1").arg(AvErrorText(r))
+            };
         const qint64 pts = m_frame->best_effort_timestamp;
         const bool wanted = pts != AV_NOPTS_VALUE && pts >= m_from && pts < m_to;
-        bool ok = true;
+        Outcome done;
         if (wanted
             && (m_frame->decode_error_flags || (m_frame->flags & AV_FRAME_FLAG_CORRUPT)
                 || (m_lastPts != AV_NOPTS_VALUE && pts <= m_lastPts)))
-            ok = damaged(pts, error);
+            done = damaged(pts);
         else if (wanted)
-            ok = encodeFrame(m_frame.get(), error);
+            done = encodeFrame(m_frame.get());
         av_frame_unref(m_frame.get());
-        if (!ok)
-            return false;
+        if (!done)
+            return done;
     }
 }
 
-bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
+Outcome EdgeEncoder::encodeFrame(AVFrame *frame)
 {
-    if (frame->width != m_encoder->width || frame->height != m_encoder->height) {
-        *error = QStringLiteral("The picture size of the video changes inside the range, which a "
-                                "cut to the frame cannot encode anew; a copy that starts on a key "
-                                "frame (Exact cut off, or --keyframe-copy) still works");
-        return false;
-    }
+    if (frame->width != m_encoder->width || frame->height != m_encoder->height)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The picture size of the video changes inside the range, "
+                                      "which a cut to the frame cannot encode anew; a copy that "
+                                      "starts on a key frame (Exact cut off, or --keyframe-copy) "
+                                      "still works") };
     m_sourcePts.push_back(frame->best_effort_timestamp);
     m_lastPts = frame->best_effort_timestamp;
     frame->format = m_encoder->pix_fmt;
@@ -550,32 +560,31 @@ bool EdgeEncoder::encodeFrame(AVFrame *frame, QString *error)
     // closed before the end (a stopped copy).
     frame->reordered_opaque = 0;
     const int r = avcodec_send_frame(m_encoder.get(), frame);
-    if (r < 0) {
-        *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
-        return false;
-    }
+    if (r < 0)
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r)) };
     ++m_encoded;
-    return receivePackets(error);
+    return receivePackets();
 }
 
-bool EdgeEncoder::receivePackets(QString *error)
+Outcome EdgeEncoder::receivePackets()
 {
     for (;;) {
-        if (cancelled(error))
-            return false;
+        if (Outcome going = checkCancel(); !going)
+            return going;
         AvPacketPtr packet = MakePacket();
         const int r = avcodec_receive_packet(m_encoder.get(), packet.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-            return true;
-        if (r < 0) {
-            *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
-            return false;
-        }
+            return {};
+        if (r < 0)
+            return Error {
+                ErrorCode::EncoderFailed,
+                QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r))
+            };
         const qint64 n = packet->pts;
-        if (n < 0 || n >= qint64(m_sourcePts.size())) {
-            *error = QStringLiteral("The video encoder returned a frame it was not given.");
-            return false;
-        }
+        if (n < 0 || n >= qint64(m_sourcePts.size()))
+            return Error { ErrorCode::EncoderFailed,
+                           QStringLiteral("The video encoder returned a frame it was not given.") };
         packet->pts = m_sourcePts[size_t(n)];
         packet->dts = packet->pts;
         packet->duration = n + 1 < qint64(m_sourcePts.size())
@@ -588,16 +597,15 @@ bool EdgeEncoder::receivePackets(QString *error)
     }
 }
 
-bool EdgeEncoder::finish(QString *error)
+Outcome EdgeEncoder::finish()
 {
-    if (!feed(nullptr, error))
-        return false;
+    if (Outcome fed = feed(nullptr); !fed)
+        return fed;
     const int r = avcodec_send_frame(m_encoder.get(), nullptr);
-    if (r < 0 && r != AVERROR_EOF) {
-        *error = QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r));
-        return false;
-    }
-    return receivePackets(error);
+    if (r < 0 && r != AVERROR_EOF)
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("The video could not be encoded: %1").arg(AvErrorText(r)) };
+    return receivePackets();
 }
 
 std::vector<AvPacketPtr> EdgeEncoder::takePackets(bool keepLast)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "avhandles.h"
+#include "result.h"
 
 #include <QByteArray>
 #include <QList>
@@ -34,8 +35,9 @@ public:
         bool levelMayRise = false; // the new frames may declare a higher level than the source
     };
 
-    // Opens the decoder and the encoder for the stream; false with a sentence in *error.
-    bool open(const AVStream *source, const Options &options, QString *error);
+    // Opens the decoder and the encoder for the stream. NotPossible when this build cannot
+    // decode or encode it as the copy needs.
+    Outcome open(const AVStream *source, const Options &options);
     // The encoder's parameter sets (Annex B) when opened with globalHeader.
     QByteArray extradata() const;
     // The level the new frames are encoded for (the codec's level code), and whether the
@@ -48,10 +50,12 @@ public:
     void setCancel(const std::atomic<bool> *cancel) { m_cancel = cancel; }
     // Decodes the packet and encodes the frames in the range that come out of the decoder.
     // A frame in the range that the decoder reports damaged (or a packet it cannot read, or
-    // a frame out of order) ends it with an error: re-encoding would bake the damage in.
-    bool feed(const AVPacket *packet, QString *error);
-    // Drains the decoder and the encoder.
-    bool finish(QString *error);
+    // a frame out of order) ends it with SourceDamaged: re-encoding would bake the damage in.
+    // Stopped once the cancel flag is set; EncoderFailed when the encoder fails; NotPossible
+    // when the picture size changes.
+    Outcome feed(const AVPacket *packet);
+    // Drains the decoder and the encoder; fails as feed() does.
+    Outcome finish();
     // The encoded packets so far, in order, with pts and duration in the source's time base
     // and dts equal to pts; with keepLast, the last one stays for the next call.
     std::vector<AvPacketPtr> takePackets(bool keepLast = false);
@@ -59,15 +63,24 @@ public:
     // Where the source is damaged (source time base); AV_NOPTS_VALUE when it is not.
     qint64 damagedAt() const { return m_damagedAt; }
 
-    // True when this build can encode the stream's codec with its pixel format.
+    // True when this build can encode the stream's codec with its pixel format; else false
+    // with what stands in the way, as a phrase for a sentence of the caller's.
     static bool canEncode(const AVCodecParameters *par, QString *reason);
 
+    struct EncoderSetup; // what the encoder is told beyond its context's fields
+
 private:
-    bool openDecoder(const AVStream *source, QString *error);
-    bool encodeFrame(AVFrame *frame, QString *error);
-    bool receivePackets(QString *error);
-    bool cancelled(QString *error) const;
-    bool damaged(qint64 pts, QString *error);
+    Outcome openDecoder(const AVStream *source);
+    Outcome openEncoder(const AVStream *source, const Options &options);
+    // The codec's own settings, the level the new frames declare and the rate it allows.
+    void setUpCodec(AVCodecContext *enc, const AVCodecParameters *par, const Options &options,
+                    EncoderSetup &setup);
+    Outcome encodeFrame(AVFrame *frame);
+    Outcome receivePackets();
+    // Stopped once the cancel flag is set.
+    Outcome checkCancel() const;
+    // Notes where the source is damaged.
+    Error damaged(qint64 pts);
 
     AvCodecPtr m_decoder;
     AvCodecPtr m_encoder;

@@ -181,8 +181,10 @@ bool EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, b
                   o.globalHeader = true;
               if (!isHead)
                   edges->tailOptions = o;
-              if (!edge->open(st, o, error))
+              if (Outcome opened = edge->open(st, o); !opened) {
+                  *error = opened.error().sentence;
                   return false;
+              }
               edge->setRange(range.fromPts, range.toPts);
               edge->setCancel(&m_cancel);
               return true;

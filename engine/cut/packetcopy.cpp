@@ -201,16 +201,20 @@ bool PacketCopy::feedEdges(int i, AVPacket *packet, QString *error)
     std::optional<EdgeEncoder> &head = m_edges.head;
     if (head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_edges.headDone) {
         // The head comes first in the output: its frames are written as they are encoded.
-        if (!head->feed(packet, error))
+        if (Outcome fed = head->feed(packet); !fed) {
+            *error = fed.error().sentence;
             return edgeFailed(*head, error);
+        }
         if (!writeEdge(*head, false, false, error))
             return false;
     }
     if (!m_edges.tailDone && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo) {
         if (!m_tail && !openTail(error))
             return false;
-        if (!m_tail->feed(packet, error))
+        if (Outcome fed = m_tail->feed(packet); !fed) {
+            *error = fed.error().sentence;
             return edgeFailed(*m_tail, error);
+        }
     }
     return true;
 }
@@ -310,8 +314,11 @@ bool PacketCopy::raiseLevel(AVPacket *copy, QString *error) const
 bool PacketCopy::openTail(QString *error)
 {
     m_tail.emplace();
-    if (!m_tail->open(m_source.reader.videoStream(), m_edges.tailOptions, error))
+    if (Outcome opened = m_tail->open(m_source.reader.videoStream(), m_edges.tailOptions);
+        !opened) {
+        *error = opened.error().sentence;
         return false;
+    }
     m_tail->setRange(m_plan.tail.fromPts, m_plan.tail.toPts);
     m_tail->setCancel(&m_cancel);
     // The output declares the parameter sets of the first opening.
@@ -343,8 +350,12 @@ bool PacketCopy::edgeFailed(const EdgeEncoder &encoder, QString *error) const
 
 bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
 {
-    if (final && !encoder.finish(error))
-        return edgeFailed(encoder, error);
+    if (final) {
+        if (Outcome finished = encoder.finish(); !finished) {
+            *error = finished.error().sentence;
+            return edgeFailed(encoder, error);
+        }
+    }
     const bool head = m_edges.head && &encoder == &*m_edges.head;
     if (final && head && m_edges.splice.active
         && encoder.framesEncoded() != m_edges.splice.frames) {

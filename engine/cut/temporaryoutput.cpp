@@ -225,14 +225,14 @@ Outcome TemporaryOutput::checkResult(qint64 expectedMicros) const
             QStringLiteral("Nothing was saved as %1: the encoder wrote nothing.").arg(m_finalPath)
         };
     }
-    MediaFileInfo info;
-    QString inspectError;
-    if (!InspectMediaFile(temporaryPath(), &info, &inspectError) || !info.hasPackets) {
+    const Result<MediaFileInfo> inspected = InspectMediaFile(temporaryPath());
+    if (!inspected || !inspected.value().hasPackets) {
         return Error { ErrorCode::EncoderFailed,
                        QStringLiteral("Nothing was saved as %1: the result holds no audio or "
                                       "video (the range may lie beyond the data of the input).")
                            .arg(m_finalPath) };
     }
+    const MediaFileInfo &info = inspected.value();
     if (expectedMicros >= kCheckedLengthMicros && info.durationMicros >= 0
         && double(info.durationMicros) < kShortestShare * double(expectedMicros)) {
         return Error { ErrorCode::EncoderFailed,

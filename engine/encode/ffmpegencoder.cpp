@@ -193,12 +193,12 @@ void FfmpegEncoder::clearJobs()
 
 int FfmpegEncoder::addInputFile(const QString &path, const QString &options)
 {
-    MediaFileInfo info;
-    QString error;
-    if (!InspectMediaFile(path, &info, &error)) {
-        m_error = error;
+    const Result<MediaFileInfo> inspected = InspectMediaFile(path);
+    if (!inspected) {
+        m_error = inspected.error().sentence;
         return -1;
     }
+    const MediaFileInfo &info = inspected.value();
     if (!TokenizeOptions(options)) {
         m_error = QStringLiteral("Unbalanced quotes in the input options.");
         return -1;
@@ -291,9 +291,12 @@ void FfmpegEncoder::removeInputFile(int inputIndex)
 
 bool FfmpegEncoder::chosenStreams(const Input &input, QList<SourceStream> *chosen)
 {
-    QList<SourceStream> streams;
-    if (!ListStreams(input.path, &streams, &m_error))
+    const Result<QList<SourceStream>> listed = ListStreams(input.path);
+    if (!listed) {
+        m_error = listed.error().sentence;
         return false;
+    }
+    const QList<SourceStream> &streams = listed.value();
     bool media = false;
     for (const int index : std::as_const(m_streams)) {
         const SourceStream *s = FindStream(streams, index);

@@ -46,22 +46,34 @@ bool checkReadableFile(const QString &path, QString *reason)
     return true;
 }
 
-// Opens and reads the stream information. *reason as above.
+// Opens and reads the stream information. The sentence as above, without the full stop:
+// SourceUnreadable for a file that cannot be opened as media, SourceDamaged for one whose
+// streams cannot be read.
+Result<AvInputPtr> openFormat(const QString &path)
+{
+    QString reason;
+    if (!checkReadableFile(path, &reason))
+        return Error { ErrorCode::SourceUnreadable, reason };
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, avPath(path).constData(), nullptr, nullptr) < 0)
+        return Error { ErrorCode::SourceUnreadable,
+                       QStringLiteral("Not a media file, or a damaged one") };
+    AvInputPtr ctx(opened);
+    if (avformat_find_stream_info(ctx.get(), nullptr) < 0)
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("Not a media file, or a damaged one") };
+    return ctx;
+}
+
+// The same for a caller that keeps the sentence: null with it in *reason.
 AvInputPtr openFormat(const QString &path, QString *reason)
 {
-    if (!checkReadableFile(path, reason))
-        return nullptr;
-    AVFormatContext *opened = nullptr;
-    if (avformat_open_input(&opened, avPath(path).constData(), nullptr, nullptr) < 0) {
-        *reason = QStringLiteral("Not a media file, or a damaged one");
+    Result<AvInputPtr> opened = openFormat(path);
+    if (!opened) {
+        *reason = opened.error().sentence;
         return nullptr;
     }
-    AvInputPtr ctx(opened);
-    if (avformat_find_stream_info(ctx.get(), nullptr) < 0) {
-        *reason = QStringLiteral("Not a media file, or a damaged one");
-        return nullptr;
-    }
-    return ctx;
+    return std::move(opened).value();
 }
 
 int countStreams(const AVFormatContext *ctx, AVMediaType type)
@@ -77,14 +89,15 @@ int countStreams(const AVFormatContext *ctx, AVMediaType type)
 
 } // namespace
 
-bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
+Result<MediaFileInfo> InspectMediaFile(const QString &path)
 {
-    const AvInputPtr owned = openFormat(path, error);
+    Result<AvInputPtr> opened = openFormat(path);
+    if (!opened)
+        return Error { opened.code(), opened.error().sentence + QLatin1Char('.') };
+    const AvInputPtr owned = std::move(opened).value();
     AVFormatContext *ctx = owned.get();
-    if (!ctx) {
-        *error += QLatin1Char('.');
-        return false;
-    }
+    MediaFileInfo result;
+    MediaFileInfo *info = &result;
     info->formatName = QString::fromLatin1(ctx->iformat->name);
     info->durationMicros = ctx->duration == AV_NOPTS_VALUE ? -1 : qint64(ctx->duration);
     info->videoStreams = countStreams(ctx, AVMEDIA_TYPE_VIDEO);
@@ -115,11 +128,9 @@ bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error)
     }
     const AvPacketPtr packet = MakePacket();
     info->hasPackets = packet && av_read_frame(ctx, packet.get()) >= 0;
-    if (info->videoStreams == 0 && info->audioStreams == 0) {
-        *error = QStringLiteral("No audio or video stream.");
-        return false;
-    }
-    return true;
+    if (info->videoStreams == 0 && info->audioStreams == 0)
+        return Error { ErrorCode::NotPossible, QStringLiteral("No audio or video stream.") };
+    return result;
 }
 
 bool HasMuxerForExtension(const QString &extension)

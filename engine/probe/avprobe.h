@@ -2,6 +2,7 @@
 
 #include "avhandles.h"
 #include "probe.h"
+#include "result.h"
 
 #include <QList>
 #include <QString>
@@ -27,11 +28,12 @@ struct MediaFileInfo
     bool hasPackets = false; // at least one packet of data can be read
 };
 
-// Opens the file read-only with libavformat and reads its streams. On failure returns false
-// with a sentence for the user in *error that does not repeat the path (missing, not a regular
-// file, empty, not a media file, no stream: "No audio or video stream."); the caller names the
-// file. Pipes and devices are refused before anything reads them.
-bool InspectMediaFile(const QString &path, MediaFileInfo *info, QString *error);
+// Opens the file read-only with libavformat and reads its streams. On failure a sentence for
+// the user that does not repeat the path; the caller names the file. SourceUnreadable: missing,
+// not a regular file, unreadable, empty, not a media file; SourceDamaged: its streams cannot be
+// read; NotPossible: no stream to cut ("No audio or video stream."). Pipes and devices are
+// refused before anything reads them.
+Result<MediaFileInfo> InspectMediaFile(const QString &path);
 
 // True when libavformat writes files of this extension (without the dot) by itself, that is
 // without being told the container.

@@ -31,28 +31,25 @@ SourceStream::Kind kindOf(const AVStream *stream)
 
 } // namespace
 
-bool ListStreams(const QString &path, QList<SourceStream> *streams, QString *error)
+Result<QList<SourceStream>> ListStreams(const QString &path)
 {
-    streams->clear();
     const QFileInfo info(path);
     // A pipe or a device would block the reader; only regular files are opened.
-    if (path.isEmpty() || !info.isFile()) {
-        *error = info.exists() ? QStringLiteral("Not a regular file.")
-                               : QStringLiteral("File not found.");
-        return false;
-    }
+    if (path.isEmpty() || !info.isFile())
+        return Error { ErrorCode::SourceUnreadable,
+                       info.exists() ? QStringLiteral("Not a regular file.")
+                                     : QStringLiteral("File not found.") };
     // The "file:" protocol keeps names with a colon from being read as another protocol.
     const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(info.absoluteFilePath());
     AVFormatContext *opened = nullptr;
-    if (avformat_open_input(&opened, url.constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("Not a media file, or a damaged one.");
-        return false;
-    }
+    if (avformat_open_input(&opened, url.constData(), nullptr, nullptr) < 0)
+        return Error { ErrorCode::SourceUnreadable,
+                       QStringLiteral("Not a media file, or a damaged one.") };
     const AvInputPtr ctx(opened);
-    if (avformat_find_stream_info(ctx.get(), nullptr) < 0) {
-        *error = QStringLiteral("Not a media file, or a damaged one.");
-        return false;
-    }
+    if (avformat_find_stream_info(ctx.get(), nullptr) < 0)
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("Not a media file, or a damaged one.") };
+    QList<SourceStream> streams;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream *st = ctx->streams[i];
         const AVCodecParameters *par = st->codecpar;
@@ -75,15 +72,13 @@ bool ListStreams(const QString &path, QList<SourceStream> *streams, QString *err
             s.height = par->height;
         }
         s.isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
-        *streams << s;
+        streams << s;
     }
-    return true;
+    return streams;
 }
 
-QList<SourceStream> ListStreams(const QString &path)
+QList<SourceStream> ListStreamsOrNone(const QString &path)
 {
-    QList<SourceStream> streams;
-    QString error;
-    ListStreams(path, &streams, &error);
-    return streams;
+    Result<QList<SourceStream>> streams = ListStreams(path);
+    return streams ? std::move(streams).value() : QList<SourceStream>();
 }

@@ -206,10 +206,14 @@ bool SegmentPanel::importCsv(const QString &path, QString *error)
         *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    const QList<Segment> segments = SegmentsFromCsv(QString::fromUtf8(file.readAll()), error);
+    const Result<QList<Segment>> read = SegmentsFromCsv(QString::fromUtf8(file.readAll()));
+    if (!read) {
+        *error = read.error().sentence;
+        return false;
+    }
+    const QList<Segment> &segments = read.value();
     if (segments.isEmpty()) {
-        if (error->isEmpty())
-            *error = QStringLiteral("%1 holds no segment.").arg(path);
+        *error = QStringLiteral("%1 holds no segment.").arg(path);
         return false;
     }
     const SegmentList::State before = m_list.state();
