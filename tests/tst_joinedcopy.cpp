@@ -3,7 +3,8 @@
 // MPEG-TS and MPEG-PS, with marks between key frames, on key frames and at the file's ends,
 // the saved frames are exactly the ranges' frames in list order, the file decodes without an
 // error, its sound lasts as long as its picture within an audio frame, and MPEG-2's groups of
-// pictures stay numbered and closed as their pictures need.
+// pictures stay numbered and closed as their pictures need, their time codes running on across
+// every join.
 
 #include "avlogging.h"
 #include "indexedmedia.h"
@@ -51,8 +52,9 @@ QString makeSource(const QDir &dir, const QString &name)
 }
 
 // The MPEG-2 groups of pictures of a file: in each, the pictures number 0 to n-1 in display
-// order, and a group is closed exactly where no B picture is shown before its I picture (the
-// sources' encoder closes no other; a leading B picture needs the group before).
+// order, a group is closed exactly where no B picture is shown before its I picture (the
+// sources' encoder closes no other; a leading B picture needs the group before), and its time
+// code (25 pictures a second) is where its first picture is shown: the pictures before it.
 bool groupsConsistent(const QString &path, QString *errors)
 {
     const QString raw = path + QStringLiteral(".m2v");
@@ -67,17 +69,29 @@ bool groupsConsistent(const QString &path, QString *errors)
     {
         qsizetype at = 0;
         bool closed = false;
+        int timeCode = 0; // in pictures
+        int before = 0; // pictures before the group
         QList<int> refs; // temporal_reference, in decoding order
     };
     QList<Group> groups;
+    int pictures = 0;
     const QByteArray prefix("\0\0\1", 3);
     for (qsizetype i = data.indexOf(prefix); i >= 0 && i + 6 < data.size();
          i = data.indexOf(prefix, i + 3)) {
         const uchar code = uchar(data.at(i + 3));
-        if (code == 0xb8 && i + 7 < data.size())
-            groups << Group { i, bool(uchar(data.at(i + 7)) & 0x40), {} };
-        else if (code == 0x00 && !groups.isEmpty())
-            groups.last().refs << ((uchar(data.at(i + 4)) << 2) | (uchar(data.at(i + 5)) >> 6));
+        if (code == 0xb8 && i + 7 < data.size()) {
+            // hours (5 bits), minutes (6), marker, seconds (6), pictures (6) after the drop flag
+            quint32 w = 0;
+            for (int k = 4; k < 8; ++k)
+                w = (w << 8) | uchar(data.at(i + k));
+            const int seconds
+                = int((w >> 26) & 31) * 3600 + int((w >> 20) & 63) * 60 + int((w >> 13) & 63);
+            groups << Group { i, bool(w & 0x40), seconds * 25 + int((w >> 7) & 63), pictures, {} };
+        } else if (code == 0x00) {
+            ++pictures;
+            if (!groups.isEmpty())
+                groups.last().refs << ((uchar(data.at(i + 4)) << 2) | (uchar(data.at(i + 5)) >> 6));
+        }
     }
     for (const Group &g : std::as_const(groups)) {
         QList<int> sorted = g.refs;
@@ -86,11 +100,14 @@ bool groupsConsistent(const QString &path, QString *errors)
         for (qsizetype k = 0; k < sorted.size(); ++k)
             numbered = numbered && sorted.at(k) == k;
         const bool leading = !g.refs.isEmpty() && g.refs.first() > 0;
-        if (!numbered || g.closed == leading) {
-            *errors = QStringLiteral("group at byte %1: %2, pictures %3")
+        if (!numbered || g.closed == leading || g.timeCode != g.before) {
+            *errors = QStringLiteral("group at byte %1: %2, pictures %3, time code %4 after %5 "
+                                     "pictures")
                           .arg(g.at)
                           .arg(g.closed ? QStringLiteral("closed") : QStringLiteral("open"))
-                          .arg(QDebug::toString(g.refs));
+                          .arg(QDebug::toString(g.refs))
+                          .arg(g.timeCode)
+                          .arg(g.before);
             return false;
         }
     }

@@ -403,6 +403,8 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         return true;
     }
     noteEnd(packet, out);
+    if (inputIndex == m_videoInput)
+        ++m_videoPackets;
     if (m_mp3)
         keepMp3DelayInRange(packet);
     if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty())

@@ -74,6 +74,8 @@ public:
     // Where the latest video frame written ends (the latest packet of any stream when there is
     // no video), in microseconds of the output.
     qint64 endMicros() const { return m_endMicros; }
+    // Packets of the video stream written so far, over every piece.
+    qint64 videoPackets() const { return m_videoPackets; }
     qint64 bytesWritten() const;
 
 private:
@@ -110,6 +112,7 @@ private:
     std::vector<qint64> m_lastDts; // by output stream, in its time base
     std::vector<qint64> m_lastEnd;
     qint64 m_endMicros = 0;
+    qint64 m_videoPackets = 0;
     int m_nalLengthSize = 0;
     int m_videoInput = -1;
     bool m_dtsByMuxer = false;

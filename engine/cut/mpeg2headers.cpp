@@ -19,6 +19,21 @@ qsizetype findHeader(const QByteArray &data, char code, qsizetype from, qsizetyp
     return -1;
 }
 
+// Drop-frame time code (at 30 a second) skips picture numbers 0 and 1 at the start of each
+// minute but every tenth: 17982 pictures in ten minutes, 1798 in each of the nine later ones.
+qint64 toDropFrameLabel(qint64 frame)
+{
+    const qint64 tens = frame / 17982;
+    const qint64 rest = frame % 17982;
+    return frame + 18 * tens + (rest >= 2 ? 2 * ((rest - 2) / 1798) : 0);
+}
+
+qint64 fromDropFrameLabel(qint64 label)
+{
+    const qint64 minutes = label / (60 * 30);
+    return label - 2 * (minutes - minutes / 10);
+}
+
 } // namespace
 
 namespace Mpeg2Headers {
@@ -47,6 +62,42 @@ QByteArray withGopFlags(QByteArray data, bool closedGop, bool brokenLink)
         = (uchar(data.at(at + 3)) & ~0x60) | (closedGop ? 0x40 : 0) | (brokenLink ? 0x20 : 0);
     data[at + 3] = char(b);
     return data;
+}
+
+QByteArray withTimeCode(QByteArray data, qint64 frame, int framesPerSecond)
+{
+    const qsizetype at = findHeader(data, kGop, 0, 4);
+    if (at < 0 || framesPerSecond <= 0 || frame < 0)
+        return data;
+    quint32 word = (quint32(uchar(data.at(at))) << 24) | (quint32(uchar(data.at(at + 1))) << 16)
+        | (quint32(uchar(data.at(at + 2))) << 8) | uchar(data.at(at + 3));
+    const bool drop = word >> 31;
+    const qint64 label = drop && framesPerSecond == 30 ? toDropFrameLabel(frame) : frame;
+    const qint64 seconds = label / framesPerSecond;
+    const quint32 pictures = quint32(label % framesPerSecond);
+    const quint32 hours = quint32(seconds / 3600 % 24);
+    const quint32 minutes = quint32(seconds / 60 % 60);
+    const quint32 secs = quint32(seconds % 60);
+    // drop_frame_flag, hours (5), minutes (6), marker, seconds (6), pictures (6), then the flags.
+    word = (word & 0x8000007f) | (hours << 26) | (minutes << 20) | (1u << 19) | (secs << 13)
+        | (pictures << 7);
+    for (int i = 0; i < 4; ++i)
+        data[at + i] = char((word >> (24 - 8 * i)) & 0xff);
+    return data;
+}
+
+qint64 timeCodeFrame(const QByteArray &data, int framesPerSecond)
+{
+    const qsizetype at = findHeader(data, kGop, 0, 4);
+    if (at < 0 || framesPerSecond <= 0)
+        return -1;
+    const quint32 word = (quint32(uchar(data.at(at))) << 24)
+        | (quint32(uchar(data.at(at + 1))) << 16) | (quint32(uchar(data.at(at + 2))) << 8)
+        | uchar(data.at(at + 3));
+    const qint64 seconds
+        = qint64((word >> 26) & 31) * 3600 + ((word >> 20) & 63) * 60 + ((word >> 13) & 63);
+    const qint64 label = seconds * framesPerSecond + ((word >> 7) & 63);
+    return (word >> 31) && framesPerSecond == 30 ? fromDropFrameLabel(label) : label;
 }
 
 QByteArray withTemporalShift(QByteArray data, int shift)

@@ -7,6 +7,7 @@
 #include "timecode.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -408,8 +409,11 @@ bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QS
 
 bool PacketCopy::writeVideo(AVPacket *packet, QString *error)
 {
-    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO)
+    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO) {
         regularDts(packet);
+        if (!continueTimeCode(packet, error))
+            return false;
+    }
     if (packet->dts != AV_NOPTS_VALUE)
         m_lastDts = std::max<qint64>(m_lastDts, packet->dts);
     return m_writer.write(packet, m_source.video, error);
@@ -432,6 +436,28 @@ void PacketCopy::regularDts(AVPacket *packet)
         m_nextDts = m_plan.zeroPts - step;
     packet->dts = std::min<qint64>(m_nextDts, packet->pts);
     m_nextDts += step;
+}
+
+// Each group of pictures header gives the output time of the group's first picture shown: the
+// re-encoded groups' encoders count from 0, the copied ones bring the source's times, and the
+// pieces of a joined output each their own, so the time codes are set anew from the pictures
+// written before the group (every picture decoded before a group is shown before it).
+bool PacketCopy::continueTimeCode(AVPacket *packet, QString *error)
+{
+    const AVStream *st = m_source.reader.videoStream();
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        return true;
+    const QByteArray data = PacketBytes(packet);
+    if (!Mpeg2Headers::hasGopHeader(data))
+        return true;
+    const int perSecond = int(std::lround(av_q2d(rate)));
+    if (!ReplacePacketData(packet,
+                           Mpeg2Headers::withTimeCode(data, m_writer.videoPackets(), perSecond))) {
+        *error = QStringLiteral("Out of memory.");
+        return false;
+    }
+    return true;
 }
 
 // The copied packets held back while the head was still being encoded, in their order.

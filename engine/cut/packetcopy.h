@@ -54,6 +54,8 @@ private:
     bool writeVideo(AVPacket *packet, QString *error);
     // Gives an MPEG-2 packet the decoding time one frame after the one before.
     void regularDts(AVPacket *packet);
+    // Sets an MPEG-2 group's time code to where its first picture is shown in the output.
+    bool continueTimeCode(AVPacket *packet, QString *error);
     bool writeWaiting(QString *error);
     bool needsParameterSets(const AVPacket *packet) const;
     QByteArray toOutputFraming(const QByteArray &annexB) const;
