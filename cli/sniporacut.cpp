@@ -814,6 +814,25 @@ int runEach(QCoreApplication &app, const Options &o, FfmpegEncoder &encoder,
     return kExitOk;
 }
 
+// Told before a copy runs: where a copy that is not cut to the frame really starts, or the key
+// frames each segment of a key-frame copy really starts on and the last frame it keeps. A
+// failure to read them is reported by the run itself.
+void tellCopyRanges(const CutJob &job, const CutSource &source, const QList<Segment> &ranges)
+{
+    if (job.isCopy() && ranges.size() == 1) {
+        const Segment &range = ranges.first();
+        const QString line = CopyStartNote(source.path, range.start, job.mode == CutMode::ExactCopy,
+                                           range.end, job.streams);
+        if (!line.isEmpty())
+            err() << "snipora-cut: " << line << Qt::endl;
+    }
+    if (job.mode == CutMode::KeyFrameCopy && ranges.size() > 1) {
+        const Result<QList<CutSpan>> saved = KeyFrameRanges(source.path, CutSpansOf(ranges));
+        for (qsizetype k = 0; saved && k < saved.value().size(); ++k)
+            err() << "snipora-cut: " << SavedRangeLine(saved.value().at(k), k) << Qt::endl;
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -856,21 +875,7 @@ int main(int argc, char *argv[])
     // A direct copy runs in this process and needs no ffmpeg program.
     if (!encoder.locateLibrary(libraryFolder) && !job.isCopy())
         return usageError(QStringLiteral("Video lib not found (no ffmpeg program)"));
-    if (job.isCopy() && ranges.size() == 1) {
-        // Told before the run: where a copy that is not cut to the frame really starts.
-        const QString line
-            = CopyStartNote(source.path, range.startSeconds, job.mode == CutMode::ExactCopy,
-                            range.endSeconds, job.streams);
-        if (!line.isEmpty())
-            err() << "snipora-cut: " << line << Qt::endl;
-    }
-    if (job.mode == CutMode::KeyFrameCopy && ranges.size() > 1) {
-        // Told before the run: the key frames each segment really starts on, and the last
-        // frame it keeps.
-        const QList<CutSpan> saved = KeyFrameRanges(source.path, CutSpansOf(ranges));
-        for (qsizetype k = 0; k < saved.size(); ++k)
-            err() << "snipora-cut: " << SavedRangeLine(saved.at(k), k) << Qt::endl;
-    }
+    tellCopyRanges(job, source, ranges);
     if (o.printFfmpeg)
         return printFfmpeg(o, encoder, job);
     if (o.segments.each)

@@ -13,7 +13,8 @@ enum class ErrorCode {
     SourceUnreadable, // the input does not exist, cannot be opened, or is not media
     SourceDamaged, // the input opens, but its data is not what it promises
     NotPossible, // the input is sound, but this job cannot be done with it
-    DestinationUnusable, // the folder is missing, read-only, full, or went away
+    DestinationUnusable, // the folder is missing, read-only, or went away
+    DestinationFull, // the disk (or the user's quota) has no space left for the output
     OutputExists, // a file is at the output path and replacing it was not agreed
     OutputIsInput, // saving there would overwrite the input
     Stopped, // the user (or a signal) stopped the job

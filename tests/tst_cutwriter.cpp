@@ -3,6 +3,7 @@
 #include "sourcereader.h"
 #include "wavfile.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,11 +16,18 @@ private Q_SLOTS:
     void initTestCase();
     void writeRange_data();
     void writeRange();
+    void refusals();
 
 private:
     QTemporaryDir m_dir;
     QString m_source;
 };
+
+#define CHECK_OK(outcome)                                                                          \
+    do {                                                                                           \
+        const auto result = (outcome);                                                             \
+        QVERIFY2(result.ok(), qPrintable(result.error().sentence));                                \
+    } while (false)
 
 namespace {
 
@@ -35,8 +43,7 @@ struct ReadBack
 bool readBack(const QString &path, ReadBack *out)
 {
     SourceReader reader;
-    QString error;
-    if (!reader.open(path, &error) || reader.context()->nb_streams != 1)
+    if (!reader.open(path) || reader.context()->nb_streams != 1)
         return false;
     out->format = QString::fromLatin1(reader.context()->iformat->name);
     out->codec = reader.context()->streams[0]->codecpar->codec_id;
@@ -81,25 +88,23 @@ void TestCutWriter::writeRange()
     QFETCH(double, to);
     QFETCH(QString, format);
     SourceReader source;
-    QString error;
-    QVERIFY2(source.open(m_source, &error), qPrintable(error));
-    QVERIFY2(source.findEntry(from, &error), qPrintable(error));
+    CHECK_OK(source.open(m_source));
+    CHECK_OK(source.findEntry(from));
     const QString output = m_dir.filePath(name);
     CutWriter writer;
-    QVERIFY2(writer.open(output, source.context(), CutWriter::VideoOverride(),
-                         qint64(from * AV_TIME_BASE), qint64(to * AV_TIME_BASE), &error),
-             qPrintable(error));
+    CHECK_OK(writer.open(output, source.context(), CutWriter::VideoOverride(),
+                         qint64(from * AV_TIME_BASE), qint64(to * AV_TIME_BASE)));
     QVERIFY(writer.leftOut().isEmpty());
     QCOMPARE(writer.outputIndex(0), 0);
     AvPacketPtr packet = MakePacket();
     while (source.read(packet.get())) {
         const double t = source.toSeconds(SourceReader::packetTime(packet.get()), 0);
         if (t >= from - 1e-9 && t < to)
-            QVERIFY2(writer.write(packet.get(), 0, &error), qPrintable(error));
+            CHECK_OK(writer.write(packet.get(), 0));
         av_packet_unref(packet.get());
     }
     QVERIFY(writer.bytesWritten() > 0);
-    QVERIFY2(writer.finish(&error), qPrintable(error));
+    CHECK_OK(writer.finish());
 
     ReadBack back;
     QVERIFY(readBack(output, &back));
@@ -110,6 +115,23 @@ void TestCutWriter::writeRange()
     // The source's packets are at most a quarter of a second: the range is there, whole.
     QVERIFY2(std::abs(back.endSeconds - (to - from)) < 0.26,
              qPrintable(QString::number(back.endSeconds)));
+}
+
+// What callers branch on: a missing source, a folder that is not there.
+void TestCutWriter::refusals()
+{
+    SourceReader missing;
+    QCOMPARE(missing.open(m_dir.filePath(QStringLiteral("none.wav"))).code(),
+             ErrorCode::SourceUnreadable);
+    SourceReader source;
+    CHECK_OK(source.open(m_source));
+    CutWriter writer;
+    const Outcome opened
+        = writer.open(m_dir.filePath(QStringLiteral("gone/out.wav")), source.context(),
+                      CutWriter::VideoOverride(), 0, AV_TIME_BASE);
+    QCOMPARE(opened.code(), ErrorCode::DestinationUnusable);
+    QVERIFY(!opened.error().sentence.isEmpty());
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("gone"))));
 }
 
 QTEST_GUILESS_MAIN(TestCutWriter)

@@ -160,8 +160,9 @@ private slots:
         StreamCopy copy(job);
         const std::atomic<bool> cancel { false };
         double reached = 0;
-        QVERIFY2(copy.run(cancel, [&](qint64, double f) { reached = std::max(reached, f); }),
-                 qPrintable(copy.errorText()));
+        const Outcome done
+            = copy.run(cancel, [&](qint64, double f) { reached = std::max(reached, f); });
+        QVERIFY2(done, qPrintable(done.error().sentence));
         QCOMPARE(reached, 1.0);
         const QList<int> got = IndexedMedia::frameIndexes(job.outputPath);
         if (got != expected)
@@ -203,9 +204,10 @@ private slots:
         QList<CutSpan> asked;
         for (const auto &[from, to] : ranges)
             asked << CutSpan { from, to, QString() };
-        QString error;
-        const QList<CutSpan> saved = KeyFrameRanges(source, asked, &error);
-        QVERIFY2(saved.size() == asked.size(), qPrintable(error));
+        const Result<QList<CutSpan>> planned = KeyFrameRanges(source, asked);
+        QVERIFY2(planned, qPrintable(planned.error().sentence));
+        const QList<CutSpan> &saved = planned.value();
+        QCOMPARE(saved.size(), asked.size());
         StreamCopyJob job;
         job.inputPath = source;
         job.outputPath = dir.filePath(QStringLiteral("joined.") + QFileInfo(name).suffix());
@@ -231,7 +233,8 @@ private slots:
         }
         StreamCopy copy(job);
         const std::atomic<bool> cancel { false };
-        QVERIFY2(copy.run(cancel, {}), qPrintable(copy.errorText()));
+        const Outcome done = copy.run(cancel, {});
+        QVERIFY2(done, qPrintable(done.error().sentence));
         const QList<int> got = IndexedMedia::frameIndexes(job.outputPath);
         if (got != expected)
             qWarning() << "got" << got << "\nexpected" << expected;

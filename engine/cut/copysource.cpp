@@ -17,12 +17,11 @@ QByteArray ExtradataOf(const AVCodecParameters *par)
     return QByteArray(reinterpret_cast<const char *>(par->extradata), par->extradata_size);
 }
 
-bool CopyCancelled(const std::atomic<bool> &cancel, QString *error)
+Outcome NotStopped(const std::atomic<bool> &cancel)
 {
     if (!cancel.load())
-        return false;
-    *error = QStringLiteral("The copy was stopped.");
-    return true;
+        return {};
+    return Error { ErrorCode::Stopped, QStringLiteral("The copy was stopped.") };
 }
 
 QList<QByteArray> CopySource::parameterSets() const

@@ -18,8 +18,8 @@
 constexpr qint64 kNeverTs = std::numeric_limits<qint64>::max();
 
 QByteArray ExtradataOf(const AVCodecParameters *par);
-// True (with the sentence in *error) once cancel has become true.
-bool CopyCancelled(const std::atomic<bool> &cancel, QString *error);
+// Stopped once cancel has become true; else ok.
+Outcome NotStopped(const std::atomic<bool> &cancel);
 
 // The source of one copy and the marks on it.
 struct CopySource

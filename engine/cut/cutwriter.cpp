@@ -14,7 +14,24 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+Error OutOfMemory()
+{
+    return Error { ErrorCode::EncoderFailed, QStringLiteral("Out of memory.") };
+}
+
 namespace {
+
+// A failure of the output file: the disk full, or the destination unusable otherwise.
+Error writeFailure(const QString &what, int code)
+{
+    const bool full = code == AVERROR(ENOSPC)
+#ifdef EDQUOT
+        || code == AVERROR(EDQUOT)
+#endif
+        ;
+    return Error { full ? ErrorCode::DestinationFull : ErrorCode::DestinationUnusable,
+                   QStringLiteral("%1: %2").arg(what, AvErrorText(code)) };
+}
 
 QString describe(const AVStream *st)
 {
@@ -205,30 +222,27 @@ bool CutWriter::configInStream() const
     return m_ctx && !(m_ctx->oformat->flags & AVFMT_GLOBALHEADER);
 }
 
-bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
-                     qint64 zeroMicros, qint64 endMicros, QString *error)
+Outcome CutWriter::open(const QString &path, AVFormatContext *input, const VideoOverride &video,
+                        qint64 zeroMicros, qint64 endMicros)
 {
     m_input = input;
     m_zero = zeroMicros;
     m_videoInput = video.inputIndex;
     const QByteArray file = QFile::encodeName(QFileInfo(path).absoluteFilePath());
     const AVOutputFormat *format = outputFormat(path, file, input);
-    if (!format) {
-        *error = QStringLiteral("No container format is known for %1.").arg(path);
-        return false;
-    }
+    if (!format)
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("No container format is known for %1.").arg(path) };
     AVFormatContext *raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw) {
-        *error = QStringLiteral("The output cannot be set up.");
-        return false;
-    }
+    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw)
+        return Error { ErrorCode::EncoderFailed, QStringLiteral("The output cannot be set up.") };
     m_ctx.reset(raw);
     m_mp3 = qstrcmp(format->name, "mp3") == 0;
     av_dict_copy(&raw->metadata, input->metadata, 0);
     // Matroska stores presentation times only; the muxer derives decoding times from them.
     m_dtsByMuxer = isMatroska();
-    if (!addStreams(video, error))
-        return false;
+    if (Outcome added = addStreams(video); !added)
+        return added;
     // A video left out by the choice of streams times nothing: the end is the other streams'.
     if (m_videoInput >= 0 && outputIndex(m_videoInput) < 0)
         m_videoInput = -1;
@@ -237,10 +251,10 @@ bool CutWriter::open(const QString &path, AVFormatContext *input, const VideoOve
         copyChapters(raw, input, zeroMicros, endMicros);
     else if (!isMatroska())
         putChapters();
-    return start(file, error);
+    return start(file);
 }
 
-bool CutWriter::addStreams(const VideoOverride &video, QString *error)
+Outcome CutWriter::addStreams(const VideoOverride &video)
 {
     const AVOutputFormat *format = m_ctx->oformat;
     const bool matroska = isMatroska();
@@ -267,26 +281,24 @@ bool CutWriter::addStreams(const VideoOverride &video, QString *error)
                 m_leftOut << describe(in);
             continue;
         }
-        if (!addStream(i, video, error))
-            return false;
+        if (Outcome added = addStream(i, video); !added)
+            return added;
     }
-    if (m_map.empty() || std::all_of(m_map.begin(), m_map.end(), [](int m) { return m < 0; })) {
-        *error = QStringLiteral("The output container can carry none of the source's streams.");
-        return false;
-    }
-    return true;
+    if (m_map.empty() || std::all_of(m_map.begin(), m_map.end(), [](int m) { return m < 0; }))
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The output container can carry none of the source's "
+                                      "streams.") };
+    return {};
 }
 
-bool CutWriter::addStream(unsigned i, const VideoOverride &video, QString *error)
+Outcome CutWriter::addStream(unsigned i, const VideoOverride &video)
 {
     const AVOutputFormat *format = m_ctx->oformat;
     const AVStream *in = m_input->streams[i];
     const AVCodecParameters *par = in->codecpar;
     AVStream *out = avformat_new_stream(m_ctx.get(), nullptr);
-    if (!out || avcodec_parameters_copy(out->codecpar, par) < 0) {
-        *error = QStringLiteral("The output cannot be set up.");
-        return false;
-    }
+    if (!out || avcodec_parameters_copy(out->codecpar, par) < 0)
+        return Error { ErrorCode::EncoderFailed, QStringLiteral("The output cannot be set up.") };
     if (par->codec_id == AV_CODEC_ID_FLAC)
         keepFlacInfo(out, format);
     // Keep the source's codec tag where the container knows it for this codec.
@@ -304,10 +316,8 @@ bool CutWriter::addStream(unsigned i, const VideoOverride &video, QString *error
     av_dict_copy(&out->metadata, in->metadata, 0);
     CopyStreamSideData(in, out);
     if (int(i) == video.inputIndex) {
-        if (!video.extradata.isEmpty() && !setExtradata(out->codecpar, video.extradata)) {
-            *error = QStringLiteral("Out of memory.");
-            return false;
-        }
+        if (!video.extradata.isEmpty() && !setExtradata(out->codecpar, video.extradata))
+            return OutOfMemory();
         if (video.codecTag && format->codec_tag
             && av_codec_get_id(format->codec_tag, video.codecTag) == par->codec_id)
             out->codecpar->codec_tag = video.codecTag;
@@ -320,7 +330,7 @@ bool CutWriter::addStream(unsigned i, const VideoOverride &video, QString *error
             || muxer == "vcd"))
         m_pictureAligned = out->index;
     m_map[i] = out->index;
-    return true;
+    return {};
 }
 
 // A FLAC stream declares no length (the cut's is not the source's); a FLAC file's header is
@@ -349,17 +359,15 @@ void CutWriter::readNalLengthSize(const VideoOverride &video)
                                                     : NalUnits::parseAvcConfig(extra).lengthSize;
 }
 
-bool CutWriter::start(const QByteArray &file, QString *error)
+Outcome CutWriter::start(const QByteArray &file)
 {
     AVFormatContext *raw = m_ctx.get();
     const AVOutputFormat *format = raw->oformat;
     if (!(format->flags & AVFMT_NOFILE)) {
         const int r
             = avio_open(&raw->pb, (QByteArrayLiteral("file:") + file).constData(), AVIO_FLAG_WRITE);
-        if (r < 0) {
-            *error = QStringLiteral("The output file cannot be created: %1").arg(AvErrorText(r));
-            return false;
-        }
+        if (r < 0)
+            return writeFailure(QStringLiteral("The output file cannot be created"), r);
     }
     // Keys in reverse-DNS form ("com.apple.quicktime.make", a phone's make and model) come
     // from an MP4's "keys" box; the muxer writes them only with every tag in such a box.
@@ -377,12 +385,10 @@ bool CutWriter::start(const QByteArray &file, QString *error)
             av_dict_set(&raw->metadata, brand, nullptr, 0);
     }
     const int r = avformat_write_header(raw, options.address());
-    if (r < 0) {
-        *error = QStringLiteral("The output cannot be started: %1").arg(AvErrorText(r));
-        return false;
-    }
+    if (r < 0)
+        return writeFailure(QStringLiteral("The output cannot be started"), r);
     m_headerWritten = true;
-    return true;
+    return {};
 }
 
 int CutWriter::outputIndex(int inputIndex) const
@@ -390,17 +396,17 @@ int CutWriter::outputIndex(int inputIndex) const
     return inputIndex >= 0 && size_t(inputIndex) < m_map.size() ? m_map[size_t(inputIndex)] : -1;
 }
 
-bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
+Outcome CutWriter::write(AVPacket *packet, int inputIndex)
 {
     const int out = outputIndex(inputIndex);
     if (out < 0) {
         av_packet_unref(packet);
-        return true;
+        return {};
     }
     toOutputTime(packet, inputIndex, out);
     if (m_joined && !keepJoinedOrder(packet, out)) {
         av_packet_unref(packet);
-        return true;
+        return {};
     }
     noteEnd(packet, out);
     if (inputIndex == m_videoInput)
@@ -409,46 +415,42 @@ bool CutWriter::write(AVPacket *packet, int inputIndex, QString *error)
         keepMp3DelayInRange(packet);
     if (size_t(out) < m_flacInfo.size() && !m_flacInfo[size_t(out)].isEmpty())
         carryFlacHeader(packet, out);
-    return out == m_pictureAligned ? holdPicture(packet, error) : mux(packet, error);
+    return out == m_pictureAligned ? holdPicture(packet) : mux(packet);
 }
 
-bool CutWriter::holdPicture(AVPacket *packet, QString *error)
+Outcome CutWriter::holdPicture(AVPacket *packet)
 {
     AvPacketPtr next(av_packet_alloc());
-    if (!next) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
+    if (!next)
+        return OutOfMemory();
     av_packet_move_ref(next.get(), packet);
     if (m_held) {
         const QByteArray data = PacketBytes(next.get());
         const qsizetype picture = data.indexOf(QByteArray("\0\0\1\0", 4));
         if (picture > 0
             && (!ReplacePacketData(m_held.get(), PacketBytes(m_held.get()) + data.left(picture))
-                || !ReplacePacketData(next.get(), data.mid(picture)))) {
-            *error = QStringLiteral("Out of memory.");
-            return false;
-        }
+                || !ReplacePacketData(next.get(), data.mid(picture))))
+            return OutOfMemory();
         const AvPacketPtr held = std::move(m_held);
-        if (!mux(held.get(), error))
-            return false;
+        if (Outcome written = mux(held.get()); !written)
+            return written;
     }
     m_held = std::move(next);
-    return true;
+    return {};
 }
 
-bool CutWriter::mux(AVPacket *packet, QString *error)
+Outcome CutWriter::mux(AVPacket *packet)
 {
     const int r = av_interleaved_write_frame(m_ctx.get(), packet);
-    if (r < 0) {
-        // The muxer refuses a packet as invalid when its timestamps run backwards.
-        *error = r == AVERROR(EINVAL)
-            ? QStringLiteral("The source's timestamps run backwards in the range (a recording "
-                             "appended to another?), which the output cannot hold")
-            : QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
-        return false;
-    }
-    return true;
+    // The muxer refuses a packet as invalid when its timestamps run backwards.
+    if (r == AVERROR(EINVAL))
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The source's timestamps run backwards in the range (a "
+                                      "recording appended to another?), which the output "
+                                      "cannot hold") };
+    if (r < 0)
+        return writeFailure(QStringLiteral("The output could not be written"), r);
+    return {};
 }
 
 void CutWriter::toOutputTime(AVPacket *packet, int inputIndex, int out)
@@ -591,16 +593,16 @@ void CutWriter::putChapters()
     }
 }
 
-bool CutWriter::finish(QString *error)
+Outcome CutWriter::finish()
 {
     if (!m_headerWritten)
-        return false;
+        return Error { ErrorCode::EncoderFailed, QStringLiteral("The output was never opened.") };
     // Matroska writes chapters it did not have at the header after the clusters; MP4 reads
     // their times at the end.
     if (m_held) {
         const AvPacketPtr held = std::move(m_held);
-        if (!mux(held.get(), error))
-            return false;
+        if (Outcome written = mux(held.get()); !written)
+            return written;
     }
     if (m_ownChapters)
         putChapters();
@@ -611,11 +613,9 @@ bool CutWriter::finish(QString *error)
     }
     if (r >= 0 && !(m_ctx->oformat->flags & AVFMT_NOFILE))
         r = avio_closep(&m_ctx->pb);
-    if (r < 0) {
-        *error = QStringLiteral("The output could not be written: %1").arg(AvErrorText(r));
-        return false;
-    }
-    return true;
+    if (r < 0)
+        return writeFailure(QStringLiteral("The output could not be written"), r);
+    return {};
 }
 
 qint64 CutWriter::bytesWritten() const

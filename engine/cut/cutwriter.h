@@ -1,6 +1,7 @@
 #pragma once
 
 #include "avhandles.h"
+#include "result.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,6 +9,9 @@
 #include <QStringList>
 
 #include <vector>
+
+// The failure of an allocation, as the copy reports it.
+Error OutOfMemory();
 
 // Writes the output of a copy: a container of the same kind as the source, with every stream
 // it can carry (codecs, parameters, metadata such as language and title, dispositions,
@@ -32,9 +36,11 @@ public:
     void keepOnly(const QList<int> &streams) { m_chosen = streams; }
     // Opens the file at path for writing (its extension picks the container; without one, the
     // muxer that writes the source's kind of file). zeroMicros and endMicros bound the range in
-    // the source's AV_TIME_BASE time (chapters are cut to it).
-    bool open(const QString &path, AVFormatContext *input, const VideoOverride &video,
-              qint64 zeroMicros, qint64 endMicros, QString *error);
+    // the source's AV_TIME_BASE time (chapters are cut to it). A file that cannot be made or
+    // written fails with DestinationUnusable (DestinationFull when no space is left); a
+    // container that takes none of the streams with NotPossible.
+    Outcome open(const QString &path, AVFormatContext *input, const VideoOverride &video,
+                 qint64 zeroMicros, qint64 endMicros);
     // A chapter of the output, in microseconds of the output.
     struct Chapter
     {
@@ -61,9 +67,10 @@ public:
     bool configInStream() const;
 
     // Writes a packet of the given input stream; its timestamps are in the input stream's
-    // time base and are shifted here. Takes the packet's data.
-    bool write(AVPacket *packet, int inputIndex, QString *error);
-    bool finish(QString *error);
+    // time base and are shifted here. Takes the packet's data. NotPossible when the muxer
+    // refuses the packet's times.
+    Outcome write(AVPacket *packet, int inputIndex);
+    Outcome finish();
 
     // For the later pieces of a copy that joins several ranges: from now on, the source's time
     // zeroMicros is written at offsetMicros of the output. Once set, every stream's decoding
@@ -89,16 +96,16 @@ private:
     bool keepJoinedOrder(AVPacket *packet, int out);
     void noteEnd(const AVPacket *packet, int out);
     // Hands the packet to the muxer (which takes it).
-    bool mux(AVPacket *packet, QString *error);
+    Outcome mux(AVPacket *packet);
     // MPEG-PS: writes the picture held before this one, and holds this one (see m_held).
-    bool holdPicture(AVPacket *packet, QString *error);
+    Outcome holdPicture(AVPacket *packet);
 
-    bool addStreams(const VideoOverride &video, QString *error);
-    bool addStream(unsigned inputIndex, const VideoOverride &video, QString *error);
+    Outcome addStreams(const VideoOverride &video);
+    Outcome addStream(unsigned inputIndex, const VideoOverride &video);
     void keepFlacInfo(AVStream *out, const AVOutputFormat *format);
     void readNalLengthSize(const VideoOverride &video);
     // Opens the file and writes the container's header.
-    bool start(const QByteArray &file, QString *error);
+    Outcome start(const QByteArray &file);
     void putChapters();
 
     QList<int> m_chosen;

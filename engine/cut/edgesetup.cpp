@@ -142,8 +142,7 @@ double EdgeSetup::edgeBitRate(const CutPlan::Edge &edge) const
     return double(bytes) * 8 / std::max(seconds, frame);
 }
 
-bool EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, bool splice,
-                          QString *error)
+Outcome EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, bool splice)
 {
     const AVStream *st = m_source.reader.videoStream();
     const bool records = NalUnits::isConfigRecord(ExtradataOf(st->codecpar));
@@ -157,10 +156,9 @@ bool EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, b
             if (!used.contains(id))
                 freeIds << id;
         }
-        if (freeIds.size() < 2) {
-            *error = QStringLiteral("The video uses every parameter set id.");
-            return false;
-        }
+        if (freeIds.size() < 2)
+            return Error { ErrorCode::NotPossible,
+                           QStringLiteral("The video uses every parameter set id.") };
         options.globalHeader = records;
     }
     // HEVC edges' parameter sets are renamed before they go into the output.
@@ -172,7 +170,7 @@ bool EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, b
     auto open
         = [&](std::optional<EdgeEncoder> &edge, const CutPlan::Edge &range, int id, bool isHead) {
               if (!range.active())
-                  return true;
+                  return Outcome();
               edge.emplace();
               EdgeEncoder::Options o = options;
               o.h264ParameterSetId = id;
@@ -181,21 +179,19 @@ bool EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, b
                   o.globalHeader = true;
               if (!isHead)
                   edges->tailOptions = o;
-              if (Outcome opened = edge->open(st, o); !opened) {
-                  *error = opened.error().sentence;
-                  return false;
-              }
+              if (Outcome opened = edge->open(st, o); !opened)
+                  return opened;
               edge->setRange(range.fromPts, range.toPts);
               edge->setCancel(&m_cancel);
-              return true;
+              return Outcome();
           };
-    return open(edges->head, m_plan.head, freeIds.at(0), true)
-        && open(*tail, m_plan.tail, freeIds.at(1), false);
+    if (Outcome head = open(edges->head, m_plan.head, freeIds.at(0), true); !head)
+        return head;
+    return open(*tail, m_plan.tail, freeIds.at(1), false);
 }
 
-bool EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video, QString *error)
+Result<EdgeSetup::State> EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video)
 {
-    error->clear();
     video->inputIndex = m_source.video;
     edges->head.reset();
     edges->splice = Splice();
@@ -205,26 +201,26 @@ bool EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video, QStrin
     edges->tailDone = true;
     edges->raising = false;
     if (!m_source.exact || (!m_plan.head.active() && !m_plan.tail.active()))
-        return true;
+        return State::Ready;
     const AVCodecID codec = m_source.codec;
     // A copy that begins on an H.264 open-GOP key frame: the head leads into it.
     const bool splice = codec == AV_CODEC_ID_H264 && m_plan.head.active()
         && m_scan.recoverySlices.contains(m_plan.copyFrom);
     std::optional<EdgeEncoder> tail;
-    if (!openEdges(edges, &tail, splice, error))
-        return false;
+    if (Outcome opened = openEdges(edges, &tail, splice); !opened)
+        return opened.error();
     if (splice && !setUpSplice(*edges->head, &edges->splice)) {
         edges->head.reset();
-        return false; // with no error: planned again without the splice
+        return State::SpliceRefused;
     }
     if (codec == AV_CODEC_ID_HEVC
         && ((edges->head && !setUpHevcSets(*edges->head, &edges->headSets, nullptr))
             || (tail
                 && !setUpHevcSets(*tail, &edges->tailSets,
-                                  edges->head ? &edges->headSets : nullptr)))) {
-        *error = QStringLiteral("The parameter sets of the re-encoded frames cannot be written.");
-        return false;
-    }
+                                  edges->head ? &edges->headSets : nullptr))))
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The parameter sets of the re-encoded frames cannot be "
+                                      "written.") };
     const int level = noteLevel(*edges, tail);
     const int copyFrom = m_plan.copyFrom;
     if (copyFrom >= 0 && m_scan.dts.at(copyFrom) != AV_NOPTS_VALUE)
@@ -248,7 +244,7 @@ bool EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video, QStrin
     }
     if (tail)
         edges->tailExtradata = tail->extradata();
-    return true;
+    return State::Ready;
 }
 
 // The level the new frames need (and a note where it is more than the source declares, or

@@ -76,14 +76,17 @@ public:
     {
     }
 
-    // False with an empty *error when the plan must be made without open-GOP splices.
-    bool setUp(VideoEdges *edges, CutWriter::VideoOverride *video, QString *error);
+    enum class State {
+        Ready, // the edges are set up
+        SpliceRefused, // the head cannot lead into its open-GOP key frame: plan without it
+    };
+    // NotPossible when the new frames find no parameter set ids or cannot be encoded.
+    Result<State> setUp(VideoEdges *edges, CutWriter::VideoOverride *video);
 
 private:
     QList<int> usedParameterSetIds() const;
     double edgeBitRate(const CutPlan::Edge &edge) const;
-    bool openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, bool splice,
-                   QString *error);
+    Outcome openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, bool splice);
     bool setUpSplice(const EdgeEncoder &head, Splice *splice) const;
     bool spliceReferences(const NalRewrite::H264Slice &key, const QList<NalRewrite::H264Sps> &spss,
                           const QList<NalRewrite::H264Pps> &ppss, Splice *splice) const;

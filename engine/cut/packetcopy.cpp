@@ -34,36 +34,34 @@ PacketCopy::PacketCopy(CopySource &source, CutWriter &writer, CopyProgress &prog
 {
 }
 
-bool PacketCopy::run(QString *error)
+Outcome PacketCopy::run()
 {
-    if (!copyCoverPictures(error))
-        return false;
-    if (!m_source.reader.rewind()) {
-        *error = QStringLiteral("The source cannot be read at the start of the range.");
-        return false;
-    }
+    if (Outcome done = copyCoverPictures(); !done)
+        return done;
+    if (!m_source.reader.rewind())
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The source cannot be read at the start of the range.") };
     m_total = std::max<qint64>(
         1, m_scan.bytes + m_frameWeight * (m_plan.head.frames + m_plan.tail.frames));
     bool pastEnd = false;
     double reached = -1e300; // the latest time any packet reaches
-    if (!readAll(&pastEnd, &reached, error))
-        return false;
-    if (!m_trimmer.flush(error))
-        return false;
+    if (Outcome done = readAll(&pastEnd, &reached); !done)
+        return done;
+    if (Outcome done = m_trimmer.flush(); !done)
+        return done;
     // A file cut short (a download or recording that did not finish) ends before the range
     // its header promises: a much shorter copy is a failure, not a saved cut.
-    if (!pastEnd && !m_source.toTheEnd && reached < m_source.endSeconds - kShortfallSeconds) {
-        *error
-            = QStringLiteral("The source ends at %1, before the end of the range at %2: the "
-                             "file is incomplete or damaged.")
-                  .arg(FormatTimeCode(std::max(0.0, reached)), FormatTimeCode(m_source.endSeconds));
-        return false;
-    }
-    return finishEdges(error);
+    if (!pastEnd && !m_source.toTheEnd && reached < m_source.endSeconds - kShortfallSeconds)
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The source ends at %1, before the end of the range at %2: "
+                                      "the file is incomplete or damaged.")
+                           .arg(FormatTimeCode(std::max(0.0, reached)),
+                                FormatTimeCode(m_source.endSeconds)) };
+    return finishEdges();
 }
 
 // Cover pictures are one packet, kept whatever the range.
-bool PacketCopy::copyCoverPictures(QString *error)
+Outcome PacketCopy::copyCoverPictures()
 {
     AVFormatContext *in = m_source.reader.context();
     const int video = m_source.video;
@@ -77,20 +75,20 @@ bool PacketCopy::copyCoverPictures(QString *error)
             pic->pts = pic->dts = av_rescale_q(
                 m_plan.zeroPts, video >= 0 ? in->streams[video]->time_base : AV_TIME_BASE_Q,
                 st->time_base);
-            if (!m_writer.write(pic.get(), int(s), error))
-                return false;
+            if (Outcome done = m_writer.write(pic.get(), int(s)); !done)
+                return done;
         }
     }
-    return true;
+    return {};
 }
 
-bool PacketCopy::readAll(bool *pastEnd, double *reached, QString *error)
+Outcome PacketCopy::readAll(bool *pastEnd, double *reached)
 {
     AVFormatContext *in = m_source.reader.context();
     AvPacketPtr packet = MakePacket();
     while (m_source.reader.read(packet.get())) {
-        if (CopyCancelled(m_cancel, error))
-            return false;
+        if (Outcome going = NotStopped(m_cancel); !going)
+            return going;
         m_doneBytes += packet->size;
         const int s = packet->stream_index;
         const bool videoDone = m_source.video < 0 || m_videoCount > m_plan.lastPacket;
@@ -104,19 +102,18 @@ bool PacketCopy::readAll(bool *pastEnd, double *reached, QString *error)
             break;
         }
         const AVMediaType type = in->streams[s]->codecpar->codec_type;
-        const bool ok = s == m_source.video ? handleVideo(packet.get(), error)
-            : type == AVMEDIA_TYPE_AUDIO    ? m_trimmer.audio(packet.get(), error)
-                                            : m_trimmer.other(packet.get(), error);
+        const Outcome handled = s == m_source.video ? handleVideo(packet.get())
+            : type == AVMEDIA_TYPE_AUDIO            ? m_trimmer.audio(packet.get())
+                                                    : m_trimmer.other(packet.get());
         av_packet_unref(packet.get());
-        if (!ok)
-            return false;
+        if (!handled)
+            return handled;
         reportProgress(s, t);
     }
-    if (m_source.reader.readFailed()) {
-        *error = QStringLiteral("The source could not be read to the end of the range.");
-        return false;
-    }
-    return true;
+    if (m_source.reader.readFailed())
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The source could not be read to the end of the range.") };
+    return {};
 }
 
 void PacketCopy::reportProgress(int stream, qint64 t)
@@ -135,108 +132,111 @@ void PacketCopy::reportProgress(int stream, qint64 t)
 }
 
 // The stream ended before an edge was complete: write what it gave.
-bool PacketCopy::finishEdges(QString *error)
+Outcome PacketCopy::finishEdges()
 {
-    if (m_edges.head && !m_edges.headDone && !finishHead(error))
-        return false;
-    if (!writeWaiting(error))
-        return false;
-    if (!m_edges.tailDone) {
-        if (!m_tail && !openTail(error))
-            return false;
-        return finishTail(error);
+    if (m_edges.head && !m_edges.headDone) {
+        if (Outcome done = finishHead(); !done)
+            return done;
     }
-    return true;
+    if (Outcome done = writeWaiting(); !done)
+        return done;
+    if (!m_edges.tailDone) {
+        if (!m_tail) {
+            if (Outcome done = openTail(); !done)
+                return done;
+        }
+        return finishTail();
+    }
+    return {};
 }
 
-bool PacketCopy::finishHead(QString *error)
+Outcome PacketCopy::finishHead()
 {
     m_edges.headDone = true;
-    if (!writeEdge(*m_edges.head, true, m_plan.copyFrom >= 0, error))
-        return false;
+    if (Outcome done = writeEdge(*m_edges.head, true, m_plan.copyFrom >= 0); !done)
+        return done;
     closeEdge(m_edges.head);
-    return true;
+    return {};
 }
 
-bool PacketCopy::finishTail(QString *error)
+Outcome PacketCopy::finishTail()
 {
     m_edges.tailDone = true;
-    if (!writeEdge(*m_tail, true, false, error))
-        return false;
+    if (Outcome done = writeEdge(*m_tail, true, false); !done)
+        return done;
     closeEdge(m_tail);
-    return true;
+    return {};
 }
 
-bool PacketCopy::handleVideo(AVPacket *packet, QString *error)
+Outcome PacketCopy::handleVideo(AVPacket *packet)
 {
     if (!m_source.inOrder(SourceReader::packetTime(packet), &m_videoLatest))
-        return true;
+        return {};
     if (m_videoCount == m_scan.gapIndex) {
         // Between the windows until the end window's first packet comes.
         const CutFrame &next = m_scan.frames.at(m_scan.gapIndex + 1);
         if (SourceReader::packetTime(packet) != next.pts || !(packet->flags & AV_PKT_FLAG_KEY))
-            return copyVideo(packet, false, error);
+            return copyVideo(packet, false);
         ++m_videoCount;
     }
     const int i = m_videoCount++;
     if (i > m_plan.lastPacket)
-        return true;
+        return {};
     if (i >= m_scan.frames.size() || SourceReader::packetTime(packet) != m_scan.frames.at(i).pts) {
-        *error = QStringLiteral("The source read differently the second time through, as if "
-                                "another program were changing it");
-        return false;
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The source read differently the second time through, as "
+                                      "if another program were changing it") };
     }
-    if (!feedEdges(i, packet, error))
-        return false;
+    if (Outcome done = feedEdges(i, packet); !done)
+        return done;
     if (m_plan.copies(i)) {
         const bool first = m_firstCopy;
         m_firstCopy = false;
-        if (!copyVideo(packet, first, error))
-            return false;
+        if (Outcome done = copyVideo(packet, first); !done)
+            return done;
     }
-    return closeEdgesAt(i, error);
+    return closeEdgesAt(i);
 }
 
-bool PacketCopy::feedEdges(int i, AVPacket *packet, QString *error)
+Outcome PacketCopy::feedEdges(int i, AVPacket *packet)
 {
     std::optional<EdgeEncoder> &head = m_edges.head;
     if (head && i >= m_plan.head.decodeFrom && i <= m_plan.head.decodeTo && !m_edges.headDone) {
         // The head comes first in the output: its frames are written as they are encoded.
-        if (Outcome fed = head->feed(packet); !fed) {
-            *error = fed.error().sentence;
-            return edgeFailed(*head, error);
-        }
-        if (!writeEdge(*head, false, false, error))
-            return false;
+        if (Outcome fed = head->feed(packet); !fed)
+            return edgeFailed(*head, fed);
+        if (Outcome done = writeEdge(*head, false, false); !done)
+            return done;
     }
     if (!m_edges.tailDone && i >= m_plan.tail.decodeFrom && i <= m_plan.tail.decodeTo) {
-        if (!m_tail && !openTail(error))
-            return false;
-        if (Outcome fed = m_tail->feed(packet); !fed) {
-            *error = fed.error().sentence;
-            return edgeFailed(*m_tail, error);
+        if (!m_tail) {
+            if (Outcome opened = openTail(); !opened)
+                return opened;
         }
+        if (Outcome fed = m_tail->feed(packet); !fed)
+            return edgeFailed(*m_tail, fed);
     }
-    return true;
+    return {};
 }
 
-bool PacketCopy::closeEdgesAt(int i, QString *error)
+Outcome PacketCopy::closeEdgesAt(int i)
 {
-    if (m_edges.head && !m_edges.headDone && i == m_plan.head.decodeTo
-        && (!finishHead(error) || !writeWaiting(error)))
-        return false;
+    if (m_edges.head && !m_edges.headDone && i == m_plan.head.decodeTo) {
+        if (Outcome done = finishHead(); !done)
+            return done;
+        if (Outcome done = writeWaiting(); !done)
+            return done;
+    }
     if (m_tail && !m_edges.tailDone && i == m_plan.tail.decodeTo)
-        return finishTail(error);
-    return true;
+        return finishTail();
+    return {};
 }
 
-bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
+Outcome PacketCopy::copyVideo(const AVPacket *packet, bool first)
 {
     AvPacketPtr copy(av_packet_clone(packet));
-    if (!copy) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
+    if (!copy)
+        return OutOfMemory();
     // In containers whose decoder configuration travels in the stream, the first copied frame
     // brings the source's parameter sets (elsewhere the decoder configuration holds them with
     // the re-encoded frames', under other ids). AV1's new frames begin with a sequence header
@@ -251,24 +251,26 @@ bool PacketCopy::copyVideo(const AVPacket *packet, bool first, QString *error)
             ? extra + PacketBytes(copy.get())
             : NalUnits::join(m_source.parameterSets(), m_writer.nalLengthSize())
                 + PacketBytes(copy.get());
-        if (!ReplacePacketData(copy.get(), data)) {
-            *error = QStringLiteral("Out of memory.");
-            return false;
-        }
+        if (!ReplacePacketData(copy.get(), data))
+            return OutOfMemory();
     }
-    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO && !renumberGroup(copy.get(), first, error))
-        return false;
+    if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO) {
+        if (Outcome done = renumberGroup(copy.get(), first); !done)
+            return done;
+    }
     // A head that leads into an open-GOP key frame under a higher level: the source's SPS
     // declares that level wherever the copy carries it, up to the next IDR.
     if (m_edges.raising && !first && m_source.reader.isCleanStart(packet))
         m_edges.raising = false;
-    if (m_edges.raising && !raiseLevel(copy.get(), error))
-        return false;
+    if (m_edges.raising) {
+        if (Outcome done = raiseLevel(copy.get()); !done)
+            return done;
+    }
     m_waiting.push_back(std::move(copy));
-    return !m_edges.headDone || writeWaiting(error);
+    return m_edges.headDone ? writeWaiting() : Outcome();
 }
 
-bool PacketCopy::renumberGroup(AVPacket *copy, bool first, QString *error)
+Outcome PacketCopy::renumberGroup(AVPacket *copy, bool first)
 {
     QByteArray data = PacketBytes(copy);
     const bool group = Mpeg2Headers::hasGopHeader(data);
@@ -286,15 +288,13 @@ bool PacketCopy::renumberGroup(AVPacket *copy, bool first, QString *error)
     if (m_temporalShift > 0)
         data = Mpeg2Headers::withTemporalShift(data, m_temporalShift);
     else if (!first)
-        return true;
-    if (!ReplacePacketData(copy, data)) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
-    return true;
+        return {};
+    if (!ReplacePacketData(copy, data))
+        return OutOfMemory();
+    return {};
 }
 
-bool PacketCopy::raiseLevel(AVPacket *copy, QString *error) const
+Outcome PacketCopy::raiseLevel(AVPacket *copy) const
 {
     const Splice &splice = m_edges.splice;
     QList<QByteArray> units = NalUnits::split(PacketBytes(copy), m_writer.nalLengthSize());
@@ -305,29 +305,24 @@ bool PacketCopy::raiseLevel(AVPacket *copy, QString *error) const
             changed = true;
         }
     }
-    if (changed && !ReplacePacketData(copy, NalUnits::join(units, m_writer.nalLengthSize()))) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
-    return true;
+    if (changed && !ReplacePacketData(copy, NalUnits::join(units, m_writer.nalLengthSize())))
+        return OutOfMemory();
+    return {};
 }
 
-bool PacketCopy::openTail(QString *error)
+Outcome PacketCopy::openTail()
 {
     m_tail.emplace();
-    if (Outcome opened = m_tail->open(m_source.reader.videoStream(), m_edges.tailOptions);
-        !opened) {
-        *error = opened.error().sentence;
-        return false;
-    }
+    if (Outcome opened = m_tail->open(m_source.reader.videoStream(), m_edges.tailOptions); !opened)
+        return opened;
     m_tail->setRange(m_plan.tail.fromPts, m_plan.tail.toPts);
     m_tail->setCancel(&m_cancel);
     // The output declares the parameter sets of the first opening.
-    if (m_tail->extradata() != m_edges.tailExtradata) {
-        *error = QStringLiteral("The video encoder set up the frames at the end differently.");
-        return false;
-    }
-    return true;
+    if (m_tail->extradata() != m_edges.tailExtradata)
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("The video encoder set up the frames at the end "
+                                      "differently.") };
+    return {};
 }
 
 void PacketCopy::closeEdge(std::optional<EdgeEncoder> &edge)
@@ -338,31 +333,30 @@ void PacketCopy::closeEdge(std::optional<EdgeEncoder> &edge)
     }
 }
 
-bool PacketCopy::edgeFailed(const EdgeEncoder &encoder, QString *error) const
+Outcome PacketCopy::edgeFailed(const EdgeEncoder &encoder, const Outcome &failure) const
 {
-    if (encoder.damagedAt() != AV_NOPTS_VALUE)
-        *error = QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
-                                "so it cannot be cut to the frame there; a copy that starts on a "
-                                "key frame (Exact cut off, or --keyframe-copy) still works")
-                     .arg(FormatTimeCode(std::max(
-                         0.0, m_source.reader.toSeconds(encoder.damagedAt(), m_source.video))));
-    return false;
+    if (encoder.damagedAt() == AV_NOPTS_VALUE)
+        return failure;
+    return Error { ErrorCode::SourceDamaged,
+                   QStringLiteral("The video is damaged at %1 (a frame there cannot be decoded), "
+                                  "so it cannot be cut to the frame there; a copy that starts on "
+                                  "a key frame (Exact cut off, or --keyframe-copy) still works")
+                       .arg(FormatTimeCode(std::max(
+                           0.0, m_source.reader.toSeconds(encoder.damagedAt(), m_source.video)))) };
 }
 
-bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error)
+Outcome PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy)
 {
     if (final) {
-        if (Outcome finished = encoder.finish(); !finished) {
-            *error = finished.error().sentence;
-            return edgeFailed(encoder, error);
-        }
+        if (Outcome finished = encoder.finish(); !finished)
+            return edgeFailed(encoder, finished);
     }
     const bool head = m_edges.head && &encoder == &*m_edges.head;
     if (final && head && m_edges.splice.active
         && encoder.framesEncoded() != m_edges.splice.frames) {
-        *error = QStringLiteral("The frames before the first copied key frame could not all be "
-                                "re-encoded.");
-        return false;
+        return Error { ErrorCode::EncoderFailed,
+                       QStringLiteral("The frames before the first copied key frame could not all "
+                                      "be re-encoded.") };
     }
     // The last packet stays with the encoder until the end: HEVC ends the sequence in it.
     std::vector<AvPacketPtr> packets = encoder.takePackets(!final);
@@ -371,11 +365,10 @@ bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QS
         const int index = head ? m_headPackets++ : m_tailPackets++;
         QByteArray data = m_edges.outputPacket(m_source.codec, m_writer.configInStream(), head,
                                                index, PacketBytes(p));
-        if (data.isEmpty()) {
-            *error = QStringLiteral("The re-encoded frames could not be joined to the copied "
-                                    "ones.");
-            return false;
-        }
+        if (data.isEmpty())
+            return Error { ErrorCode::NotPossible,
+                           QStringLiteral("The re-encoded frames could not be joined to the "
+                                          "copied ones.") };
         if (m_source.codec == AV_CODEC_ID_HEVC && final && beforeCopy && i + 1 == packets.size()
             && !m_source.afterOtherPiece) {
             // End the new frames' sequence so that the copied key frame starts afresh. The new
@@ -391,32 +384,30 @@ bool PacketCopy::writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QS
             // pictures are re-encoded in the head, so nothing of it refers across the join.
             data += QByteArray("\0\0\0\1\x48\x01", 6);
         }
-        if (!ReplacePacketData(p, toOutputFraming(data))) {
-            *error = QStringLiteral("Out of memory.");
-            return false;
-        }
+        if (!ReplacePacketData(p, toOutputFraming(data)))
+            return OutOfMemory();
         // Decoding times run ahead of presentation by the source's delay, so that the copied
         // packets that follow keep theirs.
         qint64 dts = p->pts - m_edges.delay;
         if (m_lastDts != std::numeric_limits<qint64>::min())
             dts = std::max(dts, m_lastDts + 1);
         p->dts = std::min<qint64>(dts, p->pts);
-        if (!writeVideo(p, error))
-            return false;
+        if (Outcome done = writeVideo(p); !done)
+            return done;
     }
-    return true;
+    return {};
 }
 
-bool PacketCopy::writeVideo(AVPacket *packet, QString *error)
+Outcome PacketCopy::writeVideo(AVPacket *packet)
 {
     if (m_source.codec == AV_CODEC_ID_MPEG2VIDEO) {
         regularDts(packet);
-        if (!continueTimeCode(packet, error))
-            return false;
+        if (Outcome done = continueTimeCode(packet); !done)
+            return done;
     }
     if (packet->dts != AV_NOPTS_VALUE)
         m_lastDts = std::max<qint64>(m_lastDts, packet->dts);
-    return m_writer.write(packet, m_source.video, error);
+    return m_writer.write(packet, m_source.video);
 }
 
 // MPEG-2 decodes each picture one frame after the one before it, the first one frame before
@@ -442,33 +433,31 @@ void PacketCopy::regularDts(AVPacket *packet)
 // re-encoded groups' encoders count from 0, the copied ones bring the source's times, and the
 // pieces of a joined output each their own, so the time codes are set anew from the pictures
 // written before the group (every picture decoded before a group is shown before it).
-bool PacketCopy::continueTimeCode(AVPacket *packet, QString *error)
+Outcome PacketCopy::continueTimeCode(AVPacket *packet)
 {
     const AVStream *st = m_source.reader.videoStream();
     const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
-        return true;
+        return {};
     const QByteArray data = PacketBytes(packet);
     if (!Mpeg2Headers::hasGopHeader(data))
-        return true;
+        return {};
     const int perSecond = int(std::lround(av_q2d(rate)));
     if (!ReplacePacketData(packet,
-                           Mpeg2Headers::withTimeCode(data, m_writer.videoPackets(), perSecond))) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
-    return true;
+                           Mpeg2Headers::withTimeCode(data, m_writer.videoPackets(), perSecond)))
+        return OutOfMemory();
+    return {};
 }
 
 // The copied packets held back while the head was still being encoded, in their order.
-bool PacketCopy::writeWaiting(QString *error)
+Outcome PacketCopy::writeWaiting()
 {
     while (!m_waiting.empty()) {
-        if (!writeVideo(m_waiting.front().get(), error))
-            return false;
+        if (Outcome done = writeVideo(m_waiting.front().get()); !done)
+            return done;
         m_waiting.pop_front();
     }
-    return true;
+    return {};
 }
 
 // The first copied key frame after re-encoded frames must bring the source's parameter sets

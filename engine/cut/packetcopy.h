@@ -28,35 +28,36 @@ public:
     PacketCopy(CopySource &source, CutWriter &writer, CopyProgress &progress,
                const std::atomic<bool> &cancel, const Setup &setup);
 
-    bool run(QString *error);
+    Outcome run();
 
 private:
-    bool copyCoverPictures(QString *error);
+    Outcome copyCoverPictures();
     // Reads to past the end; *pastEnd when the reading stopped there.
-    bool readAll(bool *pastEnd, double *reached, QString *error);
-    bool finishEdges(QString *error);
+    Outcome readAll(bool *pastEnd, double *reached);
+    Outcome finishEdges();
     // Drains the edge's encoder, writes the rest of its frames and closes it.
-    bool finishHead(QString *error);
-    bool finishTail(QString *error);
-    bool handleVideo(AVPacket *packet, QString *error);
-    bool feedEdges(int index, AVPacket *packet, QString *error);
-    bool closeEdgesAt(int index, QString *error);
+    Outcome finishHead();
+    Outcome finishTail();
+    Outcome handleVideo(AVPacket *packet);
+    Outcome feedEdges(int index, AVPacket *packet);
+    Outcome closeEdgesAt(int index);
     // Takes a copied video packet: held until the head is written, then written.
-    bool copyVideo(const AVPacket *packet, bool first, QString *error);
-    bool raiseLevel(AVPacket *copy, QString *error) const;
+    Outcome copyVideo(const AVPacket *packet, bool first);
+    Outcome raiseLevel(AVPacket *copy) const;
     // Renumbers the first copied MPEG-2 group of pictures, whose leading pictures are left out.
-    bool renumberGroup(AVPacket *copy, bool first, QString *error);
-    bool openTail(QString *error);
+    Outcome renumberGroup(AVPacket *copy, bool first);
+    Outcome openTail();
     void closeEdge(std::optional<EdgeEncoder> &edge);
     // Writes what the edge has encoded so far; at the end (final) drains it first.
-    bool writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy, QString *error);
-    bool edgeFailed(const EdgeEncoder &encoder, QString *error) const;
-    bool writeVideo(AVPacket *packet, QString *error);
+    Outcome writeEdge(EdgeEncoder &encoder, bool final, bool beforeCopy);
+    // The failure of an edge's encoder; SourceDamaged where it met a frame it cannot decode.
+    Outcome edgeFailed(const EdgeEncoder &encoder, const Outcome &failure) const;
+    Outcome writeVideo(AVPacket *packet);
     // Gives an MPEG-2 packet the decoding time one frame after the one before.
     void regularDts(AVPacket *packet);
     // Sets an MPEG-2 group's time code to where its first picture is shown in the output.
-    bool continueTimeCode(AVPacket *packet, QString *error);
-    bool writeWaiting(QString *error);
+    Outcome continueTimeCode(AVPacket *packet);
+    Outcome writeWaiting();
     bool needsParameterSets(const AVPacket *packet) const;
     QByteArray toOutputFraming(const QByteArray &annexB) const;
     void reportProgress(int stream, qint64 t);

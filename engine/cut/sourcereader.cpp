@@ -16,24 +16,20 @@ constexpr double kSubtitleLeadSeconds = 10.0;
 
 } // namespace
 
-bool SourceReader::open(const QString &path, QString *error)
+Outcome SourceReader::open(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable()) {
-        *error = QStringLiteral("The file cannot be read: %1").arg(path);
-        return false;
-    }
+    if (!info.isFile() || !info.isReadable())
+        return Error { ErrorCode::SourceUnreadable,
+                       QStringLiteral("The file cannot be read: %1").arg(path) };
+    const QString notMedia = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
     AVFormatContext *raw = nullptr;
     const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(info.absoluteFilePath());
-    if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0) {
-        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
-        return false;
-    }
+    if (avformat_open_input(&raw, url.constData(), nullptr, nullptr) < 0)
+        return Error { ErrorCode::SourceUnreadable, notMedia };
     m_ctx.reset(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0) {
-        *error = QStringLiteral("Not a media file, or a damaged one: %1").arg(path);
-        return false;
-    }
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        return Error { ErrorCode::SourceDamaged, notMedia };
     m_video = -1;
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         const AVStream *st = raw->streams[i];
@@ -66,7 +62,7 @@ bool SourceReader::open(const QString &path, QString *error)
             }
         }
     }
-    return true;
+    return {};
 }
 
 qint64 SourceReader::toStreamTime(double seconds, int stream) const
@@ -130,7 +126,7 @@ bool SourceReader::isRandomAccess(const AVPacket *packet) const
     return false;
 }
 
-bool SourceReader::findEntry(double seconds, QString *error, bool cleanOnly)
+Outcome SourceReader::findEntry(double seconds, bool cleanOnly)
 {
     AVFormatContext *ctx = m_ctx.get();
     const qint64 start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
@@ -149,7 +145,7 @@ bool SourceReader::findEntry(double seconds, QString *error, bool cleanOnly)
         if (!rewind())
             continue;
         if (m_video < 0)
-            return true;
+            return {};
         const AVStream *video = ctx->streams[m_video];
         bool found = false;
         bool early = false;
@@ -165,13 +161,16 @@ bool SourceReader::findEntry(double seconds, QString *error, bool cleanOnly)
             }
             av_packet_unref(packet.get());
         }
-        if (found && early)
-            return rewind();
+        if (found && early) {
+            if (rewind())
+                return {};
+            break;
+        }
         if (m_entryAtStart)
             break;
     }
-    *error = QStringLiteral("No key frame was found before the start of the range.");
-    return false;
+    return Error { ErrorCode::NotPossible,
+                   QStringLiteral("No key frame was found before the start of the range.") };
 }
 
 bool SourceReader::seekBetween(double after, double seconds)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "avhandles.h"
+#include "result.h"
 
 #include <QString>
 
@@ -9,7 +10,9 @@
 class SourceReader
 {
 public:
-    bool open(const QString &path, QString *error);
+    // SourceUnreadable: not a readable file, or not media; SourceDamaged: its streams cannot
+    // be read.
+    Outcome open(const QString &path);
 
     AVFormatContext *context() const { return m_ctx.get(); }
     int videoIndex() const { return m_video; }
@@ -20,9 +23,10 @@ public:
 
     // Finds where to begin reading so that the video random access point at or before `seconds`,
     // and every packet of the other streams from about a second before it, are read. For
-    // containers without an index the seek is widened until that holds. Returns false when the
-    // file cannot be read there. cleanOnly: a clean start (see isCleanStart()) instead.
-    bool findEntry(double seconds, QString *error, bool cleanOnly = false);
+    // containers without an index the seek is widened until that holds. NotPossible when no
+    // such point is found, SourceDamaged when the file cannot be read there. cleanOnly: a
+    // clean start (see isCleanStart()) instead.
+    Outcome findEntry(double seconds, bool cleanOnly = false);
     // Goes to the entry found last; reading then gives the same packets every time.
     bool rewind();
     // Goes to a point from which the first random access point of the video read is at or

@@ -144,11 +144,11 @@ public:
     {
     }
 
-    bool run(QString *error);
+    Outcome run();
     // The two halves of run(), for a copy that joins several ranges into one writer: the look
     // at the range and the edges, then the packets.
-    bool prepare(QString *error);
-    bool copyPackets(QString *error);
+    Outcome prepare();
+    Outcome copyPackets();
     CopySource &source() { return m_source; }
     const VideoEdges &edges() const { return m_edges; }
     const CutWriter::VideoOverride &videoOverride() const { return m_video; }
@@ -163,20 +163,20 @@ public:
     // that pieces joined one after the other keep picture and sound together.
     void trimToVideo();
     // prepare() and trimToVideo(), and where the piece then lies in the source.
-    bool savedRange(CopyRange *range, QString *error);
+    Outcome savedRange(CopyRange *range);
     // Where the copy of the job would start, and how much of it would be re-encoded, from a
     // look at the start of the range only.
     CopyStart predict();
 
 private:
-    bool open(QString *error);
+    Outcome open();
     void setMarks();
-    bool planVideo(QString *error);
+    Outcome planVideo();
     // Plans again without each open-GOP key frame the re-encoded frames cannot lead into
     // (after a few, with IDRs only).
-    bool planEdges(CutWriter::VideoOverride *video, QString *error);
+    Outcome planEdges(CutWriter::VideoOverride *video);
     void noteStart();
-    bool openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros, QString *error);
+    Outcome openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros);
     // The presentation time of the last video frame the piece shows (AV_NOPTS_VALUE: none).
     qint64 lastShownPts() const;
     // A copy that is not exact, of a piece that follows another, begins on a clean H.264 key
@@ -222,11 +222,11 @@ void CopyRun::setMarks()
         m_source.endSeconds = m_job.startSeconds + m_job.lengthSeconds;
 }
 
-bool CopyRun::open(QString *error)
+Outcome CopyRun::open()
 {
     SourceReader &reader = m_source.reader;
-    if (!reader.open(m_job.inputPath, error))
-        return false;
+    if (Outcome opened = reader.open(m_job.inputPath); !opened)
+        return opened;
     m_source.video = reader.videoIndex();
     // A video left out by the choice of streams is read past like any stream not kept: no
     // edge of it is encoded, nothing is said of it, and the other streams are cut at the marks.
@@ -234,10 +234,8 @@ bool CopyRun::open(QString *error)
         m_source.video = -1;
     setMarks();
     m_source.exact = m_job.exact;
-    if (const QString defect = sourceDefect(reader); !defect.isEmpty()) {
-        *error = defect;
-        return false;
-    }
+    if (const QString defect = sourceDefect(reader); !defect.isEmpty())
+        return Error { ErrorCode::SourceDamaged, defect };
     if (m_source.video >= 0) {
         m_source.codec = reader.videoStream()->codecpar->codec_id;
         m_source.startTs = reader.toStreamTime(m_job.startSeconds, m_source.video);
@@ -257,25 +255,27 @@ bool CopyRun::open(QString *error)
                     = m_scanSettings.spliceRecovery || usableSpliceTarget(u);
         }
     }
-    return reader.findEntry(m_job.startSeconds, error, cleanStart());
+    return reader.findEntry(m_job.startSeconds, cleanStart());
 }
 
-bool CopyRun::planEdges(CutWriter::VideoOverride *video, QString *error)
+Outcome CopyRun::planEdges(CutWriter::VideoOverride *video)
 {
-    if (!planVideo(error))
-        return false;
+    if (Outcome planned = planVideo(); !planned)
+        return planned;
     for (;;) {
         *video = CutWriter::VideoOverride();
         EdgeSetup setup(m_source, m_scan.result(), m_plan, m_cancel, m_notes);
-        if (setup.setUp(&m_edges, video, error))
-            return true;
-        if (!error->isEmpty() || !m_scanSettings.spliceRecovery)
-            return false;
+        const Result<EdgeSetup::State> state = setup.setUp(&m_edges, video);
+        if (!state)
+            return state.error();
+        if (state.value() == EdgeSetup::State::Ready)
+            return {};
+        // Only a plan with an open-GOP splice is refused; the next one does without it.
         m_scanSettings.refusedKeys << frames().at(m_plan.copyFrom).pts;
         if (m_scanSettings.refusedKeys.size() >= kSpliceAttempts)
             m_scanSettings.spliceRecovery = false;
-        if (!planVideo(error))
-            return false;
+        if (Outcome planned = planVideo(); !planned)
+            return planned;
     }
 }
 
@@ -304,31 +304,31 @@ void CopyRun::noteStart()
                                   .arg(reader.toSeconds(m_plan.zeroPts, video), 0, 'f', 3) };
 }
 
-bool CopyRun::openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros, QString *error)
+Outcome CopyRun::openWriter(const CutWriter::VideoOverride &video, qint64 zeroMicros)
 {
     AVFormatContext *in = m_source.reader.context();
     const qint64 start = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
     const qint64 endMicros = !m_source.toTheEnd
         ? start + qint64(std::llround(m_source.endSeconds * AV_TIME_BASE))
         : std::numeric_limits<qint64>::max() / 2;
-    if (!m_writer.open(m_job.outputPath, in, video, zeroMicros, endMicros, error))
-        return false;
+    if (Outcome opened = m_writer.open(m_job.outputPath, in, video, zeroMicros, endMicros); !opened)
+        return opened;
     noteLeftOut(m_writer, m_notes);
-    return true;
+    return {};
 }
 
-bool CopyRun::prepare(QString *error)
+Outcome CopyRun::prepare()
 {
-    if (!open(error))
-        return false;
+    if (Outcome opened = open(); !opened)
+        return opened;
     AVFormatContext *in = m_source.reader.context();
     const int videoIndex = m_source.video;
     if (videoIndex >= 0 && m_job.exact && !m_obstacle.isEmpty())
         m_notes << CopyNote { CopyNote::Kind::NotExact,
                               QStringLiteral("Not cut to the frame: %1.").arg(m_obstacle) };
     if (videoIndex >= 0) {
-        if (!planEdges(&m_video, error))
-            return false;
+        if (Outcome planned = planEdges(&m_video); !planned)
+            return planned;
         const AVStream *st = in->streams[videoIndex];
         m_zeroMicros = av_rescale_q(m_plan.zeroPts, st->time_base, AV_TIME_BASE_Q);
         m_audioFrom = m_source.exact ? m_job.startSeconds
@@ -340,7 +340,7 @@ bool CopyRun::prepare(QString *error)
         const qint64 start = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
         m_zeroMicros = start + qint64(std::llround(m_job.startSeconds * AV_TIME_BASE));
     }
-    return true;
+    return {};
 }
 
 void CopyRun::trimToVideo()
@@ -377,32 +377,37 @@ qint64 CopyRun::lastShownPts() const
     return last;
 }
 
-bool CopyRun::savedRange(CopyRange *range, QString *error)
+Outcome CopyRun::savedRange(CopyRange *range)
 {
-    if (!prepare(error))
-        return false;
+    if (Outcome prepared = prepare(); !prepared)
+        return prepared;
     trimToVideo();
     if (m_source.video < 0)
-        return true;
+        return {};
     range->startSeconds = std::max(0.0, m_source.reader.toSeconds(m_plan.zeroPts, m_source.video));
     range->lengthSeconds = m_source.toTheEnd ? -1 : m_source.endSeconds - range->startSeconds;
-    return true;
+    return {};
 }
 
-bool CopyRun::copyPackets(QString *error)
+Outcome CopyRun::copyPackets()
 {
     PacketCopy copy(m_source, m_writer, m_progress, m_cancel,
                     { m_scan.result(), m_plan, m_edges, m_audioFrom, m_frameWeight });
-    if (!copy.run(error))
-        return false;
+    if (Outcome copied = copy.run(); !copied)
+        return copied;
     m_progress.report(1.0, true);
-    return true;
+    return {};
 }
 
-bool CopyRun::run(QString *error)
+Outcome CopyRun::run()
 {
-    return prepare(error) && openWriter(m_video, m_zeroMicros, error) && copyPackets(error)
-        && m_writer.finish(error);
+    if (Outcome prepared = prepare(); !prepared)
+        return prepared;
+    if (Outcome opened = openWriter(m_video, m_zeroMicros); !opened)
+        return opened;
+    if (Outcome copied = copyPackets(); !copied)
+        return copied;
+    return m_writer.finish();
 }
 
 CopyStart CopyRun::predict()
@@ -410,13 +415,12 @@ CopyStart CopyRun::predict()
     CopyStart result;
     result.startSeconds = m_job.startSeconds;
     result.exact = true; // nothing to say: no video, or the run will report the error
-    QString error;
     m_scanSettings.quiet = true;
-    if (!open(&error) || m_source.video < 0)
+    if (!open() || m_source.video < 0)
         return result;
     result.reason = m_job.exact ? m_obstacle : QString();
     result.exact = m_source.exact;
-    if (!m_scan.run(false, true, m_scanSettings, &error))
+    if (!m_scan.run(false, true, m_scanSettings))
         return result;
     const CutPlan plan = PlanCut(frames(), m_source.startTs, m_source.endTs, m_source.exact);
     if (!plan.ok)
@@ -442,10 +446,10 @@ CopyStart CopyRun::predict()
     return result;
 }
 
-bool CopyRun::planVideo(QString *error)
+Outcome CopyRun::planVideo()
 {
-    if (!m_scan.run(true, false, m_scanSettings, error))
-        return false;
+    if (Outcome scanned = m_scan.run(true, false, m_scanSettings); !scanned)
+        return scanned;
     const ScanResult &scan = m_scan.result();
     // A piece that follows another: a decoder reaches its first frame with the pictures of the
     // piece before still held, and an H.264 open-GOP key frame would number its pictures on
@@ -461,16 +465,14 @@ bool CopyRun::planVideo(QString *error)
     if (gap >= 0
         && (!m_plan.ok || !m_plan.copies(gap) || (head.active() && head.decodeTo >= gap)
             || (tail.active() && tail.decodeFrom <= gap))) {
-        if (!m_scan.run(false, false, m_scanSettings, error))
-            return false;
+        if (Outcome scanned = m_scan.run(false, false, m_scanSettings); !scanned)
+            return scanned;
         m_plan = PlanCut(m_scan.result().frames, m_source.startTs, m_source.endTs, m_source.exact,
                          cleanStart);
     }
-    if (!m_plan.ok) {
-        *error = m_plan.error;
-        return false;
-    }
-    return true;
+    if (!m_plan.ok)
+        return Error { ErrorCode::NotPossible, m_plan.error };
+    return {};
 }
 
 // The parameter sets a piece's new frames stand under in the output.
@@ -531,16 +533,16 @@ bool mergeAvcConfigs(const QList<QByteArray> &records, QByteArray *merged)
 
 // The video declaration of a joined output: the decoder configuration holds the parameter
 // sets of every piece's new frames beside the source's.
-bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
-                         CutWriter::VideoOverride *merged, QString *error)
+Outcome mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
+                            CutWriter::VideoOverride *merged)
 {
     CopySource &first = runs.front()->source();
     *merged = runs.front()->videoOverride();
     if (first.video < 0)
-        return true;
+        return {};
     const QByteArray source = ExtradataOf(first.reader.videoStream()->codecpar);
     if (!NalUnits::isConfigRecord(source))
-        return true; // the stream carries the sets (MPEG-TS, -PS)
+        return {}; // the stream carries the sets (MPEG-TS, -PS)
     QList<QByteArray> records;
     QList<QByteArray> hevcUnits;
     int hevcLevel = first.reader.videoStream()->codecpar->level;
@@ -560,9 +562,10 @@ bool mergeVideoOverrides(const std::vector<std::unique_ptr<CopyRun>> &runs,
     else if (first.codec == AV_CODEC_ID_HEVC)
         merged->extradata = NalRewrite::hevcConfigWith(source, hevcUnits, hevcLevel);
     if (!ok)
-        *error = QStringLiteral("The re-encoded frames of the pieces cannot share one decoder "
-                                "configuration.");
-    return ok;
+        return Error { ErrorCode::NotPossible,
+                       QStringLiteral("The re-encoded frames of the pieces cannot share one "
+                                      "decoder configuration.") };
+    return {};
 }
 
 // One chapter per piece of a joined output, titled as its range (else "Segment N"), from where
@@ -627,45 +630,45 @@ std::vector<StreamCopyJob> pieceJobs(const StreamCopyJob &job, const StreamCopy:
 }
 
 // Plans each piece, its new frames under parameter set ids the pieces before it do not use.
-bool preparePieces(std::vector<std::unique_ptr<CopyRun>> &runs, QString *error)
+Outcome preparePieces(std::vector<std::unique_ptr<CopyRun>> &runs)
 {
     QList<QByteArray> reserved;
     for (size_t k = 0; k < runs.size(); ++k) {
         CopyRun &run = *runs[k];
         run.source().reservedSets = reserved;
         run.source().afterOtherPiece = k > 0;
-        if (!run.prepare(error))
-            return false;
+        if (Outcome prepared = run.prepare(); !prepared)
+            return prepared;
         run.trimToVideo();
         reserved += edgeParameterSets(run, run.source().codec);
     }
-    return true;
+    return {};
 }
 
 // Writes the pieces one after the other: each begins where the picture of the one before
 // ends (as the plan knows it: some containers leave the times of a few packets unknown), or
 // where the writing ended. `starts` gets where each piece began, `end` where the last ended.
-bool writePieces(const std::vector<std::unique_ptr<CopyRun>> &runs, CutWriter &writer,
-                 QList<qint64> *starts, qint64 *end, QString *error)
+Outcome writePieces(const std::vector<std::unique_ptr<CopyRun>> &runs, CutWriter &writer,
+                    QList<qint64> *starts, qint64 *end)
 {
     qint64 offset = 0;
     for (const auto &run : runs) {
         *starts << offset;
         writer.setShift(run->zeroMicros(), offset);
-        if (!run->copyPackets(error))
-            return false;
+        if (Outcome copied = run->copyPackets(); !copied)
+            return copied;
         offset = run->lengthMicros() >= 0 ? offset + run->lengthMicros() : writer.endMicros();
     }
     *end = std::max(offset, writer.endMicros());
-    return true;
+    return {};
 }
 
 // A copy that joins several ranges of one source, in the order given, into one output: each
 // range is cut as a copy of its own would cut it (its edges re-encoded, the rest copied), its
 // new frames under parameter set ids no other piece uses, and written one after the other
 // into the one output, each piece starting where the picture of the one before ends.
-bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
-                   const StreamCopy::Progress &progress, CopyNotes &notes, QString *error)
+Outcome RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
+                      const StreamCopy::Progress &progress, CopyNotes &notes)
 {
     std::vector<StreamCopy::Progress> progresses;
     std::vector<StreamCopyJob> jobs = pieceJobs(job, progress, progresses);
@@ -674,27 +677,28 @@ bool RunJoinedCopy(const StreamCopyJob &job, const std::atomic<bool> &cancel,
     std::vector<std::unique_ptr<CopyRun>> runs;
     for (size_t k = 0; k < jobs.size(); ++k)
         runs.push_back(std::make_unique<CopyRun>(jobs[k], cancel, progresses[k], notes, writer));
-    if (!preparePieces(runs, error))
-        return false;
+    if (Outcome prepared = preparePieces(runs); !prepared)
+        return prepared;
     CutWriter::VideoOverride video;
-    if (!mergeVideoOverrides(runs, &video, error))
-        return false;
+    if (Outcome merged = mergeVideoOverrides(runs, &video); !merged)
+        return merged;
     // The source's chapters belong to its timeline, which the joined output does not follow:
     // the output has one chapter per piece.
     qint64 plannedEnd = 0;
     const QList<qint64> planned = plannedStarts(job, runs, &plannedEnd);
     writer.setChapters(pieceChapters(job, planned, plannedEnd));
     const qint64 zero = runs.front()->zeroMicros();
-    if (!writer.open(job.outputPath, runs.front()->source().reader.context(), video, zero, zero,
-                     error))
-        return false;
+    if (Outcome opened
+        = writer.open(job.outputPath, runs.front()->source().reader.context(), video, zero, zero);
+        !opened)
+        return opened;
     noteLeftOut(writer, notes);
     QList<qint64> starts;
     qint64 end = 0;
-    if (!writePieces(runs, writer, &starts, &end, error))
-        return false;
+    if (Outcome written = writePieces(runs, writer, &starts, &end); !written)
+        return written;
     writer.setChapters(pieceChapters(job, starts, end));
-    return writer.finish(error);
+    return writer.finish();
 }
 
 } // namespace
@@ -710,22 +714,20 @@ StreamCopy::StreamCopy(StreamCopyJob job)
         m_job.lengthSeconds = std::min(m_job.lengthSeconds, kMaxSeconds);
 }
 
-bool StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
+Outcome StreamCopy::run(const std::atomic<bool> &cancel, const Progress &progress)
 {
-    m_error.clear();
     m_notes.clear();
     if (m_job.ranges.size() > 1)
-        return RunJoinedCopy(m_job, cancel, progress, m_notes, &m_error);
+        return RunJoinedCopy(m_job, cancel, progress, m_notes);
     CutWriter writer;
     writer.keepOnly(m_job.streams);
     CopyRun copy(m_job, cancel, progress, m_notes, writer);
-    return copy.run(&m_error);
+    return copy.run();
 }
 
-bool PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges,
-                        QList<CopyRange> *saved, QString *error)
+Result<QList<CopyRange>> PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges)
 {
-    saved->clear();
+    QList<CopyRange> saved;
     const std::atomic<bool> cancel { false };
     const StreamCopy::Progress none;
     for (qsizetype k = 0; k < ranges.size(); ++k) {
@@ -746,11 +748,11 @@ bool PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges,
         CopyRange range = ranges.at(k);
         range.startSeconds = job.startSeconds;
         range.lengthSeconds = job.lengthSeconds;
-        if (!run.savedRange(&range, error))
-            return false;
-        *saved << range;
+        if (Outcome planned = run.savedRange(&range); !planned)
+            return planned.error();
+        saved << range;
     }
-    return true;
+    return saved;
 }
 
 QString DescribeCopyStart(const CopyStart &start)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "copynote.h"
+#include "result.h"
 
 #include <QList>
 #include <QString>
@@ -74,10 +75,9 @@ QString DescribeCopyStart(const CopyStart &start);
 // source, as the copy will save them: each from the key frame at or before its start to the
 // end of the last frame it keeps (one that needs no frame from after the range), the sound
 // with them. Reads the video's key frames and frame times around each range with libavformat.
-// A source without video keeps the ranges as they are. False with a sentence on a file that
-// cannot be read or a range without video frames.
-bool PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges,
-                        QList<CopyRange> *saved, QString *error);
+// A source without video keeps the ranges as they are. Fails on a file that cannot be read
+// (SourceUnreadable, SourceDamaged) or a range without video frames (NotPossible).
+Result<QList<CopyRange>> PlanKeyFrameRanges(const QString &path, const QList<CopyRange> &ranges);
 
 class StreamCopy
 {
@@ -86,16 +86,15 @@ public:
     using Progress = std::function<void(qint64 bytes, double fraction)>;
 
     explicit StreamCopy(StreamCopyJob job);
-    // Runs the copy on the calling thread; returns false with errorText() on failure or when
-    // cancel became true (checked between packets and frames). Leaves a partial output
-    // behind on failure: the caller removes it.
-    bool run(const std::atomic<bool> &cancel, const Progress &progress);
-    QString errorText() const { return m_error; }
+    // Runs the copy on the calling thread; Stopped when cancel became true (checked between
+    // packets and frames), DestinationFull or DestinationUnusable when the output cannot be
+    // written, SourceUnreadable or SourceDamaged for the source, NotPossible when the range
+    // cannot be copied. Leaves a partial output behind on failure: the caller removes it.
+    Outcome run(const std::atomic<bool> &cancel, const Progress &progress);
     // Things the user should know about the result (streams left out, a start on a key frame).
     CopyNotes notes() const { return m_notes; }
 
 private:
     StreamCopyJob m_job;
-    QString m_error;
     CopyNotes m_notes;
 };

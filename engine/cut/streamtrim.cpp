@@ -33,15 +33,15 @@ bool StreamTrimmer::trimSubtitle(AVPacket *packet, double begin, double length) 
     return true;
 }
 
-bool StreamTrimmer::other(AVPacket *packet, QString *error)
+Outcome StreamTrimmer::other(AVPacket *packet)
 {
     const int s = packet->stream_index;
     const AVStream *st = m_source.reader.context()->streams[s];
     if (m_writer.outputIndex(s) < 0 || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-        return true;
+        return {};
     const qint64 t = SourceReader::packetTime(packet);
     if (t == AV_NOPTS_VALUE)
-        return true;
+        return {};
     const double begin = m_source.reader.toSeconds(t, s);
     const double length
         = packet->duration > 0 ? m_source.reader.toSeconds(t + packet->duration, s) - begin : 0.0;
@@ -51,34 +51,32 @@ bool StreamTrimmer::other(AVPacket *packet, QString *error)
         // The audio frame boundary nearest each mark: frames whose middle is in the range.
         const double middle = begin + length / 2;
         if (middle < m_audioFrom || middle >= endSeconds)
-            return true;
+            return {};
         break;
     }
     case AVMEDIA_TYPE_SUBTITLE:
         if (!trimSubtitle(packet, begin, length))
-            return true;
+            return {};
         break;
     case AVMEDIA_TYPE_VIDEO:
         // Another video stream is copied from its first key frame in the range.
         if (begin >= endSeconds)
-            return true;
+            return {};
         if (!m_streamStarted[size_t(s)]) {
             if (!(packet->flags & AV_PKT_FLAG_KEY) || begin < m_audioFrom - 1e-6)
-                return true;
+                return {};
             m_streamStarted[size_t(s)] = true;
         }
         break;
     default:
         if (begin < m_audioFrom || begin >= endSeconds)
-            return true;
+            return {};
         break;
     }
     AvPacketPtr copy(av_packet_clone(packet));
-    if (!copy) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
-    return m_writer.write(copy.get(), s, error);
+    if (!copy)
+        return OutOfMemory();
+    return m_writer.write(copy.get(), s);
 }
 
 // A demuxer that assembles audio frames from PES packets (MPEG-PS, -TS) gives a frame that
@@ -86,19 +84,17 @@ bool StreamTrimmer::other(AVPacket *packet, QString *error)
 // it: two frames claim one time and the time before it is missing, which muxers refuse or
 // players skip. So each audio packet waits for the next one of its stream, and one whose
 // successor claims its time (or an earlier one) takes the time where the packet before it ends.
-bool StreamTrimmer::audio(const AVPacket *packet, QString *error)
+Outcome StreamTrimmer::audio(const AVPacket *packet)
 {
     AvPacketPtr next(av_packet_clone(packet));
-    if (!next) {
-        *error = QStringLiteral("Out of memory.");
-        return false;
-    }
+    if (!next)
+        return OutOfMemory();
     const size_t s = size_t(packet->stream_index);
     AvPacketPtr held = std::exchange(m_heldAudio[s], std::move(next));
-    return !held || release(held.get(), m_heldAudio[s].get(), error);
+    return held ? release(held.get(), m_heldAudio[s].get()) : Outcome();
 }
 
-bool StreamTrimmer::release(AVPacket *held, const AVPacket *next, QString *error)
+Outcome StreamTrimmer::release(AVPacket *held, const AVPacket *next)
 {
     const size_t s = size_t(held->stream_index);
     if (next && held->pts != AV_NOPTS_VALUE && next->pts != AV_NOPTS_VALUE
@@ -116,15 +112,17 @@ bool StreamTrimmer::release(AVPacket *held, const AVPacket *next, QString *error
     }
     if (held->pts != AV_NOPTS_VALUE)
         m_audioEnd[s] = held->pts + held->duration;
-    return other(held, error);
+    return other(held);
 }
 
-bool StreamTrimmer::flush(QString *error)
+Outcome StreamTrimmer::flush()
 {
     for (AvPacketPtr &held : m_heldAudio) {
-        if (held && !release(held.get(), nullptr, error))
-            return false;
+        if (held) {
+            if (Outcome written = release(held.get(), nullptr); !written)
+                return written;
+        }
         held.reset();
     }
-    return true;
+    return {};
 }

@@ -14,14 +14,14 @@ public:
     StreamTrimmer(CopySource &source, CutWriter &writer, double audioFrom);
 
     // An audio packet: held until the next one of its stream comes (see the .cpp).
-    bool audio(const AVPacket *packet, QString *error);
+    Outcome audio(const AVPacket *packet);
     // A packet of any stream but the main video, written when it is in the range.
-    bool other(AVPacket *packet, QString *error);
+    Outcome other(AVPacket *packet);
     // Writes the audio packets still held, at the end of the reading.
-    bool flush(QString *error);
+    Outcome flush();
 
 private:
-    bool release(AVPacket *held, const AVPacket *next, QString *error);
+    Outcome release(AVPacket *held, const AVPacket *next);
     // False when the subtitle is shown outside the range; else cut to it.
     bool trimSubtitle(AVPacket *packet, double begin, double length) const;
 

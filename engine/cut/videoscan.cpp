@@ -42,15 +42,14 @@ struct VideoScan::Pass
     int lengthSize = 0;
 };
 
-bool VideoScan::run(bool skipMiddle, bool startOnly, const Settings &settings, QString *error)
+Outcome VideoScan::run(bool skipMiddle, bool startOnly, const Settings &settings)
 {
     m_settings = &settings;
     for (;;) {
         m_result = ScanResult();
-        if (!m_source.reader.rewind()) {
-            *error = QStringLiteral("The source cannot be read at the start of the range.");
-            return false;
-        }
+        if (!m_source.reader.rewind())
+            return Error { ErrorCode::SourceDamaged,
+                           QStringLiteral("The source cannot be read at the start of the range.") };
         Pass pass;
         pass.startOnly = startOnly;
         pass.middleTried = !startOnly && (!skipMiddle || m_source.endTs == kNeverTs);
@@ -62,48 +61,45 @@ bool VideoScan::run(bool skipMiddle, bool startOnly, const Settings &settings, Q
             pass.lengthSize = m_source.codec == AV_CODEC_ID_HEVC
                 ? NalUnits::parseHevcConfig(extra).lengthSize
                 : NalUnits::parseAvcConfig(extra).lengthSize;
-        const bool whole = read(pass, error);
-        if (!error->isEmpty())
-            return false;
-        if (whole && closeGap(pass))
-            return true;
+        const Result<bool> planned = read(pass);
+        if (!planned)
+            return planned.error();
+        if (planned.value() && closeGap(pass))
+            return {};
         // The end cannot be found apart from the start: the range is read whole.
         skipMiddle = false;
         startOnly = false;
     }
 }
 
-// True when the reading ended as planned; false with no error to read the range whole.
-bool VideoScan::read(Pass &pass, QString *error)
+Result<bool> VideoScan::read(Pass &pass)
 {
-    error->clear();
     AvPacketPtr packet = MakePacket();
     while (m_source.reader.read(packet.get())) {
-        if (CopyCancelled(m_cancel, error))
-            return false;
+        if (Outcome going = NotStopped(m_cancel); !going)
+            return going.error();
         m_result.bytes += packet->size;
         if (packet->pos >= 0) {
             if (pass.firstPos < 0)
                 pass.firstPos = packet->pos;
             pass.lastPos = packet->pos + packet->size;
         }
-        const Step step = take(pass, packet.get(), error);
+        const Result<Step> step = take(pass, packet.get());
         av_packet_unref(packet.get());
-        if (!error->isEmpty())
-            return false;
-        if (step == Step::Stop)
+        if (!step)
+            return step.error();
+        if (step.value() == Step::Stop)
             break;
-        if (step == Step::Restart)
+        if (step.value() == Step::Restart)
             return false;
     }
-    if (m_source.reader.readFailed()) {
-        *error = QStringLiteral("The source could not be read to the end of the range.");
-        return false;
-    }
+    if (m_source.reader.readFailed())
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The source could not be read to the end of the range.") };
     return true;
 }
 
-VideoScan::Step VideoScan::take(Pass &pass, AVPacket *packet, QString *error)
+Result<VideoScan::Step> VideoScan::take(Pass &pass, AVPacket *packet)
 {
     const bool video = packet->stream_index == m_source.video;
     if (!video || (pass.toRandomAccess && !m_source.reader.isRandomAccess(packet)))
@@ -126,10 +122,9 @@ VideoScan::Step VideoScan::take(Pass &pass, AVPacket *packet, QString *error)
         keepFollower(pass, packet, index);
     if (f.key && (m_source.codec == AV_CODEC_ID_H264 || m_source.codec == AV_CODEC_ID_HEVC))
         readUnits(pass, packet, &f, index, t);
-    if (t == AV_NOPTS_VALUE) {
-        *error = QStringLiteral("The video has packets without timestamps.");
-        return Step::Stop;
-    }
+    if (t == AV_NOPTS_VALUE)
+        return Error { ErrorCode::SourceDamaged,
+                       QStringLiteral("The video has packets without timestamps.") };
     m_result.frames << f;
     m_result.dts << packet->dts;
     if (f.startsDecoding() && t >= m_source.endTs && pass.endKey == kNeverTs)

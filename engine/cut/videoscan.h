@@ -55,15 +55,17 @@ public:
 
     // skipMiddle: a long range may be read in two windows. startOnly: the first window only,
     // and no further than a look ahead from the start.
-    bool run(bool skipMiddle, bool startOnly, const Settings &settings, QString *error);
+    // Stopped, or SourceDamaged when the video cannot be read or has packets without times.
+    Outcome run(bool skipMiddle, bool startOnly, const Settings &settings);
     const ScanResult &result() const { return m_result; }
 
 private:
     enum class Step { Read, Stop, Restart };
     struct Pass; // the state of one reading
 
-    bool read(Pass &pass, QString *error);
-    Step take(Pass &pass, AVPacket *packet, QString *error);
+    // True when the reading ended as planned; false when the range is to be read whole.
+    Result<bool> read(Pass &pass);
+    Result<Step> take(Pass &pass, AVPacket *packet);
     void keepFollower(Pass &pass, const AVPacket *packet, int index);
     void readUnits(Pass &pass, const AVPacket *packet, CutFrame *frame, int index, qint64 t);
     Step advanceWindow(Pass &pass, const CutFrame &frame, qint64 t);

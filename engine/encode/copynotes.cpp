@@ -51,11 +51,11 @@ QString CopyRangesNote(const QString &path, const QList<CutSpan> &ranges, bool e
         if (!start.reason.isEmpty())
             lines << QStringLiteral("No exact cut: %1.").arg(start.reason);
     }
-    QString error;
-    const QList<CutSpan> saved = KeyFrameRanges(path, ranges, &error);
-    if (saved.isEmpty() && !error.isEmpty())
-        lines << error;
-    for (qsizetype k = 0; k < saved.size(); ++k)
-        lines << SavedRangeLine(saved.at(k), k);
+    const Result<QList<CutSpan>> saved = KeyFrameRanges(path, ranges);
+    if (!saved)
+        lines << saved.error().sentence;
+    else
+        for (qsizetype k = 0; k < saved.value().size(); ++k)
+            lines << SavedRangeLine(saved.value().at(k), k);
     return lines.join(QLatin1Char('\n'));
 }

@@ -22,6 +22,8 @@ QString native(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
+// The ffmpeg program tells a full disk only in its log (the text of strerror for ENOSPC and
+// EDQUOT); the in-process copy reports it as ErrorCode::DestinationFull.
 bool diskFull(const QString &text)
 {
     return text.contains(QLatin1String("No space left on device"))
@@ -250,15 +252,15 @@ void CopyRun::start(const StreamCopyJob &job, const RunFiles &files)
     m_notes.clear();
     m_thread = std::thread([this, job, run] {
         StreamCopy copy(job);
-        const bool ok = copy.run(m_cancel, [this, run](qint64 bytes, double fraction) {
+        Outcome outcome = copy.run(m_cancel, [this, run](qint64 bytes, double fraction) {
             QMetaObject::invokeMethod(
                 &m_context, [this, run, bytes, fraction] { onProgress(run, bytes, fraction); },
                 Qt::QueuedConnection);
         });
         QMetaObject::invokeMethod(
             &m_context,
-            [this, run, ok, error = copy.errorText(), notes = copy.notes()] {
-                onFinished(run, ok, error, notes);
+            [this, run, outcome = std::move(outcome), notes = copy.notes()] {
+                onFinished(run, outcome, notes);
             },
             Qt::QueuedConnection);
     });
@@ -285,7 +287,7 @@ void CopyRun::onProgress(quint64 run, qint64 bytes, double fraction)
         progressed(bytes, fraction);
 }
 
-void CopyRun::onFinished(quint64 run, bool succeeded, const QString &error, const CopyNotes &notes)
+void CopyRun::onFinished(quint64 run, const Outcome &outcome, const CopyNotes &notes)
 {
     if (run != m_run || !m_running)
         return;
@@ -293,9 +295,10 @@ void CopyRun::onFinished(quint64 run, bool succeeded, const QString &error, cons
     m_running = false;
     m_notes = notes;
     const QString finalPath = m_files.finalPath;
-    const QString failure = succeeded ? QString()
-        : diskFull(error)             ? diskFullMessage(finalPath)
-                                      : nothingSaved(finalPath, error, m_files.temporaryPath);
+    const QString failure = outcome ? QString()
+        : outcome.code() == ErrorCode::DestinationFull
+        ? diskFullMessage(finalPath)
+        : nothingSaved(finalPath, outcome.error().sentence, m_files.temporaryPath);
     if (ended)
-        ended(succeeded, failure);
+        ended(outcome.ok(), failure);
 }

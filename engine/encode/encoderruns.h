@@ -2,6 +2,7 @@
 
 #include "copynote.h"
 #include "progressparser.h"
+#include "result.h"
 
 #include <QObject>
 #include <QPointer>
@@ -89,7 +90,7 @@ public:
 
 private:
     void onProgress(quint64 run, qint64 bytes, double fraction);
-    void onFinished(quint64 run, bool succeeded, const QString &error, const CopyNotes &notes);
+    void onFinished(quint64 run, const Outcome &outcome, const CopyNotes &notes);
     void join();
 
     QObject m_context; // where the worker's reports are delivered

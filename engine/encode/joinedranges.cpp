@@ -24,8 +24,7 @@ FrameGrid readGrid(const QString &path)
 {
     FrameGrid grid;
     SourceReader reader;
-    QString error;
-    if (!reader.open(path, &error))
+    if (!reader.open(path))
         return grid;
     const AVFormatContext *in = reader.context();
     if (in->duration != AV_NOPTS_VALUE && in->duration > 0)
@@ -64,18 +63,15 @@ qint64 framesBetween(const FrameGrid &grid, double from, double to)
 
 } // namespace
 
-QList<CutSpan> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges, QString *error)
+Result<QList<CutSpan>> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges)
 {
     QList<CopyRange> asked;
     for (const CutSpan &span : ranges)
         asked << CopyRange { span.startSeconds, span.lengthSeconds(), QString() };
-    QList<CopyRange> saved;
-    QString failure;
-    if (!PlanKeyFrameRanges(path, asked, &saved, &failure)) {
-        if (error)
-            *error = failure;
-        return {};
-    }
+    const Result<QList<CopyRange>> planned = PlanKeyFrameRanges(path, asked);
+    if (!planned)
+        return planned.error();
+    const QList<CopyRange> &saved = planned.value();
     const FrameGrid grid = readGrid(path);
     QList<CutSpan> spans;
     for (qsizetype k = 0; k < saved.size(); ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cutjob.h"
+#include "result.h"
 
 #include <QList>
 #include <QString>
@@ -12,10 +13,10 @@
 // The ranges a key-frame copy of `ranges` saves, in the same order with their labels: each
 // from the key frame at or before its start to the end of the last frame it keeps (the saved
 // file holds exactly these frames, joined one after the other). A source without video keeps
-// the ranges; an end past the file's end becomes the file's end. Empty, with a sentence in
-// *error, when the source cannot be read or a range holds no video frame.
-QList<CutSpan> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges,
-                              QString *error = nullptr);
+// the ranges; an end past the file's end becomes the file's end. An error when the source
+// cannot be read (SourceUnreadable, SourceDamaged) or a range holds no video frame
+// (NotPossible).
+Result<QList<CutSpan>> KeyFrameRanges(const QString &path, const QList<CutSpan> &ranges);
 
 // The line that tells, before a key-frame copy of several segments, where segment `index`
 // (from 0) really lies: "Segment 2 (label): 12.000 to 18.480 (key frames)".

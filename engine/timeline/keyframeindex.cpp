@@ -244,12 +244,8 @@ void buildIndex(const JobContext &context, KeyFrameIndex *job, const QString &pa
         return;
     }
     MediaInput input;
-    QString error;
-    if (!input.open(path, context, &error)) {
-        if (!context.isCancelled())
-            context.fail(error);
+    if (!input.openForRun(path, context))
         return;
-    }
     const int video = input.firstStream(AVMEDIA_TYPE_VIDEO);
     KeyFrameList list;
     list.durationMicros = input.durationMicros();
@@ -274,11 +270,8 @@ void buildIndex(const JobContext &context, KeyFrameIndex *job, const QString &pa
                && !context.isCancelled()) {
         // An index that does not serve: read from the start again.
         MediaInput again;
-        if (!again.open(path, context, &error)) {
-            if (!context.isCancelled())
-                context.fail(error);
+        if (!again.openForRun(path, context))
             return;
-        }
         build(again, &IndexBuilder::readEveryPacket);
     }
     if (context.isCancelled())

@@ -15,72 +15,73 @@ QString tr(const char *text)
     return QCoreApplication::translate("MediaInput", text);
 }
 
-bool checkReadableFile(const QString &path, QString *error)
+Outcome checkReadableFile(const QString &path)
 {
     const QFileInfo info(path);
+    QString why;
     if (path.isEmpty() || !info.exists())
-        *error = tr("File not found: %1").arg(path);
+        why = tr("File not found: %1").arg(path);
     else if (info.isDir())
-        *error = tr("This is a folder, not a media file: %1").arg(path);
+        why = tr("This is a folder, not a media file: %1").arg(path);
     else if (!info.isFile()) // a pipe or a device would block the reader or never end
-        *error = tr("Not a regular file (a pipe, device or socket): %1").arg(path);
+        why = tr("Not a regular file (a pipe, device or socket): %1").arg(path);
     else if (!info.isReadable())
-        *error = tr("The file cannot be read: %1").arg(path);
+        why = tr("The file cannot be read: %1").arg(path);
     else if (info.size() == 0)
-        *error = tr("The file is empty: %1").arg(path);
-    else
-        return true;
-    return false;
+        why = tr("The file is empty: %1").arg(path);
+    if (why.isEmpty())
+        return {};
+    return Error { ErrorCode::SourceUnreadable, why };
+}
+
+// A failed read of the file: Stopped when the run was cancelled (the reads were interrupted),
+// else `code` with the sentence for a file that is not media.
+Error readFailure(const QString &path, const JobContext &context, ErrorCode code)
+{
+    if (context.isCancelled())
+        return Error { ErrorCode::Stopped, QString() };
+    return Error { code, tr("Not a media file, or a damaged one: %1").arg(path) };
 }
 
 } // namespace
 
 bool MediaInput::openForRun(const QString &path, const JobContext &context)
 {
-    QString error;
-    if (open(path, context, &error))
-        return true;
-    if (!context.isCancelled())
-        context.fail(error);
-    return false;
+    const Outcome opened = open(path, context);
+    if (!opened && opened.code() != ErrorCode::Stopped)
+        context.fail(opened.error().sentence);
+    return opened.ok();
 }
 
-bool MediaInput::open(const QString &path, const JobContext &context, QString *error)
+Outcome MediaInput::open(const QString &path, const JobContext &context)
 {
     m_ctx.reset();
-    if (!checkReadableFile(path, error))
-        return false;
+    if (Outcome readable = checkReadableFile(path); !readable)
+        return readable;
     AVFormatContext *ctx = avformat_alloc_context();
-    if (!ctx) {
-        *error = tr("Not enough memory to read this file's timeline.");
-        return false;
-    }
+    if (!ctx)
+        return Error { ErrorCode::EncoderFailed,
+                       tr("Not enough memory to read this file's timeline.") };
     ctx->interrupt_callback.callback = context.interruptCallback();
     ctx->interrupt_callback.opaque = context.interruptOpaque();
     // The "file:" protocol keeps names with a colon from being read as another protocol.
     const QByteArray url
         = QByteArrayLiteral("file:") + QFile::encodeName(QFileInfo(path).absoluteFilePath());
     // On failure avformat_open_input frees the context itself.
-    if (avformat_open_input(&ctx, url.constData(), nullptr, nullptr) < 0) {
-        *error = context.isCancelled() ? QString()
-                                       : tr("Not a media file, or a damaged one: %1").arg(path);
-        return false;
-    }
+    if (avformat_open_input(&ctx, url.constData(), nullptr, nullptr) < 0)
+        return readFailure(path, context, ErrorCode::SourceUnreadable);
     m_ctx.reset(ctx);
     if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams == 0) {
-        *error = context.isCancelled() ? QString()
-                                       : tr("Not a media file, or a damaged one: %1").arg(path);
         m_ctx.reset();
-        return false;
+        return readFailure(path, context, ErrorCode::SourceDamaged);
     }
     if (firstStream(AVMEDIA_TYPE_VIDEO) < 0 && firstStream(AVMEDIA_TYPE_AUDIO) < 0) {
-        *error = tr("No audio or video stream in: %1").arg(path);
         m_ctx.reset();
-        return false;
+        return Error { ErrorCode::NotPossible, tr("No audio or video stream in: %1").arg(path) };
     }
     m_start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
     m_size = QFileInfo(path).size();
-    return true;
+    return {};
 }
 
 QString MediaInput::formatName() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "avhandles.h"
+#include "result.h"
 
 #include <QString>
 
@@ -13,9 +14,10 @@ class JobContext;
 class MediaInput
 {
 public:
-    // Refuses missing, empty and non-regular files before libav reads anything; returns false
-    // with a sentence for the user in *error. A cancelled open returns false with "" there.
-    bool open(const QString &path, const JobContext &context, QString *error);
+    // Refuses missing, empty and non-regular files before libav reads anything
+    // (SourceUnreadable); SourceDamaged when the streams cannot be read, NotPossible without
+    // audio or video. A cancelled open is Stopped, with no sentence.
+    Outcome open(const QString &path, const JobContext &context);
     // open() for a builder's run: a failure is reported to the job (unless the run was
     // cancelled) and false returned.
     bool openForRun(const QString &path, const JobContext &context);
