@@ -1,6 +1,7 @@
 # Two entry points for a newcomer on Debian 12:
 #   make run   - install what is missing, configure, build, start Snipora
-#   make test  - install what is missing, check the C++ files' layout (.clang-format), configure,
+#   make test  - install what is missing, check the C++ files' layout (.clang-format) and the
+#                folders' include graph and function lengths, configure,
 #                build, run the whole test suite headless,
 #                then again built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 #                the libFuzzer targets for a short while each
@@ -13,7 +14,7 @@ FUZZ_SECONDS ?= 20
 # Warnings are errors in CI (CI=true) and whenever WERROR=ON is given.
 WERROR ?= $(if $(filter true 1,$(CI)),ON,OFF)
 
-.PHONY: all deps configure build run test format format-check test-plain test-sanitize test-fuzz test-matrix bench clean
+.PHONY: all deps configure build run test format format-check structure-check test-plain test-sanitize test-fuzz test-matrix bench clean
 
 all: build
 
@@ -29,13 +30,18 @@ build: configure
 run: build
 	$(BUILD_DIR)/bin/snipora
 
-test: format-check test-plain test-sanitize test-fuzz
+test: format-check structure-check test-plain test-sanitize test-fuzz
 
 # Every C++ file of the repository as .clang-format lays it out; format-check fails on any
 # file that differs (run `make format` to rewrite them).
 CLANG_FORMAT ?= clang-format-14
 format-check: deps
 	git ls-files -z '*.cpp' '*.h' | xargs -0 $(CLANG_FORMAT) --dry-run --Werror
+
+# The folders include one another without a cycle, and no product function is over 60 lines.
+structure-check: deps
+	python3 scripts/folder-graph.py
+	python3 scripts/long-functions.py
 
 format: deps
 	git ls-files -z '*.cpp' '*.h' | xargs -0 $(CLANG_FORMAT) -i

@@ -20,8 +20,8 @@ PACKAGES=(
     imagemagick desktop-file-utils appstream fonts-dejavu-core
     # hardening: clang with libFuzzer and sanitizer runtimes
     clang libclang-rt-14-dev
-    # the layout check of make test (.clang-format)
-    clang-format
+    # the layout check of make test (.clang-format), its include-graph and length checks
+    clang-format python3
 )
 
 missing=()
