@@ -10,7 +10,7 @@ SUDO=$([ "$(id -u)" -ne 0 ] && echo sudo || true)
 command -v mpv >/dev/null || { echo "installing the mpv program for the baselines" >&2; \
     $SUDO apt-get install -y -qq mpv >/dev/null; }
 cmake --build "$BUILD" --target bench_engine bench_accuracy bench_memory bench_copy bench_bare_window \
-    bench_timeline snipora >/dev/null
+    bench_timeline bench_planner snipora >/dev/null
 work=$(mktemp -d -p "${BENCH_TMP:-/var/tmp}")
 trap 'rm -rf "$work"' EXIT
 gen() { ffmpeg -nostdin -v error -y "$@"; }
@@ -66,3 +66,6 @@ bench/timeline.sh "$BUILD" "$work" "$(( RUNS < 3 ? RUNS : 3 ))"
 echo; echo "## Responsiveness"
 cmake --build "$BUILD" --target bench_stall >/dev/null
 bench/stall.sh "$BUILD" "$work" "$(( RUNS < 5 ? RUNS : 5 ))"
+
+echo; echo "## Cut plan of a long source"
+"$BUILD/bin/bench_planner" "$(( RUNS < 9 ? RUNS : 9 ))"

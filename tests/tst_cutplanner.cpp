@@ -3,7 +3,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <ctime>
 
 // The cut plan of a long source stays linear in its frames: a two-hour film at 60 frames a
 // second has 432 000 of them, and the plan is made before every copy.
@@ -42,30 +41,6 @@ QList<CutFrame> makeFrames(int count, int gop, int bFrames, bool open)
     return frames;
 }
 
-qint64 threadNanos()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// The least processor time this thread spent on one plan over a few runs (nanoseconds). Time
-// on the thread's own clock does not grow while other work on the machine holds the cores, and
-// the least of several runs is the one least disturbed by caches shared with that work.
-qint64 planTime(const QList<CutFrame> &frames, bool exact)
-{
-    qint64 best = std::numeric_limits<qint64>::max();
-    const qint64 n = frames.size();
-    for (int run = 0; run < 5; ++run) {
-        const qint64 before = threadNanos();
-        const CutPlan plan = PlanCut(frames, n / 10 + 3, n - n / 10 + 5, exact);
-        best = std::min(best, threadNanos() - before);
-        if (!plan.ok)
-            return -1;
-    }
-    return std::max<qint64>(best, 1);
-}
-
 } // namespace
 
 void TestCutPlanner::linear_data()
@@ -88,20 +63,29 @@ void TestCutPlanner::linear()
     QFETCH(bool, open);
     QFETCH(bool, exact);
     // A gop of 1 stands for a source with a key frame at its start only.
-    const auto frames
-        = [&](int count) { return makeFrames(count, gop == 1 ? count : gop, bFrames, open); };
-    const qint64 small = planTime(frames(200000), exact);
-    const qint64 large = planTime(frames(1600000), exact);
-    QVERIFY2(small > 0 && large > 0, "no plan");
-    // Eight times the frames: about eight times the work when linear, 64 times when
-    // quadratic. Linear work measures 8 to 18 times here, the larger figures where the small
-    // plan's memory still fits the processor's cache and the large one's does not; the bound
-    // lies a factor of about two from both.
-    const double ratio = double(large) / double(small);
-    QVERIFY2(
-        ratio < 32,
-        qPrintable(
-            QStringLiteral("1.6M frames took %1 times as long as 200k").arg(ratio, 0, 'f', 1)));
+    const int count = 1600000;
+    const QList<CutFrame> frames = makeFrames(count, gop == 1 ? count : gop, bFrames, open);
+    // A plan worse than linear needs hours for these frames (a trillion steps when quadratic),
+    // so the test's time limit fails it; how the plan's time grows is measured in bench/.
+    const qint64 startPts = count / 10 + 3;
+    const qint64 endPts = count - count / 10 + 5;
+    const CutPlan plan = PlanCut(frames, startPts, endPts, exact);
+    QVERIFY2(plan.ok, qPrintable(plan.error));
+    QVERIFY(plan.lastPacket < count);
+    if (exact) {
+        // The output begins on the marked frame and ends before the end mark.
+        QCOMPARE(plan.zeroPts, startPts);
+        QCOMPARE(plan.endPts, endPts);
+    } else {
+        // A key frame copy begins on a key frame at or before the start mark.
+        QVERIFY(plan.zeroPts <= startPts);
+        QVERIFY(frames[plan.copyFrom].startsDecoding());
+        QVERIFY(!plan.head.active() && !plan.tail.active());
+    }
+    // Between the edges, whole closed GOPs are copied, not encoded (a copy begins only on a
+    // clean key frame, which the open GOPs here have only at the start).
+    if (!open && gop > 1 && gop < count / 4)
+        QVERIFY2(plan.copiedCount() > count / 2, qPrintable(QString::number(plan.copiedCount())));
 }
 
 QTEST_GUILESS_MAIN(TestCutPlanner)
