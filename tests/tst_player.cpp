@@ -227,6 +227,9 @@ void TestPlayer::openCancelledOrReplaced_data()
     QTest::newRow("closed") << "close";
     QTest::newRow("replaced") << "replace";
     QTest::newRow("cancelled once opened") << "late cancel";
+    QTest::newRow("closed and opened again at once") << "close, replace";
+    QTest::newRow("replaced twice at once") << "replace, replace";
+    QTest::newRow("player gone while its commands are on their way") << "destroy";
 }
 
 void TestPlayer::openCancelledOrReplaced()
@@ -238,13 +241,28 @@ void TestPlayer::openCancelledOrReplaced()
     QSignalSpy opened(&player, &Player::mediaOpened);
     QSignalSpy finished(&player, &Player::openFinished);
     player.open(m_mp3);
+    if (how == QLatin1String("destroy")) {
+        // The load on its way and the stop waiting behind it go with the player.
+        auto *other = new MpvPlayer(MpvPlayer::Options { true });
+        QVERIFY(other->loadLibrary());
+        other->open(m_clip);
+        other->close();
+        other->open(m_silent);
+        delete other;
+        QVERIFY(finished.wait(20000));
+        return;
+    }
     if (how == QLatin1String("late cancel")) {
         QVERIFY(finished.wait(20000));
         player.cancelOpen(); // nothing on its way: nothing changes
         QCOMPARE(player.stateCode(), int(Player::StateStopped));
         return;
     }
-    if (how == QLatin1String("replace")) {
+    if (how.endsWith(QLatin1String("replace"))) {
+        if (how.startsWith(QLatin1String("close")))
+            player.close();
+        else if (how.count(QLatin1String("replace")) == 2)
+            player.open(m_clip);
         player.open(m_silent);
         QVERIFY(finished.wait(20000));
         QCOMPARE(opened.count(), 1);

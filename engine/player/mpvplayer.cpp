@@ -43,6 +43,8 @@ constexpr quint64 kVolumeSet = 3;
 // their own bits above those of an open's facts.
 constexpr quint64 kLandingAsk = quint64(1) << 62;
 constexpr quint64 kPlayAsk = quint64(1) << 61;
+// The reply tags of the load and stop commands: the chain's serial with this bit.
+constexpr quint64 kChainCommand = quint64(1) << 60;
 // The facts of a loaded file, asked for without waiting; each reply's tag is the open's
 // number shifted left by kFactShift plus the fact's index, so that late replies of an open
 // given up are known.
@@ -126,6 +128,8 @@ void MpvStringRelease::operator()(char *text) const
 MpvPlayer::MpvPlayer(Options options, QObject *parent)
     : Player(parent)
     , m_options(options)
+    , m_commands([this](const CommandChain::Command &command) { return sendCommand(command); },
+                 [this](const CommandChain::Command &command) { onCommandRefused(command); })
 {
     m_positionTimer.setInterval(kPositionIntervalMs);
     connect(&m_positionTimer, &QTimer::timeout, this, &MpvPlayer::emitPosition);
@@ -301,36 +305,81 @@ void MpvPlayer::startLoad()
     m_openStage = OpenStage::Loading;
     m_openEntry = -1;
     m_openEntryStarted = false;
-    const QByteArray file = QFile::encodeName(m_openFile);
-    const char *command[] = { "loadfile", file.constData(), "replace", nullptr };
-    mpv_node result {};
-    if (mpv_command_ret(m_mpv.get(), command, &result) < 0) {
+    m_openReplied = false;
+    // The load is not waited for: its reply names the playlist entry it made.
+    m_openWish = m_commands.want(CommandChain::Kind::Load, QFile::encodeName(m_openFile));
+}
+
+bool MpvPlayer::sendCommand(const CommandChain::Command &command)
+{
+    if (!m_mpv)
+        return false;
+    const quint64 tag = kChainCommand | command.serial;
+    if (command.kind == CommandChain::Kind::Stop) {
+        const char *stop[] = { "stop", nullptr };
+        return mpv_command_async(m_mpv.get(), tag, stop) >= 0;
+    }
+    const char *load[] = { "loadfile", command.file.constData(), "replace", nullptr };
+    return mpv_command_async(m_mpv.get(), tag, load) >= 0;
+}
+
+void MpvPlayer::onCommandRefused(const CommandChain::Command &command)
+{
+    // Reported from the event loop: the refusal may come from within open().
+    if (command.kind == CommandChain::Kind::Load && command.serial == m_openWish) {
+        QTimer::singleShot(0, this, [this, serial = command.serial] {
+            if (serial == m_openWish && m_openStage == OpenStage::Loading)
+                failOpen(QStringLiteral("Cannot open %1").arg(m_openPath));
+        });
+    }
+}
+
+void MpvPlayer::onChainReply(quint64 serial, int error, const void *result)
+{
+    m_commands.replied(serial);
+    if (serial != m_openWish || m_openStage != OpenStage::Loading)
+        return; // a stop, or a load given up
+    if (error < 0) {
         failOpen(QStringLiteral("Cannot open %1").arg(m_openPath));
         return;
     }
-    if (result.format == MPV_FORMAT_NODE_MAP) {
-        for (int i = 0; i < result.u.list->num; ++i) {
-            if (qstrcmp(result.u.list->keys[i], "playlist_entry_id") == 0
-                && result.u.list->values[i].format == MPV_FORMAT_INT64)
-                m_openEntry = result.u.list->values[i].u.int64;
+    m_openReplied = true;
+    const auto *node = static_cast<const mpv_node *>(result);
+    if (node && node->format == MPV_FORMAT_NODE_MAP) {
+        for (int i = 0; i < node->u.list->num; ++i) {
+            if (qstrcmp(node->u.list->keys[i], "playlist_entry_id") == 0
+                && node->u.list->values[i].format == MPV_FORMAT_INT64)
+                m_openEntry = node->u.list->values[i].u.int64;
         }
     }
-    mpv_free_node_contents(&result);
+    // The file may have started, loaded or failed before the reply came.
+    if (m_openEntry < 0)
+        return;
+    if (m_lastFailedEntry == m_openEntry) {
+        failOpen(openErrorText(m_lastFailedError, m_openPath));
+        return;
+    }
+    m_openEntryStarted = m_lastStartedEntry == m_openEntry;
+    if (m_openEntryStarted && m_lastStartedLoaded)
+        onFileLoaded();
 }
 
 void MpvPlayer::onOpenStart(qint64 entry)
 {
-    // The first file started after the load command is the load's when mpv did not say.
+    m_lastStartedEntry = entry;
+    m_lastStartedLoaded = false;
     if (m_openStage != OpenStage::Loading)
         return;
-    if (m_openEntry < 0)
+    // A file started before the load's reply names its entry may be an earlier load's; when
+    // mpv names none, the first file started after the reply is the load's.
+    if (m_openEntry < 0 && m_openReplied)
         m_openEntry = entry;
-    if (entry == m_openEntry)
-        m_openEntryStarted = true;
+    m_openEntryStarted = m_openEntry >= 0 && entry == m_openEntry;
 }
 
 void MpvPlayer::onFileLoaded()
 {
+    m_lastStartedLoaded = true;
     if (m_openStage != OpenStage::Loading || !m_openEntryStarted)
         return;
     // The core may already be decoding the first frame: what the open needs to know of the
@@ -690,9 +739,10 @@ qint64 MpvPlayer::currentPosition() const
 
 void MpvPlayer::stopPlayback()
 {
-    // Waited for: a load asked for after it must not be overtaken by it.
-    const char *stop[] = { "stop", nullptr };
-    mpv_command(m_mpv.get(), stop);
+    // Not waited for; the chain sends it after what is on its way, and a load asked for after
+    // it supersedes it.
+    if (m_mpv)
+        m_commands.want(CommandChain::Kind::Stop);
     m_timePos = std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -747,7 +797,10 @@ void MpvPlayer::handleEvent(const void *raw)
         break;
     }
     case MPV_EVENT_COMMAND_REPLY:
-        if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
+        if (event->reply_userdata & kChainCommand)
+            onChainReply(event->reply_userdata & ~kChainCommand, event->error,
+                         &static_cast<const mpv_event_command *>(event->data)->result);
+        else if (m_seekSerial != 0 && event->reply_userdata == m_seekSerial)
             m_lastSeekTaken = true;
         break;
     case MPV_EVENT_PROPERTY_CHANGE:
@@ -762,6 +815,8 @@ void MpvPlayer::onEndFile(const mpv_event_end_file &end)
 {
     if (end.reason != MPV_END_FILE_REASON_ERROR)
         return;
+    m_lastFailedEntry = end.playlist_entry_id;
+    m_lastFailedError = end.error;
     if (isOpening()) {
         // Only the load's own end says it failed; an earlier file's end is no answer.
         const bool ours = m_openStage != OpenStage::Loading

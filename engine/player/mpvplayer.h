@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandchain.h"
 #include "player.h"
 
 #include <QElapsedTimer>
@@ -144,9 +145,14 @@ private:
     // Sets a flag without waiting for mpv; isPaused() and isMuted() say the value set at once.
     void setFlag(const char *name, bool on);
     void stopPlayback();
+    bool sendCommand(const CommandChain::Command &command);
+    void onCommandRefused(const CommandChain::Command &command);
+    void onChainReply(quint64 serial, int error, const void *result);
 
     Options m_options;
     MpvHandle m_mpv;
+    // load and stop, sent one at a time without waiting (see CommandChain)
+    CommandChain m_commands;
     QPointer<QWidget> m_videoWidget;
     QTimer m_positionTimer;
     QString m_error;
@@ -185,8 +191,15 @@ private:
     OpenStage m_openStage = OpenStage::None;
     QString m_openPath;
     QString m_openFile; // the absolute path mpv is given
+    quint64 m_openWish = 0; // the chain's serial of the load command, 0 when none
+    bool m_openReplied = false; // mpv has answered the load command
     qint64 m_openEntry = -1; // mpv's playlist entry of the load, -1 until known
     bool m_openEntryStarted = false;
+    // What mpv last did with the entries it played, for a load whose reply comes after it
+    qint64 m_lastStartedEntry = -1; // the entry started last
+    bool m_lastStartedLoaded = false; // ... and it has loaded
+    qint64 m_lastFailedEntry = -1; // the entry that last ended in an error
+    int m_lastFailedError = 0; // ... and its error
     quint64 m_openSerial = 0; // every open and cancel counts: late answers of older ones drop
     QTimer m_openTimer; // the time an open or its stage may take
     int m_factsPending = 0;
