@@ -737,7 +737,8 @@ int reportEnd(FfmpegEncoder &encoder, const CutJob &job, bool succeeded, bool st
               const QString &message)
 {
     for (const CopyNote &note : encoder.copyNotes()) {
-        if (note.kind == CopyNote::Kind::StreamLeftOut || note.kind == CopyNote::Kind::LevelHeld)
+        if (note.kind == CopyNote::Kind::StreamLeftOut || note.kind == CopyNote::Kind::LevelHeld
+            || note.kind == CopyNote::Kind::HeaderRepeated)
             err() << "snipora-cut: " << note.text << Qt::endl;
     }
     if (succeeded && !stopped) {

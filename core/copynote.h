@@ -14,6 +14,7 @@ struct CopyNote
         KeyFrameStart, // the copy starts on a key frame before the start
         StreamLeftOut, // a stream the output container cannot carry
         LevelHeld, // what the codec level made of the re-encoded frames
+        HeaderRepeated, // the re-encoded frames declare a sequence header of their own
     };
     Kind kind;
     QString text;

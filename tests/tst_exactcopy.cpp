@@ -1,3 +1,4 @@
+#include "av1obus.h"
 #include "avlogging.h"
 #include "cutplanner.h"
 #include "ffmpegencoder.h"
@@ -153,6 +154,23 @@ QList<Packet> packets(const QString &path)
                              QString::fromLatin1(fields.at(5).trimmed()) };
     }
     return list;
+}
+
+// The distinct AV1 sequence headers the video carries in its temporal units.
+int distinctAv1Headers(const QString &path)
+{
+    QProcess p;
+    p.start(
+        QStringLiteral("ffmpeg"),
+        { "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-c", "copy", "-f", "obu", "-" });
+    p.waitForFinished(60000);
+    const QByteArray units = p.readAllStandardOutput();
+    QSet<QByteArray> headers;
+    for (const Av1Obus::Unit &u : Av1Obus::split(units)) {
+        if (u.type == Av1Obus::SequenceHeader)
+            headers << units.mid(u.offset, u.size);
+    }
+    return int(headers.size());
 }
 
 QStringList packetHashes(const QString &path)
@@ -557,6 +575,8 @@ void TestExactCopy::initTestCase()
     QVERIFY(grainy3({ "-c:v", "libvpx-vp9", "-g", "25", "-deadline", "realtime", "-cpu-used", "8" },
                     "320x180", "grainy-vp9.webm"));
     QVERIFY(grainy3({ "-c:v", "libsvtav1", "-g", "25" }, "320x180", "grainy-av1.mp4"));
+    QVERIFY(grainy3({ "-c:v", "libaom-av1", "-cpu-used", "6", "-g", "25" }, "320x180",
+                    "grainy-aom.mp4"));
     // (MPEG-2 and MPEG-4 part 2 at quantiser 4: at their default rates the painted index
     // itself blurs.)
     QVERIFY(grainy3({ "-c:v", "mpeg4", "-bf", "2", "-g", "25", "-q:v", "4" }, "320x180",
@@ -803,7 +823,7 @@ void TestExactCopy::cut_data()
                 << QString::fromLatin1(file) << r.start << r.end << 0.0 << 50 << none << none;
     }
     for (const char *file : { "grainy-vp9.webm", "grainy-mpeg4.avi", "grainy-interlaced.ts",
-                              "grainy-576i.ts", "grainy-av1.mp4" })
+                              "grainy-576i.ts", "grainy-av1.mp4", "grainy-aom.mp4" })
         QTest::addRow("%s, both edges re-encoded", file)
             << QString::fromLatin1(file) << 0.43 << 1.7 << 40.0 << 50 << none << none;
     QTest::newRow("ps-q2.mpg, mid-interval") << "ps-q2.mpg" << 1.84 << 2.9 << 0.0 << -1 << ""
@@ -927,9 +947,15 @@ void TestExactCopy::cut()
                     [](const QString &f) { return f.startsWith(QLatin1String("1,")); }))
         QCOMPARE(fieldFlags(output), sourceFields);
 
-    // AV1 decoders (dav1d, ffmpeg's first, and libaom) read the joins alike.
-    if (out.first().codec == QLatin1String("av1"))
+    // AV1 decoders (dav1d, ffmpeg's first, and libaom) read the joins alike. The new frames
+    // carry the source's sequence header where theirs reads alike (libaom's sources), and
+    // otherwise their own, which the note names.
+    if (out.first().codec == QLatin1String("av1")) {
         QVERIFY(rawFrames(output, {}, QStringLiteral("libaom-av1")) == rawFrames(output));
+        const bool own = run.noteText().contains(QLatin1String("sequence header of their own"));
+        QCOMPARE(distinctAv1Headers(output), own ? 2 : 1);
+        QVERIFY2(!own || !file.contains(QLatin1String("aom")), qPrintable(run.noteText()));
+    }
 
     QString errors;
     if (!decodesCleanly(output, &errors) && file.endsWith(QLatin1String(".mpg"))) {

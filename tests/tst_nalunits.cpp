@@ -26,6 +26,8 @@ private Q_SLOTS:
     void streamHeaders();
     void av1Starts_data();
     void av1Starts();
+    void av1SequenceHeaders_data();
+    void av1SequenceHeaders();
 };
 
 namespace {
@@ -236,6 +238,65 @@ void TestNalUnits::streamHeaders()
     packet.size = int(data.size());
     QCOMPARE(ExactCodecs::lacksInBandHeader(AVCodecID(codec), &packet), lacksHeader);
     QCOMPARE(ExactCodecs::packedBitstream(data), packed);
+}
+
+void TestNalUnits::av1SequenceHeaders_data()
+{
+    // Sequence header units as encoders write them; fields: some of what they say; count: of
+    // the fields read and inferred (0: refused); differs: the fields that differ from the
+    // first row's header.
+    QTest::addColumn<QByteArray>("unit");
+    QTest::addColumn<QString>("fields");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("differs");
+    QTest::newRow("libaom, 320x180")
+        << hex("0a0b000000043cfeccdaf90040")
+        << "seq_profile=0 max_frame_width_minus_1=319 max_frame_height_minus_1=179 "
+           "enable_masked_compound=1 enable_interintra_compound=0 order_hint_bits_minus_1=6 "
+           "enable_cdef=1 enable_restoration=0 high_bitdepth=0"
+        << 38 << "";
+    QTest::newRow("SVT-AV1, 320x180: two more compound tools")
+        << hex("0a0b000000043cfeccfbf90040") << "enable_interintra_compound=1 enable_jnt_comp=1"
+        << 38 << "enable_interintra_compound, enable_jnt_comp";
+    QTest::newRow("10 bits with a colour description")
+        << hex("0a0d00000002afff9b5f2a02020208")
+        << "high_bitdepth=1 color_description_present_flag=1 color_primaries=1 "
+           "matrix_coefficients=1 max_frame_width_minus_1=63"
+        << 41 << "";
+    QTest::newRow("4:4:4 (profile 1): no chroma position")
+        << hex("0a0a20000002afff9b5f2040") << "seq_profile=1 color_range=0" << 36 << "";
+    QTest::newRow("reduced still picture: tools inferred")
+        << hex("0a0618157ffdb008")
+        << "still_picture=1 reduced_still_picture_header=1 enable_order_hint=0 "
+           "seq_force_integer_mv=2 enable_restoration=1"
+        << 31 << "";
+    QTest::newRow("cut short") << hex("0a0b000000043cfecc") << "" << 0 << "";
+    QTest::newRow("a temporal delimiter") << hex("1200") << "" << 0 << "";
+}
+
+void TestNalUnits::av1SequenceHeaders()
+{
+    QFETCH(QByteArray, unit);
+    QFETCH(QString, fields);
+    QFETCH(int, count);
+    QFETCH(QString, differs);
+    const QList<Av1Obus::Field> parsed = Av1Obus::sequenceHeaderFields(unit);
+    QCOMPARE(int(parsed.size()), count);
+    for (const QString &pair : fields.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QStringList nv = pair.split(QLatin1Char('='));
+        QCOMPARE(Av1Obus::fieldValue(parsed, nv[0].toLatin1().constData(), 99), nv[1].toUInt());
+    }
+    if (count == 0)
+        return;
+    const QList<Av1Obus::Field> first
+        = Av1Obus::sequenceHeaderFields(hex("0a0b000000043cfeccdaf90040"));
+    if (parsed.size() == first.size())
+        QCOMPARE(Av1Obus::differingFields(first, parsed).join(QStringLiteral(", ")), differs);
+    // The header stands in for another in a temporal unit, wherever that one stood.
+    const QByteArray unitWithFrame
+        = hex("1200") + hex("0a0b000000043cfeccfbf90040") + hex("320110");
+    QCOMPARE(Av1Obus::replaceSequenceHeader(unitWithFrame, unit),
+             hex("1200") + unit + hex("320110"));
 }
 
 QTEST_GUILESS_MAIN(TestNalUnits)

@@ -1,5 +1,6 @@
 #include "edgeencoder.h"
 
+#include "av1obus.h"
 #include "avcompat.h"
 #include "averror.h"
 #include "codeclevels.h"
@@ -291,12 +292,44 @@ void setUpVp9(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &s
     setup.opts.set("row-mt", "1");
 }
 
+// libaom's names of the coding tools a sequence header declares, beside the header's own.
+constexpr std::pair<const char *, const char *> kAv1Tools[] = {
+    { "enable-filter-intra", "enable_filter_intra" },
+    { "enable-intra-edge-filter", "enable_intra_edge_filter" },
+    { "enable-interintra-comp", "enable_interintra_compound" },
+    { "enable-masked-comp", "enable_masked_compound" },
+    { "enable-warped-motion", "enable_warped_motion" },
+    { "enable-dual-filter", "enable_dual_filter" },
+    { "enable-order-hint", "enable_order_hint" },
+    { "enable-dist-wtd-comp", "enable_jnt_comp" },
+    { "enable-ref-frame-mvs", "enable_ref_frame_mvs" },
+    { "enable-cdef", "enable_cdef" },
+    { "enable-restoration", "enable_restoration" },
+};
+
+// The source's superblock size and coding tools, for a sequence header like the source's:
+// then the new frames can carry the source's header itself. libaom in real time leaves some
+// tools off whatever it is told (masked and inter-intra compounds among them); the copy then
+// keeps the encoder's header and says where it differs.
+QByteArray av1ToolParams(const QByteArray &header)
+{
+    const QList<Av1Obus::Field> fields = Av1Obus::sequenceHeaderFields(header);
+    if (fields.isEmpty())
+        return {};
+    QByteArrayList params { QByteArray("sb-size=")
+                            + (Av1Obus::fieldValue(fields, "use_128x128_superblock") ? "128"
+                                                                                     : "64") };
+    for (const auto &[option, field] : kAv1Tools)
+        params << QByteArray(option) + '=' + QByteArray::number(Av1Obus::fieldValue(fields, field));
+    return params.join(':');
+}
+
 // AV1 with libaom for real time at constant quality 12 (41 dB and more against grainy pictures,
 // twice the source's bytes there and more), the source's profile (its bit depth and chroma
-// format come with the pixel format); no frames held back (no lag, no alternate reference),
-// so each packet is one frame shown. Its first packet begins with a sequence header of its
-// own: the copied key frame after the new frames brings the source's back.
-void setUpAv1(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &setup)
+// format come with the pixel format) and coding tools; no frames held back (no lag, no
+// alternate reference), so each packet is one frame shown.
+void setUpAv1(AVCodecContext *enc, const AVCodecParameters *par,
+              const EdgeEncoder::Options &options, EncoderSetup &setup)
 {
     enc->bit_rate = 0;
     if (par->profile >= 0)
@@ -307,6 +340,9 @@ void setUpAv1(AVCodecContext *enc, const AVCodecParameters *par, EncoderSetup &s
     setup.opts.set("lag-in-frames", "0");
     setup.opts.set("auto-alt-ref", "0");
     setup.opts.set("row-mt", "1");
+    const QByteArray tools = av1ToolParams(options.av1SequenceHeader);
+    if (!tools.isEmpty())
+        setup.opts.set("aom-params", tools.constData());
 }
 
 // The level's rate and buffer cap the encoder; the parameters go to x264 or x265.
@@ -425,7 +461,7 @@ void EdgeEncoder::setUpCodec(AVCodecContext *enc, const AVCodecParameters *par,
         setUpVp9(enc, par, setup);
         break;
     case AV_CODEC_ID_AV1:
-        setUpAv1(enc, par, setup);
+        setUpAv1(enc, par, options, setup);
         break;
     default:
         break;

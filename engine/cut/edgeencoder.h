@@ -33,6 +33,9 @@ public:
         int h264ParameterSetId = 0; // the id of the SPS and PPS x264 writes
         double sourceBitRate = 0; // bits a second the source spends around the edge
         bool levelMayRise = false; // the new frames may declare a higher level than the source
+        // AV1: the source's sequence header, whose coding tools the new frames declare alike
+        // where the encoder can
+        QByteArray av1SequenceHeader;
     };
 
     // Opens the decoder and the encoder for the stream. NotPossible when this build cannot

@@ -93,13 +93,43 @@ int firstFree(const QSet<int> &ids, const QList<int> &candidates)
 } // namespace
 
 QByteArray VideoEdges::outputPacket(AVCodecID codec, bool configInStream, bool isHead, int index,
-                                    const QByteArray &data) const
+                                    const QByteArray &data)
 {
+    if (codec == AV_CODEC_ID_AV1)
+        return av1Packet(data);
     if (codec == AV_CODEC_ID_H264 && isHead && splice.active)
         return splicedPacket(splice, configInStream, index, data);
     if (codec == AV_CODEC_ID_HEVC)
         return renamedHevcPacket(isHead ? headSets : tailSets, configInStream, index, data);
     return data;
+}
+
+// A new AV1 frame whose sequence header a decoder reads as the source's carries the source's
+// header instead: the output then holds one header throughout, as MP4 and Matroska ask of a
+// stream. Otherwise the frame keeps its own and the fields that differ are kept for a note.
+QByteArray VideoEdges::av1Packet(const QByteArray &data)
+{
+    const QByteArray header = Av1Obus::sequenceHeader(data);
+    if (header.isEmpty() || av1Fields.isEmpty() || header == av1Header)
+        return data;
+    const QStringList differences
+        = Av1Obus::differingFields(av1Fields, Av1Obus::sequenceHeaderFields(header));
+    if (differences.isEmpty())
+        return Av1Obus::replaceSequenceHeader(data, av1Header);
+    if (av1Differences.isEmpty())
+        av1Differences = differences;
+    return data;
+}
+
+// The sequence header the copied AV1 frames are read with: the one the first copied key frame
+// carries, else the decoder configuration's (some encoders declare fewer tools there than in
+// the stream, and decoders follow the stream).
+QByteArray EdgeSetup::av1SourceHeader() const
+{
+    const QByteArray inBand = m_scan.av1Headers.value(m_plan.copyFrom);
+    return !inBand.isEmpty()
+        ? inBand
+        : Av1Obus::configSequenceHeader(ExtradataOf(m_source.reader.videoStream()->codecpar));
 }
 
 QList<int> EdgeSetup::usedParameterSetIds() const
@@ -167,6 +197,8 @@ Outcome EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail
     // New frames declare their level in their own parameter sets; a head that follows the
     // source's declares it in the source's, wherever the output carries them.
     options.levelMayRise = true;
+    if (m_source.codec == AV_CODEC_ID_AV1)
+        options.av1SequenceHeader = av1SourceHeader();
     auto open
         = [&](std::optional<EdgeEncoder> &edge, const CutPlan::Edge &range, int id, bool isHead) {
               if (!range.active())
@@ -193,13 +225,11 @@ Outcome EdgeSetup::openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail
 Result<EdgeSetup::State> EdgeSetup::setUp(VideoEdges *edges, CutWriter::VideoOverride *video)
 {
     video->inputIndex = m_source.video;
-    edges->head.reset();
-    edges->splice = Splice();
-    edges->headSets = EdgeSets();
-    edges->tailSets = EdgeSets();
-    edges->headDone = true;
-    edges->tailDone = true;
-    edges->raising = false;
+    *edges = VideoEdges();
+    if (m_source.codec == AV_CODEC_ID_AV1) {
+        edges->av1Header = av1SourceHeader();
+        edges->av1Fields = Av1Obus::sequenceHeaderFields(edges->av1Header);
+    }
     if (!m_source.exact || (!m_plan.head.active() && !m_plan.tail.active()))
         return State::Ready;
     const AVCodecID codec = m_source.codec;

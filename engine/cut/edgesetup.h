@@ -1,5 +1,6 @@
 #pragma once
 
+#include "av1obus.h"
 #include "copysource.h"
 #include "cutplanner.h"
 #include "edgeencoder.h"
@@ -53,11 +54,19 @@ struct VideoEdges
     bool tailDone = true;
     bool raising = false; // in the copy, before its first IDR, with the splice's raised SPS
     qint64 delay = 0; // the source's decoding delay at the copy start
+    // AV1: the source's sequence header and its fields, and those in which the new frames'
+    // header differs from it (none: the source's header stands in for theirs).
+    QByteArray av1Header;
+    QList<Av1Obus::Field> av1Fields;
+    QStringList av1Differences;
 
     // An encoded packet of an edge as it stands in the output (Annex B); empty when a slice
     // cannot be rewritten.
     QByteArray outputPacket(AVCodecID codec, bool configInStream, bool isHead, int index,
-                            const QByteArray &data) const;
+                            const QByteArray &data);
+
+private:
+    QByteArray av1Packet(const QByteArray &data);
 };
 
 // Opens the edges' encoders for a plan and gives the new frames parameter sets that stand
@@ -85,6 +94,7 @@ public:
 
 private:
     QList<int> usedParameterSetIds() const;
+    QByteArray av1SourceHeader() const;
     double edgeBitRate(const CutPlan::Edge &edge) const;
     Outcome openEdges(VideoEdges *edges, std::optional<EdgeEncoder> *tail, bool splice);
     bool setUpSplice(const EdgeEncoder &head, Splice *splice) const;

@@ -395,6 +395,17 @@ Outcome CopyRun::copyPackets()
                     { m_scan.result(), m_plan, m_edges, m_audioFrom, m_frameWeight });
     if (Outcome copied = copy.run(); !copied)
         return copied;
+    if (!m_edges.av1Differences.isEmpty()) {
+        const CopyNote note { CopyNote::Kind::HeaderRepeated,
+                              QStringLiteral("The re-encoded frames carry an AV1 sequence header "
+                                             "of their own (it differs from the source's in %1); "
+                                             "the copied frames after them bring the source's "
+                                             "back.")
+                                  .arg(m_edges.av1Differences.join(QStringLiteral(", "))) };
+        if (std::none_of(m_notes.begin(), m_notes.end(),
+                         [&note](const CopyNote &n) { return n.text == note.text; }))
+            m_notes << note;
+    }
     m_progress.report(1.0, true);
     return {};
 }

@@ -1,5 +1,7 @@
 #include "videoscan.h"
 
+#include "av1obus.h"
+
 #include "nalunits.h"
 
 #include <algorithm>
@@ -122,6 +124,11 @@ Result<VideoScan::Step> VideoScan::take(Pass &pass, AVPacket *packet)
         keepFollower(pass, packet, index);
     if (f.key && (m_source.codec == AV_CODEC_ID_H264 || m_source.codec == AV_CODEC_ID_HEVC))
         readUnits(pass, packet, &f, index, t);
+    if (f.clean && m_source.codec == AV_CODEC_ID_AV1) {
+        const QByteArray header = Av1Obus::sequenceHeader(PacketBytes(packet));
+        if (!header.isEmpty())
+            m_result.av1Headers.insert(index, header);
+    }
     if (t == AV_NOPTS_VALUE)
         return Error { ErrorCode::SourceDamaged,
                        QStringLiteral("The video has packets without timestamps.") };

@@ -22,6 +22,8 @@ struct ScanResult
     // The first slices of the packets that follow each such key frame (up to the next key
     // frame): their reference marking tells which earlier pictures the copy expects.
     QHash<int, QList<std::pair<int, QByteArray>>> recoveryFollowers;
+    // The sequence headers AV1 key frames carry in their temporal units, by packet number.
+    QHash<int, QByteArray> av1Headers;
     int gapIndex = -1; // stands for the packets between the two windows of a long range
     qint64 bytes = 0; // read, or spanned by the windows
 
