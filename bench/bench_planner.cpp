@@ -4,6 +4,7 @@
 // large one does not); quadratic work gives 64.
 // Usage: bench_planner [RUNS]
 #include "cutplanner.h"
+#include "plannerframes.h"
 
 #include <QString>
 
@@ -13,30 +14,6 @@
 #include <limits>
 
 namespace {
-
-// Frames in decoding order, key frames every `gop`, `bFrames` B-frames before each P-frame;
-// open: the key frames after the first are recovery points.
-QList<CutFrame> makeFrames(int count, int gop, int bFrames, bool open)
-{
-    QList<CutFrame> frames;
-    frames.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const int inGop = i % gop;
-        CutFrame f;
-        f.size = 1000;
-        f.key = inGop == 0;
-        f.clean = f.key && (!open || i == 0);
-        const int group = bFrames + 1;
-        if (inGop == 0 || bFrames == 0)
-            f.pts = i;
-        else if ((inGop - 1) % group == 0)
-            f.pts = std::min(i + bFrames, (i / gop) * gop + gop - 1);
-        else
-            f.pts = i - 1;
-        frames << f;
-    }
-    return frames;
-}
 
 qint64 threadNanos()
 {
