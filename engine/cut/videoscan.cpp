@@ -1,7 +1,6 @@
 #include "videoscan.h"
 
 #include "av1obus.h"
-
 #include "nalunits.h"
 
 #include <algorithm>
