@@ -58,7 +58,7 @@ psnrs() {
         -f null - || true
     sed -n 's/.*psnr_y:\([^ ]*\).*/\1/p' "$work/psnr.txt"
 }
-echo "| codec, container | exact | frames re-encoded | lowest PSNR of those (dB) | exact copy (s) | key-frame copy (s) | ratio | reason, when not exact |"
+echo "| codec, container | exact | frames re-encoded | lowest PSNR of those (dB) | exact copy (s) | key-frame copy (s) | ratio | reason when not exact; remark |"
 echo "|---|---|---|---|---|---|---|---|"
 for f in ${ROWS:-vp9.webm vp9.mkv vp9.mp4 mpeg4.avi mpeg4.mp4 xvid.avi av1.webm av1.mkv av1.mp4 av1-aom.mkv av1-aom.mp4 h264.mp4 h264-i.ts h264-i.mkv mpeg2-576i.ts}; do
     src="$work/$f"; ext=${f##*.}
