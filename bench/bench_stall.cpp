@@ -159,6 +159,9 @@ int main(int argc, char *argv[])
         list[at].act(window);
         QTimer::singleShot(list[at].settleMs, &window, [&] {
             stalls[at].push_back(probe.longestMs());
+            if (qEnvironmentVariableIsSet("STALL_EACH"))
+                std::fprintf(stderr, "run %d\t%s\t%.1f\n", run + 1, list[at].name,
+                             stalls[at].back());
             ++at;
             next();
         });
