@@ -1,5 +1,6 @@
 #include "avlogging.h"
 
+#include <QByteArray>
 #include <QtGlobal>
 
 extern "C" {
@@ -8,5 +9,10 @@ extern "C" {
 
 void QuietLibavLogging()
 {
-    av_log_set_level(qEnvironmentVariableIsSet("SNIPORA_AVLOG") ? AV_LOG_WARNING : AV_LOG_QUIET);
+    const bool verbose = qEnvironmentVariableIsSet("SNIPORA_AVLOG");
+    av_log_set_level(verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
+    // SVT-AV1 (an encoder of the exact copy's new frames) prints through its own logger, whose
+    // level it reads from the environment when it first starts: errors only, unless asked.
+    if (!qEnvironmentVariableIsSet("SVT_LOG"))
+        qputenv("SVT_LOG", QByteArray(verbose ? "2" : "1"));
 }

@@ -19,11 +19,11 @@
 // Quality: the new frames stand beside the source's, so they are encoded for fidelity to the
 // decoded source (PSNR, no psychovisual tuning): H.264 at x264's CRF 15, HEVC at x265's CRF 15
 // (40 dB and more against the source on grainy pictures), MPEG-2 and MPEG-4 part 2 at
-// quantiser 2, VP9 at libvpx's constant quality 10, AV1 at libaom's 12 (one packet a frame shown);
-// without lookahead, and above 720p on one encoding thread, to hold memory down. The rate is capped
-// by the limits of a level: the source's, or, where the level may rise, the lowest one that gives
-// four times the bit rate the source spends on the frames around the edge (what the quality needs
-// on grainy pictures, whose source often exceeds its own level).
+// quantiser 2, VP9 at libvpx's constant quality 10, AV1 at libaom's 12 or SVT-AV1's (one packet a
+// frame shown); without lookahead, and above 720p on one encoding thread, to hold memory down. The
+// rate is capped by the limits of a level: the source's, or, where the level may rise, the lowest
+// one that gives four times the bit rate the source spends on the frames around the edge (what the
+// quality needs on grainy pictures, whose source often exceeds its own level).
 class EdgeEncoder
 {
 public:
@@ -102,5 +102,6 @@ private:
     bool m_levelLimited = false;
     int m_topFieldFirst = -1; // the field order given to each frame (-1: progressive)
     bool m_onlyP = false; // every frame after the first forced to be a P-frame
+    bool m_svt = false; // AV1 by SVT-AV1 rather than libaom
     const std::atomic<bool> *m_cancel = nullptr;
 };
