@@ -108,8 +108,8 @@ QByteArray withSequenceHeader(const QByteArray &data, const QByteArray &header)
 
 namespace {
 
-// Reads a sequence header's syntax elements in coding order (section 5.5 of the AV1
-// bitstream specification), each one read or inferred recorded by name.
+// Reads a sequence header's syntax elements in coding order (section 5.5 of the AV1 bitstream
+// standard), each one read or inferred recorded by name.
 class SequenceHeaderReader
 {
 public:

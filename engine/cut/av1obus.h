@@ -41,7 +41,7 @@ QByteArray withSequenceHeader(const QByteArray &data, const QByteArray &header);
 // The data with its sequence header units replaced by the given one, whole.
 QByteArray replaceSequenceHeader(const QByteArray &data, const QByteArray &header);
 
-// One syntax element of a sequence header, named as the AV1 specification names it.
+// One syntax element of a sequence header, named as the AV1 bitstream standard names it.
 struct Field
 {
     QByteArray name;
