@@ -325,8 +325,9 @@ bool MpvPlayer::sendCommand(const CommandChain::Command &command)
 
 void MpvPlayer::onCommandRefused(const CommandChain::Command &command)
 {
-    // Reported from the event loop: the refusal may come from within open().
-    if (command.kind == CommandChain::Kind::Load && command.serial == m_openWish) {
+    // Reported from the event loop: the refusal may come from within open(), before the load's
+    // serial is known there; a load refused is the open's only when it is the last wish.
+    if (command.kind == CommandChain::Kind::Load && command.serial == m_commands.lastWish()) {
         QTimer::singleShot(0, this, [this, serial = command.serial] {
             if (serial == m_openWish && m_openStage == OpenStage::Loading)
                 failOpen(QStringLiteral("Cannot open %1").arg(m_openPath));
